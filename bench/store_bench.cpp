@@ -1,0 +1,85 @@
+#include "platform/BackgroundQueue.h"
+#include "platform/Clock.h"
+#include "platform/MainQueue.h"
+#include "store/Store.h"
+
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Saves never set a backup folder here, so nothing is ever queued.
+class IdleQueues final : public quillpost::MainQueue, public quillpost::BackgroundQueue {
+public:
+    void post(std::function<void()>) override { }
+    quillpost::TimerId after(std::chrono::milliseconds, std::function<void()>) override { return 0; }
+    void cancel(quillpost::TimerId) override { }
+    void async(std::function<void()>) override { }
+};
+
+// A practice's document as the page writes it: clients with their files, deadlines, notes and invoices.
+std::string practiceDocument(size_t targetBytes)
+{
+    quillpost::Json clients = quillpost::Json::array();
+    std::string text;
+    for (int index = 0; text.size() < targetBytes; ++index) {
+        const std::string id = std::to_string(index);
+        quillpost::Json client {
+            { "id", "c-" + id },
+            { "name", "Client Número " + id },
+            { "email", "client" + id + "@example.com" },
+            { "phone", "+1 416 555 " + std::to_string(1000 + index % 9000) },
+            { "status", index % 3 ? "active" : "archived" },
+            { "address", { { "street", id + " Queen Street West" }, { "city", "Toronto" }, { "postal", "M5H 2N2" }, { "country", "CA" } } },
+        };
+        for (int file = 0; file < 3; ++file) {
+            const std::string fileId = id + "-" + std::to_string(file);
+            client["files"].push_back({
+                { "id", "f-" + fileId },
+                { "program", file % 2 ? "Express Entry" : "Study Permit" },
+                { "opened", "2024-0" + std::to_string(1 + file) + "-15" },
+                { "deadlines", { { { "date", "2024-06-30" }, { "what", "Biometrics" }, { "done", false } }, { { "date", "2024-07-15" }, { "what", "Medical exam" }, { "done", true } } } },
+                { "documents", { { { "name", "passport-" + fileId + ".pdf" }, { "size", 482113 + file } }, { { "name", "ielts-" + fileId + ".pdf" }, { "size", 90211 } } } },
+                { "notes", "Called the client about the letter of explanation; awaiting the employer's reference letter and proof of funds." },
+            });
+        }
+        client["invoices"].push_back({ { "number", "INV-" + id }, { "amount", 1250.5 + index }, { "currency", "CAD" }, { "paid", index % 2 == 0 } });
+        clients.push_back(std::move(client));
+        if (index % 64 == 0)
+            text = quillpost::Json { { "v", 1 }, { "clients", clients } }.dump();
+    }
+    return quillpost::Json { { "v", 1 }, { "clients", clients } }.dump();
+}
+
+void saveDocument(benchmark::State& state)
+{
+    const std::string document = practiceDocument(static_cast<size_t>(state.range(0)) * 1024 * 1024);
+    std::string folder = (fs::temp_directory_path() / "quillpost-bench-XXXXXX").string();
+    if (!::mkdtemp(folder.data())) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+
+    IdleQueues queues;
+    {
+        quillpost::Store store({ fs::path(folder) / "data", true, folder, folder }, { quillpost::Clock::system(), queues, queues });
+        // The first save of the day also writes the daily snapshot; measure the saves after it.
+        store.save(document);
+        for (auto _ : state)
+            store.save(document);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(document.size()));
+    state.counters["document_bytes"] = static_cast<double>(document.size());
+
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+}
+
+}
+
+BENCHMARK(saveDocument)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

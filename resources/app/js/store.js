@@ -1,0 +1,215 @@
+// The practice document and how it travels to and from the desktop program.
+//
+// The page keeps one document in memory (`app.data`), edits it in place and hands the
+// whole thing to the native side to save: straight away with saveNow(), or a moment
+// after the last edit. Keys this version doesn't know about are carried along untouched.
+
+import { messageOf, isPlainObject } from './format.js';
+import { ensureIds } from './clients-model.js';
+
+export const DOC_VERSION = 1;
+export const SAVE_DELAY_MS = 700;
+
+export function freshDocument() {
+  return { version: DOC_VERSION, clients: [] };
+}
+
+// Decides what to do with whatever load() answered. Returns { doc, lock }, where a lock
+// means the page must show the document but never save over it.
+export function checkDocument(loaded) {
+  if (loaded === null || loaded === undefined) return { doc: freshDocument(), lock: null };
+  if (!isPlainObject(loaded)) {
+    return {
+      doc: freshDocument(),
+      lock: {
+        kind: 'unreadable',
+        message: "The data file doesn't hold a Quillpost document, so Quillpost won't change it. " +
+          'You can restore an earlier copy under Settings → Data.',
+      },
+    };
+  }
+  if (loaded.enc === true) {
+    return {
+      doc: loaded,
+      lock: {
+        kind: 'encrypted',
+        message: 'Your data file is encrypted. Encrypted data is not supported by this version of ' +
+          'Quillpost yet, so it is left exactly as it is and nothing can be edited or saved.',
+      },
+    };
+  }
+  if (typeof loaded.version === 'number' && loaded.version > DOC_VERSION) {
+    return {
+      doc: loaded,
+      lock: {
+        kind: 'newer',
+        message: 'Your data was saved by a newer version of Quillpost. This version shows it ' +
+          'read-only so that nothing it doesn\'t understand gets lost. Please update Quillpost.',
+      },
+    };
+  }
+  if ('clients' in loaded && !Array.isArray(loaded.clients)) {
+    return {
+      doc: loaded,
+      lock: {
+        kind: 'unreadable',
+        message: "The client list in your data file isn't in a form this version can read, so " +
+          'Quillpost shows it read-only and won\'t change it.',
+      },
+    };
+  }
+  if (!('clients' in loaded)) loaded.clients = [];
+  if (!('version' in loaded)) loaded.version = DOC_VERSION;
+  ensureIds(loaded);
+  return { doc: loaded, lock: null };
+}
+
+// bridge: window.quillpost or null. notify({ kind, message }) shows a toast.
+// timers: { setTimeout, clearTimeout }, replaceable in tests.
+export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis } = {}) {
+  const listeners = new Map();
+  let timer = null;
+  let revision = 0;       // bumps on every edit
+  let savedRevision = 0;  // the last revision the native side confirmed
+  let queue = Promise.resolve();
+
+  const app = {
+    data: freshDocument(),
+    hasBridge: !!bridge,
+    loaded: false,
+    lock: null,             // { kind, message } while the document must not be saved
+    saveState: 'saved',     // saved | pending | saving | failed
+    lastError: '',
+
+    get editable() {
+      return app.loaded && !app.lock;
+    },
+    get dirty() {
+      return revision !== savedRevision;
+    },
+
+    on(event, fn) {
+      if (!listeners.has(event)) listeners.set(event, new Set());
+      listeners.get(event).add(fn);
+      return () => listeners.get(event).delete(fn);
+    },
+
+    // Reads the document from the native side (again). Replaces whatever is in memory,
+    // so callers flush their edits first.
+    async reload() {
+      cancelTimer();
+      app.loaded = false;
+      if (!bridge) {
+        adopt(freshDocument(), null);
+        return app.data;
+      }
+      let loaded;
+      try {
+        loaded = await bridge.load();
+      } catch (error) {
+        adopt(freshDocument(), {
+          kind: 'load-failed',
+          message: `Quillpost couldn't open your data: ${messageOf(error)} Nothing has been changed.`,
+        });
+        return app.data;
+      }
+      const { doc, lock } = checkDocument(loaded);
+      adopt(doc, lock);
+      return app.data;
+    },
+
+    // Applies a change to the document and saves it shortly after. `change` receives
+    // the document and may return a value, which edit() passes back.
+    edit(change) {
+      if (!app.editable) throw new Error(app.lock ? app.lock.message : 'Your data is still loading.');
+      const result = change(app.data);
+      revision += 1;
+      emit('change');
+      if (bridge) {
+        setSaveState('pending');
+        cancelTimer();
+        timer = timers.setTimeout(() => {
+          timer = null;
+          app.saveNow().catch(() => {});
+        }, delay);
+      }
+      return result;
+    },
+
+    // Saves the document now. Resolves true once the native side confirms it; rejects
+    // (after showing the reason) when it doesn't. Without the desktop program the data
+    // lives in memory only and this resolves false.
+    saveNow() {
+      cancelTimer();
+      if (!bridge) return Promise.resolve(false);
+      if (app.lock || !app.loaded) {
+        const error = new Error(app.lock
+          ? `Nothing was saved. ${app.lock.message}`
+          : 'Nothing was saved, because your data has not finished loading.');
+        notify({ kind: 'error', message: error.message });
+        return Promise.reject(error);
+      }
+      const target = revision;
+      const doc = app.data;
+      // One save at a time, so an older copy never lands after a newer one.
+      const attempt = queue.then(() => {
+        setSaveState('saving');
+        return bridge.save(doc);
+      }).then((answer) => {
+        if (answer !== true) {
+          throw new Error("Quillpost couldn't confirm that your changes were saved. They are still here; please try again.");
+        }
+        if (doc === app.data) savedRevision = Math.max(savedRevision, target);
+        app.lastError = '';
+        // Edits made meanwhile are already waiting: on the timer, or queued behind this save.
+        setSaveState(!app.dirty ? 'saved' : timer !== null ? 'pending' : 'saving');
+        return true;
+      }).catch((error) => {
+        const failure = error instanceof Error && error.message ? error : new Error(messageOf(error));
+        app.lastError = failure.message;
+        setSaveState('failed');
+        notify({ kind: 'error', message: failure.message });
+        throw failure;
+      });
+      queue = attempt.catch(() => {});
+      return attempt;
+    },
+  };
+
+  function adopt(doc, lock) {
+    app.data = doc;
+    app.lock = lock;
+    app.loaded = true;
+    revision = 0;
+    savedRevision = 0;
+    app.lastError = '';
+    app.saveState = 'saved';
+    emit('load');
+    emit('status');
+  }
+
+  function cancelTimer() {
+    if (timer !== null) {
+      timers.clearTimeout(timer);
+      timer = null;
+    }
+  }
+
+  function setSaveState(state) {
+    if (app.saveState === state) return;
+    app.saveState = state;
+    emit('status');
+  }
+
+  function emit(event) {
+    for (const fn of listeners.get(event) ?? []) {
+      try {
+        fn(app);
+      } catch (error) {
+        console.error(error);
+      }
+    }
+  }
+
+  return app;
+}

@@ -1,0 +1,112 @@
+// Building blocks for the screens: elements, toasts, confirmations and page headers.
+
+import { icon } from './icons.js';
+import { messageOf } from './format.js';
+
+const PROPERTIES = new Set(['value', 'checked', 'disabled', 'hidden', 'selected', 'type']);
+
+// h('button', { class: 'button', onClick: fn }, 'Save') → <button class="button">Save</button>
+// Text always goes in as text, never as markup.
+export function h(tag, props = {}, ...children) {
+  const el = document.createElement(tag);
+  for (const [key, value] of Object.entries(props ?? {})) {
+    if (value === undefined || value === null || value === false) continue;
+    if (key === 'class') el.className = value;
+    else if (key === 'text') el.textContent = value;
+    else if (key === 'dataset') Object.assign(el.dataset, value);
+    else if (/^on[A-Z]/.test(key)) el.addEventListener(key.slice(2).toLowerCase(), value);
+    else if (PROPERTIES.has(key)) el[key] = value;
+    else el.setAttribute(key, value === true ? '' : String(value));
+  }
+  append(el, children);
+  return el;
+}
+
+function append(el, children) {
+  for (const child of children.flat(Infinity)) {
+    if (child === null || child === undefined || child === false) continue;
+    el.append(child instanceof Node ? child : document.createTextNode(String(child)));
+  }
+}
+
+export function button(label, { kind = '', iconName = '', ...props } = {}) {
+  return h('button', { type: 'button', class: `button ${kind}`.trim(), ...props },
+    iconName ? icon(iconName, 16) : null, h('span', { text: label }));
+}
+
+export function pageHeader(title, subtitle = '', ...actions) {
+  return h('header', { class: 'page-header' },
+    h('div', { class: 'page-heading' },
+      h('h1', { text: title }),
+      subtitle ? h('p', { class: 'page-subtitle', text: subtitle }) : null),
+    actions.length ? h('div', { class: 'page-actions' }, actions) : null);
+}
+
+export function card(title, ...children) {
+  return h('section', { class: 'card' }, title ? h('h2', { class: 'card-title', text: title }) : null, children);
+}
+
+export function notice(kind, message, ...extra) {
+  return h('div', { class: `notice notice-${kind}`, role: kind === 'error' || kind === 'warning' ? 'alert' : 'status' },
+    icon(kind === 'info' ? 'info' : 'warning', 18),
+    h('div', { class: 'notice-body' }, h('p', { text: message }), extra));
+}
+
+// Toasts: short messages in the corner. Errors stay until closed, or for a good while.
+export function toast(message, { kind = 'info', timeout } = {}) {
+  const host = document.getElementById('toasts');
+  if (!host) return;
+  const close = () => {
+    item.classList.add('leaving');
+    setTimeout(() => item.remove(), 160);
+  };
+  const item = h('div', { class: `toast toast-${kind}`, role: kind === 'error' ? 'alert' : 'status' },
+    icon(kind === 'error' ? 'warning' : 'info', 18),
+    h('p', { class: 'toast-message', text: message }),
+    h('button', { type: 'button', class: 'toast-close', 'aria-label': 'Dismiss message', onClick: close }, icon('close', 14)));
+  host.append(item);
+  const wait = timeout ?? (kind === 'error' ? 12000 : 4000);
+  if (wait > 0) setTimeout(close, wait);
+  return item;
+}
+
+export function showError(error) {
+  toast(messageOf(error), { kind: 'error' });
+}
+
+// Asks before something that can't be undone. Resolves true when confirmed.
+export function confirmDialog({ title, message, confirmLabel = 'OK', cancelLabel = 'Cancel', danger = false }) {
+  const dialog = document.getElementById('confirm-dialog');
+  if (!dialog || dialog.open) return Promise.resolve(false);
+  document.getElementById('confirm-title').textContent = title;
+  document.getElementById('confirm-message').textContent = message;
+  const ok = document.getElementById('confirm-ok');
+  const cancel = document.getElementById('confirm-cancel');
+  ok.textContent = confirmLabel;
+  ok.className = `button ${danger ? 'danger' : 'primary'}`;
+  cancel.textContent = cancelLabel;
+  dialog.returnValue = '';
+  const returnFocus = document.activeElement;
+  return new Promise((resolve) => {
+    dialog.addEventListener('close', () => {
+      if (returnFocus instanceof HTMLElement && returnFocus.isConnected) returnFocus.focus();
+      resolve(dialog.returnValue === 'ok');
+    }, { once: true });
+    dialog.showModal();
+    (danger ? cancel : ok).focus();
+  });
+}
+
+// Runs a native call from a button: the button is disabled meanwhile and a failure is
+// shown. Resolves to the call's answer, or undefined when it failed.
+export async function runFrom(btn, work) {
+  if (btn) btn.disabled = true;
+  try {
+    return await work();
+  } catch (error) {
+    showError(error);
+    return undefined;
+  } finally {
+    if (btn && btn.isConnected) btn.disabled = false;
+  }
+}

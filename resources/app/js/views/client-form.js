@@ -1,0 +1,129 @@
+// The dialog for adding a client or changing one.
+
+import { h, button, confirmDialog, showError } from '../ui.js';
+import { STATUSES, FIELDS, cleanInput, validateClient, addClient, updateClient, text } from '../clients-model.js';
+
+const INPUTS = [
+  { field: 'name', id: 'client-name', label: 'Full name', wide: true, attrs: { autocomplete: 'off', required: true } },
+  { field: 'email', id: 'client-email', label: 'Email', attrs: { type: 'email', autocomplete: 'off', inputmode: 'email' } },
+  { field: 'phone', id: 'client-phone', label: 'Phone', attrs: { type: 'tel', autocomplete: 'off' } },
+  { field: 'fileNumber', id: 'client-file-number', label: 'File number', attrs: { autocomplete: 'off' } },
+  { field: 'status', id: 'client-status', label: 'Status', select: true },
+  { field: 'notes', id: 'client-notes', label: 'Notes', wide: true, textarea: true },
+];
+
+// Opens the form inside `host`. `client` is null for a new client. onSaved(client, isNew)
+// runs after the document has been changed.
+export function openClientForm(host, { app, client = null, onSaved }) {
+  const isNew = !client;
+  const initial = Object.fromEntries(FIELDS.map((f) => [f, isNew ? '' : text(client[f])]));
+  const controls = {};
+  const errors = {};
+
+  const fields = INPUTS.map((spec) => {
+    const errorId = `${spec.id}-error`;
+    let control;
+    if (spec.select) {
+      const options = [{ value: '', label: 'Not set' }, ...STATUSES];
+      // A status written by something else stays selectable, so saving doesn't drop it.
+      if (initial.status && !STATUSES.some((s) => s.value === initial.status)) {
+        options.push({ value: initial.status, label: initial.status });
+      }
+      control = h('select', { id: spec.id, name: spec.field },
+        options.map((o) => h('option', { value: o.value, text: o.label, selected: o.value === initial.status })));
+    } else if (spec.textarea) {
+      control = h('textarea', { id: spec.id, name: spec.field, rows: 4 });
+      control.value = initial[spec.field];
+    } else {
+      control = h('input', { id: spec.id, name: spec.field, type: 'text', ...spec.attrs });
+      control.value = initial[spec.field];
+    }
+    controls[spec.field] = control;
+    errors[spec.field] = h('p', { class: 'field-error', id: errorId, hidden: true });
+    return h('div', { class: `field${spec.wide ? ' wide' : ''}` },
+      h('label', { for: spec.id, text: spec.label }, spec.attrs?.required ? h('span', { class: 'required', text: ' (required)' }) : null),
+      control,
+      errors[spec.field]);
+  });
+
+  const title = isNew ? 'New client' : 'Edit client';
+  const save = h('button', { type: 'submit', class: 'button primary', id: 'client-save', text: isNew ? 'Add client' : 'Save changes' });
+  const cancel = button('Cancel', { id: 'client-cancel', onClick: () => leave() });
+  const form = h('form', { id: 'client-form', novalidate: true, dataset: { mode: isNew ? 'add' : 'edit' } },
+    h('h2', { class: 'dialog-title', id: 'client-dialog-title', text: title }),
+    h('div', { class: 'form-grid' }, fields),
+    h('div', { class: 'dialog-actions' }, cancel, save));
+  const dialog = h('dialog', { class: 'dialog client-dialog', id: 'client-dialog', 'aria-labelledby': 'client-dialog-title' }, form);
+  if (!isNew) dialog.dataset.clientId = client.id;
+
+  const values = () => Object.fromEntries(FIELDS.map((f) => [f, controls[f].value]));
+  const changed = () => FIELDS.some((f) => controls[f].value !== initial[f]);
+  const close = () => {
+    dialog.close();
+    dialog.remove();
+  };
+
+  // Typed-in details are only thrown away when the user says so.
+  async function leave() {
+    if (changed()) {
+      const discard = await confirmDialog({
+        title: isNew ? 'Discard this new client?' : 'Discard your changes?',
+        message: isNew ? 'The details you typed will not be added.' : 'The client keeps the details it had before.',
+        confirmLabel: 'Discard',
+        cancelLabel: 'Keep editing',
+        danger: true,
+      });
+      if (!discard) return;
+    }
+    close();
+  }
+
+  function showErrors(found) {
+    let first = null;
+    for (const field of FIELDS) {
+      const message = found[field];
+      errors[field].textContent = message ?? '';
+      errors[field].hidden = !message;
+      if (message) {
+        controls[field].setAttribute('aria-invalid', 'true');
+        controls[field].setAttribute('aria-describedby', errors[field].id);
+        first ??= controls[field];
+      } else {
+        controls[field].removeAttribute('aria-invalid');
+        controls[field].removeAttribute('aria-describedby');
+      }
+    }
+    first?.focus();
+  }
+
+  form.addEventListener('submit', (event) => {
+    event.preventDefault();
+    const input = cleanInput(values());
+    const found = validateClient(input, app.data, isNew ? null : client.id);
+    showErrors(found);
+    if (Object.keys(found).length > 0) return;
+    let saved;
+    try {
+      saved = app.edit((doc) => (isNew ? addClient(doc, input) : updateClient(doc, client.id, input)));
+    } catch (error) {
+      showError(error);
+      return;
+    }
+    if (!saved) {
+      showError(new Error('This client is no longer in your data, so the changes could not be applied.'));
+      return;
+    }
+    close();
+    onSaved?.(saved, isNew);
+  });
+
+  dialog.addEventListener('cancel', (event) => {
+    event.preventDefault();
+    leave();
+  });
+
+  host.append(dialog);
+  dialog.showModal();
+  controls.name.focus();
+  return dialog;
+}

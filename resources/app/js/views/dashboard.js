@@ -1,0 +1,85 @@
+// The first screen: what is in the practice's data, and the usual places to go next.
+
+import { h, pageHeader, card, button } from '../ui.js';
+import { icon } from '../icons.js';
+import { clientsOf, countByStatus, statusLabel, STATUSES, text } from '../clients-model.js';
+
+export function render(root, { app, navigate }) {
+  const clients = clientsOf(app.data);
+  const today = new Date().toLocaleDateString(undefined, { weekday: 'long', day: 'numeric', month: 'long', year: 'numeric' });
+
+  root.append(pageHeader('Dashboard', today));
+
+  const canEdit = app.editable;
+  const counts = countByStatus(clients);
+  const open = clients.filter((c) => c.status !== 'closed').length;
+
+  root.append(h('div', { class: 'stats' },
+    stat('stat-clients', clients.length, clients.length === 1 ? 'Client' : 'Clients', 'In your practice data'),
+    stat('stat-open', open, open === 1 ? 'Open file' : 'Open files', 'Clients not marked closed'),
+  ));
+
+  const shortcuts = card('Shortcuts',
+    h('div', { class: 'shortcuts' },
+      shortcut('shortcut-add-client', 'plus', 'Add a client', 'Start a new client record',
+        () => navigate('clients', { action: 'add' }), !canEdit),
+      shortcut('shortcut-find-client', 'search', 'Find a client', 'Search by name, email, phone or file number',
+        () => navigate('clients', { action: 'search' })),
+      shortcut('shortcut-data', 'shield', 'Data & backups', 'Data file, snapshots and backup folder',
+        () => navigate('settings/data'))));
+
+  const byStatus = card('Clients by status', statusList(counts, clients.length, canEdit, navigate));
+  const recent = card('Recently added', recentList(clients, navigate));
+
+  root.append(h('div', { class: 'grid-2' }, shortcuts, byStatus), recent);
+}
+
+function stat(id, value, label, hint) {
+  return h('div', { class: 'stat card', id },
+    h('p', { class: 'stat-value', text: String(value) }),
+    h('p', { class: 'stat-label', text: label }),
+    h('p', { class: 'stat-hint', text: hint }));
+}
+
+function shortcut(id, iconName, title, hint, onClick, disabled = false) {
+  return h('button', { type: 'button', class: 'shortcut', id, onClick, disabled },
+    h('span', { class: 'shortcut-icon' }, icon(iconName, 18)),
+    h('span', { class: 'shortcut-text' },
+      h('span', { class: 'shortcut-title', text: title }),
+      h('span', { class: 'shortcut-hint', text: hint })));
+}
+
+function statusList(counts, total, canEdit, navigate) {
+  if (total === 0) {
+    return h('div', { class: 'empty-small' },
+      h('p', { class: 'muted', text: 'No clients yet. Counts appear here once you add your first client.' }),
+      canEdit ? button('Add a client', { kind: 'primary', iconName: 'plus', onClick: () => navigate('clients', { action: 'add' }) }) : null);
+  }
+  const known = STATUSES.map((s) => s.value);
+  const order = [...known, ...[...counts.keys()].filter((k) => !known.includes(k) && k !== ''), ''];
+  const rows = order.filter((key) => counts.has(key)).map((key) =>
+    h('li', {},
+      h('span', { class: `status-pill status-${known.includes(key) ? key : 'other'}`, text: key ? statusLabel(key) : 'No status' }),
+      h('span', { class: 'count', text: String(counts.get(key)) })));
+  return h('ul', { class: 'status-counts', id: 'status-counts' }, rows);
+}
+
+function recentList(clients, navigate) {
+  const recent = clients
+    .filter((c) => typeof c.createdAt === 'string' && !Number.isNaN(Date.parse(c.createdAt)))
+    .sort((a, b) => Date.parse(b.createdAt) - Date.parse(a.createdAt))
+    .slice(0, 5);
+  if (recent.length === 0) {
+    return h('p', { class: 'muted', text: 'Clients you add will be listed here.' });
+  }
+  return h('ul', { class: 'recent', id: 'recent-clients' }, recent.map((client) => recentItem(client, navigate)));
+}
+
+function recentItem(client, navigate) {
+  return h('li', {},
+    h('button', {
+      type: 'button', class: 'recent-name link-button', text: text(client.name) || 'Unnamed client',
+      onClick: () => navigate('clients', { action: 'edit', id: client.id }),
+    }),
+    h('span', { class: 'muted', text: [text(client.fileNumber), `added ${new Date(client.createdAt).toLocaleDateString(undefined, { dateStyle: 'medium' })}`].filter(Boolean).join(' · ') }));
+}

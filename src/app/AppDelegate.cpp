@@ -1,0 +1,112 @@
+#include "app/AppDelegate.h"
+
+#include "app/Resources.h"
+#include "common/Files.h"
+#include "platform/Application.h"
+#include "platform/MainQueue.h"
+#include "platform/Panels.h"
+#include "platform/WebView.h"
+#include "platform/Window.h"
+#include "platform/Workspace.h"
+#include "store/Store.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace quillpost {
+
+static constexpr const char* windowStateName = "QuillpostMain";
+
+static const char* environment(const char* name)
+{
+    return std::getenv(name);
+}
+
+AppDelegate::AppDelegate(Application& application)
+    : m_application(application)
+    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), environment("QUILLPOST_SELFTEST") != nullptr })
+    , m_windowState(WindowState::defaultFile())
+{
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    if (auto* appearance = environment("QUILLPOST_APPEARANCE"))
+        m_application.setAppearance(std::string_view(appearance) == "dark" ? Application::Appearance::Dark : Application::Appearance::Light);
+
+    m_window = createWindow();
+    m_window->addSidebarBackdrop(sidebarWidth, sidebarInset, sidebarRadius);
+
+    m_webView = createWebView();
+    m_webView->setInspectable(environment("QUILLPOST_INSPECT") != nullptr);
+    m_webView->setOnLoadFinished([this] { m_pageLoaded = true; });
+    m_window->setContent(*m_webView);
+
+    m_bridge.setWebView(m_webView);
+    m_bridge.setWindow(m_window);
+
+    m_window->addDragStrip(sidebarWidth, 24);
+
+    auto page = Resources::pageFolder();
+    m_webView->loadFile(page / "index.html", page);
+
+    m_window->present();
+    scheduleStartupRoutes();
+}
+
+std::shared_ptr<Window> AppDelegate::createWindow()
+{
+    Window::Options options;
+    options.title = "Quillpost";
+    options.geometry = m_windowState.geometry(windowStateName).value_or(WindowGeometry { 1400, 900, false });
+    options.minimumWidth = 960;
+    options.minimumHeight = 640;
+    options.background = { 0.98, 0.965, 0.945, 1.0 };
+    auto window = Window::create(m_application, options);
+    window->setOnClose([this] {
+        m_windowState.save(windowStateName, m_window->geometry());
+    });
+    return window;
+}
+
+std::shared_ptr<WebView> AppDelegate::createWebView()
+{
+    WebViewConfiguration configuration;
+    configuration.userScripts.push_back({ std::string(pageApiScript()) });
+    configuration.userScripts.push_back({ "document.documentElement.classList.add('native-glass')" });
+    configuration.messageHandlers.push_back({ Bridge::handlerName, [this](const Json& body, ScriptReplyHandler reply) {
+                                                 m_bridge.receive(body, std::move(reply));
+                                             } });
+    configuration.allowFileAccessFromFileURLs = true;
+    configuration.drawsBackground = false;
+
+    // Automated tests of the page bring their own script; only a self-test run accepts one.
+    if (environment("QUILLPOST_SELFTEST")) {
+        if (auto* testScript = environment("QUILLPOST_TEST_SCRIPT")) {
+            if (auto source = readFile(testScript)) {
+                configuration.userScripts.push_back({ *source, WebViewConfiguration::UserScript::InjectionTime::DocumentEnd });
+                configuration.consoleToStandardOutput = true;
+            }
+        }
+    }
+    return WebView::create(std::move(configuration));
+}
+
+void AppDelegate::scheduleStartupRoutes()
+{
+    auto& mainQueue = MainQueue::shared();
+    if (auto* open = environment("QUILLPOST_OPEN")) {
+        std::string route(open);
+        std::erase(route, '\'');
+        mainQueue.after(std::chrono::milliseconds(2500), [this, route] {
+            m_webView->evaluateScript("location.hash = '" + route + "'");
+        });
+    }
+    if (environment("QUILLPOST_FULLSCREEN")) {
+        mainQueue.after(std::chrono::milliseconds(1500), [this] {
+            m_window->toggleFullScreen();
+        });
+    }
+}
+
+}

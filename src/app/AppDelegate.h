@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/WindowState.h"
+#include "bridge/Bridge.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillpost {
+
+class Application;
+class WebView;
+class Window;
+
+// Starts the program: the main window, its backdrop and drag strip, the page's web view with the
+// page API and the bridge, then the page itself.
+class AppDelegate {
+public:
+    explicit AppDelegate(Application&);
+
+    void applicationDidFinishLaunching();
+
+    static constexpr double sidebarWidth = 248.0;
+    static constexpr double sidebarInset = 0.0;
+    static constexpr double sidebarRadius = 0.0;
+
+private:
+    std::shared_ptr<Window> createWindow();
+    std::shared_ptr<WebView> createWebView();
+    void scheduleStartupRoutes();
+
+    Application& m_application;
+    std::shared_ptr<Window> m_window;
+    std::shared_ptr<WebView> m_webView;
+    Bridge m_bridge;
+    WindowState m_windowState;
+    bool m_pageLoaded { false };
+    std::vector<std::string> m_pendingLinks;
+};
+
+}

@@ -1,0 +1,52 @@
+#include "bridge/Bridge.h"
+
+#include "platform/Panels.h"
+
+namespace quillpost {
+
+Bridge::Bridge(Services services)
+    : m_store(services.store)
+    , m_panels(services.panels)
+    , m_workspace(services.workspace)
+    , m_selfTest(services.selfTest)
+{
+}
+
+std::optional<Bridge::Message> Bridge::decode(const Json& body)
+{
+    if (!body.is_object())
+        return std::nullopt;
+    auto cmd = body.find("cmd");
+    if (cmd == body.end() || !cmd->is_string())
+        return std::nullopt;
+
+    Message message { cmd->get<std::string>(), Json::array() };
+    auto args = body.find("args");
+    if (args == body.end() || !args->is_string())
+        return message;
+
+    // A malformed argument list never fails the message: the command runs without arguments.
+    auto parsed = Json::parse(args->get_ref<const std::string&>(), nullptr, false);
+    if (parsed.is_array())
+        message.args = std::move(parsed);
+    return message;
+}
+
+void Bridge::receive(const Json& body, ScriptReplyHandler replyHandler)
+{
+    CommandReply reply(std::move(replyHandler));
+    auto message = decode(body);
+    if (!message) {
+        reply.fail("bad message");
+        return;
+    }
+    handle(message->cmd, message->args, std::move(reply));
+}
+
+void Bridge::chooseFolder(const std::string& title, std::function<void(std::optional<std::string>)> completion)
+{
+    auto window = m_window.lock();
+    m_panels.chooseFolder(window.get(), title, std::move(completion));
+}
+
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "bridge/CommandReply.h"
+#include "common/Json.h"
+#include "platform/WebView.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillpost {
+
+class Panels;
+class Store;
+class Window;
+class Workspace;
+
+// Receives the page's script messages on "qp", decodes them, dispatches them by command name
+// and answers each exactly once.
+class Bridge {
+public:
+    using RawJSON = quillpost::RawJSON;
+
+    struct Services {
+        Store& store;
+        Panels& panels;
+        Workspace& workspace;
+        // Test-only commands answer only while QUILLPOST_SELFTEST is set.
+        bool selfTest { false };
+    };
+
+    struct Message {
+        std::string cmd;
+        Json args;
+    };
+
+    explicit Bridge(Services);
+
+    static constexpr const char* handlerName = "qp";
+
+    // The message handler: takes the posted body and the web view's reply callback.
+    void receive(const Json& body, ScriptReplyHandler);
+
+    // Runs the named command with its arguments; answers through the reply, now or later.
+    void handle(const std::string& cmd, const Json& args, CommandReply);
+
+    // A dictionary with a string "cmd"; "args" is the JSON text of the argument array.
+    static std::optional<Message> decode(const Json& body);
+
+    // Shows a folder chooser on the main window (or on its own when there is none).
+    void chooseFolder(const std::string& title, std::function<void(std::optional<std::string>)> completion);
+
+    void setWebView(std::weak_ptr<WebView> webView) { m_webView = std::move(webView); }
+    void setWindow(std::weak_ptr<Window> window) { m_window = std::move(window); }
+
+    Store& store() { return m_store; }
+    Workspace& workspace() { return m_workspace; }
+    bool selfTest() const { return m_selfTest; }
+
+private:
+    std::weak_ptr<WebView> m_webView;
+    std::weak_ptr<Window> m_window;
+    Store& m_store;
+    Panels& m_panels;
+    Workspace& m_workspace;
+    bool m_selfTest { false };
+};
+
+std::string_view pageApiScript();
+
+}

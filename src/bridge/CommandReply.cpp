@@ -1,0 +1,63 @@
+#include "bridge/CommandReply.h"
+
+namespace quillpost {
+
+struct CommandReply::State {
+    ScriptReplyHandler handler;
+    bool answered { false };
+
+    void answer(std::optional<std::string> result, std::optional<std::string> errorMessage)
+    {
+        if (answered)
+            return;
+        answered = true;
+        auto handlerToCall = std::move(handler);
+        if (handlerToCall)
+            handlerToCall(std::move(result), std::move(errorMessage));
+    }
+
+    ~State()
+    {
+        answer(std::nullopt, std::string("Quillpost couldn't finish this request."));
+    }
+};
+
+CommandReply::CommandReply(ScriptReplyHandler handler)
+    : m_state(std::make_shared<State>())
+{
+    m_state->handler = std::move(handler);
+}
+
+std::string CommandReply::encode(const Json& value)
+{
+    if (value.is_null())
+        return "null";
+    try {
+        return value.dump();
+    } catch (const Json::exception&) {
+        // Text that is not valid UTF-8 cannot travel as JSON.
+        return "null";
+    }
+}
+
+void CommandReply::reply(const Json& value) const
+{
+    m_state->answer(encode(value), std::nullopt);
+}
+
+void CommandReply::reply(RawJSON raw) const
+{
+    m_state->answer(std::move(raw.text), std::nullopt);
+}
+
+void CommandReply::fail(std::string_view message) const
+{
+    m_state->answer(std::nullopt, std::string(message));
+}
+
+bool CommandReply::answered() const
+{
+    return m_state->answered;
+}
+
+}

@@ -1,0 +1,143 @@
+#include "bridge/CommandTable.h"
+
+#include "bridge/Bridge.h"
+#include "bridge/DataCommands.h"
+
+#include <array>
+#include <exception>
+
+namespace quillpost {
+
+namespace {
+
+using enum Command::Availability;
+
+constexpr Command command(std::string_view name, CommandFunction run) { return { name, Always, run }; }
+constexpr Command testOnly(std::string_view name, CommandFunction run) { return { name, SelfTestOnly, run }; }
+constexpr Command pending(std::string_view name, std::string_view feature) { return { name, Always, nullptr, feature }; }
+constexpr Command pendingTestOnly(std::string_view name, std::string_view feature) { return { name, SelfTestOnly, nullptr, feature }; }
+
+constexpr std::string_view drive = "Google Drive folders";
+constexpr std::string_view documents = "Client document folders";
+constexpr std::string_view email = "E-mail with attachments";
+constexpr std::string_view pdfOutput = "Printing";
+constexpr std::string_view lockedPdf = "Password-locked PDFs";
+constexpr std::string_view badge = "The launcher badge";
+constexpr std::string_view fingerprint = "Fingerprint unlock";
+constexpr std::string_view secrets = "Sealed secrets";
+constexpr std::string_view editor = "The PDF editor";
+constexpr std::string_view printer = "The Quillpost PDF printer";
+constexpr std::string_view feed = "The IRCC feed";
+constexpr std::string_view relay = "The relay to the practice's server";
+constexpr std::string_view updates = "Application updates";
+constexpr std::string_view notifications = "Notifications";
+constexpr std::string_view links = "Quillpost links";
+constexpr std::string_view lockWatch = "The screen-lock watch";
+
+constexpr auto commands = std::to_array<Command>({
+    command("load", DataCommands::load),
+    command("save", DataCommands::save),
+    command("info", DataCommands::info),
+    command("openDataFolder", DataCommands::openDataFolder),
+    command("chooseBackupFolder", DataCommands::chooseBackupFolder),
+    command("clearBackupFolder", DataCommands::clearBackupFolder),
+    command("listSnapshots", DataCommands::listSnapshots),
+    command("recoveryCopy", DataCommands::recoveryCopy),
+    command("restoreSnapshot", DataCommands::restoreSnapshot),
+    command("backupCandidates", DataCommands::backupCandidates),
+
+    pending("driveDetect", drive),
+    pending("driveConnect", drive),
+    pending("driveConnectPath", drive),
+    pending("driveDisconnect", drive),
+    pending("chooseDocsRoot", documents),
+
+    pending("clientFolder", documents),
+    pending("openFolder", documents),
+    pending("saveDocument", documents),
+    pending("listDocuments", documents),
+    pending("openDocument", documents),
+    pending("revealDocument", documents),
+    pending("readDocument", documents),
+    pending("deleteDocument", documents),
+    pending("composeEmail", email),
+
+    pending("printPdf", pdfOutput),
+    pending("printPage", pdfOutput),
+    pending("protectPdf", lockedPdf),
+    pending("setBadge", badge),
+
+    pending("touchIdAvailable", fingerprint),
+    pending("vaultTouchAvailable", fingerprint),
+    pending("touchIdEnabled", fingerprint),
+    pending("vaultTouchEnabled", fingerprint),
+    pending("touchIdSave", fingerprint),
+    pending("vaultTouchSave", fingerprint),
+    pending("touchIdClear", fingerprint),
+    pending("vaultTouchClear", fingerprint),
+    pending("touchIdUnlock", fingerprint),
+    pending("vaultTouchUnlock", fingerprint),
+    pending("touchIdInline", fingerprint),
+    pending("touchIdInlineMove", fingerprint),
+    pending("touchIdInlineCancel", fingerprint),
+    pending("copySecret", secrets),
+    pendingTestOnly("clipText", secrets),
+    pendingTestOnly("clipSet", secrets),
+    pendingTestOnly("clipConcealed", secrets),
+    pendingTestOnly("seSelfTest", secrets),
+
+    pending("openPdfCraft", editor),
+    pending("hasPdfCraft", editor),
+    pending("pdfcraftInfo", editor),
+    pending("pdfcraftCheck", editor),
+    pending("pdfcraftUpdate", editor),
+    pending("pdfcraftRollback", editor),
+    pending("pdfcraftCloseAll", editor),
+
+    pending("printerStatus", printer),
+    pending("printerSetup", printer),
+    pending("printerOff", printer),
+    pending("listPrinted", printer),
+    pending("readPrinted", printer),
+    pending("openPrinted", printer),
+    pending("deletePrinted", printer),
+
+    pending("irccFeed", feed),
+    pending("relay", relay),
+    pending("updateInfo", updates),
+    pending("checkForUpdates", updates),
+    pending("setAutoUpdate", updates),
+    pending("notify", notifications),
+    pendingTestOnly("simulateOpenURL", links),
+    pendingTestOnly("simulateScreenSleep", lockWatch),
+});
+
+}
+
+std::span<const Command> commandTable()
+{
+    return commands;
+}
+
+void Bridge::handle(const std::string& cmd, const Json& args, CommandReply reply)
+{
+    for (auto& entry : commands) {
+        if (entry.name != cmd)
+            continue;
+        if (entry.availability == SelfTestOnly && !m_selfTest)
+            continue;
+        if (!entry.run) {
+            reply.fail(std::string(entry.feature) + " isn't available in this version of Quillpost yet.");
+            return;
+        }
+        try {
+            entry.run(*this, args, reply);
+        } catch (const std::exception& error) {
+            reply.fail(error.what());
+        }
+        return;
+    }
+    reply.fail("Unknown command " + cmd);
+}
+
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "common/Json.h"
+
+#include <span>
+#include <string_view>
+
+namespace quillpost {
+
+class Bridge;
+class CommandReply;
+
+using CommandFunction = void (*)(Bridge&, const Json& args, const CommandReply&);
+
+struct Command {
+    enum class Availability { Always, SelfTestOnly };
+
+    std::string_view name;
+    Availability availability { Availability::Always };
+    // Null while the feature that does the work is not part of this version yet.
+    CommandFunction run { nullptr };
+    std::string_view feature {};
+};
+
+std::span<const Command> commandTable();
+
+}

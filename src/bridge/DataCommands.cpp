@@ -1,0 +1,121 @@
+#include "bridge/DataCommands.h"
+
+#include "bridge/Arguments.h"
+#include "bridge/Bridge.h"
+#include "common/Error.h"
+#include "common/Files.h"
+#include "platform/Workspace.h"
+#include "store/Store.h"
+
+namespace quillpost::DataCommands {
+
+void load(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    reply.reply(RawJSON { bridge.store().load() });
+}
+
+void save(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    try {
+        bridge.store().save(str(args, 0));
+    } catch (const std::exception& error) {
+        reply.fail(error.what());
+        return;
+    }
+    reply.reply(true);
+}
+
+void info(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto& store = bridge.store();
+    auto driveDetected = store.detectDrive();
+    reply.reply(Json {
+        { "dataFile", store.data().string() },
+        { "backupFolder", store.configString("backupFolder").value_or("") },
+        { "drive", store.configString("drive").value_or("") },
+        { "docsRoot", store.docsRoot().string() },
+        { "docsIsDrive", store.config().contains("drive") },
+        { "driveDetected", driveDetected ? driveDetected->string() : "" },
+        { "backupError", store.lastBackupError() },
+        { "snapshots", store.snapshots().size() },
+        { "platform", "linux" },
+        { "native", "cpp" },
+        { "version", QUILLPOST_VERSION },
+    });
+}
+
+void openDataFolder(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto& store = bridge.store();
+    std::error_code error;
+    bridge.workspace().revealFile(std::filesystem::exists(store.data(), error) ? store.data() : store.dir());
+    reply.reply(true);
+}
+
+void chooseBackupFolder(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    bridge.chooseFolder("Choose a backup folder (e.g. inside iCloud Drive or OneDrive)", [&bridge, reply](std::optional<std::string> path) {
+        if (!path) {
+            reply.replyNull();
+            return;
+        }
+        auto& store = bridge.store();
+        store.config()["backupFolder"] = *path;
+        store.saveConfig();
+        // The new folder gets its first copy straight away rather than at the next save.
+        if (auto bytes = readFile(store.data()))
+            store.scheduleBackup(std::move(*bytes));
+        reply.reply(*path);
+    });
+}
+
+void clearBackupFolder(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto& store = bridge.store();
+    store.config().erase("backupFolder");
+    store.saveConfig();
+    reply.reply(true);
+}
+
+void listSnapshots(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    reply.reply(bridge.store().allSnapshots());
+}
+
+void recoveryCopy(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto copy = bridge.store().recoveryCopy();
+    if (!copy) {
+        reply.replyNull();
+        return;
+    }
+    reply.reply(Json { { "name", copy->name }, { "at", copy->at } });
+}
+
+void restoreSnapshot(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    try {
+        bridge.store().restore(str(args, 0));
+    } catch (const std::exception&) {
+        reply.fail("Invalid snapshot");
+        return;
+    }
+    reply.reply(true);
+}
+
+void backupCandidates(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto candidates = Json::array();
+    for (auto& candidate : bridge.store().backupCandidates()) {
+        candidates.push_back({
+            { "source", candidate.source },
+            { "name", candidate.name },
+            { "at", candidate.at },
+            { "size", candidate.size },
+            { "text", candidate.text },
+        });
+    }
+    reply.reply(candidates);
+}
+
+}

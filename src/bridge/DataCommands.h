@@ -1,0 +1,26 @@
+#pragma once
+
+#include "common/Json.h"
+
+namespace quillpost {
+
+class Bridge;
+class CommandReply;
+
+// The commands of the data file, its settings, snapshots and backup copy.
+namespace DataCommands {
+
+void load(Bridge&, const Json& args, const CommandReply&);
+void save(Bridge&, const Json& args, const CommandReply&);
+void info(Bridge&, const Json& args, const CommandReply&);
+void openDataFolder(Bridge&, const Json& args, const CommandReply&);
+void chooseBackupFolder(Bridge&, const Json& args, const CommandReply&);
+void clearBackupFolder(Bridge&, const Json& args, const CommandReply&);
+void listSnapshots(Bridge&, const Json& args, const CommandReply&);
+void recoveryCopy(Bridge&, const Json& args, const CommandReply&);
+void restoreSnapshot(Bridge&, const Json& args, const CommandReply&);
+void backupCandidates(Bridge&, const Json& args, const CommandReply&);
+
+}
+
+}

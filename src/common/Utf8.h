@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillpost {
+
+// The bytes as well-formed UTF-8: each maximal ill-formed subpart becomes U+FFFD, the way
+// the Unicode standard recommends and browsers decode, so the page sees the same text
+// whichever side decoded it.
+std::string validUtf8(std::string_view bytes);
+
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "common/Json.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillpost {
+
+// The answer to one script message: a result text, or a failure message that rejects the page's promise.
+// Called at most once; the web view keeps the page's promise pending until then.
+using ScriptReplyHandler = std::function<void(std::optional<std::string> result, std::optional<std::string> errorMessage)>;
+
+// A request on a custom URI scheme, and the one answer it gets.
+struct SchemeRequest {
+    std::string uri;
+    std::string method;
+};
+
+struct SchemeResponse {
+    int status { 200 };
+    std::string contentType;
+    std::map<std::string, std::string> headers;
+    std::string body;
+};
+
+using SchemeResponder = std::function<void(std::optional<SchemeResponse>, std::string errorMessage)>;
+using SchemeHandler = std::function<void(const SchemeRequest&, SchemeResponder)>;
+
+// A content-rule list compiled once under its identifier; a configuration that carries it blocks what it names.
+class ContentRuleList {
+public:
+    virtual ~ContentRuleList() = default;
+    virtual const std::string& identifier() const = 0;
+};
+
+struct WebViewConfiguration {
+    struct UserScript {
+        enum class InjectionTime { DocumentStart, DocumentEnd };
+        std::string source;
+        InjectionTime injectionTime { InjectionTime::DocumentStart };
+        bool mainFrameOnly { true };
+    };
+
+    struct MessageHandler {
+        std::string name;
+        // The body arrives as the JSON value of what the page posted (null when it had none that JSON can carry).
+        std::function<void(const Json& body, ScriptReplyHandler)> onMessage;
+    };
+
+    std::vector<UserScript> userScripts;
+    std::vector<MessageHandler> messageHandlers;
+    std::map<std::string, SchemeHandler> schemeHandlers;
+    std::vector<std::shared_ptr<ContentRuleList>> contentRules;
+    bool ephemeral { false };
+    bool allowFileAccessFromFileURLs { false };
+    bool drawsBackground { true };
+    bool inspectable { false };
+    bool consoleToStandardOutput { false };
+};
+
+// One page in a WebKit web view. Every page the program shows goes through this interface.
+class WebView {
+public:
+    enum class PrintDestination { PdfFile, PrintDialog };
+    using Completion = std::function<void(bool ok, std::string errorMessage)>;
+    using ScriptCompletion = std::function<void(std::optional<Json> result, std::string errorMessage)>;
+    using SnapshotCompletion = std::function<void(std::optional<std::string> png, std::string errorMessage)>;
+
+    virtual ~WebView() = default;
+
+    // The configuration is fixed at creation: scheme handlers and content rules must be in it.
+    static std::shared_ptr<WebView> create(WebViewConfiguration);
+
+    // Compiles a JSON rule list under an identifier, kept in the store folder for later runs.
+    static void compileContentRules(const std::filesystem::path& storeFolder, const std::string& identifier,
+        const std::string& encodedRules, std::function<void(std::shared_ptr<ContentRuleList>, std::string errorMessage)>);
+
+    // Loads a file; the page may read every file of readAccessFolder.
+    virtual void loadFile(const std::filesystem::path& file, const std::filesystem::path& readAccessFolder) = 0;
+    virtual void loadRequest(const std::string& uri) = 0;
+
+    // Fire and forget: the result and any error are dropped.
+    virtual void evaluateScript(const std::string& script) = 0;
+    virtual void evaluateScript(const std::string& script, ScriptCompletion) = 0;
+
+    // Runs the body of an async function with the given named arguments and awaits its promise.
+    virtual void callAsyncFunction(const std::string& body, const Json& arguments, ScriptCompletion) = 0;
+
+    // Prints the current page, to a PDF file without a dialog or to paper through the print dialog.
+    virtual void print(PrintDestination, const std::filesystem::path& pdfFile, Completion) = 0;
+
+    // An image (PNG bytes) of the visible page.
+    virtual void snapshot(SnapshotCompletion) = 0;
+
+    virtual void setInspectable(bool) = 0;
+    virtual void setOnLoadFinished(std::function<void()>) = 0;
+};
+
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quillpost {
+
+class Application;
+class WebView;
+
+struct Color {
+    double red { 0 };
+    double green { 0 };
+    double blue { 0 };
+    double alpha { 1 };
+};
+
+struct WindowGeometry {
+    int width { 0 };
+    int height { 0 };
+    bool maximized { false };
+};
+
+// A top-level window whose content is layered: backdrop first, then the page, then the drag strip.
+class Window {
+public:
+    struct Options {
+        std::string title;
+        WindowGeometry geometry;
+        int minimumWidth { 0 };
+        int minimumHeight { 0 };
+        Color background;
+    };
+
+    virtual ~Window() = default;
+
+    static std::shared_ptr<Window> create(Application&, const Options&);
+
+    // The translucent band behind the page's sidebar, at the window's leading edge.
+    virtual void addSidebarBackdrop(double width, double inset, double radius) = 0;
+    // The page, filling the window above what was added before.
+    virtual void setContent(WebView&) = 0;
+    // The title-bar band that drags the window and zooms it on a double click.
+    virtual void addDragStrip(double leading, double height) = 0;
+
+    virtual void present() = 0;
+    virtual void toggleFullScreen() = 0;
+    virtual WindowGeometry geometry() const = 0;
+
+    // Called as the window closes, while its geometry can still be read.
+    virtual void setOnClose(std::function<void()>) = 0;
+};
+
+}

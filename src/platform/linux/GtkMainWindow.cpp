@@ -1,0 +1,144 @@
+#include "platform/linux/GtkMainWindow.h"
+
+#include "platform/linux/DragStrip.h"
+#include "platform/linux/GtkApplicationHost.h"
+#include "platform/linux/WebKitWebViewHost.h"
+
+#include <charconv>
+#include <string>
+
+namespace quillpost {
+
+std::shared_ptr<Window> Window::create(Application& application, const Options& options)
+{
+    return std::make_shared<GtkMainWindow>(static_cast<GtkApplicationHost&>(application), options);
+}
+
+static std::string channel(double value)
+{
+    return std::to_string(static_cast<int>(value * 255.0 + 0.5));
+}
+
+// CSS wants a dot for decimals whatever the user's locale.
+static std::string cssNumber(double value)
+{
+    char buffer[32];
+    auto result = std::to_chars(buffer, buffer + sizeof(buffer), value);
+    return std::string(buffer, result.ptr);
+}
+
+GtkMainWindow::GtkMainWindow(GtkApplicationHost& application, const Options& options)
+{
+    m_window = GTK_WINDOW(gtk_application_window_new(application.gtkApplication()));
+    g_object_ref(m_window);
+    gtk_window_set_title(m_window, options.title.c_str());
+    gtk_widget_set_name(GTK_WIDGET(m_window), "main-window");
+    gtk_widget_set_size_request(GTK_WIDGET(m_window), options.minimumWidth, options.minimumHeight);
+    gtk_window_set_default_size(m_window, options.geometry.width, options.geometry.height);
+    if (options.geometry.maximized)
+        gtk_window_maximize(m_window);
+    // The window stays alive when closed, so it can be shown again.
+    gtk_window_set_hide_on_close(m_window, FALSE);
+
+    // An empty title bar: the page draws its own, and the drag strip carries the window buttons.
+    auto* titlebar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+    gtk_widget_set_visible(titlebar, FALSE);
+    gtk_window_set_titlebar(m_window, titlebar);
+
+    auto background = options.background;
+    auto css = "window#main-window, window#main-window > .overlay-root { background-color: rgba("
+        + channel(background.red) + ", " + channel(background.green) + ", " + channel(background.blue) + ", "
+        + cssNumber(background.alpha) + "); }\n"
+        "#sidebar-backdrop { background-color: alpha(#ebe4da, 0.85); }\n"
+        "#drag-strip windowcontrols { margin: 4px 8px 0 0; }\n";
+    m_style = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(m_style, css.c_str(), static_cast<gssize>(css.size()));
+    gtk_style_context_add_provider_for_display(gtk_widget_get_display(GTK_WIDGET(m_window)), GTK_STYLE_PROVIDER(m_style),
+        GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+
+    m_overlay = gtk_overlay_new();
+    gtk_widget_add_css_class(m_overlay, "overlay-root");
+    gtk_window_set_child(m_window, m_overlay);
+
+    g_signal_connect(m_window, "close-request", G_CALLBACK(closeRequested), this);
+}
+
+GtkMainWindow::~GtkMainWindow()
+{
+    g_signal_handlers_disconnect_by_data(m_window, this);
+    gtk_style_context_remove_provider_for_display(gtk_widget_get_display(GTK_WIDGET(m_window)), GTK_STYLE_PROVIDER(m_style));
+    g_object_unref(m_style);
+    g_object_unref(m_window);
+}
+
+void GtkMainWindow::addSidebarBackdrop(double width, double inset, double radius)
+{
+    auto* backdrop = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_name(backdrop, "sidebar-backdrop");
+    gtk_widget_set_halign(backdrop, GTK_ALIGN_START);
+    gtk_widget_set_valign(backdrop, GTK_ALIGN_FILL);
+    gtk_widget_set_size_request(backdrop, static_cast<int>(width), -1);
+    gtk_widget_set_margin_start(backdrop, static_cast<int>(inset));
+    gtk_widget_set_margin_top(backdrop, static_cast<int>(inset));
+    gtk_widget_set_margin_bottom(backdrop, static_cast<int>(inset));
+    if (radius > 0) {
+        auto css = "#sidebar-backdrop { border-radius: " + cssNumber(radius) + "px; }";
+        auto* provider = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(provider, css.c_str(), static_cast<gssize>(css.size()));
+        gtk_style_context_add_provider_for_display(gtk_widget_get_display(backdrop), GTK_STYLE_PROVIDER(provider),
+            GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
+        g_object_unref(provider);
+    }
+    gtk_overlay_set_child(GTK_OVERLAY(m_overlay), backdrop);
+}
+
+void GtkMainWindow::setContent(WebView& webView)
+{
+    auto* widget = static_cast<WebKitWebViewHost&>(webView).widget();
+    gtk_widget_set_hexpand(widget, TRUE);
+    gtk_widget_set_vexpand(widget, TRUE);
+    gtk_overlay_add_overlay(GTK_OVERLAY(m_overlay), widget);
+    // The page decides the overlay's size, so the window's minimum size is the page's to keep.
+    gtk_overlay_set_measure_overlay(GTK_OVERLAY(m_overlay), widget, TRUE);
+}
+
+void GtkMainWindow::addDragStrip(double leading, double height)
+{
+    gtk_overlay_add_overlay(GTK_OVERLAY(m_overlay), DragStrip::create(leading, height));
+}
+
+void GtkMainWindow::present()
+{
+    gtk_window_present(m_window);
+}
+
+void GtkMainWindow::toggleFullScreen()
+{
+    if (gtk_window_is_fullscreen(m_window))
+        gtk_window_unfullscreen(m_window);
+    else
+        gtk_window_fullscreen(m_window);
+}
+
+WindowGeometry GtkMainWindow::geometry() const
+{
+    WindowGeometry geometry;
+    gtk_window_get_default_size(m_window, &geometry.width, &geometry.height);
+    geometry.maximized = gtk_window_is_maximized(m_window);
+    return geometry;
+}
+
+void GtkMainWindow::setOnClose(std::function<void()> onClose)
+{
+    m_onClose = std::move(onClose);
+}
+
+gboolean GtkMainWindow::closeRequested(GtkWindow*, gpointer self)
+{
+    auto* window = static_cast<GtkMainWindow*>(self);
+    if (window->m_onClose)
+        window->m_onClose();
+    return FALSE;
+}
+
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/Window.h"
+
+#include <gtk/gtk.h>
+
+namespace quillpost {
+
+class GtkApplicationHost;
+
+// A GtkApplicationWindow whose title bar is drawn by the page. Its content is an overlay, so the
+// backdrop, the page and the drag strip stack in the order they are added.
+class GtkMainWindow final : public Window {
+public:
+    GtkMainWindow(GtkApplicationHost&, const Options&);
+    ~GtkMainWindow() override;
+
+    void addSidebarBackdrop(double width, double inset, double radius) override;
+    void setContent(WebView&) override;
+    void addDragStrip(double leading, double height) override;
+    void present() override;
+    void toggleFullScreen() override;
+    WindowGeometry geometry() const override;
+    void setOnClose(std::function<void()>) override;
+
+    GtkWindow* gtkWindow() const { return m_window; }
+
+private:
+    static gboolean closeRequested(GtkWindow*, gpointer self);
+
+    GtkWindow* m_window { nullptr };
+    GtkWidget* m_overlay { nullptr };
+    GtkCssProvider* m_style { nullptr };
+    std::function<void()> m_onClose;
+};
+
+}

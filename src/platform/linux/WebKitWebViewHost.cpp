@@ -1,0 +1,203 @@
+#include "platform/linux/WebKitWebViewHost.h"
+
+#include "platform/linux/JavaScriptValues.h"
+
+namespace quillpost {
+
+std::shared_ptr<WebView> WebView::create(WebViewConfiguration configuration)
+{
+    return std::make_shared<WebKitWebViewHost>(std::move(configuration));
+}
+
+namespace {
+
+struct MessageHandlerData {
+    std::function<void(const Json&, ScriptReplyHandler)> onMessage;
+};
+
+template<typename Completion>
+struct Pending {
+    Completion completion;
+};
+
+std::string errorText(GError* error, const char* fallback)
+{
+    return error && error->message ? error->message : fallback;
+}
+
+}
+
+WebKitWebViewHost::WebKitWebViewHost(WebViewConfiguration configuration)
+{
+    m_settings = webkit_settings_new();
+    webkit_settings_set_allow_file_access_from_file_urls(m_settings, configuration.allowFileAccessFromFileURLs);
+    webkit_settings_set_enable_write_console_messages_to_stdout(m_settings, configuration.consoleToStandardOutput);
+    webkit_settings_set_enable_developer_extras(m_settings, configuration.inspectable);
+
+    g_autoptr(WebKitUserContentManager) contentManager = webkit_user_content_manager_new();
+    for (auto& script : configuration.userScripts) {
+        auto frames = script.mainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
+        auto time = script.injectionTime == WebViewConfiguration::UserScript::InjectionTime::DocumentStart
+            ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START
+            : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END;
+        g_autoptr(WebKitUserScript) userScript = webkit_user_script_new(script.source.c_str(), frames, time, nullptr, nullptr);
+        webkit_user_content_manager_add_script(contentManager, userScript);
+    }
+    for (auto& handler : configuration.messageHandlers)
+        connectMessageHandler(contentManager, std::move(handler));
+
+    g_autoptr(WebKitNetworkSession) ephemeralSession = configuration.ephemeral ? webkit_network_session_new_ephemeral() : nullptr;
+    auto* session = ephemeralSession ? ephemeralSession : webkit_network_session_get_default();
+
+    m_view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW,
+        "user-content-manager", contentManager,
+        "network-session", session,
+        "settings", m_settings,
+        nullptr));
+    g_object_ref_sink(m_view);
+
+    // The content rules are compiled before the view exists; they only need adding here.
+    for (auto& rules : configuration.contentRules) {
+        if (rules)
+            webkit_user_content_manager_add_filter(contentManager, contentFilterOf(*rules));
+    }
+
+    for (auto& [scheme, handler] : configuration.schemeHandlers)
+        SchemeRegistry::add(m_view, scheme, std::move(handler));
+
+    if (!configuration.drawsBackground) {
+        GdkRGBA transparent { 0, 0, 0, 0 };
+        webkit_web_view_set_background_color(m_view, &transparent);
+    }
+    g_signal_connect(m_view, "load-changed", G_CALLBACK(loadChanged), this);
+}
+
+WebKitWebViewHost::~WebKitWebViewHost()
+{
+    g_signal_handlers_disconnect_by_data(m_view, this);
+    SchemeRegistry::remove(m_view);
+    g_object_unref(m_view);
+    g_object_unref(m_settings);
+}
+
+void WebKitWebViewHost::connectMessageHandler(WebKitUserContentManager* contentManager, WebViewConfiguration::MessageHandler handler)
+{
+    auto* data = new MessageHandlerData { std::move(handler.onMessage) };
+    auto signal = "script-message-with-reply-received::" + handler.name;
+    auto received = +[](WebKitUserContentManager*, JSCValue* body, WebKitScriptMessageReply* reply, gpointer userData) -> gboolean {
+        auto* handlerData = static_cast<MessageHandlerData*>(userData);
+        webkit_script_message_reply_ref(reply);
+        auto* context = JSC_CONTEXT(g_object_ref(jsc_value_get_context(body)));
+        auto answer = [reply, context](std::optional<std::string> result, std::optional<std::string> errorMessage) {
+            if (errorMessage) {
+                webkit_script_message_reply_return_error_message(reply, errorMessage->c_str());
+            } else if (result) {
+                g_autoptr(GBytes) bytes = g_bytes_new(result->data(), result->size());
+                g_autoptr(JSCValue) value = jsc_value_new_string_from_bytes(context, bytes);
+                webkit_script_message_reply_return_value(reply, value);
+            } else {
+                g_autoptr(JSCValue) value = jsc_value_new_null(context);
+                webkit_script_message_reply_return_value(reply, value);
+            }
+            webkit_script_message_reply_unref(reply);
+            g_object_unref(context);
+        };
+        handlerData->onMessage(jsonFromJavaScriptValue(body), std::move(answer));
+        return TRUE;
+    };
+    g_signal_connect_data(contentManager, signal.c_str(), G_CALLBACK(received), data,
+        [](gpointer userData, GClosure*) { delete static_cast<MessageHandlerData*>(userData); }, GConnectFlags(0));
+    webkit_user_content_manager_register_script_message_handler_with_reply(contentManager, handler.name.c_str(), nullptr);
+}
+
+void WebKitWebViewHost::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self)
+{
+    auto* host = static_cast<WebKitWebViewHost*>(self);
+    if (event == WEBKIT_LOAD_FINISHED && host->m_onLoadFinished)
+        host->m_onLoadFinished();
+}
+
+void WebKitWebViewHost::loadFile(const std::filesystem::path& file, const std::filesystem::path&)
+{
+    // WebKitGTK grants a file page access to other files through the settings, not per folder.
+    g_autofree char* uri = g_filename_to_uri(file.c_str(), nullptr, nullptr);
+    if (uri)
+        webkit_web_view_load_uri(m_view, uri);
+}
+
+void WebKitWebViewHost::loadRequest(const std::string& uri)
+{
+    webkit_web_view_load_uri(m_view, uri.c_str());
+}
+
+void WebKitWebViewHost::evaluateScript(const std::string& script)
+{
+    webkit_web_view_evaluate_javascript(m_view, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void WebKitWebViewHost::evaluateScript(const std::string& script, ScriptCompletion completion)
+{
+    auto* pending = new Pending<ScriptCompletion> { std::move(completion) };
+    webkit_web_view_evaluate_javascript(m_view, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending<ScriptCompletion>> call(static_cast<Pending<ScriptCompletion>*>(data));
+            g_autoptr(GError) error = nullptr;
+            g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (!value) {
+                call->completion(std::nullopt, errorText(error, "The script failed."));
+                return;
+            }
+            call->completion(jsonFromJavaScriptValue(value), {});
+        },
+        pending);
+}
+
+void WebKitWebViewHost::callAsyncFunction(const std::string& body, const Json& arguments, ScriptCompletion completion)
+{
+    auto* pending = new Pending<ScriptCompletion> { std::move(completion) };
+    webkit_web_view_call_async_javascript_function(m_view, body.data(), static_cast<gssize>(body.size()),
+        variantFromJsonObject(arguments), nullptr, nullptr, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending<ScriptCompletion>> call(static_cast<Pending<ScriptCompletion>*>(data));
+            g_autoptr(GError) error = nullptr;
+            g_autoptr(JSCValue) value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (!value) {
+                call->completion(std::nullopt, errorText(error, "The script failed."));
+                return;
+            }
+            call->completion(jsonFromJavaScriptValue(value), {});
+        },
+        pending);
+}
+
+void WebKitWebViewHost::snapshot(SnapshotCompletion completion)
+{
+    auto* pending = new Pending<SnapshotCompletion> { std::move(completion) };
+    webkit_web_view_get_snapshot(m_view, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending<SnapshotCompletion>> call(static_cast<Pending<SnapshotCompletion>*>(data));
+            g_autoptr(GError) error = nullptr;
+            g_autoptr(GdkTexture) texture = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+            if (!texture) {
+                call->completion(std::nullopt, errorText(error, "The page couldn't be captured."));
+                return;
+            }
+            g_autoptr(GBytes) png = gdk_texture_save_to_png_bytes(texture);
+            gsize size = 0;
+            auto* bytes = static_cast<const char*>(g_bytes_get_data(png, &size));
+            call->completion(std::string(bytes, size), {});
+        },
+        pending);
+}
+
+void WebKitWebViewHost::setInspectable(bool inspectable)
+{
+    webkit_settings_set_enable_developer_extras(m_settings, inspectable);
+}
+
+void WebKitWebViewHost::setOnLoadFinished(std::function<void()> onLoadFinished)
+{
+    m_onLoadFinished = std::move(onLoadFinished);
+}
+
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/WebView.h"
+
+#include <webkit/webkit.h>
+
+namespace quillpost {
+
+// A WebKitGTK 6.0 web view behind the WebView interface.
+class WebKitWebViewHost final : public WebView, public std::enable_shared_from_this<WebKitWebViewHost> {
+public:
+    explicit WebKitWebViewHost(WebViewConfiguration);
+    ~WebKitWebViewHost() override;
+
+    void loadFile(const std::filesystem::path& file, const std::filesystem::path& readAccessFolder) override;
+    void loadRequest(const std::string& uri) override;
+    void evaluateScript(const std::string& script) override;
+    void evaluateScript(const std::string& script, ScriptCompletion) override;
+    void callAsyncFunction(const std::string& body, const Json& arguments, ScriptCompletion) override;
+    void print(PrintDestination, const std::filesystem::path& pdfFile, Completion) override;
+    void snapshot(SnapshotCompletion) override;
+    void setInspectable(bool) override;
+    void setOnLoadFinished(std::function<void()>) override;
+
+    GtkWidget* widget() const { return GTK_WIDGET(m_view); }
+
+private:
+    void connectMessageHandler(WebKitUserContentManager*, WebViewConfiguration::MessageHandler);
+    static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
+
+    WebKitWebView* m_view { nullptr };
+    WebKitSettings* m_settings { nullptr };
+    std::function<void()> m_onLoadFinished;
+};
+
+// The engine's filter behind a compiled rule list.
+WebKitUserContentFilter* contentFilterOf(const ContentRuleList&);
+
+// Routes requests of a custom scheme to the handler of the web view that made them.
+namespace SchemeRegistry {
+void add(WebKitWebView*, const std::string& scheme, SchemeHandler);
+void remove(WebKitWebView*);
+}
+
+}

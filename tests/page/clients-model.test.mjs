@@ -1,0 +1,128 @@
+// Clients in the document: checking the form, changing the list, searching it.
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import {
+  cleanInput, validateClient, addClient, updateClient, removeClient, findClient,
+  clientsOf, filterClients, sortByName, countByStatus, newId, statusLabel,
+} from '../../resources/app/js/clients-model.js';
+
+const doc = (clients) => ({ version: 1, clients });
+const client = (fields) => ({ id: newId(), name: '', email: '', phone: '', fileNumber: '', status: '', notes: '', ...fields });
+
+describe('checking the form', () => {
+  test('values are trimmed; spaces inside an email are dropped; notes keep their lines', () => {
+    const input = cleanInput({ name: '  Ana Souza ', email: ' ana @ex.com ', phone: ' 555 ', notes: '\nline one\nline two \n', extra: 'ignored' });
+    assert.deepEqual(input, { name: 'Ana Souza', email: 'ana@ex.com', phone: '555', fileNumber: '', status: '', notes: 'line one\nline two' });
+  });
+
+  test('a name is required and a given email must look like one', () => {
+    assert.deepEqual(Object.keys(validateClient(cleanInput({ name: '' }), doc([]))), ['name']);
+    for (const email of ['ana', 'ana@', '@ex.com', 'ana@ex']) {
+      assert.ok(validateClient(cleanInput({ name: 'Ana', email }), doc([])).email, email);
+    }
+    assert.deepEqual(validateClient(cleanInput({ name: 'Ana', email: 'ana.s+case@mail.example.ca' }), doc([])), {});
+  });
+
+  test('a file number may be used only once, ignoring case and accents', () => {
+    const existing = client({ name: 'Lê Văn', fileNumber: 'QP-2024-001' });
+    const data = doc([existing]);
+    const clash = validateClient(cleanInput({ name: 'Other', fileNumber: ' qp-2024-001 ' }), data);
+    assert.match(clash.fileNumber, /Lê Văn/);
+    assert.deepEqual(validateClient(cleanInput({ name: 'Lê Văn', fileNumber: 'QP-2024-001' }), data, existing.id), {},
+      'the client being edited keeps its own number');
+    assert.deepEqual(validateClient(cleanInput({ name: 'Other', fileNumber: 'QP-2024-002' }), data), {});
+  });
+});
+
+describe('changing the list', () => {
+  test('added clients get distinct ids and timestamps', () => {
+    const data = { version: 1 };
+    const now = new Date('2024-05-01T10:00:00Z');
+    const a = addClient(data, { name: 'A' }, now);
+    const b = addClient(data, { name: 'B' }, now);
+    assert.equal(data.clients.length, 2);
+    assert.notEqual(a.id, b.id);
+    assert.equal(a.createdAt, '2024-05-01T10:00:00.000Z');
+    assert.equal(a.updatedAt, a.createdAt);
+  });
+
+  test('an update changes the form fields and keeps everything else on the client', () => {
+    const data = doc([client({ name: 'Old', createdAt: 'then', documents: ['passport.pdf'] })]);
+    const { id } = data.clients[0];
+    const updated = updateClient(data, id, { name: ' New ', status: 'active' }, new Date('2024-06-01T00:00:00Z'));
+    assert.equal(updated.name, 'New');
+    assert.equal(updated.status, 'active');
+    assert.equal(updated.id, id);
+    assert.equal(updated.createdAt, 'then');
+    assert.deepEqual(updated.documents, ['passport.pdf']);
+    assert.equal(updated.updatedAt, '2024-06-01T00:00:00.000Z');
+    assert.equal(updateClient(data, 'missing', { name: 'X' }), null);
+  });
+
+  test('removing takes out only that client and leaves odd entries alone', () => {
+    const keep = client({ name: 'Keep' });
+    const gone = client({ name: 'Gone' });
+    const data = doc([keep, 'stray text', gone, null]);
+    assert.equal(removeClient(data, gone.id), gone);
+    assert.deepEqual(data.clients, [keep, 'stray text', null]);
+    assert.equal(removeClient(data, gone.id), null);
+    assert.deepEqual(clientsOf(data), [keep]);
+    assert.equal(findClient(data, keep.id), keep);
+  });
+
+  test('ids are version 4 uuids, also where randomUUID is missing', () => {
+    const pattern = /^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$/;
+    assert.match(newId(), pattern);
+    const real = globalThis.crypto;
+    Object.defineProperty(globalThis, 'crypto', { value: { getRandomValues: (a) => real.getRandomValues(a) }, configurable: true });
+    try {
+      const ids = new Set(Array.from({ length: 50 }, () => newId()));
+      assert.equal(ids.size, 50);
+      for (const id of ids) assert.match(id, pattern);
+    } finally {
+      Object.defineProperty(globalThis, 'crypto', { value: real, configurable: true });
+    }
+  });
+});
+
+describe('searching and sorting', () => {
+  const people = [
+    client({ name: 'José Martínez', email: 'jose@example.com', phone: '(647) 555-0199', fileNumber: 'QP-27', status: 'submitted' }),
+    client({ name: 'Amira Haddad', phone: '+1 416 555 0134', fileNumber: 'QP-31', status: 'active', notes: 'Spousal sponsorship' }),
+    client({ name: 'Ángel Ortiz', status: 'closed' }),
+  ];
+  const names = (list) => list.map((c) => c.name);
+
+  test('an empty query lists everyone', () => {
+    assert.equal(filterClients(people, '   ').length, 3);
+  });
+
+  test('matching ignores case and accents, and every word has to match', () => {
+    assert.deepEqual(names(filterClients(people, 'JOSE')), ['José Martínez']);
+    assert.deepEqual(names(filterClients(people, 'martínez jose')), ['José Martínez']);
+    assert.deepEqual(names(filterClients(people, 'jose amira')), []);
+    assert.deepEqual(names(filterClients(people, 'spousal')), ['Amira Haddad']);
+    assert.deepEqual(names(filterClients(people, 'qp-31')), ['Amira Haddad']);
+    assert.deepEqual(names(filterClients(people, 'submitted')), ['José Martínez'], 'status by its label');
+  });
+
+  test('phone numbers match whatever way they were written', () => {
+    assert.deepEqual(names(filterClients(people, '6475550199')), ['José Martínez']);
+    assert.deepEqual(names(filterClients(people, '416-555')), ['Amira Haddad']);
+    assert.deepEqual(names(filterClients(people, '(416)')), ['Amira Haddad']);
+    assert.deepEqual(names(filterClients(people, '4-1')), [], 'two digits are too few to look for');
+  });
+
+  test('names sort alphabetically with accented letters in place', () => {
+    assert.deepEqual(names(sortByName(people, 'en')), ['Amira Haddad', 'Ángel Ortiz', 'José Martínez']);
+  });
+
+  test('counts per status include clients without one', () => {
+    const counts = countByStatus([...people, client({ name: 'X' }), client({ name: 'Y', status: 'active' })]);
+    assert.equal(counts.get('active'), 2);
+    assert.equal(counts.get(''), 1);
+    assert.equal(counts.get('closed'), 1);
+    assert.equal(statusLabel('on-hold'), 'On hold');
+    assert.equal(statusLabel('custom'), 'custom');
+  });
+});

@@ -1,0 +1,66 @@
+// Addresses of screens, error sentences and snapshot names.
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { parseHash } from '../../resources/app/js/routes.js';
+import { messageOf, describeSnapshot, formatWhen, foldForSearch } from '../../resources/app/js/format.js';
+
+describe('routes', () => {
+  test('each screen has its address; the data settings keep Settings highlighted', () => {
+    const expected = {
+      '#/dashboard': 'dashboard', '#/clients': 'clients', '#/files': 'files', '#/deadlines': 'deadlines',
+      '#/calendar': 'calendar', '#/pdf': 'pdf', '#/billing': 'billing', '#/settings': 'settings',
+    };
+    for (const [hash, path] of Object.entries(expected)) {
+      assert.equal(parseHash(hash).path, path, hash);
+      assert.equal(parseHash(hash).section, path, hash);
+    }
+    assert.deepEqual(parseHash('#/settings/data'), { path: 'settings/data', section: 'settings', title: 'Data & backups', later: false });
+    assert.equal(parseHash('#/pdf').later, true);
+    assert.equal(parseHash('#/clients').later, false);
+  });
+
+  test('unknown or empty addresses lead to the dashboard', () => {
+    for (const hash of ['', '#', '#/', '#/nowhere', '#/settings/other', '#/clients/123', undefined, '#/constructor', '#/__proto__']) {
+      assert.equal(parseHash(hash).path, 'dashboard', String(hash));
+    }
+    assert.equal(parseHash('#/Clients/').path, 'clients');
+  });
+});
+
+describe('messages', () => {
+  test('the native sentence is shown as is, with a fallback when there is none', () => {
+    assert.equal(messageOf(new Error('Invalid snapshot')), 'Invalid snapshot');
+    assert.equal(messageOf('Disk is full.'), 'Disk is full.');
+    assert.equal(messageOf({ message: 'From an object' }), 'From an object');
+    for (const odd of [undefined, null, new Error(''), '   ', 42, {}]) {
+      assert.match(messageOf(odd), /Something went wrong/);
+    }
+  });
+});
+
+describe('snapshot names and dates', () => {
+  test('daily copies, safety copies and anything else', () => {
+    const daily = describeSnapshot('data-2024-05-01.json', 'en-GB');
+    assert.equal(daily.kind, 'daily');
+    assert.equal(daily.title, 'Daily copy, 1 May 2024');
+    const safety = describeSnapshot('before-restore-2024-05-10T14-22-05.json', 'en-GB');
+    assert.equal(safety.kind, 'safety');
+    assert.match(safety.title, /^Safety copy, 10 May 2024, 14:22$/);
+    assert.deepEqual(describeSnapshot('before-import.json'), { kind: 'safety', title: 'Safety copy', name: 'before-import.json' });
+    assert.equal(describeSnapshot('data-2024-13-40.json').title, 'Daily copy', 'no made-up date for an impossible one');
+    assert.equal(describeSnapshot('notes.txt').title, 'notes.txt');
+  });
+
+  test('timestamps are shown in the local format; other text passes through', () => {
+    assert.equal(formatWhen('2024-05-01', 'en-GB'), '1 May 2024');
+    assert.match(formatWhen('2024-05-10T09:41:00', 'en-GB'), /^10 May 2024, 09:41$/);
+    assert.equal(formatWhen('yesterday evening'), 'yesterday evening');
+    assert.equal(formatWhen(''), '');
+    assert.equal(formatWhen(null), '');
+  });
+
+  test('search folding drops accents and case', () => {
+    assert.equal(foldForSearch('Ángel MARTÍNEZ Lê'), 'angel martinez le');
+    assert.equal(foldForSearch(undefined), '');
+  });
+});
