@@ -88,10 +88,15 @@ export function confirmDialog({ title, message, confirmLabel = 'OK', cancelLabel
   dialog.returnValue = '';
   const returnFocus = document.activeElement;
   return new Promise((resolve) => {
-    dialog.addEventListener('close', () => {
+    const closed = () => {
+      // The close event is delivered later; one left over from an earlier question can
+      // arrive while this one is showing.
+      if (dialog.open) return;
+      dialog.removeEventListener('close', closed);
       if (returnFocus instanceof HTMLElement && returnFocus.isConnected) returnFocus.focus();
       resolve(dialog.returnValue === 'ok');
-    }, { once: true });
+    };
+    dialog.addEventListener('close', closed);
     dialog.showModal();
     (danger ? cancel : ok).focus();
   });

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds Quillpost with its tests and runs every test: the unit tests and the end-to-end test,
+# which starts the real application under Xvfb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+cmake -S . -B build-tests -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLPOST_BUILD_TESTS=ON -DQUILLPOST_BUILD_BENCH=ON
+cmake --build build-tests
+ctest --test-dir build-tests --output-on-failure "$@"

@@ -1,0 +1,257 @@
+#include "bridge/Arguments.h"
+#include "bridge/Bridge.h"
+#include "bridge/CommandTable.h"
+
+#include "doubles/DesktopDoubles.h"
+#include "doubles/VirtualClock.h"
+#include "store/Store.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+
+namespace quillpost {
+namespace {
+
+struct Answer {
+    int calls { 0 };
+    std::optional<std::string> result;
+    std::optional<std::string> error;
+
+    ScriptReplyHandler handler()
+    {
+        return [this](std::optional<std::string> r, std::optional<std::string> e) {
+            ++calls;
+            result = std::move(r);
+            error = std::move(e);
+        };
+    }
+};
+
+class BridgeTest : public testing::Test {
+protected:
+    BridgeTest()
+        : m_directory(std::filesystem::temp_directory_path() / ("quillpost-bridge-" + std::to_string(::getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name()))
+        , m_store(Store::Location { m_directory, true, m_directory / "home", m_directory / "documents" }, Store::Services { m_clock, m_clock, m_clock })
+    {
+    }
+
+    ~BridgeTest() override { std::filesystem::remove_all(m_directory); }
+
+    Answer send(const Json& body, bool selfTest = false)
+    {
+        Bridge bridge({ m_store, m_panels, m_workspace, selfTest });
+        Answer answer;
+        bridge.receive(body, answer.handler());
+        return answer;
+    }
+
+    Answer command(const std::string& cmd, const Json& args = Json::array(), bool selfTest = false)
+    {
+        return send(Json { { "cmd", cmd }, { "args", args.dump() } }, selfTest);
+    }
+
+    std::filesystem::path m_directory;
+    VirtualClock m_clock;
+    Store m_store;
+    FakePanels m_panels;
+    FakeWorkspace m_workspace;
+};
+
+TEST(BridgeDecoding, RejectsBodiesWithoutAStringCommand)
+{
+    for (auto body : { Json("hello"), Json(nullptr), Json::array({ "info" }), Json { { "args", "[]" } }, Json { { "cmd", 3 } } })
+        EXPECT_FALSE(Bridge::decode(body)) << body.dump();
+}
+
+TEST(BridgeDecoding, ArgumentsThatAreNotAJsonArrayBecomeAnEmptyList)
+{
+    for (auto args : { Json("not json"), Json("{\"a\":1}"), Json("\"text\""), Json(42), Json("[1,") }) {
+        auto message = Bridge::decode(Json { { "cmd", "openFolder" }, { "args", args } });
+        ASSERT_TRUE(message) << args.dump();
+        EXPECT_EQ(message->args, Json::array()) << args.dump();
+    }
+    auto withoutArgs = Bridge::decode(Json { { "cmd", "info" } });
+    ASSERT_TRUE(withoutArgs);
+    EXPECT_EQ(withoutArgs->cmd, "info");
+    EXPECT_EQ(withoutArgs->args, Json::array());
+
+    auto decoded = Bridge::decode(Json { { "cmd", "clientFolder" }, { "args", R"(["Ana \"A\"","Forms",true])" } });
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->args, Json::parse(R"(["Ana \"A\"","Forms",true])"));
+}
+
+TEST(BridgeReplies, EncodeResultsAsJsonText)
+{
+    EXPECT_EQ(CommandReply::encode(Json()), "null");
+    EXPECT_EQ(CommandReply::encode(true), "true");
+    EXPECT_EQ(CommandReply::encode(42), "42");
+    EXPECT_EQ(CommandReply::encode("say \"hi\""), R"("say \"hi\"")");
+    EXPECT_EQ(Json::parse(CommandReply::encode(Json { { "a", Json::array({ 1, "b" }) } })), (Json { { "a", Json::array({ 1, "b" }) } }));
+    // Text that is not UTF-8 cannot travel as JSON: the page gets null rather than a broken reply.
+    EXPECT_EQ(CommandReply::encode(std::string("bad \xff byte")), "null");
+}
+
+TEST(BridgeReplies, AnswerExactlyOnce)
+{
+    Answer answer;
+    {
+        CommandReply reply(answer.handler());
+        auto copy = reply;
+        copy.reply(RawJSON { "{\"kept\":  true}" });
+        reply.fail("too late");
+        reply.reply(1);
+    }
+    EXPECT_EQ(answer.calls, 1);
+    EXPECT_EQ(answer.result, "{\"kept\":  true}");
+    EXPECT_FALSE(answer.error);
+
+    Answer forgotten;
+    { CommandReply reply(forgotten.handler()); }
+    EXPECT_EQ(forgotten.calls, 1);
+    EXPECT_TRUE(forgotten.error);
+}
+
+TEST(BridgeArguments, ReadWithTypeChecksAndDefaults)
+{
+    auto args = Json::parse(R"(["text", 7, true, 2.9, null, 1e300, {"k":"v","n":1}])");
+    EXPECT_EQ(str(args, 0), "text");
+    EXPECT_EQ(str(args, 1), "");
+    EXPECT_EQ(str(args, 4), "");
+    EXPECT_EQ(str(args, 99), "");
+    EXPECT_EQ(str(Json::object(), 0), "");
+    EXPECT_TRUE(booleanArgument(args, 2, false));
+    EXPECT_TRUE(booleanArgument(args, 1, true));
+    EXPECT_EQ(integerArgument(args, 3, 0), 2);
+    EXPECT_EQ(integerArgument(args, 5, 0), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(integerArgument(args, 0, 5), 5);
+    EXPECT_DOUBLE_EQ(doubleArgument(args, 1, 30), 7);
+    EXPECT_DOUBLE_EQ(doubleArgument(args, 8, 30), 30);
+    EXPECT_EQ(dictionaryArgument(args), Json::object());
+    auto dictionary = dictionaryArgument(Json::array({ args[6] }));
+    EXPECT_EQ(stringField(dictionary, "k"), "v");
+    EXPECT_EQ(stringField(dictionary, "n", "x"), "x");
+}
+
+TEST_F(BridgeTest, BadMessagesAndUnknownCommandsFail)
+{
+    EXPECT_EQ(send(Json("hello")).error, "bad message");
+    EXPECT_EQ(send(Json { { "args", "[]" } }).error, "bad message");
+    auto unknown = command("Load");
+    EXPECT_EQ(unknown.calls, 1);
+    EXPECT_EQ(unknown.error, "Unknown command Load");
+}
+
+TEST_F(BridgeTest, TestOnlyCommandsExistOnlyInASelfTest)
+{
+    EXPECT_EQ(command("clipText").error, "Unknown command clipText");
+    auto inSelfTest = command("clipText", Json::array(), true);
+    ASSERT_TRUE(inSelfTest.error);
+    EXPECT_NE(*inSelfTest.error, "Unknown command clipText");
+}
+
+TEST_F(BridgeTest, EveryPageApiCommandIsInTheTableAndEveryCommandReachesThePage)
+{
+    std::set<std::string> inScript;
+    auto script = std::string(pageApiScript());
+    std::regex callPattern(R"(call\('([A-Za-z]+)')");
+    for (std::sregex_iterator it(script.begin(), script.end(), callPattern), end; it != end; ++it)
+        inScript.insert((*it)[1]);
+
+    std::set<std::string> inTable;
+    for (auto& entry : commandTable()) {
+        EXPECT_TRUE(inTable.insert(std::string(entry.name)).second) << "listed twice: " << entry.name;
+        EXPECT_TRUE(entry.run || !entry.feature.empty()) << entry.name;
+    }
+    EXPECT_EQ(inScript, inTable);
+
+    // Commands of later versions still answer, with a failure that names what is missing.
+    auto pending = command("printerStatus");
+    ASSERT_TRUE(pending.error);
+    EXPECT_NE(pending.error->find("printer"), std::string::npos);
+}
+
+TEST_F(BridgeTest, SaveAndLoadGoThroughTheStore)
+{
+    auto document = Json { { "clients", Json::array({ Json { { "name", "Zoë" } } }) } };
+    auto saved = command("save", Json::array({ document.dump() }));
+    EXPECT_EQ(saved.result, "true");
+    auto loaded = command("load");
+    EXPECT_EQ(loaded.result, document.dump());
+
+    auto refused = command("save", Json::array({ R"({"enc":true,"v":2,"people":[]})" }));
+    EXPECT_EQ(refused.error, "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.");
+    EXPECT_EQ(command("load").result, document.dump());
+}
+
+TEST_F(BridgeTest, InfoReportsTheDataFileAndSettings)
+{
+    auto reply = command("info");
+    ASSERT_TRUE(reply.result);
+    auto info = Json::parse(*reply.result);
+    EXPECT_EQ(info.size(), 11u);
+    EXPECT_EQ(info["dataFile"], (m_directory / "data.json").string());
+    EXPECT_EQ(info["backupFolder"], "");
+    EXPECT_EQ(info["docsIsDrive"], false);
+    EXPECT_EQ(info["docsRoot"], (m_directory / "Clients").string());
+    EXPECT_EQ(info["snapshots"], 0);
+    EXPECT_EQ(info["platform"], "linux");
+    EXPECT_EQ(info["native"], "cpp");
+    EXPECT_EQ(info["version"], QUILLPOST_VERSION);
+}
+
+TEST_F(BridgeTest, OpenDataFolderRevealsTheDataFileOnceItExists)
+{
+    command("openDataFolder");
+    command("save", Json::array({ "{}" }));
+    command("openDataFolder");
+    ASSERT_EQ(m_workspace.revealed.size(), 2u);
+    EXPECT_EQ(m_workspace.revealed[0], m_directory);
+    EXPECT_EQ(m_workspace.revealed[1], m_directory / "data.json");
+}
+
+TEST_F(BridgeTest, ChoosingABackupFolderAnswersWhenThePanelCloses)
+{
+    Bridge bridge({ m_store, m_panels, m_workspace, false });
+    Answer cancelled;
+    bridge.receive(Json { { "cmd", "chooseBackupFolder" } }, cancelled.handler());
+    EXPECT_EQ(cancelled.calls, 0);
+    EXPECT_EQ(m_panels.titles.back(), "Choose a backup folder (e.g. inside iCloud Drive or OneDrive)");
+    m_panels.answer(std::nullopt);
+    EXPECT_EQ(cancelled.result, "null");
+
+    command("save", Json::array({ R"({"clients":[]})" }));
+    m_clock.advance(std::chrono::seconds(2));
+    m_clock.runBackground();
+
+    auto folder = m_directory / "backups";
+    Answer chosen;
+    bridge.receive(Json { { "cmd", "chooseBackupFolder" } }, chosen.handler());
+    m_panels.answer(folder.string());
+    EXPECT_EQ(chosen.result, Json(folder.string()).dump());
+    EXPECT_EQ(m_store.configString("backupFolder"), folder.string());
+
+    // The new folder receives the current data without waiting for the next save.
+    m_clock.advance(std::chrono::milliseconds(1500));
+    m_clock.runBackground();
+    m_clock.runPosted();
+    EXPECT_TRUE(std::filesystem::exists(folder / "Quillpost-backup.json"));
+
+    EXPECT_EQ(command("clearBackupFolder").result, "true");
+    EXPECT_FALSE(m_store.configString("backupFolder"));
+    EXPECT_EQ(Json::parse(command("info").result.value())["backupFolder"], "");
+}
+
+TEST_F(BridgeTest, RestoreFailuresSayInvalidSnapshot)
+{
+    EXPECT_EQ(command("restoreSnapshot").error, "Invalid snapshot");
+    EXPECT_EQ(command("restoreSnapshot", Json::array({ "../data.json" })).error, "Invalid snapshot");
+    EXPECT_EQ(command("restoreSnapshot", Json::array({ "data-2024-05-01.json" })).error, "Invalid snapshot");
+    EXPECT_EQ(command("recoveryCopy").result, "null");
+    EXPECT_EQ(command("listSnapshots").result, "[]");
+    EXPECT_EQ(command("backupCandidates").result, "[]");
+}
+
+}
+}

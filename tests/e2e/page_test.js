@@ -1,0 +1,88 @@
+// Drives the page through window.quillpost and the page's own screens, reporting each check on the
+// console, where the end-to-end runner reads it.
+(async () => {
+  const report = (name, ok, detail) => console.log('E2E-RESULT ' + JSON.stringify({ name, ok: !!ok, detail }));
+  const post = (body) => window.webkit.messageHandlers.qp.postMessage(body);
+  const rejection = async (promise) => {
+    try {
+      await promise;
+      return null;
+    } catch (error) {
+      return error.message;
+    }
+  };
+  const until = async (condition, what, ms = 15000) => {
+    const start = Date.now();
+    while (!condition()) {
+      if (Date.now() - start > ms)
+        throw new Error('timed out waiting for ' + what);
+      await new Promise(r => setTimeout(r, 50));
+    }
+  };
+
+  try {
+    await until(() => window.App && window.App.ready, 'the page to start');
+    const classes = document.documentElement.classList;
+    report('the page is tagged as a native Linux desktop page',
+      ['is-desktop', 'is-linux', 'is-native', 'native-glass'].every(c => classes.contains(c)), document.documentElement.className);
+    report('the page API says where it runs', quillpost.native === 'cpp' && quillpost.platform === 'linux');
+
+    // The Clients screen: add a client through the form; the page saves it.
+    const clientName = 'Amara Okafor ' + Date.now();
+    location.hash = '#/clients';
+    await until(() => document.querySelector('[data-action="add-client"]'), 'the Clients screen');
+    document.querySelector('[data-action="add-client"]').click();
+    await until(() => document.querySelector('#client-form'), 'the client form');
+    document.querySelector('#client-name').value = clientName;
+    document.querySelector('#client-email').value = 'amara@example.org';
+    document.querySelector('#client-form').requestSubmit();
+    await until(() => App.data.clients.some(c => c.name === clientName), 'the client to be added');
+    await App.saveNow();
+    const loadedAfterForm = await quillpost.load();
+    report('a client added on the Clients screen is saved and loads again',
+      loadedAfterForm && loadedAfterForm.clients.some(c => c.name === clientName && c.email === 'amara@example.org'));
+    report('the Clients screen lists the new client', document.body.textContent.includes(clientName));
+
+    // Saves and loads through the bridge.
+    const first = { version: 1, clients: [{ id: 'c1', name: clientName }], note: 'first "quoted" / é ✓' };
+    const second = { version: 1, clients: [{ id: 'c1', name: clientName }, { id: 'c2', name: 'Second' }] };
+    report('save answers true', await quillpost.save(first) === true);
+    report('save answers true again', await quillpost.save(second) === true);
+    const loaded = await quillpost.load();
+    report('load returns the document that was saved', JSON.stringify(loaded) === JSON.stringify(second), loaded);
+
+    const refused = await rejection(quillpost.save({ enc: true, v: 2, people: [] }));
+    report('an encrypted document without its keys is refused with the exact message',
+      refused === "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.", refused);
+    report('the refused document left the data file as it was', JSON.stringify(await quillpost.load()) === JSON.stringify(second));
+
+    const info = await quillpost.info();
+    const keys = ['dataFile', 'backupFolder', 'drive', 'docsRoot', 'docsIsDrive', 'driveDetected', 'backupError', 'snapshots', 'platform', 'native', 'version'];
+    report('info answers its eleven keys', keys.every(k => k in info) && Object.keys(info).length === 11, info);
+    report('info names the data file and counts the day\'s snapshot',
+      info.dataFile.endsWith('/data.json') && info.snapshots === 1 && info.platform === 'linux' && info.native === 'cpp', info);
+
+    const snapshots = await quillpost.listSnapshots();
+    report('the day\'s snapshot is listed', snapshots.length === 1 && /^data-\d{4}-\d{2}-\d{2}\.json$/.test(snapshots[0]), snapshots);
+
+    // The transport's own rules.
+    report('a message that is not a dictionary is a bad message', await rejection(post('hello')) === 'bad message');
+    report('a message without cmd is a bad message', await rejection(post({ args: '[]' })) === 'bad message');
+    report('command names are case-sensitive', await rejection(post({ cmd: 'Load', args: '[]' })) === 'Unknown command Load');
+    const unparsable = await post({ cmd: 'info', args: 'not json' });
+    report('arguments that are not JSON run the command without arguments', JSON.parse(unparsable).native === 'cpp');
+    const pending = await rejection(quillpost.listPrinted());
+    report('a feature of a later version fails with a message that names it', /printer/.test(pending || ''), pending);
+    report('test-only commands answer in a self-test run', /isn't available/.test(await rejection(quillpost.clipText()) || ''));
+    const restore = await rejection(quillpost.restoreSnapshot('../data.json'));
+    report('restoring a name outside the snapshots is refused', restore === 'Invalid snapshot', restore);
+
+    location.hash = '#/clients';
+    report('disk expectations', true, { data: JSON.stringify(second), bak: JSON.stringify(first), clientName });
+  } catch (error) {
+    report('the page script finished without an exception', false, String(error && error.stack || error));
+  }
+  // Give the page a moment to draw the Clients screen for the screenshot.
+  await new Promise(r => setTimeout(r, 800));
+  console.log('E2E-DONE');
+})();

@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Starts the real Quillpost under Xvfb with a temporary data folder, lets a script drive its page,
+then checks what the page reported and what landed on disk."""
+
+import argparse
+import datetime
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+RESULT_PREFIX = "E2E-RESULT "
+DONE_MARK = "E2E-DONE"
+
+
+def start_xvfb():
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
+        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as display_pipe:
+        display = display_pipe.readline().strip()
+    if not display:
+        raise RuntimeError("Xvfb did not start")
+    return xvfb, ":" + display
+
+
+def run_app(app, script, data_dir, state_dir, display, timeout, extra_env=None):
+    env = dict(os.environ)
+    env.update({
+        "DISPLAY": display,
+        "QUILLPOST_DATA_DIR": data_dir,
+        "QUILLPOST_SELFTEST": "1",
+        "QUILLPOST_TEST_SCRIPT": script,
+        "XDG_STATE_HOME": state_dir,
+        "GDK_BACKEND": "x11",
+        "GSK_RENDERER": "cairo",
+        "LIBGL_ALWAYS_SOFTWARE": "1",
+        "NO_AT_BRIDGE": "1",
+    })
+    env.pop("WAYLAND_DISPLAY", None)
+    env.update(extra_env or {})
+    process = subprocess.Popen(["dbus-run-session", "--", app], env=env, stdout=subprocess.PIPE,
+                               stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True)
+    results, log = {}, []
+    deadline = time.monotonic() + timeout
+    os.set_blocking(process.stdout.fileno(), False)
+    buffer = ""
+    done = False
+    while time.monotonic() < deadline and not done and process.poll() is None:
+        chunk = process.stdout.read()
+        if not chunk:
+            time.sleep(0.05)
+            continue
+        buffer += chunk
+        while "\n" in buffer:
+            line, buffer = buffer.split("\n", 1)
+            log.append(line)
+            if RESULT_PREFIX in line:
+                entry = json.loads(line.split(RESULT_PREFIX, 1)[1])
+                results[entry["name"]] = entry
+            elif DONE_MARK in line:
+                done = True
+    return process, results, log, done
+
+
+def stop(process):
+    if process.poll() is None:
+        os.killpg(process.pid, signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--script", required=True)
+    parser.add_argument("--output", required=True)
+    parser.add_argument("--timeout", type=float, default=90)
+    args = parser.parse_args()
+
+    os.makedirs(args.output, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="quillpost-e2e-")
+    data_dir = os.path.join(work, "data")
+    failures = []
+
+    def check(condition, what):
+        print(("ok   " if condition else "FAIL ") + what)
+        if not condition:
+            failures.append(what)
+
+    xvfb, display = start_xvfb()
+    try:
+        process, results, log, done = run_app(args.app, args.script, data_dir, os.path.join(work, "state"), display, args.timeout)
+        if done:
+            screenshot = os.path.join(args.output, "main-window.png")
+            subprocess.run(["import", "-display", display, "-window", "root", screenshot],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+            check(os.path.getsize(screenshot) > 10000 if os.path.exists(screenshot) else False,
+                  "a screenshot of the window is written to " + screenshot)
+        stop(process)
+        with open(os.path.join(args.output, "app.log"), "w") as f:
+            f.write("\n".join(log))
+
+        check(done, "the page script ran to its end")
+        for name, entry in sorted(results.items()):
+            check(entry.get("ok") is True, "page: " + name + ("" if entry.get("ok") else " -- " + str(entry.get("detail"))))
+        check(len(results) >= 10, "the page reported its checks (%d)" % len(results))
+
+        # What the page saved must be on disk: the data file, its .bak copy and the day's snapshot.
+        expected = results.get("disk expectations", {}).get("detail", {})
+        data_file = os.path.join(data_dir, "data.json")
+        check(os.path.exists(data_file) and read(data_file).decode() == expected.get("data"),
+              "data.json holds the last accepted document, untouched by the refused one")
+        check(os.path.exists(data_file + ".bak") and read(data_file + ".bak").decode() == expected.get("bak"),
+              "data.json.bak holds the document saved before it")
+        snapshot = os.path.join(data_dir, "snapshots", "data-%s.json" % datetime.date.today().isoformat())
+        check(os.path.exists(snapshot) and expected.get("clientName", "\0") in read(snapshot).decode(),
+              "the day's snapshot holds the first save of the day")
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+        shutil.rmtree(work, ignore_errors=True)
+
+    if failures:
+        print("\n%d end-to-end checks failed; the application's output is in %s" % (len(failures), args.output))
+        return 1
+    print("\nall end-to-end checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
