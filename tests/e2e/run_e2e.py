@@ -6,11 +6,13 @@ import argparse
 import datetime
 import json
 import os
+import queue
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 RESULT_PREFIX = "E2E-RESULT "
@@ -47,25 +49,33 @@ def run_app(app, script, data_dir, state_dir, display, timeout, extra_env=None):
     env.update(extra_env or {})
     process = subprocess.Popen(["dbus-run-session", "--", app], env=env, stdout=subprocess.PIPE,
                                stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True)
+    lines = queue.Queue()
+
+    def pump():
+        for line in process.stdout:
+            lines.put(line.rstrip("\n"))
+        lines.put(None)
+
+    threading.Thread(target=pump, daemon=True).start()
     results, log = {}, []
     deadline = time.monotonic() + timeout
-    os.set_blocking(process.stdout.fileno(), False)
-    buffer = ""
     done = False
-    while time.monotonic() < deadline and not done and process.poll() is None:
-        chunk = process.stdout.read()
-        if not chunk:
-            time.sleep(0.05)
-            continue
-        buffer += chunk
-        while "\n" in buffer:
-            line, buffer = buffer.split("\n", 1)
-            log.append(line)
-            if RESULT_PREFIX in line:
-                entry = json.loads(line.split(RESULT_PREFIX, 1)[1])
-                results[entry["name"]] = entry
-            elif DONE_MARK in line:
-                done = True
+    while not done:
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            break
+        try:
+            line = lines.get(timeout=remaining)
+        except queue.Empty:
+            break
+        if line is None:
+            break
+        log.append(line)
+        if RESULT_PREFIX in line:
+            entry = json.loads(line.split(RESULT_PREFIX, 1)[1])
+            results[entry["name"]] = entry
+        elif DONE_MARK in line:
+            done = True
     return process, results, log, done
 
 

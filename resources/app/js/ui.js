@@ -87,15 +87,31 @@ export function confirmDialog({ title, message, confirmLabel = 'OK', cancelLabel
   cancel.textContent = cancelLabel;
   dialog.returnValue = '';
   const returnFocus = document.activeElement;
+  const form = dialog.querySelector('form');
   return new Promise((resolve) => {
-    const closed = () => {
-      // The close event is delivered later; one left over from an earlier question can
-      // arrive while this one is showing.
-      if (dialog.open) return;
+    const finish = (answer) => {
+      form.removeEventListener('submit', submitted);
+      dialog.removeEventListener('cancel', cancelled);
       dialog.removeEventListener('close', closed);
+      if (dialog.open) dialog.close();
       if (returnFocus instanceof HTMLElement && returnFocus.isConnected) returnFocus.focus();
-      resolve(dialog.returnValue === 'ok');
+      resolve(answer);
     };
+    // Answered through the buttons (or Enter) and Escape; the close event comes later
+    // and is only a fallback for the dialog being closed some other way.
+    const submitted = (event) => {
+      event.preventDefault();
+      finish(event.submitter?.value === 'ok');
+    };
+    const cancelled = (event) => {
+      event.preventDefault();
+      finish(false);
+    };
+    const closed = () => {
+      if (!dialog.open) finish(dialog.returnValue === 'ok');
+    };
+    form.addEventListener('submit', submitted);
+    dialog.addEventListener('cancel', cancelled);
     dialog.addEventListener('close', closed);
     dialog.showModal();
     (danger ? cancel : ok).focus();

@@ -58,7 +58,9 @@ export function openClientForm(host, { app, client = null, onSaved }) {
 
   const values = () => Object.fromEntries(FIELDS.map((f) => [f, controls[f].value]));
   const changed = () => FIELDS.some((f) => controls[f].value !== initial[f]);
+  let finished = false;
   const close = () => {
+    finished = true;
     dialog.close();
     dialog.remove();
   };
@@ -120,6 +122,17 @@ export function openClientForm(host, { app, client = null, onSaved }) {
   dialog.addEventListener('cancel', (event) => {
     event.preventDefault();
     leave();
+  });
+  // Some engines close on a repeated Escape without a cancel that can be refused.
+  // What was typed comes back rather than vanishing.
+  dialog.addEventListener('close', () => {
+    if (finished || !dialog.isConnected) return;
+    if (changed()) {
+      dialog.showModal();
+      leave();
+    } else {
+      close();
+    }
   });
 
   host.append(dialog);

@@ -1,0 +1,39 @@
+#!/usr/bin/env python3
+"""Runs the real application under Xvfb with bridge_bench.js in its page and prints the figures.
+Usage: bench/bridge_bench.py build/bin/quillpost"""
+
+import os
+import shutil
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import run_e2e  # noqa: E402
+
+
+def main():
+    app = sys.argv[1] if len(sys.argv) > 1 else "build/bin/quillpost"
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bridge_bench.js")
+    work = tempfile.mkdtemp(prefix="quillpost-bench-")
+    xvfb, display = run_e2e.start_xvfb()
+    try:
+        process, results, log, done = run_e2e.run_app(app, script, os.path.join(work, "data"), os.path.join(work, "state"), display, 300)
+        run_e2e.stop(process)
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+        shutil.rmtree(work, ignore_errors=True)
+    if not done:
+        print("\n".join(log[-30:]))
+        return 1
+    for name, entry in results.items():
+        detail = entry["detail"]
+        if not entry["ok"]:
+            print("failed:", detail)
+            return 1
+        print("%-62s %10s %s" % (name, detail["value"], detail["unit"]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
