@@ -2,9 +2,9 @@
 
 #include "common/Error.h"
 #include "common/Utf8.h"
-#include "platform/BackgroundQueue.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,8 +27,8 @@ std::error_code lastError()
     return std::error_code(errno, std::generic_category());
 }
 
-// A reader that finds data.json torn after a power cut must not be possible, so the file's
-// bytes reach the disk before the rename and the rename reaches the disk before we return.
+// The rename is only durable once the folder is: after a power cut the folder could otherwise
+// still name the old file, or an empty new one.
 void syncFolder(const fs::path& folder)
 {
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -276,7 +276,8 @@ std::optional<std::string> Store::readFile(const fs::path& path)
 
 std::string Store::readFileOrFail(const fs::path& path)
 {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK so that a named pipe left where a file belongs reads as empty instead of hanging.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (descriptor < 0)
         throw FileError(describeFailure("read", path, lastError()));
 

@@ -22,6 +22,7 @@
 
   try {
     await until(() => window.App && window.App.ready, 'the page to start');
+    await App.ready;
     const classes = document.documentElement.classList;
     report('the page is tagged as a native Linux desktop page',
       ['is-desktop', 'is-linux', 'is-native', 'native-glass'].every(c => classes.contains(c)), document.documentElement.className);
@@ -30,8 +31,8 @@
     // The Clients screen: add a client through the form; the page saves it.
     const clientName = 'Amara Okafor ' + Date.now();
     location.hash = '#/clients';
-    await until(() => document.querySelector('[data-action="add-client"]'), 'the Clients screen');
-    document.querySelector('[data-action="add-client"]').click();
+    await until(() => document.querySelector('#client-add'), 'the Clients screen');
+    document.querySelector('#client-add').click();
     await until(() => document.querySelector('#client-form'), 'the client form');
     document.querySelector('#client-name').value = clientName;
     document.querySelector('#client-email').value = 'amara@example.org';

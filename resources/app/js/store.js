@@ -10,6 +10,8 @@ import { ensureIds } from './clients-model.js';
 export const DOC_VERSION = 1;
 export const SAVE_DELAY_MS = 700;
 
+const asSentence = (text) => (/[.!?]$/.test(text.trim()) ? text.trim() : `${text.trim()}.`);
+
 export function freshDocument() {
   return { version: DOC_VERSION, clients: [] };
 }
@@ -109,7 +111,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       } catch (error) {
         adopt(freshDocument(), {
           kind: 'load-failed',
-          message: `Quillpost couldn't open your data: ${messageOf(error)} Nothing has been changed.`,
+          message: `Quillpost couldn't open your data: ${asSentence(messageOf(error))} Nothing has been changed.`,
         });
         return app.data;
       }

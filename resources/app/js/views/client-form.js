@@ -20,30 +20,30 @@ export function openClientForm(host, { app, client = null, onSaved }) {
   const controls = {};
   const errors = {};
 
-  const fields = INPUTS.map((spec) => {
-    const errorId = `${spec.id}-error`;
+  const fields = INPUTS.map((item) => {
+    const errorId = `${item.id}-error`;
     let control;
-    if (spec.select) {
+    if (item.select) {
       const options = [{ value: '', label: 'Not set' }, ...STATUSES];
       // A status written by something else stays selectable, so saving doesn't drop it.
       if (initial.status && !STATUSES.some((s) => s.value === initial.status)) {
         options.push({ value: initial.status, label: initial.status });
       }
-      control = h('select', { id: spec.id, name: spec.field },
+      control = h('select', { id: item.id, name: item.field },
         options.map((o) => h('option', { value: o.value, text: o.label, selected: o.value === initial.status })));
-    } else if (spec.textarea) {
-      control = h('textarea', { id: spec.id, name: spec.field, rows: 4 });
-      control.value = initial[spec.field];
+    } else if (item.textarea) {
+      control = h('textarea', { id: item.id, name: item.field, rows: 4 });
+      control.value = initial[item.field];
     } else {
-      control = h('input', { id: spec.id, name: spec.field, type: 'text', ...spec.attrs });
-      control.value = initial[spec.field];
+      control = h('input', { id: item.id, name: item.field, type: 'text', ...item.attrs });
+      control.value = initial[item.field];
     }
-    controls[spec.field] = control;
-    errors[spec.field] = h('p', { class: 'field-error', id: errorId, hidden: true });
-    return h('div', { class: `field${spec.wide ? ' wide' : ''}` },
-      h('label', { for: spec.id, text: spec.label }, spec.attrs?.required ? h('span', { class: 'required', text: ' (required)' }) : null),
+    controls[item.field] = control;
+    errors[item.field] = h('p', { class: 'field-error', id: errorId, hidden: true });
+    return h('div', { class: `field${item.wide ? ' wide' : ''}` },
+      h('label', { for: item.id, text: item.label }, item.attrs?.required ? h('span', { class: 'required', text: ' (required)' }) : null),
       control,
-      errors[spec.field]);
+      errors[item.field]);
   });
 
   const title = isNew ? 'New client' : 'Edit client';

@@ -94,7 +94,7 @@ export function render(root, { app, intent }) {
         ? h('span', { class: `status-pill status-${known ? status : 'other'}`, text: statusLabel(status) })
         : h('span', { class: 'muted', text: '—' })),
       h('td', { class: 'cell-contact' },
-        client.email ? h('span', { class: 'client-email', text: text(client.email) }) : null,
+        client.email ? h('span', { class: 'client-email', text: text(client.email), title: text(client.email) }) : null,
         client.phone ? h('span', { class: 'client-phone', text: text(client.phone) }) : null,
         !client.email && !client.phone ? h('span', { class: 'muted', text: '—' }) : null),
       h('td', { class: 'cell-actions' },

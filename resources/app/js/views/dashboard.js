@@ -14,9 +14,13 @@ export function render(root, { app, navigate }) {
   const counts = countByStatus(clients);
   const open = clients.filter((c) => c.status !== 'closed').length;
 
+  // With the data unreadable or encrypted there is nothing to count, and a zero would mislead.
+  const unknown = app.lock && app.lock.kind !== 'newer' && !(Array.isArray(app.data.clients) && clients.length > 0);
   root.append(h('div', { class: 'stats' },
-    stat('stat-clients', clients.length, clients.length === 1 ? 'Client' : 'Clients', 'In your practice data'),
-    stat('stat-open', open, open === 1 ? 'Open file' : 'Open files', 'Clients not marked closed'),
+    stat('stat-clients', unknown ? '—' : clients.length, clients.length === 1 ? 'Client' : 'Clients',
+      unknown ? 'Not available' : 'In your practice data'),
+    stat('stat-open', unknown ? '—' : open, open === 1 ? 'Open file' : 'Open files',
+      unknown ? 'Not available' : 'Clients not marked closed'),
   ));
 
   const shortcuts = card('Shortcuts',
