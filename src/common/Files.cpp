@@ -1,26 +1,62 @@
 #include "common/Files.h"
 
-#include <fstream>
-#include <iterator>
+#include "common/Error.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillpost {
 
+std::string describeFileFailure(std::string_view action, const std::filesystem::path& path, const std::error_code& error)
+{
+    return "Couldn't " + std::string(action) + " \"" + path.string() + "\": " + error.message() + ".";
+}
+
+std::error_code lastSystemError()
+{
+    return std::error_code(errno, std::generic_category());
+}
+
 std::optional<std::string> readFile(const std::filesystem::path& path)
 {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
+    try {
+        return readFileOrFail(path);
+    } catch (const FileError&) {
         return std::nullopt;
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream)
-        return std::nullopt;
-    std::string content;
-    auto size = std::filesystem::file_size(path, error);
-    if (!error)
-        content.reserve(size);
-    content.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
-    if (stream.bad())
-        return std::nullopt;
-    return content;
+    }
+}
+
+std::string readFileOrFail(const std::filesystem::path& path)
+{
+    // O_NONBLOCK so that a named pipe left where a file belongs reads as empty instead of hanging.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0)
+        throw FileError(describeFileFailure("read", path, lastSystemError()));
+
+    std::string bytes;
+    struct stat information {};
+    if (!::fstat(descriptor, &information) && S_ISREG(information.st_mode))
+        bytes.reserve(static_cast<size_t>(information.st_size));
+
+    char buffer[64 * 1024];
+    while (true) {
+        const ssize_t count = ::read(descriptor, buffer, sizeof(buffer));
+        if (!count)
+            break;
+        if (count > 0) {
+            bytes.append(buffer, static_cast<size_t>(count));
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        const std::error_code error = lastSystemError();
+        ::close(descriptor);
+        throw FileError(describeFileFailure("read", path, error));
+    }
+    ::close(descriptor);
+    return bytes;
 }
 
 }

@@ -1,6 +1,7 @@
 #include "store/Store.h"
 
 #include "common/Error.h"
+#include "common/Files.h"
 #include "common/Utf8.h"
 
 #include <cerrno>
@@ -17,16 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string describeFailure(std::string_view action, const fs::path& path, const std::error_code& error)
-{
-    return "Couldn't " + std::string(action) + " \"" + path.string() + "\": " + error.message() + ".";
-}
-
-std::error_code lastError()
-{
-    return std::error_code(errno, std::generic_category());
-}
-
 // The rename is only durable once the folder is: after a power cut the folder could otherwise
 // still name the old file, or an empty new one.
 void syncFolder(const fs::path& folder)
@@ -35,11 +26,11 @@ void syncFolder(const fs::path& folder)
     if (descriptor < 0)
         return;
     const int result = ::fsync(descriptor);
-    const std::error_code error = result ? lastError() : std::error_code();
+    const std::error_code error = result ? lastSystemError() : std::error_code();
     ::close(descriptor);
     // Some file systems do not sync folders at all and say so with EINVAL; that is no failure of ours.
     if (result && error != std::errc::invalid_argument)
-        throw FileError(describeFailure("save the folder", folder, error));
+        throw FileError(describeFileFailure("save the folder", folder, error));
 }
 
 std::error_code writeAll(int descriptor, std::string_view bytes)
@@ -49,7 +40,7 @@ std::error_code writeAll(int descriptor, std::string_view bytes)
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            return lastError();
+            return lastSystemError();
         }
         bytes.remove_prefix(static_cast<size_t>(written));
     }
@@ -188,24 +179,24 @@ void Store::atomicWrite(const fs::path& path, std::string_view bytes)
     std::error_code folderError;
     fs::create_directories(folder, folderError);
     if (folderError)
-        throw FileError(describeFailure("create the folder", folder, folderError));
+        throw FileError(describeFileFailure("create the folder", folder, folderError));
 
     std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
     // mkostemp creates the file 0600: the data is the practice's private client data.
     const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0)
-        throw FileError(describeFailure("write", path, lastError()));
+        throw FileError(describeFileFailure("write", path, lastSystemError()));
 
     std::error_code error = writeAll(descriptor, bytes);
     if (!error && ::fsync(descriptor))
-        error = lastError();
+        error = lastSystemError();
     if (::close(descriptor) && !error)
-        error = lastError();
+        error = lastSystemError();
     if (!error && ::rename(temporary.c_str(), path.c_str()))
-        error = lastError();
+        error = lastSystemError();
     if (error) {
         ::unlink(temporary.c_str());
-        throw FileError(describeFailure("write", path, error));
+        throw FileError(describeFileFailure("write", path, error));
     }
 
     syncFolder(folder);
@@ -263,46 +254,6 @@ std::string Store::milliseconds() const
 {
     const auto sinceEpoch = m_services.clock.now().time_since_epoch();
     return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count());
-}
-
-std::optional<std::string> Store::readFile(const fs::path& path)
-{
-    try {
-        return readFileOrFail(path);
-    } catch (const FileError&) {
-        return std::nullopt;
-    }
-}
-
-std::string Store::readFileOrFail(const fs::path& path)
-{
-    // O_NONBLOCK so that a named pipe left where a file belongs reads as empty instead of hanging.
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0)
-        throw FileError(describeFailure("read", path, lastError()));
-
-    std::string bytes;
-    struct stat information {};
-    if (!::fstat(descriptor, &information) && S_ISREG(information.st_mode))
-        bytes.reserve(static_cast<size_t>(information.st_size));
-
-    char buffer[64 * 1024];
-    while (true) {
-        const ssize_t count = ::read(descriptor, buffer, sizeof(buffer));
-        if (!count)
-            break;
-        if (count > 0) {
-            bytes.append(buffer, static_cast<size_t>(count));
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        const std::error_code error = lastError();
-        ::close(descriptor);
-        throw FileError(describeFailure("read", path, error));
-    }
-    ::close(descriptor);
-    return bytes;
 }
 
 }

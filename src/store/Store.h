@@ -75,8 +75,6 @@ public:
     std::string today() const;
     // The current time as whole milliseconds since 1970, the way file names carry it.
     std::string milliseconds() const;
-    // The whole file, or nothing when it cannot be read.
-    static std::optional<std::string> readFile(const std::filesystem::path&);
 
     // Snapshots, backup copy and recovery.
     std::vector<std::string> snapshots() const;
@@ -92,7 +90,6 @@ public:
     std::optional<std::filesystem::path> detectDrive() const;
 
 private:
-    static std::string readFileOrFail(const std::filesystem::path&); // throws FileError
     static std::optional<Clock::TimePoint> modificationTime(const std::filesystem::path&);
     static std::string isoTime(Clock::TimePoint);
     void pruneDailySnapshots() const;

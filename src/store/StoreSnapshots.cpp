@@ -1,6 +1,7 @@
 #include "store/Store.h"
 
 #include "common/Error.h"
+#include "common/Files.h"
 #include "common/Utf8.h"
 #include "platform/BackgroundQueue.h"
 

@@ -1,0 +1,50 @@
+#include "app/WindowState.h"
+#include "store/Store.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace quillpost {
+namespace {
+
+class WindowStateTest : public testing::Test {
+protected:
+    ~WindowStateTest() override { std::filesystem::remove_all(m_folder); }
+
+    std::filesystem::path m_folder { std::filesystem::temp_directory_path() / ("quillpost-window-" + std::to_string(::getpid())) };
+    std::filesystem::path m_file { m_folder / "state" / "window-state.json" };
+};
+
+TEST_F(WindowStateTest, RemembersSizeAndMaximizedStateByNameAndKeepsOtherEntries)
+{
+    WindowState state(m_file);
+    EXPECT_FALSE(state.geometry("QuillpostMain"));
+
+    state.save("Editor", { 800, 600, false });
+    state.save("QuillpostMain", { 1280, 720, true });
+    auto main = WindowState(m_file).geometry("QuillpostMain");
+    ASSERT_TRUE(main);
+    EXPECT_EQ(main->width, 1280);
+    EXPECT_EQ(main->height, 720);
+    EXPECT_TRUE(main->maximized);
+    EXPECT_EQ(WindowState(m_file).geometry("Editor")->width, 800);
+}
+
+TEST_F(WindowStateTest, DamagedOrImplausibleEntriesFallBackToTheDefaultSize)
+{
+    std::filesystem::create_directories(m_file.parent_path());
+    for (auto text : { "not json", "[1,2]", R"({"QuillpostMain": "big"})", R"({"QuillpostMain": {"width": -5, "height": 700}})",
+             R"({"QuillpostMain": {"width": 99999999, "height": 700}})", R"({"QuillpostMain": {"width": 1.5, "height": 700}})" }) {
+        std::ofstream(m_file) << text;
+        EXPECT_FALSE(WindowState(m_file).geometry("QuillpostMain")) << text;
+    }
+
+    // Saving over a damaged file starts it afresh instead of failing.
+    WindowState(m_file).save("QuillpostMain", { 1000, 700, false });
+    EXPECT_EQ(WindowState(m_file).geometry("QuillpostMain")->height, 700);
+}
+
+}
+}
