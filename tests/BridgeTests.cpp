@@ -3,6 +3,7 @@
 #include "bridge/CommandTable.h"
 
 #include "doubles/DesktopDoubles.h"
+#include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
 #include "store/Store.h"
 
@@ -32,12 +33,9 @@ struct Answer {
 class BridgeTest : public testing::Test {
 protected:
     BridgeTest()
-        : m_directory(std::filesystem::temp_directory_path() / ("quillpost-bridge-" + std::to_string(::getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name()))
-        , m_store(Store::Location { m_directory, true, m_directory / "home", m_directory / "documents" }, Store::Services { m_clock, m_clock, m_clock })
+        : m_store(Store::Location { m_directory, true, m_directory / "home", m_directory / "documents" }, Store::Services { m_clock, m_clock, m_clock })
     {
     }
-
-    ~BridgeTest() override { std::filesystem::remove_all(m_directory); }
 
     Answer send(const Json& body, bool selfTest = false)
     {
@@ -52,7 +50,8 @@ protected:
         return send(Json { { "cmd", cmd }, { "args", args.dump() } }, selfTest);
     }
 
-    std::filesystem::path m_directory;
+    TemporaryFolder m_folder { "quillpost-bridge" };
+    const std::filesystem::path& m_directory { m_folder.path() };
     VirtualClock m_clock;
     Store m_store;
     FakePanels m_panels;

@@ -1,4 +1,5 @@
 #include "common/Error.h"
+#include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
 #include "store/Store.h"
 
@@ -17,39 +18,24 @@ constexpr std::time_t may1 = 1714564800; // 2024-05-01T12:00:00Z
 constexpr std::time_t day = 86400;
 
 // Writes the file (and its folders) with the given modification time, in seconds since 1970.
-void writeText(const fs::path& path, std::string_view text, std::optional<std::time_t> modified = std::nullopt)
+void writeModifiedAt(const fs::path& path, std::string_view text, std::optional<std::time_t> modified)
 {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
+    writeText(path, text);
     if (!modified)
         return;
     const timespec times[2] { { *modified, 0 }, { *modified, 0 } };
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-std::string readText(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(stream), {});
-}
-
 class StoreSnapshotTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "quillpost-snapshots-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
         m_store = makeStore();
         m_store->config()["backupFolder"] = (m_root / "backups" / "nested").string();
     }
 
-    void TearDown() override
-    {
-        m_store.reset();
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
+    void TearDown() override { m_store.reset(); }
 
     std::unique_ptr<Store> makeStore()
     {
@@ -60,7 +46,8 @@ protected:
     fs::path snapshot(std::string_view name) const { return m_store->snapshotsDir() / name; }
     fs::path backupFile() const { return m_root / "backups" / "nested" / "Quillpost-backup.json"; }
 
-    fs::path m_root;
+    TemporaryFolder m_folder { "quillpost-snapshots" };
+    const fs::path& m_root { m_folder.path() };
     VirtualClock m_clock;
     std::unique_ptr<Store> m_store;
 };
@@ -81,12 +68,12 @@ TEST_F(StoreSnapshotTest, ListsDailySnapshotsThenSafetyCopiesNewestFirst)
 TEST_F(StoreSnapshotTest, RecoveryCopyIsTheNewestCandidateThatDiffersAndOpens)
 {
     writeText(m_store->data(), "{\"n\": 1}");
-    writeText(bak(), "{\"n\": 1}", may1 + 5 * day);
-    writeText(snapshot("before-restore-1.json"), "{\"n\": 2}", may1 + 4 * day);
-    writeText(snapshot("notes.json"), "{\"n\": 3}", may1 + 4 * day);
-    writeText(snapshot("data-2024-05-04.json"), R"({"enc":true,"v":2})", may1 + 3 * day);
-    writeText(snapshot("before-update-1.0-to-1.1-9.json"), "{\"n\": 4}", may1 + 2 * day);
-    writeText(snapshot("data-2024-05-02.json"), "{\"n\": 5}", may1 + day);
+    writeModifiedAt(bak(), "{\"n\": 1}", may1 + 5 * day);
+    writeModifiedAt(snapshot("before-restore-1.json"), "{\"n\": 2}", may1 + 4 * day);
+    writeModifiedAt(snapshot("notes.json"), "{\"n\": 3}", may1 + 4 * day);
+    writeModifiedAt(snapshot("data-2024-05-04.json"), R"({"enc":true,"v":2})", may1 + 3 * day);
+    writeModifiedAt(snapshot("before-update-1.0-to-1.1-9.json"), "{\"n\": 4}", may1 + 2 * day);
+    writeModifiedAt(snapshot("data-2024-05-02.json"), "{\"n\": 5}", may1 + day);
 
     auto copy = m_store->recoveryCopy();
     ASSERT_TRUE(copy);
@@ -95,7 +82,7 @@ TEST_F(StoreSnapshotTest, RecoveryCopyIsTheNewestCandidateThatDiffersAndOpens)
 
     // Without data.json nothing is excluded for being equal to it; equal times keep the .bak first.
     fs::remove(m_store->data());
-    writeText(snapshot("data-2024-05-02.json"), "{\"n\": 5}", may1 + 5 * day);
+    writeModifiedAt(snapshot("data-2024-05-02.json"), "{\"n\": 5}", may1 + 5 * day);
     copy = m_store->recoveryCopy();
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->name, "data.json.bak");
@@ -202,9 +189,9 @@ TEST_F(StoreSnapshotTest, BackupOfAStoreThatIsGoneIsDropped)
 TEST_F(StoreSnapshotTest, BackupCandidatesAreTheBackupAndTheTwoNewestDaysByTime)
 {
     for (int date = 1; date <= 4; ++date)
-        writeText(snapshot("data-2024-05-0" + std::to_string(date) + ".json"), "{}", may1 + (date - 1) * day);
-    writeText(snapshot("data-2024-05-05.json"), "{\"name\": \"caf\xE9\"}", may1 + 4 * day);
-    writeText(backupFile(), "{\"backup\": 1}", may1 + 3 * day + 3600);
+        writeModifiedAt(snapshot("data-2024-05-0" + std::to_string(date) + ".json"), "{}", may1 + (date - 1) * day);
+    writeModifiedAt(snapshot("data-2024-05-05.json"), "{\"name\": \"caf\xE9\"}", may1 + 4 * day);
+    writeModifiedAt(backupFile(), "{\"backup\": 1}", may1 + 3 * day + 3600);
 
     const auto candidates = m_store->backupCandidates();
     ASSERT_EQ(candidates.size(), 3u);

@@ -1,5 +1,6 @@
 #include "common/Error.h"
 #include "common/Utf8.h"
+#include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
 #include "store/Store.h"
 
@@ -13,18 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-void writeText(const fs::path& path, std::string_view text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(stream), {});
-}
-
 bool hasHiddenFiles(const fs::path& folder)
 {
     return std::any_of(fs::directory_iterator(folder), fs::directory_iterator(), [](const fs::directory_entry& entry) {
@@ -34,19 +23,6 @@ bool hasHiddenFiles(const fs::path& folder)
 
 class StoreTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "quillpost-store-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_root = pattern;
-    }
-
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
     fs::path dataDir() const { return m_root / "share" / "Quillpost"; }
     fs::path home() const { return m_root / "home"; }
 
@@ -55,7 +31,8 @@ protected:
         return std::make_unique<Store>(Store::Location { dataDir(), overridden, home(), home() / "Documents" }, Store::Services { m_clock, m_clock, m_clock });
     }
 
-    fs::path m_root;
+    TemporaryFolder m_folder { "quillpost-store" };
+    const fs::path& m_root { m_folder.path() };
     VirtualClock m_clock;
 };
 

@@ -1,19 +1,15 @@
 #include "app/WindowState.h"
-#include "store/Store.h"
+#include "doubles/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <unistd.h>
 
 namespace quillpost {
 namespace {
 
 class WindowStateTest : public testing::Test {
 protected:
-    ~WindowStateTest() override { std::filesystem::remove_all(m_folder); }
-
-    std::filesystem::path m_folder { std::filesystem::temp_directory_path() / ("quillpost-window-" + std::to_string(::getpid())) };
+    TemporaryFolder m_folder { "quillpost-window" };
     std::filesystem::path m_file { m_folder / "state" / "window-state.json" };
 };
 
@@ -34,10 +30,9 @@ TEST_F(WindowStateTest, RemembersSizeAndMaximizedStateByNameAndKeepsOtherEntries
 
 TEST_F(WindowStateTest, DamagedOrImplausibleEntriesFallBackToTheDefaultSize)
 {
-    std::filesystem::create_directories(m_file.parent_path());
     for (auto text : { "not json", "[1,2]", R"({"QuillpostMain": "big"})", R"({"QuillpostMain": {"width": -5, "height": 700}})",
              R"({"QuillpostMain": {"width": 99999999, "height": 700}})", R"({"QuillpostMain": {"width": 1.5, "height": 700}})" }) {
-        std::ofstream(m_file) << text;
+        writeText(m_file, text);
         EXPECT_FALSE(WindowState(m_file).geometry("QuillpostMain")) << text;
     }
 

@@ -78,8 +78,27 @@
     const restore = await rejection(quillpost.restoreSnapshot('../data.json'));
     report('restoring a name outside the snapshots is refused', restore === 'Invalid snapshot', restore);
 
+    // Settings → Data: the data file, the recovery copy, and restoring the day's snapshot.
+    location.hash = '#/settings/data';
+    await until(() => document.querySelector('#data-file'), 'the data settings');
+    report('Settings → Data shows where the data file is', document.querySelector('#data-file').textContent === info.dataFile);
+    await until(() => document.querySelector('#recovery:not([hidden]) #restore-recovery'), 'the recovery copy', 5000);
+    report('the recovery copy is offered', document.querySelector('#recovery').textContent.includes('data.json.bak'),
+      document.querySelector('#recovery').textContent);
+    await until(() => document.querySelector('#snapshot-list li[data-snapshot] [data-action="restore"]'), 'the snapshot list');
+    document.querySelector('#snapshot-list li[data-snapshot] [data-action="restore"]').click();
+    await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the restore confirmation');
+    document.querySelector('#confirm-ok').click();
+    const restored = async () => ((await quillpost.load()) || {}).clients?.length === 1;
+    const started = Date.now();
+    while (!(await restored()) && Date.now() - started < 10000)
+      await new Promise(r => setTimeout(r, 100));
+    report('restoring the day\'s snapshot from Settings → Data brings back the first save of the day', await restored());
+    const after = await quillpost.listSnapshots();
+    report('a safety copy is taken before the restore', after.some(n => n.startsWith('before-restore-')), after);
+
     location.hash = '#/clients';
-    report('disk expectations', true, { data: JSON.stringify(second), bak: JSON.stringify(first), clientName });
+    report('disk expectations', true, { beforeRestore: JSON.stringify(second), bak: JSON.stringify(first), clientName });
   } catch (error) {
     report('the page script finished without an exception', false, String(error && error.stack || error));
   }

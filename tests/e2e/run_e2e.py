@@ -130,16 +130,21 @@ def main():
             check(entry.get("ok") is True, "page: " + name + ("" if entry.get("ok") else " -- " + str(entry.get("detail"))))
         check(len(results) >= 10, "the page reported its checks (%d)" % len(results))
 
-        # What the page saved must be on disk: the data file, its .bak copy and the day's snapshot.
+        # What the page saved must be on disk: the data file, its .bak copy, the day's snapshot,
+        # and the safety copy the restore took.
         expected = results.get("disk expectations", {}).get("detail", {})
         data_file = os.path.join(data_dir, "data.json")
-        check(os.path.exists(data_file) and read(data_file).decode() == expected.get("data"),
-              "data.json holds the last accepted document, untouched by the refused one")
-        check(os.path.exists(data_file + ".bak") and read(data_file + ".bak").decode() == expected.get("bak"),
-              "data.json.bak holds the document saved before it")
-        snapshot = os.path.join(data_dir, "snapshots", "data-%s.json" % datetime.date.today().isoformat())
+        snapshots = os.path.join(data_dir, "snapshots")
+        snapshot = os.path.join(snapshots, "data-%s.json" % datetime.date.today().isoformat())
         check(os.path.exists(snapshot) and expected.get("clientName", "\0") in read(snapshot).decode(),
               "the day's snapshot holds the first save of the day")
+        check(os.path.exists(data_file) and os.path.exists(snapshot) and read(data_file) == read(snapshot),
+              "after the restore, data.json holds the restored snapshot")
+        check(os.path.exists(data_file + ".bak") and read(data_file + ".bak").decode() == expected.get("bak"),
+              "data.json.bak holds the document saved before the last save, untouched by the refused save and the restore")
+        safety = [n for n in os.listdir(snapshots) if n.startswith("before-restore-")] if os.path.isdir(snapshots) else []
+        check(len(safety) == 1 and read(os.path.join(snapshots, safety[0])).decode() == expected.get("beforeRestore"),
+              "the safety copy holds the data as it was before the restore")
     finally:
         xvfb.terminate()
         xvfb.wait()

@@ -25,6 +25,21 @@ std::string errorText(GError* error, const char* fallback)
     return error && error->message ? error->message : fallback;
 }
 
+using ScriptFinish = JSCValue* (*)(WebKitWebView*, GAsyncResult*, GError**);
+
+template<ScriptFinish finish>
+void scriptFinished(GObject* source, GAsyncResult* result, gpointer data)
+{
+    std::unique_ptr<Pending<WebView::ScriptCompletion>> call(static_cast<Pending<WebView::ScriptCompletion>*>(data));
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(JSCValue) value = finish(WEBKIT_WEB_VIEW(source), result, &error);
+    if (!value) {
+        call->completion(std::nullopt, errorText(error, "The script failed."));
+        return;
+    }
+    call->completion(jsonFromJavaScriptValue(value), {});
+}
+
 }
 
 WebKitWebViewHost::WebKitWebViewHost(WebViewConfiguration configuration)
@@ -137,37 +152,15 @@ void WebKitWebViewHost::evaluateScript(const std::string& script)
 
 void WebKitWebViewHost::evaluateScript(const std::string& script, ScriptCompletion completion)
 {
-    auto* pending = new Pending<ScriptCompletion> { std::move(completion) };
     webkit_web_view_evaluate_javascript(m_view, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<Pending<ScriptCompletion>> call(static_cast<Pending<ScriptCompletion>*>(data));
-            g_autoptr(GError) error = nullptr;
-            g_autoptr(JSCValue) value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-            if (!value) {
-                call->completion(std::nullopt, errorText(error, "The script failed."));
-                return;
-            }
-            call->completion(jsonFromJavaScriptValue(value), {});
-        },
-        pending);
+        scriptFinished<webkit_web_view_evaluate_javascript_finish>, new Pending<ScriptCompletion> { std::move(completion) });
 }
 
 void WebKitWebViewHost::callAsyncFunction(const std::string& body, const Json& arguments, ScriptCompletion completion)
 {
-    auto* pending = new Pending<ScriptCompletion> { std::move(completion) };
     webkit_web_view_call_async_javascript_function(m_view, body.data(), static_cast<gssize>(body.size()),
         variantFromJsonObject(arguments), nullptr, nullptr, nullptr,
-        [](GObject* source, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<Pending<ScriptCompletion>> call(static_cast<Pending<ScriptCompletion>*>(data));
-            g_autoptr(GError) error = nullptr;
-            g_autoptr(JSCValue) value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
-            if (!value) {
-                call->completion(std::nullopt, errorText(error, "The script failed."));
-                return;
-            }
-            call->completion(jsonFromJavaScriptValue(value), {});
-        },
-        pending);
+        scriptFinished<webkit_web_view_call_async_javascript_function_finish>, new Pending<ScriptCompletion> { std::move(completion) });
 }
 
 void WebKitWebViewHost::snapshot(SnapshotCompletion completion)

@@ -1,0 +1,165 @@
+// Drives the WebKitGTK web view through the WebView interface, in a real window under Xvfb.
+
+#include "platform/WebView.h"
+#include "platform/linux/WebKitWebViewHost.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace quillpost {
+namespace {
+
+// Spins the main loop until the condition holds or the time is up; the web view does its work there.
+bool runUntil(const std::function<bool()>& condition, int seconds = 30)
+{
+    auto deadline = g_get_monotonic_time() + seconds * G_USEC_PER_SEC;
+    // A ticking source wakes the loop so the deadline is seen even when nothing else happens.
+    auto tick = g_timeout_add(50, [](gpointer) { return G_SOURCE_CONTINUE; }, nullptr);
+    while (!condition() && g_get_monotonic_time() < deadline)
+        g_main_context_iteration(nullptr, TRUE);
+    g_source_remove(tick);
+    return condition();
+}
+
+class WebViewIntegration : public testing::Test {
+protected:
+    static void SetUpTestSuite() { gtk_init(); }
+
+    void SetUp() override
+    {
+        m_folder = std::filesystem::temp_directory_path() / ("quillpost-webview-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_folder);
+
+        std::shared_ptr<ContentRuleList> rules;
+        bool compiled = false;
+        WebView::compileContentRules(m_folder / "rules", "block-tracker",
+            R"([{"trigger":{"url-filter":"tracker\\.png"},"action":{"type":"block"}}])",
+            [&](std::shared_ptr<ContentRuleList> list, std::string) {
+                rules = std::move(list);
+                compiled = true;
+            });
+        ASSERT_TRUE(runUntil([&] { return compiled; }));
+        ASSERT_TRUE(rules) << "the content rules did not compile";
+
+        WebViewConfiguration configuration;
+        configuration.ephemeral = true;
+        configuration.contentRules.push_back(rules);
+        configuration.userScripts.push_back({ "window.__injected = 42;" });
+        configuration.messageHandlers.push_back({ "qp", [this](const Json& body, ScriptReplyHandler reply) {
+                                                     m_messages.push_back(body);
+                                                     if (body.value("cmd", "") == "fail")
+                                                         reply(std::nullopt, std::string("It failed."));
+                                                     else
+                                                         reply(std::string("{\"echo\":") + body.dump() + "}", std::nullopt);
+                                                 } });
+        configuration.schemeHandlers["qptest"] = [this](const SchemeRequest& request, SchemeResponder respond) {
+            m_requests.push_back(request.uri);
+            if (request.uri.find("missing") != std::string::npos) {
+                respond(std::nullopt, "Not here.");
+                return;
+            }
+            SchemeResponse response;
+            response.contentType = request.uri.ends_with(".png") ? "image/png" : "text/html";
+            response.headers["X-Quillpost"] = "yes";
+            response.body = "<html><body style='background:#fff'><h1 id='t'>Hello</h1>"
+                            "<img src='qptest://site/tracker.png'><img src='qptest://site/allowed.png'></body></html>";
+            respond(response, {});
+        };
+        m_view = WebView::create(std::move(configuration));
+
+        m_window = gtk_window_new();
+        gtk_window_set_default_size(GTK_WINDOW(m_window), 640, 480);
+        gtk_window_set_child(GTK_WINDOW(m_window), static_cast<WebKitWebViewHost&>(*m_view).widget());
+        gtk_window_present(GTK_WINDOW(m_window));
+
+        bool loaded = false;
+        m_view->setOnLoadFinished([&] { loaded = true; });
+        m_view->loadRequest("qptest://site/index.html");
+        ASSERT_TRUE(runUntil([&] { return loaded; }));
+        m_view->setOnLoadFinished(nullptr);
+    }
+
+    void TearDown() override
+    {
+        gtk_window_destroy(GTK_WINDOW(m_window));
+        m_view.reset();
+        std::filesystem::remove_all(m_folder);
+    }
+
+    Json call(const std::string& body, const Json& arguments = Json::object())
+    {
+        std::optional<Json> result;
+        std::string error;
+        bool done = false;
+        m_view->callAsyncFunction(body, arguments, [&](std::optional<Json> value, std::string message) {
+            result = std::move(value);
+            error = std::move(message);
+            done = true;
+        });
+        EXPECT_TRUE(runUntil([&] { return done; }));
+        if (!result)
+            return Json { { "error", error } };
+        return *result;
+    }
+
+    std::filesystem::path m_folder;
+    std::shared_ptr<WebView> m_view;
+    GtkWidget* m_window { nullptr };
+    std::vector<Json> m_messages;
+    std::vector<std::string> m_requests;
+};
+
+TEST_F(WebViewIntegration, ServesSchemePagesRunsScriptsAndBlocksByContentRules)
+{
+    EXPECT_EQ(call("return document.getElementById('t').textContent + window.__injected;"), "Hello42");
+    EXPECT_EQ(call("return await new Promise(r => setTimeout(() => r(a + b.length), 10));", { { "a", 2 }, { "b", Json::array({ 1, 2, 3 }) } }), 5);
+    EXPECT_TRUE(call("throw new Error('boom');").contains("error"));
+
+    std::optional<Json> evaluated;
+    m_view->evaluateScript("6 * 7", [&](std::optional<Json> value, std::string) { evaluated = value; });
+    ASSERT_TRUE(runUntil([&] { return evaluated.has_value(); }));
+    EXPECT_EQ(*evaluated, 42);
+
+    runUntil([&] { return std::find(m_requests.begin(), m_requests.end(), "qptest://site/allowed.png") != m_requests.end(); }, 5);
+    EXPECT_NE(std::find(m_requests.begin(), m_requests.end(), "qptest://site/allowed.png"), m_requests.end());
+    EXPECT_EQ(std::find(m_requests.begin(), m_requests.end(), "qptest://site/tracker.png"), m_requests.end());
+    EXPECT_EQ(call("const r = await fetch('qptest://site/missing').then(() => 'loaded', () => 'refused'); return r;"), "refused");
+}
+
+TEST_F(WebViewIntegration, ScriptMessagesGetOneReplyOrOneRejection)
+{
+    auto reply = call("return await window.webkit.messageHandlers.qp.postMessage({ cmd: 'echo', args: '[\"é\", 1]', big: 'x'.repeat(100000) });");
+    ASSERT_TRUE(reply.is_string()) << reply.dump();
+    auto parsed = Json::parse(reply.get<std::string>());
+    EXPECT_EQ(parsed["echo"]["cmd"], "echo");
+    EXPECT_EQ(parsed["echo"]["args"], "[\"é\", 1]");
+    EXPECT_EQ(parsed["echo"]["big"].get<std::string>().size(), 100000u);
+
+    EXPECT_EQ(call("try { await window.webkit.messageHandlers.qp.postMessage({ cmd: 'fail' }); return 'resolved'; } catch (e) { return e.message; }"), "It failed.");
+    EXPECT_EQ(call("return await window.webkit.messageHandlers.qp.postMessage('plain text');"), "{\"echo\":\"plain text\"}");
+    EXPECT_EQ(m_messages.size(), 3u);
+}
+
+TEST_F(WebViewIntegration, SnapshotsAndPrintsToPdf)
+{
+    std::optional<std::string> png;
+    m_view->snapshot([&](std::optional<std::string> image, std::string) { png = image.value_or("none"); });
+    ASSERT_TRUE(runUntil([&] { return png.has_value(); }));
+    EXPECT_EQ(png->substr(0, 4), "\x89PNG");
+
+    auto pdf = m_folder / "page.pdf";
+    std::optional<bool> printed;
+    m_view->print(WebView::PrintDestination::PdfFile, pdf, [&](bool ok, std::string) { printed = ok; });
+    ASSERT_TRUE(runUntil([&] { return printed.has_value(); }, 60));
+    EXPECT_TRUE(*printed);
+    std::ifstream file(pdf, std::ios::binary);
+    std::string head(4, '\0');
+    file.read(head.data(), 4);
+    EXPECT_EQ(head, "%PDF");
+}
+
+}
+}
