@@ -3,6 +3,7 @@
 #include "app/Resources.h"
 #include "common/Files.h"
 #include "platform/Application.h"
+#include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/Panels.h"
 #include "platform/WebView.h"
@@ -47,8 +48,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     m_window->addDragStrip(sidebarWidth, 24);
 
-    auto page = Resources::pageFolder();
-    m_webView->loadFile(page / "index.html", page);
+    loadPage();
 
     m_window->present();
     scheduleStartupRoutes();
@@ -90,6 +90,22 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
         }
     }
     return WebView::create(std::move(configuration));
+}
+
+void AppDelegate::loadPage()
+{
+    auto page = Resources::pageFolder();
+    std::error_code error;
+    if (std::filesystem::is_regular_file(page / "index.html", error)) {
+        m_webView->loadFile(page / "index.html", page);
+        return;
+    }
+    // Without its page the window would stay blank; say what is wrong instead.
+    Log::error("Quillpost's page is missing: " + (page / "index.html").string());
+    m_webView->loadRequest("data:text/html;charset=utf-8,"
+        "<body style='font:15px system-ui;margin:64px 64px 64px 312px;color:%23333'>"
+        "<h2>Quillpost can't find its screens</h2><p>The file share/quillpost/app/index.html is missing next to the "
+        "program. Please reinstall Quillpost. Your data has not been touched.</p></body>");
 }
 
 void AppDelegate::scheduleStartupRoutes()

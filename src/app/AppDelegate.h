@@ -28,6 +28,7 @@ public:
 private:
     std::shared_ptr<Window> createWindow();
     std::shared_ptr<WebView> createWebView();
+    void loadPage();
     void scheduleStartupRoutes();
 
     Application& m_application;

@@ -17,7 +17,7 @@ bool runUntil(const std::function<bool()>& condition, int seconds = 30)
 {
     auto deadline = g_get_monotonic_time() + seconds * G_USEC_PER_SEC;
     // A ticking source wakes the loop so the deadline is seen even when nothing else happens.
-    auto tick = g_timeout_add(50, [](gpointer) { return G_SOURCE_CONTINUE; }, nullptr);
+    auto tick = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     while (!condition() && g_get_monotonic_time() < deadline)
         g_main_context_iteration(nullptr, TRUE);
     g_source_remove(tick);
@@ -50,7 +50,7 @@ protected:
         configuration.userScripts.push_back({ "window.__injected = 42;" });
         configuration.messageHandlers.push_back({ "qp", [this](const Json& body, ScriptReplyHandler reply) {
                                                      m_messages.push_back(body);
-                                                     if (body.value("cmd", "") == "fail")
+                                                     if (body.is_object() && body.value("cmd", "") == "fail")
                                                          reply(std::nullopt, std::string("It failed."));
                                                      else
                                                          reply(std::string("{\"echo\":") + body.dump() + "}", std::nullopt);

@@ -40,46 +40,29 @@ Json jsonFromJavaScriptValue(JSCValue* value)
     return object;
 }
 
-static GVariant* variantFromJson(const Json& value)
-{
-    switch (value.type()) {
-    case Json::value_t::boolean:
-        return g_variant_new_boolean(value.get<bool>());
-    case Json::value_t::number_integer:
-        return g_variant_new_int64(value.get<std::int64_t>());
-    case Json::value_t::number_unsigned:
-        return g_variant_new_uint64(value.get<std::uint64_t>());
-    case Json::value_t::number_float:
-        return g_variant_new_double(value.get<double>());
-    case Json::value_t::string: {
-        auto& text = value.get_ref<const std::string&>();
-        g_autofree char* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-        return g_variant_new_string(valid);
-    }
-    case Json::value_t::object:
-        return variantFromJsonObject(value);
-    case Json::value_t::array: {
-        GVariantBuilder builder;
-        g_variant_builder_init(&builder, G_VARIANT_TYPE("av"));
-        for (auto& element : value)
-            g_variant_builder_add(&builder, "v", variantFromJson(element));
-        return g_variant_builder_end(&builder);
-    }
-    default:
-        // The engine has no null in a GVariant; an empty "maybe" arrives as null.
-        return g_variant_new_maybe(G_VARIANT_TYPE_STRING, nullptr);
-    }
-}
-
-GVariant* variantFromJsonObject(const Json& object)
+GVariant* variantCarryingJson(const Json& arguments)
 {
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE_VARDICT);
-    if (object.is_object()) {
-        for (auto& [key, value] : object.items())
-            g_variant_builder_add(&builder, "{sv}", key.c_str(), variantFromJson(value));
-    }
+    auto text = arguments.dump(-1, ' ', false, Json::error_handler_t::replace);
+    g_variant_builder_add(&builder, "{sv}", argumentsName, g_variant_new_string(text.c_str()));
     return g_variant_builder_end(&builder);
+}
+
+std::string functionTakingJsonArguments(const std::string& body, const Json& arguments)
+{
+    // The engine passes only numbers, strings and dictionaries, so the named arguments travel as
+    // one JSON text and are unpacked into the parameters of the caller's function.
+    std::string parameters;
+    std::string keys;
+    if (arguments.is_object()) {
+        for (auto& [name, value] : arguments.items()) {
+            parameters += (parameters.empty() ? "" : ", ") + name;
+            keys += (keys.empty() ? "" : ", ") + Json(name).dump();
+        }
+    }
+    return std::string("const __qpValues = JSON.parse(") + argumentsName + ");\n"
+        + "return await (async function (" + parameters + ") {\n" + body + "\n}).apply(this, [" + keys + "].map(name => __qpValues[name]));";
 }
 
 }

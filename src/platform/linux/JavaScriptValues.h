@@ -4,6 +4,7 @@
 
 #include <glib.h>
 #include <jsc/jsc.h>
+#include <string>
 
 namespace quillpost {
 
@@ -13,7 +14,10 @@ namespace quillpost {
 // so a large text posted by the page is not escaped and parsed again.
 Json jsonFromJavaScriptValue(JSCValue*);
 
-// A dictionary of named arguments for an async function call (a{sv}).
-GVariant* variantFromJsonObject(const Json&);
+// Named arguments for an async function call: the engine's a{sv} carries them as one JSON text,
+// and the function body is wrapped to unpack them into its parameters.
+constexpr const char* argumentsName = "__qpArguments";
+GVariant* variantCarryingJson(const Json& arguments);
+std::string functionTakingJsonArguments(const std::string& body, const Json& arguments);
 
 }

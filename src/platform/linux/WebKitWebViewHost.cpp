@@ -158,8 +158,9 @@ void WebKitWebViewHost::evaluateScript(const std::string& script, ScriptCompleti
 
 void WebKitWebViewHost::callAsyncFunction(const std::string& body, const Json& arguments, ScriptCompletion completion)
 {
-    webkit_web_view_call_async_javascript_function(m_view, body.data(), static_cast<gssize>(body.size()),
-        variantFromJsonObject(arguments), nullptr, nullptr, nullptr,
+    auto function = functionTakingJsonArguments(body, arguments);
+    webkit_web_view_call_async_javascript_function(m_view, function.data(), static_cast<gssize>(function.size()),
+        variantCarryingJson(arguments), nullptr, nullptr, nullptr,
         scriptFinished<webkit_web_view_call_async_javascript_function_finish>, new Pending<ScriptCompletion> { std::move(completion) });
 }
 
