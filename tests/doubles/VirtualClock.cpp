@@ -72,44 +72,31 @@ void VirtualClock::advance(std::chrono::milliseconds duration)
     m_elapsed = target;
 }
 
-std::optional<std::function<void()>> VirtualClock::takePosted()
+size_t VirtualClock::runAll(std::deque<std::function<void()>>& tasks)
 {
-    const std::lock_guard guard(m_lock);
-    if (m_posted.empty())
-        return std::nullopt;
-    std::function<void()> task = std::move(m_posted.front());
-    m_posted.pop_front();
-    return task;
-}
-
-std::optional<std::function<void()>> VirtualClock::takeBackground()
-{
-    const std::lock_guard guard(m_lock);
-    if (m_background.empty())
-        return std::nullopt;
-    std::function<void()> task = std::move(m_background.front());
-    m_background.pop_front();
-    return task;
+    size_t count = 0;
+    while (true) {
+        std::function<void()> task;
+        {
+            const std::lock_guard guard(m_lock);
+            if (tasks.empty())
+                return count;
+            task = std::move(tasks.front());
+            tasks.pop_front();
+        }
+        task();
+        ++count;
+    }
 }
 
 size_t VirtualClock::runPosted()
 {
-    size_t count = 0;
-    while (const auto task = takePosted()) {
-        (*task)();
-        ++count;
-    }
-    return count;
+    return runAll(m_posted);
 }
 
 size_t VirtualClock::runBackground()
 {
-    size_t count = 0;
-    while (const auto task = takeBackground()) {
-        (*task)();
-        ++count;
-    }
-    return count;
+    return runAll(m_background);
 }
 
 size_t VirtualClock::pendingTimers() const

@@ -49,8 +49,8 @@ public:
     size_t pendingBackgroundTasks() const;
 
 private:
-    std::optional<std::function<void()>> takePosted();
-    std::optional<std::function<void()>> takeBackground();
+    // Runs the queue's tasks in order, including those they add, and returns how many ran.
+    size_t runAll(std::deque<std::function<void()>>&);
 
     mutable std::mutex m_lock; // post() may be called from any thread
     TimePoint m_now;

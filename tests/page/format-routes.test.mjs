@@ -43,10 +43,15 @@ describe('snapshot names and dates', () => {
     const daily = describeSnapshot('data-2024-05-01.json', 'en-GB');
     assert.equal(daily.kind, 'daily');
     assert.equal(daily.title, 'Daily copy, 1 May 2024');
-    const safety = describeSnapshot('before-restore-2024-05-10T14-22-05.json', 'en-GB');
-    assert.equal(safety.kind, 'safety');
-    assert.match(safety.title, /^Safety copy, 10 May 2024, 14:22$/);
-    assert.deepEqual(describeSnapshot('before-import.json'), { kind: 'safety', title: 'Safety copy', name: 'before-import.json' });
+    const taken = new Date(2024, 4, 10, 14, 22).getTime();
+    const restore = describeSnapshot(`before-restore-${taken}.json`, 'en-GB');
+    assert.equal(restore.kind, 'safety');
+    assert.equal(restore.title, 'Safety copy before a restore, 10 May 2024, 14:22');
+    assert.equal(describeSnapshot(`before-update-1.2.0-to-1.3.0-${taken}.json`, 'en-GB').title,
+      'Safety copy before the update from 1.2.0 to 1.3.0, 10 May 2024, 14:22');
+    assert.match(describeSnapshot(`before-update-first-to-0.2.0-${taken}.json`, 'en-GB').title, /from the first version to 0\.2\.0/);
+    assert.match(describeSnapshot(`before-pdfcraft-update-${taken}.json`, 'en-GB').title, /^Safety copy before a PDF editor update, /);
+    assert.deepEqual(describeSnapshot('before-update-x.json'), { kind: 'safety', title: 'Safety copy', name: 'before-update-x.json' });
     assert.equal(describeSnapshot('data-2024-13-40.json').title, 'Daily copy', 'no made-up date for an impossible one');
     assert.equal(describeSnapshot('notes.txt').title, 'notes.txt');
   });

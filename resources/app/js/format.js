@@ -37,28 +37,37 @@ export function formatWhen(value, locale) {
   return date.toLocaleString(locale, { dateStyle: 'medium', timeStyle: 'short' });
 }
 
-// Snapshot file names: "data-2024-05-01.json" is the copy of that day, "before-…" a
-// safety copy taken before something replaced the data.
+// Snapshot file names: "data-2024-05-01.json" is the copy of that day; safety copies are
+// "before-restore-", "before-update-<from>-to-<to>-" or "before-pdfcraft-update-" followed by
+// the time they were taken, in milliseconds since 1970.
+const safetyKinds = [
+  [/^before-restore-/, 'before a restore'],
+  [/^before-pdfcraft-update-/, 'before a PDF editor update'],
+  [/^before-update-(.+)-to-(.+)-\d+\.json$/, (m) => `before the update from ${m[1] === 'first' ? 'the first version' : m[1]} to ${m[2]}`],
+];
+
 export function describeSnapshot(name, locale) {
   const file = String(name);
-  const found = /(\d{4})-(\d{2})-(\d{2})(?:[T_ -]?(\d{2})[-:.]?(\d{2})(?:[-:.]?(\d{2}))?)?/.exec(file);
-  let when = '';
-  if (found) {
-    const [, y, mo, d, h, mi, s] = found;
-    const date = new Date(Number(y), Number(mo) - 1, Number(d), Number(h ?? 0), Number(mi ?? 0), Number(s ?? 0));
-    if (!Number.isNaN(date.getTime()) && date.getMonth() === Number(mo) - 1) {
-      when = h === undefined
-        ? date.toLocaleDateString(locale, { dateStyle: 'long' })
-        : date.toLocaleString(locale, { dateStyle: 'medium', timeStyle: 'short' });
+  const daily = /^data-(\d{4})-(\d{2})-(\d{2})\.json$/.exec(file);
+  if (daily) {
+    const date = new Date(Number(daily[1]), Number(daily[2]) - 1, Number(daily[3]));
+    const real = date.getMonth() === Number(daily[2]) - 1 && date.getDate() === Number(daily[3]);
+    return { kind: 'daily', title: real ? `Daily copy, ${date.toLocaleDateString(locale, { dateStyle: 'long' })}` : 'Daily copy', name: file };
+  }
+  if (!file.startsWith('before-')) return { kind: 'other', title: file, name: file };
+
+  let reason = '';
+  for (const [pattern, text] of safetyKinds) {
+    const found = pattern.exec(file);
+    if (found) {
+      reason = typeof text === 'function' ? text(found) : text;
+      break;
     }
   }
-  if (file.startsWith('before-')) {
-    return { kind: 'safety', title: when ? `Safety copy, ${when}` : 'Safety copy', name: file };
-  }
-  if (/^data-\d{4}-\d{2}-\d{2}\.json$/.test(file)) {
-    return { kind: 'daily', title: when ? `Daily copy, ${when}` : 'Daily copy', name: file };
-  }
-  return { kind: 'other', title: when ? `Copy, ${when}` : file, name: file };
+  const stamp = /-(\d{10,})\.json$/.exec(file);
+  const when = stamp ? formatWhen(Number(stamp[1]), locale) : '';
+  const title = ['Safety copy', reason].filter(Boolean).join(' ') + (when ? `, ${when}` : '');
+  return { kind: 'safety', title, name: file };
 }
 
 export function plural(count, one, many) {
