@@ -22,6 +22,13 @@ export function h(tag, props = {}, ...children) {
   return el;
 }
 
+// Replaces an element's children; like h(), it leaves out null, undefined and false.
+export function fill(el, ...children) {
+  el.replaceChildren();
+  append(el, children);
+  return el;
+}
+
 function append(el, children) {
   for (const child of children.flat(Infinity)) {
     if (child === null || child === undefined || child === false) continue;

@@ -1,7 +1,7 @@
 // Settings → Data & backups: where the data file is, the backup folder, and putting an
 // earlier copy back (daily snapshots, safety copies and the recovery copy).
 
-import { h, button, pageHeader, card, toast, confirmDialog, runFrom } from '../ui.js';
+import { h, fill, button, pageHeader, card, toast, confirmDialog, runFrom } from '../ui.js';
 import { icon } from '../icons.js';
 import { describeSnapshot, formatWhen, messageOf, isPlainObject, plural } from '../format.js';
 import { hrefFor } from '../routes.js';
@@ -64,7 +64,7 @@ export function render(root, { app, bridge }) {
 
   function showBackup(info) {
     const folder = typeof info.backupFolder === 'string' ? info.backupFolder : '';
-    backupBody.replaceChildren(
+    fill(backupBody,
       folder
         ? h('p', { class: 'path', id: 'backup-folder', text: folder })
         : h('p', { class: 'path unset', id: 'backup-folder', text: 'Not set' }),
@@ -108,7 +108,7 @@ export function render(root, { app, bridge }) {
       if (!isPlainObject(copy) || !copy.name) throw new Error("Quillpost couldn't tell which recovery copy it has.");
       const when = formatWhen(copy.at);
       const label = when ? `${copy.name} from ${when}` : copy.name;
-      recoveryCard.replaceChildren(
+      fill(recoveryCard,
         h('h2', { class: 'card-title', text: 'Recovery copy' }),
         h('p', { class: 'muted card-intro', text: 'Quillpost has a recovery copy of your data that you can go back to.' }),
         h('div', { class: 'row-actions' },
