@@ -94,7 +94,9 @@ TEST_F(StoreSnapshotTest, RestoreRefusesOtherNamesAndDocumentsThatWouldNotOpen)
     writeText(snapshot("data-2024-05-01.json"), "{}");
     writeText(snapshot("data-2024-04-01.json"), R"({"enc":true,"v":2,"people":[]})");
 
-    for (const char* name : { "../data.json", "data.json", "data-2024-05-01.txt", "../snapshots/data-2024-05-01.json", "data-2024-04-01.json" }) {
+    // A name as long as the page cares to send must not exhaust the pattern matcher's stack.
+    const std::string endless = "before-update-" + std::string(100000, 'a') + ".json";
+    for (const std::string name : { "../data.json", "data.json", "data-2024-05-01.txt", "../snapshots/data-2024-05-01.json", "data-2024-04-01.json", endless.c_str() }) {
         try {
             m_store->restore(name);
             ADD_FAILURE() << "restored " << name;
@@ -144,7 +146,8 @@ TEST_F(StoreSnapshotTest, HandedOverJobsRunInOrderIntoTheFolderTheyCaptured)
     m_store->config().erase("backupFolder");
     EXPECT_EQ(m_clock.pendingBackgroundTasks(), 1u) << "a job already handed over is not withdrawn";
     m_clock.advance(1500ms);
-    EXPECT_EQ(m_clock.runBackground(), 2u);
+    EXPECT_EQ(m_clock.pendingBackgroundTasks(), 1u) << "newer bytes replace those still waiting for the writer";
+    EXPECT_EQ(m_clock.runBackground(), 1u);
     EXPECT_EQ(readText(backupFile()), "{\"a\": 2}");
 
     m_store->save("{\"a\": 3}");

@@ -76,6 +76,28 @@ TEST_F(StoreTest, LoadFallsBackToBakThenNull)
     EXPECT_EQ(store->load(), "null");
 }
 
+TEST_F(StoreTest, AcceptsTextThatThePageAndEditorsWrite)
+{
+    const auto store = makeStore();
+    // Half of a surrogate pair, as JSON.stringify writes a cut emoji; the escaped backslash before
+    // the second "u" is not an escape of its own.
+    const std::string cutEmoji = R"({"clients":[{"name":"Ana \ud83d","note":"C:\\udcfolder","pair":"\ud83d\ude00"}],"enc":true,"v":2,"people":[{"salt":"\udc00","priv":{},"dk":{}}]})";
+    store->save(cutEmoji);
+    EXPECT_EQ(readText(store->data()), cutEmoji);
+    EXPECT_EQ(store->load(), cutEmoji);
+    EXPECT_FALSE(Store::openable(R"({"enc":true,"v":2,"people":[{"salt":"\ud83d","priv":{}}]})"));
+
+    // A byte-order mark left by a text editor is not part of the document the page reads.
+    writeText(store->data(), "\xEF\xBB\xBF{\"clients\": []}");
+    EXPECT_EQ(store->load(), "{\"clients\": []}");
+
+    // A setting that is not UTF-8 does not stop the settings file from being written.
+    store->config()["backupFolder"] = std::string("/media/caf\xE9");
+    store->config()["lastVersion"] = "0.1.0";
+    store->saveConfig();
+    EXPECT_NE(readText(dataDir() / "config.json").find("0.1.0"), std::string::npos);
+}
+
 TEST(StoreOpenCheck, DemandsPersonEntriesOnlyOfEncryptedVersionTwo)
 {
     const std::string person = R"({"salt":"s","priv":{"k":[1,{"x":2}]},"dk":{},"name":"n"})";

@@ -32,12 +32,9 @@ std::string CommandReply::encode(const Json& value)
 {
     if (value.is_null())
         return "null";
-    try {
-        return value.dump();
-    } catch (const Json::exception&) {
-        // Text that is not valid UTF-8 cannot travel as JSON.
-        return "null";
-    }
+    // Text that is not UTF-8 (a file name, say) travels with U+FFFD in place of the bad bytes,
+    // so one odd name does not blank a whole list.
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 void CommandReply::reply(const Json& value) const

@@ -28,7 +28,7 @@ public:
 
     bool answered() const;
 
-    // The JSON text of a result: "null" for nothing, or when the value cannot be serialised.
+    // The JSON text of a result: "null" for nothing; bytes that are not UTF-8 become U+FFFD.
     static std::string encode(const Json& value);
 
 private:

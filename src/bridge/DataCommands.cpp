@@ -4,6 +4,7 @@
 #include "bridge/Bridge.h"
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/Utf8.h"
 #include "platform/Workspace.h"
 #include "store/Store.h"
 
@@ -57,6 +58,11 @@ void chooseBackupFolder(Bridge& bridge, const Json&, const CommandReply& reply)
     bridge.chooseFolder("Choose a backup folder (e.g. inside iCloud Drive or OneDrive)", [&bridge, reply](std::optional<std::string> path) {
         if (!path) {
             reply.replyNull();
+            return;
+        }
+        // The settings file is JSON text, which cannot hold a name that is not UTF-8.
+        if (validUtf8(*path) != *path) {
+            reply.fail("Quillpost can't use that folder, because its name has characters it can't store. Please choose another folder.");
             return;
         }
         auto& store = bridge.store();

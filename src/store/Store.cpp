@@ -5,6 +5,7 @@
 #include "common/Utf8.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <ctime>
 #include <fcntl.h>
@@ -47,13 +48,60 @@ std::error_code writeAll(int descriptor, std::string_view bytes)
     return {};
 }
 
+std::optional<unsigned> surrogateAt(std::string_view text, size_t index)
+{
+    // index points at the backslash of a "\uXXXX" escape.
+    if (index + 6 > text.size() || text[index + 1] != 'u')
+        return std::nullopt;
+    unsigned value = 0;
+    const char* digits = text.data() + index + 2;
+    const auto [end, error] = std::from_chars(digits, digits + 4, value, 16);
+    if (error != std::errc() || end != digits + 4)
+        return std::nullopt;
+    if (value < 0xD800 || value > 0xDFFF)
+        return std::nullopt;
+    return value;
+}
+
+// JavaScript strings may hold half of a surrogate pair (a cut emoji, say), which JSON.stringify
+// writes as a lone "\ud83d" escape and JSON.parse reads back. The JSON parser here refuses such
+// text, so the checks read a copy in which each lone half is U+FFFD; the file keeps the original.
+std::optional<std::string> withLoneSurrogatesReplaced(std::string_view text)
+{
+    std::optional<std::string> repaired;
+    size_t copiedUpTo = 0;
+    for (size_t index = text.find('\\'); index != std::string_view::npos; index = text.find('\\', index)) {
+        const auto unit = surrogateAt(text, index);
+        if (!unit) {
+            index += 2; // any other escape, including an escaped backslash
+            continue;
+        }
+        if (*unit < 0xDC00) {
+            const auto low = surrogateAt(text, index + 6);
+            if (low && *low >= 0xDC00) {
+                index += 12;
+                continue;
+            }
+        }
+        if (!repaired)
+            repaired.emplace();
+        repaired->append(text.substr(copiedUpTo, index - copiedUpTo)).append("\\ufffd");
+        index += 6;
+        copiedUpTo = index;
+    }
+    if (repaired)
+        repaired->append(text.substr(copiedUpTo));
+    return repaired;
+}
+
 // Both checks below read the whole text, so every byte is validated, but they build only the
 // few values they look at: a full tree of a 20 MB document costs several times the parse itself.
 
 // The top level must be an object or an array; a bare scalar is not a document.
 bool holdsDocument(std::string_view bytes)
 {
-    const Json outline = Json::parse(bytes, [](int depth, Json::parse_event_t, Json&) { return !depth; }, false);
+    const auto repaired = withLoneSurrogatesReplaced(bytes);
+    const Json outline = Json::parse(repaired ? std::string_view(*repaired) : bytes, [](int depth, Json::parse_event_t, Json&) { return !depth; }, false);
     return outline.is_object() || outline.is_array();
 }
 
@@ -77,7 +125,8 @@ Json openCheckOutline(std::string_view bytes)
         }
         return depth > 1 || topLevelIsObject;
     };
-    return Json::parse(bytes, keep, false);
+    const auto repaired = withLoneSurrogatesReplaced(bytes);
+    return Json::parse(repaired ? std::string_view(*repaired) : bytes, keep, false);
 }
 
 bool isVersionTwo(const Json& value)
@@ -96,6 +145,7 @@ Store::Store(Location location, Services services)
     : m_location(std::move(location))
     , m_dir(m_location.directory)
     , m_services(services)
+    , m_backupHandOver(std::make_shared<BackupHandOver>())
     , m_self(std::make_shared<Store*>(this))
 {
     std::error_code ignored;
@@ -126,7 +176,8 @@ std::optional<std::string> Store::configString(std::string_view key) const
 void Store::saveConfig()
 {
     try {
-        atomicWrite(m_dir / "config.json", m_config.dump(4) + "\n");
+        // A value that is not UTF-8 would make every later write fail; it is written repaired instead.
+        atomicWrite(m_dir / "config.json", m_config.dump(4, ' ', false, Json::error_handler_t::replace) + "\n");
     } catch (const std::exception&) {
         // Settings are rewritten whole by the next writer; a failed write loses nothing on disk.
     }
@@ -138,7 +189,11 @@ std::string Store::load() const
         const auto bytes = readFile(path);
         if (!bytes || !holdsDocument(*bytes))
             continue;
-        return validUtf8(*bytes);
+        // The parser skips a byte-order mark that a text editor may have left; the page's would not.
+        std::string_view text(*bytes);
+        if (text.starts_with("\xEF\xBB\xBF"))
+            text.remove_prefix(3);
+        return validUtf8(text);
     }
     return "null";
 }

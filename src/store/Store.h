@@ -5,6 +5,8 @@
 #include "platform/MainQueue.h"
 
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,6 +95,16 @@ private:
     static std::optional<Clock::TimePoint> modificationTime(const std::filesystem::path&);
     static std::string isoTime(Clock::TimePoint);
     void pruneDailySnapshots() const;
+    void handOverBackup(std::filesystem::path target, std::string bytes);
+
+    // What the main thread hands to the background queue: the newest bytes for each backup file.
+    // A slow or hung backup folder thus holds at most one waiting copy of the document per file,
+    // however many saves come in meanwhile.
+    struct BackupHandOver {
+        std::mutex lock;
+        std::map<std::filesystem::path, std::string> waiting;
+        bool writerQueued { false };
+    };
 
     Location m_location;
     std::filesystem::path m_dir;
@@ -100,6 +112,7 @@ private:
     std::string m_lastBackupError;
     std::optional<TimerId> m_backupWork;
     Services m_services;
+    std::shared_ptr<BackupHandOver> m_backupHandOver;
     // Handed to the backup job so that a result arriving after the store is gone is dropped.
     std::shared_ptr<Store*> m_self;
 };

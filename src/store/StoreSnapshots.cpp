@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <regex>
 #include <sys/stat.h>
 
@@ -120,25 +122,48 @@ void Store::scheduleBackup(std::string bytes)
         m_services.mainQueue.cancel(*m_backupWork);
 
     // The job captures the folder now: removing the setting later does not redirect or stop it.
-    auto job = [self = std::weak_ptr<Store*>(m_self), target = fs::path(*folder) / "Quillpost-backup.json",
-                   bytes = std::move(bytes), &mainQueue = m_services.mainQueue]() {
-        if (self.expired())
-            return;
-        std::string outcome;
-        try {
-            atomicWrite(target, bytes);
-        } catch (const std::exception& error) {
-            outcome = error.what();
-        }
-        mainQueue.post([self, outcome = std::move(outcome)] {
-            if (const auto store = self.lock())
-                (*store)->m_lastBackupError = outcome;
-        });
-    };
+    m_backupWork = m_services.mainQueue.after(backupDelay, [this, target = fs::path(*folder) / "Quillpost-backup.json", bytes = std::move(bytes)]() mutable {
+        handOverBackup(std::move(target), std::move(bytes));
+    });
+}
 
-    // The background queue is serial, so a job handed over earlier always finishes before a later one.
-    m_backupWork = m_services.mainQueue.after(backupDelay, [job = std::move(job), &backgroundQueue = m_services.backgroundQueue]() mutable {
-        backgroundQueue.async(std::move(job));
+void Store::handOverBackup(fs::path target, std::string bytes)
+{
+    auto handOver = m_backupHandOver;
+    {
+        const std::lock_guard guard(handOver->lock);
+        handOver->waiting[std::move(target)] = std::move(bytes);
+        if (handOver->writerQueued)
+            return;
+        handOver->writerQueued = true;
+    }
+    m_services.backgroundQueue.async([self = std::weak_ptr<Store*>(m_self), handOver, &mainQueue = m_services.mainQueue] {
+        while (true) {
+            std::pair<fs::path, std::string> job;
+            {
+                const std::lock_guard guard(handOver->lock);
+                if (handOver->waiting.empty()) {
+                    handOver->writerQueued = false;
+                    return;
+                }
+                auto next = handOver->waiting.begin();
+                job = { next->first, std::move(next->second) };
+                handOver->waiting.erase(next);
+            }
+            if (self.expired())
+                continue;
+            std::string outcome;
+            try {
+                atomicWrite(job.first, job.second);
+            } catch (const std::exception& error) {
+                outcome = error.what();
+            }
+            // The outcome is the main thread's to keep, like every other field of the store.
+            mainQueue.post([self, outcome = std::move(outcome)] {
+                if (const auto store = self.lock())
+                    (*store)->m_lastBackupError = outcome;
+            });
+        }
     });
 }
 
@@ -180,6 +205,9 @@ std::optional<Store::RecoveryCopy> Store::recoveryCopy() const
 void Store::restore(std::string_view name)
 {
     fs::path source;
+    // No file name is longer than 255 bytes, and the pattern matcher recurses once per character.
+    if (name.size() > 255)
+        throw refusedRestore();
     if (name == "data.json.bak")
         source = m_dir / "data.json.bak";
     else if (std::regex_match(name.begin(), name.end(), restorePattern()))

@@ -39,6 +39,36 @@ void respond(WebKitURISchemeRequest* request, const SchemeResponse& response)
     webkit_uri_scheme_request_finish_with_response(request, schemeResponse);
 }
 
+// A request answers once; one that the program drops unanswered fails instead of loading for ever.
+class PendingSchemeRequest {
+public:
+    explicit PendingSchemeRequest(WebKitURISchemeRequest* request)
+        : m_request(WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request)))
+    {
+    }
+
+    ~PendingSchemeRequest()
+    {
+        finish(std::nullopt, "The page didn't answer.");
+        g_object_unref(m_request);
+    }
+
+    void finish(std::optional<SchemeResponse> response, std::string errorMessage)
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        if (response)
+            respond(m_request, *response);
+        else
+            finishWithError(m_request, errorMessage);
+    }
+
+private:
+    WebKitURISchemeRequest* m_request;
+    bool m_finished { false };
+};
+
 void received(WebKitURISchemeRequest* request, gpointer)
 {
     auto& byView = handlers()[webkit_uri_scheme_request_get_scheme(request)];
@@ -51,13 +81,9 @@ void received(WebKitURISchemeRequest* request, gpointer)
         webkit_uri_scheme_request_get_uri(request),
         webkit_uri_scheme_request_get_http_method(request) ? webkit_uri_scheme_request_get_http_method(request) : "GET",
     };
-    g_object_ref(request);
-    it->second(schemeRequest, [request](std::optional<SchemeResponse> response, std::string errorMessage) {
-        if (response)
-            respond(request, *response);
-        else
-            finishWithError(request, errorMessage);
-        g_object_unref(request);
+    auto pending = std::make_shared<PendingSchemeRequest>(request);
+    it->second(schemeRequest, [pending](std::optional<SchemeResponse> response, std::string errorMessage) {
+        pending->finish(std::move(response), std::move(errorMessage));
     });
 }
 

@@ -49,7 +49,8 @@ WebKitWebViewHost::WebKitWebViewHost(WebViewConfiguration configuration)
     webkit_settings_set_enable_write_console_messages_to_stdout(m_settings, configuration.consoleToStandardOutput);
     webkit_settings_set_enable_developer_extras(m_settings, configuration.inspectable);
 
-    g_autoptr(WebKitUserContentManager) contentManager = webkit_user_content_manager_new();
+    m_contentManager = webkit_user_content_manager_new();
+    auto* contentManager = m_contentManager;
     for (auto& script : configuration.userScripts) {
         auto frames = script.mainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
         auto time = script.injectionTime == WebViewConfiguration::UserScript::InjectionTime::DocumentStart
@@ -89,10 +90,62 @@ WebKitWebViewHost::WebKitWebViewHost(WebViewConfiguration configuration)
 
 WebKitWebViewHost::~WebKitWebViewHost()
 {
+    // The page may outlive this object for a moment; its messages must no longer reach the handlers.
+    for (auto& name : m_messageHandlerNames)
+        webkit_user_content_manager_unregister_script_message_handler(m_contentManager, name.c_str(), nullptr);
+    for (auto id : m_messageHandlers)
+        g_signal_handler_disconnect(m_contentManager, id);
+    g_object_unref(m_contentManager);
     g_signal_handlers_disconnect_by_data(m_view, this);
     SchemeRegistry::remove(m_view);
     g_object_unref(m_view);
     g_object_unref(m_settings);
+}
+
+namespace {
+
+// WebKit's reply to one script message. It answers once; if the program drops it unanswered, the
+// page's promise is rejected rather than left pending.
+class PendingScriptReply {
+public:
+    PendingScriptReply(WebKitScriptMessageReply* reply, JSCContext* context)
+        : m_reply(webkit_script_message_reply_ref(reply))
+        , m_context(JSC_CONTEXT(g_object_ref(context)))
+    {
+    }
+
+    ~PendingScriptReply()
+    {
+        answer(std::nullopt, std::string("Quillpost couldn't finish this request."));
+        webkit_script_message_reply_unref(m_reply);
+        g_object_unref(m_context);
+    }
+
+    void answer(std::optional<std::string> result, std::optional<std::string> errorMessage)
+    {
+        if (m_answered)
+            return;
+        m_answered = true;
+        if (errorMessage) {
+            webkit_script_message_reply_return_error_message(m_reply, errorMessage->c_str());
+            return;
+        }
+        g_autoptr(JSCValue) value = nullptr;
+        if (result) {
+            g_autoptr(GBytes) bytes = g_bytes_new(result->data(), result->size());
+            value = jsc_value_new_string_from_bytes(m_context, bytes);
+        } else {
+            value = jsc_value_new_null(m_context);
+        }
+        webkit_script_message_reply_return_value(m_reply, value);
+    }
+
+private:
+    WebKitScriptMessageReply* m_reply;
+    JSCContext* m_context;
+    bool m_answered { false };
+};
+
 }
 
 void WebKitWebViewHost::connectMessageHandler(WebKitUserContentManager* contentManager, WebViewConfiguration::MessageHandler handler)
@@ -101,27 +154,15 @@ void WebKitWebViewHost::connectMessageHandler(WebKitUserContentManager* contentM
     auto signal = "script-message-with-reply-received::" + handler.name;
     auto received = +[](WebKitUserContentManager*, JSCValue* body, WebKitScriptMessageReply* reply, gpointer userData) -> gboolean {
         auto* handlerData = static_cast<MessageHandlerData*>(userData);
-        webkit_script_message_reply_ref(reply);
-        auto* context = JSC_CONTEXT(g_object_ref(jsc_value_get_context(body)));
-        auto answer = [reply, context](std::optional<std::string> result, std::optional<std::string> errorMessage) {
-            if (errorMessage) {
-                webkit_script_message_reply_return_error_message(reply, errorMessage->c_str());
-            } else if (result) {
-                g_autoptr(GBytes) bytes = g_bytes_new(result->data(), result->size());
-                g_autoptr(JSCValue) value = jsc_value_new_string_from_bytes(context, bytes);
-                webkit_script_message_reply_return_value(reply, value);
-            } else {
-                g_autoptr(JSCValue) value = jsc_value_new_null(context);
-                webkit_script_message_reply_return_value(reply, value);
-            }
-            webkit_script_message_reply_unref(reply);
-            g_object_unref(context);
-        };
-        handlerData->onMessage(jsonFromJavaScriptValue(body), std::move(answer));
+        auto pending = std::make_shared<PendingScriptReply>(reply, jsc_value_get_context(body));
+        handlerData->onMessage(jsonFromJavaScriptValue(body), [pending](std::optional<std::string> result, std::optional<std::string> errorMessage) {
+            pending->answer(std::move(result), std::move(errorMessage));
+        });
         return TRUE;
     };
-    g_signal_connect_data(contentManager, signal.c_str(), G_CALLBACK(received), data,
-        [](gpointer userData, GClosure*) { delete static_cast<MessageHandlerData*>(userData); }, GConnectFlags(0));
+    m_messageHandlers.push_back(g_signal_connect_data(contentManager, signal.c_str(), G_CALLBACK(received), data,
+        [](gpointer userData, GClosure*) { delete static_cast<MessageHandlerData*>(userData); }, GConnectFlags(0)));
+    m_messageHandlerNames.push_back(handler.name);
     webkit_user_content_manager_register_script_message_handler_with_reply(contentManager, handler.name.c_str(), nullptr);
 }
 

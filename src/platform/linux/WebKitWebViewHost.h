@@ -29,6 +29,9 @@ private:
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
 
     WebKitWebView* m_view { nullptr };
+    WebKitUserContentManager* m_contentManager { nullptr };
+    std::vector<gulong> m_messageHandlers;
+    std::vector<std::string> m_messageHandlerNames;
     WebKitSettings* m_settings { nullptr };
     std::function<void()> m_onLoadFinished;
 };
