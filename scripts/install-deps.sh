@@ -11,6 +11,11 @@ packages=(
   fonts-dejavu-core
 )
 
+# The page's unit tests run in Node; any Node from 18 on will do, so one already installed is kept.
+if ! command -v node >/dev/null 2>&1; then
+  packages+=(nodejs)
+fi
+
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -5,6 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-cmake -S . -B build-tests -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLPOST_BUILD_TESTS=ON -DQUILLPOST_BUILD_BENCH=ON
+cmake -S . -B build-tests -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLPOST_BUILD_TESTS=ON -DQUILLPOST_BUILD_BENCH=ON -DQUILLPOST_WERROR=ON
 cmake --build build-tests
 ctest --test-dir build-tests --output-on-failure "$@"

@@ -83,8 +83,9 @@
     await until(() => document.querySelector('#data-file'), 'the data settings');
     report('Settings → Data shows where the data file is', document.querySelector('#data-file').textContent === info.dataFile);
     await until(() => document.querySelector('#backup-folder'), 'the backup folder setting');
-    report('the backup folder reads "Not set" and no empty value leaks into the screen as text',
-      document.querySelector('#backup-folder').textContent === 'Not set' && !/null|undefined/.test(document.querySelector('#view').textContent),
+    report('the backup folder is shown and no empty value leaks into the screen as text',
+      info.backupFolder.endsWith('/backups') && document.querySelector('#backup-folder').textContent === info.backupFolder &&
+      !/null|undefined/.test(document.querySelector('#view').textContent),
       document.querySelector('#view').textContent);
     await until(() => document.querySelector('#recovery:not([hidden]) #restore-recovery'), 'the recovery copy', 5000);
     report('the recovery copy is offered', document.querySelector('#recovery').textContent.includes('data.json.bak'),

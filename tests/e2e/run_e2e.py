@@ -112,9 +112,19 @@ def main():
         if not condition:
             failures.append(what)
 
+    # The backup folder is set before the start, as a returning user would have it.
+    backups = os.path.join(work, "backups")
+    os.makedirs(data_dir)
+    with open(os.path.join(data_dir, "config.json"), "w") as f:
+        json.dump({"backupFolder": backups}, f)
+
     xvfb, display = start_xvfb()
     try:
         process, results, log, done = run_app(args.app, args.script, data_dir, os.path.join(work, "state"), display, args.timeout)
+        backup = os.path.join(backups, "Quillpost-backup.json")
+        deadline = time.monotonic() + 5
+        while done and not os.path.exists(backup) and time.monotonic() < deadline:
+            time.sleep(0.1)
         if done:
             screenshot = os.path.join(args.output, "main-window.png")
             subprocess.run(["import", "-display", display, "-window", "root", screenshot],
@@ -142,6 +152,8 @@ def main():
               "after the restore, data.json holds the restored snapshot")
         check(os.path.exists(data_file + ".bak") and read(data_file + ".bak").decode() == expected.get("bak"),
               "data.json.bak holds the document saved before the last save, untouched by the refused save and the restore")
+        check(os.path.exists(backup) and read(backup).decode() == expected.get("beforeRestore"),
+              "the backup folder received the last saved document")
         safety = [n for n in os.listdir(snapshots) if n.startswith("before-restore-")] if os.path.isdir(snapshots) else []
         check(len(safety) == 1 and read(os.path.join(snapshots, safety[0])).decode() == expected.get("beforeRestore"),
               "the safety copy holds the data as it was before the restore")

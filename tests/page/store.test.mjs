@@ -28,10 +28,12 @@ function deferred() {
 }
 
 // A stand-in for window.quillpost that records what it was asked to save.
-function fakeBridge({ loaded = null, loadError = null, saveAnswers = [] } = {}) {
+function fakeBridge({ loaded = null, loadError = null, saveAnswers = [], snapshots = [] } = {}) {
   const saved = [];
   return {
     saved,
+    listSnapshots: () => Promise.resolve(snapshots),
+    recoveryCopy: () => Promise.resolve(null),
     load: () => (loadError ? Promise.reject(loadError) : Promise.resolve(structuredClone(loaded))),
     save(doc) {
       saved.push(structuredClone(doc));
@@ -54,6 +56,16 @@ function setup(options = {}) {
 const flush = () => new Promise((resolve) => setImmediate(resolve));
 
 describe('loading', () => {
+  test('no readable data file while earlier copies exist opens read-only and saves nothing', async () => {
+    const { app, bridge, timers } = setup({ loaded: null, snapshots: ['data-2024-05-01.json'] });
+    await app.reload();
+    assert.equal(app.lock?.kind, 'unreadable');
+    assert.equal(app.editable, false);
+    await assert.rejects(app.saveNow());
+    timers.fire();
+    assert.equal(bridge.saved.length, 0);
+  });
+
   test('no saved data gives an empty, editable document and saves nothing', async () => {
     const { app, bridge } = setup({ loaded: null });
     await app.reload();

@@ -12,6 +12,13 @@ export const SAVE_DELAY_MS = 700;
 
 const asSentence = (text) => (/[.!?]$/.test(text.trim()) ? text.trim() : `${text.trim()}.`);
 
+async function hasEarlierCopies(bridge) {
+  const snapshots = await Promise.resolve(bridge.listSnapshots?.()).catch(() => null);
+  if (Array.isArray(snapshots) && snapshots.length) return true;
+  const recovery = await Promise.resolve(bridge.recoveryCopy?.()).catch(() => null);
+  return isPlainObject(recovery);
+}
+
 export function freshDocument() {
   return { version: DOC_VERSION, clients: [] };
 }
@@ -112,6 +119,16 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
         adopt(freshDocument(), {
           kind: 'load-failed',
           message: `Quillpost couldn't open your data: ${asSentence(messageOf(error))} Nothing has been changed.`,
+        });
+        return app.data;
+      }
+      if ((loaded === null || loaded === undefined) && await hasEarlierCopies(bridge)) {
+        // No readable data file, yet copies exist: the file is damaged or gone, not new. Starting
+        // afresh here would let the first autosave push the damaged file out of data.json.bak.
+        adopt(freshDocument(), {
+          kind: 'unreadable',
+          message: "Quillpost couldn't read your data file, so it won't change it. " +
+            'You can restore an earlier copy under Settings → Data.',
         });
         return app.data;
       }
