@@ -13,7 +13,9 @@ public:
     void post(std::function<void()> task) override
     {
         auto* heapTask = new std::function<void()>(std::move(task));
-        g_main_context_invoke_full(g_main_context_default(), G_PRIORITY_DEFAULT, runOnce, heapTask, deleteTask);
+        // An idle source always runs on the thread that runs the main loop. g_main_context_invoke
+        // would run the task on the calling thread whenever it can take the context for itself.
+        g_idle_add_full(G_PRIORITY_DEFAULT, runOnce, heapTask, deleteTask);
     }
 
     TimerId after(std::chrono::milliseconds delay, std::function<void()> task) override
