@@ -4,8 +4,6 @@
 #include "bridge/Bridge.h"
 
 #include <memory>
-#include <string>
-#include <vector>
 
 namespace quillpost {
 
@@ -37,7 +35,6 @@ private:
     Bridge m_bridge;
     WindowState m_windowState;
     bool m_pageLoaded { false };
-    std::vector<std::string> m_pendingLinks;
 };
 
 }

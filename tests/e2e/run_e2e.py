@@ -96,7 +96,9 @@ def read(path):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
+    group = parser.add_mutually_exclusive_group(required=True)
+    group.add_argument("--app", help="the program to run")
+    group.add_argument("--install-from", help="a build folder to install into a temporary prefix and run from there")
     parser.add_argument("--script", required=True)
     parser.add_argument("--output", required=True)
     parser.add_argument("--timeout", type=float, default=90)
@@ -111,6 +113,14 @@ def main():
         print(("ok   " if condition else "FAIL ") + what)
         if not condition:
             failures.append(what)
+
+    # An installed copy must find its page relative to wherever it was installed.
+    if args.install_from:
+        prefix = os.path.join(work, "prefix")
+        subprocess.run(["cmake", "--install", args.install_from, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
+        for expected in ("share/quillpost/app/index.html", "share/applications/quillpost.desktop"):
+            check(os.path.exists(os.path.join(prefix, expected)), "the installed tree holds " + expected)
+        args.app = os.path.join(prefix, "bin", "quillpost")
 
     # The backup folder is set before the start, as a returning user would have it.
     backups = os.path.join(work, "backups")

@@ -116,7 +116,7 @@ public:
 
     ~PendingScriptReply()
     {
-        answer(std::nullopt, std::string("Quillpost couldn't finish this request."));
+        answer(std::nullopt, std::string("The message was dropped without an answer."));
         webkit_script_message_reply_unref(m_reply);
         g_object_unref(m_context);
     }
