@@ -81,6 +81,20 @@ TEST(BridgeDecoding, ArgumentsThatAreNotAJsonArrayBecomeAnEmptyList)
     EXPECT_EQ(decoded->args, Json::parse(R"(["Ana \"A\"","Forms",true])"));
 }
 
+TEST(BridgeDecoding, ArgumentsReadAsThePageWroteThem)
+{
+    // JSON.stringify writes a cut emoji as a lone "\ud83d"; it must not cost the other arguments.
+    auto cut = Bridge::decode(Json { { "cmd", "restoreSnapshot" }, { "args", R"(["data-\ud83d.json","\ud83d\ude00",7])" } });
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->args, Json::array({ "data-\xEF\xBF\xBD.json", "\xF0\x9F\x98\x80", 7 }));
+
+    // Text after a NUL is still there to be checked.
+    auto withNul = Bridge::decode(Json { { "cmd", std::string("info\0x", 6) }, { "args", R"(["a\u0000b"])" } });
+    ASSERT_TRUE(withNul);
+    EXPECT_EQ(withNul->cmd, std::string("info\0x", 6));
+    EXPECT_EQ(str(withNul->args, 0), std::string("a\0b", 3));
+}
+
 TEST(BridgeReplies, EncodeResultsAsJsonText)
 {
     EXPECT_EQ(CommandReply::encode(Json()), "null");
@@ -140,6 +154,9 @@ TEST_F(BridgeTest, BadMessagesAndUnknownCommandsFail)
     auto unknown = command("Load");
     EXPECT_EQ(unknown.calls, 1);
     EXPECT_EQ(unknown.error, "Unknown command Load");
+    // A command name with anything after it is another name, never the command it starts with.
+    EXPECT_EQ(command(std::string("clearBackupFolder\0anything", 26)).error, "Unknown command " + std::string("clearBackupFolder\0anything", 26));
+    EXPECT_EQ(command("info\xEF\xBF\xBD").error, "Unknown command info\xEF\xBF\xBD");
 }
 
 TEST_F(BridgeTest, TestOnlyCommandsExistOnlyInASelfTest)

@@ -3,6 +3,7 @@
 #include "app/Resources.h"
 #include "common/Files.h"
 #include "platform/Application.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/Panels.h"
@@ -27,6 +28,7 @@ AppDelegate::AppDelegate(Application& application)
     : m_application(application)
     , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), environment("QUILLPOST_SELFTEST") != nullptr })
     , m_windowState(WindowState::defaultFile())
+    , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
 {
 }
 
@@ -41,6 +43,7 @@ void AppDelegate::applicationDidFinishLaunching()
     m_webView = createWebView();
     m_webView->setInspectable(environment("QUILLPOST_INSPECT") != nullptr);
     m_webView->setOnLoadFinished([this] { m_pageLoaded = true; });
+    m_webView->setOnWebProcessTerminated([this](const std::string& reason) { m_pageRecovery.webProcessTerminated(reason); });
     m_window->setContent(*m_webView);
 
     m_bridge.setWebView(m_webView);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/PageRecovery.h"
 #include "app/WindowState.h"
 #include "bridge/Bridge.h"
 
@@ -34,6 +35,7 @@ private:
     std::shared_ptr<WebView> m_webView;
     Bridge m_bridge;
     WindowState m_windowState;
+    PageRecovery m_pageRecovery;
     bool m_pageLoaded { false };
 };
 

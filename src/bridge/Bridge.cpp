@@ -1,5 +1,6 @@
 #include "bridge/Bridge.h"
 
+#include "common/JsonText.h"
 #include "platform/Panels.h"
 
 namespace quillpost {
@@ -26,7 +27,8 @@ std::optional<Bridge::Message> Bridge::decode(const Json& body)
         return message;
 
     // A malformed argument list never fails the message: the command runs without arguments.
-    auto parsed = Json::parse(args->get_ref<const std::string&>(), nullptr, false);
+    // A lone surrogate (a cut emoji) reads as U+FFFD, as the page's own JSON.parse would read it.
+    auto parsed = parseJsonText(args->get_ref<const std::string&>());
     if (parsed.is_array())
         message.args = std::move(parsed);
     return message;

@@ -38,6 +38,7 @@ constexpr auto commands = std::to_array<Command>({
     command("load", DataCommands::load),
     command("save", DataCommands::save),
     command("info", DataCommands::info),
+    command("dataStatus", DataCommands::dataStatus),
     command("openDataFolder", DataCommands::openDataFolder),
     command("chooseBackupFolder", DataCommands::chooseBackupFolder),
     command("clearBackupFolder", DataCommands::clearBackupFolder),

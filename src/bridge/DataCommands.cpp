@@ -26,6 +26,25 @@ void save(Bridge& bridge, const Json& args, const CommandReply& reply)
     reply.reply(true);
 }
 
+namespace {
+
+const char* describe(Store::DataFileState state)
+{
+    switch (state) {
+    case Store::DataFileState::Missing:
+        return "missing";
+    case Store::DataFileState::Whole:
+        return "whole";
+    case Store::DataFileState::Empty:
+        return "empty";
+    case Store::DataFileState::Unreadable:
+        return "unreadable";
+    }
+    return "missing";
+}
+
+}
+
 void info(Bridge& bridge, const Json&, const CommandReply& reply)
 {
     auto& store = bridge.store();
@@ -42,6 +61,18 @@ void info(Bridge& bridge, const Json&, const CommandReply& reply)
         { "platform", "linux" },
         { "native", "cpp" },
         { "version", QUILLPOST_VERSION },
+    });
+}
+
+void dataStatus(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    // What the last load found, so that the page can tell the user before anything is saved over it:
+    // the data file "whole", "missing", "empty" or "unreadable"; which file it opened, and that file's time.
+    const auto& lastLoad = bridge.store().lastLoad();
+    reply.reply(Json {
+        { "dataFile", describe(lastLoad.dataFile) },
+        { "loadedFrom", lastLoad.source },
+        { "loadedAt", lastLoad.at },
     });
 }
 

@@ -13,6 +13,7 @@ namespace DataCommands {
 void load(Bridge&, const Json& args, const CommandReply&);
 void save(Bridge&, const Json& args, const CommandReply&);
 void info(Bridge&, const Json& args, const CommandReply&);
+void dataStatus(Bridge&, const Json& args, const CommandReply&);
 void openDataFolder(Bridge&, const Json& args, const CommandReply&);
 void chooseBackupFolder(Bridge&, const Json& args, const CommandReply&);
 void clearBackupFolder(Bridge&, const Json& args, const CommandReply&);

@@ -10,12 +10,13 @@
   const unb64 = (s) => Uint8Array.from(atob(s || ''), c => c.charCodeAt(0));
   const bytes = (x) => b64(x instanceof Uint8Array ? x : new Uint8Array(x));
 
-  window.quillpost = {
+  const api = {
     native: 'cpp',
     platform: 'linux',
     load: () => call('load'),
     save: (blob) => call('save', JSON.stringify(blob)),
     info: () => call('info'),
+    dataStatus: () => call('dataStatus'),
     openDataFolder: () => call('openDataFolder'),
     chooseBackupFolder: () => call('chooseBackupFolder'),
     clearBackupFolder: () => call('clearBackupFolder'),
@@ -93,6 +94,21 @@
     onFlush: () => {},
     flushed: () => {},
   };
+
+  // Every member answers with a promise: odd arguments (null, cyclic or very deep values) reject it
+  // rather than throw at the caller.
+  for (const [name, member] of Object.entries(api)) {
+    if (typeof member !== 'function')
+      continue;
+    api[name] = (...args) => {
+      try {
+        return Promise.resolve(member(...args));
+      } catch (error) {
+        return Promise.reject(error);
+      }
+    };
+  }
+  window.quillpost = api;
 
   // Web notifications don't reach the desktop from the web view, so they go through the program.
   class QPNotification {

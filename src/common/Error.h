@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace quillpost {
 
@@ -22,10 +23,20 @@ private:
     int m_code;
 };
 
-// A failure reported by the file system, carrying a sentence the user can read.
+// A failure reported by the file system, carrying a sentence the user can read and, where the
+// system gave one, its error code, so that callers can tell a full disk from a read-only one.
 class FileError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit FileError(const std::string& description, std::error_code code = {})
+        : std::runtime_error(description)
+        , m_code(code)
+    {
+    }
+
+    const std::error_code& code() const { return m_code; }
+
+private:
+    std::error_code m_code;
 };
 
 }

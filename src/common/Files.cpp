@@ -32,8 +32,10 @@ std::string readFileOrFail(const std::filesystem::path& path)
 {
     // O_NONBLOCK so that a named pipe left where a file belongs reads as empty instead of hanging.
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0)
-        throw FileError(describeFileFailure("read", path, lastSystemError()));
+    if (descriptor < 0) {
+        const std::error_code error = lastSystemError();
+        throw FileError(describeFileFailure("read", path, error), error);
+    }
 
     std::string bytes;
     struct stat information {};
@@ -53,7 +55,7 @@ std::string readFileOrFail(const std::filesystem::path& path)
             continue;
         const std::error_code error = lastSystemError();
         ::close(descriptor);
-        throw FileError(describeFileFailure("read", path, error));
+        throw FileError(describeFileFailure("read", path, error), error);
     }
     ::close(descriptor);
     return bytes;

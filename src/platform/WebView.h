@@ -101,6 +101,12 @@ public:
 
     virtual void setInspectable(bool) = 0;
     virtual void setOnLoadFinished(std::function<void()>) = 0;
+
+    // The page's web process ended: it crashed, passed its memory limit, or terminateWebProcess ended
+    // it. The view stays blank until it is reloaded. The reason is a sentence for the log.
+    virtual void setOnWebProcessTerminated(std::function<void(const std::string& reason)>) = 0;
+    virtual void reload() = 0;
+    virtual void terminateWebProcess() = 0;
 };
 
 }

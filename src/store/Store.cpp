@@ -2,97 +2,21 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/JsonText.h"
 #include "common/Utf8.h"
+#include "store/AtomicFile.h"
 
-#include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <ctime>
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <cerrno>
 #include <system_error>
-#include <unistd.h>
 
 namespace quillpost {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The rename is only durable once the folder is: after a power cut the folder could otherwise
-// still name the old file, or an empty new one.
-void syncFolder(const fs::path& folder)
-{
-    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0)
-        return;
-    const int result = ::fsync(descriptor);
-    const std::error_code error = result ? lastSystemError() : std::error_code();
-    ::close(descriptor);
-    // Some file systems do not sync folders at all and say so with EINVAL; that is no failure of ours.
-    if (result && error != std::errc::invalid_argument)
-        throw FileError(describeFileFailure("save the folder", folder, error));
-}
-
-std::error_code writeAll(int descriptor, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return lastSystemError();
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return {};
-}
-
-std::optional<unsigned> surrogateAt(std::string_view text, size_t index)
-{
-    // index points at the backslash of a "\uXXXX" escape.
-    if (index + 6 > text.size() || text[index + 1] != 'u')
-        return std::nullopt;
-    unsigned value = 0;
-    const char* digits = text.data() + index + 2;
-    const auto [end, error] = std::from_chars(digits, digits + 4, value, 16);
-    if (error != std::errc() || end != digits + 4)
-        return std::nullopt;
-    if (value < 0xD800 || value > 0xDFFF)
-        return std::nullopt;
-    return value;
-}
-
-// JavaScript strings may hold half of a surrogate pair (a cut emoji, say), which JSON.stringify
-// writes as a lone "\ud83d" escape and JSON.parse reads back. The JSON parser here refuses such
-// text, so the checks read a copy in which each lone half is U+FFFD; the file keeps the original.
-std::optional<std::string> withLoneSurrogatesReplaced(std::string_view text)
-{
-    std::optional<std::string> repaired;
-    size_t copiedUpTo = 0;
-    for (size_t index = text.find('\\'); index != std::string_view::npos; index = text.find('\\', index)) {
-        const auto unit = surrogateAt(text, index);
-        if (!unit) {
-            index += 2; // any other escape, including an escaped backslash
-            continue;
-        }
-        if (*unit < 0xDC00) {
-            const auto low = surrogateAt(text, index + 6);
-            if (low && *low >= 0xDC00) {
-                index += 12;
-                continue;
-            }
-        }
-        if (!repaired)
-            repaired.emplace();
-        repaired->append(text.substr(copiedUpTo, index - copiedUpTo)).append("\\ufffd");
-        index += 6;
-        copiedUpTo = index;
-    }
-    if (repaired)
-        repaired->append(text.substr(copiedUpTo));
-    return repaired;
-}
 
 // Both checks below read the whole text, so every byte is validated, but they build only the
 // few values they look at: a full tree of a 20 MB document costs several times the parse itself.
@@ -103,6 +27,16 @@ bool holdsDocument(std::string_view bytes)
     const auto repaired = withLoneSurrogatesReplaced(bytes);
     const Json outline = Json::parse(repaired ? std::string_view(*repaired) : bytes, [](int depth, Json::parse_event_t, Json&) { return !depth; }, false);
     return outline.is_object() || outline.is_array();
+}
+
+// An emptied data file: nothing but white space, or the "null" that saving null leaves.
+bool holdsNothing(std::string_view bytes)
+{
+    const auto first = bytes.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return true;
+    const auto last = bytes.find_last_not_of(" \t\r\n");
+    return bytes.substr(first, last - first + 1) == "null";
 }
 
 // Keeps "enc", "v" and "people" of a top-level object, and "salt", "priv" and "dk" of each person,
@@ -150,6 +84,9 @@ Store::Store(Location location, Services services)
 {
     std::error_code ignored;
     fs::create_directories(m_dir, ignored);
+    // Only a write cut short by a crash leaves these; at start none of ours is in flight.
+    removeStaleTemporaryFiles(m_dir);
+    removeStaleTemporaryFiles(snapshotsDir());
 
     const auto text = readFile(m_dir / "config.json");
     if (!text)
@@ -183,12 +120,28 @@ void Store::saveConfig()
     }
 }
 
-std::string Store::load() const
+std::string Store::load()
 {
-    for (const fs::path& path : { data(), m_dir / "data.json.bak" }) {
-        const auto bytes = readFile(path);
+    m_lastLoad = LoadReport {};
+    const auto current = readFile(data());
+    std::error_code ignored;
+    if (!current)
+        m_lastLoad.dataFile = fs::exists(data(), ignored) ? DataFileState::Unreadable : DataFileState::Missing;
+    else if (holdsDocument(*current)) {
+        m_lastLoad.dataFile = DataFileState::Whole;
+        m_wholeDataFile = fileIdentity(data());
+    }
+    else
+        m_lastLoad.dataFile = holdsNothing(*current) ? DataFileState::Empty : DataFileState::Unreadable;
+
+    for (const char* name : { "data.json", "data.json.bak" }) {
+        const fs::path path = m_dir / name;
+        const auto bytes = path == data() ? current : readFile(path);
         if (!bytes || !holdsDocument(*bytes))
             continue;
+        m_lastLoad.source = name;
+        if (const auto modified = modificationTime(path))
+            m_lastLoad.at = isoTime(*modified);
         // The parser skips a byte-order mark that a text editor may have left; the page's would not.
         std::string_view text(*bytes);
         if (text.starts_with("\xEF\xBB\xBF"))
@@ -203,19 +156,36 @@ void Store::save(std::string_view text)
     if (!openable(text))
         throw QuillpostError(2, "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.");
 
-    std::error_code ignored;
-    const fs::path backupCopy = m_dir / "data.json.bak";
-    if (fs::exists(data(), ignored)) {
-        fs::remove(backupCopy, ignored);
-        fs::copy_file(data(), backupCopy, ignored);
-    }
+    // A folder that is gone (deleted, or on a disk that was removed) is not silently made anew:
+    // the user would find their practice split between two places.
+    std::error_code folderError;
+    if (!fs::is_directory(m_dir, folderError))
+        throw FileError(unsavedMessage(std::make_error_code(std::errc::no_such_file_or_directory)), std::make_error_code(std::errc::no_such_file_or_directory));
 
-    atomicWrite(data(), text);
+    // The new content is written and synced before anything else changes, so that a full or
+    // read-only disk fails the save with every file as it was.
+    std::optional<PendingFile> next;
+    try {
+        next.emplace(PendingFile::write(data(), text));
+    } catch (const FileError& error) {
+        throw FileError(unsavedMessage(error.code()), error.code());
+    }
+    keepCurrentDataFile();
+    try {
+        next->commit();
+    } catch (const FileError& error) {
+        throw FileError(unsavedMessage(error.code()), error.code());
+    }
+    // The text passed the open check, so it is JSON; an object or an array is a whole document.
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const bool wholeDocument = first != std::string_view::npos && (text[first] == '{' || text[first] == '[');
+    m_wholeDataFile = wholeDocument ? fileIdentity(data()) : std::nullopt;
 
     if (text == "null")
         return;
 
     const fs::path snapshot = snapshotsDir() / ("data-" + today() + ".json");
+    std::error_code ignored;
     if (!fs::exists(snapshot, ignored)) {
         try {
             atomicWrite(snapshot, text);
@@ -228,33 +198,67 @@ void Store::save(std::string_view text)
     scheduleBackup(std::string(text));
 }
 
-void Store::atomicWrite(const fs::path& path, std::string_view bytes)
+// Before data.json is replaced, its content goes where it can still be found: a whole document
+// becomes data.json.bak; a file that does not open is put aside among the snapshots, never over
+// the good .bak; an emptied file ("null") is simply replaced.
+void Store::keepCurrentDataFile()
 {
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    std::error_code folderError;
-    fs::create_directories(folder, folderError);
-    if (folderError)
-        throw FileError(describeFileFailure("create the folder", folder, folderError));
+    // Something other than a file in data.json's place makes the rename fail; nothing to keep.
+    struct stat information {};
+    if (::stat(data().c_str(), &information) || !S_ISREG(information.st_mode))
+        return;
 
-    std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-    // mkostemp creates the file 0600: the data is the practice's private client data.
-    const int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (descriptor < 0)
-        throw FileError(describeFileFailure("write", path, lastSystemError()));
-
-    std::error_code error = writeAll(descriptor, bytes);
-    if (!error && ::fsync(descriptor))
-        error = lastSystemError();
-    if (::close(descriptor) && !error)
-        error = lastSystemError();
-    if (!error && ::rename(temporary.c_str(), path.c_str()))
-        error = lastSystemError();
-    if (error) {
-        ::unlink(temporary.c_str());
-        throw FileError(describeFileFailure("write", path, error));
+    const fs::path backupCopy = m_dir / "data.json.bak";
+    bool whole = m_wholeDataFile && m_wholeDataFile == fileIdentity(data());
+    if (!whole) {
+        const auto bytes = readFile(data());
+        if (bytes && holdsNothing(*bytes))
+            return;
+        whole = bytes && holdsDocument(*bytes);
+    }
+    if (whole) {
+        try {
+            replaceWithLink(data(), backupCopy);
+        } catch (const FileError&) {
+            // The older .bak stays whole; data.json itself is replaced atomically either way.
+        }
+        return;
     }
 
-    syncFolder(folder);
+    const fs::path putAside = snapshotsDir() / ("unreadable-data-" + milliseconds() + ".json");
+    try {
+        std::error_code ignored;
+        fs::create_directories(snapshotsDir(), ignored);
+        linkOrCopy(data(), putAside);
+    } catch (const FileError& error) {
+        throw FileError("Quillpost didn't save, because it couldn't put aside the data file that doesn't open ("
+                + std::string(error.what()) + ") Your data is unchanged.",
+            error.code());
+    }
+}
+
+std::string Store::unsavedMessage(const std::error_code& error) const
+{
+    std::string cause;
+    if (error == std::errc::no_space_on_device || error.value() == EDQUOT)
+        cause = "there is no space left on the disk that holds its data folder";
+    else if (error == std::errc::read_only_file_system)
+        cause = "its data folder is on a disk that is read-only";
+    else if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted)
+        cause = "it isn't allowed to write in its data folder";
+    else if (error == std::errc::no_such_file_or_directory)
+        cause = "its data folder is gone (moved, deleted, or on a disk that was removed)";
+    else if (error == std::errc::file_too_large)
+        cause = "the disk doesn't take a file this large";
+    else
+        cause = "the disk reported a problem";
+    std::string reason = error ? " (" + error.message() + ")" : std::string();
+    return "Quillpost didn't save, because " + cause + reason + ": \"" + m_dir.string() + "\". Your data is unchanged.";
+}
+
+void Store::atomicWrite(const fs::path& path, std::string_view bytes)
+{
+    PendingFile::write(path, bytes).commit();
 }
 
 bool Store::openable(std::string_view bytes)
@@ -291,6 +295,19 @@ bool Store::openable(std::string_view bytes)
             return false;
     }
     return true;
+}
+
+std::optional<Store::FileIdentity> Store::fileIdentity(const fs::path& path)
+{
+    struct stat information {};
+    if (::stat(path.c_str(), &information))
+        return std::nullopt;
+    return FileIdentity {
+        static_cast<std::uint64_t>(information.st_dev),
+        static_cast<std::uint64_t>(information.st_ino),
+        static_cast<std::int64_t>(information.st_size),
+        static_cast<std::int64_t>(information.st_mtim.tv_sec) * 1'000'000'000 + information.st_mtim.tv_nsec,
+    };
 }
 
 std::string Store::today() const

@@ -8,9 +8,11 @@
 #include <map>
 #include <mutex>
 #include <memory>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace quillpost {
@@ -38,6 +40,14 @@ public:
     struct RecoveryCopy {
         std::string name;
         std::string at;
+    };
+
+    // What the last load found, so that the page can say so before anything is saved over it.
+    enum class DataFileState { Missing, Whole, Empty, Unreadable };
+    struct LoadReport {
+        DataFileState dataFile { DataFileState::Missing };
+        std::string source; // "data.json", "data.json.bak", or empty when nothing opened
+        std::string at;     // the source's modification time
     };
 
     struct BackupCandidate {
@@ -69,7 +79,8 @@ public:
     void saveConfig();
 
     // Data file.
-    std::string load() const;
+    std::string load();
+    const LoadReport& lastLoad() const { return m_lastLoad; }
     void save(std::string_view text); // throws QuillpostError (code 2) or FileError
 
     static void atomicWrite(const std::filesystem::path&, std::string_view bytes); // throws FileError
@@ -91,7 +102,22 @@ public:
     std::filesystem::path docsRoot() const;
     std::optional<std::filesystem::path> detectDrive() const;
 
+    // Names the snapshots folder may hold: restorable snapshots and safety copies.
+    static bool isRestorableName(std::string_view);
+
 private:
+    // Which file a path names and in what state, to tell whether data.json changed since we wrote it.
+    struct FileIdentity {
+        std::uint64_t device { 0 };
+        std::uint64_t inode { 0 };
+        std::int64_t size { 0 };
+        std::int64_t modifiedNanoseconds { 0 };
+        bool operator==(const FileIdentity&) const = default;
+    };
+    static std::optional<FileIdentity> fileIdentity(const std::filesystem::path&);
+    void keepCurrentDataFile();
+    std::string unsavedMessage(const std::error_code&) const;
+
     static std::optional<Clock::TimePoint> modificationTime(const std::filesystem::path&);
     static std::string isoTime(Clock::TimePoint);
     void pruneDailySnapshots() const;
@@ -110,6 +136,9 @@ private:
     std::filesystem::path m_dir;
     Json m_config = Json::object();
     std::string m_lastBackupError;
+    LoadReport m_lastLoad;
+    // data.json as this store last wrote or read it whole; a save skips re-reading a file it knows.
+    std::optional<FileIdentity> m_wholeDataFile;
     std::optional<TimerId> m_backupWork;
     Services m_services;
     std::shared_ptr<BackupHandOver> m_backupHandOver;

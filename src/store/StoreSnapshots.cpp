@@ -71,7 +71,7 @@ std::vector<std::string> dailySnapshotNames(const std::vector<std::string>& name
 
 bool isSafetyCopy(std::string_view name)
 {
-    static constexpr std::array prefixes { "before-update-", "before-restore-", "before-pdfcraft-update-" };
+    static constexpr std::array prefixes { "before-update-", "before-restore-", "before-pdfcraft-update-", "unreadable-data-" };
     return std::any_of(prefixes.begin(), prefixes.end(), [name](std::string_view prefix) {
         return name.starts_with(prefix);
     });
@@ -204,16 +204,9 @@ std::optional<Store::RecoveryCopy> Store::recoveryCopy() const
 
 void Store::restore(std::string_view name)
 {
-    fs::path source;
-    // No file name is longer than 255 bytes, and the pattern matcher recurses once per character.
-    if (name.size() > 255)
+    if (!isRestorableName(name))
         throw refusedRestore();
-    if (name == "data.json.bak")
-        source = m_dir / "data.json.bak";
-    else if (std::regex_match(name.begin(), name.end(), restorePattern()))
-        source = snapshotsDir() / name;
-    else
-        throw refusedRestore();
+    const fs::path source = name == "data.json.bak" ? m_dir / "data.json.bak" : snapshotsDir() / name;
 
     const std::string content = readFileOrFail(source);
     if (!openable(content))
@@ -228,6 +221,14 @@ void Store::restore(std::string_view name)
     }
 
     atomicWrite(data(), content);
+}
+
+bool Store::isRestorableName(std::string_view name)
+{
+    // No file name is longer than 255 bytes, and the pattern matcher recurses once per character.
+    if (name.size() > 255)
+        return false;
+    return name == "data.json.bak" || std::regex_match(name.begin(), name.end(), restorePattern());
 }
 
 std::vector<Store::BackupCandidate> Store::backupCandidates() const

@@ -54,6 +54,8 @@ describe('snapshot names and dates', () => {
     assert.deepEqual(describeSnapshot('before-update-x.json'), { kind: 'safety', title: 'Safety copy', name: 'before-update-x.json' });
     assert.equal(describeSnapshot('data-2024-13-40.json').title, 'Daily copy', 'no made-up date for an impossible one');
     assert.equal(describeSnapshot('notes.txt').title, 'notes.txt');
+    assert.deepEqual(describeSnapshot(`unreadable-data-${taken}.json`, 'en-GB'),
+      { kind: 'unreadable', title: 'Data file that did not open, put aside 10 May 2024, 14:22', name: `unreadable-data-${taken}.json` });
   });
 
   test('timestamps are shown in the local format; other text passes through', () => {

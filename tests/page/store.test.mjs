@@ -28,12 +28,13 @@ function deferred() {
 }
 
 // A stand-in for window.quillpost that records what it was asked to save.
-function fakeBridge({ loaded = null, loadError = null, saveAnswers = [], snapshots = [] } = {}) {
+function fakeBridge({ loaded = null, loadError = null, saveAnswers = [], snapshots = [], status = { dataFile: 'whole', loadedFrom: 'data.json', loadedAt: '' } } = {}) {
   const saved = [];
   return {
     saved,
     listSnapshots: () => Promise.resolve(snapshots),
     recoveryCopy: () => Promise.resolve(null),
+    dataStatus: () => Promise.resolve(status),
     load: () => (loadError ? Promise.reject(loadError) : Promise.resolve(structuredClone(loaded))),
     save(doc) {
       saved.push(structuredClone(doc));
@@ -64,6 +65,44 @@ describe('loading', () => {
     await assert.rejects(app.saveNow());
     timers.fire();
     assert.equal(bridge.saved.length, 0);
+  });
+
+  test('a data file that did not open is mentioned before anything is saved, and the user chooses how to go on', async () => {
+    const older = { version: 1, clients: [{ id: 'a', name: 'From the older copy' }] };
+    const cases = [
+      // The .bak copy stands in for a damaged or missing data file.
+      { loaded: older, status: { dataFile: 'unreadable', loadedFrom: 'data.json.bak', loadedAt: '2026-01-02T03:04:05Z' }, kind: 'older-copy', shown: older },
+      { loaded: older, status: { dataFile: 'missing', loadedFrom: 'data.json.bak', loadedAt: '' }, kind: 'older-copy', shown: older },
+      // Nothing opens at all, and there are no copies: still not an empty practice without asking.
+      { loaded: null, status: { dataFile: 'unreadable', loadedFrom: '', loadedAt: '' }, kind: 'unreadable', shown: { version: 1, clients: [] } },
+    ];
+    for (const { loaded, status, kind, shown } of cases) {
+      const { app, bridge, timers } = setup({ loaded, status });
+      await app.reload();
+      assert.equal(app.lock?.kind, kind, JSON.stringify(status));
+      assert.equal(app.editable, false);
+      assert.throws(() => app.edit((doc) => { doc.clients = []; }));
+      await assert.rejects(app.saveNow());
+      timers.fire();
+      await flush();
+      assert.equal(bridge.saved.length, 0);
+
+      assert.equal(app.carryOn(), true);
+      assert.equal(app.lock, null);
+      assert.deepEqual(app.data, shown);
+      app.edit((doc) => doc.clients.push({ id: 'n', name: 'New' }));
+      await app.saveNow();
+      assert.equal(bridge.saved.length, 1);
+    }
+  });
+
+  test('an emptied data file with its older copy shown, or a whole one, needs no question', async () => {
+    for (const status of [{ dataFile: 'empty', loadedFrom: 'data.json.bak' }, { dataFile: 'whole', loadedFrom: 'data.json' }, {}]) {
+      const { app } = setup({ loaded: { version: 1, clients: [] }, status });
+      await app.reload();
+      assert.equal(app.lock, null, JSON.stringify(status));
+      assert.equal(app.carryOn(), false);
+    }
   });
 
   test('no saved data gives an empty, editable document and saves nothing', async () => {

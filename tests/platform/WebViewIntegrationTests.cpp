@@ -143,6 +143,36 @@ TEST_F(WebViewIntegration, ScriptMessagesGetOneReplyOrOneRejection)
     EXPECT_EQ(m_messages.size(), 3u);
 }
 
+TEST_F(WebViewIntegration, PostedBodiesArriveAsThePageSentThem)
+{
+    auto echo = [&](const std::string& expression) {
+        auto reply = call("return await window.webkit.messageHandlers.qp.postMessage(" + expression + ");");
+        EXPECT_TRUE(reply.is_string()) << expression << " gave " << reply.dump();
+        return reply.is_string() ? Json::parse(reply.get<std::string>())["echo"] : Json();
+    };
+    EXPECT_EQ(echo("{ cmd: 'clearBackupFolder\\u0000anything', args: '[\"a\\\\u0000b\"]' }"),
+        (Json { { "cmd", std::string("clearBackupFolder\0anything", 26) }, { "args", "[\"a\\u0000b\"]" } }));
+    EXPECT_EQ(echo("{ cmd: 'info\\uD800' }"), (Json { { "cmd", "info\xEF\xBF\xBD" } }));
+    EXPECT_EQ(echo("{ cmd: 'save', args: JSON.stringify(['\\uD83D']) }"), (Json { { "cmd", "save" }, { "args", "[\"\\ud83d\"]" } }));
+    EXPECT_EQ(echo("Object.assign(Object.create({ cmd: 'clearBackupFolder' }), { args: '[]' })"), (Json { { "args", "[]" } }));
+    EXPECT_EQ(echo("(() => { const o = { cmd: 'x' }; o.self = o; return o; })()"), Json());
+}
+
+TEST_F(WebViewIntegration, APageWhoseProcessEndedComesBackOnReload)
+{
+    std::vector<std::string> reasons;
+    m_view->setOnWebProcessTerminated([&](const std::string& reason) { reasons.push_back(reason); });
+    m_view->terminateWebProcess();
+    ASSERT_TRUE(runUntil([&] { return !reasons.empty(); }));
+    EXPECT_EQ(reasons.front(), "The page's web process was ended on request.");
+
+    bool loaded = false;
+    m_view->setOnLoadFinished([&] { loaded = true; });
+    m_view->reload();
+    ASSERT_TRUE(runUntil([&] { return loaded; }));
+    EXPECT_EQ(call("return document.getElementById('t').textContent + window.__injected;"), "Hello42");
+}
+
 TEST_F(WebViewIntegration, SnapshotsAndPrintsToPdf)
 {
     std::optional<std::string> png;

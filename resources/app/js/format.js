@@ -54,6 +54,11 @@ export function describeSnapshot(name, locale) {
     const real = date.getMonth() === Number(daily[2]) - 1 && date.getDate() === Number(daily[3]);
     return { kind: 'daily', title: real ? `Daily copy, ${date.toLocaleDateString(locale, { dateStyle: 'long' })}` : 'Daily copy', name: file };
   }
+  const putAside = /^unreadable-data-(\d{10,})\.json$/.exec(file);
+  if (putAside) {
+    const when = formatWhen(Number(putAside[1]), locale);
+    return { kind: 'unreadable', title: 'Data file that did not open' + (when ? `, put aside ${when}` : ''), name: file };
+  }
   if (!file.startsWith('before-')) return { kind: 'other', title: file, name: file };
 
   let reason = '';

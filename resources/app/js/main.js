@@ -106,6 +106,9 @@ function renderNotices() {
     if (App.lock.kind === 'load-failed') {
       extra.push(button('Try again', { id: 'retry-load', onClick: () => App.reload() }));
     }
+    if (App.lock.canCarryOn) {
+      extra.push(button(App.lock.carryOnLabel, { id: 'carry-on', onClick: () => App.carryOn() }));
+    }
     extra.push(h('a', { class: 'inline-link', href: hrefFor('settings/data'), text: 'Snapshots and backups' }));
     host.append(h('div', { id: 'notice-locked', dataset: { kind: App.lock.kind } },
       notice(App.lock.kind === 'encrypted' ? 'info' : 'warning', App.lock.message, h('p', { class: 'notice-actions' }, extra))));

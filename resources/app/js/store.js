@@ -4,7 +4,7 @@
 // whole thing to the native side to save: straight away with saveNow(), or a moment
 // after the last edit. Keys this version doesn't know about are carried along untouched.
 
-import { messageOf, isPlainObject } from './format.js';
+import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
 
 export const DOC_VERSION = 1;
@@ -73,6 +73,34 @@ export function checkDocument(loaded) {
   return { doc: loaded, lock: null };
 }
 
+// What the native side found when it loaded: a data file that didn't open must be mentioned
+// before anything is saved, whether an older copy stands in for it or nothing does.
+export function loadLock(loaded, status) {
+  const missing = loaded === null || loaded === undefined;
+  if (status.loadedFrom === 'data.json.bak' && (status.dataFile === 'unreadable' || status.dataFile === 'missing')) {
+    const when = status.loadedAt ? ` (saved ${formatWhen(status.loadedAt)})` : '';
+    return {
+      kind: 'older-copy',
+      canCarryOn: true,
+      carryOnLabel: 'Continue with this copy',
+      message: (status.dataFile === 'missing' ? 'Your data file is missing' : "Quillpost couldn't read your data file") +
+        `, so it opened the most recent earlier copy${when}. Recent changes may not be in it. ` +
+        'Nothing has been saved yet: continue with this copy, or restore another one under Settings → Data.' +
+        (status.dataFile === 'unreadable' ? ' The file that did not open is kept among the snapshots.' : ''),
+    };
+  }
+  if (missing && status.dataFile === 'unreadable') {
+    return {
+      kind: 'unreadable',
+      canCarryOn: true,
+      carryOnLabel: 'Start a new practice file',
+      message: "Quillpost couldn't read your data file and has no earlier copy that opens, so it hasn't changed anything. " +
+        'If you start a new practice file, the damaged file is kept among the snapshots, where it can be recovered.',
+    };
+  }
+  return null;
+}
+
 // bridge: window.quillpost or null. notify({ kind, message }) shows a toast.
 // timers: { setTimeout, clearTimeout }, replaceable in tests.
 export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis } = {}) {
@@ -122,19 +150,30 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
         });
         return app.data;
       }
-      if ((loaded === null || loaded === undefined) && await hasEarlierCopies(bridge)) {
+      const status = await Promise.resolve(bridge.dataStatus?.()).catch(() => null);
+      let lock = loadLock(loaded, isPlainObject(status) ? status : {});
+      if (!lock && (loaded === null || loaded === undefined) && await hasEarlierCopies(bridge)) {
         // No readable data file, yet copies exist: the file is damaged or gone, not new. Starting
-        // afresh here would let the first autosave push the damaged file out of data.json.bak.
-        adopt(freshDocument(), {
+        // afresh here would save an empty practice over the user's data.
+        lock = {
           kind: 'unreadable',
           message: "Quillpost couldn't read your data file, so it won't change it. " +
             'You can restore an earlier copy under Settings → Data.',
-        });
-        return app.data;
+        };
       }
-      const { doc, lock } = checkDocument(loaded);
-      adopt(doc, lock);
+      const checked = checkDocument(loaded);
+      adopt(checked.doc, lock || checked.lock);
       return app.data;
+    },
+
+    // Goes on with what the page shows after the user was told that the data file didn't open:
+    // the older copy, or a new empty practice. The native side puts the damaged file aside
+    // before the first save replaces it.
+    carryOn() {
+      if (!app.lock?.canCarryOn) return false;
+      const { doc, lock } = checkDocument(app.data);
+      adopt(doc, lock);
+      return true;
     },
 
     // Applies a change to the document and saves it shortly after. `change` receives

@@ -1,43 +1,24 @@
 #include "platform/linux/JavaScriptValues.h"
 
-namespace quillpost {
+#include "common/JsonText.h"
 
-static Json parseJavaScriptJson(JSCValue* value)
-{
-    g_autofree char* text = jsc_value_to_json(value, 0);
-    if (!text)
-        return Json();
-    return Json::parse(text, nullptr, false);
-}
+namespace quillpost {
 
 Json jsonFromJavaScriptValue(JSCValue* value)
 {
     if (!value)
         return Json();
-    if (jsc_value_is_string(value)) {
-        g_autofree char* text = jsc_value_to_string(value);
-        return text ? Json(text) : Json();
+    // Through JSON.stringify, so that what the page sent is read whole: a string keeps the text
+    // after a NUL and its lone surrogates (escaped, then read as U+FFFD), and an object gives only
+    // its own properties, never one inherited through __proto__.
+    g_autofree char* text = jsc_value_to_json(value, 0);
+    if (!text) {
+        // undefined, a function, or a value that cannot be stringified (cyclic, too deep).
+        if (JSCContext* context = jsc_value_get_context(value))
+            jsc_context_clear_exception(context);
+        return Json();
     }
-    if (!jsc_value_is_object(value) || jsc_value_is_array(value) || jsc_value_is_function(value))
-        return parseJavaScriptJson(value);
-
-    auto object = Json::object();
-    g_auto(GStrv) names = jsc_value_object_enumerate_properties(value);
-    for (auto** name = names; name && *name; ++name) {
-        g_autoptr(JSCValue) property = jsc_value_object_get_property(value, *name);
-        if (jsc_value_is_undefined(property) || jsc_value_is_function(property))
-            continue;
-        if (jsc_value_is_string(property)) {
-            g_autofree char* text = jsc_value_to_string(property);
-            object[*name] = text ? text : "";
-            continue;
-        }
-        auto parsed = parseJavaScriptJson(property);
-        if (parsed.is_discarded())
-            continue;
-        object[*name] = std::move(parsed);
-    }
-    return object;
+    return parseJsonText(text);
 }
 
 GVariant* variantCarryingJson(const Json& arguments)
@@ -61,8 +42,11 @@ std::string functionTakingJsonArguments(const std::string& body, const Json& arg
             keys += (keys.empty() ? "" : ", ") + Json(name).dump();
         }
     }
-    return std::string("const __qpValues = JSON.parse(") + argumentsName + ");\n"
-        + "return await (async function (" + parameters + ") {\n" + body + "\n}).apply(this, [" + keys + "].map(name => __qpValues[name]));";
+    // Built with append: GCC 12 warns falsely about chains of operator+ on strings.
+    std::string function = "const __qpValues = JSON.parse(";
+    function.append(argumentsName).append(");\nreturn await (async function (").append(parameters).append(") {\n");
+    function.append(body).append("\n}).apply(this, [").append(keys).append("].map(name => __qpValues[name]));");
+    return function;
 }
 
 }

@@ -10,8 +10,7 @@ namespace quillpost {
 
 // Conversions between the engine's values and the program's JSON values.
 
-// The JSON value of a script value. Strings at the first level of an object are taken directly,
-// so a large text posted by the page is not escaped and parsed again.
+// The JSON value of a script value, as JSON.stringify gives it; null for a value it cannot give.
 Json jsonFromJavaScriptValue(JSCValue*);
 
 // Named arguments for an async function call: the engine's a{sv} carries them as one JSON text,

@@ -86,6 +86,7 @@ WebKitWebViewHost::WebKitWebViewHost(WebViewConfiguration configuration)
         webkit_web_view_set_background_color(m_view, &transparent);
     }
     g_signal_connect(m_view, "load-changed", G_CALLBACK(loadChanged), this);
+    g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(webProcessTerminated), this);
 }
 
 WebKitWebViewHost::~WebKitWebViewHost()
@@ -173,6 +174,25 @@ void WebKitWebViewHost::loadChanged(WebKitWebView*, WebKitLoadEvent event, gpoin
         host->m_onLoadFinished();
 }
 
+void WebKitWebViewHost::webProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self)
+{
+    auto* host = static_cast<WebKitWebViewHost*>(self);
+    if (!host->m_onWebProcessTerminated)
+        return;
+    switch (reason) {
+    case WEBKIT_WEB_PROCESS_CRASHED:
+        host->m_onWebProcessTerminated("The page's web process crashed.");
+        return;
+    case WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT:
+        host->m_onWebProcessTerminated("The page's web process passed its memory limit and was ended.");
+        return;
+    case WEBKIT_WEB_PROCESS_TERMINATED_BY_API:
+        host->m_onWebProcessTerminated("The page's web process was ended on request.");
+        return;
+    }
+    host->m_onWebProcessTerminated("The page's web process ended.");
+}
+
 void WebKitWebViewHost::loadFile(const std::filesystem::path& file, const std::filesystem::path&)
 {
     // WebKitGTK grants a file page access to other files through the settings, not per folder.
@@ -233,6 +253,21 @@ void WebKitWebViewHost::setInspectable(bool inspectable)
 void WebKitWebViewHost::setOnLoadFinished(std::function<void()> onLoadFinished)
 {
     m_onLoadFinished = std::move(onLoadFinished);
+}
+
+void WebKitWebViewHost::setOnWebProcessTerminated(std::function<void(const std::string&)> onTerminated)
+{
+    m_onWebProcessTerminated = std::move(onTerminated);
+}
+
+void WebKitWebViewHost::reload()
+{
+    webkit_web_view_reload(m_view);
+}
+
+void WebKitWebViewHost::terminateWebProcess()
+{
+    webkit_web_view_terminate_web_process(m_view);
 }
 
 }

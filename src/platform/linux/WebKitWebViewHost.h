@@ -21,12 +21,16 @@ public:
     void snapshot(SnapshotCompletion) override;
     void setInspectable(bool) override;
     void setOnLoadFinished(std::function<void()>) override;
+    void setOnWebProcessTerminated(std::function<void(const std::string&)>) override;
+    void reload() override;
+    void terminateWebProcess() override;
 
     GtkWidget* widget() const { return GTK_WIDGET(m_view); }
 
 private:
     void connectMessageHandler(WebKitUserContentManager*, WebViewConfiguration::MessageHandler);
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
+    static void webProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
 
     WebKitWebView* m_view { nullptr };
     WebKitUserContentManager* m_contentManager { nullptr };
@@ -34,6 +38,7 @@ private:
     std::vector<std::string> m_messageHandlerNames;
     WebKitSettings* m_settings { nullptr };
     std::function<void()> m_onLoadFinished;
+    std::function<void(const std::string&)> m_onWebProcessTerminated;
 };
 
 // The engine's filter behind a compiled rule list.

@@ -149,12 +149,20 @@ export function render(root, { app, bridge }) {
 
   function snapshotRow(name) {
     const info = describeSnapshot(name);
+    // A data file that did not open can't be restored as it is; it is kept for recovery by hand.
+    const action = info.kind === 'unreadable'
+      ? h('button', {
+        type: 'button', class: 'button small', dataset: { action: 'show' }, text: 'Show in folder',
+        title: 'This file did not open as Quillpost data. It is kept so that nothing in it is lost.',
+        onClick: (event) => runFrom(event.currentTarget, () => bridge.openDataFolder()),
+      })
+      : null;
     return h('li', { dataset: { snapshot: info.name, kind: info.kind } },
-      h('span', { class: `snapshot-kind kind-${info.kind}` }, icon(info.kind === 'safety' ? 'shield' : 'clock', 16)),
+      h('span', { class: `snapshot-kind kind-${info.kind}` }, icon(info.kind === 'daily' ? 'clock' : info.kind === 'unreadable' ? 'warning' : 'shield', 16)),
       h('span', { class: 'snapshot-text' },
         h('span', { class: 'snapshot-title', text: info.title }),
         h('span', { class: 'snapshot-name', text: info.name })),
-      h('button', {
+      action ?? h('button', {
         type: 'button', class: 'button small', dataset: { action: 'restore' }, text: 'Restore',
         'aria-label': `Restore ${info.title}`,
         onClick: (event) => restore(info.name, info.title.replace(/^./, (c) => c.toLowerCase()), event.currentTarget),

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace quillpost {
+
+// A file written and synced beside its destination, ready to take the destination's place in one
+// rename: a reader, or the program after a crash, sees the old file whole or the new one whole.
+// Until commit() the destination is untouched; a PendingFile that is never committed removes its
+// temporary file.
+class PendingFile {
+public:
+    static PendingFile write(const std::filesystem::path& destination, std::string_view bytes); // throws FileError
+
+    PendingFile(PendingFile&&) noexcept;
+    PendingFile& operator=(PendingFile&&) = delete;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    ~PendingFile();
+
+    // Renames the temporary file over the destination and syncs the folder. Throws FileError.
+    void commit();
+
+private:
+    PendingFile(std::filesystem::path destination, std::filesystem::path temporary);
+
+    std::filesystem::path m_destination;
+    std::filesystem::path m_temporary;
+};
+
+// Makes destination a second name of source's current content in one step, without copying bytes
+// or needing free space: a hard link under a temporary name, renamed over destination. Where the
+// file system has no hard links it copies through a PendingFile instead. Throws FileError.
+void replaceWithLink(const std::filesystem::path& source, const std::filesystem::path& destination);
+
+// A new name for source's content that never replaces anything. Throws FileError.
+void linkOrCopy(const std::filesystem::path& source, const std::filesystem::path& destination);
+
+// The rename is only durable once the folder is. Throws FileError.
+void syncFolder(const std::filesystem::path& folder);
+
+// Temporary files that a write cut short by a crash or a power cut left in the folder.
+void removeStaleTemporaryFiles(const std::filesystem::path& folder);
+
+}
