@@ -23,6 +23,14 @@
   try {
     await until(() => window.App && window.App.ready, 'the page to start');
     await App.ready;
+    // The runner ends the web process once the checks are done, and the program reloads the page,
+    // which then finds the data saved by the first run.
+    const status = await quillpost.dataStatus();
+    if (status.dataFile !== 'missing') {
+      console.log('E2E-RELOADED ' + JSON.stringify({ state: document.documentElement.dataset.appState, status }));
+      return;
+    }
+    report('a first start finds no data file and says so', status.loadedFrom === '', status);
     const classes = document.documentElement.classList;
     report('the page is tagged as a native Linux desktop page',
       ['is-desktop', 'is-linux', 'is-native', 'native-glass'].every(c => classes.contains(c)), document.documentElement.className);
@@ -75,6 +83,27 @@
     const pending = await rejection(quillpost.listPrinted());
     report('a feature of a later version fails with a message that names it', /printer/.test(pending || ''), pending);
     report('test-only commands answer in a self-test run', /isn't available/.test(await rejection(quillpost.clipText()) || ''));
+    // What the page sent is what is checked: nothing after a NUL or a lone surrogate is dropped,
+    // and nothing is read from the prototype.
+    report('text after a NUL in a command name is part of the name',
+      await rejection(post({ cmd: 'clearBackupFolder\u0000anything', args: '[]' })) === 'Unknown command clearBackupFolder',
+      await rejection(post({ cmd: 'clearBackupFolder\u0000anything', args: '[]' })));
+    report('a lone surrogate in a command name does not cut it short',
+      await rejection(post({ cmd: 'info\uD800', args: '[]' })) === 'Unknown command info\uFFFD');
+    report('a command inherited through the prototype is not the body\'s own',
+      await rejection(post(Object.assign(Object.create({ cmd: 'clearBackupFolder' }), { args: '[]' }))) === 'bad message');
+    report('the backup folder is still set after those messages', (await quillpost.info()).backupFolder.endsWith('/backups'));
+    const cutEmoji = await rejection(quillpost.restoreSnapshot('before-restore-1\uD83D.json'));
+    report('a cut emoji in an argument keeps the argument (and the name is refused)', cutEmoji === 'Invalid snapshot', cutEmoji);
+    const cyclic = {};
+    cyclic.self = cyclic;
+    let deep = [];
+    for (let i = 0; i < 100000; ++i) deep = [deep];
+    const odd = [() => quillpost.save(cyclic), () => quillpost.composeEmail(null), () => quillpost.relay(undefined), () => quillpost.save(deep)];
+    const answers = odd.map((member) => { try { return member(); } catch (error) { return error; } });
+    report('page-API members answer odd arguments with a promise, never a throw', answers.every(a => a instanceof Promise));
+    const settled = await Promise.allSettled(answers);
+    report('and those promises are rejected', settled.every(r => r.status === 'rejected'), settled.map(r => r.status));
     const restore = await rejection(quillpost.restoreSnapshot('../data.json'));
     report('restoring a name outside the snapshots is refused', restore === 'Invalid snapshot', restore);
 

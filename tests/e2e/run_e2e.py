@@ -17,6 +17,7 @@ import time
 
 RESULT_PREFIX = "E2E-RESULT "
 DONE_MARK = "E2E-DONE"
+RELOADED_PREFIX = "E2E-RELOADED "
 
 
 def start_xvfb():
@@ -76,7 +77,40 @@ def run_app(app, script, data_dir, state_dir, display, timeout, extra_env=None):
             results[entry["name"]] = entry
         elif DONE_MARK in line:
             done = True
-    return process, results, log, done
+    return process, results, log, done, lines
+
+
+def web_processes(session_leader):
+    """The WebKit web processes that the program started (in the session of its process group)."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/comm" % entry) as f:
+                name = f.read().strip()
+        except OSError:
+            continue
+        if int(fields[3]) == session_leader and name.startswith("WebKitWebProces"):
+            found.append(int(entry))
+    return found
+
+
+def wait_for_line(lines, log, prefix, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            line = lines.get(timeout=max(0.1, deadline - time.monotonic()))
+        except queue.Empty:
+            break
+        if line is None:
+            break
+        log.append(line)
+        if prefix in line:
+            return line.split(prefix, 1)[1]
+    return None
 
 
 def stop(process):
@@ -130,7 +164,7 @@ def main():
 
     xvfb, display = start_xvfb()
     try:
-        process, results, log, done = run_app(args.app, args.script, data_dir, os.path.join(work, "state"), display, args.timeout)
+        process, results, log, done, lines = run_app(args.app, args.script, data_dir, os.path.join(work, "state"), display, args.timeout)
         backup = os.path.join(backups, "Quillpost-backup.json")
         deadline = time.monotonic() + 5
         while done and not os.path.exists(backup) and time.monotonic() < deadline:
@@ -141,6 +175,16 @@ def main():
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
             check(os.path.getsize(screenshot) > 10000 if os.path.exists(screenshot) else False,
                   "a screenshot of the window is written to " + screenshot)
+        if done:
+            # A web process that dies (here: killed) must not leave a dead window: the page comes back.
+            victims = web_processes(process.pid)
+            for pid in victims:
+                os.kill(pid, signal.SIGKILL)
+            reloaded = wait_for_line(lines, log, RELOADED_PREFIX, 30) if victims else None
+            check(victims and reloaded is not None and json.loads(reloaded).get("state") == "ready",
+                  "after its web process is killed, the page is reloaded and ready again (%s)" % reloaded)
+            check(any("web process crashed" in line and "Reloading the page" in line for line in log),
+                  "the program logs why it reloaded the page")
         stop(process)
         with open(os.path.join(args.output, "app.log"), "w") as f:
             f.write("\n".join(log))
