@@ -4,6 +4,7 @@
 #include "common/Files.h"
 #include "platform/Application.h"
 #include "platform/Clock.h"
+#include "platform/HttpClient.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/Panels.h"
@@ -26,7 +27,7 @@ static const char* environment(const char* name)
 
 AppDelegate::AppDelegate(Application& application)
     : m_application(application)
-    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), environment("QUILLPOST_SELFTEST") != nullptr })
+    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), environment("QUILLPOST_SELFTEST") != nullptr, &HttpClient::shared() })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
 {

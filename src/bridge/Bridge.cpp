@@ -10,6 +10,7 @@ Bridge::Bridge(Services services)
     , m_panels(services.panels)
     , m_workspace(services.workspace)
     , m_selfTest(services.selfTest)
+    , m_http(services.http)
 {
 }
 

@@ -12,6 +12,7 @@
 
 namespace quillpost {
 
+class HttpClient;
 class Panels;
 class Store;
 class Window;
@@ -29,6 +30,7 @@ public:
         Workspace& workspace;
         // Test-only commands answer only while QUILLPOST_SELFTEST is set.
         bool selfTest { false };
+        HttpClient* http { nullptr };
     };
 
     struct Message {
@@ -57,6 +59,8 @@ public:
 
     Store& store() { return m_store; }
     Workspace& workspace() { return m_workspace; }
+    // Nothing in a bridge built without a network, as some tests build it.
+    HttpClient* http() { return m_http; }
     bool selfTest() const { return m_selfTest; }
 
 private:
@@ -66,6 +70,7 @@ private:
     Panels& m_panels;
     Workspace& m_workspace;
     bool m_selfTest { false };
+    HttpClient* m_http { nullptr };
 };
 
 std::string_view pageApiScript();

@@ -2,6 +2,7 @@
 
 #include "bridge/Bridge.h"
 #include "bridge/DataCommands.h"
+#include "bridge/NetCommands.h"
 
 #include <array>
 #include <exception>
@@ -27,8 +28,6 @@ constexpr std::string_view fingerprint = "Fingerprint unlock";
 constexpr std::string_view secrets = "Sealed secrets";
 constexpr std::string_view editor = "The PDF editor";
 constexpr std::string_view printer = "The Quillpost PDF printer";
-constexpr std::string_view feed = "The IRCC feed";
-constexpr std::string_view relay = "The relay to the practice's server";
 constexpr std::string_view updates = "Application updates";
 constexpr std::string_view notifications = "Notifications";
 constexpr std::string_view links = "Quillpost links";
@@ -103,8 +102,8 @@ constexpr auto commands = std::to_array<Command>({
     pending("openPrinted", printer),
     pending("deletePrinted", printer),
 
-    pending("irccFeed", feed),
-    pending("relay", relay),
+    command("irccFeed", NetCommands::irccFeed),
+    command("relay", NetCommands::relay),
     pending("updateInfo", updates),
     pending("checkForUpdates", updates),
     pending("setAutoUpdate", updates),

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quillpost {
+
+struct HttpRequest {
+    std::string url;
+    std::string method { "GET" };
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::chrono::seconds timeout { 20 };
+    bool followRedirects { true };
+    // Receiving stops as soon as the body passes this size; the answer is then TooLarge.
+    std::size_t maxBodyBytes { 0 };
+};
+
+struct HttpResult {
+    enum class Outcome { Answered, TooLarge, Failed, Cancelled };
+    Outcome outcome { Outcome::Failed };
+    long status { 0 }; // 0 when nothing that looked like HTTP came back
+    std::string body;
+    std::string error; // a description of a transport failure: DNS, connection, TLS, time-out
+};
+
+// One HTTP request at a time per call, off the main thread: no cookies, no cache, TLS verified
+// against the system's certificates. The completion runs on the main queue.
+class HttpClient {
+public:
+    // Handed back by send(): cancelling makes the request end soon with Outcome::Cancelled.
+    class Task {
+    public:
+        virtual ~Task() = default;
+        virtual void cancel() = 0;
+    };
+
+    virtual ~HttpClient() = default;
+    virtual std::shared_ptr<Task> send(HttpRequest, std::function<void(HttpResult)> completion) = 0;
+
+    static HttpClient& shared();
+};
+
+}

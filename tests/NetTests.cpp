@@ -1,0 +1,217 @@
+#include "common/Base64.h"
+#include "doubles/FakeHttpClient.h"
+#include "net/IrccFeed.h"
+#include "net/Relay.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <openssl/evp.h>
+
+namespace quillpost {
+namespace {
+
+// A signing key of the test's own, standing in for the maker's.
+class TestSigner {
+public:
+    TestSigner()
+        : m_key(nullptr, EVP_PKEY_free)
+    {
+        EVP_PKEY* key = nullptr;
+        std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr), EVP_PKEY_CTX_free);
+        EVP_PKEY_keygen_init(context.get());
+        EVP_PKEY_keygen(context.get(), &key);
+        m_key.reset(key);
+    }
+
+    std::string publicKey() const
+    {
+        std::string raw(32, '\0');
+        size_t size = raw.size();
+        EVP_PKEY_get_raw_public_key(m_key.get(), reinterpret_cast<unsigned char*>(raw.data()), &size);
+        return base64Encode(raw);
+    }
+
+    std::string sign(std::string_view message) const
+    {
+        std::string signature(64, '\0');
+        size_t size = signature.size();
+        std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+        EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, m_key.get());
+        EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
+            reinterpret_cast<const unsigned char*>(message.data()), message.size());
+        return base64Encode(signature);
+    }
+
+private:
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> m_key;
+};
+
+TEST(Base64, RoundTripsAndRefusesAnythingNotStrictlyBase64)
+{
+    const std::string bytes("\0\xff\x10 binary\n", 11);
+    EXPECT_EQ(base64Decode(base64Encode(bytes)), bytes);
+    EXPECT_EQ(base64Encode(""), "");
+    EXPECT_EQ(base64Decode(""), "");
+    EXPECT_EQ(base64Decode("YQ=="), "a");
+    EXPECT_EQ(base64Decode("YWI="), "ab");
+    for (const char* bad : { "YQ", "Y Q==", "YQ==\n", "<html>", "====", "YQ=a", "Y===" })
+        EXPECT_FALSE(base64Decode(bad)) << bad;
+}
+
+class IrccFeedTest : public testing::Test {
+protected:
+    IrccFeed::Source source() const { return { "https://feed.test/feed.json", "https://feed.test/feed.json.sig", m_signer.publicKey() }; }
+
+    std::optional<Json> fetch(HttpResult feed, HttpResult signature)
+    {
+        std::optional<Json> answer;
+        m_http.sent.clear();
+        IrccFeed::fetch(m_http, source(), [&](Json reply) { answer = std::move(reply); });
+        EXPECT_EQ(m_http.sent.size(), 2u) << "both downloads start at once";
+        m_http.answer(source().feedURL, std::move(feed));
+        if (!answer)
+            m_http.answer(source().signatureURL, std::move(signature));
+        return answer;
+    }
+
+    TestSigner m_signer;
+    FakeHttpClient m_http;
+};
+
+TEST_F(IrccFeedTest, HandsOverOnlyAFeedWhoseSignatureVerifies)
+{
+    const std::string feed = "{\"items\":[{\"title\":\"Biometrics \xff\"}]}";
+    const std::string signature = m_signer.sign(feed);
+
+    auto verified = fetch(FakeHttpClient::ok(feed), FakeHttpClient::ok(" \r\n" + signature + "\r\n"));
+    ASSERT_TRUE(verified);
+    EXPECT_EQ(*verified, (Json { { "ok", true }, { "feed", "{\"items\":[{\"title\":\"Biometrics \xEF\xBF\xBD\"}]}" } }));
+    EXPECT_EQ(m_http.sent[0].request.timeout, std::chrono::seconds(20));
+    EXPECT_EQ(m_http.sent[0].request.maxBodyBytes, IrccFeed::maximumBytes);
+
+    const Json refused { { "ok", false }, { "error", "The IRCC update failed its signature check and was ignored." } };
+    EXPECT_EQ(fetch(FakeHttpClient::ok(feed + "\n"), FakeHttpClient::ok(signature)), refused) << "a byte more is another feed";
+    EXPECT_EQ(fetch(FakeHttpClient::ok(feed), FakeHttpClient::ok("<html><body>Not found</body></html>")), refused);
+    EXPECT_EQ(fetch(FakeHttpClient::ok(feed), FakeHttpClient::ok(signature.substr(0, 40) + " " + signature.substr(40))), refused);
+    EXPECT_EQ(fetch(FakeHttpClient::ok(feed), FakeHttpClient::ok(TestSigner().sign(feed))), refused) << "someone else's key";
+}
+
+TEST_F(IrccFeedTest, DownloadFailuresNameTheFeedsErrorFirst)
+{
+    const auto unreachable = [](const std::string& description) {
+        return Json { { "ok", false }, { "error", "Couldn't reach the IRCC update service (" + description + ")." } };
+    };
+    EXPECT_EQ(fetch(FakeHttpClient::ok("Not Found", 404), FakeHttpClient::failed("Could not resolve host")), unreachable("the server answered 404"));
+    EXPECT_TRUE(m_http.sent[1].task->cancelled) << "the signature is no longer needed";
+    EXPECT_EQ(fetch(FakeHttpClient::ok("{}"), FakeHttpClient::tooLarge()), unreachable("the update was unexpectedly large"));
+    EXPECT_EQ(fetch(FakeHttpClient::failed("Connection timed out after 20000 milliseconds"), FakeHttpClient::ok("x")),
+        unreachable("Connection timed out after 20000 milliseconds"));
+
+    // The feed may arrive after its signature; the answer waits for both.
+    std::optional<Json> answer;
+    m_http.sent.clear();
+    IrccFeed::fetch(m_http, source(), [&](Json reply) { answer = std::move(reply); });
+    m_http.answer(source().signatureURL, FakeHttpClient::ok(m_signer.sign("[]")));
+    EXPECT_FALSE(answer);
+    m_http.answer(source().feedURL, FakeHttpClient::ok("[]"));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ((*answer)["ok"], true);
+}
+
+TEST(Relay, AllowsOnlyRelayPathsOnTheHostingPlatformsSubdomains)
+{
+    const std::string relay = "https://practice.workers.dev";
+    const std::string id12 = "abcdefghij_-";
+    for (const std::string& path : std::vector<std::string> { "/r", "/api/r", "/api/r/" + id12, "/api/r/" + id12 + "/7", "/api/r/" + id12 + "/42", "/api/join", "/api/me", "/api/firms", "/api/firms/abc123" })
+        EXPECT_TRUE(Relay::allowed(relay + path, false)) << path;
+    for (const std::string& path : std::vector<std::string> { "/api/firms/abcdefgh/keys", "/admin", "/r?x=1", "/r#top", "/api/r/" + id12.substr(1), "/api/r/" + id12 + "/123", "/api/me/", "/API/me", "/api/%6De", "" })
+        EXPECT_FALSE(Relay::allowed(relay + path, false)) << path;
+
+    EXPECT_TRUE(Relay::allowed("https://A.Workers.Dev:8443/api/me", false));
+    for (const char* url : { "https://workers.dev/api/me", "https://practice.workers.dev.evil.test/api/me", "https://user@practice.workers.dev/api/me",
+             "https://evilworkers.dev/api/me", "ftp://practice.workers.dev/api/me", "practice.workers.dev/api/me", "https:///api/me" })
+        EXPECT_FALSE(Relay::allowed(url, true)) << url;
+
+    // Plain http only to the loopback host, and only in a self-test.
+    EXPECT_TRUE(Relay::allowed("http://127.0.0.1:8080/api/me", true));
+    EXPECT_TRUE(Relay::allowed("http://localhost/api/me", true));
+    EXPECT_FALSE(Relay::allowed("http://localhost/api/me", false));
+    EXPECT_FALSE(Relay::allowed("http://192.168.1.2/api/me", true));
+    EXPECT_FALSE(Relay::allowed("http://127.0.0.1.nip.io/api/me", true));
+}
+
+class RelayTest : public testing::Test {
+protected:
+    struct Outcome {
+        std::optional<Json> reply;
+        std::optional<std::string> failure;
+    };
+
+    std::shared_ptr<Outcome> call(const Json& args)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        Relay::call(m_http, args, true, [outcome](Json reply) { outcome->reply = std::move(reply); },
+            [outcome](std::string message) { outcome->failure = std::move(message); });
+        return outcome;
+    }
+
+    FakeHttpClient m_http;
+};
+
+TEST_F(RelayTest, RefusesBeforeSendingAnythingItMayNotSend)
+{
+    EXPECT_EQ(call({ { "base", "https://practice.workers.dev" }, { "path", "/admin" } })->failure, "That isn't a Quillpost relay address.");
+    EXPECT_EQ(call({ { "base", "not a url" }, { "path", "/api/me" } })->failure, "That isn't a Quillpost relay address.");
+    EXPECT_EQ(call(Json::array())->failure, "That isn't a Quillpost relay address.");
+    EXPECT_EQ(call({ { "base", "https://practice.workers.dev" }, { "path", "/api/me" }, { "method", "PUT" } })->failure, "Not allowed");
+    EXPECT_TRUE(m_http.sent.empty());
+}
+
+TEST_F(RelayTest, SendsTheAllowedPartsOfTheRequestAndNothingElse)
+{
+    auto outcome = call({
+        { "base", "https://practice.workers.dev//" },
+        { "path", "/api/r" },
+        { "method", "post" },
+        { "headers", { { "X-Admin", "yes" }, { "x-READ", 5 }, { "Authorization", "Bearer x" }, { "Cookie", "a=b" }, { "X-QP-Key", "k\r\nX-Evil: 1" } } },
+        { "body", base64Encode("{\"name\":\"upload\"}") },
+    });
+    ASSERT_EQ(m_http.sent.size(), 1u);
+    const HttpRequest& request = m_http.sent[0].request;
+    EXPECT_EQ(request.url, "https://practice.workers.dev/api/r");
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.headers, (std::vector<std::pair<std::string, std::string>> { { "X-Admin", "yes" }, { "x-READ", "5" } }));
+    EXPECT_EQ(request.body, "{\"name\":\"upload\"}");
+    EXPECT_FALSE(request.followRedirects);
+    EXPECT_EQ(request.timeout, std::chrono::seconds(60));
+    EXPECT_EQ(request.maxBodyBytes, Relay::maximumBytes);
+
+    call({ { "base", "https://practice.workers.dev" }, { "path", "/api/r" }, { "method", "delete" }, { "body", "not base64!" } });
+    EXPECT_EQ(m_http.sent[1].request.method, "DELETE");
+    EXPECT_EQ(m_http.sent[1].request.body, "");
+}
+
+TEST_F(RelayTest, AnswersCarryStatusAndBodyOrSayWhatWentWrong)
+{
+    const Json args { { "base", "http://127.0.0.1:1" }, { "path", "/api/me" } };
+    const std::string url = "http://127.0.0.1:1/api/me";
+    auto redirect = call(args);
+    m_http.answer(url, FakeHttpClient::ok("moved", 302));
+    EXPECT_EQ(redirect->reply, (Json { { "status", 302 }, { "body", base64Encode("moved") } }));
+
+    auto empty = call(args);
+    m_http.answer(url, FakeHttpClient::ok("", 404));
+    EXPECT_EQ(empty->reply, (Json { { "status", 404 }, { "body", "" } }));
+
+    auto tooMuch = call(args);
+    m_http.answer(url, FakeHttpClient::tooLarge());
+    EXPECT_EQ(tooMuch->failure, "The relay sent too much.");
+
+    auto unreachable = call(args);
+    m_http.answer(url, FakeHttpClient::failed("Connection refused"));
+    EXPECT_EQ(unreachable->failure, "Couldn't reach the relay (Connection refused).");
+    EXPECT_FALSE(unreachable->reply);
+}
+
+}
+}
