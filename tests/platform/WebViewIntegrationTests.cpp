@@ -2,6 +2,7 @@
 
 #include "platform/WebView.h"
 #include "platform/linux/WebKitWebViewHost.h"
+#include "MainLoop.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -11,18 +12,6 @@
 
 namespace quillpost {
 namespace {
-
-// Spins the main loop until the condition holds or the time is up; the web view does its work there.
-bool runUntil(const std::function<bool()>& condition, int seconds = 30)
-{
-    auto deadline = g_get_monotonic_time() + seconds * G_USEC_PER_SEC;
-    // A ticking source wakes the loop so the deadline is seen even when nothing else happens.
-    auto tick = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-    while (!condition() && g_get_monotonic_time() < deadline)
-        g_main_context_iteration(nullptr, TRUE);
-    g_source_remove(tick);
-    return condition();
-}
 
 class WebViewIntegration : public testing::Test {
 protected:
