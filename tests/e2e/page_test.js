@@ -52,6 +52,48 @@
       loadedAfterForm && loadedAfterForm.clients.some(c => c.name === clientName && c.email === 'amara@example.org'));
     report('the Clients screen lists the new client', document.body.textContent.includes(clientName));
 
+    // The network: a verified feed on the dashboard, the relay to the practice's server.
+    const feed = await quillpost.irccFeed();
+    report('the IRCC feed from the loopback server verifies', feed.ok === true && JSON.parse(feed.feed).items.length === 2, feed);
+    location.hash = '#/dashboard';
+    await until(() => document.querySelector('#ircc-items, #ircc-error'), 'the IRCC panel');
+    report('the dashboard shows the verified IRCC updates, newest first',
+      document.querySelector('#ircc-items li .ircc-title')?.textContent === 'New proof-of-funds amounts for study permits',
+      document.querySelector('#ircc-panel').textContent);
+
+    report('the relay refuses paths outside its list',
+      await rejection(quillpost.relay({ base: RELAY, path: '/admin' })) === "That isn't a Quillpost relay address.");
+    report('the relay refuses methods outside its list', await rejection(quillpost.relay({ base: RELAY, path: '/api/me', method: 'PUT' })) === 'Not allowed');
+    const me = await quillpost.relay({ base: RELAY + '//', path: '/api/me', headers: { 'X-QP-Key': RELAY_KEY, Cookie: 'a=b' } });
+    report('the relay answers with status and bytes', me.status === 200 && new TextDecoder().decode(me.body).includes('Maple Leaf'), me.status);
+
+    location.hash = '#/settings/server';
+    await until(() => document.querySelector('#server-form'), 'the practice server settings');
+    document.querySelector('#server-base').value = RELAY;
+    document.querySelector('#server-key').value = RELAY_KEY;
+    document.querySelector('#server-form').requestSubmit();
+    await until(() => App.data.settings?.server?.base === RELAY, 'the server settings to be kept');
+    document.querySelector('#server-test').click();
+    await until(() => /Connected|relay|server/.test(document.querySelector('#server-status').textContent), 'the connection test');
+    report('Settings → Practice server connects through the relay', document.querySelector('#server-status').textContent === 'Connected to Maple Leaf Immigration.',
+      document.querySelector('#server-status').textContent);
+
+    location.hash = '#/clients';
+    await until(() => document.querySelector('#client-results [data-action="edit"]'), 'the client list');
+    document.querySelector('#client-results [data-action="edit"]').click();
+    await until(() => document.querySelector('#upload-links-message'), 'the upload links');
+    await until(() => document.querySelector('#upload-links-message').textContent === 'No upload links yet.', 'the empty link list');
+    document.querySelector('#upload-link-add').click();
+    await until(() => document.querySelector('#upload-links li [data-action="revoke"]'), 'the new upload link');
+    report('a secure upload link is made for the client', document.querySelector('#upload-links li').textContent.includes('https://practice.example/u/'));
+    document.querySelector('#upload-links li [data-action="revoke"]').click();
+    await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the revoke confirmation');
+    document.querySelector('#confirm-ok').click();
+    await until(() => !document.querySelector('#upload-links li'), 'the link to be revoked');
+    report('revoking the link removes it', document.querySelector('#upload-links-message').textContent === 'No upload links yet.');
+    document.querySelector('#client-cancel').click();
+    await App.saveNow();
+
     // Saves and loads through the bridge.
     const first = { version: 1, clients: [{ id: 'c1', name: clientName }], note: 'first "quoted" / é ✓' };
     const second = { version: 1, clients: [{ id: 'c1', name: clientName }, { id: 'c2', name: 'Second' }] };
@@ -134,7 +176,7 @@
     location.hash = '#/clients';
     report('disk expectations', true, { beforeRestore: JSON.stringify(second), bak: JSON.stringify(first), clientName });
   } catch (error) {
-    report('the page script finished without an exception', false, String(error && error.stack || error));
+    report('the page script finished without an exception', false, String(error && (error.message + ' ' + error.stack) || error));
   }
   // Give the page a moment to draw the Clients screen for the screenshot.
   await new Promise(r => setTimeout(r, 800));

@@ -15,6 +15,8 @@ import tempfile
 import threading
 import time
 
+from loopback_servers import LoopbackServers, RELAY_KEY
+
 RESULT_PREFIX = "E2E-RESULT "
 DONE_MARK = "E2E-DONE"
 RELOADED_PREFIX = "E2E-RELOADED "
@@ -162,9 +164,16 @@ def main():
     with open(os.path.join(data_dir, "config.json"), "w") as f:
         json.dump({"backupFolder": backups}, f)
 
+    # The feed and the relay reach stand-ins on this machine; the page script learns the relay's address.
+    servers = LoopbackServers(work)
+    script = os.path.join(work, "page_test.js")
+    with open(args.script) as source, open(script, "w") as f:
+        f.write("const RELAY = %s, RELAY_KEY = %s;\n" % (json.dumps(servers.base), json.dumps(RELAY_KEY)) + source.read())
+
     xvfb, display = start_xvfb()
     try:
-        process, results, log, done, lines = run_app(args.app, args.script, data_dir, os.path.join(work, "state"), display, args.timeout)
+        process, results, log, done, lines = run_app(args.app, script, data_dir, os.path.join(work, "state"), display, args.timeout,
+                                                     servers.environment())
         backup = os.path.join(backups, "Quillpost-backup.json")
         deadline = time.monotonic() + 5
         while done and not os.path.exists(backup) and time.monotonic() < deadline:
@@ -211,7 +220,10 @@ def main():
         safety = [n for n in os.listdir(snapshots) if n.startswith("before-restore-")] if os.path.isdir(snapshots) else []
         check(len(safety) == 1 and read(os.path.join(snapshots, safety[0])).decode() == expected.get("beforeRestore"),
               "the safety copy holds the data as it was before the restore")
+        check(not any(r["path"].startswith("/api/") and r["headers"].get("Cookie") for r in servers.requests),
+              "no cookie ever reaches the practice server")
     finally:
+        servers.close()
         xvfb.terminate()
         xvfb.wait()
         shutil.rmtree(work, ignore_errors=True)

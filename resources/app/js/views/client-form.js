@@ -2,6 +2,7 @@
 
 import { h, button, confirmDialog, showError } from '../ui.js';
 import { STATUSES, FIELDS, cleanInput, validateClient, addClient, updateClient, text } from '../clients-model.js';
+import { uploadLinks } from './upload-links.js';
 
 const INPUTS = [
   { field: 'name', id: 'client-name', label: 'Full name', wide: true, attrs: { autocomplete: 'off', required: true } },
@@ -14,7 +15,7 @@ const INPUTS = [
 
 // Opens the form inside `host`. `client` is null for a new client. onSaved(client, isNew)
 // runs after the document has been changed.
-export function openClientForm(host, { app, client = null, onSaved }) {
+export function openClientForm(host, { app, bridge = null, client = null, onSaved }) {
   const isNew = !client;
   const initial = Object.fromEntries(FIELDS.map((f) => [f, isNew ? '' : text(client[f])]));
   const controls = {};
@@ -52,6 +53,7 @@ export function openClientForm(host, { app, client = null, onSaved }) {
   const form = h('form', { id: 'client-form', novalidate: true, dataset: { mode: isNew ? 'add' : 'edit' } },
     h('h2', { class: 'dialog-title', id: 'client-dialog-title', text: title }),
     h('div', { class: 'form-grid' }, fields),
+    !isNew && bridge ? uploadLinks({ app, bridge, client }) : null,
     h('div', { class: 'dialog-actions' }, cancel, save));
   const dialog = h('dialog', { class: 'dialog client-dialog', id: 'client-dialog', 'aria-labelledby': 'client-dialog-title' }, form);
   if (!isNew) dialog.dataset.clientId = client.id;

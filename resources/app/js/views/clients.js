@@ -9,7 +9,7 @@ import { openClientForm } from './client-form.js';
 // The search survives moving to another screen and back.
 let lastQuery = '';
 
-export function render(root, { app, intent }) {
+export function render(root, { app, bridge, intent }) {
   const canEdit = app.editable;
 
   const search = h('input', {
@@ -112,6 +112,7 @@ export function render(root, { app, intent }) {
     const opener = document.activeElement;
     openClientForm(root, {
       app,
+      bridge,
       client,
       onSaved(saved, isNew) {
         // A new client hidden by the search would look lost; show everyone instead.

@@ -3,8 +3,9 @@
 import { h, pageHeader, card, button } from '../ui.js';
 import { icon } from '../icons.js';
 import { clientsOf, countByStatus, statusLabel, STATUSES, text } from '../clients-model.js';
+import { irccPanel } from './ircc-panel.js';
 
-export function render(root, { app, navigate }) {
+export function render(root, { app, bridge, navigate }) {
   const clients = clientsOf(app.data);
   const today = new Date().toLocaleDateString(undefined, { weekday: 'long', day: 'numeric', month: 'long', year: 'numeric' });
 
@@ -35,7 +36,9 @@ export function render(root, { app, navigate }) {
   const byStatus = card('Clients by status', statusList(counts, clients.length, canEdit, navigate));
   const recent = card('Recently added', recentList(clients, navigate));
 
-  root.append(h('div', { class: 'grid-2' }, shortcuts, byStatus), recent);
+  const ircc = irccPanel(bridge);
+  root.append(h('div', { class: 'grid-2' }, shortcuts, byStatus), h('div', { class: 'grid-2' }, recent, ircc.panel));
+  return ircc.dispose;
 }
 
 function stat(id, value, label, hint) {

@@ -15,6 +15,13 @@ export function render(root, { bridge }) {
       h('span', { class: 'muted', text: 'Where your data is kept, daily snapshots, a backup folder, and restoring an earlier copy.' })),
     icon('chevron', 18)));
 
+  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/server'), id: 'settings-server-link' },
+    h('span', { class: 'card-link-icon' }, icon('people', 22)),
+    h('span', { class: 'card-link-text' },
+      h('span', { class: 'card-link-title', text: 'Practice server' }),
+      h('span', { class: 'muted', text: 'The server that makes secure upload links for your clients.' })),
+    icon('chevron', 18)));
+
   const about = h('div', { id: 'about' });
   root.append(card('About Quillpost', about));
 

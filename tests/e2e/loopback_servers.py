@@ -1,0 +1,102 @@
+"""Stand-ins on 127.0.0.1 for the servers outside the program: the maker's signed IRCC feed and
+the practice's relay server. The feed is signed with a key made for this run."""
+
+import base64
+import json
+import os
+import secrets
+import subprocess
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+RELAY_KEY = "e2e-practice-key"
+FEED = {
+    "updated": "2026-12-01T09:00:00Z",
+    "items": [
+        {"title": "Biometrics appointments now bookable online", "date": "2026-11-28", "summary": "Clients book through the portal."},
+        {"title": "New proof-of-funds amounts for study permits", "date": "2026-12-01", "summary": "Amounts rise on 1 January."},
+    ],
+}
+
+
+def signed_feed(folder):
+    """Returns (feed bytes, signature text, public key in Base64), signed with a fresh Ed25519 key."""
+    key = os.path.join(folder, "feed-key.pem")
+    feed_file = os.path.join(folder, "feed.json")
+    subprocess.run(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True, capture_output=True)
+    feed = json.dumps(FEED).encode()
+    with open(feed_file, "wb") as f:
+        f.write(feed)
+    signature = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", feed_file],
+                               check=True, capture_output=True).stdout
+    public = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True, capture_output=True).stdout[-32:]
+    return feed, base64.b64encode(signature).decode() + "\r\n", base64.b64encode(public).decode()
+
+
+class LoopbackServers:
+    def __init__(self, folder):
+        self.feed, self.signature, self.public_key = signed_feed(folder)
+        self.links = {}
+        self.requests = []
+        servers = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def answer(self, status, body=b"", content_type="application/json"):
+                self.send_response(status)
+                self.send_header("Content-Type", content_type)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def handle_request(self, method):
+                length = int(self.headers.get("Content-Length") or 0)
+                body = self.rfile.read(length) if length else b""
+                servers.requests.append({"method": method, "path": self.path, "headers": dict(self.headers), "body": body})
+                if self.path == "/ircc/feed.json":
+                    return self.answer(200, servers.feed)
+                if self.path == "/ircc/feed.json.sig":
+                    return self.answer(200, servers.signature.encode(), "text/plain")
+                if self.headers.get("x-qp-key") != RELAY_KEY:
+                    return self.answer(401, b'{"error":"unknown practice key"}')
+                if method == "GET" and self.path == "/api/me":
+                    return self.answer(200, b'{"firm":"Maple Leaf Immigration"}')
+                if method == "GET" and self.path == "/api/r":
+                    return self.answer(200, json.dumps({"links": list(servers.links.values())}).encode())
+                if method == "POST" and self.path == "/api/r":
+                    request = json.loads(body or b"{}")
+                    link_id = secrets.token_urlsafe(12)[:16]
+                    link = {"id": link_id, "url": "https://practice.example/u/" + link_id, "client": request.get("client", ""),
+                            "label": request.get("label", ""), "expires": "2026-12-31T00:00:00Z"}
+                    servers.links[link_id] = link
+                    return self.answer(201, json.dumps(link).encode())
+                if method == "DELETE" and self.path.startswith("/api/r/"):
+                    servers.links.pop(self.path.rsplit("/", 1)[1], None)
+                    return self.answer(204)
+                return self.answer(404, b'{"error":"no such thing"}')
+
+            def do_GET(self):
+                self.handle_request("GET")
+
+            def do_POST(self):
+                self.handle_request("POST")
+
+            def do_DELETE(self):
+                self.handle_request("DELETE")
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    @property
+    def base(self):
+        return "http://127.0.0.1:%d" % self.port
+
+    def environment(self):
+        return {"QUILLPOST_TEST_FEED_URL": self.base + "/ircc/feed.json", "QUILLPOST_TEST_FEED_KEY": self.public_key}
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()

@@ -1,0 +1,80 @@
+// The page's side of the practice server and the IRCC feed, over a stand-in for the relay.
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { serverSettings, checkAddress, listLinks, createLink, revokeLink, NOT_SET_UP } from '../../resources/app/js/practice-server.js';
+import { readFeed } from '../../resources/app/js/ircc-feed.js';
+
+const encoder = new TextEncoder();
+
+function relayAnswering(answers) {
+  const sent = [];
+  return {
+    sent,
+    relay(request) {
+      sent.push(request);
+      const next = answers.shift();
+      if (next instanceof Error) return Promise.reject(next);
+      return Promise.resolve({ status: next.status, body: encoder.encode(next.body ?? '') });
+    },
+  };
+}
+
+const settings = { base: 'https://practice.workers.dev', key: 'k1' };
+
+describe('practice server', () => {
+  test('settings are read with type checks and addresses checked before saving', () => {
+    assert.deepEqual(serverSettings({ settings: { server: { base: ' https://a.workers.dev ', key: 7 } } }), { base: 'https://a.workers.dev', key: '' });
+    assert.deepEqual(serverSettings({ settings: 'broken' }), { base: '', key: '' });
+    assert.equal(checkAddress('https://a.workers.dev'), '');
+    assert.match(checkAddress(''), /Enter the address/);
+    assert.match(checkAddress('a.workers.dev'), /doesn't look like a web address/);
+    assert.match(checkAddress('ftp://a.workers.dev'), /must start with https/);
+    assert.match(checkAddress('https://a.workers.dev/?x=1'), /without anything after/);
+  });
+
+  test('links are listed for the one client, made and revoked through the relay with the key', async () => {
+    const bridge = relayAnswering([
+      { status: 200, body: JSON.stringify({ links: [
+        { id: 'abcdefghijkl', url: 'https://u/1', client: 'c1', label: 'Passport', expires: '2026-12-31' },
+        { id: 'mnopqrstuvwx', url: 'https://u/2', client: 'c2' },
+        { id: 'broken' },
+      ] }) },
+      { status: 201, body: JSON.stringify({ id: 'zzzzzzzzzzzz', url: 'https://u/3', client: 'c1' }) },
+      { status: 204 },
+    ]);
+    const links = await listLinks(bridge, settings, 'c1');
+    assert.deepEqual(links.map((l) => l.id), ['abcdefghijkl']);
+    const made = await createLink(bridge, settings, 'c1', { label: 'Forms', days: 7 });
+    assert.equal(made.url, 'https://u/3');
+    await revokeLink(bridge, settings, 'zzzzzzzzzzzz');
+
+    assert.deepEqual(bridge.sent.map((r) => [r.method, r.path]), [['GET', '/api/r'], ['POST', '/api/r'], ['DELETE', '/api/r/zzzzzzzzzzzz']]);
+    assert.equal(bridge.sent[1].headers['x-qp-key'], 'k1');
+    assert.deepEqual(JSON.parse(bridge.sent[1].body), { client: 'c1', label: 'Forms', days: 7 });
+  });
+
+  test('a missing set-up, a refused key, a server error and an unreachable relay each say so', async () => {
+    await assert.rejects(listLinks(relayAnswering([]), { base: '', key: '' }, 'c1'), { message: NOT_SET_UP });
+    await assert.rejects(listLinks(relayAnswering([{ status: 401, body: '{"error":"bad key"}' }]), settings, 'c1'), /didn't accept the key: bad key/);
+    await assert.rejects(listLinks(relayAnswering([{ status: 500, body: '<html>' }]), settings, 'c1'), /answered 500\./);
+    await assert.rejects(listLinks(relayAnswering([new Error("Couldn't reach the relay (Connection refused).")]), settings, 'c1'),
+      { message: "Couldn't reach the relay (Connection refused)." });
+    await assert.rejects(revokeLink(relayAnswering([]), settings, '../admin'), /can't be revoked/);
+    await assert.rejects(listLinks(null, settings, 'c1'), /desktop program/);
+  });
+});
+
+describe('IRCC feed', () => {
+  test('verified items are shown newest first; failures carry the native message', () => {
+    const feed = JSON.stringify({ items: [
+      { title: 'Older', date: '2026-01-01' }, { title: '  Newer ', date: '2026-02-01', summary: 'S' }, { title: '' }, 'junk',
+    ] });
+    const read = readFeed({ ok: true, feed });
+    assert.equal(read.ok, true);
+    assert.deepEqual(read.items.map((i) => i.title), ['Newer', 'Older']);
+    assert.deepEqual(readFeed({ ok: false, error: 'The IRCC update failed its signature check and was ignored.' }),
+      { ok: false, error: 'The IRCC update failed its signature check and was ignored.' });
+    assert.equal(readFeed({ ok: true, feed: '{not json' }).error, "The IRCC update couldn't be read.");
+    assert.equal(readFeed(null).ok, false);
+  });
+});
