@@ -5,6 +5,7 @@ import base64
 import json
 import os
 import secrets
+import ssl
 import subprocess
 import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -31,6 +32,30 @@ def signed_feed(folder):
                                check=True, capture_output=True).stdout
     public = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True, capture_output=True).stdout[-32:]
     return feed, base64.b64encode(signature).decode() + "\r\n", base64.b64encode(public).decode()
+
+
+TLS_HOST = "practice.workers.dev"
+UNTRUSTED_HOST = "untrusted.workers.dev"
+
+
+def openssl(*arguments):
+    subprocess.run(["openssl", *arguments], check=True, capture_output=True)
+
+
+def test_certificates(folder):
+    """A certificate authority of this run, a certificate it signs for TLS_HOST, and a self-signed
+    one for UNTRUSTED_HOST that nothing trusts."""
+    path = lambda name: os.path.join(folder, name)
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Quillpost test authority",
+            "-keyout", path("ca.key"), "-out", path("ca.pem"))
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + TLS_HOST, "-keyout", path("host.key"), "-out", path("host.csr"))
+    with open(path("host.ext"), "w") as f:
+        f.write("subjectAltName=DNS:%s\n" % TLS_HOST)
+    openssl("x509", "-req", "-in", path("host.csr"), "-CA", path("ca.pem"), "-CAkey", path("ca.key"), "-CAcreateserial",
+            "-days", "2", "-extfile", path("host.ext"), "-out", path("host.pem"))
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=" + UNTRUSTED_HOST,
+            "-addext", "subjectAltName=DNS:" + UNTRUSTED_HOST, "-keyout", path("untrusted.key"), "-out", path("untrusted.pem"))
+    return path
 
 
 class LoopbackServers:
@@ -86,17 +111,41 @@ class LoopbackServers:
             def do_DELETE(self):
                 self.handle_request("DELETE")
 
-        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.port = self.server.server_address[1]
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        def serve(certificate=None, key=None):
+            server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+            if certificate:
+                context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+                context.load_cert_chain(certificate, key)
+                server.socket = context.wrap_socket(server.socket, server_side=True)
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+            return server
+
+        path = test_certificates(folder)
+        self.ca_file = path("ca.pem")
+        self.servers = [serve(), serve(path("host.pem"), path("host.key")), serve(path("untrusted.pem"), path("untrusted.key"))]
+        self.port, self.tls_port, self.untrusted_port = (server.server_address[1] for server in self.servers)
 
     @property
     def base(self):
         return "http://127.0.0.1:%d" % self.port
 
+    @property
+    def tls_base(self):
+        return "https://%s:%d" % (TLS_HOST, self.tls_port)
+
+    @property
+    def untrusted_base(self):
+        return "https://%s:%d" % (UNTRUSTED_HOST, self.untrusted_port)
+
     def environment(self):
-        return {"QUILLPOST_TEST_FEED_URL": self.base + "/ircc/feed.json", "QUILLPOST_TEST_FEED_KEY": self.public_key}
+        return {
+            "QUILLPOST_TEST_FEED_URL": self.base + "/ircc/feed.json",
+            "QUILLPOST_TEST_FEED_KEY": self.public_key,
+            "QUILLPOST_TEST_CA_FILE": self.ca_file,
+            "QUILLPOST_TEST_RESOLVE": "%s:%d:127.0.0.1,%s:%d:127.0.0.1" % (TLS_HOST, self.tls_port, UNTRUSTED_HOST, self.untrusted_port),
+        }
 
     def close(self):
-        self.server.shutdown()
-        self.server.server_close()
+        for server in self.servers:
+            server.shutdown()
+            server.server_close()

@@ -67,6 +67,11 @@
     const me = await quillpost.relay({ base: RELAY + '//', path: '/api/me', headers: { 'X-QP-Key': RELAY_KEY, Cookie: 'a=b' } });
     report('the relay answers with status and bytes', me.status === 200 && new TextDecoder().decode(me.body).includes('Maple Leaf'), me.status);
 
+    const secure = await quillpost.relay({ base: TLS_RELAY, path: '/api/me', headers: { 'x-qp-key': RELAY_KEY } });
+    report('the relay reaches an https relay host whose certificate verifies', secure.status === 200, secure.status);
+    const untrusted = await rejection(quillpost.relay({ base: UNTRUSTED_RELAY, path: '/api/me' }));
+    report('a certificate that does not verify is refused', /^Couldn't reach the relay \(.*certificate.*\)\.$/.test(untrusted || ''), untrusted);
+
     location.hash = '#/settings/server';
     await until(() => document.querySelector('#server-form'), 'the practice server settings');
     document.querySelector('#server-base').value = RELAY;

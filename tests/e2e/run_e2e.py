@@ -168,7 +168,8 @@ def main():
     servers = LoopbackServers(work)
     script = os.path.join(work, "page_test.js")
     with open(args.script) as source, open(script, "w") as f:
-        f.write("const RELAY = %s, RELAY_KEY = %s;\n" % (json.dumps(servers.base), json.dumps(RELAY_KEY)) + source.read())
+        f.write("const RELAY = %s, RELAY_KEY = %s, TLS_RELAY = %s, UNTRUSTED_RELAY = %s;\n" % tuple(
+            json.dumps(value) for value in (servers.base, RELAY_KEY, servers.tls_base, servers.untrusted_base)) + source.read())
 
     xvfb, display = start_xvfb()
     try:

@@ -2,6 +2,7 @@
 
 #include "platform/MainQueue.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <curl/curl.h>
@@ -15,7 +16,7 @@ namespace {
 // run always verifies against the system's certificates and resolves names as the system does.
 struct TestOverrides {
     std::string certificateAuthority; // QUILLPOST_TEST_CA_FILE
-    std::string resolve;              // QUILLPOST_TEST_RESOLVE, "host:port:address"
+    std::string resolve;              // QUILLPOST_TEST_RESOLVE, "host:port:address" entries separated by ","
 };
 
 TestOverrides testOverrides()
@@ -113,10 +114,13 @@ void perform(Transfer& transfer)
 
     const TestOverrides overrides = testOverrides();
     curl_slist* resolve = nullptr;
-    if (!overrides.resolve.empty()) {
-        resolve = curl_slist_append(nullptr, overrides.resolve.c_str());
-        curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve);
+    for (size_t start = 0; start < overrides.resolve.size();) {
+        const size_t end = std::min(overrides.resolve.find(',', start), overrides.resolve.size());
+        resolve = curl_slist_append(resolve, overrides.resolve.substr(start, end - start).c_str());
+        start = end + 1;
     }
+    if (resolve)
+        curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve);
     if (!overrides.certificateAuthority.empty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, overrides.certificateAuthority.c_str());
 
