@@ -88,6 +88,11 @@ TEST(BridgeDecoding, ArgumentsReadAsThePageWroteThem)
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->args, Json::array({ "data-\xEF\xBF\xBD.json", "\xF0\x9F\x98\x80", 7 }));
 
+    // Nesting far deeper than any page value would exhaust the stack of whoever copies it.
+    auto deep = Bridge::decode(Json { { "cmd", "info" }, { "args", std::string(100'000, '[') + std::string(100'000, ']') } });
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(deep->args, Json::array());
+
     // Text after a NUL is still there to be checked.
     auto withNul = Bridge::decode(Json { { "cmd", std::string("info\0x", 6) }, { "args", R"(["a\u0000b"])" } });
     ASSERT_TRUE(withNul);

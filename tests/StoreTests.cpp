@@ -41,7 +41,8 @@ TEST_F(StoreTest, SettingsAreReadOnceTypeCheckedAndKeepUnknownKeys)
     makeStore();
     EXPECT_TRUE(fs::is_directory(dataDir()));
 
-    for (const std::string unusable : { "[1, 2]", "{\"broken\": ", "{\"name\": \"\xC3\x28\"}" }) {
+    const std::string deep = "{\"future\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}";
+    for (const std::string& unusable : { std::string("[1, 2]"), std::string("{\"broken\": "), std::string("{\"name\": \"\xC3\x28\"}"), deep }) {
         writeText(dataDir() / "config.json", unusable);
         EXPECT_EQ(makeStore()->config(), Json::object()) << unusable;
         EXPECT_EQ(readText(dataDir() / "config.json"), unusable);

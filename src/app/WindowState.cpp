@@ -1,7 +1,7 @@
 #include "app/WindowState.h"
 
 #include "common/Files.h"
-#include "common/Json.h"
+#include "common/JsonText.h"
 #include "store/Store.h"
 
 #include <cstdlib>
@@ -30,8 +30,8 @@ static Json readState(const std::filesystem::path& file)
     auto text = readFile(file);
     if (!text)
         return Json::object();
-    auto state = Json::parse(*text, nullptr, false);
-    return state.is_object() ? state : Json::object();
+    auto state = parseJsonText(*text);
+    return state.is_object() ? std::move(state) : Json::object();
 }
 
 std::optional<WindowGeometry> WindowState::geometry(const std::string& name) const
@@ -58,7 +58,7 @@ void WindowState::save(const std::string& name, const WindowGeometry& geometry)
     auto state = readState(m_file);
     state[name] = { { "width", geometry.width }, { "height", geometry.height }, { "maximized", geometry.maximized } };
     try {
-        Store::atomicWrite(m_file, state.dump(4));
+        Store::atomicWrite(m_file, state.dump(4, ' ', false, Json::error_handler_t::replace));
     } catch (const std::exception&) {
     }
 }

@@ -54,7 +54,16 @@ std::optional<std::string> withLoneSurrogatesReplaced(std::string_view text)
 Json parseJsonText(std::string_view text)
 {
     const auto repaired = withLoneSurrogatesReplaced(text);
-    return Json::parse(repaired ? std::string_view(*repaired) : text, nullptr, false);
+    bool tooDeep = false;
+    // Values below the limit are dropped as they are read, so a hostile text never builds a deep tree.
+    auto limit = [&tooDeep](int depth, Json::parse_event_t, Json&) {
+        if (depth <= maximumJsonDepth)
+            return true;
+        tooDeep = true;
+        return false;
+    };
+    Json value = Json::parse(repaired ? std::string_view(*repaired) : text, limit, false);
+    return tooDeep ? Json(Json::value_t::discarded) : value;
 }
 
 }

@@ -14,8 +14,12 @@ namespace quillpost {
 // the text has no lone half.
 std::optional<std::string> withLoneSurrogatesReplaced(std::string_view text);
 
+// Deeper than this, a document is not the program's or the page's: the JSON library copies and
+// writes values recursively, so such a document would exhaust the stack.
+inline constexpr int maximumJsonDepth = 512;
+
 // JSON text the way the page's JSON.parse reads it: a lone surrogate escape becomes U+FFFD.
-// A discarded value when the text is not JSON.
+// A discarded value when the text is not JSON or nests deeper than maximumJsonDepth.
 Json parseJsonText(std::string_view text);
 
 }

@@ -91,7 +91,7 @@ Store::Store(Location location, Services services)
     const auto text = readFile(m_dir / "config.json");
     if (!text)
         return;
-    Json settings = Json::parse(*text, nullptr, false);
+    Json settings = parseJsonText(*text);
     if (settings.is_object())
         m_config = std::move(settings);
 }
