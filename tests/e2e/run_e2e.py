@@ -6,92 +6,13 @@ import argparse
 import datetime
 import json
 import os
-import queue
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
-RESULT_PREFIX = "E2E-RESULT "
-DONE_MARK = "E2E-DONE"
-
-
-def start_xvfb():
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
-        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as display_pipe:
-        display = display_pipe.readline().strip()
-    if not display:
-        raise RuntimeError("Xvfb did not start")
-    return xvfb, ":" + display
-
-
-def run_app(app, script, data_dir, state_dir, display, timeout, extra_env=None):
-    env = dict(os.environ)
-    env.update({
-        "DISPLAY": display,
-        "QUILLPOST_DATA_DIR": data_dir,
-        "QUILLPOST_SELFTEST": "1",
-        "QUILLPOST_TEST_SCRIPT": script,
-        "XDG_STATE_HOME": state_dir,
-        "GDK_BACKEND": "x11",
-        "GSK_RENDERER": "cairo",
-        "LIBGL_ALWAYS_SOFTWARE": "1",
-        "NO_AT_BRIDGE": "1",
-    })
-    env.pop("WAYLAND_DISPLAY", None)
-    env.update(extra_env or {})
-    process = subprocess.Popen(["dbus-run-session", "--", app], env=env, stdout=subprocess.PIPE,
-                               stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True)
-    lines = queue.Queue()
-
-    def pump():
-        for line in process.stdout:
-            lines.put(line.rstrip("\n"))
-        lines.put(None)
-
-    threading.Thread(target=pump, daemon=True).start()
-    results, log = {}, []
-    deadline = time.monotonic() + timeout
-    done = False
-    while not done:
-        remaining = deadline - time.monotonic()
-        if remaining <= 0:
-            break
-        try:
-            line = lines.get(timeout=remaining)
-        except queue.Empty:
-            break
-        if line is None:
-            break
-        log.append(line)
-        if RESULT_PREFIX in line:
-            entry = json.loads(line.split(RESULT_PREFIX, 1)[1])
-            results[entry["name"]] = entry
-        elif DONE_MARK in line:
-            done = True
-    return process, results, log, done
-
-
-def stop(process):
-    if process.poll() is None:
-        os.killpg(process.pid, signal.SIGTERM)
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            os.killpg(process.pid, signal.SIGKILL)
-            process.wait()
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+from harness import DONE_MARK, AppRun, Checks, read, start_xvfb, stop_xvfb
 
 
 def main():
@@ -107,12 +28,7 @@ def main():
     os.makedirs(args.output, exist_ok=True)
     work = tempfile.mkdtemp(prefix="quillpost-e2e-")
     data_dir = os.path.join(work, "data")
-    failures = []
-
-    def check(condition, what):
-        print(("ok   " if condition else "FAIL ") + what)
-        if not condition:
-            failures.append(what)
+    check = Checks()
 
     # An installed copy must find its page relative to wherever it was installed.
     if args.install_from:
@@ -130,7 +46,9 @@ def main():
 
     xvfb, display = start_xvfb()
     try:
-        process, results, log, done = run_app(args.app, args.script, data_dir, os.path.join(work, "state"), display, args.timeout)
+        run = AppRun(args.app, args.script, data_dir, os.path.join(work, "state"), display)
+        done = run.wait_for(DONE_MARK, args.timeout) is not None
+        results = run.results
         backup = os.path.join(backups, "Quillpost-backup.json")
         deadline = time.monotonic() + 5
         while done and not os.path.exists(backup) and time.monotonic() < deadline:
@@ -141,9 +59,10 @@ def main():
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
             check(os.path.getsize(screenshot) > 10000 if os.path.exists(screenshot) else False,
                   "a screenshot of the window is written to " + screenshot)
-        stop(process)
+        run.stop()
+        run.drain()
         with open(os.path.join(args.output, "app.log"), "w") as f:
-            f.write("\n".join(log))
+            f.write("\n".join(run.log))
 
         check(done, "the page script ran to its end")
         for name, entry in sorted(results.items()):
@@ -168,12 +87,11 @@ def main():
         check(len(safety) == 1 and read(os.path.join(snapshots, safety[0])).decode() == expected.get("beforeRestore"),
               "the safety copy holds the data as it was before the restore")
     finally:
-        xvfb.terminate()
-        xvfb.wait()
+        stop_xvfb(xvfb)
         shutil.rmtree(work, ignore_errors=True)
 
-    if failures:
-        print("\n%d end-to-end checks failed; the application's output is in %s" % (len(failures), args.output))
+    if check.failures:
+        print("\n%d end-to-end checks failed; the application's output is in %s" % (len(check.failures), args.output))
         return 1
     print("\nall end-to-end checks passed")
     return 0
