@@ -33,6 +33,14 @@ class History:
         self.confirmations = 0
         self.large_attempt = False
         self.errors = []
+        self.attempt_size = 0
+        self.attempt_time = 0.0
+        # Seconds per million payload characters from attempt to confirmation, as last measured.
+        self.seconds_per_million = None
+
+    def save_duration(self, size):
+        """How long a save of this size is expected to take, from its attempt to its confirmation."""
+        return 0.35 if self.seconds_per_million is None else self.seconds_per_million * size / 1e6
 
     def take(self, line):
         for kind in ("ATTEMPT", "SAVED", "ERROR", "LOADED"):
@@ -42,9 +50,13 @@ class History:
                 if kind == "ATTEMPT":
                     self.attempted = value["seq"]
                     self.large_attempt = value["size"] >= LARGE
+                    self.attempt_size = value["size"]
+                    self.attempt_time = time.monotonic()
                 elif kind == "SAVED":
                     self.confirmed = value["seq"]
                     self.confirmations += 1
+                    if self.large_attempt and value["seq"] == self.attempted:
+                        self.seconds_per_million = (time.monotonic() - self.attempt_time) * 1e6 / self.attempt_size
                 elif kind == "ERROR":
                     self.errors.append(value)
                 return kind, value
@@ -181,14 +193,19 @@ def main():
                 if kill_at is not None:
                     continue
                 if during_large and kind == "ATTEMPT" and history.large_attempt:
-                    kill_at = time.monotonic() + chooser.uniform(0.0, 0.35)
+                    # The program's own work (the .bak copy, the write) is the later part of a save;
+                    # the page's encoding of the document comes first.
+                    kill_at = time.monotonic() + chooser.uniform(0.3, 1.05) * history.save_duration(history.attempt_size)
                 elif not during_large and kind == "SAVED" and not seen_confirmation:
                     seen_confirmation = True
                     kill_at = time.monotonic() + chooser.uniform(0.0, args.max_delay)
             ended_early = run.ended
             run.kill()
             # Lines the page wrote before the kill still count.
+            drained = len(run.log)
             run.drain()
+            for line in run.log[drained:]:
+                history.take(line)
             for entry in history.errors:
                 violation(trial, "save failed", entry, run)
             history.errors.clear()

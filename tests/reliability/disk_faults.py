@@ -69,6 +69,10 @@ def files_of(folder):
     return found
 
 
+def size_of(content):
+    return "missing" if content is None else len(content)
+
+
 def temporary_files(folder):
     names = []
     for sub in ("", "snapshots"):
@@ -140,7 +144,8 @@ def full_disk(context):
     check(failed["later"]["status"] == "Changes not saved", "full disk: 1.5 s later it still shows \"Changes not saved\": %r" % failed["later"]["status"])
     after = files_of(data_dir)
     for name in ("data.json", "data.json.bak", "config.json"):
-        check(after[name] == before[name], "full disk: %s is byte for byte as before the failed saves" % name)
+        check(after[name] == before[name], "full disk: %s is byte for byte as before the failed saves (%s bytes before, %s after)"
+              % (name, size_of(before[name]), size_of(after[name])))
     check(not temporary_files(data_dir), "full disk: no temporary file remains: %s" % temporary_files(data_dir))
 
     os.remove(os.path.join(data_dir, "snapshots", FILLER))
@@ -172,7 +177,7 @@ def read_only_data(context):
         for way in ("direct", "saved"):
             message = failed[way].get("message") or ""
             check(not failed[way]["ok"] and "Read-only file system" in message,
-                  "read-only folder: the save through %s fails, naming the cause: %r" % (way, message))
+                  "read-only folder: the save through %s fails, naming the cause: %r" % ("quillpost.save" if way == "direct" else "App.saveNow", message))
         check(failed["right"]["status"] == "Changes not saved" and failed["later"]["status"] == "Changes not saved",
               "read-only folder: the page shows \"Changes not saved\" and keeps showing it: %r" % failed["later"]["status"])
     check(files_of(source) == before, "read-only folder: data.json, data.json.bak and config.json are unchanged")
