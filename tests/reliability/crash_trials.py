@@ -96,6 +96,41 @@ def temporary_files(folder):
     return found
 
 
+def check_files_after_kill(history, folders, launched, report):
+    """What is on disk after the kill: whole documents, in order, and no pile of temporary files.
+    Calls report(kind, detail) for each problem; answers the sequences in data.json and .bak and
+    whether the saved data is lost (both damaged)."""
+    data_dir, snapshots, backups = folders
+    lost = False
+    data_seq, data_problem = read_document(os.path.join(data_dir, "data.json"))
+    bak_seq, bak_problem = read_document(os.path.join(data_dir, "data.json.bak"))
+    if history.confirmations >= 1 and data_problem:
+        report("data.json damaged", "data.json " + data_problem)
+        lost = bak_problem is not None
+    if history.confirmations >= 2 and bak_problem:
+        report("data.json.bak damaged", "data.json.bak " + bak_problem)
+    if data_seq is not None and not history.confirmed <= data_seq <= history.attempted:
+        report("data.json out of order", "data.json holds %d; confirmed %d, attempted %d" % (data_seq, history.confirmed, history.attempted))
+    if data_seq is not None and bak_seq is not None and not max(history.confirmed - 1, 0) <= bak_seq <= data_seq:
+        report("data.json.bak out of order", "data.json.bak holds %d, data.json %d, confirmed %d" % (bak_seq, data_seq, history.confirmed))
+    for name in sorted(os.listdir(snapshots)) if os.path.isdir(snapshots) else []:
+        if name.startswith("data-"):
+            _, problem = read_document(os.path.join(snapshots, name))
+            if problem:
+                report("snapshot damaged", name + " " + problem)
+    backup = os.path.join(backups, "Quillpost-backup.json")
+    if os.path.exists(backup):
+        _, problem = read_document(backup)
+        if problem:
+            report("backup copy damaged", problem)
+    # At the moment of the kill, at most the one write in progress has a temporary file per folder.
+    for folder in (data_dir, snapshots, backups):
+        fresh = [n for n, mtime in temporary_files(folder).items() if mtime >= launched]
+        if len(fresh) > 1:
+            report("several temporary files at the kill", "%s: %s" % (folder, ", ".join(sorted(fresh))))
+    return data_seq, data_problem, bak_seq, bak_problem, lost
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--app", required=True, help="the program to run")
@@ -213,34 +248,9 @@ def main():
                 violation(trial, "program ended", "the program ended on its own before the kill", run)
 
             # What is on disk after the kill.
-            data_seq, data_problem = read_document(os.path.join(data_dir, "data.json"))
-            bak_seq, bak_problem = read_document(os.path.join(data_dir, "data.json.bak"))
-            if history.confirmations >= 1 and data_problem:
-                violation(trial, "data.json damaged", "data.json " + data_problem, run)
-                if bak_problem:
-                    lost += 1
-            if history.confirmations >= 2 and bak_problem:
-                violation(trial, "data.json.bak damaged", "data.json.bak " + bak_problem, run)
-            if data_seq is not None and not history.confirmed <= data_seq <= history.attempted:
-                violation(trial, "data.json out of order", "data.json holds %d; confirmed %d, attempted %d" % (data_seq, history.confirmed, history.attempted), run)
-            if data_seq is not None and bak_seq is not None and not max(history.confirmed - 1, 0) <= bak_seq <= data_seq:
-                violation(trial, "data.json.bak out of order", "data.json.bak holds %d, data.json %d, confirmed %d" % (bak_seq, data_seq, history.confirmed), run)
-            for name in sorted(os.listdir(snapshots)) if os.path.isdir(snapshots) else []:
-                if name.startswith("data-"):
-                    _, problem = read_document(os.path.join(snapshots, name))
-                    if problem:
-                        violation(trial, "snapshot damaged", name + " " + problem, run)
-            backup = os.path.join(backups, "Quillpost-backup.json")
-            if os.path.exists(backup):
-                _, problem = read_document(backup)
-                if problem:
-                    violation(trial, "backup copy damaged", problem, run)
-            # At the moment of the kill, at most the one write in progress has a temporary file per folder.
-            for folder in (data_dir, snapshots, backups):
-                fresh = [n for n, mtime in temporary_files(folder).items() if mtime >= launched]
-                if len(fresh) > 1:
-                    violation(trial, "several temporary files at the kill", "%s: %s" % (folder, ", ".join(sorted(fresh))), run)
-
+            data_seq, data_problem, bak_seq, bak_problem, lost_now = check_files_after_kill(
+                history, (data_dir, snapshots, backups), launched, lambda kind, detail: violation(trial, kind, detail, run))
+            lost += lost_now
             print("trial %d: loaded %s, confirmed %d, attempted %d, on disk data %s bak %s, temporary files %d, %.0f s"
                   % (trial, loaded["seq"], history.confirmed, history.attempted, data_seq if data_seq is not None else data_problem,
                      bak_seq if bak_seq is not None else bak_problem,
