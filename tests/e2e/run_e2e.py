@@ -6,128 +6,17 @@ import argparse
 import datetime
 import json
 import os
-import queue
-import shutil
 import signal
+import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
+from harness import DONE_MARK, AppRun, Checks, read, start_xvfb, stop_xvfb
 from loopback_servers import LoopbackServers, RELAY_KEY
 
-RESULT_PREFIX = "E2E-RESULT "
-DONE_MARK = "E2E-DONE"
-RELOADED_PREFIX = "E2E-RELOADED "
-
-
-def start_xvfb():
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
-        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as display_pipe:
-        display = display_pipe.readline().strip()
-    if not display:
-        raise RuntimeError("Xvfb did not start")
-    return xvfb, ":" + display
-
-
-def run_app(app, script, data_dir, state_dir, display, timeout, extra_env=None):
-    env = dict(os.environ)
-    env.update({
-        "DISPLAY": display,
-        "QUILLPOST_DATA_DIR": data_dir,
-        "QUILLPOST_SELFTEST": "1",
-        "QUILLPOST_TEST_SCRIPT": script,
-        "XDG_STATE_HOME": state_dir,
-        "GDK_BACKEND": "x11",
-        "GSK_RENDERER": "cairo",
-        "LIBGL_ALWAYS_SOFTWARE": "1",
-        "NO_AT_BRIDGE": "1",
-    })
-    env.pop("WAYLAND_DISPLAY", None)
-    env.update(extra_env or {})
-    process = subprocess.Popen(["dbus-run-session", "--", app], env=env, stdout=subprocess.PIPE,
-                               stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True)
-    lines = queue.Queue()
-
-    def pump():
-        for line in process.stdout:
-            lines.put(line.rstrip("\n"))
-        lines.put(None)
-
-    threading.Thread(target=pump, daemon=True).start()
-    results, log = {}, []
-    deadline = time.monotonic() + timeout
-    done = False
-    while not done:
-        remaining = deadline - time.monotonic()
-        if remaining <= 0:
-            break
-        try:
-            line = lines.get(timeout=remaining)
-        except queue.Empty:
-            break
-        if line is None:
-            break
-        log.append(line)
-        if RESULT_PREFIX in line:
-            entry = json.loads(line.split(RESULT_PREFIX, 1)[1])
-            results[entry["name"]] = entry
-        elif DONE_MARK in line:
-            done = True
-    return process, results, log, done, lines
-
-
-def web_processes(session_leader):
-    """The WebKit web processes that the program started (in the session of its process group)."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            with open("/proc/%s/comm" % entry) as f:
-                name = f.read().strip()
-        except OSError:
-            continue
-        if int(fields[3]) == session_leader and name.startswith("WebKitWebProces"):
-            found.append(int(entry))
-    return found
-
-
-def wait_for_line(lines, log, prefix, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        try:
-            line = lines.get(timeout=max(0.1, deadline - time.monotonic()))
-        except queue.Empty:
-            break
-        if line is None:
-            break
-        log.append(line)
-        if prefix in line:
-            return line.split(prefix, 1)[1]
-    return None
-
-
-def stop(process):
-    if process.poll() is None:
-        os.killpg(process.pid, signal.SIGTERM)
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            os.killpg(process.pid, signal.SIGKILL)
-            process.wait()
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+RELOADED_MARK = "E2E-RELOADED "
 
 
 def main():
@@ -143,12 +32,7 @@ def main():
     os.makedirs(args.output, exist_ok=True)
     work = tempfile.mkdtemp(prefix="quillpost-e2e-")
     data_dir = os.path.join(work, "data")
-    failures = []
-
-    def check(condition, what):
-        print(("ok   " if condition else "FAIL ") + what)
-        if not condition:
-            failures.append(what)
+    check = Checks()
 
     # An installed copy must find its page relative to wherever it was installed.
     if args.install_from:
@@ -164,7 +48,7 @@ def main():
     with open(os.path.join(data_dir, "config.json"), "w") as f:
         json.dump({"backupFolder": backups}, f)
 
-    # The feed and the relay reach stand-ins on this machine; the page script learns the relay's address.
+    # The feed and the relay reach stand-ins on this machine; the page script learns their addresses.
     servers = LoopbackServers(work)
     script = os.path.join(work, "page_test.js")
     with open(args.script) as source, open(script, "w") as f:
@@ -173,8 +57,9 @@ def main():
 
     xvfb, display = start_xvfb()
     try:
-        process, results, log, done, lines = run_app(args.app, script, data_dir, os.path.join(work, "state"), display, args.timeout,
-                                                     servers.environment())
+        run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, servers.environment())
+        done = run.wait_for(DONE_MARK, args.timeout) is not None
+        results = run.results
         backup = os.path.join(backups, "Quillpost-backup.json")
         deadline = time.monotonic() + 5
         while done and not os.path.exists(backup) and time.monotonic() < deadline:
@@ -187,17 +72,18 @@ def main():
                   "a screenshot of the window is written to " + screenshot)
         if done:
             # A web process that dies (here: killed) must not leave a dead window: the page comes back.
-            victims = web_processes(process.pid)
+            victims = run.web_processes()
             for pid in victims:
                 os.kill(pid, signal.SIGKILL)
-            reloaded = wait_for_line(lines, log, RELOADED_PREFIX, 30) if victims else None
-            check(victims and reloaded is not None and json.loads(reloaded).get("state") == "ready",
+            reloaded = run.wait_for(RELOADED_MARK, 30) if victims else None
+            check(bool(victims) and reloaded is not None and json.loads(reloaded).get("state") == "ready",
                   "after its web process is killed, the page is reloaded and ready again (%s)" % reloaded)
-            check(any("web process crashed" in line and "Reloading the page" in line for line in log),
+            check(any("web process crashed" in line and "Reloading the page" in line for line in run.log),
                   "the program logs why it reloaded the page")
-        stop(process)
+        run.stop()
+        run.drain()
         with open(os.path.join(args.output, "app.log"), "w") as f:
-            f.write("\n".join(log))
+            f.write("\n".join(run.log))
 
         check(done, "the page script ran to its end")
         for name, entry in sorted(results.items()):
@@ -225,12 +111,11 @@ def main():
               "no cookie ever reaches the practice server")
     finally:
         servers.close()
-        xvfb.terminate()
-        xvfb.wait()
+        stop_xvfb(xvfb)
         shutil.rmtree(work, ignore_errors=True)
 
-    if failures:
-        print("\n%d end-to-end checks failed; the application's output is in %s" % (len(failures), args.output))
+    if check.failures:
+        print("\n%d end-to-end checks failed; the application's output is in %s" % (len(check.failures), args.output))
         return 1
     print("\nall end-to-end checks passed")
     return 0

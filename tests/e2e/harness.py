@@ -1,0 +1,199 @@
+"""Runs the real Quillpost under Xvfb for the end-to-end and reliability tools: a display, the
+program with a data folder and a page script, its output line by line as it comes, and stopping it."""
+
+import json
+import os
+import queue
+import signal
+import subprocess
+import threading
+import time
+
+RESULT_PREFIX = "E2E-RESULT "
+DONE_MARK = "E2E-DONE"
+
+
+def start_xvfb():
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
+        pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as display_pipe:
+        display = display_pipe.readline().strip()
+    if not display:
+        raise RuntimeError("Xvfb did not start")
+    return xvfb, ":" + display
+
+
+def stop_xvfb(xvfb):
+    xvfb.terminate()
+    xvfb.wait()
+
+
+def app_environment(data_dir, state_dir, display, script, extra_env=None):
+    env = dict(os.environ)
+    env.update({
+        "DISPLAY": display,
+        "QUILLPOST_DATA_DIR": data_dir,
+        "QUILLPOST_SELFTEST": "1",
+        "QUILLPOST_TEST_SCRIPT": script,
+        "XDG_STATE_HOME": state_dir,
+        "GDK_BACKEND": "x11",
+        "GSK_RENDERER": "cairo",
+        "LIBGL_ALWAYS_SOFTWARE": "1",
+        "NO_AT_BRIDGE": "1",
+    })
+    env.pop("WAYLAND_DISPLAY", None)
+    env.update(extra_env or {})
+    return env
+
+
+class AppRun:
+    """One run of the program. Its output (the page script's console messages among it) is read on
+    a thread into a queue; `next_line` and `wait_for` take lines from it in order, and every line
+    taken is kept in `log`."""
+
+    def __init__(self, app, script, data_dir, state_dir, display, extra_env=None):
+        env = app_environment(data_dir, state_dir, display, script, extra_env)
+        self.started = time.time()
+        self.process = subprocess.Popen(["dbus-run-session", "--", app], env=env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True)
+        self.log = []
+        self.results = {}
+        self.ended = False
+        self._lines = queue.Queue()
+        threading.Thread(target=self._pump, daemon=True).start()
+
+    def _pump(self):
+        for line in self.process.stdout:
+            self._lines.put(line.rstrip("\n"))
+        self._lines.put(None)
+
+    def next_line(self, deadline):
+        """The next line of output, or None when the output ended or the deadline (a monotonic time) passed."""
+        if self.ended:
+            return None
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            return None
+        try:
+            line = self._lines.get(timeout=remaining)
+        except queue.Empty:
+            return None
+        if line is None:
+            self.ended = True
+            return None
+        self.log.append(line)
+        if RESULT_PREFIX in line:
+            entry = json.loads(line.split(RESULT_PREFIX, 1)[1])
+            self.results[entry["name"]] = entry
+        return line
+
+    def wait_for(self, mark, timeout):
+        """Reads up to the first line holding `mark`; returns the text after the mark, or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            line = self.next_line(deadline)
+            if line is None:
+                return None
+            if mark in line:
+                return line.split(mark, 1)[1].strip()
+
+    def program_pid(self):
+        """The program's own process: the child of dbus-run-session that runs the executable."""
+        try:
+            with open("/proc/%d/task/%d/children" % (self.process.pid, self.process.pid)) as f:
+                children = [int(pid) for pid in f.read().split()]
+        except OSError:
+            return None
+        for pid in children:
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    argv = f.read().split(b"\0")
+            except OSError:
+                continue
+            if argv and not os.path.basename(argv[0]).startswith(b"dbus-"):
+                return pid
+        return None
+
+    def web_processes(self):
+        """The WebKit web processes that the program started (they share its session)."""
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open("/proc/%s/stat" % entry) as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                with open("/proc/%s/comm" % entry) as f:
+                    name = f.read().strip()
+            except OSError:
+                continue
+            if int(fields[3]) == self.process.pid and name.startswith("WebKitWebProces"):
+                found.append(int(entry))
+        return found
+
+    def alive(self):
+        pid = self.program_pid()
+        return pid is not None and os.path.exists("/proc/%d" % pid)
+
+    def kill(self):
+        """SIGKILL for the program first, so that it dies mid-step, then for the rest of its group."""
+        pid = self.program_pid()
+        if pid is not None:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        self._kill_group(signal.SIGKILL)
+        self.process.wait()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self._kill_group(signal.SIGTERM)
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self._kill_group(signal.SIGKILL)
+                self.process.wait()
+
+    def drain(self, timeout=2):
+        """Keeps what the program wrote up to its end."""
+        deadline = time.monotonic() + timeout
+        while self.next_line(deadline) is not None:
+            pass
+
+    def _kill_group(self, sig):
+        try:
+            os.killpg(self.process.pid, sig)
+        except ProcessLookupError:
+            pass
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def page_script(directory, name, settings, body_path):
+    """Writes a page script that defines `SETTINGS` before the body, so one body serves several runs."""
+    path = os.path.join(directory, name)
+    with open(path, "w") as f:
+        f.write("const SETTINGS = %s;\n" % json.dumps(settings))
+        with open(body_path) as body:
+            f.write(body.read())
+    return path
+
+
+class Checks:
+    """Prints each check as it is made and keeps the failed ones."""
+
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, condition, what):
+        print(("ok   " if condition else "FAIL ") + what, flush=True)
+        if not condition:
+            self.failures.append(what)
+        return condition
