@@ -239,6 +239,11 @@ void Store::keepCurrentDataFile()
 
 std::string Store::unsavedMessage(const std::error_code& error) const
 {
+    const std::string folder = "\"" + m_dir.string() + "\"";
+    if (error == std::errc::no_such_file_or_directory) {
+        return "Quillpost didn't save, because its data folder " + folder
+            + " is gone: it was moved or deleted, or its disk was removed. Put it back and try again; your changes are still here.";
+    }
     std::string cause;
     if (error == std::errc::no_space_on_device || error.value() == EDQUOT)
         cause = "there is no space left on the disk that holds its data folder";
@@ -246,14 +251,13 @@ std::string Store::unsavedMessage(const std::error_code& error) const
         cause = "its data folder is on a disk that is read-only";
     else if (error == std::errc::permission_denied || error == std::errc::operation_not_permitted)
         cause = "it isn't allowed to write in its data folder";
-    else if (error == std::errc::no_such_file_or_directory)
-        cause = "its data folder is gone (moved, deleted, or on a disk that was removed)";
     else if (error == std::errc::file_too_large)
         cause = "the disk doesn't take a file this large";
     else
         cause = "the disk reported a problem";
-    std::string reason = error ? " (" + error.message() + ")" : std::string();
-    return "Quillpost didn't save, because " + cause + reason + ": \"" + m_dir.string() + "\". Your data is unchanged.";
+    if (error)
+        cause += " (" + error.message() + ")";
+    return "Quillpost didn't save, because " + cause + ": " + folder + ". Your data is unchanged.";
 }
 
 void Store::atomicWrite(const fs::path& path, std::string_view bytes)
