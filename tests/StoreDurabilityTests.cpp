@@ -134,7 +134,7 @@ TEST_F(StoreDurabilityTest, ADataFolderThatVanishedIsNotMadeAgainBehindTheUsersB
         store->save(R"({"n":2})");
         ADD_FAILURE() << "saved into a folder that was gone";
     } catch (const FileError& error) {
-        EXPECT_NE(std::string(error.what()).find("its data folder is gone"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("is gone: it was moved or deleted, or its disk was removed. Put it back and try again"), std::string::npos) << error.what();
     }
     EXPECT_FALSE(fs::exists(dir()));
 }
