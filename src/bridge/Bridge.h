@@ -12,7 +12,9 @@
 
 namespace quillpost {
 
+class MainQueue;
 class Panels;
+class ProcessRunner;
 class Store;
 class Window;
 class Workspace;
@@ -27,6 +29,8 @@ public:
         Store& store;
         Panels& panels;
         Workspace& workspace;
+        ProcessRunner& processes;
+        MainQueue& mainQueue;
         // Test-only commands answer only while QUILLPOST_SELFTEST is set.
         bool selfTest { false };
     };
@@ -57,6 +61,8 @@ public:
 
     Store& store() { return m_store; }
     Workspace& workspace() { return m_workspace; }
+    ProcessRunner& processes() { return m_processes; }
+    MainQueue& mainQueue() { return m_mainQueue; }
     bool selfTest() const { return m_selfTest; }
 
 private:
@@ -65,6 +71,8 @@ private:
     Store& m_store;
     Panels& m_panels;
     Workspace& m_workspace;
+    ProcessRunner& m_processes;
+    MainQueue& m_mainQueue;
     bool m_selfTest { false };
 };
 

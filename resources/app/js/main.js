@@ -8,6 +8,7 @@ import * as dashboard from './views/dashboard.js';
 import * as clients from './views/clients.js';
 import * as settings from './views/settings.js';
 import * as dataSettings from './views/data.js';
+import * as documentSettings from './views/documents-settings.js';
 import * as later from './views/later.js';
 
 const SCREENS = {
@@ -15,6 +16,7 @@ const SCREENS = {
   clients,
   settings,
   'settings/data': dataSettings,
+  'settings/documents': documentSettings,
 };
 
 const bridge = window.quillpost && typeof window.quillpost.load === 'function' ? window.quillpost : null;

@@ -14,6 +14,7 @@ export const ROUTES = [
 // Screens below a sidebar item; they keep their parent highlighted.
 const SUBROUTES = [
   { path: 'settings/data', title: 'Data & backups', parent: 'settings' },
+  { path: 'settings/documents', title: 'Documents & Drive', parent: 'settings' },
 ];
 
 export const DEFAULT_ROUTE = 'dashboard';
