@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Runs the real application under Xvfb with bridge_bench.js in its page and prints the figures.
-Usage: bench/bridge_bench.py build/bin/quillpost"""
+"""Runs the real application under Xvfb with a benchmark script in its page and prints the figures.
+Usage: bench/bridge_bench.py build/bin/quillpost [bench/documents_bench.js]
+The script defaults to bench/bridge_bench.js."""
 
 import os
 import shutil
@@ -13,11 +14,11 @@ import run_e2e  # noqa: E402
 
 def main():
     app = sys.argv[1] if len(sys.argv) > 1 else "build/bin/quillpost"
-    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bridge_bench.js")
+    script = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "bridge_bench.js")
     work = tempfile.mkdtemp(prefix="quillpost-bench-")
     xvfb, display = run_e2e.start_xvfb()
     try:
-        process, results, log, done = run_e2e.run_app(app, script, os.path.join(work, "data"), os.path.join(work, "state"), display, 300)
+        process, results, log, done, _ = run_e2e.run_app(app, script, os.path.join(work, "data"), os.path.join(work, "state"), display, 300)
         run_e2e.stop(process)
     finally:
         xvfb.terminate()

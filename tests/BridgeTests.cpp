@@ -39,7 +39,7 @@ protected:
 
     Answer send(const Json& body, bool selfTest = false)
     {
-        Bridge bridge({ m_store, m_panels, m_workspace, selfTest });
+        Bridge bridge({ m_store, m_panels, m_workspace, m_processes, m_clock, selfTest });
         Answer answer;
         bridge.receive(body, answer.handler());
         return answer;
@@ -56,6 +56,7 @@ protected:
     Store m_store;
     FakePanels m_panels;
     FakeWorkspace m_workspace;
+    FakeProcessRunner m_processes;
 };
 
 TEST(BridgeDecoding, RejectsBodiesWithoutAStringCommand)
@@ -233,7 +234,7 @@ TEST_F(BridgeTest, OpenDataFolderRevealsTheDataFileOnceItExists)
 
 TEST_F(BridgeTest, ChoosingABackupFolderAnswersWhenThePanelCloses)
 {
-    Bridge bridge({ m_store, m_panels, m_workspace, false });
+    Bridge bridge({ m_store, m_panels, m_workspace, m_processes, m_clock, false });
     Answer cancelled;
     bridge.receive(Json { { "cmd", "chooseBackupFolder" } }, cancelled.handler());
     EXPECT_EQ(cancelled.calls, 0);

@@ -87,7 +87,8 @@ TEST_F(StoreDurabilityTest, BakBecomesThePreviousFileWithoutCopyingItsBytes)
     struct stat rotated {};
     ASSERT_EQ(::stat(bak().c_str(), &rotated), 0);
     EXPECT_EQ(rotated.st_ino, previous.st_ino) << "the .bak is the previous file itself, not a copy";
-    EXPECT_EQ(namesIn(dir()), (std::vector<std::string> { "data.json", "data.json.bak", "snapshots" }));
+    // config.json records the version seen at start.
+    EXPECT_EQ(namesIn(dir()), (std::vector<std::string> { "config.json", "data.json", "data.json.bak", "snapshots" }));
 }
 
 TEST_F(StoreDurabilityTest, AFailedSaveLeavesEveryFileAsItWasAndSaysWhy)
@@ -200,9 +201,11 @@ TEST_F(StoreDurabilityTest, StartRemovesTemporaryFilesThatACrashLeftBehind)
     makeStore();
     auto expected = kept;
     expected.push_back("snapshots");
+    expected.push_back("config.json");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(namesIn(dir()), expected);
-    EXPECT_EQ(namesIn(snapshots()), std::vector<std::string> { "data-2024-05-01.json" });
+    // Besides the daily snapshot, only the safety copy a first start under this version takes.
+    EXPECT_EQ(namesIn(snapshots()), (std::vector<std::string> { "before-update-first-to-" QUILLPOST_VERSION "-1714564800000.json", "data-2024-05-01.json" }));
 }
 
 TEST_F(StoreDurabilityTest, LoadSaysWhatItFound)

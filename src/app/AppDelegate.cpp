@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/BetaDataQuestion.h"
 #include "app/Resources.h"
 #include "common/Files.h"
 #include "platform/Application.h"
@@ -8,6 +9,7 @@
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/Panels.h"
+#include "platform/ProcessRunner.h"
 #include "platform/WebView.h"
 #include "platform/Window.h"
 #include "platform/Workspace.h"
@@ -27,7 +29,7 @@ static const char* environment(const char* name)
 
 AppDelegate::AppDelegate(Application& application)
     : m_application(application)
-    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), environment("QUILLPOST_SELFTEST") != nullptr, &HttpClient::shared() })
+    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), ProcessRunner::shared(), MainQueue::shared(), environment("QUILLPOST_SELFTEST") != nullptr, &HttpClient::shared() })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
 {
@@ -52,10 +54,13 @@ void AppDelegate::applicationDidFinishLaunching()
 
     m_window->addDragStrip(sidebarWidth, 24);
 
-    loadPage();
-
+    // The window is shown first so that the question about the beta's data is a dialog on it;
+    // the page loads only after the answer, so it reads the data that was kept.
     m_window->present();
-    scheduleStartupRoutes();
+    askAboutBetaData(Store::shared(), Panels::shared(), m_window.get(), [this] {
+        loadPage();
+        scheduleStartupRoutes();
+    });
 }
 
 std::shared_ptr<Window> AppDelegate::createWindow()

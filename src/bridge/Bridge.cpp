@@ -9,6 +9,8 @@ Bridge::Bridge(Services services)
     : m_store(services.store)
     , m_panels(services.panels)
     , m_workspace(services.workspace)
+    , m_processes(services.processes)
+    , m_mainQueue(services.mainQueue)
     , m_selfTest(services.selfTest)
     , m_http(services.http)
 {

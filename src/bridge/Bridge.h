@@ -13,7 +13,9 @@
 namespace quillpost {
 
 class HttpClient;
+class MainQueue;
 class Panels;
+class ProcessRunner;
 class Store;
 class Window;
 class Workspace;
@@ -28,6 +30,8 @@ public:
         Store& store;
         Panels& panels;
         Workspace& workspace;
+        ProcessRunner& processes;
+        MainQueue& mainQueue;
         // Test-only commands answer only while QUILLPOST_SELFTEST is set.
         bool selfTest { false };
         HttpClient* http { nullptr };
@@ -61,6 +65,8 @@ public:
     Workspace& workspace() { return m_workspace; }
     // Nothing in a bridge built without a network, as some tests build it.
     HttpClient* http() { return m_http; }
+    ProcessRunner& processes() { return m_processes; }
+    MainQueue& mainQueue() { return m_mainQueue; }
     bool selfTest() const { return m_selfTest; }
 
 private:
@@ -69,6 +75,8 @@ private:
     Store& m_store;
     Panels& m_panels;
     Workspace& m_workspace;
+    ProcessRunner& m_processes;
+    MainQueue& m_mainQueue;
     bool m_selfTest { false };
     HttpClient* m_http { nullptr };
 };

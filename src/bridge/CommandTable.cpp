@@ -3,6 +3,8 @@
 #include "bridge/Bridge.h"
 #include "bridge/DataCommands.h"
 #include "bridge/NetCommands.h"
+#include "bridge/DocumentCommands.h"
+#include "bridge/DriveCommands.h"
 
 #include <array>
 #include <exception>
@@ -18,9 +20,6 @@ constexpr Command testOnly(std::string_view name, CommandFunction run) { return 
 constexpr Command pending(std::string_view name, std::string_view feature) { return { name, Always, nullptr, feature }; }
 constexpr Command pendingTestOnly(std::string_view name, std::string_view feature) { return { name, SelfTestOnly, nullptr, feature }; }
 
-constexpr std::string_view drive = "Google Drive folders";
-constexpr std::string_view documents = "Client document folders";
-constexpr std::string_view email = "E-mail with attachments";
 constexpr std::string_view pdfOutput = "Printing";
 constexpr std::string_view lockedPdf = "Password-locked PDFs";
 constexpr std::string_view badge = "The launcher badge";
@@ -46,21 +45,21 @@ constexpr auto commands = std::to_array<Command>({
     command("restoreSnapshot", DataCommands::restoreSnapshot),
     command("backupCandidates", DataCommands::backupCandidates),
 
-    pending("driveDetect", drive),
-    pending("driveConnect", drive),
-    pending("driveConnectPath", drive),
-    pending("driveDisconnect", drive),
-    pending("chooseDocsRoot", documents),
+    command("driveDetect", DriveCommands::driveDetect),
+    command("driveConnect", DriveCommands::driveConnect),
+    command("driveConnectPath", DriveCommands::driveConnectPath),
+    command("driveDisconnect", DriveCommands::driveDisconnect),
+    command("chooseDocsRoot", DriveCommands::chooseDocsRoot),
 
-    pending("clientFolder", documents),
-    pending("openFolder", documents),
-    pending("saveDocument", documents),
-    pending("listDocuments", documents),
-    pending("openDocument", documents),
-    pending("revealDocument", documents),
-    pending("readDocument", documents),
-    pending("deleteDocument", documents),
-    pending("composeEmail", email),
+    command("clientFolder", DocumentCommands::clientFolder),
+    command("openFolder", DocumentCommands::openFolder),
+    command("saveDocument", DocumentCommands::saveDocument),
+    command("listDocuments", DocumentCommands::listDocuments),
+    command("openDocument", DocumentCommands::openDocument),
+    command("revealDocument", DocumentCommands::revealDocument),
+    command("readDocument", DocumentCommands::readDocument),
+    command("deleteDocument", DocumentCommands::deleteDocument),
+    command("composeEmail", DocumentCommands::composeEmail),
 
     pending("printPdf", pdfOutput),
     pending("printPage", pdfOutput),

@@ -2,6 +2,7 @@
 
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
+#include "bridge/FolderChoice.h"
 #include "common/Error.h"
 #include "common/Files.h"
 #include "common/Utf8.h"
@@ -91,9 +92,8 @@ void chooseBackupFolder(Bridge& bridge, const Json&, const CommandReply& reply)
             reply.replyNull();
             return;
         }
-        // The settings file is JSON text, which cannot hold a name that is not UTF-8.
-        if (validUtf8(*path) != *path) {
-            reply.fail("Quillpost can't use that folder, because its name has characters it can't store. Please choose another folder.");
+        if (auto problem = unstorableFolder(*path)) {
+            reply.fail(*problem);
             return;
         }
         auto& store = bridge.store();

@@ -1,13 +1,19 @@
 (function () {
   const call = (cmd, ...args) => window.webkit.messageHandlers.qp.postMessage({ cmd, args: JSON.stringify(args) }).then(r => (r == null || r === '') ? null : JSON.parse(r));
 
-  const b64 = (u8) => {
-    let s = '';
-    for (let i = 0; i < u8.length; i += 0x8000)
-      s += String.fromCharCode.apply(null, u8.subarray(i, i + 0x8000));
-    return btoa(s);
-  };
-  const unb64 = (s) => Uint8Array.from(atob(s || ''), c => c.charCodeAt(0));
+  // Engines with Uint8Array.prototype.toBase64 and Uint8Array.fromBase64 convert tens of times
+  // faster than btoa and atob; the page gets the same bytes either way.
+  const b64 = typeof Uint8Array.prototype.toBase64 === 'function'
+    ? (u8) => u8.toBase64()
+    : (u8) => {
+      let s = '';
+      for (let i = 0; i < u8.length; i += 0x8000)
+        s += String.fromCharCode.apply(null, u8.subarray(i, i + 0x8000));
+      return btoa(s);
+    };
+  const unb64 = typeof Uint8Array.fromBase64 === 'function'
+    ? (s) => Uint8Array.fromBase64(s || '')
+    : (s) => Uint8Array.from(atob(s || ''), c => c.charCodeAt(0));
   const bytes = (x) => b64(x instanceof Uint8Array ? x : new Uint8Array(x));
 
   const api = {

@@ -40,6 +40,13 @@ std::optional<std::string> base64Decode(std::string_view text)
         if (!inAlphabet(static_cast<unsigned char>(text[index])))
             return std::nullopt;
     }
+    // The bits that padding leaves over must be zero, so that each byte string has one encoding.
+    if (padding) {
+        static constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const size_t last = alphabet.find(text[text.size() - padding - 1]);
+        if (last & (padding == 2 ? 0x0F : 0x03))
+            return std::nullopt;
+    }
 
     std::string bytes(3 * (text.size() / 4), '\0');
     constexpr size_t slice = 4 * (1 << 28);

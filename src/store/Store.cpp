@@ -88,12 +88,14 @@ Store::Store(Location location, Services services)
     removeStaleTemporaryFiles(m_dir);
     removeStaleTemporaryFiles(snapshotsDir());
 
-    const auto text = readFile(m_dir / "config.json");
-    if (!text)
-        return;
-    Json settings = parseJsonText(*text);
-    if (settings.is_object())
-        m_config = std::move(settings);
+    if (const auto text = readFile(m_dir / "config.json")) {
+        Json settings = parseJsonText(*text);
+        if (settings.is_object())
+            m_config = std::move(settings);
+        else
+            m_configUnreadable = true;
+    }
+    safetyCopyOnNewVersion();
 }
 
 Store::~Store()

@@ -29,6 +29,12 @@ public:
         bool directoryOverridden { false }; // QUILLPOST_DATA_DIR was set
         std::filesystem::path home;
         std::filesystem::path documents;
+        // $XDG_RUNTIME_DIR, where GVfs mounts the desktop's online accounts.
+        std::filesystem::path runtime {};
+        // The beta edition's data file, which is only ever read.
+        std::filesystem::path betaDataFile {};
+        // The running version, which decides when a safety copy is due.
+        std::string version { QUILLPOST_VERSION };
     };
 
     struct Services {
@@ -101,11 +107,39 @@ public:
     // Documents root and the drive folder it may live in.
     std::filesystem::path docsRoot() const;
     std::optional<std::filesystem::path> detectDrive() const;
+    // Puts the documents root and the backup folder into the drive folder; answers the three paths.
+    Json connectDrive(const std::string& path);
+
+    // Client documents: folder and file names, where they go, and the containment check.
+    struct DocumentEntry {
+        std::string name;
+        std::string path;
+        std::string folder; // relative to the client folder, "/"-separated; empty at its top
+        std::uint64_t size { 0 };
+        std::string modified;
+    };
+    static std::string safeName(std::optional<std::string_view>);
+    static std::string safeFile(std::string_view);
+    std::filesystem::path folder(std::string_view client, std::optional<std::string_view> sub) const;
+    static std::filesystem::path uniquePath(const std::filesystem::path& dir, const std::string& name);
+    bool inside(const std::string& path) const;
+    // The real path of a document strictly inside the documents root, or nothing.
+    std::optional<std::filesystem::path> resolveDocument(const std::string& path) const;
+    // The files of a client folder and up to three levels of folders in it, newest first.
+    std::vector<DocumentEntry> documents(const std::filesystem::path& clientFolder) const;
+
+    // Safety copies around version changes, and the beta edition's data.
+    bool safetyCopyBeforeUpdate(std::string_view incomingVersion);
+    bool betaIsNewer() const;
+    void adoptBetaData(bool use);
 
     // Names the snapshots folder may hold: restorable snapshots and safety copies.
     static bool isRestorableName(std::string_view);
 
 private:
+    void safetyCopyOnNewVersion();
+    void walkDocuments(const std::filesystem::path& folder, const std::string& relative, int depth, std::vector<DocumentEntry>&) const;
+
     // Which file a path names and in what state, to tell whether data.json changed since we wrote it.
     struct FileIdentity {
         std::uint64_t device { 0 };
@@ -135,6 +169,8 @@ private:
     Location m_location;
     std::filesystem::path m_dir;
     Json m_config = Json::object();
+    // config.json is there but does not parse: it is left for the user rather than written over.
+    bool m_configUnreadable { false };
     std::string m_lastBackupError;
     LoadReport m_lastLoad;
     // data.json as this store last wrote or read it whole; a save skips re-reading a file it knows.

@@ -24,6 +24,9 @@ Store::Location Store::locationFromEnvironment()
     const char* documents = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS);
     location.documents = documents ? fs::path(documents) : location.home / "Documents";
 
+    location.runtime = fs::path(g_get_user_runtime_dir());
+    location.betaDataFile = fs::path(g_get_user_data_dir()) / "Quillpost Beta" / "data.json";
+
     const char* overridden = std::getenv("QUILLPOST_DATA_DIR");
     if (overridden && *overridden) {
         location.directory = fs::path(overridden);

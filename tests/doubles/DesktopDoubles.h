@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Panels.h"
+#include "platform/ProcessRunner.h"
 #include "platform/Workspace.h"
 
 #include <filesystem>
@@ -28,16 +29,85 @@ public:
         completion(std::move(path));
     }
 
+    void ask(Window* parent, const Question& question, std::function<void(std::optional<size_t>)> completion) override
+    {
+        lastParent = parent;
+        questions.push_back(question);
+        pendingQuestion = std::move(completion);
+    }
+
+    void choose(std::optional<size_t> button)
+    {
+        auto completion = std::move(pendingQuestion);
+        pendingQuestion = nullptr;
+        completion(button);
+    }
+
     Window* lastParent { nullptr };
     std::vector<std::string> titles;
     std::function<void(std::optional<std::string>)> pending;
+    std::vector<Question> questions;
+    std::function<void(std::optional<size_t>)> pendingQuestion;
 };
 
+// Records what would have been opened, shown or trashed. Trashing moves the item into a folder
+// of the test's choosing, so a test sees that nothing was deleted.
 class FakeWorkspace final : public Workspace {
 public:
     void revealFile(const std::filesystem::path& path) override { revealed.push_back(path); }
+    bool openFile(const std::filesystem::path& path) override
+    {
+        opened.push_back(path);
+        return true;
+    }
+    bool openUri(const std::string& uri) override
+    {
+        uris.push_back(uri);
+        return true;
+    }
+    bool moveToTrash(const std::filesystem::path& path) override
+    {
+        if (trash.empty())
+            return false;
+        std::error_code error;
+        std::filesystem::create_directories(trash, error);
+        std::filesystem::rename(path, trash / path.filename(), error);
+        if (error)
+            return false;
+        trashed.push_back(path);
+        return true;
+    }
 
     std::vector<std::filesystem::path> revealed;
+    std::vector<std::filesystem::path> opened;
+    std::vector<std::string> uris;
+    std::vector<std::filesystem::path> trashed;
+    std::filesystem::path trash; // empty: a volume without a Trash
+};
+
+// Keeps each started program's completion until the test ends the program.
+class FakeProcessRunner final : public ProcessRunner {
+public:
+    void run(const std::vector<std::string>& arguments, std::function<void(Result)> completion) override
+    {
+        runs.push_back(arguments);
+        if (!installed) {
+            completion(Result { false, -1, "not installed" });
+            return;
+        }
+        pending = std::move(completion);
+    }
+
+    void exit(int status)
+    {
+        auto completion = std::move(pending);
+        pending = nullptr;
+        completion(Result { true, status, "" });
+    }
+
+    bool installed { true };
+    std::vector<std::vector<std::string>> runs;
+    std::function<void(Result)> pending;
 };
 
 }

@@ -178,8 +178,81 @@
     const after = await quillpost.listSnapshots();
     report('a safety copy is taken before the restore', after.some(n => n.startsWith('before-restore-')), after);
 
+    // Client documents: one saved from the page is listed, read back unchanged and moved to the Trash.
+    const docsRoot = (await quillpost.info()).docsRoot;
+    const documentBytes = new Uint8Array(100000).map((_, i) => (i * 31 + 7) & 255);
+    const saved = await quillpost.saveDocument({ client: clientName, sub: 'Forms', fileName: 'Passport SCAN.PDF', bytes: documentBytes });
+    report('a document saved from the page is filed in the client\'s folder',
+      saved.name === 'Passport SCAN.pdf' && saved.size === documentBytes.length && saved.path === `${docsRoot}/${clientName}/Forms/Passport SCAN.pdf`, saved);
+    const listing = await quillpost.listDocuments(clientName);
+    report('the saved document is listed with its sub-folder',
+      listing.exists && listing.files.some(f => f.path === saved.path && f.folder === 'Forms' && f.size === documentBytes.length), listing);
+    const readBack = await quillpost.readDocument(saved.path);
+    report('the document reads back unchanged',
+      readBack instanceof Uint8Array && readBack.length === documentBytes.length && readBack.every((b, i) => b === documentBytes[i]));
+    for (const outside of ['/etc/hosts', docsRoot, `${docsRoot}/../data.json`, `${docsRoot}2/x.pdf`]) {
+      const refusal = await rejection(quillpost.readDocument(outside));
+      report(`reading ${outside} is refused with "Not allowed"`, refusal === 'Not allowed', refusal);
+    }
+    report('a document outside the root is neither opened nor trashed',
+      await quillpost.openDocument('/etc/hosts') === false && await quillpost.deleteDocument(`${docsRoot}/../data.json`) === false);
+    report('bytes that are not Base64 are a bad document',
+      await rejection(post({ cmd: 'saveDocument', args: JSON.stringify([{ client: clientName, fileName: 'x.pdf', bytes: '%%%' }]) })) === 'bad document');
+
+    // The client's Documents tab: the listing, a dropped file, and moving a document to the Trash.
     location.hash = '#/clients';
-    report('disk expectations', true, { beforeRestore: JSON.stringify(second), bak: JSON.stringify(first), clientName });
+    await until(() => document.querySelector('#client-table'), 'the client list');
+    const clientRow = [...document.querySelectorAll('#client-table tbody tr')].find(tr => tr.textContent.includes(clientName));
+    clientRow.querySelector('[data-action="documents"]').click();
+    const documentRow = (name) => document.querySelector(`#documents-table tr[data-name="${CSS.escape(name)}"]`);
+    await until(() => documentRow('Passport SCAN.pdf'), 'the Documents tab to list the document');
+    report('the Documents tab lists the document under its folder',
+      documentRow('Passport SCAN.pdf').closest('tbody').dataset.folder === 'Forms' &&
+      document.querySelector('#client-tab-documents').getAttribute('aria-selected') === 'true');
+    const dropped = new DataTransfer();
+    dropped.items.add(new File(['dropped letter'], 'Letter.txt', { type: 'text/plain' }));
+    document.querySelector('#client-panel-documents').dispatchEvent(new DragEvent('drop', { dataTransfer: dropped, bubbles: true, cancelable: true }));
+    await until(() => documentRow('Letter.txt'), 'the dropped file to be listed');
+    const letter = (await quillpost.listDocuments(clientName)).files.find(f => f.name === 'Letter.txt');
+    report('a file dropped on the Documents tab is saved', letter && new TextDecoder().decode(await quillpost.readDocument(letter.path)) === 'dropped letter', letter);
+    documentRow('Passport SCAN.pdf').querySelector('[data-action="trash"]').click();
+    await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the Trash confirmation');
+    document.querySelector('#confirm-ok').click();
+    await until(() => !documentRow('Passport SCAN.pdf'), 'the trashed document to leave the list');
+    report('the document moved to the Trash is no longer listed',
+      !(await quillpost.listDocuments(clientName)).files.some(f => f.path === saved.path));
+    document.querySelector('#client-documents-close').click();
+
+    // Settings → Documents & Drive: connecting a drive folder moves the documents root and the
+    // backup folder into it; disconnecting puts them back.
+    const before = await quillpost.info();
+    const driveFolder = before.dataFile.replace(/\/data\/data\.json$/, '/drive');
+    location.hash = '#/settings/documents';
+    await until(() => document.querySelector('#docs-root'), 'the Documents & Drive settings');
+    report('Settings → Documents & Drive shows where documents go', document.querySelector('#docs-root').textContent === before.docsRoot);
+    const connection = await quillpost.driveConnectPath(driveFolder);
+    const connected = await quillpost.info();
+    report('connecting a drive folder answers the three new places', Object.keys(connection).length === 3 && connection.drive === driveFolder &&
+      connection.backupFolder === `${driveFolder}/Quillpost/Backups` && connection.docsRoot === `${driveFolder}/Quillpost/Clients`, connection);
+    report('after connecting, info names the drive, its documents root and backup folder',
+      connected.drive === driveFolder && connected.docsIsDrive === true && connected.docsRoot === `${driveFolder}/Quillpost/Clients` &&
+      connected.backupFolder === `${driveFolder}/Quillpost/Backups`, connected);
+    const vanished = await rejection(quillpost.driveConnectPath(`${driveFolder}/gone`));
+    report('a drive folder that is not there is refused and changes nothing',
+      /can't find that folder/.test(vanished || '') && (await quillpost.info()).docsRoot === connected.docsRoot, vanished);
+    location.hash = '#/settings';
+    location.hash = '#/settings/documents';
+    await until(() => document.querySelector('#drive-state[data-state="connected"] ~ .row-actions #drive-disconnect'), 'the connected drive');
+    document.querySelector('#drive-disconnect').click();
+    await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the disconnect confirmation');
+    document.querySelector('#confirm-ok').click();
+    await until(() => document.querySelector('#drive-state:not([data-state="connected"])'), 'the drive to be disconnected');
+    const disconnected = await quillpost.info();
+    report('after disconnecting, info has no drive and the documents root is back',
+      disconnected.drive === '' && disconnected.docsIsDrive === false && disconnected.backupFolder === '' && disconnected.docsRoot === before.docsRoot, disconnected);
+
+    location.hash = '#/clients';
+    report('disk expectations', true, { beforeRestore: JSON.stringify(second), bak: JSON.stringify(first), clientName, trashed: saved.name, trashedSize: saved.size });
   } catch (error) {
     report('the page script finished without an exception', false, String(error && (error.message + ' ' + error.stack) || error));
   }

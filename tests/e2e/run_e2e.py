@@ -48,6 +48,11 @@ def main():
     with open(os.path.join(data_dir, "config.json"), "w") as f:
         json.dump({"backupFolder": backups}, f)
 
+    # The Trash the program moves documents to is the one under XDG_DATA_HOME, here a temporary one;
+    # the drive folder is one the page connects and disconnects.
+    xdg_data = os.path.join(work, "xdg-data")
+    os.makedirs(os.path.join(work, "drive"))
+
     # The feed and the relay reach stand-ins on this machine; the page script learns their addresses.
     servers = LoopbackServers(work)
     script = os.path.join(work, "page_test.js")
@@ -57,7 +62,7 @@ def main():
 
     xvfb, display = start_xvfb()
     try:
-        run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, servers.environment())
+        run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, {**servers.environment(), "XDG_DATA_HOME": xdg_data})
         done = run.wait_for(DONE_MARK, args.timeout) is not None
         results = run.results
         backup = os.path.join(backups, "Quillpost-backup.json")
@@ -107,6 +112,15 @@ def main():
         safety = [n for n in os.listdir(snapshots) if n.startswith("before-restore-")] if os.path.isdir(snapshots) else []
         check(len(safety) == 1 and read(os.path.join(snapshots, safety[0])).decode() == expected.get("beforeRestore"),
               "the safety copy holds the data as it was before the restore")
+
+        # The document trashed from the page is in the Trash, whole, with a note of where it came from.
+        trashed = os.path.join(xdg_data, "Trash", "files", expected.get("trashed", "\0"))
+        check(os.path.exists(trashed) and read(trashed) == bytes((i * 31 + 7) & 255 for i in range(expected.get("trashedSize", -1))),
+              "the document moved to the Trash is in $XDG_DATA_HOME/Trash/files, unchanged")
+        check(os.path.exists(os.path.join(xdg_data, "Trash", "info", expected.get("trashed", "\0") + ".trashinfo")),
+              "the Trash records where the document came from")
+        check(os.path.exists(os.path.join(work, "drive", "Quillpost", "Clients")) and os.path.exists(os.path.join(work, "drive", "Quillpost", "Backups")),
+              "connecting the drive folder made its Clients and Backups folders")
         check(not any(r["path"].startswith("/api/") and r["headers"].get("Cookie") for r in servers.requests),
               "no cookie ever reaches the practice server")
     finally:

@@ -15,6 +15,7 @@ describe('routes', () => {
       assert.equal(parseHash(hash).section, path, hash);
     }
     assert.deepEqual(parseHash('#/settings/data'), { path: 'settings/data', section: 'settings', title: 'Data & backups', later: false });
+    assert.deepEqual(parseHash('#/settings/documents'), { path: 'settings/documents', section: 'settings', title: 'Documents & Drive', later: false });
     assert.equal(parseHash('#/pdf').later, true);
     assert.equal(parseHash('#/clients').later, false);
   });

@@ -9,6 +9,7 @@ import * as clients from './views/clients.js';
 import * as settings from './views/settings.js';
 import * as dataSettings from './views/data.js';
 import * as serverSettings from './views/server.js';
+import * as documentSettings from './views/documents-settings.js';
 import * as later from './views/later.js';
 
 const SCREENS = {
@@ -17,6 +18,7 @@ const SCREENS = {
   settings,
   'settings/data': dataSettings,
   'settings/server': serverSettings,
+  'settings/documents': documentSettings,
 };
 
 const bridge = window.quillpost && typeof window.quillpost.load === 'function' ? window.quillpost : null;

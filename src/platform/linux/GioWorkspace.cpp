@@ -1,5 +1,7 @@
 #include "platform/Workspace.h"
 
+#include "platform/Log.h"
+
 #include <gio/gio.h>
 
 namespace quillpost {
@@ -32,6 +34,34 @@ public:
                     openFolderOf(*item);
             },
             folder);
+    }
+
+    bool openFile(const std::filesystem::path& path) override
+    {
+        g_autoptr(GFile) file = g_file_new_for_path(path.c_str());
+        g_autofree char* uri = g_file_get_uri(file);
+        return openUri(uri);
+    }
+
+    bool openUri(const std::string& uri) override
+    {
+        g_autoptr(GError) error = nullptr;
+        if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error))
+            return true;
+        Log::error("Couldn't open " + uri + ": " + error->message);
+        return false;
+    }
+
+    bool moveToTrash(const std::filesystem::path& path) override
+    {
+        // g_file_trash only ever moves: where the volume has no Trash it fails with
+        // G_IO_ERROR_NOT_SUPPORTED and the file stays where it is.
+        g_autoptr(GFile) file = g_file_new_for_path(path.c_str());
+        g_autoptr(GError) error = nullptr;
+        if (g_file_trash(file, nullptr, &error))
+            return true;
+        Log::error("Couldn't move " + path.string() + " to the Trash: " + error->message);
+        return false;
     }
 
 private:

@@ -33,6 +33,29 @@ public:
             pending);
         gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
     }
+
+    void ask(Window* parent, const Question& question, std::function<void(std::optional<size_t>)> completion) override
+    {
+        auto* transientFor = parent ? static_cast<GtkMainWindow*>(parent)->gtkWindow() : nullptr;
+        auto* dialog = gtk_message_dialog_new(transientFor, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+            GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", question.message.c_str());
+        if (!question.detail.empty())
+            gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", question.detail.c_str());
+        // Response ids are the buttons' indexes; GTK's own responses (closing the window) are negative.
+        for (size_t index = 0; index < question.buttons.size(); ++index)
+            gtk_dialog_add_button(GTK_DIALOG(dialog), question.buttons[index].c_str(), static_cast<int>(index));
+        if (!question.buttons.empty())
+            gtk_dialog_set_default_response(GTK_DIALOG(dialog), 0);
+
+        auto* pending = new std::function<void(std::optional<size_t>)>(std::move(completion));
+        g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* answered, int response, gpointer data) {
+            std::unique_ptr<std::function<void(std::optional<size_t>)>> done(static_cast<std::function<void(std::optional<size_t>)>*>(data));
+            gtk_window_destroy(GTK_WINDOW(answered));
+            (*done)(response >= 0 ? std::optional<size_t>(static_cast<size_t>(response)) : std::nullopt);
+        }),
+            pending);
+        gtk_window_present(GTK_WINDOW(dialog));
+    }
 };
 
 }

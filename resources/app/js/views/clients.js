@@ -5,6 +5,7 @@ import { icon } from '../icons.js';
 import { clientsOf, filterClients, sortByName, statusLabel, removeClient, findClient, STATUSES, text } from '../clients-model.js';
 import { plural } from '../format.js';
 import { openClientForm } from './client-form.js';
+import { openClientDocuments } from './client-documents.js';
 
 // The search survives moving to another screen and back.
 let lastQuery = '';
@@ -98,6 +99,10 @@ export function render(root, { app, bridge, intent }) {
         client.phone ? h('span', { class: 'client-phone', text: text(client.phone) }) : null,
         !client.email && !client.phone ? h('span', { class: 'muted', text: '—' }) : null),
       h('td', { class: 'cell-actions' },
+        button('Documents', {
+          kind: 'small', iconName: 'document', dataset: { action: 'documents' },
+          'aria-label': `Documents of ${name}`, title: `Documents of ${name}`, onClick: () => documents(client),
+        }),
         button('Edit', {
           kind: 'small', iconName: 'edit', dataset: { action: 'edit' }, disabled: !canEdit,
           'aria-label': `Edit ${name}`, title: `Edit ${name}`, onClick: () => edit(client),
@@ -125,6 +130,14 @@ export function render(root, { app, bridge, intent }) {
         const rowButton = results.querySelector(`tr[data-client-id="${CSS.escape(saved.id)}"] [data-action="edit"]`);
         (rowButton ?? (opener?.isConnected ? opener : add)).focus();
       },
+    });
+  }
+
+  function documents(client) {
+    const opener = document.activeElement;
+    const dialog = openClientDocuments(root, { bridge, client, onEdit: canEdit ? () => edit(client) : null });
+    dialog.addEventListener('close', () => {
+      if (opener?.isConnected && !root.querySelector('dialog[open]')) opener.focus();
     });
   }
 

@@ -15,6 +15,13 @@ export function render(root, { bridge }) {
       h('span', { class: 'muted', text: 'Where your data is kept, daily snapshots, a backup folder, and restoring an earlier copy.' })),
     icon('chevron', 18)));
 
+  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/documents'), id: 'settings-documents-link' },
+    h('span', { class: 'card-link-icon' }, icon('folder', 22)),
+    h('span', { class: 'card-link-text' },
+      h('span', { class: 'card-link-title', text: 'Documents & Drive' }),
+      h('span', { class: 'muted', text: "Where clients' documents are filed, and keeping them in your Google Drive." })),
+    icon('chevron', 18)));
+
   root.append(h('a', { class: 'card card-link', href: hrefFor('settings/server'), id: 'settings-server-link' },
     h('span', { class: 'card-link-icon' }, icon('people', 22)),
     h('span', { class: 'card-link-text' },

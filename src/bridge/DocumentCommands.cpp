@@ -1,0 +1,247 @@
+#include "bridge/DocumentCommands.h"
+
+#include "bridge/Arguments.h"
+#include "bridge/Bridge.h"
+#include "common/Base64.h"
+#include "common/Files.h"
+#include "platform/Workspace.h"
+#include "store/Containment.h"
+#include "store/Store.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillpost::DocumentCommands {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* notAllowed = "Not allowed";
+
+bool isRegularFile(const fs::path& path)
+{
+    struct stat information {};
+    return ::stat(path.c_str(), &information) == 0 && S_ISREG(information.st_mode);
+}
+
+// Only documents of these kinds are opened from the page; anything that could run stays shut.
+bool hasOpenableExtension(const std::string& path)
+{
+    static const std::regex pattern(R"(\.(pdf|jpe?g|png|gif|webp|heic|tiff?|docx?|xlsx?|csv|txt|rtf|odt|pages|numbers)$)", std::regex::icase);
+    return std::regex_search(path, pattern);
+}
+
+std::optional<std::string> optionalStringField(const Json& dictionary, const char* key)
+{
+    auto entry = dictionary.find(key);
+    if (entry == dictionary.end() || !entry->is_string())
+        return std::nullopt;
+    return entry->get<std::string>();
+}
+
+// Writes the whole buffer; a short write is retried, a failure leaves errno set.
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return true;
+}
+
+std::optional<std::string> readAll(int fd)
+{
+    std::string bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof(buffer));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        if (!count)
+            return bytes;
+        bytes.append(buffer, static_cast<size_t>(count));
+    }
+}
+
+}
+
+void clientFolder(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    auto& store = bridge.store();
+    const std::string client = str(args, 0);
+    const std::string sub = str(args, 1);
+    const fs::path folder = store.folder(client, sub);
+
+    std::error_code error;
+    fs::create_directories(store.docsRoot(), error);
+    std::vector<std::string> names { Store::safeName(client) };
+    if (!sub.empty())
+        names.push_back(Store::safeName(sub));
+    // Made from the root down without following links; a failure is no reason not to answer.
+    const bool made = static_cast<bool>(makeFoldersBelow(store.docsRoot(), names));
+    if (made && booleanArgument(args, 2, false))
+        bridge.workspace().openFile(folder);
+    reply.reply(folder.string());
+}
+
+void openFolder(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    const std::string path = str(args, 0);
+    std::error_code error;
+    if (path.empty() || path.find('\0') != std::string::npos || !fs::is_directory(path, error)) {
+        reply.reply(false);
+        return;
+    }
+    bridge.workspace().openFile(path);
+    reply.reply(true);
+}
+
+void saveDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    if (!args.is_array() || args.empty() || !args[0].is_object()) {
+        reply.fail("bad document");
+        return;
+    }
+    const Json& document = args[0];
+    const auto bytes = base64Decode(stringField(document, "bytes"));
+    if (!bytes) {
+        reply.fail("bad document");
+        return;
+    }
+
+    auto& store = bridge.store();
+    const std::string client = stringField(document, "client");
+    const auto sub = optionalStringField(document, "sub");
+    const fs::path folder = store.folder(client, sub);
+    const fs::path root = store.docsRoot();
+
+    std::error_code error;
+    fs::create_directories(root, error);
+    std::vector<std::string> names { Store::safeName(client) };
+    if (sub && !sub->empty())
+        names.push_back(Store::safeName(*sub));
+    const FileDescriptor folderDescriptor = makeFoldersBelow(root, names);
+    if (!folderDescriptor) {
+        reply.fail(describeFileFailure("create the folder", folder, lastSystemError()));
+        return;
+    }
+
+    // The name is taken only if nothing has it by the time the file is created, so a document
+    // that appeared meanwhile (a sync, a second window) is never written over.
+    const std::string name = Store::safeFile(stringField(document, "fileName", "document.pdf"));
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const fs::path target = Store::uniquePath(folder, name);
+        const FileDescriptor file(::openat(folderDescriptor.get(), target.filename().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!file && errno == EEXIST)
+            continue;
+        if (!file) {
+            reply.fail(describeFileFailure("write", target, lastSystemError()));
+            return;
+        }
+        if (!writeAll(file.get(), *bytes)) {
+            const auto writeError = lastSystemError();
+            // Half a document is worse than none: it would look saved.
+            ::unlinkat(folderDescriptor.get(), target.filename().c_str(), 0);
+            reply.fail(describeFileFailure("write", target, writeError));
+            return;
+        }
+        reply.reply(Json { { "path", target.string() }, { "name", target.filename().string() }, { "size", bytes->size() } });
+        return;
+    }
+    reply.fail(describeFileFailure("write", folder / name, std::make_error_code(std::errc::file_exists)));
+}
+
+void listDocuments(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    auto& store = bridge.store();
+    const fs::path base = store.docsRoot() / Store::safeName(str(args, 0));
+    std::error_code error;
+    const bool exists = fs::exists(fs::symlink_status(base, error));
+
+    auto files = Json::array();
+    // A client folder that is a link out of the documents root is not listed.
+    if (exists && store.inside(base.string())) {
+        for (auto& entry : store.documents(base)) {
+            files.push_back({
+                { "name", entry.name },
+                { "path", entry.path },
+                { "folder", entry.folder },
+                { "size", entry.size },
+                { "modified", entry.modified },
+            });
+        }
+    }
+    reply.reply(Json { { "base", base.string() }, { "exists", exists }, { "files", files } });
+}
+
+void openDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    const std::string path = str(args, 0);
+    const auto real = bridge.store().resolveDocument(path);
+    // Both names must be of an openable kind: a "letter.pdf" that links to a program is not opened.
+    if (!real || !isRegularFile(*real) || !hasOpenableExtension(path) || !hasOpenableExtension(real->string())) {
+        reply.reply(false);
+        return;
+    }
+    reply.reply(bridge.workspace().openFile(*real));
+}
+
+void revealDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    const auto real = bridge.store().resolveDocument(str(args, 0));
+    std::error_code error;
+    if (!real || !fs::exists(*real, error)) {
+        reply.reply(false);
+        return;
+    }
+    bridge.workspace().revealFile(*real);
+    reply.reply(true);
+}
+
+void readDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    auto& store = bridge.store();
+    const auto real = store.resolveDocument(str(args, 0));
+    if (!real) {
+        reply.fail(notAllowed);
+        return;
+    }
+    // O_NONBLOCK: a named pipe put in the folder must not hang the program waiting for a writer.
+    const FileDescriptor file = openBelow(store.docsRoot(), *real, O_RDONLY | O_NONBLOCK);
+    struct stat information {};
+    if (!file || ::fstat(file.get(), &information) || !S_ISREG(information.st_mode)) {
+        reply.fail(notAllowed);
+        return;
+    }
+    const auto bytes = readAll(file.get());
+    if (!bytes) {
+        reply.fail(notAllowed);
+        return;
+    }
+    reply.reply(base64Encode(*bytes));
+}
+
+void deleteDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    // Resolved just before the move, so the Trash gets the file that was checked.
+    const auto real = bridge.store().resolveDocument(str(args, 0));
+    if (!real) {
+        reply.reply(false);
+        return;
+    }
+    reply.reply(bridge.workspace().moveToTrash(*real));
+}
+
+}

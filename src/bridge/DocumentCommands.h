@@ -1,0 +1,31 @@
+#pragma once
+
+#include "common/Json.h"
+
+#include <string_view>
+
+namespace quillpost {
+
+class Bridge;
+class CommandReply;
+
+// Client documents: filed into one folder per client under the documents root, and never a file
+// outside it.
+namespace DocumentCommands {
+
+void clientFolder(Bridge&, const Json& args, const CommandReply&);
+void openFolder(Bridge&, const Json& args, const CommandReply&);
+void saveDocument(Bridge&, const Json& args, const CommandReply&);
+void listDocuments(Bridge&, const Json& args, const CommandReply&);
+void openDocument(Bridge&, const Json& args, const CommandReply&);
+void revealDocument(Bridge&, const Json& args, const CommandReply&);
+void readDocument(Bridge&, const Json& args, const CommandReply&);
+void deleteDocument(Bridge&, const Json& args, const CommandReply&);
+void composeEmail(Bridge&, const Json& args, const CommandReply&);
+
+// One address, as a mail client takes it; what the page may hand to the mail helper.
+bool isEmailAddress(std::string_view);
+
+}
+
+}

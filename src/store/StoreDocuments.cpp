@@ -1,0 +1,225 @@
+#include "store/Store.h"
+
+#include "common/Utf8.h"
+#include "store/Containment.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace quillpost {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t nameCharacters = 80;
+// File names are limited to 255 bytes; this leaves room for " (999)" and a six-letter extension.
+constexpr size_t nameBytes = 200;
+constexpr int listingDepth = 3;
+
+size_t sequenceLength(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xF0)
+        return 4;
+    if (lead >= 0xE0)
+        return 3;
+    return 2;
+}
+
+std::uint32_t codePoint(std::string_view text, size_t at, size_t length)
+{
+    const auto byte = [&](size_t index) { return static_cast<unsigned char>(text[at + index]); };
+    switch (length) {
+    case 1:
+        return byte(0);
+    case 2:
+        return ((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F);
+    case 3:
+        return ((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+    default:
+        return ((byte(0) & 0x07) << 18) | ((byte(1) & 0x3F) << 12) | ((byte(2) & 0x3F) << 6) | (byte(3) & 0x3F);
+    }
+}
+
+bool isRemoved(std::uint32_t character)
+{
+    switch (character) {
+    case '\\':
+    case '/':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
+        return true;
+    default:
+        // C0 controls, and DEL and the C1 controls, which are no more printable.
+        return character < 0x20 || (character >= 0x7F && character <= 0x9F && character != 0x85);
+    }
+}
+
+bool isWhiteSpace(std::uint32_t character)
+{
+    return character == ' ' || character == 0x85 || character == 0xA0 || character == 0x1680 || (character >= 0x2000 && character <= 0x200A)
+        || character == 0x2028 || character == 0x2029 || character == 0x202F || character == 0x205F || character == 0x3000;
+}
+
+}
+
+std::string Store::safeName(std::optional<std::string_view> name)
+{
+    if (!name)
+        return "Untitled";
+    const std::string text = validUtf8(*name);
+
+    // Unsafe characters go, and each run of white space becomes one space.
+    std::string cleaned;
+    bool inSpace = false;
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = sequenceLength(static_cast<unsigned char>(text[at]));
+        const std::uint32_t character = codePoint(text, at, length);
+        if (isRemoved(character)) {
+            at += length;
+            continue;
+        }
+        if (isWhiteSpace(character)) {
+            if (!inSpace)
+                cleaned += ' ';
+            inSpace = true;
+        } else {
+            cleaned.append(text, at, length);
+            inSpace = false;
+        }
+        at += length;
+    }
+
+    const size_t first = cleaned.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return "Untitled";
+    cleaned = cleaned.substr(first, cleaned.find_last_not_of(' ') - first + 1);
+    // A leading full stop would hide the file, and "." and ".." are not names at all.
+    const size_t visible = cleaned.find_first_not_of('.');
+    if (visible == std::string::npos)
+        return "Untitled";
+    cleaned.erase(0, visible);
+
+    size_t end = 0;
+    for (size_t characters = 0; end < cleaned.size() && characters < nameCharacters; ++characters) {
+        const size_t length = sequenceLength(static_cast<unsigned char>(cleaned[end]));
+        if (end + length > nameBytes)
+            break;
+        end += length;
+    }
+    cleaned.resize(end);
+    return cleaned;
+}
+
+std::string Store::safeFile(std::string_view name)
+{
+    // The last path component: anything before a slash is a folder, not part of the name.
+    while (name.size() > 1 && name.back() == '/')
+        name.remove_suffix(1);
+    if (const size_t slash = name.rfind('/'); slash != std::string_view::npos && name.size() > 1)
+        name.remove_prefix(slash + 1);
+
+    std::string_view base = name;
+    std::string extension;
+    if (const size_t dot = name.rfind('.'); dot != std::string_view::npos && dot > 0) {
+        base = name.substr(0, dot);
+        for (char character : name.substr(dot + 1)) {
+            if (extension.size() == 6)
+                break;
+            if (std::isalnum(static_cast<unsigned char>(character)) && static_cast<unsigned char>(character) < 0x80)
+                extension += static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
+        }
+    }
+    const std::string safeBase = safeName(base);
+    return extension.empty() ? safeBase : safeBase + "." + extension;
+}
+
+fs::path Store::folder(std::string_view client, std::optional<std::string_view> sub) const
+{
+    fs::path result = docsRoot() / safeName(client);
+    if (sub && !sub->empty())
+        result /= safeName(*sub);
+    return result;
+}
+
+fs::path Store::uniquePath(const fs::path& dir, const std::string& name)
+{
+    std::error_code error;
+    fs::path candidate = dir / name;
+    if (!fs::exists(fs::symlink_status(candidate, error)))
+        return candidate;
+
+    const fs::path namePath(name);
+    const std::string extension = namePath.has_extension() && namePath.stem() != "" ? namePath.extension().string() : "";
+    const std::string base = name.substr(0, name.size() - extension.size());
+    for (int number = 2;; ++number) {
+        candidate = dir / (base + " (" + std::to_string(number) + ")" + extension);
+        if (!fs::exists(fs::symlink_status(candidate, error)))
+            return candidate;
+    }
+}
+
+std::optional<fs::path> Store::resolveDocument(const std::string& path) const
+{
+    return resolveInside(docsRoot(), fs::path(path));
+}
+
+bool Store::inside(const std::string& path) const
+{
+    return resolveDocument(path).has_value();
+}
+
+std::vector<Store::DocumentEntry> Store::documents(const fs::path& clientFolder) const
+{
+    std::vector<DocumentEntry> entries;
+    walkDocuments(clientFolder, "", 0, entries);
+    std::stable_sort(entries.begin(), entries.end(), [](const DocumentEntry& first, const DocumentEntry& second) {
+        return first.modified > second.modified;
+    });
+    return entries;
+}
+
+void Store::walkDocuments(const fs::path& folder, const std::string& relative, int depth, std::vector<DocumentEntry>& entries) const
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    fs::directory_iterator entry(folder, error);
+    while (!error && entry != fs::directory_iterator()) {
+        names.push_back(entry->path().filename().string());
+        entry.increment(error);
+    }
+    // Names in a steady order, so that files of the same minute list the same way each time.
+    std::sort(names.begin(), names.end());
+
+    for (const std::string& name : names) {
+        if (name.starts_with("."))
+            continue;
+        const fs::path path = folder / name;
+        // A link is listed as itself and never walked into: a listing stays inside the folder it lists.
+        struct stat information {};
+        const bool readable = ::lstat(path.c_str(), &information) == 0;
+        if (readable && S_ISDIR(information.st_mode)) {
+            if (depth < listingDepth)
+                walkDocuments(path, relative.empty() ? name : relative + "/" + name, depth + 1, entries);
+            continue;
+        }
+        DocumentEntry document;
+        document.name = name;
+        document.path = path.string();
+        document.folder = relative;
+        document.size = readable && S_ISREG(information.st_mode) ? static_cast<std::uint64_t>(information.st_size) : 0;
+        const auto modified = readable ? Clock::TimePoint(std::chrono::duration_cast<Clock::TimePoint::duration>(std::chrono::seconds(information.st_mtim.tv_sec) + std::chrono::nanoseconds(information.st_mtim.tv_nsec)))
+                                       : m_services.clock.now();
+        document.modified = isoTime(modified);
+        entries.push_back(std::move(document));
+    }
+}
+
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "bridge/Bridge.h"
+#include "doubles/DesktopDoubles.h"
+#include "doubles/TemporaryFolder.h"
+#include "doubles/VirtualClock.h"
+#include "store/Store.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quillpost {
+
+// One page message's answer as the web view would receive it.
+struct CommandAnswer {
+    int calls { 0 };
+    std::optional<std::string> result;
+    std::optional<std::string> error;
+
+    Json json() const { return result ? Json::parse(*result) : Json(); }
+};
+
+// A store in a temporary folder (home, documents and data directory inside it) and a bridge over
+// it with every desktop service doubled.
+class CommandHarness {
+public:
+    explicit CommandHarness(bool dataDirectoryOverridden = true)
+    {
+        Store::Location location { m_folder / "data", dataDirectoryOverridden, m_folder / "home", m_folder / "home" / "Documents" };
+        location.runtime = m_folder / "run";
+        location.betaDataFile = m_folder / "home" / ".local" / "share" / "Quillpost Beta" / "data.json";
+        m_store = std::make_unique<Store>(location, Store::Services { clock, clock, clock });
+        m_bridge = std::make_unique<Bridge>(Bridge::Services { *m_store, panels, workspace, processes, clock, false });
+    }
+
+    // Sends the command; the answer fills in when the command replies, now or later.
+    std::shared_ptr<CommandAnswer> send(const std::string& cmd, const Json& args = Json::array())
+    {
+        auto answer = std::make_shared<CommandAnswer>();
+        m_bridge->receive(Json { { "cmd", cmd }, { "args", args.dump() } }, [answer](std::optional<std::string> result, std::optional<std::string> error) {
+            ++answer->calls;
+            answer->result = std::move(result);
+            answer->error = std::move(error);
+        });
+        return answer;
+    }
+
+    Store& store() { return *m_store; }
+    const std::filesystem::path& folder() const { return m_folder.path(); }
+    std::filesystem::path path(const std::filesystem::path& relative) const { return m_folder / relative; }
+
+    VirtualClock clock;
+    FakePanels panels;
+    FakeWorkspace workspace;
+    FakeProcessRunner processes;
+
+private:
+    TemporaryFolder m_folder { "quillpost-commands" };
+    std::unique_ptr<Store> m_store;
+    std::unique_ptr<Bridge> m_bridge;
+};
+
+}
