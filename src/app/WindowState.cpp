@@ -25,13 +25,23 @@ std::filesystem::path WindowState::defaultFile()
     return stateHome / "Quillpost" / "window-state.json";
 }
 
+// The file is two levels deep. A much deeper one is damage, and is read as such: copying or
+// writing a tree recurses once per level, so an absurdly deep file would overflow the stack.
+constexpr int deepestLevel = 32;
+
 static Json readState(const std::filesystem::path& file)
 {
     auto text = readFile(file);
     if (!text)
         return Json::object();
-    auto state = Json::parse(*text, nullptr, false);
-    return state.is_object() ? state : Json::object();
+    bool tooDeep = false;
+    auto state = Json::parse(*text, [&tooDeep](int depth, Json::parse_event_t, Json&) {
+        tooDeep = tooDeep || depth > deepestLevel;
+        return !tooDeep;
+    }, false);
+    if (tooDeep || !state.is_object())
+        return Json::object();
+    return state;
 }
 
 std::optional<WindowGeometry> WindowState::geometry(const std::string& name) const

@@ -85,6 +85,8 @@ public:
     const std::string& lastBackupError() const { return m_lastBackupError; }
     std::optional<RecoveryCopy> recoveryCopy() const;
     void restore(std::string_view name); // throws QuillpostError (code 1) or FileError
+    // A name restore accepts: a snapshot's file name, or "data.json.bak".
+    static bool isRestorableName(std::string_view name);
     std::vector<BackupCandidate> backupCandidates() const;
 
     // Documents root and the drive folder it may live in.

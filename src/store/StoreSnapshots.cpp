@@ -202,18 +202,19 @@ std::optional<Store::RecoveryCopy> Store::recoveryCopy() const
     return std::nullopt;
 }
 
-void Store::restore(std::string_view name)
+bool Store::isRestorableName(std::string_view name)
 {
-    fs::path source;
     // No file name is longer than 255 bytes, and the pattern matcher recurses once per character.
     if (name.size() > 255)
+        return false;
+    return name == "data.json.bak" || std::regex_match(name.begin(), name.end(), restorePattern());
+}
+
+void Store::restore(std::string_view name)
+{
+    if (!isRestorableName(name))
         throw refusedRestore();
-    if (name == "data.json.bak")
-        source = m_dir / "data.json.bak";
-    else if (std::regex_match(name.begin(), name.end(), restorePattern()))
-        source = snapshotsDir() / name;
-    else
-        throw refusedRestore();
+    const fs::path source = name == "data.json.bak" ? m_dir / name : snapshotsDir() / name;
 
     const std::string content = readFileOrFail(source);
     if (!openable(content))

@@ -17,6 +17,7 @@ import time
 
 RESULT_PREFIX = "E2E-RESULT "
 DONE_MARK = "E2E-DONE"
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
 
 
 def start_xvfb():
@@ -146,6 +147,10 @@ def main():
             f.write("\n".join(log))
 
         check(done, "the page script ran to its end")
+        # In the sanitizer build a finding stops the program; one after the page's last check
+        # would otherwise pass unseen.
+        findings = [line for line in log if any(mark in line for mark in SANITIZER_MARKS)]
+        check(not findings, "the program reported no memory error, leak or undefined behaviour" + "".join("\n  " + f for f in findings[:5]))
         for name, entry in sorted(results.items()):
             check(entry.get("ok") is True, "page: " + name + ("" if entry.get("ok") else " -- " + str(entry.get("detail"))))
         check(len(results) >= 10, "the page reported its checks (%d)" % len(results))
