@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+bash scripts/install-deps.sh
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++-14 -DQUILLPOST_SANITIZE=ON -DQUILLPOST_WERROR=ON \
   -DQUILLPOST_BUILD_TESTS=ON -DQUILLPOST_BUILD_BENCH=OFF
