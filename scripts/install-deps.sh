@@ -10,6 +10,7 @@ packages=(
   xvfb xauth dbus dbus-x11 imagemagick python3
   fonts-dejavu-core
   xdg-utils
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 # The page's unit tests run in Node; any Node from 18 on will do, so one already installed is kept.

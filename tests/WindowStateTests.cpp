@@ -44,5 +44,18 @@ TEST_F(WindowStateTest, DamagedOrImplausibleEntriesFallBackToTheDefaultSize)
     EXPECT_EQ(WindowState(m_file).geometry("QuillpostMain")->height, 700);
 }
 
+TEST_F(WindowStateTest, AFileNestedAbsurdlyDeepIsDamageNotACrashAtStart)
+{
+    // Copying or writing a tree this deep recursed once per level and overflowed the stack, at
+    // every start, until the file was removed by hand.
+    constexpr size_t depth = 500000;
+    writeText(m_file, R"({"QuillpostMain": {"width": 900, "height": 700}, "Other": )" + std::string(depth, '[') + std::string(depth, ']') + "}");
+    EXPECT_FALSE(WindowState(m_file).geometry("QuillpostMain"));
+
+    WindowState(m_file).save("QuillpostMain", { 1000, 700, false });
+    EXPECT_EQ(WindowState(m_file).geometry("QuillpostMain")->width, 1000);
+    EXPECT_LT(readText(m_file).size(), 1000u);
+}
+
 }
 }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <random>
+#include <utility>
 #include <unistd.h>
 
 namespace quillpost {

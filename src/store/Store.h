@@ -102,6 +102,8 @@ public:
     const std::string& lastBackupError() const { return m_lastBackupError; }
     std::optional<RecoveryCopy> recoveryCopy() const;
     void restore(std::string_view name); // throws QuillpostError (code 1) or FileError
+    // A name restore accepts: a snapshot's file name, or "data.json.bak".
+    static bool isRestorableName(std::string_view name);
     std::vector<BackupCandidate> backupCandidates() const;
 
     // Documents root and the drive folder it may live in.
@@ -132,9 +134,6 @@ public:
     bool safetyCopyBeforeUpdate(std::string_view incomingVersion);
     bool betaIsNewer() const;
     void adoptBetaData(bool use);
-
-    // Names the snapshots folder may hold: restorable snapshots and safety copies.
-    static bool isRestorableName(std::string_view);
 
 private:
     void safetyCopyOnNewVersion();

@@ -11,6 +11,7 @@ import time
 
 RESULT_PREFIX = "E2E-RESULT "
 DONE_MARK = "E2E-DONE"
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
 
 
 def start_xvfb():

@@ -1,0 +1,55 @@
+// The data file as found on disk: the open check that guards every save, and loading data.json
+// or, when that is no document, data.json.bak.
+#include "FuzzCheck.h"
+
+#include "common/Utf8.h"
+#include "doubles/TemporaryFolder.h"
+#include "doubles/VirtualClock.h"
+#include "store/Store.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using namespace quillpost;
+
+namespace {
+
+// What the page receives is either "null" or JSON text of a document, always valid UTF-8.
+void checkLoaded(const std::string& text)
+{
+    if (text == "null")
+        return;
+    FUZZ_CHECK(validUtf8(text) == text);
+    const auto start = text.find_first_not_of(" \t\r\n");
+    FUZZ_CHECK(start != std::string::npos);
+    FUZZ_CHECK(text[start] == '{' || text[start] == '[');
+}
+
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static TemporaryFolder folder("quillpost-fuzz-document");
+    static VirtualClock clock;
+    static Store store(Store::Location { folder.path(), false, {}, {} }, Store::Services { clock, clock, clock });
+
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    Store::openable(bytes);
+
+    writeText(store.data(), bytes);
+    const std::string loaded = store.load();
+    checkLoaded(loaded);
+
+    // The same bytes as the .bak copy behind a data file that is no document.
+    writeText(store.data(), "{\"cut off");
+    writeText(folder / "data.json.bak", bytes);
+    const std::string fromBackup = store.load();
+    checkLoaded(fromBackup);
+    // Both files are read by the same rule.
+    FUZZ_CHECK(fromBackup == loaded);
+
+    std::filesystem::remove(folder / "data.json.bak");
+    return 0;
+}
