@@ -11,6 +11,7 @@ Bridge::Bridge(Services services)
     , m_workspace(services.workspace)
     , m_selfTest(services.selfTest)
     , m_http(services.http)
+    , m_secrets(services.secrets)
 {
 }
 

@@ -14,6 +14,7 @@ namespace quillpost {
 
 class HttpClient;
 class Panels;
+class Secrets;
 class Store;
 class Window;
 class Workspace;
@@ -31,6 +32,8 @@ public:
         // Test-only commands answer only while QUILLPOST_SELFTEST is set.
         bool selfTest { false };
         HttpClient* http { nullptr };
+        // Nothing in a bridge built without the password store, reader and clipboard, as some tests build it.
+        Secrets* secrets { nullptr };
     };
 
     struct Message {
@@ -62,6 +65,7 @@ public:
     // Nothing in a bridge built without a network, as some tests build it.
     HttpClient* http() { return m_http; }
     bool selfTest() const { return m_selfTest; }
+    Secrets* secrets() { return m_secrets; }
 
 private:
     std::weak_ptr<WebView> m_webView;
@@ -71,6 +75,7 @@ private:
     Workspace& m_workspace;
     bool m_selfTest { false };
     HttpClient* m_http { nullptr };
+    Secrets* m_secrets { nullptr };
 };
 
 std::string_view pageApiScript();

@@ -15,6 +15,7 @@ export const ROUTES = [
 const SUBROUTES = [
   { path: 'settings/data', title: 'Data & backups', parent: 'settings' },
   { path: 'settings/server', title: 'Practice server', parent: 'settings' },
+  { path: 'settings/security', title: 'Security', parent: 'settings' },
 ];
 
 export const DEFAULT_ROUTE = 'dashboard';
