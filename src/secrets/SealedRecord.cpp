@@ -2,6 +2,7 @@
 
 #include "common/Base64.h"
 #include "common/Json.h"
+#include "common/JsonText.h"
 
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -268,7 +269,8 @@ Binding Parts::binding() const
 
 std::optional<Parts> parse(std::string_view record)
 {
-    Json json = Json::parse(record, nullptr, false);
+    // Limited in depth: the keyring's text is read like anything else from outside.
+    Json json = parseJsonText(record);
     if (json.is_discarded() || !json.is_object())
         return std::nullopt;
     auto member = [&](const char* name) -> std::optional<std::string> {

@@ -5,6 +5,7 @@ import assert from 'node:assert/strict';
 import { webcrypto } from 'node:crypto';
 import { createApp } from '../../resources/app/js/store.js';
 import { WRONG_PASSPHRASE } from '../../resources/app/js/sealed-doc.js';
+import { readUnlock } from '../../resources/app/js/views/fingerprint.js';
 import { createVault, openVault, sealVault, addLogin, loginsFor, removeLogin, WRONG_VAULT_PASSPHRASE } from '../../resources/app/js/vault.js';
 
 if (!globalThis.crypto) globalThis.crypto = webcrypto;
@@ -104,5 +105,18 @@ describe('the client-account vault', () => {
     const opened = await openVault(sealed, 'vault pass');
     assert.deepEqual(loginsFor(opened, 'c1').map((l) => [l.portal, l.username, l.password]), [['IRCC secure account', 'amara', 'S3cret!pw']]);
     assert.deepEqual(loginsFor(opened, 'c2'), []);
+  });
+});
+
+describe('fingerprint unlock answers', () => {
+  test('a passphrase opens, outcomes worth telling are told, the rest are quiet', () => {
+    assert.deepEqual(readUnlock(''), { passphrase: '' });
+    assert.deepEqual(readUnlock('pass'), { passphrase: 'pass' });
+    assert.match(readUnlock({ fingersChanged: true }).message, /fingerprints changed/);
+    assert.match(readUnlock({ lockout: true }).message, /passphrase instead/);
+    assert.equal(readUnlock({ cancelled: true }).message, '');
+    assert.deepEqual(readUnlock(null), {});
+    assert.deepEqual(readUnlock({ fingersChanged: false }), {});
+    assert.deepEqual(readUnlock({ toString: true }), {});
   });
 });

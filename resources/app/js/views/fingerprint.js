@@ -12,7 +12,7 @@ export const OUTCOME_MESSAGES = {
 export function readUnlock(answer) {
   if (typeof answer === 'string') return { passphrase: answer };
   if (answer && typeof answer === 'object') {
-    const key = Object.keys(answer).find((k) => answer[k] === true && k in OUTCOME_MESSAGES);
+    const key = Object.keys(answer).find((k) => answer[k] === true && Object.hasOwn(OUTCOME_MESSAGES, k));
     if (key) return { outcome: key, message: OUTCOME_MESSAGES[key] };
   }
   return {};

@@ -8,12 +8,13 @@ import { readUnlock } from './fingerprint.js';
 export function render(root, { app, bridge }) {
   const field = h('input', { id: 'unlock-passphrase', type: 'password', autocomplete: 'current-password', required: true });
   const message = h('p', { class: 'field-error', id: 'unlock-message', role: 'alert', hidden: true });
+  const hint = h('p', { class: 'muted', id: 'unlock-hint', role: 'status', hidden: true, text: 'Touch the fingerprint reader…' });
   const slot = h('div', { class: 'fingerprint-slot', id: 'fingerprint-slot', hidden: true, 'aria-hidden': 'true' });
   const fingerButton = button('Unlock with fingerprint', { id: 'unlock-fingerprint', hidden: true, iconName: 'shield', onClick: () => ask() });
   const form = h('form', { id: 'unlock-form', class: 'lock-form', novalidate: true },
     h('div', { class: 'field wide' }, h('label', { for: 'unlock-passphrase', text: 'Passphrase' }), field, message),
     h('div', { class: 'row-actions' }, h('button', { type: 'submit', class: 'button primary', id: 'unlock-submit', text: 'Unlock' }), fingerButton),
-    slot);
+    slot, hint);
   root.append(h('div', { class: 'lock-screen', id: 'lock-screen' },
     h('span', { class: 'lock-icon', 'aria-hidden': 'true' }, icon('shield', 32)),
     card('Your data is encrypted', h('p', { class: 'muted', text: app.lock.message }), form)));
@@ -61,22 +62,27 @@ export function render(root, { app, bridge }) {
   // The inline mark first; where it can't be drawn, the button asks through the system prompt.
   async function inlinePrompt() {
     slot.hidden = false;
+    hint.hidden = false;
     inline = true;
     const answer = await bridge.touchIdInline(rect()).catch(() => null);
     inline = false;
     if (!active) return;
     slot.hidden = true;
+    hint.hidden = true;
     if (answer && answer.unsupported) return;
     await handle(answer);
   }
 
   async function ask() {
     fingerButton.disabled = true;
+    show('');
+    hint.hidden = false;
     try {
       await handle(await bridge.touchIdUnlock());
     } catch (error) {
       show(error.message);
     } finally {
+      hint.hidden = true;
       fingerButton.disabled = false;
     }
   }

@@ -50,8 +50,10 @@ export function portalLogins({ app, bridge, client }) {
   function drawLocked() {
     const finger = button('Open with fingerprint', { id: 'vault-fingerprint', kind: 'small', hidden: true, onClick: async () => {
       finger.disabled = true;
+      say('Touch the fingerprint reader…');
       try {
         const result = readUnlock(await bridge.vaultTouchUnlock());
+        say('');
         if (result.passphrase !== undefined) await open(result.passphrase);
         else if (result.message) say(result.message);
       } catch (error) {

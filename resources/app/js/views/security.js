@@ -53,6 +53,8 @@ export function render(root, { app, bridge }) {
       if (problem) return first.focus();
       try {
         await app.encrypt(first.value);
+        // A passphrase saved for fingerprint unlock earlier would no longer open the data.
+        if (bridge) await bridge.touchIdClear();
         toast('Your data is encrypted.');
       } catch (failure) {
         showError(failure);
