@@ -5,9 +5,9 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libgtk-4-dev libwebkitgtk-6.0-dev libglib2.0-dev
-  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev
+  nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libsecret-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth dbus dbus-x11 imagemagick python3
+  xvfb xauth dbus dbus-x11 gnome-keyring imagemagick python3
   fonts-dejavu-core
   xdg-utils
   clang-14 libclang-rt-14-dev llvm-14

@@ -6,6 +6,7 @@
 #include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
+#include "platform/InlinePromptView.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/Panels.h"
@@ -13,6 +14,7 @@
 #include "platform/WebView.h"
 #include "platform/Window.h"
 #include "platform/Workspace.h"
+#include "secrets/Secrets.h"
 #include "store/Store.h"
 
 #include <algorithm>
@@ -29,7 +31,7 @@ static const char* environment(const char* name)
 
 AppDelegate::AppDelegate(Application& application)
     : m_application(application)
-    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), ProcessRunner::shared(), MainQueue::shared(), environment("QUILLPOST_SELFTEST") != nullptr, &HttpClient::shared() })
+    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), ProcessRunner::shared(), MainQueue::shared(), environment("QUILLPOST_SELFTEST") != nullptr, &HttpClient::shared(), &Secrets::shared() })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
 {
@@ -51,6 +53,8 @@ void AppDelegate::applicationDidFinishLaunching()
 
     m_bridge.setWebView(m_webView);
     m_bridge.setWindow(m_window);
+    m_inlinePrompt = InlinePromptView::create(*m_window, *m_webView);
+    Secrets::shared().touchId().setInlineView(m_inlinePrompt);
 
     m_window->addDragStrip(sidebarWidth, 24);
 

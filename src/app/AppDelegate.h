@@ -9,6 +9,7 @@
 namespace quillpost {
 
 class Application;
+class InlinePromptView;
 class WebView;
 class Window;
 
@@ -33,6 +34,7 @@ private:
     Application& m_application;
     std::shared_ptr<Window> m_window;
     std::shared_ptr<WebView> m_webView;
+    std::shared_ptr<InlinePromptView> m_inlinePrompt;
     Bridge m_bridge;
     WindowState m_windowState;
     PageRecovery m_pageRecovery;

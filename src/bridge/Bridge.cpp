@@ -13,6 +13,7 @@ Bridge::Bridge(Services services)
     , m_mainQueue(services.mainQueue)
     , m_selfTest(services.selfTest)
     , m_http(services.http)
+    , m_secrets(services.secrets)
 {
 }
 

@@ -16,6 +16,7 @@ class HttpClient;
 class MainQueue;
 class Panels;
 class ProcessRunner;
+class Secrets;
 class Store;
 class Window;
 class Workspace;
@@ -35,6 +36,8 @@ public:
         // Test-only commands answer only while QUILLPOST_SELFTEST is set.
         bool selfTest { false };
         HttpClient* http { nullptr };
+        // Nothing in a bridge built without the password store, reader and clipboard, as some tests build it.
+        Secrets* secrets { nullptr };
     };
 
     struct Message {
@@ -68,6 +71,7 @@ public:
     ProcessRunner& processes() { return m_processes; }
     MainQueue& mainQueue() { return m_mainQueue; }
     bool selfTest() const { return m_selfTest; }
+    Secrets* secrets() { return m_secrets; }
 
 private:
     std::weak_ptr<WebView> m_webView;
@@ -79,6 +83,7 @@ private:
     MainQueue& m_mainQueue;
     bool m_selfTest { false };
     HttpClient* m_http { nullptr };
+    Secrets* m_secrets { nullptr };
 };
 
 std::string_view pageApiScript();

@@ -5,6 +5,8 @@
 #include "bridge/NetCommands.h"
 #include "bridge/DocumentCommands.h"
 #include "bridge/DriveCommands.h"
+#include "bridge/SecretCommands.h"
+#include "bridge/TouchCommands.h"
 
 #include <array>
 #include <exception>
@@ -16,14 +18,13 @@ namespace {
 using enum Command::Availability;
 
 constexpr Command command(std::string_view name, CommandFunction run) { return { name, Always, run }; }
+constexpr Command testOnly(std::string_view name, CommandFunction run) { return { name, SelfTestOnly, run }; }
 constexpr Command pending(std::string_view name, std::string_view feature) { return { name, Always, nullptr, feature }; }
 constexpr Command pendingTestOnly(std::string_view name, std::string_view feature) { return { name, SelfTestOnly, nullptr, feature }; }
 
 constexpr std::string_view pdfOutput = "Printing";
 constexpr std::string_view lockedPdf = "Password-locked PDFs";
 constexpr std::string_view badge = "The launcher badge";
-constexpr std::string_view fingerprint = "Fingerprint unlock";
-constexpr std::string_view secrets = "Sealed secrets";
 constexpr std::string_view editor = "The PDF editor";
 constexpr std::string_view printer = "The Quillpost PDF printer";
 constexpr std::string_view updates = "Application updates";
@@ -65,24 +66,25 @@ constexpr auto commands = std::to_array<Command>({
     pending("protectPdf", lockedPdf),
     pending("setBadge", badge),
 
-    pending("touchIdAvailable", fingerprint),
-    pending("vaultTouchAvailable", fingerprint),
-    pending("touchIdEnabled", fingerprint),
-    pending("vaultTouchEnabled", fingerprint),
-    pending("touchIdSave", fingerprint),
-    pending("vaultTouchSave", fingerprint),
-    pending("touchIdClear", fingerprint),
-    pending("vaultTouchClear", fingerprint),
-    pending("touchIdUnlock", fingerprint),
-    pending("vaultTouchUnlock", fingerprint),
-    pending("touchIdInline", fingerprint),
-    pending("touchIdInlineMove", fingerprint),
-    pending("touchIdInlineCancel", fingerprint),
-    pending("copySecret", secrets),
-    pendingTestOnly("clipText", secrets),
-    pendingTestOnly("clipSet", secrets),
-    pendingTestOnly("clipConcealed", secrets),
-    pendingTestOnly("seSelfTest", secrets),
+    command("touchIdAvailable", TouchCommands::touchIdAvailable),
+    command("vaultTouchAvailable", TouchCommands::touchIdAvailable),
+    command("touchIdStatus", TouchCommands::touchIdStatus),
+    command("touchIdEnabled", TouchCommands::touchIdEnabled),
+    command("vaultTouchEnabled", TouchCommands::vaultTouchEnabled),
+    command("touchIdSave", TouchCommands::touchIdSave),
+    command("vaultTouchSave", TouchCommands::vaultTouchSave),
+    command("touchIdClear", TouchCommands::touchIdClear),
+    command("vaultTouchClear", TouchCommands::vaultTouchClear),
+    command("touchIdUnlock", TouchCommands::touchIdUnlock),
+    command("vaultTouchUnlock", TouchCommands::vaultTouchUnlock),
+    command("touchIdInline", TouchCommands::touchIdInline),
+    command("touchIdInlineMove", TouchCommands::touchIdInlineMove),
+    command("touchIdInlineCancel", TouchCommands::touchIdInlineCancel),
+    command("copySecret", SecretCommands::copySecret),
+    testOnly("clipText", SecretCommands::clipText),
+    testOnly("clipSet", SecretCommands::clipSet),
+    testOnly("clipConcealed", SecretCommands::clipConcealed),
+    testOnly("seSelfTest", SecretCommands::seSelfTest),
 
     pending("openPdfCraft", editor),
     pending("hasPdfCraft", editor),

@@ -47,6 +47,7 @@
     protectPdf: (data, password) => call('protectPdf', { bytes: bytes(data), password }).then(unb64),
     setBadge: (n) => call('setBadge', n),
     touchIdAvailable: () => call('touchIdAvailable'),
+    touchIdStatus: () => call('touchIdStatus'),
     touchIdEnabled: () => call('touchIdEnabled'),
     touchIdSave: (p) => call('touchIdSave', p),
     touchIdClear: () => call('touchIdClear'),

@@ -55,10 +55,12 @@ class AppRun:
     a thread into a queue; `next_line` and `wait_for` take lines from it in order, and every line
     taken is kept in `log`."""
 
-    def __init__(self, app, script, data_dir, state_dir, display, extra_env=None):
+    def __init__(self, app, script, data_dir, state_dir, display, extra_env=None, wrapper=None):
         env = app_environment(data_dir, state_dir, display, script, extra_env)
         self.started = time.time()
-        self.process = subprocess.Popen(["dbus-run-session", "--", app], env=env, stdout=subprocess.PIPE,
+        # A wrapper runs inside the session first (e.g. to start a keyring) and then execs the program.
+        command = ["dbus-run-session", "--"] + ([wrapper] if wrapper else []) + [app]
+        self.process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True)
         self.log = []
         self.results = {}

@@ -60,9 +60,19 @@ def main():
         f.write("const RELAY = %s, RELAY_KEY = %s, TLS_RELAY = %s, UNTRUSTED_RELAY = %s;\n" % tuple(
             json.dumps(value) for value in (servers.base, RELAY_KEY, servers.tls_base, servers.untrusted_base)) + source.read())
 
+    # A real Secret Service with its keyrings in the test folder, and no system bus (so no fprintd).
+    keyring_home = xdg_data
+    runtime_dir = os.path.join(work, "runtime")
+    os.makedirs(keyring_home)
+    os.makedirs(runtime_dir, mode=0o700)
+    environment = dict(servers.environment())
+    environment.update({"XDG_DATA_HOME": keyring_home, "XDG_RUNTIME_DIR": runtime_dir,
+                        "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=" + os.path.join(work, "no-system-bus")})
+    wrapper = os.path.join(os.path.dirname(os.path.abspath(__file__)), "with_keyring.sh")
+
     xvfb, display = start_xvfb()
     try:
-        run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, {**servers.environment(), "XDG_DATA_HOME": xdg_data})
+        run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, environment, wrapper)
         done = run.wait_for(DONE_MARK, args.timeout) is not None
         results = run.results
         backup = os.path.join(backups, "Quillpost-backup.json")
@@ -127,6 +137,10 @@ def main():
               "connecting the drive folder made its Clients and Backups folders")
         check(not any(r["path"].startswith("/api/") and r["headers"].get("Cookie") for r in servers.requests),
               "no cookie ever reaches the practice server")
+        keyrings = os.path.join(keyring_home, "keyrings")
+        check(os.path.isdir(keyrings) and any(n.endswith(".keyring") for n in os.listdir(keyrings)),
+              "the keyring the program wrote to is the test's own, in its folder")
+        check(not any("password store refused" in line for line in run.log), "the password store took every item it was given")
     finally:
         servers.close()
         stop_xvfb(xvfb)

@@ -10,6 +10,8 @@ import * as settings from './views/settings.js';
 import * as dataSettings from './views/data.js';
 import * as serverSettings from './views/server.js';
 import * as documentSettings from './views/documents-settings.js';
+import * as securitySettings from './views/security.js';
+import * as lockScreen from './views/lock-screen.js';
 import * as later from './views/later.js';
 
 const SCREENS = {
@@ -19,6 +21,7 @@ const SCREENS = {
   'settings/data': dataSettings,
   'settings/server': serverSettings,
   'settings/documents': documentSettings,
+  'settings/security': securitySettings,
 };
 
 const bridge = window.quillpost && typeof window.quillpost.load === 'function' ? window.quillpost : null;
@@ -82,7 +85,8 @@ function renderRoute() {
   if (!App.loaded) {
     view.append(h('p', { class: 'loading', text: 'Opening your data…' }));
   } else {
-    const screen = route.later ? later : SCREENS[route.path];
+    // Encrypted data shows the lock screen wherever the user goes, until it is opened.
+    const screen = App.lock?.canUnlock ? lockScreen : route.later ? later : SCREENS[route.path];
     const context = { app: App, bridge, route, navigate, intent };
     intent = null;
     try {
@@ -114,6 +118,7 @@ function renderNotices() {
       extra.push(button(App.lock.carryOnLabel, { id: 'carry-on', onClick: () => App.carryOn() }));
     }
     extra.push(h('a', { class: 'inline-link', href: hrefFor('settings/data'), text: 'Snapshots and backups' }));
+    if (App.lock.canUnlock) return;
     host.append(h('div', { id: 'notice-locked', dataset: { kind: App.lock.kind } },
       notice(App.lock.kind === 'encrypted' ? 'info' : 'warning', App.lock.message, h('p', { class: 'notice-actions' }, extra))));
   }

@@ -16,6 +16,7 @@ const SUBROUTES = [
   { path: 'settings/data', title: 'Data & backups', parent: 'settings' },
   { path: 'settings/server', title: 'Practice server', parent: 'settings' },
   { path: 'settings/documents', title: 'Documents & Drive', parent: 'settings' },
+  { path: 'settings/security', title: 'Security', parent: 'settings' },
 ];
 
 export const DEFAULT_ROUTE = 'dashboard';

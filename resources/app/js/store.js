@@ -6,6 +6,7 @@
 
 import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
+import { isSealedDocument, openDocument, sealDocument, newSession, passphraseOpens } from './sealed-doc.js';
 
 export const DOC_VERSION = 1;
 export const SAVE_DELAY_MS = 700;
@@ -34,6 +35,16 @@ export function checkDocument(loaded) {
         kind: 'unreadable',
         message: "The data file doesn't hold a Quillpost document, so Quillpost won't change it. " +
           'You can restore an earlier copy under Settings → Data.',
+      },
+    };
+  }
+  if (isSealedDocument(loaded)) {
+    return {
+      doc: loaded,
+      lock: {
+        kind: 'encrypted',
+        canUnlock: true,
+        message: 'Your data is encrypted. Enter your passphrase to open it. Until then nothing can be edited or saved.',
       },
     };
   }
@@ -109,6 +120,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
   let revision = 0;       // bumps on every edit
   let savedRevision = 0;  // the last revision the native side confirmed
   let queue = Promise.resolve();
+  let encryption = null;  // { key, people } while the data is kept encrypted
 
   const app = {
     data: freshDocument(),
@@ -124,6 +136,45 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
     get dirty() {
       return revision !== savedRevision;
     },
+    get encrypted() {
+      return encryption !== null;
+    },
+
+    // Opens encrypted data with its passphrase. Rejects with a sentence for the user when the
+    // passphrase is wrong; the document stays locked then.
+    async unlock(passphrase) {
+      if (!app.lock?.canUnlock) return false;
+      const sealed = app.data;
+      const { doc, session } = await openDocument(sealed, passphrase);
+      if (app.data !== sealed) return false;
+      const checked = checkDocument(doc);
+      encryption = checked.lock ? null : session;
+      adopt(checked.doc, checked.lock);
+      return !checked.lock;
+    },
+
+    // Whether the passphrase is the one the data is encrypted with.
+    async checkPassphrase(passphrase) {
+      return encryption !== null && passphraseOpens(encryption, passphrase);
+    },
+
+    // Encrypts the data under a new passphrase from the next save on, and saves now.
+    async encrypt(passphrase) {
+      if (!app.editable) throw new Error(app.lock ? app.lock.message : 'Your data is still loading.');
+      encryption = await newSession(passphrase);
+      revision += 1;
+      emit('status');
+      return app.saveNow();
+    },
+
+    // Saves the data as plain JSON again.
+    decrypt() {
+      if (!app.editable) throw new Error(app.lock ? app.lock.message : 'Your data is still loading.');
+      encryption = null;
+      revision += 1;
+      emit('status');
+      return app.saveNow();
+    },
 
     on(event, fn) {
       if (!listeners.has(event)) listeners.set(event, new Set());
@@ -136,6 +187,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
     async reload() {
       cancelTimer();
       app.loaded = false;
+      encryption = null;
       if (!bridge) {
         adopt(freshDocument(), null);
         return app.data;
@@ -209,10 +261,11 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       }
       const target = revision;
       const doc = app.data;
+      const session = encryption;
       // One save at a time, so an older copy never lands after a newer one.
-      const attempt = queue.then(() => {
+      const attempt = queue.then(async () => {
         setSaveState('saving');
-        return bridge.save(doc);
+        return bridge.save(session ? await sealDocument(session, doc) : doc);
       }).then((answer) => {
         if (answer !== true) {
           throw new Error("Quillpost couldn't confirm that your changes were saved. They are still here; please try again.");
@@ -235,6 +288,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
   };
 
   function adopt(doc, lock) {
+    if (lock) encryption = null;
     app.data = doc;
     app.lock = lock;
     app.loaded = true;

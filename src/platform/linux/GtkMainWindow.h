@@ -24,6 +24,8 @@ public:
     void setOnClose(std::function<void()>) override;
 
     GtkWindow* gtkWindow() const { return m_window; }
+    // Where widgets drawn above the page go.
+    GtkOverlay* overlay() const { return GTK_OVERLAY(m_overlay); }
 
 private:
     static gboolean closeRequested(GtkWindow*, gpointer self);

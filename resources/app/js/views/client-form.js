@@ -3,6 +3,7 @@
 import { h, button, confirmDialog, showError } from '../ui.js';
 import { STATUSES, FIELDS, cleanInput, validateClient, addClient, updateClient, text } from '../clients-model.js';
 import { uploadLinks } from './upload-links.js';
+import { portalLogins } from './portal-logins.js';
 
 const INPUTS = [
   { field: 'name', id: 'client-name', label: 'Full name', wide: true, attrs: { autocomplete: 'off', required: true } },
@@ -54,6 +55,7 @@ export function openClientForm(host, { app, bridge = null, client = null, onSave
     h('h2', { class: 'dialog-title', id: 'client-dialog-title', text: title }),
     h('div', { class: 'form-grid' }, fields),
     !isNew && bridge ? uploadLinks({ app, bridge, client }) : null,
+    !isNew ? portalLogins({ app, bridge, client }) : null,
     h('div', { class: 'dialog-actions' }, cancel, save));
   const dialog = h('dialog', { class: 'dialog client-dialog', id: 'client-dialog', 'aria-labelledby': 'client-dialog-title' }, form);
   if (!isNew) dialog.dataset.clientId = client.id;

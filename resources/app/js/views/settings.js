@@ -29,6 +29,13 @@ export function render(root, { bridge }) {
       h('span', { class: 'muted', text: 'The server that makes secure upload links for your clients.' })),
     icon('chevron', 18)));
 
+  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/security'), id: 'settings-security-link' },
+    h('span', { class: 'card-link-icon' }, icon('shield', 22)),
+    h('span', { class: 'card-link-text' },
+      h('span', { class: 'card-link-title', text: 'Security' }),
+      h('span', { class: 'muted', text: 'Encrypt your data with a passphrase, and unlock it or the client-account vault with a fingerprint.' })),
+    icon('chevron', 18)));
+
   const about = h('div', { id: 'about' });
   root.append(card('About Quillpost', about));
 

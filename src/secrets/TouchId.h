@@ -1,0 +1,69 @@
+#pragma once
+
+#include "common/Json.h"
+#include "platform/Fingerprint.h"
+#include "platform/InlinePromptView.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quillpost {
+
+class InlinePromptView;
+class Keyring;
+class Sealer;
+
+// Passphrases given back for a finger on the reader. Each base account ("passphrase" for the
+// data, "vault" for the client-account vault) has up to three password-store items: base + "-se"
+// (the sealed record, Base64), base + "-fingers" (the enrolled fingers' state when it was saved,
+// Base64) and base alone (a plain passphrase left by an earlier version, migrated on unlock).
+class TouchId {
+public:
+    static constexpr const char* keychainService = "Quillpost Touch ID";
+
+    // The passphrase (a string), an outcome object such as {"cancelled": true}, or null.
+    using Answer = std::function<void(Json)>;
+
+    TouchId(Keyring&, Fingerprint&, Sealer&);
+
+    // Whether a passphrase can be saved: a device key store and a reader with enrolled fingers.
+    Fingerprint::Availability availability();
+
+    bool touchEnabled(const std::string& base);
+    bool touchSave(const std::string& passphrase, const std::string& base);
+    void touchClear(const std::string& base);
+    void touchUnlock(const std::string& base, const std::string& reason, Answer);
+
+    // The inline prompt: the fingerprint mark at the page's rectangle while the reader waits.
+    void setInlineView(std::weak_ptr<InlinePromptView> view) { m_inlineView = std::move(view); }
+    void touchInline(const std::string& base, const Json& rect, Answer);
+    void inlineMove(const Json& rect);
+    void inlineCancel();
+    bool inlineShown() const { return m_inlineCtx != nullptr; }
+
+private:
+    bool keychainWrite(const std::string& value, const std::string& account);
+    std::optional<std::string> keychainRead(const std::string& account);
+    void writeFingers(const std::string& base);
+    std::optional<std::string> fingersNow();
+    void openSealed(const std::string& base, const std::string& record, const Fingerprint::Result&, const Answer&);
+    void unsealFailed(const std::string& base, const Answer&);
+    void unlockLegacy(const std::string& base, const std::string& reason, Answer);
+    std::optional<ViewFrame> frameOf(const Json& rect, InlinePromptView&);
+
+    Keyring& m_keyring;
+    Fingerprint& m_fingerprint;
+    Sealer& m_sealer;
+    std::weak_ptr<InlinePromptView> m_inlineView;
+    // The check of the inline prompt in progress; its identity ties a reply to the prompt.
+    struct InlineContext {
+        std::shared_ptr<Fingerprint::Verification> verification;
+    };
+    std::shared_ptr<InlineContext> m_inlineCtx;
+    bool m_inlineViewShown { false };
+};
+
+}

@@ -1,0 +1,160 @@
+#include "common/Base64.h"
+#include "secrets/SealedRecord.h"
+#include "secrets/Sealer.h"
+
+#include "doubles/SecretDoubles.h"
+
+#include <gtest/gtest.h>
+
+namespace quillpost {
+namespace {
+
+const std::string passphrase = "correct horse battery staple ✓";
+
+SealError::Code openFailure(Sealer& sealer, const std::string& record, const AuthContext* context = nullptr)
+{
+    try {
+        sealer.seOpen(record, context);
+    } catch (const SealError& error) {
+        return error.code();
+    }
+    ADD_FAILURE() << "the record opened";
+    return SealError::Code::Unsupported;
+}
+
+class SealingTest : public testing::Test {
+protected:
+    FakeDeviceKeyStore m_deviceKeys;
+    FakeFingerprint m_fingerprint;
+    Sealer m_sealer { m_deviceKeys, m_fingerprint };
+};
+
+TEST_F(SealingTest, RecordsOpenToTheirTextAndHoldNoPlaintext)
+{
+    auto first = m_sealer.seSeal(passphrase, Binding::None);
+    auto second = m_sealer.seSeal(passphrase, Binding::None);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(m_sealer.seOpen(first).view(), passphrase);
+    EXPECT_EQ(m_sealer.seOpen(second).view(), passphrase);
+    EXPECT_EQ(first.find("correct horse"), std::string::npos);
+
+    // Three members in the order key, eph, box, each Base64 of bytes of the described sizes.
+    auto json = Json::parse(first);
+    ASSERT_EQ(first.find("{\"key\":"), 0u);
+    EXPECT_LT(first.find("\"eph\":"), first.find("\"box\":"));
+    EXPECT_EQ(base64Decode(json["eph"].get<std::string>())->size(), 64u);
+    EXPECT_EQ(base64Decode(json["box"].get<std::string>())->size(), 12 + passphrase.size() + 16);
+    // Every record has its own key and its own ephemeral key.
+    auto other = Json::parse(second);
+    EXPECT_NE(json["key"], other["key"]);
+    EXPECT_NE(json["eph"], other["eph"]);
+
+    EXPECT_EQ(m_sealer.seOpen(m_sealer.seSeal("", Binding::None)).view(), "");
+}
+
+TEST_F(SealingTest, AlteredOrForeignRecordsDoNotOpen)
+{
+    auto record = SealedRecord::parse(m_sealer.seSeal(passphrase, Binding::None));
+    ASSERT_TRUE(record);
+
+    for (std::size_t byte : { std::size_t(0), std::size_t(12), record->box.size() - 1 }) {
+        auto flipped = *record;
+        flipped.box[byte] = static_cast<char>(flipped.box[byte] ^ 1);
+        EXPECT_EQ(openFailure(m_sealer, SealedRecord::encode(flipped)), SealError::Code::Refused) << byte;
+    }
+    auto wrappedKeyFlipped = *record;
+    wrappedKeyFlipped.key[20] = static_cast<char>(wrappedKeyFlipped.key[20] ^ 0x80);
+    EXPECT_EQ(openFailure(m_sealer, SealedRecord::encode(wrappedKeyFlipped)), SealError::Code::Refused);
+
+    // Another record's key, another (valid) ephemeral key.
+    auto other = SealedRecord::parse(m_sealer.seSeal("x", Binding::None));
+    auto mixed = *record;
+    mixed.key = other->key;
+    EXPECT_EQ(openFailure(m_sealer, SealedRecord::encode(mixed)), SealError::Code::Refused);
+    mixed = *record;
+    mixed.eph = other->eph;
+    EXPECT_EQ(openFailure(m_sealer, SealedRecord::encode(mixed)), SealError::Code::Refused);
+
+    // The same record on another machine, whose device key differs.
+    FakeDeviceKeyStore otherMachine('m');
+    Sealer elsewhere(otherMachine, m_fingerprint);
+    EXPECT_EQ(openFailure(elsewhere, SealedRecord::encode(*record)), SealError::Code::Refused);
+
+    // An ephemeral key that is not a point of the curve is refused, not trusted.
+    auto offCurve = *record;
+    offCurve.eph = std::string(64, '\x01');
+    EXPECT_EQ(openFailure(m_sealer, SealedRecord::encode(offCurve)), SealError::Code::Refused);
+}
+
+TEST_F(SealingTest, FingerprintBoundRecordsNeedTheFingersTheyWereSealedWith)
+{
+    m_fingerprint.state = "index and thumb";
+    auto record = m_sealer.seSeal(passphrase, Binding::CurrentFingers);
+
+    AuthContext sameFingers { "index and thumb" };
+    EXPECT_EQ(m_sealer.seOpen(record, &sameFingers).view(), passphrase);
+    EXPECT_EQ(openFailure(m_sealer, record), SealError::Code::NeedsFingerprint);
+    AuthContext newFinger { "index, thumb and ring" };
+    EXPECT_EQ(openFailure(m_sealer, record, &newFinger), SealError::Code::Refused);
+
+    // Marking a bound record as unbound does not get around the check.
+    auto unbound = SealedRecord::parse(record);
+    unbound->key[0] = '\0';
+    EXPECT_EQ(openFailure(m_sealer, SealedRecord::encode(*unbound)), SealError::Code::Refused);
+
+    m_fingerprint.state.reset();
+    EXPECT_THROW(m_sealer.seSeal(passphrase, Binding::CurrentFingers), SealError);
+}
+
+TEST_F(SealingTest, OnlyWellFormedRecordsAreRead)
+{
+    auto good = Json::parse(m_sealer.seSeal(passphrase, Binding::None));
+    std::vector<std::string> malformed = { "", "null", "[]", "{", "\"text\"", R"({"key":"","eph":"","box":""})" };
+    for (const char* member : { "key", "eph", "box" }) {
+        auto missing = good;
+        missing.erase(member);
+        malformed.push_back(missing.dump());
+        auto notText = good;
+        notText[member] = 42;
+        malformed.push_back(notText.dump());
+        auto notBase64 = good;
+        notBase64[member] = "@@@@";
+        malformed.push_back(notBase64.dump());
+        // Shorter than the form allows: key and eph have fixed sizes, box needs its nonce and tag.
+        auto shortened = good;
+        auto bytes = *base64Decode(good[member].get<std::string>());
+        shortened[member] = base64Encode(bytes.substr(0, std::string_view(member) == "box" ? 27 : bytes.size() - 1));
+        malformed.push_back(shortened.dump());
+    }
+    auto badBinding = good;
+    auto key = *base64Decode(good["key"].get<std::string>());
+    key[0] = '\x07';
+    badBinding["key"] = base64Encode(key);
+    malformed.push_back(badBinding.dump());
+
+    for (auto& record : malformed) {
+        EXPECT_FALSE(SealedRecord::parse(record)) << record;
+        EXPECT_EQ(openFailure(m_sealer, record), SealError::Code::Malformed) << record;
+    }
+}
+
+TEST_F(SealingTest, TextThatIsNotUtf8DoesNotComeBack)
+{
+    auto parts = SealedRecord::parse(SealedRecord::seal("caf\xe9", m_deviceKeys.key, Binding::None, std::nullopt));
+    ASSERT_TRUE(parts);
+    EXPECT_EQ(openFailure(m_sealer, SealedRecord::encode(*parts)), SealError::Code::InvalidText);
+}
+
+TEST_F(SealingTest, SelfTestProvesEveryStep)
+{
+    EXPECT_EQ(m_sealer.seSelfTest(), (Json { { "available", true }, { "roundTrip", true }, { "noPlaintext", true }, { "tamperRejected", true }, { "otherKeyRejected", true } }));
+
+    auto record = m_sealer.seSeal(passphrase, Binding::None);
+    m_deviceKeys.isAvailable = false;
+    EXPECT_EQ(m_sealer.seSelfTest(), (Json { { "available", false } }));
+    EXPECT_EQ(openFailure(m_sealer, record), SealError::Code::Unsupported);
+    EXPECT_THROW(m_sealer.seSeal(passphrase, Binding::None), SealError);
+}
+
+}
+}

@@ -1,0 +1,193 @@
+#pragma once
+
+#include "platform/Clipboard.h"
+#include "platform/DeviceKeyStore.h"
+#include "platform/Fingerprint.h"
+#include "platform/InlinePromptView.h"
+#include "platform/Keyring.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quillpost {
+
+class FakeKeyring final : public Keyring {
+public:
+    bool available() override { return isAvailable; }
+    std::optional<std::string> read(const std::string& service, const std::string& account) override
+    {
+        auto it = items.find({ service, account });
+        if (!isAvailable || it == items.end())
+            return std::nullopt;
+        return it->second;
+    }
+    bool write(const std::string& service, const std::string& account, const std::string& value) override
+    {
+        if (!isAvailable || refuseWrites)
+            return false;
+        items[{ service, account }] = value;
+        return true;
+    }
+    void remove(const std::string& service, const std::string& account) override { items.erase({ service, account }); }
+
+    bool has(const std::string& account) const { return items.contains({ "Quillpost Touch ID", account }); }
+
+    bool isAvailable { true };
+    bool refuseWrites { false };
+    std::map<std::pair<std::string, std::string>, std::string> items;
+};
+
+// A device key in memory: another instance is another machine.
+class FakeDeviceKeyStore final : public DeviceKeyStore {
+public:
+    explicit FakeDeviceKeyStore(char fill = 'k')
+        : key(std::string(keySize, fill))
+    {
+    }
+    std::optional<SecretBytes> deviceKey() override
+    {
+        if (!isAvailable)
+            return std::nullopt;
+        return key;
+    }
+
+    bool isAvailable { true };
+    SecretBytes key;
+};
+
+// A reader whose checks wait until the test answers them, as a finger on the reader would.
+class FakeFingerprint final : public Fingerprint {
+public:
+    struct Check final : Verification {
+        std::string reason;
+        std::function<void(Result)> completion;
+        bool cancelled { false };
+        FakeFingerprint* owner { nullptr };
+        void cancel() override
+        {
+            cancelled = true;
+            owner->complete(*this, Outcome::Cancelled);
+        }
+    };
+
+    Availability availability() override { return { state.has_value() && reader, reader ? (state ? "" : "No fingerprints are enrolled.") : "There is no fingerprint reader." }; }
+    std::optional<std::string> domainState() override { return state; }
+    std::shared_ptr<Verification> verify(const std::string& reason, std::function<void(Result)> completion) override
+    {
+        auto check = std::make_shared<Check>();
+        check->reason = reason;
+        check->completion = std::move(completion);
+        check->owner = this;
+        checks.push_back(check);
+        return check;
+    }
+
+    // Answers the oldest check still waiting.
+    void answer(Outcome outcome)
+    {
+        for (auto& check : checks) {
+            if (check->completion) {
+                complete(*check, outcome);
+                return;
+            }
+        }
+        throw std::logic_error("no fingerprint check is waiting");
+    }
+    void complete(Check& check, Outcome outcome)
+    {
+        auto completion = std::move(check.completion);
+        check.completion = nullptr;
+        if (completion)
+            completion(Result { outcome, outcome == Outcome::Verified ? state : std::nullopt });
+    }
+    size_t waiting() const
+    {
+        size_t count = 0;
+        for (auto& check : checks)
+            count += check->completion ? 1 : 0;
+        return count;
+    }
+
+    bool reader { true };
+    std::optional<std::string> state { "right-index-finger" };
+    std::vector<std::shared_ptr<Check>> checks;
+};
+
+class FakeClipboard final : public Clipboard {
+public:
+    void writeText(const std::string& value) override { writeText(value, {}); }
+    void writeText(const std::string& value, const std::vector<std::pair<std::string, std::string>>& markers) override
+    {
+        text = value;
+        types = { "text/plain;charset=utf-8" };
+        extra.clear();
+        for (auto& [type, markerValue] : markers) {
+            types.push_back(type);
+            extra[type] = markerValue;
+        }
+        ++count;
+    }
+    void clear() override
+    {
+        text.reset();
+        types.clear();
+        extra.clear();
+        ++count;
+    }
+    std::uint64_t changeCount() const override { return count; }
+    void readText(std::function<void(std::string)> completion) override { completion(text.value_or("")); }
+    bool hasType(const std::string& type) const override { return std::find(types.begin(), types.end(), type) != types.end(); }
+
+    // Another program copies something.
+    void copiedElsewhere(const std::string& value)
+    {
+        text = value;
+        types = { "text/plain;charset=utf-8" };
+        extra.clear();
+        ++count;
+    }
+
+    std::optional<std::string> text;
+    std::vector<std::string> types;
+    std::map<std::string, std::string> extra;
+    std::uint64_t count { 0 };
+};
+
+class FakeInlinePromptView final : public InlinePromptView {
+public:
+    void show(const ViewFrame& frame, ControlSize size) override
+    {
+        shown = frame;
+        controlSize = size;
+        ++shows;
+    }
+    void move(const ViewFrame& frame) override
+    {
+        shown = frame;
+        ++moves;
+    }
+    void hide() override
+    {
+        shown.reset();
+        ++hides;
+    }
+    double pageZoom() const override { return zoom; }
+    bool flipped() const override { return true; }
+    double boundsHeight() const override { return 800; }
+
+    double zoom { 1 };
+    std::optional<ViewFrame> shown;
+    ControlSize controlSize { ControlSize::Mini };
+    int shows { 0 };
+    int moves { 0 };
+    int hides { 0 };
+};
+
+}
