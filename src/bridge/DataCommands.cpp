@@ -87,22 +87,10 @@ void openDataFolder(Bridge& bridge, const Json&, const CommandReply& reply)
 
 void chooseBackupFolder(Bridge& bridge, const Json&, const CommandReply& reply)
 {
-    bridge.chooseFolder("Choose a backup folder (e.g. inside iCloud Drive or OneDrive)", [&bridge, reply](std::optional<std::string> path) {
-        if (!path) {
-            reply.replyNull();
-            return;
-        }
-        if (auto problem = unstorableFolder(*path)) {
-            reply.fail(*problem);
-            return;
-        }
-        auto& store = bridge.store();
-        store.config()["backupFolder"] = *path;
-        store.saveConfig();
+    chooseFolderSetting(bridge, reply, "Choose a backup folder (e.g. inside iCloud Drive or OneDrive)", "backupFolder", [](Store& store) {
         // The new folder gets its first copy straight away rather than at the next save.
         if (auto bytes = readFile(store.data()))
             store.scheduleBackup(std::move(*bytes));
-        reply.reply(*path);
     });
 }
 

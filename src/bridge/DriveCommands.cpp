@@ -70,20 +70,7 @@ void driveDisconnect(Bridge& bridge, const Json&, const CommandReply& reply)
 
 void chooseDocsRoot(Bridge& bridge, const Json&, const CommandReply& reply)
 {
-    bridge.chooseFolder("Choose where client document folders go", [&bridge, reply](std::optional<std::string> path) {
-        if (!path) {
-            reply.replyNull();
-            return;
-        }
-        if (auto problem = unstorableFolder(*path)) {
-            reply.fail(*problem);
-            return;
-        }
-        auto& store = bridge.store();
-        store.config()["docsRoot"] = *path;
-        store.saveConfig();
-        reply.reply(*path);
-    });
+    chooseFolderSetting(bridge, reply, "Choose where client document folders go", "docsRoot");
 }
 
 }

@@ -19,6 +19,18 @@ std::error_code lastSystemError()
     return std::error_code(errno, std::generic_category());
 }
 
+std::vector<std::string> namesInFolder(const std::filesystem::path& folder)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator entry(folder, error);
+    while (!error && entry != std::filesystem::directory_iterator()) {
+        names.push_back(entry->path().filename().string());
+        entry.increment(error);
+    }
+    return names;
+}
+
 std::optional<std::string> readFile(const std::filesystem::path& path)
 {
     try {

@@ -1,5 +1,6 @@
 #include "store/Store.h"
 
+#include "common/Files.h"
 #include "common/Utf8.h"
 #include "store/Containment.h"
 
@@ -188,13 +189,7 @@ std::vector<Store::DocumentEntry> Store::documents(const fs::path& clientFolder)
 
 void Store::walkDocuments(const fs::path& folder, const std::string& relative, int depth, std::vector<DocumentEntry>& entries) const
 {
-    std::vector<std::string> names;
-    std::error_code error;
-    fs::directory_iterator entry(folder, error);
-    while (!error && entry != fs::directory_iterator()) {
-        names.push_back(entry->path().filename().string());
-        entry.increment(error);
-    }
+    std::vector<std::string> names = namesInFolder(folder);
     // Names in a steady order, so that files of the same minute list the same way each time.
     std::sort(names.begin(), names.end());
 

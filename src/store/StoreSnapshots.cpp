@@ -42,18 +42,6 @@ const std::regex& restorePattern()
     return pattern;
 }
 
-std::vector<std::string> listNames(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    std::error_code error;
-    fs::directory_iterator entry(folder, error);
-    while (!error && entry != fs::directory_iterator()) {
-        names.push_back(entry->path().filename().string());
-        entry.increment(error);
-    }
-    return names;
-}
-
 std::vector<std::string> newestFirst(std::vector<std::string> names)
 {
     std::sort(names.begin(), names.end(), std::greater<>());
@@ -86,12 +74,12 @@ QuillpostError refusedRestore()
 
 std::vector<std::string> Store::snapshots() const
 {
-    return dailySnapshotNames(listNames(snapshotsDir()));
+    return dailySnapshotNames(namesInFolder(snapshotsDir()));
 }
 
 std::vector<std::string> Store::allSnapshots() const
 {
-    const std::vector<std::string> names = listNames(snapshotsDir());
+    const std::vector<std::string> names = namesInFolder(snapshotsDir());
     std::vector<std::string> result = dailySnapshotNames(names);
 
     std::vector<std::string> safetyCopies;
@@ -184,7 +172,7 @@ std::optional<Store::RecoveryCopy> Store::recoveryCopy() const
     };
 
     consider("data.json.bak", m_dir / "data.json.bak");
-    for (std::string& name : listNames(snapshotsDir())) {
+    for (std::string& name : namesInFolder(snapshotsDir())) {
         if (std::regex_match(name, recoveryPattern()))
             consider(name, snapshotsDir() / name);
     }
