@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth dbus dbus-x11 imagemagick python3
   fonts-dejavu-core
+  cups cups-ipp-utils cups-client avahi-daemon libqpdf-dev qpdf
 )
 
 # The page's unit tests run in Node; any Node from 18 on will do, so one already installed is kept.

@@ -5,12 +5,14 @@
 #include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
+#include "platform/LauncherBadge.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/Panels.h"
 #include "platform/WebView.h"
 #include "platform/Window.h"
 #include "platform/Workspace.h"
+#include "printinbox/PrintInbox.h"
 #include "store/Store.h"
 
 #include <algorithm>
@@ -27,7 +29,7 @@ static const char* environment(const char* name)
 
 AppDelegate::AppDelegate(Application& application)
     : m_application(application)
-    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), environment("QUILLPOST_SELFTEST") != nullptr, &HttpClient::shared() })
+    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), environment("QUILLPOST_SELFTEST") != nullptr, &HttpClient::shared(), &PrintInbox::shared(), &LauncherBadge::shared() })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
 {
@@ -52,6 +54,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
     m_window->addDragStrip(sidebarWidth, 24);
 
+    startPrinter();
     loadPage();
 
     m_window->present();
@@ -94,6 +97,24 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
         }
     }
     return WebView::create(std::move(configuration));
+}
+
+void AppDelegate::startPrinter()
+{
+    auto& inbox = PrintInbox::shared();
+    inbox.onArrive = [this](const Json& info) {
+        // A job name is whatever the printing program sent; the page gets it as valid text.
+        m_webView->evaluateScript("window.__qpPrinted && window.__qpPrinted(" + info.dump(-1, ' ', false, Json::error_handler_t::replace) + ")");
+    };
+    // A test run with its own data folder leaves the printing system alone unless it asks for the printer.
+    if (Store::locationFromEnvironment().directoryOverridden && !environment("QUILLPOST_PRINTER_TEST"))
+        return;
+    inbox.start();
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    PrintInbox::shared().stop();
 }
 
 void AppDelegate::loadPage()

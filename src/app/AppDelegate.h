@@ -19,6 +19,7 @@ public:
     explicit AppDelegate(Application&);
 
     void applicationDidFinishLaunching();
+    void applicationWillTerminate();
 
     static constexpr double sidebarWidth = 248.0;
     static constexpr double sidebarInset = 0.0;
@@ -27,6 +28,7 @@ public:
 private:
     std::shared_ptr<Window> createWindow();
     std::shared_ptr<WebView> createWebView();
+    void startPrinter();
     void loadPage();
     void scheduleStartupRoutes();
 

@@ -11,6 +11,8 @@ Bridge::Bridge(Services services)
     , m_workspace(services.workspace)
     , m_selfTest(services.selfTest)
     , m_http(services.http)
+    , m_printInbox(services.printInbox)
+    , m_badge(services.badge)
 {
 }
 

@@ -13,7 +13,9 @@
 namespace quillpost {
 
 class HttpClient;
+class LauncherBadge;
 class Panels;
+class PrintInbox;
 class Store;
 class Window;
 class Workspace;
@@ -31,6 +33,8 @@ public:
         // Test-only commands answer only while QUILLPOST_SELFTEST is set.
         bool selfTest { false };
         HttpClient* http { nullptr };
+        PrintInbox* printInbox { nullptr };
+        LauncherBadge* badge { nullptr };
     };
 
     struct Message {
@@ -62,6 +66,14 @@ public:
     // Nothing in a bridge built without a network, as some tests build it.
     HttpClient* http() { return m_http; }
     bool selfTest() const { return m_selfTest; }
+    // Nothing where a test builds the bridge without them.
+    PrintInbox* printInbox() { return m_printInbox; }
+    LauncherBadge* badge() { return m_badge; }
+    std::shared_ptr<WebView> webView() const { return m_webView.lock(); }
+    std::shared_ptr<Window> window() const { return m_window.lock(); }
+
+    // The paper print whose dialog is open; a second one meanwhile is told the printer is busy.
+    std::optional<CommandReply>& pagePrint() { return m_pagePrint; }
 
 private:
     std::weak_ptr<WebView> m_webView;
@@ -71,6 +83,9 @@ private:
     Workspace& m_workspace;
     bool m_selfTest { false };
     HttpClient* m_http { nullptr };
+    PrintInbox* m_printInbox { nullptr };
+    LauncherBadge* m_badge { nullptr };
+    std::optional<CommandReply> m_pagePrint;
 };
 
 std::string_view pageApiScript();

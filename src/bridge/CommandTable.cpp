@@ -3,6 +3,7 @@
 #include "bridge/Bridge.h"
 #include "bridge/DataCommands.h"
 #include "bridge/NetCommands.h"
+#include "bridge/PrintCommands.h"
 
 #include <array>
 #include <exception>
@@ -21,13 +22,9 @@ constexpr Command pendingTestOnly(std::string_view name, std::string_view featur
 constexpr std::string_view drive = "Google Drive folders";
 constexpr std::string_view documents = "Client document folders";
 constexpr std::string_view email = "E-mail with attachments";
-constexpr std::string_view pdfOutput = "Printing";
-constexpr std::string_view lockedPdf = "Password-locked PDFs";
-constexpr std::string_view badge = "The launcher badge";
 constexpr std::string_view fingerprint = "Fingerprint unlock";
 constexpr std::string_view secrets = "Sealed secrets";
 constexpr std::string_view editor = "The PDF editor";
-constexpr std::string_view printer = "The Quillpost PDF printer";
 constexpr std::string_view updates = "Application updates";
 constexpr std::string_view notifications = "Notifications";
 constexpr std::string_view links = "Quillpost links";
@@ -62,10 +59,10 @@ constexpr auto commands = std::to_array<Command>({
     pending("deleteDocument", documents),
     pending("composeEmail", email),
 
-    pending("printPdf", pdfOutput),
-    pending("printPage", pdfOutput),
-    pending("protectPdf", lockedPdf),
-    pending("setBadge", badge),
+    command("printPdf", PrintCommands::printPdf),
+    command("printPage", PrintCommands::printPage),
+    command("protectPdf", PrintCommands::protectPdf),
+    command("setBadge", PrintCommands::setBadge),
 
     pending("touchIdAvailable", fingerprint),
     pending("vaultTouchAvailable", fingerprint),
@@ -94,13 +91,13 @@ constexpr auto commands = std::to_array<Command>({
     pending("pdfcraftRollback", editor),
     pending("pdfcraftCloseAll", editor),
 
-    pending("printerStatus", printer),
-    pending("printerSetup", printer),
-    pending("printerOff", printer),
-    pending("listPrinted", printer),
-    pending("readPrinted", printer),
-    pending("openPrinted", printer),
-    pending("deletePrinted", printer),
+    command("printerStatus", PrinterCommands::printerStatus),
+    command("printerSetup", PrinterCommands::printerSetup),
+    command("printerOff", PrinterCommands::printerOff),
+    command("listPrinted", PrinterCommands::listPrinted),
+    command("readPrinted", PrinterCommands::readPrinted),
+    command("openPrinted", PrinterCommands::openPrinted),
+    command("deletePrinted", PrinterCommands::deletePrinted),
 
     command("irccFeed", NetCommands::irccFeed),
     command("relay", NetCommands::relay),

@@ -36,8 +36,22 @@ public:
 class FakeWorkspace final : public Workspace {
 public:
     void revealFile(const std::filesystem::path& path) override { revealed.push_back(path); }
+    bool openFile(const std::filesystem::path& path) override
+    {
+        opened.push_back(path);
+        return true;
+    }
+    bool moveToTrash(const std::filesystem::path& path) override
+    {
+        trashed.push_back(path);
+        std::error_code error;
+        return trashWorks && std::filesystem::remove(path, error);
+    }
 
     std::vector<std::filesystem::path> revealed;
+    std::vector<std::filesystem::path> opened;
+    std::vector<std::filesystem::path> trashed;
+    bool trashWorks { true };
 };
 
 }

@@ -34,6 +34,19 @@ public:
             folder);
     }
 
+    bool openFile(const std::filesystem::path& path) override
+    {
+        g_autoptr(GFile) file = g_file_new_for_path(path.c_str());
+        g_autofree char* uri = g_file_get_uri(file);
+        return g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
+    }
+
+    bool moveToTrash(const std::filesystem::path& path) override
+    {
+        g_autoptr(GFile) file = g_file_new_for_path(path.c_str());
+        return g_file_trash(file, nullptr, nullptr);
+    }
+
 private:
     static void openFolderOf(const std::filesystem::path& path)
     {
