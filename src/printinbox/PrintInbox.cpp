@@ -231,7 +231,7 @@ void PrintInbox::ensureQueue(std::function<void(bool ok)> done)
     }
     std::string uri = "ipp://localhost:" + std::to_string(m_port) + "/ipp/print";
     run({ m_services.tools.lpstat, "-v", m_queue }, [this, uri, done = std::move(done)](ProcessRunner::Result listing) mutable {
-        auto enable = [this, done = std::move(done)]() {
+        auto enable = [this, done]() {
             run({ m_services.tools.cupsenable, m_queue }, [this, done](ProcessRunner::Result) {
                 m_lastError.clear();
                 done(true);
@@ -244,7 +244,7 @@ void PrintInbox::ensureQueue(std::function<void(bool ok)> done)
         }
         run({ m_services.tools.lpadmin, "-p", m_queue, "-E", "-v", uri, "-m", "everywhere", "-D", "Quillpost PDF", "-L", "Saves into Quillpost",
                 "-o", "printer-error-policy=retry-job" },
-            [this, enable = std::move(enable), done](ProcessRunner::Result added) mutable {
+            [this, enable = std::move(enable), done = std::move(done)](ProcessRunner::Result added) {
                 if (added.exitStatus != 0) {
                     m_lastError = "Couldn't add the Quillpost PDF printer. " + trimmed(added.errorOutput);
                     done(false);
