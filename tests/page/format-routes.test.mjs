@@ -15,7 +15,9 @@ describe('routes', () => {
       assert.equal(parseHash(hash).section, path, hash);
     }
     assert.deepEqual(parseHash('#/settings/data'), { path: 'settings/data', section: 'settings', title: 'Data & backups', later: false });
-    assert.equal(parseHash('#/pdf').later, true);
+    assert.equal(parseHash('#/billing').later, true);
+    assert.equal(parseHash('#/pdf').later, false);
+    assert.deepEqual(parseHash('#/settings/printer'), { path: 'settings/printer', section: 'settings', title: 'Printer', later: false });
     assert.equal(parseHash('#/clients').later, false);
   });
 

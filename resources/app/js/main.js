@@ -10,6 +10,9 @@ import * as settings from './views/settings.js';
 import * as dataSettings from './views/data.js';
 import * as serverSettings from './views/server.js';
 import * as later from './views/later.js';
+import * as pdfStudio from './views/pdf-studio.js';
+import * as printerSettings from './views/printer.js';
+import { listenForPrinted } from './print-inbox.js';
 
 const SCREENS = {
   dashboard,
@@ -17,6 +20,8 @@ const SCREENS = {
   settings,
   'settings/data': dataSettings,
   'settings/server': serverSettings,
+  'settings/printer': printerSettings,
+  pdf: pdfStudio,
 };
 
 const bridge = window.quillpost && typeof window.quillpost.load === 'function' ? window.quillpost : null;
@@ -152,6 +157,11 @@ window.addEventListener('hashchange', renderRoute);
 window.addEventListener('pagehide', flush);
 document.addEventListener('visibilitychange', () => {
   if (document.visibilityState === 'hidden') flush();
+});
+
+// A printed file is news on any screen; PDF Studio also adds it to its list.
+listenForPrinted(bridge, (record) => {
+  if (parseHash(location.hash).path !== 'pdf') toast(`${record.name} is in PDF Studio's print inbox.`);
 });
 
 App.on('status', renderStatus);

@@ -6,7 +6,7 @@ export const ROUTES = [
   { path: 'files', title: 'Files', icon: 'folder', group: 'practice', later: true },
   { path: 'deadlines', title: 'Deadlines', icon: 'flag', group: 'practice', later: true },
   { path: 'calendar', title: 'Calendar', icon: 'calendar', group: 'practice', later: true },
-  { path: 'pdf', title: 'PDF Studio', icon: 'document', group: 'tools', later: true },
+  { path: 'pdf', title: 'PDF Studio', icon: 'document', group: 'tools' },
   { path: 'billing', title: 'Billing', icon: 'receipt', group: 'tools', later: true },
   { path: 'settings', title: 'Settings', icon: 'gear', group: 'system' },
 ];
@@ -15,6 +15,7 @@ export const ROUTES = [
 const SUBROUTES = [
   { path: 'settings/data', title: 'Data & backups', parent: 'settings' },
   { path: 'settings/server', title: 'Practice server', parent: 'settings' },
+  { path: 'settings/printer', title: 'Printer', parent: 'settings' },
 ];
 
 export const DEFAULT_ROUTE = 'dashboard';
