@@ -199,7 +199,12 @@ void PrintInbox::launch(std::function<void()> done)
         (*alive)->ensureQueue([](bool) {});
     });
     scheduleCollection();
-    done();
+    // The server takes a moment to listen; whoever waits for the start gets to ask for the queue then.
+    m_services.mainQueue.after(queueCheckDelay, [self, done = std::move(done)] {
+        auto alive = self.lock();
+        if (alive && *alive)
+            done();
+    });
 }
 
 void PrintInbox::scheduleCollection()
