@@ -8,7 +8,6 @@
 #include "doubles/SamplePdf.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
-#include "platform/LauncherBadge.h"
 #include "printinbox/PrintInbox.h"
 #include "store/Store.h"
 
@@ -18,12 +17,6 @@ namespace quillpost {
 namespace {
 
 namespace fs = std::filesystem;
-
-class FakeLauncherBadge final : public LauncherBadge {
-public:
-    void setCount(std::int64_t count) override { counts.push_back(count); }
-    std::vector<std::int64_t> counts;
-};
 
 struct Answer {
     int calls { 0 };
@@ -38,7 +31,7 @@ protected:
     PrintCommandTest()
         : m_store(Store::Location { m_folder.path(), true, m_folder / "home", m_folder / "documents" }, Store::Services { m_clock, m_clock, m_clock })
         , m_inbox({ m_store, m_runner, m_clock, m_clock, PrintTools {}, [](int) { return true; }, [](const std::string&) { return true; } })
-        , m_bridge({ m_store, m_panels, m_workspace, false, nullptr, &m_inbox, &m_badge })
+        , m_bridge({ m_store, m_panels, m_workspace, false, nullptr, &m_inbox })
     {
     }
 
@@ -65,7 +58,6 @@ protected:
     FakePanels m_panels;
     FakeWorkspace m_workspace;
     FakeProcessRunner m_runner { m_clock };
-    FakeLauncherBadge m_badge;
     PrintInbox m_inbox;
     Bridge m_bridge;
     std::shared_ptr<FakeWebView> m_webView = std::make_shared<FakeWebView>();
@@ -173,13 +165,6 @@ TEST_F(PrintCommandTest, PrintPageIsBusyWhileItsDialogIsOpen)
     ASSERT_EQ(m_webView->prints.size(), 2u);
     m_webView->prints[1].completion(true, {});
     EXPECT_EQ(third->json(), (Json { { "ok", true } }));
-}
-
-TEST_F(PrintCommandTest, SetBadgeReadsTheCountAsAnInteger)
-{
-    for (Json args : { Json::array({ 7 }), Json::array({ 0 }), Json::array({ -2 }), Json::array({ "7" }), Json::array(), Json::array({ 3.9 }) })
-        EXPECT_EQ(command("setBadge", args)->json(), true);
-    EXPECT_EQ(m_badge.counts, (std::vector<std::int64_t> { 7, 0, -2, 0, 0, 3 }));
 }
 
 TEST_F(PrintCommandTest, PrintedFilesAreReadOpenedAndTrashedOnlyInsideTheInbox)

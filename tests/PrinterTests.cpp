@@ -182,11 +182,16 @@ TEST_F(PrinterTest, EndsAStaleServerOnlyWhenItIsOurs)
     m_clock.runPosted();
     EXPECT_EQ(m_runner.terminatedPids, (std::vector<int> { 777 }));
     EXPECT_EQ(m_runner.starts.size(), 1u) << "the new server waits for the old one";
+    // Set up asked for meanwhile waits for the start under way instead of finding no server.
+    bool waited = false;
+    inbox().start([&] { waited = inbox().running(); });
     m_clock.advance(999ms);
     EXPECT_EQ(m_runner.starts.size(), 1u);
     m_clock.advance(1ms);
     EXPECT_EQ(m_runner.aliveChecks, 20);
     EXPECT_EQ(m_runner.starts.size(), 2u);
+    m_clock.advance(1000ms);
+    EXPECT_TRUE(waited);
 }
 
 TEST_F(PrinterTest, IgnoresStoredIdsThatAreNoProcess)

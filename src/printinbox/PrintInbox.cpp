@@ -100,21 +100,31 @@ void PrintInbox::run(std::vector<std::string> arguments, std::function<void(Proc
 
 void PrintInbox::start(std::function<void()> done)
 {
-    auto finish = [done = std::move(done)] {
-        if (done)
-            done();
-    };
-    if (!m_services.executable(m_services.tools.server) || !enabled() || running() || m_starting) {
-        finish();
+    if (!done)
+        done = [] {};
+    // A start under way answers everyone who asked meanwhile when it ends.
+    if (m_starting) {
+        m_startWaiters.push_back(std::move(done));
+        return;
+    }
+    if (!m_services.executable(m_services.tools.server) || !enabled() || running()) {
+        done();
         return;
     }
     std::error_code ignored;
     std::filesystem::create_directories(spoolFolder(), ignored);
 
     m_starting = true;
+    m_startWaiters.push_back(std::move(done));
     auto generation = m_generation;
-    stopStale([this, generation, finish = std::move(finish)] {
+    stopStale([this, generation] {
         m_starting = false;
+        auto waiters = std::move(m_startWaiters);
+        m_startWaiters.clear();
+        auto finish = [waiters = std::move(waiters)] {
+            for (auto& waiter : waiters)
+                waiter();
+        };
         // stop() came while the stale server was being ended: the printer stays off.
         if (generation == m_generation)
             launch(finish);

@@ -101,6 +101,7 @@ private:
     int m_port { 0 };
     std::string m_lastError;
     bool m_starting { false };
+    std::vector<std::function<void()>> m_startWaiters;
     // Bumped by stop(), so that a start still waiting for a stale server gives up.
     unsigned m_generation { 0 };
     struct Sighting {

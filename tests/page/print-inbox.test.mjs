@@ -2,7 +2,7 @@
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  newestFirst, withArrival, withoutFile, passwordProblem, lockedName, looksLikePdf, printerSummary, listenForPrinted, onPrintedFile,
+  newestFirst, withArrival, withoutFile, passwordProblem, lockedName, looksLikePdf, listenForPrinted, onPrintedFile,
 } from '../../resources/app/js/print-inbox.js';
 
 const file = (name, at) => ({ name, path: `/data/Print Inbox/${name}`, size: 10, at });
@@ -60,15 +60,3 @@ describe('handover PDF', () => {
   });
 });
 
-describe('printer status', () => {
-  test('says what is wrong before saying it is on', () => {
-    const base = { available: true, enabled: true, running: true, queue: true, port: 47631, error: '', inbox: '/x' };
-    assert.equal(printerSummary(base).state, 'on');
-    assert.equal(printerSummary({ ...base, available: false }).state, 'unavailable');
-    assert.equal(printerSummary({ ...base, enabled: false, running: false }).state, 'off');
-    const failed = printerSummary({ ...base, queue: false, error: "Couldn't add the Quillpost PDF printer. lpadmin: denied" });
-    assert.deepEqual(failed, { state: 'trouble', text: "Couldn't add the Quillpost PDF printer. lpadmin: denied" });
-    assert.equal(printerSummary({ ...base, queue: false }).state, 'trouble');
-    assert.equal(printerSummary(null).state, 'unknown');
-  });
-});
