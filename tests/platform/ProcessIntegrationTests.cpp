@@ -40,6 +40,12 @@ TEST(ProcessIntegration, KeepsBothOutputsApartWithTheExitStatus)
     // Arguments reach the program as they are: no shell reads them.
     auto echoed = runToEnd({ "/bin/echo", "$HOME;", "a b" });
     EXPECT_EQ(echoed->output, "$HOME; a b\n");
+
+    // A tool that reads its input finds it closed, never our terminal.
+    auto reader = runToEnd({ "/bin/cat" });
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->exitStatus, 0);
+    EXPECT_EQ(reader->output, "");
 }
 
 TEST(ProcessIntegration, AProgramThatIsntThereSaysWhy)

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 namespace quillpost {
 
@@ -62,14 +63,20 @@ public:
         }
         auto argv = argumentVector(arguments);
         g_autoptr(GError) error = nullptr;
-        auto flags = static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_INHERIT | G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE);
-        GSubprocess* process = g_subprocess_newv(argv.data(), flags, &error);
+        g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(
+            static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_PIPE));
+        // Without a terminal a tool that wants a password (lpadmin for a user who may not
+        // administer printers) fails and says so, rather than waiting on a prompt nobody sees.
+        g_subprocess_launcher_set_child_setup(launcher, [](gpointer) { setsid(); }, nullptr, nullptr);
+        GSubprocess* process = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
         if (!process) {
             completion(Result { false, -1, {}, error ? error->message : "it could not be started" });
             return;
         }
         auto* pending = new std::function<void(Result)>(std::move(completion));
-        g_subprocess_communicate_async(process, nullptr, nullptr, [](GObject* source, GAsyncResult* asyncResult, gpointer data) {
+        // Nothing to read: the tool finds its input closed at once.
+        g_autoptr(GBytes) noInput = g_bytes_new(nullptr, 0);
+        g_subprocess_communicate_async(process, noInput, nullptr, [](GObject* source, GAsyncResult* asyncResult, gpointer data) {
             std::unique_ptr<std::function<void(Result)>> done(static_cast<std::function<void(Result)>*>(data));
             auto* child = G_SUBPROCESS(source);
             Result result;
