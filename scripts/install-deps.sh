@@ -11,6 +11,7 @@ packages=(
   fonts-dejavu-core
   xdg-utils
   clang-14 libclang-rt-14-dev llvm-14
+  cups cups-ipp-utils cups-client avahi-daemon libqpdf-dev qpdf
 )
 
 # The page's unit tests run in Node; any Node from 18 on will do, so one already installed is kept.

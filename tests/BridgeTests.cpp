@@ -39,7 +39,7 @@ protected:
 
     Answer send(const Json& body, bool selfTest = false)
     {
-        Bridge bridge({ m_store, m_panels, m_workspace, m_processes, m_clock, selfTest });
+        Bridge bridge({ .store = m_store, .panels = m_panels, .workspace = m_workspace, .processes = m_processes, .mainQueue = m_clock, .selfTest = selfTest });
         Answer answer;
         bridge.receive(body, answer.handler());
         return answer;
@@ -234,7 +234,7 @@ TEST_F(BridgeTest, OpenDataFolderRevealsTheDataFileOnceItExists)
 
 TEST_F(BridgeTest, ChoosingABackupFolderAnswersWhenThePanelCloses)
 {
-    Bridge bridge({ m_store, m_panels, m_workspace, m_processes, m_clock, false });
+    Bridge bridge({ .store = m_store, .panels = m_panels, .workspace = m_workspace, .processes = m_processes, .mainQueue = m_clock });
     Answer cancelled;
     bridge.receive(Json { { "cmd", "chooseBackupFolder" } }, cancelled.handler());
     EXPECT_EQ(cancelled.calls, 0);

@@ -69,7 +69,7 @@ protected:
 
     std::pair<std::optional<std::string>, std::optional<std::string>> run(const std::string& cmd, const Json& args, bool selfTest)
     {
-        Bridge bridge({ m_store, m_panels, m_workspace, m_processes, m_clock, selfTest, nullptr, &m_secrets });
+        Bridge bridge({ .store = m_store, .panels = m_panels, .workspace = m_workspace, .processes = m_processes, .mainQueue = m_clock, .selfTest = selfTest, .secrets = &m_secrets });
         std::pair<std::optional<std::string>, std::optional<std::string>> answer;
         bridge.handle(cmd, args, CommandReply([&](std::optional<std::string> result, std::optional<std::string> error) { answer = { result, error }; }));
         return answer;
@@ -124,7 +124,7 @@ TEST_F(SecretCommandTest, FingerprintCommandsUseTheirOwnAccounts)
     EXPECT_EQ(run("vaultTouchAvailable", Json::array(), false).first, "true");
 
     std::optional<std::string> unlocked;
-    Bridge bridge({ m_store, m_panels, m_workspace, m_processes, m_clock, false, nullptr, &m_secrets });
+    Bridge bridge({ .store = m_store, .panels = m_panels, .workspace = m_workspace, .processes = m_processes, .mainQueue = m_clock, .secrets = &m_secrets });
     bridge.handle("touchIdUnlock", Json::array(), CommandReply([&](std::optional<std::string> result, std::optional<std::string>) { unlocked = result; }));
     EXPECT_FALSE(unlocked);
     m_fingerprint.answer(Fingerprint::Outcome::Verified);

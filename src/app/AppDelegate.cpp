@@ -7,6 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "platform/InlinePromptView.h"
+#include "platform/LauncherBadge.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/Panels.h"
@@ -15,6 +16,7 @@
 #include "platform/Window.h"
 #include "platform/Workspace.h"
 #include "secrets/Secrets.h"
+#include "printinbox/PrintInbox.h"
 #include "store/Store.h"
 
 #include <algorithm>
@@ -31,7 +33,18 @@ static const char* environment(const char* name)
 
 AppDelegate::AppDelegate(Application& application)
     : m_application(application)
-    , m_bridge({ Store::shared(), Panels::shared(), Workspace::shared(), ProcessRunner::shared(), MainQueue::shared(), environment("QUILLPOST_SELFTEST") != nullptr, &HttpClient::shared(), &Secrets::shared() })
+    , m_bridge({
+          .store = Store::shared(),
+          .panels = Panels::shared(),
+          .workspace = Workspace::shared(),
+          .processes = ProcessRunner::shared(),
+          .mainQueue = MainQueue::shared(),
+          .selfTest = environment("QUILLPOST_SELFTEST") != nullptr,
+          .http = &HttpClient::shared(),
+          .secrets = &Secrets::shared(),
+          .printInbox = &PrintInbox::shared(),
+          .badge = &LauncherBadge::shared(),
+      })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
 {
@@ -57,6 +70,9 @@ void AppDelegate::applicationDidFinishLaunching()
     Secrets::shared().touchId().setInlineView(m_inlinePrompt);
 
     m_window->addDragStrip(sidebarWidth, 24);
+
+    // The printer starts at launch; printed files reach the page once it has loaded.
+    startPrinter();
 
     // The window is shown first so that the question about the beta's data is a dialog on it;
     // the page loads only after the answer, so it reads the data that was kept.
@@ -103,6 +119,24 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
         }
     }
     return WebView::create(std::move(configuration));
+}
+
+void AppDelegate::startPrinter()
+{
+    auto& inbox = PrintInbox::shared();
+    inbox.onArrive = [this](const Json& info) {
+        // A job name is whatever the printing program sent; the page gets it as valid text.
+        m_webView->evaluateScript("window.__qpPrinted && window.__qpPrinted(" + info.dump(-1, ' ', false, Json::error_handler_t::replace) + ")");
+    };
+    // A test run with its own data folder leaves the printing system alone unless it asks for the printer.
+    if (Store::locationFromEnvironment().directoryOverridden && !environment("QUILLPOST_PRINTER_TEST"))
+        return;
+    inbox.start();
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    PrintInbox::shared().stop();
 }
 
 void AppDelegate::loadPage()

@@ -20,6 +20,7 @@ public:
     explicit AppDelegate(Application&);
 
     void applicationDidFinishLaunching();
+    void applicationWillTerminate();
 
     static constexpr double sidebarWidth = 248.0;
     static constexpr double sidebarInset = 0.0;
@@ -28,6 +29,7 @@ public:
 private:
     std::shared_ptr<Window> createWindow();
     std::shared_ptr<WebView> createWebView();
+    void startPrinter();
     void loadPage();
     void scheduleStartupRoutes();
 

@@ -5,5 +5,7 @@ int main(int argc, char** argv)
 {
     auto application = quillpost::Application::create("org.quillpost.Quillpost");
     quillpost::AppDelegate delegate(*application);
-    return application->run(argc, argv, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    int status = application->run(argc, argv, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    delegate.applicationWillTerminate();
+    return status;
 }

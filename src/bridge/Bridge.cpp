@@ -14,6 +14,8 @@ Bridge::Bridge(Services services)
     , m_selfTest(services.selfTest)
     , m_http(services.http)
     , m_secrets(services.secrets)
+    , m_printInbox(services.printInbox)
+    , m_badge(services.badge)
 {
 }
 

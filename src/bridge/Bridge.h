@@ -13,8 +13,10 @@
 namespace quillpost {
 
 class HttpClient;
+class LauncherBadge;
 class MainQueue;
 class Panels;
+class PrintInbox;
 class ProcessRunner;
 class Secrets;
 class Store;
@@ -38,6 +40,8 @@ public:
         HttpClient* http { nullptr };
         // Nothing in a bridge built without the password store, reader and clipboard, as some tests build it.
         Secrets* secrets { nullptr };
+        PrintInbox* printInbox { nullptr };
+        LauncherBadge* badge { nullptr };
     };
 
     struct Message {
@@ -72,6 +76,14 @@ public:
     MainQueue& mainQueue() { return m_mainQueue; }
     bool selfTest() const { return m_selfTest; }
     Secrets* secrets() { return m_secrets; }
+    // Nothing where a test builds the bridge without them.
+    PrintInbox* printInbox() { return m_printInbox; }
+    LauncherBadge* badge() { return m_badge; }
+    std::shared_ptr<WebView> webView() const { return m_webView.lock(); }
+    std::shared_ptr<Window> window() const { return m_window.lock(); }
+
+    // The paper print whose dialog is open; a second one meanwhile is told the printer is busy.
+    std::optional<CommandReply>& pagePrint() { return m_pagePrint; }
 
 private:
     std::weak_ptr<WebView> m_webView;
@@ -84,6 +96,9 @@ private:
     bool m_selfTest { false };
     HttpClient* m_http { nullptr };
     Secrets* m_secrets { nullptr };
+    PrintInbox* m_printInbox { nullptr };
+    LauncherBadge* m_badge { nullptr };
+    std::optional<CommandReply> m_pagePrint;
 };
 
 std::string_view pageApiScript();

@@ -7,6 +7,7 @@
 #include "bridge/DriveCommands.h"
 #include "bridge/SecretCommands.h"
 #include "bridge/TouchCommands.h"
+#include "bridge/PrintCommands.h"
 
 #include <array>
 #include <exception>
@@ -22,11 +23,7 @@ constexpr Command testOnly(std::string_view name, CommandFunction run) { return 
 constexpr Command pending(std::string_view name, std::string_view feature) { return { name, Always, nullptr, feature }; }
 constexpr Command pendingTestOnly(std::string_view name, std::string_view feature) { return { name, SelfTestOnly, nullptr, feature }; }
 
-constexpr std::string_view pdfOutput = "Printing";
-constexpr std::string_view lockedPdf = "Password-locked PDFs";
-constexpr std::string_view badge = "The launcher badge";
 constexpr std::string_view editor = "The PDF editor";
-constexpr std::string_view printer = "The Quillpost PDF printer";
 constexpr std::string_view updates = "Application updates";
 constexpr std::string_view notifications = "Notifications";
 constexpr std::string_view links = "Quillpost links";
@@ -61,10 +58,10 @@ constexpr auto commands = std::to_array<Command>({
     command("deleteDocument", DocumentCommands::deleteDocument),
     command("composeEmail", DocumentCommands::composeEmail),
 
-    pending("printPdf", pdfOutput),
-    pending("printPage", pdfOutput),
-    pending("protectPdf", lockedPdf),
-    pending("setBadge", badge),
+    command("printPdf", PrintCommands::printPdf),
+    command("printPage", PrintCommands::printPage),
+    command("protectPdf", PrintCommands::protectPdf),
+    command("setBadge", PrintCommands::setBadge),
 
     command("touchIdAvailable", TouchCommands::touchIdAvailable),
     command("vaultTouchAvailable", TouchCommands::touchIdAvailable),
@@ -94,13 +91,13 @@ constexpr auto commands = std::to_array<Command>({
     pending("pdfcraftRollback", editor),
     pending("pdfcraftCloseAll", editor),
 
-    pending("printerStatus", printer),
-    pending("printerSetup", printer),
-    pending("printerOff", printer),
-    pending("listPrinted", printer),
-    pending("readPrinted", printer),
-    pending("openPrinted", printer),
-    pending("deletePrinted", printer),
+    command("printerStatus", PrinterCommands::printerStatus),
+    command("printerSetup", PrinterCommands::printerSetup),
+    command("printerOff", PrinterCommands::printerOff),
+    command("listPrinted", PrinterCommands::listPrinted),
+    command("readPrinted", PrinterCommands::readPrinted),
+    command("openPrinted", PrinterCommands::openPrinted),
+    command("deletePrinted", PrinterCommands::deletePrinted),
 
     command("irccFeed", NetCommands::irccFeed),
     command("relay", NetCommands::relay),

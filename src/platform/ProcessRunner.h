@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,17 +13,37 @@ class ProcessRunner {
 public:
     struct Result {
         bool started { false };
-        // The exit status when the program ran to its end; -1 when it was killed by a signal.
+        // The exit status when the program ran to its end; -1 when it didn't start or a signal ended it.
         int exitStatus { -1 };
-        // Standard output and standard error, together.
         std::string output;
+        // Standard error; when the program didn't start, why not.
+        std::string errorOutput;
+    };
+
+    // A program that keeps running beside ours, such as a server.
+    class Child {
+    public:
+        virtual ~Child() = default;
+        virtual int pid() const = 0;
+        virtual bool running() const = 0;
+        // Asks it to end (SIGTERM); it is reaped on the main loop.
+        virtual void terminate() = 0;
     };
 
     virtual ~ProcessRunner() = default;
 
-    // Starts arguments[0] (looked up in PATH) with the rest as its arguments. The completion runs
-    // on the main thread once the program has ended, or at once when it could not be started.
+    // Starts arguments[0] (a path, or a name looked up in PATH) with the rest as its arguments and
+    // collects both outputs. The completion runs on the main thread once the program has ended,
+    // or at once when it could not be started.
     virtual void run(const std::vector<std::string>& arguments, std::function<void(Result)> completion) = 0;
+
+    // Starts a long-lived program with its input and outputs on /dev/null. It ends with ours if
+    // ours dies first. Nothing, with the reason in error, when it could not be started.
+    virtual std::unique_ptr<Child> start(const std::vector<std::string>& arguments, std::string& error) = 0;
+
+    // Processes this run didn't start, found by their id.
+    virtual bool alive(int pid) = 0;
+    virtual void terminate(int pid) = 0;
 
     static ProcessRunner& shared();
 };

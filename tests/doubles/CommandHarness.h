@@ -31,7 +31,7 @@ public:
         location.runtime = m_folder / "run";
         location.betaDataFile = m_folder / "home" / ".local" / "share" / "Quillpost Beta" / "data.json";
         m_store = std::make_unique<Store>(location, Store::Services { clock, clock, clock });
-        m_bridge = std::make_unique<Bridge>(Bridge::Services { *m_store, panels, workspace, processes, clock, false });
+        m_bridge = std::make_unique<Bridge>(Bridge::Services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock });
     }
 
     // Sends the command; the answer fills in when the command replies, now or later.

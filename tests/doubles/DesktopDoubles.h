@@ -3,6 +3,7 @@
 #include "platform/Panels.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Workspace.h"
+#include "doubles/FakeProcessRunner.h"
 
 #include <filesystem>
 #include <functional>
@@ -67,7 +68,7 @@ public:
     }
     bool moveToTrash(const std::filesystem::path& path) override
     {
-        if (trash.empty())
+        if (!trashWorks || trash.empty())
             return false;
         std::error_code error;
         std::filesystem::create_directories(trash, error);
@@ -83,31 +84,7 @@ public:
     std::vector<std::string> uris;
     std::vector<std::filesystem::path> trashed;
     std::filesystem::path trash; // empty: a volume without a Trash
-};
-
-// Keeps each started program's completion until the test ends the program.
-class FakeProcessRunner final : public ProcessRunner {
-public:
-    void run(const std::vector<std::string>& arguments, std::function<void(Result)> completion) override
-    {
-        runs.push_back(arguments);
-        if (!installed) {
-            completion(Result { false, -1, "not installed" });
-            return;
-        }
-        pending = std::move(completion);
-    }
-
-    void exit(int status)
-    {
-        auto completion = std::move(pending);
-        pending = nullptr;
-        completion(Result { true, status, "" });
-    }
-
-    bool installed { true };
-    std::vector<std::vector<std::string>> runs;
-    std::function<void(Result)> pending;
+    bool trashWorks { true };
 };
 
 }

@@ -16,7 +16,9 @@ describe('routes', () => {
     }
     assert.deepEqual(parseHash('#/settings/data'), { path: 'settings/data', section: 'settings', title: 'Data & backups', later: false });
     assert.deepEqual(parseHash('#/settings/documents'), { path: 'settings/documents', section: 'settings', title: 'Documents & Drive', later: false });
-    assert.equal(parseHash('#/pdf').later, true);
+    assert.equal(parseHash('#/billing').later, true);
+    assert.equal(parseHash('#/pdf').later, false);
+    assert.deepEqual(parseHash('#/settings/printer'), { path: 'settings/printer', section: 'settings', title: 'Printer', later: false });
     assert.equal(parseHash('#/clients').later, false);
   });
 

@@ -44,12 +44,12 @@ TEST(ProcessRunnerIntegration, RunsWithoutAShellAndReportsHowTheProgramEnded)
     auto failed = runToEnd({ "sh", "-c", "echo oops >&2; exit 3" });
     ASSERT_TRUE(failed);
     EXPECT_EQ(failed->exitStatus, 3);
-    EXPECT_EQ(failed->output, "oops\n");
+    EXPECT_EQ(failed->errorOutput, "oops\n");
 
     auto missing = runToEnd({ "quillpost-no-such-program" });
     ASSERT_TRUE(missing);
     EXPECT_FALSE(missing->started);
-    EXPECT_FALSE(missing->output.empty());
+    EXPECT_FALSE(missing->errorOutput.empty());
 }
 
 TEST(WorkspaceIntegration, TrashMovesTheFileIntoTheTrashOfXdgDataHome)

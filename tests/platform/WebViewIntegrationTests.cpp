@@ -5,6 +5,9 @@
 #include "MainLoop.h"
 
 #include <gtest/gtest.h>
+
+#include <iterator>
+#include <regex>
 #include <gtk/gtk.h>
 
 #include <fstream>
@@ -175,9 +178,10 @@ TEST_F(WebViewIntegration, SnapshotsAndPrintsToPdf)
     ASSERT_TRUE(runUntil([&] { return printed.has_value(); }, 60));
     EXPECT_TRUE(*printed);
     std::ifstream file(pdf, std::ios::binary);
-    std::string head(4, '\0');
-    file.read(head.data(), 4);
-    EXPECT_EQ(head, "%PDF");
+    std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_EQ(bytes.substr(0, 4), "%PDF");
+    // US Letter, whatever the locale's paper would be.
+    EXPECT_TRUE(std::regex_search(bytes, std::regex(R"(/MediaBox \[\s*0 0 612 792\s*\])")));
 }
 
 }

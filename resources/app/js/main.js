@@ -13,6 +13,9 @@ import * as documentSettings from './views/documents-settings.js';
 import * as securitySettings from './views/security.js';
 import * as lockScreen from './views/lock-screen.js';
 import * as later from './views/later.js';
+import * as pdfStudio from './views/pdf-studio.js';
+import * as printerSettings from './views/printer.js';
+import { listenForPrinted } from './print-inbox.js';
 
 const SCREENS = {
   dashboard,
@@ -22,6 +25,8 @@ const SCREENS = {
   'settings/server': serverSettings,
   'settings/documents': documentSettings,
   'settings/security': securitySettings,
+  'settings/printer': printerSettings,
+  pdf: pdfStudio,
 };
 
 const bridge = window.quillpost && typeof window.quillpost.load === 'function' ? window.quillpost : null;
@@ -159,6 +164,11 @@ window.addEventListener('hashchange', renderRoute);
 window.addEventListener('pagehide', flush);
 document.addEventListener('visibilitychange', () => {
   if (document.visibilityState === 'hidden') flush();
+});
+
+// A printed file is news on any screen; PDF Studio also adds it to its list.
+listenForPrinted(bridge, (record) => {
+  if (parseHash(location.hash).path !== 'pdf') toast(`${record.name} is in PDF Studio's print inbox.`);
 });
 
 App.on('status', renderStatus);

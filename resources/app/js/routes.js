@@ -6,7 +6,7 @@ export const ROUTES = [
   { path: 'files', title: 'Files', icon: 'folder', group: 'practice', later: true },
   { path: 'deadlines', title: 'Deadlines', icon: 'flag', group: 'practice', later: true },
   { path: 'calendar', title: 'Calendar', icon: 'calendar', group: 'practice', later: true },
-  { path: 'pdf', title: 'PDF Studio', icon: 'document', group: 'tools', later: true },
+  { path: 'pdf', title: 'PDF Studio', icon: 'document', group: 'tools' },
   { path: 'billing', title: 'Billing', icon: 'receipt', group: 'tools', later: true },
   { path: 'settings', title: 'Settings', icon: 'gear', group: 'system' },
 ];
@@ -17,6 +17,7 @@ const SUBROUTES = [
   { path: 'settings/server', title: 'Practice server', parent: 'settings' },
   { path: 'settings/documents', title: 'Documents & Drive', parent: 'settings' },
   { path: 'settings/security', title: 'Security', parent: 'settings' },
+  { path: 'settings/printer', title: 'Printer', parent: 'settings' },
 ];
 
 export const DEFAULT_ROUTE = 'dashboard';

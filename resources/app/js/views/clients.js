@@ -1,6 +1,7 @@
 // Clients: the list, the search box, and adding, changing and removing clients.
 
 import { h, button, pageHeader, confirmDialog, toast, showError } from '../ui.js';
+import { printActions } from '../print-actions.js';
 import { icon } from '../icons.js';
 import { clientsOf, filterClients, sortByName, statusLabel, removeClient, findClient, STATUSES, text } from '../clients-model.js';
 import { plural } from '../format.js';
@@ -26,6 +27,7 @@ export function render(root, { app, bridge, intent }) {
   header.querySelector('.page-heading').append(subtitle);
   header.append(h('div', { class: 'page-actions' },
     h('label', { class: 'search' }, icon('search', 16), search),
+    printActions(bridge, 'Clients.pdf'),
     add));
   root.append(header, results);
 

@@ -1,6 +1,7 @@
 // The first screen: what is in the practice's data, and the usual places to go next.
 
 import { h, pageHeader, card, button } from '../ui.js';
+import { printActions } from '../print-actions.js';
 import { icon } from '../icons.js';
 import { clientsOf, countByStatus, statusLabel, STATUSES, text } from '../clients-model.js';
 import { irccPanel } from './ircc-panel.js';
@@ -9,7 +10,7 @@ export function render(root, { app, bridge, navigate }) {
   const clients = clientsOf(app.data);
   const today = new Date().toLocaleDateString(undefined, { weekday: 'long', day: 'numeric', month: 'long', year: 'numeric' });
 
-  root.append(pageHeader('Dashboard', today));
+  root.append(pageHeader('Dashboard', today, ...printActions(bridge, 'Dashboard.pdf')));
 
   const canEdit = app.editable;
   const counts = countByStatus(clients);

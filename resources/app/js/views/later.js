@@ -30,15 +30,6 @@ const PLANS = {
       'Jump from a day to the clients involved.',
     ],
   },
-  pdf: {
-    icon: 'document',
-    lead: 'Work on PDF forms and documents without leaving Quillpost.',
-    points: [
-      'Fill in government forms and keep the result in the client\'s folder.',
-      'Combine, split and reorder pages.',
-      'Protect a PDF with a password before sending it.',
-    ],
-  },
   billing: {
     icon: 'receipt',
     lead: 'Fees, invoices and payments for each client file.',

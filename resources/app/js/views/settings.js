@@ -36,6 +36,13 @@ export function render(root, { bridge }) {
       h('span', { class: 'muted', text: 'Encrypt your data with a passphrase, and unlock it or the client-account vault with a fingerprint.' })),
     icon('chevron', 18)));
 
+  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/printer'), id: 'settings-printer-link' },
+    h('span', { class: 'card-link-icon' }, icon('printer', 22)),
+    h('span', { class: 'card-link-text' },
+      h('span', { class: 'card-link-title', text: 'Printer' }),
+      h('span', { class: 'muted', text: 'The printer "Quillpost PDF", which saves what you print into PDF Studio.' })),
+    icon('chevron', 18)));
+
   const about = h('div', { id: 'about' });
   root.append(card('About Quillpost', about));
 

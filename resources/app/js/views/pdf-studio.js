@@ -1,0 +1,163 @@
+// PDF Studio: the print inbox of the Quillpost PDF printer, and locked handover PDFs.
+
+import { h, pageHeader, card, button, runFrom, toast, confirmDialog, showError } from '../ui.js';
+import { icon } from '../icons.js';
+import { formatWhen, messageOf } from '../format.js';
+import { hrefFor } from '../routes.js';
+import { saveBytes } from '../download.js';
+import {
+  newestFirst, withArrival, withoutFile, onPrintedFile, passwordProblem, lockedName, looksLikePdf, fileSize, MIN_PASSWORD_LENGTH,
+} from '../print-inbox.js';
+
+export function render(root, { bridge }) {
+  root.append(pageHeader('PDF Studio', 'Printed forms and password-locked copies for your clients.'));
+  if (!bridge) {
+    root.append(card('Print inbox', h('p', { class: 'muted', text: 'The print inbox needs the Quillpost desktop program.' })));
+    return;
+  }
+  const stopInbox = renderInbox(root, bridge);
+  renderHandover(root, bridge);
+  return stopInbox;
+}
+
+function renderInbox(root, bridge) {
+  const list = h('div', { id: 'printed-list', 'aria-live': 'polite' }, h('p', { class: 'muted', text: 'Reading the print inbox…' }));
+  root.append(card('Print inbox',
+    h('p', { class: 'card-intro muted' },
+      'Print to "Quillpost PDF" from any program, such as a PDF reader, and the exact copy appears here. ',
+      h('a', { class: 'inline-link', href: hrefFor('settings/printer'), text: 'Printer settings' })),
+    list));
+
+  let records = [];
+  let active = true;
+  const draw = () => {
+    if (!records.length) {
+      list.replaceChildren(h('div', { class: 'empty-small', id: 'printed-empty' },
+        h('p', { class: 'muted', text: 'Nothing printed yet.' })));
+      return;
+    }
+    list.replaceChildren(h('ul', { class: 'printed' }, records.map((record) => printedItem(record))));
+  };
+
+  const printedItem = (record) => {
+    const open = button('Open', {
+      onClick: () => runFrom(open, async () => {
+        if (!(await bridge.openPrinted(record.path))) toast(`${record.name} couldn't be opened.`, { kind: 'error' });
+      }),
+    });
+    const trash = button('Move to Trash', {
+      kind: 'danger-quiet', iconName: 'trash',
+      onClick: async () => {
+        const sure = await confirmDialog({
+          title: 'Move to Trash?', message: `${record.name} goes to the Trash. You can put it back from there.`,
+          confirmLabel: 'Move to Trash', danger: true,
+        });
+        if (!sure) return;
+        const moved = await runFrom(trash, () => bridge.deletePrinted(record.path));
+        if (moved) {
+          records = withoutFile(records, record.path);
+          draw();
+          toast(`${record.name} is in the Trash.`);
+        } else if (moved === false) {
+          toast(`${record.name} couldn't be moved to the Trash.`, { kind: 'error' });
+        }
+      },
+    });
+    // FIXME: "File it to a client's documents" comes with the client-documents commands
+    // (saveDocument); until they are part of this version the file stays in the inbox.
+    return h('li', { class: 'printed-item', dataset: { path: record.path } },
+      h('span', { class: 'printed-icon' }, icon('document', 20)),
+      h('span', { class: 'printed-text' },
+        h('span', { class: 'printed-name', text: record.name }),
+        h('span', { class: 'muted printed-meta', text: [formatWhen(record.at), fileSize(record.size)].filter(Boolean).join(' · ') })),
+      h('span', { class: 'printed-actions' }, open, trash));
+  };
+
+  const stopListening = onPrintedFile((record) => {
+    records = withArrival(records, record);
+    draw();
+  });
+
+  Promise.resolve()
+    .then(() => bridge.listPrinted())
+    .then((answer) => {
+      if (!active) return;
+      // Files that arrived while the list was being read are kept.
+      for (const record of newestFirst(answer)) records = withArrival(records, record);
+      draw();
+    })
+    .catch((error) => {
+      if (active) list.replaceChildren(h('p', { class: 'error-text', role: 'alert', text: messageOf(error) }));
+    });
+
+  return () => {
+    active = false;
+    stopListening();
+  };
+}
+
+function renderHandover(root, bridge) {
+  let picked = null;
+  const fileInput = h('input', { type: 'file', id: 'handover-file', accept: 'application/pdf,.pdf' });
+  const password = h('input', { type: 'password', id: 'handover-password', autocomplete: 'new-password', minlength: String(MIN_PASSWORD_LENGTH) });
+  const confirmation = h('input', { type: 'password', id: 'handover-confirm', autocomplete: 'new-password' });
+  const problem = h('p', { class: 'error-text', id: 'handover-problem', role: 'alert', hidden: true });
+  const save = button('Save locked copy', { kind: 'primary', iconName: 'lock', id: 'handover-save', type: 'submit' });
+  save.type = 'submit';
+
+  const say = (text) => {
+    problem.textContent = text ?? '';
+    problem.hidden = !text;
+  };
+
+  fileInput.addEventListener('change', async () => {
+    say(null);
+    picked = null;
+    const file = fileInput.files?.[0];
+    if (!file) return;
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    if (!looksLikePdf(bytes)) {
+      say(`${file.name} isn't a PDF.`);
+      return;
+    }
+    picked = { name: file.name, bytes };
+  });
+
+  const form = h('form', { class: 'handover', id: 'handover-form', novalidate: true },
+    h('label', { class: 'field' }, h('span', { class: 'field-label', text: 'PDF to hand over' }), fileInput),
+    h('label', { class: 'field' }, h('span', { class: 'field-label', text: `Password (at least ${MIN_PASSWORD_LENGTH} characters)` }), password),
+    h('label', { class: 'field' }, h('span', { class: 'field-label', text: 'Password again' }), confirmation),
+    problem,
+    h('div', { class: 'form-actions' }, save));
+
+  form.addEventListener('submit', async (event) => {
+    event.preventDefault();
+    if (!picked) {
+      say('Choose a PDF first.');
+      fileInput.focus();
+      return;
+    }
+    const why = passwordProblem(password.value, confirmation.value);
+    if (why) {
+      say(why);
+      password.focus();
+      return;
+    }
+    say(null);
+    const locked = await runFrom(save, () => bridge.protectPdf(picked.bytes, password.value));
+    if (!locked) return;
+    const name = lockedName(picked.name);
+    try {
+      saveBytes(locked, name);
+      toast(`${name} is in your Downloads folder. Send the password to your client separately.`);
+      password.value = '';
+      confirmation.value = '';
+    } catch (error) {
+      showError(error);
+    }
+  });
+
+  root.append(card('Handover PDF',
+    h('p', { class: 'card-intro muted', text: 'A copy that opens only with the password you set here. The original stays as it is.' }),
+    form));
+}

@@ -1,0 +1,92 @@
+#include "bridge/PrintCommands.h"
+
+#include "bridge/Arguments.h"
+#include "bridge/Bridge.h"
+#include "bridge/PdfLock.h"
+#include "common/Base64.h"
+#include "common/Files.h"
+#include "common/Uuid.h"
+#include "platform/LauncherBadge.h"
+
+namespace quillpost::PrintCommands {
+
+void printPdf(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto webView = bridge.webView();
+    if (!webView || !bridge.window()) {
+        reply.fail("No window");
+        return;
+    }
+    std::error_code error;
+    auto folder = std::filesystem::temp_directory_path(error);
+    if (error)
+        folder = "/tmp";
+    auto file = folder / ("quillpost-print-" + randomUuid() + ".pdf");
+    // Each request keeps its own file and its own answer, so a second one never orphans the first.
+    webView->print(WebView::PrintDestination::PdfFile, file, [reply, file](bool ok, const std::string&) {
+        auto bytes = ok ? readFile(file) : std::nullopt;
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+        if (!bytes || !bytes->starts_with("%PDF-")) {
+            reply.fail("Printing to PDF failed");
+            return;
+        }
+        reply.reply(base64Encode(*bytes));
+    });
+}
+
+void printPage(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto webView = bridge.webView();
+    if (!webView || !bridge.window()) {
+        reply.fail("No window to print");
+        return;
+    }
+    auto& running = bridge.pagePrint();
+    if (running) {
+        reply.reply(Json { { "busy", true } });
+        return;
+    }
+    running = reply;
+    webView->print(WebView::PrintDestination::PrintDialog, {}, [&bridge](bool ok, const std::string&) {
+        auto& pending = bridge.pagePrint();
+        if (!pending)
+            return;
+        auto answer = std::move(*pending);
+        pending.reset();
+        answer.reply(Json { { "ok", ok } });
+    });
+}
+
+void protectPdf(Bridge&, const Json& args, const CommandReply& reply)
+{
+    constexpr const char* unusable = "The handover PDF couldn't be prepared";
+    if (!args.is_array() || args.empty() || !args[0].is_object()) {
+        reply.fail(unusable);
+        return;
+    }
+    const Json& request = args[0];
+    auto bytesField = request.find("bytes");
+    std::string encoded = bytesField != request.end() && bytesField->is_string() ? bytesField->get<std::string>() : std::string();
+    auto bytes = base64Decode(encoded);
+    auto password = request.find("password");
+    if (!bytes || password == request.end() || !password->is_string()) {
+        reply.fail(unusable);
+        return;
+    }
+    auto locked = PdfLock::protect(*bytes, password->get<std::string>());
+    if (auto* refusal = std::get_if<PdfLock::Refusal>(&locked)) {
+        reply.fail(*refusal == PdfLock::Refusal::Unusable ? unusable : "The handover PDF couldn't be locked, so it wasn't saved");
+        return;
+    }
+    reply.reply(base64Encode(std::get<std::string>(locked)));
+}
+
+void setBadge(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    if (auto* badge = bridge.badge())
+        badge->setCount(integerArgument(args, 0, 0));
+    reply.reply(true);
+}
+
+}

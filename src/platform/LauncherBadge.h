@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+namespace quillpost {
+
+// The count on the application's launcher icon (the dock, the task bar).
+class LauncherBadge {
+public:
+    virtual ~LauncherBadge() = default;
+
+    // A count of 0 or less removes the badge.
+    virtual void setCount(std::int64_t) = 0;
+
+    static LauncherBadge& shared();
+};
+
+}

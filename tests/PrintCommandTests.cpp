@@ -1,0 +1,222 @@
+#include "bridge/Bridge.h"
+#include "bridge/PdfLock.h"
+
+#include "common/Base64.h"
+#include "doubles/DesktopDoubles.h"
+#include "doubles/FakeProcessRunner.h"
+#include "doubles/FakeWebView.h"
+#include "doubles/SamplePdf.h"
+#include "doubles/TemporaryFolder.h"
+#include "doubles/VirtualClock.h"
+#include "printinbox/PrintInbox.h"
+#include "store/Store.h"
+
+#include <gtest/gtest.h>
+
+namespace quillpost {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Answer {
+    int calls { 0 };
+    std::optional<std::string> result;
+    std::optional<std::string> error;
+
+    Json json() const { return Json::parse(result.value_or("null")); }
+};
+
+class PrintCommandTest : public testing::Test {
+protected:
+    PrintCommandTest()
+        : m_store(Store::Location { m_folder.path(), true, m_folder / "home", m_folder / "documents" }, Store::Services { m_clock, m_clock, m_clock })
+        , m_inbox({ m_store, m_runner, m_clock, m_clock, PrintTools {}, [](int) { return true; }, [](const std::string&) { return true; } })
+        , m_bridge({ .store = m_store, .panels = m_panels, .workspace = m_workspace, .processes = m_runner, .mainQueue = m_clock, .printInbox = &m_inbox })
+    {
+        m_workspace.trash = m_folder / "Trash";
+    }
+
+    std::shared_ptr<Answer> command(const std::string& cmd, const Json& args = Json::array())
+    {
+        auto answer = std::make_shared<Answer>();
+        m_bridge.receive(Json { { "cmd", cmd }, { "args", args.dump() } }, [answer](std::optional<std::string> result, std::optional<std::string> error) {
+            ++answer->calls;
+            answer->result = std::move(result);
+            answer->error = std::move(error);
+        });
+        return answer;
+    }
+
+    void attachWindow()
+    {
+        m_bridge.setWebView(m_webView);
+        m_bridge.setWindow(m_window);
+    }
+
+    TemporaryFolder m_folder { "quillpost-print" };
+    VirtualClock m_clock;
+    Store m_store;
+    FakePanels m_panels;
+    FakeWorkspace m_workspace;
+    FakeProcessRunner m_runner { m_clock };
+    PrintInbox m_inbox;
+    Bridge m_bridge;
+    std::shared_ptr<FakeWebView> m_webView = std::make_shared<FakeWebView>();
+    std::shared_ptr<FakeWindow> m_window = std::make_shared<FakeWindow>();
+};
+
+TEST(PdfLock, LocksWithThePasswordOnly)
+{
+    auto pdf = samplePdf(2);
+    auto locked = PdfLock::protect(pdf, "correct horse");
+    ASSERT_TRUE(std::holds_alternative<std::string>(locked));
+    auto& bytes = std::get<std::string>(locked);
+    EXPECT_TRUE(PdfLock::opens(bytes, "correct horse"));
+    EXPECT_FALSE(PdfLock::opens(bytes, ""));
+    EXPECT_FALSE(PdfLock::opens(bytes, "xcorrect horse"));
+    EXPECT_FALSE(PdfLock::opens(bytes, "correct hors"));
+    EXPECT_EQ(bytes.find("correct horse"), std::string::npos);
+}
+
+TEST(PdfLock, RefusesInputItCannotVouchFor)
+{
+    auto pdf = samplePdf();
+    auto refusal = [](std::string_view bytes, std::string_view password) {
+        auto result = PdfLock::protect(bytes, password);
+        return std::holds_alternative<PdfLock::Refusal>(result) ? std::optional(std::get<PdfLock::Refusal>(result)) : std::nullopt;
+    };
+    EXPECT_EQ(refusal(pdf, "1234567"), PdfLock::Refusal::Unusable) << "seven characters";
+    EXPECT_EQ(refusal(pdf, "12345678"), std::nullopt) << "eight characters";
+    EXPECT_EQ(refusal(pdf, "ééééééé"), PdfLock::Refusal::Unusable) << "seven characters in fourteen bytes";
+    EXPECT_EQ(refusal(pdf, "pässwörd"), std::nullopt);
+    EXPECT_EQ(refusal(pdf, std::string_view("abc\0defghij", 11)), PdfLock::Refusal::Unusable) << "the lock would stop at the NUL";
+    EXPECT_EQ(refusal("%!PS-Adobe-3.0\nshowpage\n", "12345678"), PdfLock::Refusal::Unusable);
+    EXPECT_EQ(refusal("", "12345678"), PdfLock::Refusal::Unusable);
+    EXPECT_EQ(refusal(pdf.substr(0, pdf.size() / 2), "12345678"), PdfLock::Refusal::Unusable) << "truncated";
+    EXPECT_EQ(refusal(samplePdf(1, "already"), "12345678"), PdfLock::Refusal::Unusable) << "encrypted already";
+}
+
+TEST_F(PrintCommandTest, ProtectPdfAnswersTheLockedBytesOrTheDescribedFailure)
+{
+    auto pdf = samplePdf();
+    auto locked = command("protectPdf", Json::array({ { { "bytes", base64Encode(pdf) }, { "password", "handover1" } } }));
+    ASSERT_TRUE(locked->result) << locked->error.value_or("");
+    auto bytes = base64Decode(locked->json().get<std::string>());
+    ASSERT_TRUE(bytes);
+    EXPECT_TRUE(PdfLock::opens(*bytes, "handover1"));
+    EXPECT_FALSE(PdfLock::opens(*bytes, ""));
+
+    for (Json args : {
+             Json::array(),
+             Json::array({ "not a dictionary" }),
+             Json::array({ { { "bytes", base64Encode(pdf) } } }),
+             Json::array({ { { "bytes", base64Encode(pdf) }, { "password", 12345678 } } }),
+             Json::array({ { { "bytes", base64Encode(pdf) }, { "password", "short12" } } }),
+             Json::array({ { { "bytes", "not base64!" }, { "password", "handover1" } } }),
+             Json::array({ { { "bytes", base64Encode(pdf) + "\n" }, { "password", "handover1" } } }),
+             Json::array({ { { "bytes", base64Encode("plain text") }, { "password", "handover1" } } }),
+         }) {
+        auto refused = command("protectPdf", args);
+        EXPECT_EQ(refused->error, "The handover PDF couldn't be prepared") << args.dump();
+    }
+}
+
+TEST_F(PrintCommandTest, PrintPdfAnswersThePageAndLeavesNoTemporaryFile)
+{
+    EXPECT_EQ(command("printPdf")->error, "No window");
+    attachWindow();
+
+    auto first = command("printPdf");
+    auto second = command("printPdf");
+    ASSERT_EQ(m_webView->prints.size(), 2u);
+    auto& run = m_webView->prints[0];
+    EXPECT_EQ(run.destination, WebView::PrintDestination::PdfFile);
+    EXPECT_TRUE(run.file.filename().string().starts_with("quillpost-print-"));
+    EXPECT_NE(run.file, m_webView->prints[1].file);
+    writeText(run.file, "%PDF-1.4 the page");
+    run.completion(true, {});
+    EXPECT_EQ(first->json(), base64Encode("%PDF-1.4 the page"));
+    EXPECT_FALSE(fs::exists(run.file));
+
+    // A failed run, and a "successful" one that wrote something other than a PDF.
+    writeText(m_webView->prints[1].file, "%PDF-1.4 half");
+    m_webView->prints[1].completion(false, "The printer failed");
+    EXPECT_EQ(second->error, "Printing to PDF failed");
+    EXPECT_FALSE(fs::exists(m_webView->prints[1].file));
+    auto third = command("printPdf");
+    writeText(m_webView->prints[2].file, "");
+    m_webView->prints[2].completion(true, {});
+    EXPECT_EQ(third->error, "Printing to PDF failed");
+}
+
+TEST_F(PrintCommandTest, PrintPageIsBusyWhileItsDialogIsOpen)
+{
+    EXPECT_EQ(command("printPage")->error, "No window to print");
+    attachWindow();
+    auto first = command("printPage");
+    auto second = command("printPage");
+    EXPECT_EQ(second->json(), (Json { { "busy", true } }));
+    EXPECT_EQ(first->calls, 0);
+    ASSERT_EQ(m_webView->prints.size(), 1u);
+    EXPECT_EQ(m_webView->prints[0].destination, WebView::PrintDestination::PrintDialog);
+    m_webView->prints[0].completion(false, {});
+    EXPECT_EQ(first->json(), (Json { { "ok", false } }));
+
+    auto third = command("printPage");
+    ASSERT_EQ(m_webView->prints.size(), 2u);
+    m_webView->prints[1].completion(true, {});
+    EXPECT_EQ(third->json(), (Json { { "ok", true } }));
+}
+
+TEST_F(PrintCommandTest, PrintedFilesAreReadOpenedAndTrashedOnlyInsideTheInbox)
+{
+    auto inbox = m_inbox.inboxFolder();
+    writeText(inbox / "a.pdf", "%PDF-1.4 a");
+    writeText(m_folder / "outside.pdf", "%PDF-1.4 secret");
+    auto inside = (inbox / "a.pdf").string();
+    auto outside = (inbox / ".." / "outside.pdf").string();
+
+    EXPECT_EQ(command("readPrinted", { inside })->json(), base64Encode("%PDF-1.4 a"));
+    EXPECT_EQ(command("readPrinted", { outside })->error, "Not allowed");
+    EXPECT_EQ(command("readPrinted", Json::array({ 42 }))->error, "Not allowed");
+    EXPECT_EQ(command("openPrinted", { outside })->json(), false);
+    EXPECT_EQ(command("openPrinted", { inside })->json(), true);
+    EXPECT_EQ(command("deletePrinted", { outside })->json(), false);
+    EXPECT_EQ(command("deletePrinted", { m_inbox.spoolFolder().string() })->json(), false);
+    EXPECT_EQ(m_workspace.trashed.size(), 0u);
+    m_workspace.trashWorks = false;
+    EXPECT_EQ(command("deletePrinted", { inside })->json(), false);
+    m_workspace.trashWorks = true;
+    EXPECT_EQ(command("deletePrinted", { inside })->json(), true);
+    EXPECT_EQ(readText(m_folder / "outside.pdf"), "%PDF-1.4 secret");
+    EXPECT_EQ(command("listPrinted")->json(), Json::array());
+}
+
+TEST_F(PrintCommandTest, PrinterOffRemovesOnlyOurQueueAndSetupTurnsItBackOn)
+{
+    auto setup = command("printerSetup");
+    m_clock.runPosted();
+    EXPECT_EQ(setup->calls, 0) << "the new server gets a second to listen before the queue is set up";
+    m_clock.advance(std::chrono::milliseconds(1000));
+    ASSERT_EQ(setup->calls, 1);
+    EXPECT_EQ(setup->json()["running"], true);
+    EXPECT_EQ(setup->json()["ok"], true);
+
+    auto off = command("printerOff");
+    m_clock.runPosted();
+    EXPECT_EQ(off->json()["running"], false);
+    EXPECT_EQ(off->json()["enabled"], false);
+    auto removals = m_runner.runsOf(PrintTools {}.lpadmin);
+    ASSERT_FALSE(removals.empty());
+    EXPECT_EQ(removals.back(), (std::vector<std::string> { PrintTools {}.lpadmin, "-x", "Quillpost_PDF" }));
+    EXPECT_EQ(Json::parse(readText(m_folder / "config.json"))["printer"], "off");
+
+    m_store.config()["printer"] = "off";
+    auto again = command("printerSetup");
+    m_clock.advance(std::chrono::milliseconds(1000));
+    EXPECT_EQ(again->json()["enabled"], true);
+    EXPECT_FALSE(Json::parse(readText(m_folder / "config.json")).contains("printer"));
+}
+
+}
+}

@@ -1,0 +1,217 @@
+#include "printinbox/PrintInbox.h"
+
+#include "doubles/FakeProcessRunner.h"
+#include "doubles/TemporaryFolder.h"
+#include "doubles/VirtualClock.h"
+#include "store/Store.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+
+namespace quillpost {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The user's clock runs in Toronto for these tests: 2024-05-01T12:00:00Z is 08.00 there.
+class TorontoTime {
+public:
+    TorontoTime()
+    {
+        if (auto* zone = std::getenv("TZ"))
+            m_previous = zone;
+        ::setenv("TZ", "America/Toronto", 1);
+        ::tzset();
+    }
+    ~TorontoTime()
+    {
+        if (m_previous)
+            ::setenv("TZ", m_previous->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> m_previous;
+};
+
+std::vector<std::string> names(const fs::path& folder)
+{
+    std::vector<std::string> found;
+    std::error_code error;
+    for (auto& entry : fs::directory_iterator(folder, error)) {
+        if (!entry.is_directory())
+            found.push_back(entry.path().filename().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+class PrintInboxTest : public testing::Test {
+protected:
+    PrintInboxTest()
+        : m_store(Store::Location { m_folder.path(), true, m_folder / "home", m_folder / "documents" }, Store::Services { m_clock, m_clock, m_clock })
+        , m_inbox({ m_store, m_runner, m_clock, m_clock })
+    {
+        fs::create_directories(m_inbox.spoolFolder());
+        m_inbox.onArrive = [this](const Json& info) { m_arrivals.push_back(info); };
+    }
+
+    fs::path spool(const std::string& name) const { return m_inbox.spoolFolder() / name; }
+
+    // A tick a second, as the server's collection timer gives them.
+    void ticks(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            m_inbox.collect();
+            m_clock.advance(1000ms);
+        }
+    }
+
+    TorontoTime m_zone;
+    TemporaryFolder m_folder { "quillpost-inbox" };
+    VirtualClock m_clock;
+    Store m_store;
+    FakeProcessRunner m_runner { m_clock };
+    PrintInbox m_inbox;
+    std::vector<Json> m_arrivals;
+    const std::string m_pdf { "%PDF-1.7\n% a job\n%%EOF\n" };
+};
+
+TEST_F(PrintInboxTest, DeliversAJobOnceItsSizeHoldsWithItsReadableName)
+{
+    writeText(spool("12-Form_IMM5257_pdf.pdf"), m_pdf);
+    ticks(2);
+    EXPECT_TRUE(m_arrivals.empty()) << "one second of the same size is not yet stable";
+    ticks(1);
+
+    ASSERT_EQ(m_arrivals.size(), 1u);
+    const std::string name = "Form_IMM5257 (printed 2024-05-01 08.00).pdf";
+    auto delivered = m_inbox.inboxFolder() / name;
+    EXPECT_EQ(m_arrivals[0], (Json { { "name", name }, { "path", delivered.string() }, { "size", m_pdf.size() }, { "at", m_arrivals[0]["at"] } }));
+    EXPECT_EQ(readText(delivered), m_pdf);
+    EXPECT_TRUE(names(m_inbox.spoolFolder()).empty());
+}
+
+TEST_F(PrintInboxTest, WaitsForAJobStillBeingWritten)
+{
+    std::string written = "%PDF-1.7\n";
+    for (int tick = 0; tick < 5; ++tick) {
+        writeText(spool("4-letter.pdf"), written);
+        ticks(1);
+        written += "more of the job\n";
+    }
+    EXPECT_TRUE(m_arrivals.empty());
+    ticks(3);
+    ASSERT_EQ(m_arrivals.size(), 1u);
+    EXPECT_EQ(readText(m_arrivals[0]["path"].get<std::string>()), written.substr(0, written.size() - 16));
+}
+
+TEST_F(PrintInboxTest, DiscardsWhatIsNoPdfAndKeepsEmptyJobs)
+{
+    writeText(spool("5-scan.ps"), "%!PS-Adobe-3.0\nshowpage\n");
+    writeText(spool("6-short.pdf"), "%PD");
+    writeText(spool("7-empty.pdf"), "");
+    writeText(spool(".8-hidden.pdf"), m_pdf);
+    ticks(10);
+    EXPECT_TRUE(m_arrivals.empty());
+    EXPECT_EQ(names(m_inbox.spoolFolder()), (std::vector<std::string> { ".8-hidden.pdf", "7-empty.pdf" }));
+    EXPECT_TRUE(names(m_inbox.inboxFolder()).empty());
+}
+
+TEST_F(PrintInboxTest, NamesJobsByTheirTitleAndNeverReplacesAFile)
+{
+    writeText(spool("3-untitled.pdf"), m_pdf);
+    writeText(spool("4.pdf"), m_pdf);
+    writeText(spool("9-receipt.pdf"), m_pdf);
+    ticks(3);
+    writeText(spool("10-receipt.pdf"), "%PDF- the second");
+    ticks(3);
+
+    EXPECT_EQ(names(m_inbox.inboxFolder()), (std::vector<std::string> {
+                                                 "4 (printed 2024-05-01 08.00).pdf",
+                                                 "Printed form (printed 2024-05-01 08.00).pdf",
+                                                 "receipt (printed 2024-05-01 08.00) (2).pdf",
+                                                 "receipt (printed 2024-05-01 08.00).pdf",
+                                             }));
+    EXPECT_EQ(readText(m_inbox.inboxFolder() / "receipt (printed 2024-05-01 08.00) (2).pdf"), "%PDF- the second");
+}
+
+TEST_F(PrintInboxTest, HostileJobNamesBecomeCleanFileNames)
+{
+    EXPECT_EQ(InboxNames::jobTitle("1-a:b*c?.pdf"), "a:b*c?");
+    EXPECT_EQ(InboxNames::safeFile("a:b*c?\x01 \"x\"  <y>| (printed 2024-05-01 08.00).pdf"), "abc x y (printed 2024-05-01 08.00).pdf");
+    EXPECT_EQ(InboxNames::safeFile("...hidden.PDF"), "hidden.pdf");
+    EXPECT_EQ(InboxNames::jobTitle("2-\xff\xfe.pdf"), "\xEF\xBF\xBD\xEF\xBF\xBD") << "bytes that are no text become U+FFFD";
+
+    // A title of 300 characters, some of two bytes: cut at 80 characters, never inside one.
+    std::string title;
+    for (int i = 0; i < 150; ++i)
+        title += "é";
+    auto cut = InboxNames::safeFile(title + " (printed 2024-05-01 08.00).pdf");
+    EXPECT_EQ(cut, std::string(title, 0, 160) + ".pdf");
+}
+
+TEST_F(PrintInboxTest, LinksInTheSpoolAreNotFollowed)
+{
+    writeText(m_folder / "secret.pdf", m_pdf);
+    fs::create_symlink(m_folder / "secret.pdf", spool("1-link.pdf"));
+    ticks(5);
+    EXPECT_TRUE(m_arrivals.empty());
+    EXPECT_EQ(readText(m_folder / "secret.pdf"), m_pdf);
+}
+
+TEST_F(PrintInboxTest, InsideAcceptsOnlyFilesDirectlyInTheInbox)
+{
+    auto inbox = m_inbox.inboxFolder();
+    writeText(inbox / "a.pdf", m_pdf);
+    writeText(spool("1-job.pdf"), m_pdf);
+    writeText(m_folder / "Print Inbox2" / "b.pdf", m_pdf);
+    writeText(m_folder / "outside.pdf", m_pdf);
+    fs::create_symlink(m_folder / "outside.pdf", inbox / "link-out.pdf");
+    fs::create_directory_symlink(inbox, m_folder / "inbox-link");
+
+    EXPECT_EQ(m_inbox.inside((inbox / "a.pdf").string()), fs::canonical(inbox / "a.pdf"));
+    EXPECT_EQ(m_inbox.inside((inbox / "." / ".spool" / ".." / "a.pdf").string()), fs::canonical(inbox / "a.pdf"));
+    EXPECT_EQ(m_inbox.inside((m_folder / "inbox-link" / "a.pdf").string()), fs::canonical(inbox / "a.pdf"));
+
+    for (auto refused : {
+             spool("1-job.pdf").string(),
+             m_inbox.spoolFolder().string(),
+             inbox.string(),
+             (inbox / ".." / "outside.pdf").string(),
+             (inbox / "link-out.pdf").string(),
+             (m_folder / "Print Inbox2" / "b.pdf").string(),
+             (inbox / "missing.pdf").string(),
+             std::string("a.pdf"),
+             std::string(),
+             (inbox / "a.pdf").string() + std::string(1, '\0') + "/../../outside.pdf",
+         })
+        EXPECT_FALSE(m_inbox.inside(refused)) << refused;
+}
+
+TEST_F(PrintInboxTest, ListsThePdfFilesNewestFirst)
+{
+    auto inbox = m_inbox.inboxFolder();
+    writeText(inbox / "a.pdf", m_pdf);
+    writeText(inbox / "B.PDF", "%PDF-");
+    writeText(inbox / "notes.txt", "not listed");
+    fs::create_directories(inbox / "folder.pdf");
+    fs::last_write_time(inbox / "a.pdf", fs::last_write_time(inbox / "a.pdf") - 1h);
+
+    auto listed = m_inbox.list();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0]["name"], "B.PDF");
+    EXPECT_EQ(listed[0]["size"], 5);
+    EXPECT_EQ(listed[1]["name"], "a.pdf");
+    EXPECT_LT(listed[1]["at"].get<std::string>(), listed[0]["at"].get<std::string>());
+    EXPECT_TRUE(std::regex_match(listed[0]["at"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+}
+
+}
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "platform/MainQueue.h"
+#include "platform/ProcessRunner.h"
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quillpost {
+
+// Programs that "run" by the test's script. Given a main queue, answers (from `respond`) arrive
+// through it, as the real runner's do, so nothing answers before the test lets the queue run.
+// Without one, each run waits until the test ends it with exit(), as a slow program would.
+class FakeProcessRunner final : public ProcessRunner {
+public:
+    struct Child final : ProcessRunner::Child {
+        int id { 0 };
+        bool alive { true };
+        bool terminated { false };
+        int pid() const override { return id; }
+        bool running() const override { return alive; }
+        void terminate() override
+        {
+            terminated = true;
+            alive = false;
+        }
+    };
+
+    FakeProcessRunner() = default;
+    explicit FakeProcessRunner(MainQueue& mainQueue)
+        : m_mainQueue(&mainQueue)
+    {
+    }
+
+    void run(const std::vector<std::string>& arguments, std::function<void(Result)> completion) override
+    {
+        runs.push_back(arguments);
+        if (!installed) {
+            completion(Result { false, -1, {}, "not installed" });
+            return;
+        }
+        if (!m_mainQueue) {
+            pending = std::move(completion);
+            return;
+        }
+        Result result = respond ? respond(arguments) : Result { true, 0, {}, {} };
+        m_mainQueue->post([completion = std::move(completion), result = std::move(result)] { completion(result); });
+    }
+
+    // Ends the program that is waiting, with this exit status.
+    void exit(int status)
+    {
+        auto completion = std::move(pending);
+        pending = nullptr;
+        completion(Result { true, status, {}, {} });
+    }
+
+    std::unique_ptr<ProcessRunner::Child> start(const std::vector<std::string>& arguments, std::string& error) override
+    {
+        starts.push_back(arguments);
+        if (!startError.empty()) {
+            error = startError;
+            return nullptr;
+        }
+        auto child = std::make_unique<Child>();
+        child->id = nextPid++;
+        children.push_back(child.get());
+        return child;
+    }
+
+    bool alive(int pid) override
+    {
+        ++aliveChecks;
+        return livePids.contains(pid);
+    }
+
+    void terminate(int pid) override
+    {
+        terminatedPids.push_back(pid);
+        if (staleServerObeys)
+            livePids.erase(pid);
+    }
+
+    // The programs run so far whose first argument is the path.
+    std::vector<std::vector<std::string>> runsOf(const std::string& path) const
+    {
+        std::vector<std::vector<std::string>> found;
+        for (auto& arguments : runs) {
+            if (!arguments.empty() && arguments[0] == path)
+                found.push_back(arguments);
+        }
+        return found;
+    }
+
+    bool installed { true };
+    std::function<void(Result)> pending;
+    std::function<Result(const std::vector<std::string>&)> respond;
+    std::vector<std::vector<std::string>> runs;
+    std::vector<std::vector<std::string>> starts;
+    std::vector<Child*> children; // owned by whoever started them
+    std::string startError;
+    int nextPid { 4242 };
+    std::set<int> livePids;
+    std::vector<int> terminatedPids;
+    bool staleServerObeys { true };
+    int aliveChecks { 0 };
+
+private:
+    MainQueue* m_mainQueue { nullptr };
+};
+
+}

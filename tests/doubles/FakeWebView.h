@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/WebView.h"
+#include "platform/Window.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace quillpost {
+
+// A web view whose print runs wait for the test to finish them.
+class FakeWebView final : public WebView {
+public:
+    struct PrintRun {
+        PrintDestination destination;
+        std::filesystem::path file;
+        Completion completion;
+    };
+
+    void loadFile(const std::filesystem::path&, const std::filesystem::path&) override { }
+    void loadRequest(const std::string&) override { }
+    void evaluateScript(const std::string& script) override { scripts.push_back(script); }
+    void evaluateScript(const std::string& script, ScriptCompletion) override { scripts.push_back(script); }
+    void callAsyncFunction(const std::string&, const Json&, ScriptCompletion) override { }
+    void print(PrintDestination destination, const std::filesystem::path& file, Completion completion) override
+    {
+        prints.push_back({ destination, file, std::move(completion) });
+    }
+    void snapshot(SnapshotCompletion) override { }
+    void setInspectable(bool) override { }
+    void setOnLoadFinished(std::function<void()>) override { }
+    void setOnWebProcessTerminated(std::function<void(const std::string&)>) override { }
+    void reload() override { }
+    void terminateWebProcess() override { }
+
+    std::vector<std::string> scripts;
+    std::vector<PrintRun> prints;
+};
+
+class FakeWindow final : public Window {
+public:
+    void addSidebarBackdrop(double, double, double) override { }
+    void setContent(WebView&) override { }
+    void addDragStrip(double, double) override { }
+    void present() override { }
+    void toggleFullScreen() override { }
+    WindowGeometry geometry() const override { return {}; }
+    void setOnClose(std::function<void()>) override { }
+};
+
+}

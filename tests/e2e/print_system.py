@@ -1,0 +1,230 @@
+#!/usr/bin/env python3
+"""The Quillpost PDF printer with the real print system: CUPS, its ippeveprinter and lpadmin, and
+the system D-Bus and avahi-daemon that ippeveprinter insists on. Starts whichever of those isn't
+running (and stops them again), runs the real program under Xvfb, prints to "Quillpost_PDF" with
+lp, and checks what reaches the page. Exits 77 (skipped) when the print system isn't installed or
+can't be started here, so that a machine without it says so instead of hanging."""
+
+import argparse
+import base64
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+from harness import DONE_MARK, AppRun, Checks, start_xvfb, stop_xvfb
+
+SKIP = 77
+QUEUE = "Quillpost_PDF"
+TOOLS = ["/usr/sbin/ippeveprinter", "/usr/sbin/lpadmin", "/usr/sbin/cupsenable", "/usr/bin/lpstat", "/usr/bin/lp",
+         "/usr/sbin/cupsd", "/usr/sbin/avahi-daemon", "/usr/bin/dbus-daemon", "/usr/bin/qpdf"]
+
+
+def skip(reason):
+    print("SKIPPED: " + reason, flush=True)
+    sys.exit(SKIP)
+
+
+def quiet(arguments, timeout=20, **options):
+    return subprocess.run(arguments, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout, **options)
+
+
+def wait_until(condition, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.2)
+    return condition()
+
+
+def system_bus_up():
+    with socket.socket(socket.AF_UNIX) as s:
+        try:
+            s.connect("/run/dbus/system_bus_socket")
+            return True
+        except OSError:
+            return False
+
+
+def avahi_up():
+    return quiet(["/usr/sbin/avahi-daemon", "--check"]).returncode == 0
+
+
+def cups_up():
+    try:
+        return "is running" in quiet(["/usr/bin/lpstat", "-r"], timeout=5).stdout
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def remove_stale_pid_file(path):
+    """A bus that ended without cleaning up leaves its pid file, and a new one refuses to start."""
+    try:
+        with open(path) as f:
+            pid = int(f.read().strip() or 0)
+    except (OSError, ValueError):
+        return
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            ended = f.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    except (OSError, IndexError):
+        ended = True
+    if pid <= 0 or ended:
+        os.remove(path)
+
+
+class PrintSystem:
+    """Starts the services that aren't running and stops, at the end, only those it started."""
+
+    def __init__(self):
+        self.started = []
+
+    def start(self):
+        if not system_bus_up():
+            os.makedirs("/run/dbus", exist_ok=True)
+            remove_stale_pid_file("/run/dbus/pid")
+            result = quiet(["/usr/bin/dbus-daemon", "--system", "--fork", "--print-pid"])
+            if result.returncode != 0 or not wait_until(system_bus_up, 10):
+                skip("the system D-Bus didn't start: " + result.stdout.strip())
+            self.started.append(("dbus-daemon", int(result.stdout.split()[0])))
+        if not avahi_up():
+            result = quiet(["/usr/sbin/avahi-daemon", "--daemonize", "--no-drop-root", "--no-chroot"])
+            if result.returncode != 0 or not wait_until(avahi_up, 10):
+                skip("avahi-daemon didn't start: " + result.stdout.strip())
+            self.started.append(("avahi-daemon", None))
+        if not cups_up():
+            result = quiet(["/usr/sbin/cupsd"])
+            if result.returncode != 0 or not wait_until(cups_up, 15):
+                skip("cupsd didn't start: " + result.stdout.strip())
+            self.started.append(("cupsd", None))
+
+    def stop(self):
+        for name, pid in reversed(self.started):
+            if name == "avahi-daemon":
+                quiet(["/usr/sbin/avahi-daemon", "--kill"])
+            elif name == "cupsd":
+                pids = quiet(["pidof", "cupsd"]).stdout.split()
+                for found in pids:
+                    os.kill(int(found), 15)
+            elif pid:
+                try:
+                    os.kill(pid, 15)
+                except ProcessLookupError:
+                    pass
+
+
+def destinations():
+    """Every queue and its device, except ours: none of them may change."""
+    listing = quiet(["/usr/bin/lpstat", "-v"]).stdout
+    return sorted(line for line in listing.splitlines() if line.startswith("device for ") and QUEUE not in line)
+
+
+def qpdf_opens(path, password=None):
+    arguments = ["/usr/bin/qpdf", "--check", path] if password is None else ["/usr/bin/qpdf", "--password=" + password, "--check", path]
+    return quiet(arguments).returncode in (0, 3)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--script", required=True)
+    parser.add_argument("--output", required=True)
+    parser.add_argument("--timeout", type=float, default=150)
+    args = parser.parse_args()
+
+    missing = [tool for tool in TOOLS if not os.access(tool, os.X_OK)]
+    if missing:
+        skip("the print system isn't installed (missing %s); scripts/install-deps.sh installs it" % ", ".join(missing))
+    if os.geteuid() != 0:
+        skip("starting cupsd, avahi-daemon and the system D-Bus needs root")
+    if quiet(["/usr/bin/lpstat", "-v", QUEUE]).returncode == 0 and quiet(["pidof", "ippeveprinter"]).returncode == 0:
+        skip("another Quillpost PDF printer is running on this machine; this test would take its queue")
+
+    started = time.monotonic()
+    os.makedirs(args.output, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="quillpost-print-")
+    data_dir = os.path.join(work, "data")
+    os.makedirs(data_dir)
+    check = Checks()
+    system = PrintSystem()
+    system.start()
+    # A printer of the user's own, which must come through untouched.
+    own = quiet(["/usr/sbin/lpadmin", "-p", "Office_Laser", "-v", "ipp://192.0.2.10/ipp/print", "-D", "Office laser"])
+    check(own.returncode == 0, "a printer of the user's own is in place: " + own.stdout.strip())
+    others = destinations()
+    xvfb, display = start_xvfb()
+    run = None
+    try:
+        run = AppRun(args.app, args.script, data_dir, os.path.join(work, "state"), display,
+                     {"QUILLPOST_PRINTER_TEST": "1", "HOME": os.path.join(work, "home")})
+        spool = os.path.join(data_dir, "Print Inbox", ".spool")
+        page_pdf = locked = None
+        deadline = time.monotonic() + args.timeout
+        sent = False
+        while True:
+            line = run.next_line(deadline)
+            if line is None or DONE_MARK in line:
+                break
+            if "E2E-PAGE-PDF " in line:
+                page_pdf = os.path.join(work, "page.pdf")
+                with open(page_pdf, "wb") as f:
+                    f.write(base64.b64decode(line.split("E2E-PAGE-PDF ", 1)[1].strip()))
+            elif "E2E-LOCKED " in line:
+                locked = os.path.join(work, "locked.pdf")
+                with open(locked, "wb") as f:
+                    f.write(base64.b64decode(line.split("E2E-LOCKED ", 1)[1].strip()))
+            elif "E2E-READY-FOR-JOBS" in line and not sent:
+                sent = True
+                printed = quiet(["/usr/bin/lp", "-d", QUEUE, "-t", "Form IMM 5257", page_pdf or "/nonexistent"])
+                check(printed.returncode == 0, "lp takes the job for %s: %s" % (QUEUE, printed.stdout.strip()))
+                # A job the server kept that isn't a PDF, as a PostScript job would be.
+                with open(os.path.join(spool, "99-scan.ps"), "w") as f:
+                    f.write("%!PS-Adobe-3.0\n/Helvetica findfont 12 scalefont setfont 72 72 moveto (scan) show showpage\n")
+        run.stop()
+        run.drain()
+        with open(os.path.join(args.output, "app.log"), "w") as f:
+            f.write("\n".join(run.log))
+
+        for name, entry in sorted(run.results.items()):
+            check(entry.get("ok") is True, "page: " + name + ("" if entry.get("ok") else " -- " + str(entry.get("detail"))))
+        arrivals = [line.split("E2E-PRINTED ", 1)[1] for line in run.log if "E2E-PRINTED " in line]
+        check(len(arrivals) == 1 and re.search(r'"name":"form_imm_5257 \(printed \d{4}-\d\d-\d\d \d\d\.\d\d\)\.pdf"', arrivals[0]) is not None,
+              "the page's hook receives the job as form_imm_5257 (printed <date> <time>).pdf (%s)" % arrivals)
+        inbox = os.path.join(data_dir, "Print Inbox")
+        files = sorted(n for n in os.listdir(inbox) if n != ".spool") if os.path.isdir(inbox) else []
+        check(len(files) == 1 and files[0].startswith("form_imm_5257 (printed "), "the inbox holds the printed PDF (%s)" % files)
+        check(os.path.isdir(spool) and "99-scan.ps" not in os.listdir(spool), "the PostScript job left the spool without reaching the inbox")
+        check(page_pdf is not None and quiet(["/usr/bin/qpdf", "--show-npages", page_pdf]).stdout.strip().isdigit(),
+              "qpdf reads the page's PDF")
+        check(locked is not None and quiet(["/usr/bin/qpdf", "--requires-password", locked]).returncode == 0,
+              "the handover PDF needs a password")
+        check(locked is not None and qpdf_opens(locked, "handover-pass"), "the handover PDF opens with its password")
+        check(locked is not None and not qpdf_opens(locked, "xhandover-pass") and not qpdf_opens(locked),
+              "the handover PDF opens with nothing else")
+        check(quiet(["/usr/bin/lpstat", "-v", QUEUE]).returncode != 0, "switching off removed the queue %s" % QUEUE)
+        check(destinations() == others, "every other printer is as it was")
+        check(wait_until(lambda: quiet(["pidof", "ippeveprinter"]).returncode != 0, 5), "no ippeveprinter is left running")
+    finally:
+        if run is not None:
+            run.stop()
+        stop_xvfb(xvfb)
+        quiet(["/usr/sbin/lpadmin", "-x", QUEUE])
+        quiet(["/usr/sbin/lpadmin", "-x", "Office_Laser"])
+        system.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+    print("\n%.0f s" % (time.monotonic() - started))
+    if check.failures:
+        print("%d print-system checks failed; the application's output is in %s" % (len(check.failures), args.output))
+        return 1
+    print("all print-system checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
