@@ -56,6 +56,10 @@
     const locked = await quillpost.protectPdf(pdf, 'handover-pass');
     console.log('E2E-LOCKED ' + b64(locked));
 
+    // A client to file the printed form for.
+    App.edit((doc) => { doc.clients.push({ id: 'print-client', name: 'Farah Haddad' }); });
+    await App.saveNow();
+
     // PDF Studio shows the inbox; the runner now prints to the queue.
     location.hash = '#/pdf';
     await until(() => document.getElementById('printed-empty') || document.querySelector('.printed'), 'the print inbox');
@@ -70,6 +74,20 @@
     report('readPrinted gives its bytes', read.length === arrived.size && String.fromCharCode(...read.subarray(0, 5)) === '%PDF-');
     report('readPrinted refuses a path that leaves the inbox',
       await rejection(quillpost.readPrinted(arrived.path.replace(/[^/]*$/, '') + '../config.json')) === 'Not allowed');
+
+    // Filed to the client's documents from PDF Studio.
+    const item = [...document.querySelectorAll('.printed-item')].find(i => i.dataset.path === arrived.path);
+    item.querySelector('[data-action="file"]').click();
+    item.querySelector('select[data-role="client"]').value = 'Farah Haddad';
+    item.querySelector('[data-action="file-confirm"]').click();
+    const filed = async () => {
+      const documents = await quillpost.listDocuments('Farah Haddad');
+      return JSON.stringify(documents).includes(arrived.name);
+    };
+    const filingStarted = Date.now();
+    while (!(await filed()) && Date.now() - filingStarted < 10000)
+      await new Promise(r => setTimeout(r, 200));
+    report('a printed file is filed to a client\'s documents from PDF Studio', await filed(), await quillpost.listDocuments('Farah Haddad'));
 
     // The PostScript file the runner dropped into the spool goes nowhere, however long we wait.
     await new Promise(r => setTimeout(r, 4000));

@@ -9,18 +9,18 @@ import {
   newestFirst, withArrival, withoutFile, onPrintedFile, passwordProblem, lockedName, looksLikePdf, fileSize, MIN_PASSWORD_LENGTH,
 } from '../print-inbox.js';
 
-export function render(root, { bridge }) {
+export function render(root, { app, bridge }) {
   root.append(pageHeader('PDF Studio', 'Printed forms and password-locked copies for your clients.'));
   if (!bridge) {
     root.append(card('Print inbox', h('p', { class: 'muted', text: 'The print inbox needs the Quillpost desktop program.' })));
     return;
   }
-  const stopInbox = renderInbox(root, bridge);
+  const stopInbox = renderInbox(root, bridge, app);
   renderHandover(root, bridge);
   return stopInbox;
 }
 
-function renderInbox(root, bridge) {
+function renderInbox(root, bridge, app) {
   const list = h('div', { id: 'printed-list', 'aria-live': 'polite' }, h('p', { class: 'muted', text: 'Reading the print inbox…' }));
   root.append(card('Print inbox',
     h('p', { class: 'card-intro muted' },
@@ -63,14 +63,45 @@ function renderInbox(root, bridge) {
         }
       },
     });
-    // FIXME: "File it to a client's documents" comes with the client-documents commands
-    // (saveDocument); until they are part of this version the file stays in the inbox.
-    return h('li', { class: 'printed-item', dataset: { path: record.path } },
+    const item = h('li', { class: 'printed-item', dataset: { path: record.path } },
       h('span', { class: 'printed-icon' }, icon('document', 20)),
       h('span', { class: 'printed-text' },
         h('span', { class: 'printed-name', text: record.name }),
         h('span', { class: 'muted printed-meta', text: [formatWhen(record.at), fileSize(record.size)].filter(Boolean).join(' · ') })),
-      h('span', { class: 'printed-actions' }, open, trash));
+      h('span', { class: 'printed-actions' }, fileToClient(record), open, trash));
+    return item;
+  };
+
+  // Files the printed copy among a client's documents, in their "Printed" folder; the inbox keeps
+  // its copy until the user moves it to the Trash.
+  const fileToClient = (record) => {
+    const clients = (Array.isArray(app?.data?.clients) ? app.data.clients : []).filter((c) => c && typeof c.name === 'string' && c.name.trim());
+    const file = button('File to client…', { dataset: { action: 'file' }, disabled: !clients.length || !bridge.saveDocument,
+      title: clients.length ? null : 'Add a client first' });
+    const choice = h('select', { 'aria-label': `Client for ${record.name}`, dataset: { role: 'client' } },
+      clients.map((client) => h('option', { value: client.name, text: client.name })));
+    const confirm = button('File', { kind: 'primary small', dataset: { action: 'file-confirm' } });
+    const cancel = button('Cancel', { kind: 'small' });
+    const chooser = h('span', { class: 'file-chooser', hidden: true }, choice, confirm, cancel);
+    file.addEventListener('click', () => {
+      chooser.hidden = false;
+      file.hidden = true;
+      choice.focus();
+    });
+    cancel.addEventListener('click', () => {
+      chooser.hidden = true;
+      file.hidden = false;
+      file.focus();
+    });
+    confirm.addEventListener('click', () => runFrom(confirm, async () => {
+      const client = choice.value;
+      const bytes = await bridge.readPrinted(record.path);
+      const saved = await bridge.saveDocument({ client, sub: 'Printed', fileName: record.name, bytes });
+      chooser.hidden = true;
+      file.hidden = false;
+      toast(`${record.name} is filed in ${client}'s documents${saved?.name && saved.name !== record.name ? ` as ${saved.name}` : ''}.`);
+    }));
+    return h('span', { class: 'file-to-client' }, file, chooser);
   };
 
   const stopListening = onPrintedFile((record) => {
