@@ -16,17 +16,27 @@ namespace quillpost {
 // Without one, each run waits until the test ends it with exit(), as a slow program would.
 class FakeProcessRunner final : public ProcessRunner {
 public:
-    struct Child final : ProcessRunner::Child {
+    // What became of a started program; kept by the runner, so a test can look after the
+    // program's owner has let it go.
+    struct ChildState {
         int id { 0 };
         bool alive { true };
         bool terminated { false };
-        int pid() const override { return id; }
-        bool running() const override { return alive; }
+    };
+
+    struct Child final : ProcessRunner::Child {
+        explicit Child(std::shared_ptr<ChildState> childState)
+            : state(std::move(childState))
+        {
+        }
+        int pid() const override { return state->id; }
+        bool running() const override { return state->alive; }
         void terminate() override
         {
-            terminated = true;
-            alive = false;
+            state->terminated = true;
+            state->alive = false;
         }
+        std::shared_ptr<ChildState> state;
     };
 
     FakeProcessRunner() = default;
@@ -65,10 +75,10 @@ public:
             error = startError;
             return nullptr;
         }
-        auto child = std::make_unique<Child>();
-        child->id = nextPid++;
-        children.push_back(child.get());
-        return child;
+        auto state = std::make_shared<ChildState>();
+        state->id = nextPid++;
+        children.push_back(state);
+        return std::make_unique<Child>(state);
     }
 
     bool alive(int pid) override
@@ -100,7 +110,7 @@ public:
     std::function<Result(const std::vector<std::string>&)> respond;
     std::vector<std::vector<std::string>> runs;
     std::vector<std::vector<std::string>> starts;
-    std::vector<Child*> children; // owned by whoever started them
+    std::vector<std::shared_ptr<ChildState>> children;
     std::string startError;
     int nextPid { 4242 };
     std::set<int> livePids;
