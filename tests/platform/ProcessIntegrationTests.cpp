@@ -3,6 +3,8 @@
 
 #include "platform/ProcessRunner.h"
 
+#include "MainLoop.h"
+
 #include <gtest/gtest.h>
 #include <glib.h>
 
@@ -12,19 +14,11 @@
 namespace quillpost {
 namespace {
 
-bool spinUntil(const std::function<bool()>& condition)
-{
-    auto deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
-    while (!condition() && g_get_monotonic_time() < deadline)
-        g_main_context_iteration(nullptr, FALSE);
-    return condition();
-}
-
 std::optional<ProcessRunner::Result> runToEnd(const std::vector<std::string>& arguments)
 {
     std::optional<ProcessRunner::Result> result;
     ProcessRunner::shared().run(arguments, [&](ProcessRunner::Result answer) { result = std::move(answer); });
-    spinUntil([&] { return result.has_value(); });
+    runUntil([&] { return result.has_value(); });
     return result;
 }
 
@@ -70,14 +64,14 @@ TEST(ProcessIntegration, ALongLivedChildRunsUntilItIsTerminated)
     EXPECT_TRUE(child->running());
     EXPECT_TRUE(runner.alive(child->pid()));
     child->terminate();
-    EXPECT_TRUE(spinUntil([&] { return !child->running(); }));
+    EXPECT_TRUE(runUntil([&] { return !child->running(); }));
     EXPECT_FALSE(runner.alive(child->pid()));
 
     // One that isn't ours, found by its id: the way a server left over from a crash is ended.
     auto stray = runner.start({ "/bin/sleep", "30" }, error);
     ASSERT_NE(stray, nullptr);
     runner.terminate(stray->pid());
-    EXPECT_TRUE(spinUntil([&] { return !stray->running(); }));
+    EXPECT_TRUE(runUntil([&] { return !stray->running(); }));
     EXPECT_FALSE(runner.alive(0));
 }
 

@@ -3,6 +3,8 @@
 #include "platform/BackgroundQueue.h"
 #include "platform/MainQueue.h"
 
+#include "MainLoop.h"
+
 #include <gtest/gtest.h>
 #include <glib.h>
 
@@ -13,14 +15,6 @@
 namespace quillpost {
 namespace {
 
-bool spinUntil(const std::function<bool()>& condition)
-{
-    auto deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
-    while (!condition() && g_get_monotonic_time() < deadline)
-        g_main_context_iteration(nullptr, FALSE);
-    return condition();
-}
-
 TEST(QueueIntegration, TimersFireInOrderAndCancelledOnesNever)
 {
     auto& queue = MainQueue::shared();
@@ -29,7 +23,7 @@ TEST(QueueIntegration, TimersFireInOrderAndCancelledOnesNever)
     auto cancelled = queue.after(std::chrono::milliseconds(10), [&] { fired.push_back(99); });
     queue.after(std::chrono::milliseconds(0), [&] { fired.push_back(1); });
     queue.cancel(cancelled);
-    ASSERT_TRUE(spinUntil([&] { return fired.size() == 2; }));
+    ASSERT_TRUE(runUntil([&] { return fired.size() == 2; }));
     EXPECT_EQ(fired, (std::vector<int> { 1, 2 }));
 
     // Cancelling a timer that has fired, or one that never existed, is harmless.
@@ -51,7 +45,7 @@ TEST(QueueIntegration, WorkRunsOffTheMainThreadInOrderAndReportsBackOnIt)
                 MainQueue::shared().post([&] { reportedOn = std::this_thread::get_id(); });
         });
     }
-    ASSERT_TRUE(spinUntil([&] { return reportedOn == mainThread; }));
+    ASSERT_TRUE(runUntil([&] { return reportedOn == mainThread; }));
     EXPECT_TRUE(offMain);
     ASSERT_EQ(order.size(), 50u);
     for (int task = 0; task < 50; ++task)

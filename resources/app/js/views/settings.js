@@ -1,4 +1,4 @@
-// Settings: the way into Data & backups, and what this copy of Quillpost is.
+// Settings: the ways into each group of settings, and what this copy of Quillpost is.
 
 import { h, pageHeader, card } from '../ui.js';
 import { icon } from '../icons.js';
@@ -8,40 +8,21 @@ import { hrefFor } from '../routes.js';
 export function render(root, { bridge }) {
   root.append(pageHeader('Settings'));
 
-  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/data'), id: 'settings-data-link' },
-    h('span', { class: 'card-link-icon' }, icon('shield', 22)),
-    h('span', { class: 'card-link-text' },
-      h('span', { class: 'card-link-title', text: 'Data & backups' }),
-      h('span', { class: 'muted', text: 'Where your data is kept, daily snapshots, a backup folder, and restoring an earlier copy.' })),
-    icon('chevron', 18)));
-
-  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/documents'), id: 'settings-documents-link' },
-    h('span', { class: 'card-link-icon' }, icon('folder', 22)),
-    h('span', { class: 'card-link-text' },
-      h('span', { class: 'card-link-title', text: 'Documents & Drive' }),
-      h('span', { class: 'muted', text: "Where clients' documents are filed, and keeping them in your Google Drive." })),
-    icon('chevron', 18)));
-
-  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/server'), id: 'settings-server-link' },
-    h('span', { class: 'card-link-icon' }, icon('people', 22)),
-    h('span', { class: 'card-link-text' },
-      h('span', { class: 'card-link-title', text: 'Practice server' }),
-      h('span', { class: 'muted', text: 'The server that makes secure upload links for your clients.' })),
-    icon('chevron', 18)));
-
-  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/security'), id: 'settings-security-link' },
-    h('span', { class: 'card-link-icon' }, icon('shield', 22)),
-    h('span', { class: 'card-link-text' },
-      h('span', { class: 'card-link-title', text: 'Security' }),
-      h('span', { class: 'muted', text: 'Encrypt your data with a passphrase, and unlock it or the client-account vault with a fingerprint.' })),
-    icon('chevron', 18)));
-
-  root.append(h('a', { class: 'card card-link', href: hrefFor('settings/printer'), id: 'settings-printer-link' },
-    h('span', { class: 'card-link-icon' }, icon('printer', 22)),
-    h('span', { class: 'card-link-text' },
-      h('span', { class: 'card-link-title', text: 'Printer' }),
-      h('span', { class: 'muted', text: 'The printer "Quillpost PDF", which saves what you print into PDF Studio.' })),
-    icon('chevron', 18)));
+  const sections = [
+    ['data', 'shield', 'Data & backups', 'Where your data is kept, daily snapshots, a backup folder, and restoring an earlier copy.'],
+    ['documents', 'folder', 'Documents & Drive', "Where clients' documents are filed, and keeping them in your Google Drive."],
+    ['server', 'people', 'Practice server', 'The server that makes secure upload links for your clients.'],
+    ['security', 'shield', 'Security', 'Encrypt your data with a passphrase, and unlock it or the client-account vault with a fingerprint.'],
+    ['printer', 'printer', 'Printer', 'The printer "Quillpost PDF", which saves what you print into PDF Studio.'],
+  ];
+  for (const [route, iconName, title, text] of sections) {
+    root.append(h('a', { class: 'card card-link', href: hrefFor(`settings/${route}`), id: `settings-${route}-link` },
+      h('span', { class: 'card-link-icon' }, icon(iconName, 22)),
+      h('span', { class: 'card-link-text' },
+        h('span', { class: 'card-link-title', text: title }),
+        h('span', { class: 'muted', text })),
+      icon('chevron', 18)));
+  }
 
   const about = h('div', { id: 'about' });
   root.append(card('About Quillpost', about));
