@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -16,6 +17,13 @@ public:
 
     // Hands back the chosen folder's path, or nothing when the user cancels.
     virtual void chooseFolder(Window* parent, const std::string& title, std::function<void(std::optional<std::string>)> completion) = 0;
+
+    // A save dialog starting in startFolder (when given) with the name filled in; the chosen path, or nothing.
+    virtual void chooseSaveLocation(Window* parent, const std::string& suggestedName, const std::optional<std::string>& startFolder,
+        std::function<void(std::optional<std::string>)> completion) = 0;
+
+    // An open dialog for files (never folders); the chosen paths, none when cancelled.
+    virtual void chooseFiles(Window* parent, bool multiple, std::function<void(std::vector<std::string>)> completion) = 0;
 
     struct Question {
         std::string message;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/FileDescriptor.h"
 #include "common/Json.h"
 
 #include <cstdint>
@@ -28,10 +29,38 @@ struct SchemeResponse {
     std::string contentType;
     std::map<std::string, std::string> headers;
     std::string body;
+    // When open, the body is this file's bytes instead, read as WebKit asks for them rather than
+    // held in memory. bodyFileLength is its size.
+    FileDescriptor bodyFile;
+    std::uint64_t bodyFileLength { 0 };
 };
 
 using SchemeResponder = std::function<void(std::optional<SchemeResponse>, std::string errorMessage)>;
 using SchemeHandler = std::function<void(const SchemeRequest&, SchemeResponder)>;
+
+// What a page asks its view to do beyond loading its own frames, and what the view answers.
+// A view without policies keeps WebKit's own behaviour.
+struct NavigationAction {
+    std::string url; // empty when the request has none
+    bool isDownload { false }; // a link with the download attribute, or a navigation the page turned into a download
+    bool targetsSubframe { false };
+};
+
+enum class NavigationDecision { Allow, Cancel, Download };
+
+struct WebViewPolicies {
+    std::function<NavigationDecision(const NavigationAction&)> decideNavigation;
+    // A response the view cannot show is turned into a download instead of failing.
+    bool downloadUnshowableResponses { false };
+    // A request for a new window (target=_blank, window.open): the view never creates one.
+    std::function<void(const std::string& url)> onNewWindowRequest;
+    // Where a download goes: hand back a path, or nothing to cancel it.
+    std::function<void(const std::string& suggestedName, std::function<void(std::optional<std::filesystem::path>)>)> chooseDownloadDestination;
+    // An <input type=file>: hand back the chosen files, none when cancelled.
+    std::function<void(bool multiple, std::function<void(std::vector<std::filesystem::path>)>)> chooseFiles;
+    std::function<void(const std::string& message, std::function<void()> done)> alert;
+    std::function<void(const std::string& message, std::function<void(bool confirmed)>)> confirm;
+};
 
 // A content-rule list compiled once under its identifier; a configuration that carries it blocks what it names.
 class ContentRuleList {
@@ -56,6 +85,7 @@ struct WebViewConfiguration {
 
     std::vector<UserScript> userScripts;
     std::vector<MessageHandler> messageHandlers;
+    // Custom schemes are secure contexts that may use CORS, as https is.
     std::map<std::string, SchemeHandler> schemeHandlers;
     std::vector<std::shared_ptr<ContentRuleList>> contentRules;
     bool ephemeral { false };
@@ -78,7 +108,8 @@ public:
     // The configuration is fixed at creation: scheme handlers and content rules must be in it.
     static std::shared_ptr<WebView> create(WebViewConfiguration);
 
-    // Compiles a JSON rule list under an identifier, kept in the store folder for later runs.
+    // Compiles a JSON rule list under an identifier, kept in the store folder for later runs. The
+    // completion runs on the main thread.
     static void compileContentRules(const std::filesystem::path& storeFolder, const std::string& identifier,
         const std::string& encodedRules, std::function<void(std::shared_ptr<ContentRuleList>, std::string errorMessage)>);
 
@@ -100,6 +131,7 @@ public:
     virtual void snapshot(SnapshotCompletion) = 0;
 
     virtual void setInspectable(bool) = 0;
+    virtual void setPolicies(WebViewPolicies) = 0;
     virtual void setOnLoadFinished(std::function<void()>) = 0;
 
     // The page's web process ended: it crashed, passed its memory limit, or terminateWebProcess ended

@@ -31,6 +31,8 @@ public:
         int minimumWidth { 0 };
         int minimumHeight { 0 };
         Color background;
+        // The main window's page draws its own title bar; other windows get the system's.
+        bool pageDrawsTitleBar { true };
     };
 
     virtual ~Window() = default;
@@ -45,11 +47,17 @@ public:
     virtual void addDragStrip(double leading, double height) = 0;
 
     virtual void present() = 0;
+    // Closes the window as its close button would, asking onCloseRequest first.
+    virtual void performClose() = 0;
+    // Closes it without asking.
+    virtual void close() = 0;
     virtual void toggleFullScreen() = 0;
     virtual WindowGeometry geometry() const = 0;
 
     // Called as the window closes, while its geometry can still be read.
     virtual void setOnClose(std::function<void()>) = 0;
+    // Asked when the user (or performClose) tries to close the window: false keeps it open.
+    virtual void setOnCloseRequest(std::function<bool()>) = 0;
 };
 
 }

@@ -12,22 +12,6 @@ namespace quillpost {
 
 namespace fs = std::filesystem;
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-FileDescriptor::~FileDescriptor()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 namespace {
 
 std::optional<fs::path> realLocation(const fs::path& path)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/FileDescriptor.h"
+
 #include <filesystem>
 #include <optional>
 #include <utility>
@@ -7,30 +9,6 @@
 #include <vector>
 
 namespace quillpost {
-
-// An open file descriptor, closed when it goes out of scope.
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    {
-    }
-    FileDescriptor(FileDescriptor&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    {
-    }
-    FileDescriptor& operator=(FileDescriptor&&) noexcept;
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor();
-
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd { -1 };
-};
 
 // The real location of path (every ".", ".." and symbolic link resolved, one component at a time,
 // so that a ".." after a link climbs out of the link's target, as the kernel would) when it lies

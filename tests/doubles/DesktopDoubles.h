@@ -30,6 +30,22 @@ public:
         completion(std::move(path));
     }
 
+    void chooseSaveLocation(Window* parent, const std::string& suggestedName, const std::optional<std::string>& startFolder,
+        std::function<void(std::optional<std::string>)> completion) override
+    {
+        lastParent = parent;
+        titles.push_back(suggestedName);
+        saveStartFolder = startFolder;
+        pending = std::move(completion);
+    }
+
+    void chooseFiles(Window* parent, bool multiple, std::function<void(std::vector<std::string>)> completion) override
+    {
+        lastParent = parent;
+        filesMultiple = multiple;
+        pendingFiles = std::move(completion);
+    }
+
     void ask(Window* parent, const Question& question, std::function<void(std::optional<size_t>)> completion) override
     {
         lastParent = parent;
@@ -47,6 +63,9 @@ public:
     Window* lastParent { nullptr };
     std::vector<std::string> titles;
     std::function<void(std::optional<std::string>)> pending;
+    std::optional<std::string> saveStartFolder;
+    bool filesMultiple { false };
+    std::function<void(std::vector<std::string>)> pendingFiles;
     std::vector<Question> questions;
     std::function<void(std::optional<size_t>)> pendingQuestion;
 };

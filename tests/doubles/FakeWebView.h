@@ -28,6 +28,7 @@ public:
     }
     void snapshot(SnapshotCompletion) override { }
     void setInspectable(bool) override { }
+    void setPolicies(WebViewPolicies newPolicies) override { policies = std::move(newPolicies); }
     void setOnLoadFinished(std::function<void()>) override { }
     void setOnWebProcessTerminated(std::function<void(const std::string&)>) override { }
     void reload() override { }
@@ -35,6 +36,7 @@ public:
 
     std::vector<std::string> scripts;
     std::vector<PrintRun> prints;
+    WebViewPolicies policies;
 };
 
 class FakeWindow final : public Window {
@@ -45,7 +47,25 @@ public:
     void present() override { }
     void toggleFullScreen() override { }
     WindowGeometry geometry() const override { return {}; }
-    void setOnClose(std::function<void()>) override { }
+    void performClose() override
+    {
+        if (!onCloseRequest || onCloseRequest())
+            close();
+    }
+    void close() override
+    {
+        if (closed)
+            return;
+        closed = true;
+        if (onClose)
+            onClose();
+    }
+    void setOnClose(std::function<void()> callback) override { onClose = std::move(callback); }
+    void setOnCloseRequest(std::function<bool()> callback) override { onCloseRequest = std::move(callback); }
+
+    std::function<void()> onClose;
+    std::function<bool()> onCloseRequest;
+    bool closed { false };
 };
 
 }
