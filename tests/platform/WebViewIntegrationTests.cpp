@@ -58,7 +58,7 @@ protected:
             response.headers["X-Quillpost"] = "yes";
             response.body = "<html><body style='background:#fff'><h1 id='t'>Hello</h1>"
                             "<img src='qptest://site/tracker.png'><img src='qptest://site/allowed.png'></body></html>";
-            respond(response, {});
+            respond(std::move(response), {});
         };
         m_view = WebView::create(std::move(configuration));
 

@@ -32,7 +32,8 @@ GtkMainWindow::GtkMainWindow(GtkApplicationHost& application, const Options& opt
     m_window = GTK_WINDOW(gtk_application_window_new(application.gtkApplication()));
     g_object_ref(m_window);
     gtk_window_set_title(m_window, options.title.c_str());
-    gtk_widget_set_name(GTK_WIDGET(m_window), "main-window");
+    std::string name = options.pageDrawsTitleBar ? "main-window" : "document-window";
+    gtk_widget_set_name(GTK_WIDGET(m_window), name.c_str());
     gtk_widget_set_size_request(GTK_WIDGET(m_window), options.minimumWidth, options.minimumHeight);
     gtk_window_set_default_size(m_window, options.geometry.width, options.geometry.height);
     if (options.geometry.maximized)
@@ -41,16 +42,19 @@ GtkMainWindow::GtkMainWindow(GtkApplicationHost& application, const Options& opt
     gtk_window_set_hide_on_close(m_window, FALSE);
 
     // An empty title bar: the page draws its own, and the drag strip carries the window buttons.
-    auto* titlebar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
-    gtk_widget_set_visible(titlebar, FALSE);
-    gtk_window_set_titlebar(m_window, titlebar);
+    if (options.pageDrawsTitleBar) {
+        auto* titlebar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+        gtk_widget_set_visible(titlebar, FALSE);
+        gtk_window_set_titlebar(m_window, titlebar);
+    }
 
     auto background = options.background;
-    auto css = "window#main-window, window#main-window > .overlay-root { background-color: rgba("
-        + channel(background.red) + ", " + channel(background.green) + ", " + channel(background.blue) + ", "
-        + cssNumber(background.alpha) + "); }\n"
-        "#sidebar-backdrop { background-color: alpha(#ebe4da, 0.85); }\n"
-        "#drag-strip windowcontrols { margin: 4px 8px 0 0; }\n";
+    std::string css = "window#";
+    css.append(name).append(", window#").append(name).append(" > .overlay-root { background-color: rgba(");
+    css.append(channel(background.red)).append(", ").append(channel(background.green)).append(", ").append(channel(background.blue));
+    css.append(", ").append(cssNumber(background.alpha)).append("); }\n");
+    if (options.pageDrawsTitleBar)
+        css.append("#sidebar-backdrop { background-color: alpha(#ebe4da, 0.85); }\n#drag-strip windowcontrols { margin: 4px 8px 0 0; }\n");
     m_style = gtk_css_provider_new();
     gtk_css_provider_load_from_data(m_style, css.c_str(), static_cast<gssize>(css.size()));
     gtk_style_context_add_provider_for_display(gtk_widget_get_display(GTK_WIDGET(m_window)), GTK_STYLE_PROVIDER(m_style),
@@ -128,16 +132,36 @@ WindowGeometry GtkMainWindow::geometry() const
     return geometry;
 }
 
+void GtkMainWindow::performClose()
+{
+    gtk_window_close(m_window);
+}
+
+void GtkMainWindow::close()
+{
+    m_closingWithoutAsking = true;
+    gtk_window_close(m_window);
+}
+
 void GtkMainWindow::setOnClose(std::function<void()> onClose)
 {
     m_onClose = std::move(onClose);
 }
 
+void GtkMainWindow::setOnCloseRequest(std::function<bool()> onCloseRequest)
+{
+    m_onCloseRequest = std::move(onCloseRequest);
+}
+
 gboolean GtkMainWindow::closeRequested(GtkWindow*, gpointer self)
 {
     auto* window = static_cast<GtkMainWindow*>(self);
-    if (window->m_onClose)
-        window->m_onClose();
+    if (!window->m_closingWithoutAsking && window->m_onCloseRequest && !window->m_onCloseRequest())
+        return TRUE;
+    // The callback may drop the last reference to this object.
+    auto onClose = window->m_onClose;
+    if (onClose)
+        onClose();
     return FALSE;
 }
 

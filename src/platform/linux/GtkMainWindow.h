@@ -8,8 +8,9 @@ namespace quillpost {
 
 class GtkApplicationHost;
 
-// A GtkApplicationWindow whose title bar is drawn by the page. Its content is an overlay, so the
-// backdrop, the page and the drag strip stack in the order they are added.
+// A GtkApplicationWindow, with a title bar drawn by the page (the main window) or the system's.
+// Its content is an overlay, so the backdrop, the page and the drag strip stack in the order they
+// are added.
 class GtkMainWindow final : public Window {
 public:
     GtkMainWindow(GtkApplicationHost&, const Options&);
@@ -21,7 +22,10 @@ public:
     void present() override;
     void toggleFullScreen() override;
     WindowGeometry geometry() const override;
+    void performClose() override;
+    void close() override;
     void setOnClose(std::function<void()>) override;
+    void setOnCloseRequest(std::function<bool()>) override;
 
     GtkWindow* gtkWindow() const { return m_window; }
     // Where widgets drawn above the page go.
@@ -34,6 +38,8 @@ private:
     GtkWidget* m_overlay { nullptr };
     GtkCssProvider* m_style { nullptr };
     std::function<void()> m_onClose;
+    std::function<bool()> m_onCloseRequest;
+    bool m_closingWithoutAsking { false };
 };
 
 }

@@ -1,5 +1,6 @@
 #include "platform/linux/WebKitWebViewHost.h"
 
+#include <gio/gunixinputstream.h>
 #include <libsoup/soup.h>
 #include <map>
 #include <set>
@@ -21,12 +22,21 @@ void finishWithError(WebKitURISchemeRequest* request, const std::string& message
     webkit_uri_scheme_request_finish_error(request, error);
 }
 
-void respond(WebKitURISchemeRequest* request, const SchemeResponse& response)
+void respond(WebKitURISchemeRequest* request, SchemeResponse& response)
 {
-    auto* body = g_bytes_new(response.body.data(), response.body.size());
-    g_autoptr(GInputStream) stream = g_memory_input_stream_new_from_bytes(body);
-    g_bytes_unref(body);
-    g_autoptr(WebKitURISchemeResponse) schemeResponse = webkit_uri_scheme_response_new(stream, static_cast<gint64>(response.body.size()));
+    g_autoptr(GInputStream) stream = nullptr;
+    gint64 length = 0;
+    if (response.bodyFile) {
+        // WebKit reads the file as it needs it; the stream closes the descriptor.
+        stream = g_unix_input_stream_new(response.bodyFile.release(), TRUE);
+        length = static_cast<gint64>(response.bodyFileLength);
+    } else {
+        auto* body = g_bytes_new(response.body.data(), response.body.size());
+        stream = g_memory_input_stream_new_from_bytes(body);
+        g_bytes_unref(body);
+        length = static_cast<gint64>(response.body.size());
+    }
+    g_autoptr(WebKitURISchemeResponse) schemeResponse = webkit_uri_scheme_response_new(stream, length);
     webkit_uri_scheme_response_set_status(schemeResponse, static_cast<guint>(response.status), nullptr);
     if (!response.contentType.empty())
         webkit_uri_scheme_response_set_content_type(schemeResponse, response.contentType.c_str());
@@ -109,8 +119,14 @@ private:
 void SchemeRegistry::add(WebKitWebView* view, const std::string& scheme, SchemeHandler handler)
 {
     static std::set<std::string> registered;
-    if (registered.insert(scheme).second)
-        webkit_web_context_register_uri_scheme(webkit_web_context_get_default(), scheme.c_str(), received, nullptr, nullptr);
+    if (registered.insert(scheme).second) {
+        auto* context = webkit_web_context_get_default();
+        webkit_web_context_register_uri_scheme(context, scheme.c_str(), received, nullptr, nullptr);
+        // Pages of our own schemes are secure contexts (WebAssembly, workers, fetch of their own files).
+        auto* security = webkit_web_context_get_security_manager(context);
+        webkit_security_manager_register_uri_scheme_as_secure(security, scheme.c_str());
+        webkit_security_manager_register_uri_scheme_as_cors_enabled(security, scheme.c_str());
+    }
     handlers()[scheme][view] = std::move(handler);
 }
 

@@ -71,6 +71,7 @@ WebKitWebViewHost::WebKitWebViewHost(WebViewConfiguration configuration)
         "settings", m_settings,
         nullptr));
     g_object_ref_sink(m_view);
+    m_session = WEBKIT_NETWORK_SESSION(g_object_ref(session));
 
     // The content rules are compiled before the view exists; they only need adding here.
     for (auto& rules : configuration.contentRules) {
@@ -98,6 +99,8 @@ WebKitWebViewHost::~WebKitWebViewHost()
         g_signal_handler_disconnect(m_contentManager, id);
     g_object_unref(m_contentManager);
     g_signal_handlers_disconnect_by_data(m_view, this);
+    g_signal_handlers_disconnect_by_data(m_session, this);
+    g_object_unref(m_session);
     SchemeRegistry::remove(m_view);
     g_object_unref(m_view);
     g_object_unref(m_settings);

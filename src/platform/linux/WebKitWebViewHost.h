@@ -20,6 +20,7 @@ public:
     void print(PrintDestination, const std::filesystem::path& pdfFile, Completion) override;
     void snapshot(SnapshotCompletion) override;
     void setInspectable(bool) override;
+    void setPolicies(WebViewPolicies) override;
     void setOnLoadFinished(std::function<void()>) override;
     void setOnWebProcessTerminated(std::function<void(const std::string&)>) override;
     void reload() override;
@@ -31,6 +32,10 @@ private:
     void connectMessageHandler(WebKitUserContentManager*, WebViewConfiguration::MessageHandler);
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static void webProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
+    static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
+    static void downloadStarted(WebKitNetworkSession*, WebKitDownload*, gpointer self);
+    static gboolean runFileChooser(WebKitWebView*, WebKitFileChooserRequest*, gpointer self);
+    static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
 
     WebKitWebView* m_view { nullptr };
     WebKitUserContentManager* m_contentManager { nullptr };
@@ -39,6 +44,9 @@ private:
     WebKitSettings* m_settings { nullptr };
     std::function<void()> m_onLoadFinished;
     std::function<void(const std::string&)> m_onWebProcessTerminated;
+    WebViewPolicies m_policies;
+    bool m_policiesConnected { false };
+    WebKitNetworkSession* m_session { nullptr };
 };
 
 // The engine's filter behind a compiled rule list.
