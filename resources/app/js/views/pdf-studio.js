@@ -1,23 +1,28 @@
-// PDF Studio: the print inbox of the Quillpost PDF printer, and locked handover PDFs.
+// PDF Studio: the print inbox of the Quillpost PDF printer, the full PDF editor, and locked handover PDFs.
 
 import { h, pageHeader, card, button, runFrom, toast, confirmDialog, showError } from '../ui.js';
 import { icon } from '../icons.js';
 import { formatWhen, messageOf } from '../format.js';
 import { hrefFor } from '../routes.js';
 import { saveBytes } from '../download.js';
+import { renderEditor } from './pdf-editor-card.js';
 import {
   newestFirst, withArrival, withoutFile, onPrintedFile, passwordProblem, lockedName, looksLikePdf, fileSize, MIN_PASSWORD_LENGTH,
 } from '../print-inbox.js';
 
 export function render(root, { app, bridge }) {
-  root.append(pageHeader('PDF Studio', 'Printed forms and password-locked copies for your clients.'));
+  root.append(pageHeader('PDF Studio', 'Printed forms, the full PDF editor and password-locked copies for your clients.'));
   if (!bridge) {
     root.append(card('Print inbox', h('p', { class: 'muted', text: 'The print inbox needs the Quillpost desktop program.' })));
     return;
   }
   const stopInbox = renderInbox(root, bridge, app);
+  const stopEditor = renderEditor(root, bridge, app);
   renderHandover(root, bridge);
-  return stopInbox;
+  return () => {
+    stopInbox();
+    stopEditor();
+  };
 }
 
 function renderInbox(root, bridge, app) {
