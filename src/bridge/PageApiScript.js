@@ -88,6 +88,7 @@
     clipText: () => call('clipText'),
     clipSet: (t) => call('clipSet', t),
     clipConcealed: () => call('clipConcealed'),
+    pdfcraftProbe: (body) => call('pdfcraftProbe', body),
     vaultTouchAvailable: () => call('vaultTouchAvailable'),
     vaultTouchEnabled: () => call('vaultTouchEnabled'),
     vaultTouchSave: (p) => call('vaultTouchSave', p),

@@ -200,3 +200,10 @@ class Checks:
         if not condition:
             self.failures.append(what)
         return condition
+
+
+def check_page_results(check, results, minimum):
+    """Turns what the page script reported into checks, and fails when fewer than expected came."""
+    for name, entry in sorted(results.items()):
+        check(entry.get("ok") is True, "page: " + name + ("" if entry.get("ok") else " -- " + str(entry.get("detail"))))
+    check(len(results) >= minimum, "the page reported its checks (%d of at least %d)" % (len(results), minimum))

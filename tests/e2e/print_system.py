@@ -16,7 +16,7 @@ import sys
 import tempfile
 import time
 
-from harness import DONE_MARK, AppRun, Checks, start_xvfb, stop_xvfb
+from harness import DONE_MARK, AppRun, Checks, check_page_results, start_xvfb, stop_xvfb
 
 SKIP = 77
 QUEUE = "Quillpost_PDF"
@@ -190,8 +190,7 @@ def main():
         with open(os.path.join(args.output, "app.log"), "w") as f:
             f.write("\n".join(run.log))
 
-        for name, entry in sorted(run.results.items()):
-            check(entry.get("ok") is True, "page: " + name + ("" if entry.get("ok") else " -- " + str(entry.get("detail"))))
+        check_page_results(check, run.results, 5)
         arrivals = [line.split("E2E-PRINTED ", 1)[1] for line in run.log if "E2E-PRINTED " in line]
         check(len(arrivals) == 1 and re.search(r'"name":"form_imm_5257 \(printed \d{4}-\d\d-\d\d \d\d\.\d\d\)\.pdf"', arrivals[0]) is not None,
               "the page's hook receives the job as form_imm_5257 (printed <date> <time>).pdf (%s)" % arrivals)

@@ -13,7 +13,7 @@ import sys
 import tempfile
 import time
 
-from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, read, start_xvfb, stop_xvfb
+from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, check_page_results, read, start_xvfb, stop_xvfb
 from loopback_servers import LoopbackServers, RELAY_KEY
 
 RELOADED_MARK = "E2E-RELOADED "
@@ -105,9 +105,7 @@ def main():
         # would otherwise pass unseen.
         findings = [line for line in run.log if any(mark in line for mark in SANITIZER_MARKS)]
         check(not findings, "the program reported no memory error, leak or undefined behaviour" + "".join("\n  " + f for f in findings[:5]))
-        for name, entry in sorted(results.items()):
-            check(entry.get("ok") is True, "page: " + name + ("" if entry.get("ok") else " -- " + str(entry.get("detail"))))
-        check(len(results) >= 10, "the page reported its checks (%d)" % len(results))
+        check_page_results(check, results, 10)
 
         # What the page saved must be on disk: the data file, its .bak copy, the day's snapshot,
         # and the safety copy the restore took.

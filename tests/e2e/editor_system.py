@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""The full PDF editor in the real program under Xvfb: a PDF handed over from the page opens in an
+editor window, the window's page fetches it and cannot reach the network, and an update from a
+release server on this machine installs, starts and rolls back. The release is the built-in editor
+itself, packed as version 9.9.0 the way the editor's authors publish it."""
+
+import argparse
+import hashlib
+import io
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import zipfile
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, check_page_results, page_script, start_xvfb, stop_xvfb
+
+ZIP_NAME = "pdfcraft-web-9.9.0.zip"
+
+
+def release_zip(site):
+    """The site folder wrapped in one top-level folder, as a release zip."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        for folder, _, files in os.walk(site):
+            for name in files:
+                path = os.path.join(folder, name)
+                inside = os.path.relpath(path, site)
+                if inside == "VERSION.txt":
+                    continue
+                archive.write(path, "pdfcraft-web-9.9.0/" + inside)
+        archive.writestr("pdfcraft-web-9.9.0/VERSION.txt", "PdfCraft web 9.9.0\n")
+    return buffer.getvalue()
+
+
+class ReleaseServer:
+    """The editor's release listing, its zip and checksum list, plus an outside address the editor
+    must never reach; every request is recorded."""
+
+    def __init__(self, site):
+        self.zip = release_zip(site)
+        self.requests = []
+        self.connections = 0
+        server = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                server.requests.append({"path": self.path, "headers": dict(self.headers)})
+                body = server.answer(self.path)
+                self.send_response(200 if body is not None else 404)
+                self.send_header("Content-Length", str(len(body or b"")))
+                self.end_headers()
+                self.wfile.write(body or b"")
+
+        self.http = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.http.serve_forever, daemon=True).start()
+        self.base = "http://127.0.0.1:%d" % self.http.server_address[1]
+        # A bare listener standing for an https host: it counts the connections anyone opens.
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(8)
+        threading.Thread(target=self._accept, daemon=True).start()
+        self.tls_base = "https://127.0.0.1:%d" % self.listener.getsockname()[1]
+
+    def _accept(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            self.connections += 1
+            connection.close()
+
+    def answer(self, path):
+        if path == "/pdfcraft/releases/latest":
+            return json.dumps({
+                "tag_name": "v9.9.0", "published_at": "2026-12-01T09:00:00Z", "html_url": self.base + "/pdfcraft/releases/v9.9.0",
+                "assets": [
+                    {"name": "pdfcraft-desktop-9.9.0.dmg", "browser_download_url": self.base + "/pdfcraft/desktop.dmg"},
+                    {"name": ZIP_NAME, "browser_download_url": self.base + "/pdfcraft/" + ZIP_NAME},
+                    {"name": "SHA256SUMS.txt", "browser_download_url": self.base + "/pdfcraft/SHA256SUMS.txt"},
+                ]}).encode()
+        if path == "/pdfcraft/" + ZIP_NAME:
+            return self.zip
+        if path == "/pdfcraft/SHA256SUMS.txt":
+            return ("%s  %s\n" % (hashlib.sha256(self.zip).hexdigest(), ZIP_NAME)).encode()
+        return None
+
+    def close(self):
+        self.http.shutdown()
+        self.http.server_close()
+        self.listener.close()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--script", required=True)
+    parser.add_argument("--output", required=True)
+    parser.add_argument("--timeout", type=float, default=180)
+    args = parser.parse_args()
+
+    os.makedirs(args.output, exist_ok=True)
+    site = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(args.app))), "share", "quillpost", "pdfcraft")
+    work = tempfile.mkdtemp(prefix="quillpost-editor-")
+    data_dir = os.path.join(work, "data")
+    os.makedirs(data_dir)
+    check = Checks()
+    server = ReleaseServer(site)
+    settings = {"outside": server.base + "/outside", "outsideTls": server.tls_base}
+    script = page_script(work, "editor_test.js", settings, args.script)
+    xvfb, display = start_xvfb()
+    run = None
+    try:
+        run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, {
+            "QUILLPOST_PDFCRAFT_RELEASES_URL": server.base + "/pdfcraft/releases/latest",
+            "XDG_CACHE_HOME": os.path.join(work, "cache"), "HOME": os.path.join(work, "home")})
+        shown = run.wait_for("E2E-EDITOR-SHOWN", args.timeout) is not None
+        screenshot = os.path.join(args.output, "editor-window.png")
+        if shown:
+            subprocess.run(["import", "-display", display, "-window", "root", screenshot],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        check(shown and os.path.exists(screenshot) and os.path.getsize(screenshot) > 20000,
+              "a screenshot of the editor window showing the PDF is written to " + screenshot)
+        done = run.wait_for(DONE_MARK, args.timeout) is not None
+        run.stop()
+        run.drain()
+        with open(os.path.join(args.output, "app.log"), "w") as f:
+            f.write("\n".join(run.log))
+
+        check(done, "the page script ran to its end")
+        check_page_results(check, run.results, 14)
+        findings = [line for line in run.log if any(mark in line for mark in SANITIZER_MARKS)]
+        check(not findings, "the program reported no memory error, leak or undefined behaviour" + "".join("\n  " + f for f in findings[:5]))
+
+        paths = [r["path"] for r in server.requests]
+        check(not any(p.startswith("/outside") for p in paths) and server.connections == 0,
+              "nothing from the editor window reached the network (%s, %d connections)" % (paths, server.connections))
+        listing = [r for r in server.requests if r["path"] == "/pdfcraft/releases/latest"]
+        check(listing and all(r["headers"].get("User-Agent") == "Quillpost" and r["headers"].get("Accept") == "application/vnd.github+json"
+                              for r in server.requests), "every release download names Quillpost and asks for GitHub's JSON")
+        check("/pdfcraft/desktop.dmg" not in paths, "only the web release is downloaded")
+        snapshots = os.path.join(data_dir, "snapshots")
+        backups = [n for n in os.listdir(snapshots) if n.startswith("before-pdfcraft-update-")] if os.path.isdir(snapshots) else []
+        check(len(backups) == 1 and "Noor Rahman" in open(os.path.join(snapshots, backups[0])).read(),
+              "the update backed up the practice's data first (%s)" % backups)
+        root = os.path.join(data_dir, "pdfcraft")
+        installed = os.listdir(root) if os.path.isdir(root) else []
+        check(len(installed) == 1 and installed[0].startswith("9.9.0-") and not installed[0].endswith(".zip"),
+              "the editor folder holds the one installed version and no leftover zip (%s)" % installed)
+        with open(os.path.join(data_dir, "config.json")) as f:
+            config = json.load(f)
+        check("pdfcraft" not in config and "pdfcraftPrev" not in config, "after the rollback the settings name the built-in editor again")
+    finally:
+        if run and run.alive():
+            run.stop()
+        server.close()
+        stop_xvfb(xvfb)
+        shutil.rmtree(work, ignore_errors=True)
+
+    if check.failures:
+        print("\n%d editor checks failed; the application's output is in %s" % (len(check.failures), args.output))
+        return 1
+    print("\nall editor checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,112 @@
+// Drives the full PDF editor from the page: a PDF handed over opens in an editor window, that
+// window's page fetches it and cannot reach the network, and the editor updates from the release
+// server the runner started, then rolls back. SETTINGS is defined by the runner.
+(async () => {
+  const report = (name, ok, detail) => console.log('E2E-RESULT ' + JSON.stringify({ name, ok: !!ok, detail }));
+  const pause = (ms) => new Promise(r => setTimeout(r, ms));
+  const until = async (condition, what, ms = 20000) => {
+    const start = Date.now();
+    while (!(await condition())) {
+      if (Date.now() - start > ms)
+        throw new Error('timed out waiting for ' + what);
+      await pause(100);
+    }
+  };
+
+  // A one-page US Letter PDF with a line of text, its cross-reference table counted out.
+  const onePagePdf = () => {
+    const objects = [
+      '<< /Type /Catalog /Pages 2 0 R >>',
+      '<< /Type /Pages /Kids [3 0 R] /Count 1 >>',
+      '<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>',
+      null,
+      '<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>',
+    ];
+    const content = 'BT /F1 36 Tf 72 680 Td (Quillpost editor test) Tj ET';
+    objects[3] = `<< /Length ${content.length} >>\nstream\n${content}\nendstream`;
+    let text = '%PDF-1.4\n';
+    const offsets = objects.map((body, i) => {
+      const at = text.length;
+      text += `${i + 1} 0 obj\n${body}\nendobj\n`;
+      return at;
+    });
+    const xref = text.length;
+    text += `xref\n0 ${objects.length + 1}\n0000000000 65535 f \n` + offsets.map(o => String(o).padStart(10, '0') + ' 00000 n \n').join('');
+    text += `trailer\n<< /Size ${objects.length + 1} /Root 1 0 R >>\nstartxref\n${xref}\n%%EOF\n`;
+    return new TextEncoder().encode(text);
+  };
+
+  // Runs the body of an async function in the newest editor window (a test-only command) and
+  // answers what it returns.
+  const inEditor = (body) => quillpost.pdfcraftProbe(body);
+
+  try {
+    await until(() => window.App && window.App.ready, 'the page to start');
+    await App.ready;
+    // The update backs up data.json first, so there is some.
+    App.data.clients = [{ id: 'c1', name: 'Noor Rahman' }];
+    await App.saveNow();
+
+    report('the built-in editor is there', await quillpost.hasPdfCraft() === true);
+    const before = await quillpost.pdfcraftInfo();
+    report('before any update the editor is the built-in one',
+      before.version && before.version === before.bundled && !before.updated && !before.canRollback && before.open === 0, before);
+
+    const pdf = onePagePdf();
+    report('a PDF handed over opens an editor window', await quillpost.openPdfCraft(pdf, 'Noor/study permit.pdf') === true);
+    await until(async () => (await quillpost.pdfcraftInfo()).open === 1, 'the editor window to be counted');
+    await until(async () => await inEditor('return !!window.wasmBindings').catch(() => false), 'the editor to start');
+    report('the editor page starts its WebAssembly in a secure context', await inEditor('return window.isSecureContext') === true);
+    const served = await inEditor(`const address = new URL(location.href).searchParams.get('file');
+      const bytes = new Uint8Array(await (await fetch(address)).arrayBuffer());
+      return { address, length: bytes.length, head: String.fromCharCode(...bytes.slice(0, 5)) };`);
+    report('the editor fetches the handed-over document by its token', served.length === pdf.length && served.head === '%PDF-'
+      && /^pdfcraft:\/\/app\/doc\/[0-9a-f]{32}\/Noor-study permit\.pdf$/.test(served.address), served);
+    const blocked = await inEditor(`const outcome = async (work) => { try { await work(); return 'reached'; } catch { return 'blocked'; } };
+      const image = () => new Promise((resolve, reject) => { const i = new Image(); i.onload = resolve; i.onerror = reject; i.src = '${SETTINGS.outside}/pixel.png'; });
+      return { http: await outcome(() => fetch('${SETTINGS.outside}/fetch', { mode: 'no-cors' })),
+               https: await outcome(() => fetch('${SETTINGS.outsideTls}/fetch', { mode: 'no-cors' })),
+               image: await outcome(image) };`);
+    report('the editor window cannot reach the network: fetches and images are blocked',
+      blocked.http === 'blocked' && blocked.https === 'blocked' && blocked.image === 'blocked', blocked);
+    const rendered = await inEditor(`return document.querySelectorAll('canvas').length`);
+    report('the editor draws the document', rendered > 0, rendered);
+    console.log('E2E-EDITOR-SHOWN');
+    await pause(2500);
+
+    const refused = await quillpost.pdfcraftUpdate();
+    report('an update waits until the editor is closed', refused.ok === false && refused.step === 'close' && refused.open === 1, refused);
+    report('closing every editor window leaves none open', await quillpost.pdfcraftCloseAll() === 0);
+
+    // The update through PDF Studio's own controls.
+    location.hash = '#/pdf';
+    await until(() => document.querySelector('#editor-check'), 'the editor card');
+    document.querySelector('#editor-check').click();
+    await until(() => !document.querySelector('#editor-update').hidden, 'the check to offer the update');
+    report('the check finds the newer release', /9\.9\.0 is available/.test(document.querySelector('#editor-check-result').textContent),
+      document.querySelector('#editor-check-result').textContent);
+    document.querySelector('#editor-update').click();
+    await until(() => /now on|couldn|didn|looked|already|no web/i.test(document.querySelector('#editor-check-result').textContent), 'the update to end', 60000);
+    const steps = [...document.querySelectorAll('#editor-steps li')].map(li => li.dataset.step + ':' + li.dataset.state);
+    report('the update runs every step and shows it', document.querySelector('#editor-check-result').textContent === 'PdfCraft is now on 9.9.0.'
+      && steps.join(' ') === 'backup:ok download:ok verify:ok unpack:ok test:ok switch:ok', { steps, text: document.querySelector('#editor-check-result').textContent });
+    const after = await quillpost.pdfcraftInfo();
+    report('after the update the editor is the new version', after.version === '9.9' && after.updated && after.canRollback, after);
+
+    // The next window runs the new version.
+    await quillpost.openPdfCraft(null, '');
+    await until(async () => await inEditor('return !!window.wasmBindings').catch(() => false), 'the updated editor to start');
+    const version = await inEditor(`return (await (await fetch('VERSION.txt')).text())`);
+    report('a new editor window runs the installed version', /^PdfCraft web 9\.9\.0 \(installed .*, sha256 [0-9a-f]{64}\)$/.test(version), version);
+    await quillpost.pdfcraftCloseAll();
+
+    await until(() => !document.querySelector('#editor-rollback').hidden, 'the roll-back button');
+    document.querySelector('#editor-rollback').click();
+    await until(() => /^Back on/.test(document.querySelector('#editor-check-result').textContent), 'the roll-back');
+    const back = await quillpost.pdfcraftInfo();
+    report('rolling back returns to the built-in editor', back.version === before.version && !back.updated && !back.canRollback, back);
+  } catch (error) {
+    report('the page script finished without an exception', false, String(error && (error.message + ' ' + error.stack) || error));
+  }
+  console.log('E2E-DONE');
+})();
