@@ -62,7 +62,7 @@ function updateControls() {
   ui.addText.disabled = ui.textSize.disabled = !editable;
   ui.undo.disabled = !editable || !state.model.canUndo;
   ui.save.disabled = !editable;
-  if (!editable && state.addingText) setAddingText(false);
+  if (state.addingText && (!hasView || state.model === null)) setAddingText(false);
   for (const button of ui.thumbs.querySelectorAll("button")) button.disabled = !editable;
   for (const control of ui.fields.querySelectorAll("input, select, textarea")) {
     control.disabled = !editable || control.dataset.readOnly === "true";
