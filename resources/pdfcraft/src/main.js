@@ -71,7 +71,9 @@ function updateControls() {
 }
 
 // Runs one edit at a time; the controls are off while it runs and any failure is shown.
-async function run(action, { rerender = true } = {}) {
+// Afterwards the focus goes back to the control with the label `focus` (by default the one that
+// had it), which the re-render replaced.
+async function run(action, { rerender = true, focus = document.activeElement?.getAttribute("aria-label") } = {}) {
   if (state.busy) return;
   state.busy = true;
   updateControls();
@@ -84,6 +86,10 @@ async function run(action, { rerender = true } = {}) {
   } finally {
     state.busy = false;
     updateControls();
+    for (const label of [focus].flat()) {
+      const control = label && document.querySelector(`[aria-label="${CSS.escape(label)}"]:not([hidden])`);
+      if (control) { control.focus(); break; }
+    }
   }
 }
 
@@ -163,8 +169,11 @@ function buildThumbnails() {
     const tools = document.createElement("span");
     tools.className = "thumb-tools";
     const n = index + 1;
-    const up = thumbButton(`Move page ${n} up`, "↑", () => run(() => state.model.move(index, index - 1)));
-    const down = thumbButton(`Move page ${n} down`, "↓", () => run(() => state.model.move(index, index + 1)));
+    const moveTo = (to) => run(() => state.model.move(index, to), {
+      focus: [`Move page ${to + 1} ${to < index ? "up" : "down"}`, `Move page ${to + 1} ${to < index ? "down" : "up"}`],
+    });
+    const up = thumbButton(`Move page ${n} up`, "↑", () => moveTo(index - 1));
+    const down = thumbButton(`Move page ${n} down`, "↓", () => moveTo(index + 1));
     up.hidden = index === 0;
     down.hidden = index === count - 1;
     tools.append(up, down,
