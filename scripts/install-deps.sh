@@ -14,9 +14,13 @@ packages=(
   cups cups-ipp-utils cups-client avahi-daemon libqpdf-dev qpdf
 )
 
-# The page's unit tests run in Node; any Node from 18 on will do, so one already installed is kept.
+# The page's unit tests run in Node and the built-in PDF editor is built with npm; any Node from
+# 18 on will do, so one already installed (with the npm it brought) is kept.
 if ! command -v node >/dev/null 2>&1; then
   packages+=(nodejs)
+fi
+if ! command -v npm >/dev/null 2>&1; then
+  packages+=(npm)
 fi
 
 missing=()
