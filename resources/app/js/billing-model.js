@@ -26,8 +26,9 @@ export function billingSettings(doc) {
 export function parseMoney(input) {
   let s = String(input ?? '').trim().replace(/[\s$€£]|CAD|USD/gi, '');
   if (!s) return null;
-  // A comma followed by exactly two digits at the end is a decimal comma.
-  if (/,\d{1,2}$/.test(s) && !s.includes('.')) s = s.replace(/\./g, '').replace(',', '.');
+  // A comma with one or two digits after it, and no point after it, is a decimal comma
+  // ("12,5", "1.234,56"); otherwise commas group thousands ("1,234.50").
+  if (/,\d{1,2}$/.test(s) && s.lastIndexOf('.') < s.lastIndexOf(',')) s = s.replace(/\./g, '').replace(',', '.');
   else s = s.replace(/,/g, '');
   if (!/^-?\d+(\.\d{0,2})?$/.test(s)) return null;
   const [whole, frac = ''] = s.replace('-', '').split('.');
@@ -51,6 +52,10 @@ export function parseHours(input) {
   if (clock) return Number(clock[1]) + Number(clock[2]) / 60;
   const n = Number(s.replace(',', '.'));
   return Number.isFinite(n) && n > 0 && n <= 24 ? Math.round(n * 100) / 100 : null;
+}
+
+export function formatHours(hours) {
+  return String(Math.round((Number(hours) || 0) * 100) / 100);
 }
 
 export function entryAmount(entry) {
@@ -138,7 +143,7 @@ export function createInvoice(doc, file, { now = new Date(), useRetainer = true 
     currency: settings.currency, taxRate: Number(settings.taxRate) || 0,
     lines: entries.map((e) => ({
       entryId: e.id, date: e.date, kind: e.kind,
-      description: e.kind === 'time' ? `${e.description} (${e.hours} h)` : e.description,
+      description: e.kind === 'time' ? `${e.description} (${formatHours(e.hours)} h)` : e.description,
       amount: entryAmount(e), taxable: e.kind !== 'disbursement',
     })),
     retainerApplied: 0, paid: false, paidAt: '', createdAt: now.toISOString(),

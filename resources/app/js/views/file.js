@@ -7,7 +7,7 @@ import { printActions } from '../print-actions.js';
 import { text } from '../clients-model.js';
 import { indexOf, programmeLabel, fileStatusLabel, clientName, fileTitle, removeFile, FILE_STATUSES } from '../practice-model.js';
 import {
-  ENTRY_KINDS, entryKindLabel, entryAmount, formatMoney, billingSettings, validateEntry, addEntry,
+  ENTRY_KINDS, entryKindLabel, formatHours, entryAmount, formatMoney, billingSettings, validateEntry, addEntry,
   retainerBalance, unbilledEntries, createInvoice, invoiceTotals, invoiceState,
 } from '../billing-model.js';
 import { today, formatDay, isDay } from '../dates.js';
@@ -109,7 +109,7 @@ export function render(root, { app, bridge, route, navigate }) {
         h('tbody', {}, entries.map((e) => h('tr', { dataset: { entryId: e.id } },
           h('td', { text: formatDay(e.date) }),
           h('td', { text: entryKindLabel(e.kind) }),
-          h('td', { text: e.kind === 'time' ? `${text(e.description)} (${e.hours} h at ${money(e.rate)})` : text(e.description) }),
+          h('td', { text: e.kind === 'time' ? `${text(e.description)} (${formatHours(e.hours)} h at ${money(e.rate)})` : text(e.description) }),
           h('td', { class: 'num', text: money(entryAmount(e)) }),
           h('td', {}, e.kind === 'retainer' ? h('span', { class: 'muted', text: 'In trust' })
             : e.invoiceId ? h('a', { href: itemHref('invoice', e.invoiceId), text: index.invoice.get(e.invoiceId)?.number ?? 'Invoiced' })
