@@ -2,11 +2,17 @@
 
 const DAY = /^(\d{4})-(\d{2})-(\d{2})$/;
 
+// Whether the text is a real calendar day. Checked by arithmetic rather than through Date: it
+// runs for every deadline whenever a list is filtered.
 export function isDay(value) {
-  const m = DAY.exec(String(value ?? ''));
+  const m = typeof value === 'string' ? DAY.exec(value) : null;
   if (!m) return false;
-  const d = new Date(Number(m[1]), Number(m[2]) - 1, Number(m[3]));
-  return d.getFullYear() === Number(m[1]) && d.getMonth() === Number(m[2]) - 1 && d.getDate() === Number(m[3]);
+  const y = Number(m[1]);
+  const month = Number(m[2]);
+  const d = Number(m[3]);
+  if (month < 1 || month > 12 || d < 1) return false;
+  const leap = (y % 4 === 0 && y % 100 !== 0) || y % 400 === 0;
+  return d <= [31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31][month - 1];
 }
 
 export function dayOf(date) {

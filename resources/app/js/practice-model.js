@@ -6,7 +6,7 @@
 
 import { isPlainObject, foldForSearch } from './format.js';
 import { newId, clientsOf, text } from './clients-model.js';
-import { isDay, today as todayOf, daysBetween } from './dates.js';
+import { isDay, today as todayOf, addDays } from './dates.js';
 
 export const MODEL_VERSION = 2;
 
@@ -267,23 +267,27 @@ export function setDeadlineDone(doc, id, done, now = new Date()) {
   return update(doc, 'deadlines', id, { done: !!done, doneAt: done ? stamped(now) : '' }, now);
 }
 
-// 'done', 'overdue', 'soon' (within a week) or 'later'.
-export function deadlineState(deadline, day) {
+// 'done', 'overdue', 'soon' (within a week) or 'later'. Days are compared as text, which for
+// 'YYYY-MM-DD' is the order of the calendar and much cheaper than dates over 50,000 deadlines.
+export function deadlineState(deadline, day, weekEnd = addDays(day, 7)) {
   if (deadline.done) return 'done';
-  if (!isDay(deadline.due)) return 'later';
-  const left = daysBetween(day, deadline.due);
-  if (left < 0) return 'overdue';
-  return left <= 7 ? 'soon' : 'later';
+  const due = deadline.due;
+  if (typeof due !== 'string' || !isDay(due)) return 'later';
+  if (due < day) return 'overdue';
+  return due <= weekEnd ? 'soon' : 'later';
 }
 
-const byDue = (a, b) => text(a.due).localeCompare(text(b.due)) || text(a.title).localeCompare(text(b.title));
+const compareText = (a, b) => (a < b ? -1 : a > b ? 1 : 0);
+const byDue = (a, b) => compareText(text(a.due), text(b.due)) || compareText(text(a.title), text(b.title));
 
 // Filters: show = 'open' | 'overdue' | 'week' | 'done' | 'all'; kind; clientId.
 export function filterDeadlines(deadlines, { show = 'open', kind = '', clientId = '', day }) {
+  const weekEnd = addDays(day, 7);
   const out = deadlines.filter((d) => {
     if (kind && d.kind !== kind) return false;
     if (clientId && d.clientId !== clientId) return false;
-    const state = deadlineState(d, day);
+    if (show === 'all') return true;
+    const state = deadlineState(d, day, weekEnd);
     if (show === 'open') return state !== 'done';
     if (show === 'overdue') return state === 'overdue';
     if (show === 'week') return state === 'overdue' || state === 'soon';

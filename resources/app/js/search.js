@@ -5,31 +5,33 @@ import { text, statusLabel } from './clients-model.js';
 import { clientName, fileTitle, programmeLabel, fileStatusLabel, deadlineKindLabel } from './practice-model.js';
 import { formatDay } from './dates.js';
 
+// The folded text of every item, made on the first search after a change. Titles and details
+// are only made for what is shown.
 function haystacks(index) {
   if (index.search) return index.search;
   const rows = [];
-  const add = (type, id, words, title, detail, href) => rows.push({ type, id, hay: foldForSearch(words.map(text).join(' \u0000 ')), title, detail, href });
-  for (const c of index.clients) {
-    add('client', c.id, [c.name, c.email, c.phone, c.fileNumber, statusLabel(c.status)],
-      text(c.name) || 'Unnamed client', [text(c.fileNumber), text(c.email)].filter(Boolean).join(' · '), `client/${c.id}`);
-  }
-  for (const f of index.files) {
-    const who = clientName(index, f.clientId);
-    add('file', f.id, [who, programmeLabel(f.programme), f.applicationNumber, fileStatusLabel(f.status)],
-      fileTitle(index, f), `${who} · ${fileStatusLabel(f.status)}`, `file/${f.id}`);
-  }
-  for (const d of index.deadlines) {
-    const who = d.clientId ? clientName(index, d.clientId) : '';
-    add('deadline', d.id, [d.title, deadlineKindLabel(d.kind), who, d.due],
-      text(d.title) || deadlineKindLabel(d.kind), [who, `due ${formatDay(d.due)}`, d.done ? 'done' : ''].filter(Boolean).join(' · '), `deadline/${d.id}`);
-  }
-  for (const i of index.invoices) {
-    const who = clientName(index, i.clientId);
-    add('invoice', i.id, [i.number, who, i.paid ? 'paid' : 'unpaid'],
-      `Invoice ${text(i.number)}`, `${who} · ${i.paid ? 'paid' : 'unpaid'}`, `invoice/${i.id}`);
-  }
+  const add = (type, item, words) => rows.push({ type, item, hay: foldForSearch(words.join(' \u0000 ')) });
+  const names = new Map(index.clients.map((c) => [c.id, text(c.name)]));
+  for (const c of index.clients) add('client', c, [text(c.name), text(c.email), text(c.phone), text(c.fileNumber), statusLabel(c.status)]);
+  for (const f of index.files) add('file', f, [names.get(f.clientId) ?? '', programmeLabel(f.programme), text(f.applicationNumber), fileStatusLabel(f.status)]);
+  for (const d of index.deadlines) add('deadline', d, [text(d.title), deadlineKindLabel(d.kind), names.get(d.clientId) ?? '', text(d.due)]);
+  for (const i of index.invoices) add('invoice', i, [text(i.number), names.get(i.clientId) ?? '', i.paid ? 'paid' : 'unpaid']);
   index.search = rows;
   return rows;
+}
+
+function describe(index, type, item) {
+  if (type === 'client') {
+    return { title: text(item.name) || 'Unnamed client', detail: [text(item.fileNumber), text(item.email)].filter(Boolean).join(' · '), href: `client/${item.id}` };
+  }
+  if (type === 'file') {
+    return { title: fileTitle(index, item), detail: `${clientName(index, item.clientId)} · ${fileStatusLabel(item.status)}`, href: `file/${item.id}` };
+  }
+  if (type === 'deadline') {
+    const who = item.clientId ? clientName(index, item.clientId) : '';
+    return { title: text(item.title) || deadlineKindLabel(item.kind), detail: [who, `due ${formatDay(item.due)}`, item.done ? 'done' : ''].filter(Boolean).join(' · '), href: `deadline/${item.id}` };
+  }
+  return { title: `Invoice ${text(item.number)}`, detail: `${clientName(index, item.clientId)} · ${item.paid ? 'paid' : 'unpaid'}`, href: `invoice/${item.id}` };
 }
 
 export const TYPE_LABELS = { client: 'Client', file: 'File', deadline: 'Deadline', invoice: 'Invoice' };
@@ -46,5 +48,5 @@ export function find(index, query, limit = 50) {
   }
   const first = words[0];
   found.sort((a, b) => (Number(!a.hay.startsWith(first)) - Number(!b.hay.startsWith(first))) || ORDER[a.type] - ORDER[b.type]);
-  return found.slice(0, limit).map(({ hay, ...rest }) => rest);
+  return found.slice(0, limit).map(({ type, item }) => ({ type, id: item.id, ...describe(index, type, item) }));
 }

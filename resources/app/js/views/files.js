@@ -43,6 +43,19 @@ export function openFileForm(host, app, { file = null, clientId = '', onSaved } 
   });
 }
 
+// The folded text a file is searched by, made once per change of the data rather than per keystroke.
+const hays = new WeakMap();
+function hayOf(index, f) {
+  let map = hays.get(index);
+  if (!map) hays.set(index, (map = new Map()));
+  let hay = map.get(f.id);
+  if (hay === undefined) {
+    hay = foldForSearch([clientName(index, f.clientId), programmeLabel(f.programme), f.applicationNumber, fileStatusLabel(f.status), f.notes].map(text).join(' '));
+    map.set(f.id, hay);
+  }
+  return hay;
+}
+
 export function render(root, { app, bridge, navigate, intent }) {
   const search = h('input', { type: 'search', id: 'file-search', class: 'search-input', placeholder: 'Search files', 'aria-label': 'Search files by client, programme or application number', autocomplete: 'off' });
   search.value = remembered.query;
@@ -84,7 +97,7 @@ export function render(root, { app, bridge, navigate, intent }) {
       if (status.value === 'open' ? CLOSED_FILE_STATUSES.has(f.status) : status.value && f.status !== status.value) return false;
       if (programme.value && f.programme !== programme.value) return false;
       if (!words.length) return true;
-      const hay = foldForSearch([clientName(index, f.clientId), programmeLabel(f.programme), f.applicationNumber, fileStatusLabel(f.status), f.notes].map(text).join(' '));
+      const hay = hayOf(index, f);
       return words.every((w) => hay.includes(w));
     }).map((f) => ({ f, who: clientName(index, f.clientId) }))
       .sort((a, b) => a.who.localeCompare(b.who) || text(a.f.opened).localeCompare(text(b.f.opened)));
