@@ -31,13 +31,13 @@ export function formDialog(host, { id, title, fields, submitLabel = 'Save', onSu
 
   const opener = document.activeElement;
   const form = h('form', { id, novalidate: true },
-    h('h2', { class: 'dialog-title', id: `${id}-title`, text: title }),
+    h('h2', { class: 'dialog-title', id: `${id}-heading`, text: title }),
     h('div', { class: 'form-grid' }, rows),
     extra,
     h('div', { class: 'dialog-actions' },
       button('Cancel', { id: `${id}-cancel`, onClick: () => close() }),
       h('button', { type: 'submit', class: 'button primary', id: `${id}-save`, text: submitLabel })));
-  const dialog = h('dialog', { class: 'dialog form-dialog', 'aria-labelledby': `${id}-title` }, form);
+  const dialog = h('dialog', { class: 'dialog form-dialog', 'aria-labelledby': `${id}-heading` }, form);
 
   function close() {
     if (dialog.open) dialog.close();
