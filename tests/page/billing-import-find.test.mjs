@@ -56,6 +56,9 @@ describe('money', () => {
     assert.equal(invoiceState(invoice, '2026-05-01'), 'overdue');
     setInvoicePaid(doc, invoice.id, true, now);
     assert.equal(invoiceState(invoice, '2026-05-01'), 'paid');
+    const covered = { lines: [{ amount: 10000, taxable: true }], taxRate: 1300, retainerApplied: 11300, due: '2026-01-01' };
+    assert.equal(invoiceState(covered, day), 'paid', 'nothing left to pay after the retainer');
+    assert.equal(invoiceState({ ...covered, retainerApplied: 11299 }, day), 'overdue');
   });
 
   test('invoice numbers count up per practice and step over numbers already taken', () => {

@@ -166,8 +166,8 @@ export function setInvoicePaid(doc, id, paid, now = new Date()) {
   return invoice;
 }
 
-// 'paid', 'overdue' or 'unpaid'.
+// 'paid', 'overdue' or 'unpaid'. One the retainer covered in full has nothing left to pay.
 export function invoiceState(invoice, day) {
-  if (invoice.paid) return 'paid';
+  if (invoice.paid || invoiceTotals(invoice).due <= 0) return 'paid';
   return isDay(invoice.due) && invoice.due < day ? 'overdue' : 'unpaid';
 }

@@ -71,7 +71,7 @@ export function addDemoData(doc, now = new Date()) {
     }
     doc.contacts.push({ id: newId(), clientId: client.id, kind: ['call', 'email', 'meeting'][n % 3], date: addDays(day, -n - 1), summary: 'First consultation about the application.', createdAt: stamp, demo: true });
     doc.entries.push(
-      { id: newId(), fileId: file.id, clientId: client.id, kind: 'retainer', date: opened, description: 'Retainer', amount: 50000, invoiceId: '', createdAt: stamp, demo: true },
+      { id: newId(), fileId: file.id, clientId: client.id, kind: 'retainer', date: opened, description: 'Retainer', amount: n % 3 === 1 ? 60000 : 20000, invoiceId: '', createdAt: stamp, demo: true },
       { id: newId(), fileId: file.id, clientId: client.id, kind: 'time', date: addDays(opened, 3), description: 'Consultation and file review', hours: 1.5, rate: 20000, invoiceId: '', createdAt: stamp, demo: true },
       { id: newId(), fileId: file.id, clientId: client.id, kind: 'disbursement', date: addDays(opened, 5), description: 'Government processing fee', amount: 15000, invoiceId: '', createdAt: stamp, demo: true },
     );

@@ -93,6 +93,11 @@ function buildNav() {
           icon(route.icon, 18),
           h('span', { class: 'nav-label', text: route.title }),
           null)));
+    if (group.id === 'system') {
+      items.unshift(h('li', {}, h('button', {
+        type: 'button', class: 'nav-link nav-button', id: 'nav-tour', onClick: () => runMenuCommand('tour'),
+      }, icon('info', 18), h('span', { class: 'nav-label', text: 'Show me around' }))));
+    }
     nav.append(h('div', { class: `nav-group nav-group-${group.id}` },
       group.label ? h('h2', { class: 'nav-heading', id: `nav-heading-${group.id}`, text: group.label }) : null,
       h('ul', { 'aria-labelledby': group.label ? `nav-heading-${group.id}` : null }, items)));

@@ -17,7 +17,7 @@ let remembered = 'unpaid';
 export function render(root, { app }) {
   const show = h('select', { id: 'invoice-show', 'aria-label': 'Show invoices' },
     [['unpaid', 'Unpaid'], ['overdue', 'Overdue'], ['paid', 'Paid'], ['all', 'All invoices']].map(([v, l]) => h('option', { value: v, text: l, selected: v === remembered })));
-  const summary = h('div', { class: 'stats', id: 'billing-stats' });
+  const summary = h('div', { class: 'stats stats-3', id: 'billing-stats' });
   const list = h('div', { id: 'invoice-list', class: 'card table-wrap' });
   const unbilledCard = h('div', { id: 'unbilled' });
   root.append(pageHeader('Billing', 'Invoices, payments and unbilled work',
