@@ -175,3 +175,33 @@ describe('calendar days', () => {
     assert.equal(addDays('2026-03-28', 2), '2026-03-30', 'across the change to summer time');
   });
 });
+
+describe('earlier copies and tours', () => {
+  test('a backup copy is checked without being changed: old, damaged, encrypted and newer copies', async () => {
+    const { inspectCopy } = await import('../../resources/app/js/store.js');
+    const old = JSON.stringify(versionOne());
+    assert.deepEqual(inspectCopy(old), { ok: true, version: 2, clients: 2, files: 0, deadlines: 0, invoices: 0 });
+    assert.match(inspectCopy('{"version": 1, "clients": [').reason, /isn't readable JSON/);
+    assert.match(inspectCopy('{"version": 9, "clients": []}').reason, /newer version/);
+    assert.equal(inspectCopy('{"enc": true, "v": 2, "people": [], "iv": "a", "ct": "b"}').encrypted, true);
+    assert.equal(inspectCopy(undefined).ok, false);
+  });
+
+  test('a tour seen is remembered in the data without a save of its own, and never in locked data', async () => {
+    const { createTours } = await import('../../resources/app/js/tours.js');
+    const edits = [];
+    const app = { data: freshDocument(), editable: true, edit: (fn) => edits.push(fn) };
+    const tours = createTours({ app, currentPath: () => 'clients' });
+    assert.equal(tours.seen('clients'), false);
+    tours.markAllSeen();
+    assert.deepEqual(edits, [], 'no edit, so no save just for this');
+    assert.equal(app.data.settings.tours.clients, true);
+    assert.ok(tours.names.every((n) => tours.seen(n)));
+
+    const locked = { data: { version: 1, clients: [] }, editable: false, edit: () => assert.fail('edited locked data') };
+    const lockedTours = createTours({ app: locked, currentPath: () => 'files' });
+    lockedTours.markAllSeen();
+    assert.equal(lockedTours.seen('files'), true);
+    assert.deepEqual(locked.data, { version: 1, clients: [] });
+  });
+});

@@ -1,6 +1,6 @@
 // Starts the page: the document, the sidebar, the title-bar band and the screens.
 
-import { createApp } from './store.js';
+import { createApp, inspectCopy } from './store.js';
 import { ROUTES, parseHash, hrefFor } from './routes.js';
 import { h, toast, notice, button } from './ui.js';
 import { icon } from './icons.js';
@@ -28,10 +28,7 @@ import { createTours } from './tours.js';
 import { indexOf } from './practice-model.js';
 import { dueReminders, notify as remindOf } from './reminders.js';
 import { addDemoData } from './demo-data.js';
-import { checkDocument as checkCopy } from './store.js';
-import { isSealedDocument } from './sealed-doc.js';
 import { today } from './dates.js';
-import { messageOf } from './format.js';
 import * as pdfStudio from './views/pdf-studio.js';
 import * as printerSettings from './views/printer.js';
 import { listenForPrinted } from './print-inbox.js';
@@ -303,18 +300,7 @@ Object.assign(App, {
     return added.clients;
   },
   checkBackup(candidate) {
-    const source = candidate && typeof candidate === 'object' ? candidate.text : candidate;
-    let parsed;
-    try {
-      parsed = JSON.parse(String(source ?? ''));
-    } catch (error) {
-      return { ok: false, reason: `The copy isn't readable JSON (${messageOf(error)}).` };
-    }
-    if (isSealedDocument(parsed)) return { ok: true, encrypted: true };
-    const { doc, lock } = checkCopy(parsed);
-    if (lock) return { ok: false, reason: lock.message };
-    const index = indexOf(doc, 0);
-    return { ok: true, version: doc.version, clients: index.clients.length, files: index.files.length, deadlines: index.deadlines.length, invoices: index.invoices.length };
+    return inspectCopy(candidate && typeof candidate === 'object' ? candidate.text : candidate);
   },
   openPdfStudio() {
     navigate('pdf');

@@ -6,7 +6,7 @@
 
 import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
-import { MODEL_VERSION, COLLECTIONS, migrate } from './practice-model.js';
+import { MODEL_VERSION, COLLECTIONS, migrate, indexOf } from './practice-model.js';
 import { isSealedDocument, openDocument, sealDocument, newSession, passphraseOpens } from './sealed-doc.js';
 
 export const DOC_VERSION = MODEL_VERSION;
@@ -92,6 +92,22 @@ export function checkDocument(loaded) {
   }
   ensureIds(loaded);
   return { doc: loaded, lock: null, migratedFrom: migrated.from };
+}
+
+// Whether an earlier copy's text (a backup candidate, a snapshot) would open in this page, and
+// what it holds. Never changes anything.
+export function inspectCopy(textOfCopy) {
+  let parsed;
+  try {
+    parsed = JSON.parse(String(textOfCopy ?? ''));
+  } catch (error) {
+    return { ok: false, reason: `The copy isn't readable JSON (${messageOf(error)}).` };
+  }
+  if (isSealedDocument(parsed)) return { ok: true, encrypted: true };
+  const { doc, lock } = checkDocument(parsed);
+  if (lock) return { ok: false, reason: lock.message };
+  const index = indexOf(doc, 0);
+  return { ok: true, version: doc.version, clients: index.clients.length, files: index.files.length, deadlines: index.deadlines.length, invoices: index.invoices.length };
 }
 
 // What the native side found when it loaded: a data file that didn't open must be mentioned
