@@ -52,6 +52,65 @@
       loadedAfterForm && loadedAfterForm.clients.some(c => c.name === clientName && c.email === 'amara@example.org'));
     report('the Clients screen lists the new client', document.body.textContent.includes(clientName));
 
+    // The practice: a file for the client, a deadline, a fee and its invoice, all through the screens.
+    report('the page reports ready and keeps its data as version 2', App.isReady === true && App.data.version === 2);
+    App.tours.markAllSeen();
+    App.tours.close();
+    const client = App.data.clients.find(c => c.name === clientName);
+    window.__qpMenu('newFile');
+    await until(() => document.querySelector('#file-form'), 'the new-file form from the menu command');
+    document.querySelector('#file-form-clientId').value = client.id;
+    document.querySelector('#file-form-programme').value = 'study-permit';
+    document.querySelector('#file-form-applicationNumber').value = 'S300100200';
+    document.querySelector('#file-form').requestSubmit();
+    await until(() => document.querySelector('#view[data-file-id]'), 'the new file\'s screen');
+    const file = App.data.files.find(f => f.applicationNumber === 'S300100200');
+    report('a file opened from the menu lands on its own address', file && location.hash === '#/file/' + file.id && file.clientId === client.id, location.hash);
+    document.querySelector('#file-deadline-add').click();
+    await until(() => document.querySelector('#deadline-form'), 'the deadline form');
+    document.querySelector('#deadline-form-title').value = 'Biometrics';
+    document.querySelector('#deadline-form-kind').value = 'biometrics';
+    const due = new Date(Date.now() - 86400000);
+    document.querySelector('#deadline-form-due').value = `${due.getFullYear()}-${String(due.getMonth() + 1).padStart(2, '0')}-${String(due.getDate()).padStart(2, '0')}`;
+    document.querySelector('#deadline-form').requestSubmit();
+    await until(() => document.querySelector('#file-deadlines [data-state="overdue"]'), 'the overdue deadline on the file');
+    const deadline = App.data.deadlines.find(d => d.fileId === file.id);
+    report('a deadline added on the file belongs to its client and shows as overdue', deadline && deadline.clientId === client.id);
+    document.querySelector('#entry-add').click();
+    await until(() => document.querySelector('#entry-form'), 'the time and fee form');
+    document.querySelector('#entry-form-kind').value = 'fee';
+    document.querySelector('#entry-form-description').value = 'Study permit application';
+    document.querySelector('#entry-form-amount').value = '1,000.00';
+    document.querySelector('#entry-form').requestSubmit();
+    await until(() => !document.querySelector('#invoice-create').disabled, 'the fee to be recorded');
+    document.querySelector('#invoice-create').click();
+    await until(() => document.querySelector('#invoice-sheet'), 'the invoice');
+    report('the invoice is numbered and taxed', /^INV-\d{4}-0001$/.test(App.data.invoices[0].number) &&
+      /1,?130\.00/.test(document.querySelector('#invoice-due').textContent), document.querySelector('#invoice-lines').textContent);
+    document.querySelector('#invoice-paid').click();
+    report('the invoice can be marked paid', App.data.invoices[0].paid === true);
+    window.__qpLink('quillpost://file/' + file.id);
+    await until(() => document.querySelector('#file-client'), 'the quillpost: link to open the file');
+    report('a quillpost://file link opens the file', location.hash === '#/file/' + file.id && document.querySelector('#file-client').textContent === clientName);
+    window.__qpMenu('find');
+    await until(() => document.querySelector('#find-input'), 'the find box');
+    document.querySelector('#find-input').value = 'S300100200';
+    document.querySelector('#find-input').dispatchEvent(new Event('input'));
+    await until(() => document.querySelector('#find-results [role="option"]'), 'a result');
+    document.querySelector('#find-input').dispatchEvent(new KeyboardEvent('keydown', { key: 'Enter', bubbles: true }));
+    report('find opens the file by its application number', location.hash === '#/file/' + file.id && !document.querySelector('#find-dialog'));
+    const reminder = App.remind(deadline.id);
+    report('a reminder goes out through the page\'s Notification', reminder.notified && Object.values(Notification.open).some(n => n.title.startsWith('Biometrics')), reminder);
+    const shown = Object.values(Notification.open).find(n => n.title.startsWith('Biometrics'));
+    window.__qpNotifyClick(shown.id);
+    await until(() => document.querySelector(`[data-deadline-id="${deadline.id}"].highlight`), 'the reminder\'s click to open its deadline');
+    report('clicking the reminder opens its deadline', location.hash === '#/deadline/' + deadline.id);
+    report('the backup check opens the page\'s own document', App.checkBackup({ text: JSON.stringify(App.data) }).files === 1 &&
+      App.checkBackup({ text: '{"clients": 5}' }).ok === false);
+    await App.saveNow();
+    const practice = await quillpost.load();
+    report('the file, deadline and invoice are saved', practice.version === 2 && practice.files.length === 1 && practice.deadlines.length === 1 && practice.invoices.length === 1);
+
     // The network: a verified feed on the dashboard, the relay to the practice's server.
     const feed = await quillpost.irccFeed();
     report('the IRCC feed from the loopback server verifies', feed.ok === true && JSON.parse(feed.feed).items.length === 2, feed);

@@ -14,12 +14,20 @@ describe('routes', () => {
       assert.equal(parseHash(hash).path, path, hash);
       assert.equal(parseHash(hash).section, path, hash);
     }
-    assert.deepEqual(parseHash('#/settings/data'), { path: 'settings/data', section: 'settings', title: 'Data & backups', later: false });
-    assert.deepEqual(parseHash('#/settings/documents'), { path: 'settings/documents', section: 'settings', title: 'Documents & Drive', later: false });
-    assert.equal(parseHash('#/billing').later, true);
-    assert.equal(parseHash('#/pdf').later, false);
-    assert.deepEqual(parseHash('#/settings/printer'), { path: 'settings/printer', section: 'settings', title: 'Printer', later: false });
-    assert.equal(parseHash('#/clients').later, false);
+    assert.deepEqual(parseHash('#/settings/data'), { path: 'settings/data', section: 'settings', title: 'Data & backups' });
+    assert.deepEqual(parseHash('#/settings/documents'), { path: 'settings/documents', section: 'settings', title: 'Documents & Drive' });
+    assert.deepEqual(parseHash('#/settings/printer'), { path: 'settings/printer', section: 'settings', title: 'Printer' });
+    assert.deepEqual(parseHash('#/import'), { path: 'import', section: 'clients', title: 'Import & export' });
+  });
+
+  test('one item of the practice keeps its id as written and its list highlighted', () => {
+    assert.deepEqual(parseHash('#/file/AbC-12'), { path: 'file', section: 'files', title: 'File', id: 'AbC-12' });
+    assert.deepEqual(parseHash('#/File/x%20y/'), { path: 'file', section: 'files', title: 'File', id: 'x y' });
+    assert.equal(parseHash('#/invoice/i1').section, 'billing');
+    assert.equal(parseHash('#/deadline/d1').section, 'deadlines');
+    assert.equal(parseHash('#/client/c1?tab=x').id, 'c1');
+    for (const hash of ['#/file/', '#/file/a/b', '#/unknown/a']) assert.equal(parseHash(hash).path, 'dashboard', hash);
+    assert.equal(parseHash('#/file/%E0%A4%A').id, '%E0%A4%A', 'a broken escape is kept as typed');
   });
 
   test('unknown or empty addresses lead to the dashboard', () => {

@@ -2,7 +2,7 @@
 // Run with: node --test tests/page/
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
-import { createApp, checkDocument } from '../../resources/app/js/store.js';
+import { createApp, checkDocument, freshDocument } from '../../resources/app/js/store.js';
 
 // Timers that only fire when the test says so.
 function manualTimers() {
@@ -74,7 +74,7 @@ describe('loading', () => {
       { loaded: older, status: { dataFile: 'unreadable', loadedFrom: 'data.json.bak', loadedAt: '2026-01-02T03:04:05Z' }, kind: 'older-copy', shown: older },
       { loaded: older, status: { dataFile: 'missing', loadedFrom: 'data.json.bak', loadedAt: '' }, kind: 'older-copy', shown: older },
       // Nothing opens at all, and there are no copies: still not an empty practice without asking.
-      { loaded: null, status: { dataFile: 'unreadable', loadedFrom: '', loadedAt: '' }, kind: 'unreadable', shown: { version: 1, clients: [] } },
+      { loaded: null, status: { dataFile: 'unreadable', loadedFrom: '', loadedAt: '' }, kind: 'unreadable', shown: freshDocument() },
     ];
     for (const { loaded, status, kind, shown } of cases) {
       const { app, bridge, timers } = setup({ loaded, status });
@@ -89,7 +89,7 @@ describe('loading', () => {
 
       assert.equal(app.carryOn(), true);
       assert.equal(app.lock, null);
-      assert.deepEqual(app.data, shown);
+      assert.deepEqual(app.data, checkDocument(structuredClone(shown)).doc);
       app.edit((doc) => doc.clients.push({ id: 'n', name: 'New' }));
       await app.saveNow();
       assert.equal(bridge.saved.length, 1);
@@ -108,7 +108,8 @@ describe('loading', () => {
   test('no saved data gives an empty, editable document and saves nothing', async () => {
     const { app, bridge } = setup({ loaded: null });
     await app.reload();
-    assert.deepEqual(app.data, { version: 1, clients: [] });
+    assert.deepEqual(app.data, freshDocument());
+    assert.equal(app.data.version, 2);
     assert.equal(app.editable, true);
     assert.equal(bridge.saved.length, 0);
   });
@@ -118,7 +119,11 @@ describe('loading', () => {
     await app.reload();
     app.edit((doc) => { doc.clients[0].name = 'B'; });
     await app.saveNow();
-    assert.deepEqual(bridge.saved.at(-1), { version: 1, clients: [{ id: 'a', name: 'B' }], deadlines: [{ due: 'x' }], prefs: { z: 1 } });
+    const saved = bridge.saved.at(-1);
+    assert.deepEqual(saved.clients, [{ id: 'a', name: 'B' }]);
+    assert.deepEqual(saved.prefs, { z: 1 });
+    assert.equal(saved.deadlines.length, 1);
+    assert.equal(saved.deadlines[0].due, 'x');
   });
 
   test('clients without an id get one, and existing ids are kept', async () => {
@@ -131,7 +136,9 @@ describe('loading', () => {
   test('documents that must not be written over are locked', () => {
     const cases = [
       [{ enc: true, payload: 'abc' }, 'encrypted'],
-      [{ version: 2, clients: [] }, 'newer'],
+      [{ version: 3, clients: [] }, 'newer'],
+      [{ version: 1, clients: [], files: 'x' }, 'unreadable'],
+      [{ version: 1, clients: [], settings: [] }, 'unreadable'],
       [{ version: 1, clients: { a: 1 } }, 'unreadable'],
       [[1, 2, 3], 'unreadable'],
       ['text', 'unreadable'],

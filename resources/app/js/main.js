@@ -1,6 +1,6 @@
 // Starts the page: the document, the sidebar, the title-bar band and the screens.
 
-import { createApp } from './store.js';
+import { createApp, inspectCopy } from './store.js';
 import { ROUTES, parseHash, hrefFor } from './routes.js';
 import { h, toast, notice, button } from './ui.js';
 import { icon } from './icons.js';
@@ -12,7 +12,23 @@ import * as serverSettings from './views/server.js';
 import * as documentSettings from './views/documents-settings.js';
 import * as securitySettings from './views/security.js';
 import * as lockScreen from './views/lock-screen.js';
-import * as later from './views/later.js';
+import * as files from './views/files.js';
+import * as fileScreen from './views/file.js';
+import * as deadlines from './views/deadlines.js';
+import * as calendar from './views/calendar.js';
+import * as billing from './views/billing.js';
+import * as invoice from './views/invoice.js';
+import * as clientScreen from './views/client.js';
+import * as importScreen from './views/import.js';
+import { openFind } from './views/find.js';
+import { find } from './search.js';
+import { openContactForm } from './views/client.js';
+import { menuAction, linkPath } from './commands.js';
+import { createTours } from './tours.js';
+import { indexOf } from './practice-model.js';
+import { dueReminders, notify as remindOf } from './reminders.js';
+import { addDemoData } from './demo-data.js';
+import { today } from './dates.js';
 import * as pdfStudio from './views/pdf-studio.js';
 import * as printerSettings from './views/printer.js';
 import { listenForPrinted } from './print-inbox.js';
@@ -27,6 +43,15 @@ const SCREENS = {
   'settings/security': securitySettings,
   'settings/printer': printerSettings,
   pdf: pdfStudio,
+  files,
+  file: fileScreen,
+  deadlines,
+  deadline: deadlines,
+  calendar,
+  billing,
+  invoice,
+  client: clientScreen,
+  import: importScreen,
 };
 
 const bridge = window.quillpost && typeof window.quillpost.load === 'function' ? window.quillpost : null;
@@ -64,7 +89,12 @@ function buildNav() {
         h('a', { class: 'nav-link', href: hrefFor(route.path), dataset: { route: route.path }, id: `nav-${route.path}` },
           icon(route.icon, 18),
           h('span', { class: 'nav-label', text: route.title }),
-          route.later ? h('span', { class: 'nav-soon', text: 'Soon', title: 'Coming in a later version' }) : null)));
+          null)));
+    if (group.id === 'system') {
+      items.unshift(h('li', {}, h('button', {
+        type: 'button', class: 'nav-link nav-button', id: 'nav-tour', onClick: () => runMenuCommand('tour'),
+      }, icon('info', 18), h('span', { class: 'nav-label', text: 'Show me around' }))));
+    }
     nav.append(h('div', { class: `nav-group nav-group-${group.id}` },
       group.label ? h('h2', { class: 'nav-heading', id: `nav-heading-${group.id}`, text: group.label }) : null,
       h('ul', { 'aria-labelledby': group.label ? `nav-heading-${group.id}` : null }, items)));
@@ -91,7 +121,7 @@ function renderRoute() {
     view.append(h('p', { class: 'loading', text: 'Opening your data…' }));
   } else {
     // Encrypted data shows the lock screen wherever the user goes, until it is opened.
-    const screen = App.lock?.canUnlock ? lockScreen : route.later ? later : SCREENS[route.path];
+    const screen = App.lock?.canUnlock ? lockScreen : SCREENS[route.path];
     const context = { app: App, bridge, route, navigate, intent };
     intent = null;
     try {
@@ -104,6 +134,14 @@ function renderRoute() {
   if (moved) {
     view.scrollTop = 0;
     view.focus({ preventScroll: true });
+  }
+  tours.close();
+  if (App.loaded && !App.lock) {
+    // A screen's tour starts by itself on its first visit, once the screen has settled.
+    const shown = route.path;
+    setTimeout(() => {
+      if (shownPath === shown && !document.querySelector('dialog[open]')) tours.offer(shown);
+    }, 400);
   }
 }
 
@@ -171,10 +209,122 @@ listenForPrinted(bridge, (record) => {
   if (parseHash(location.hash).path !== 'pdf') toast(`${record.name} is in PDF Studio's print inbox.`);
 });
 
+// ---------- What the desktop program asks of the page ----------
+
+const tours = createTours({ app: App, currentPath: () => shownPath ?? parseHash(location.hash).path });
+
+// One entry for every menu command of the shell ("go:files", "newClient", "find", "tour", …).
+// Answers whether the command was understood.
+function runMenuCommand(command) {
+  const action = menuAction(command);
+  if (!action) {
+    toast(`This version of the page has nothing for the menu command “${String(command)}”.`, { kind: 'error' });
+    return false;
+  }
+  if (action.kind === 'go') {
+    if (action.intent && !App.editable) toast(App.lock ? App.lock.message : 'Your data is still loading.', { kind: 'error' });
+    navigate(action.path, App.editable ? action.intent ?? null : null);
+  } else if (action.kind === 'find') {
+    if (App.loaded && !App.lock?.canUnlock) openFind(App);
+  } else if (action.kind === 'tour') {
+    if (!tours.start()) toast('There is no tour for this screen.');
+  } else if (action.kind === 'log-contact') {
+    if (!App.editable) return false;
+    const route = parseHash(location.hash);
+    openContactForm(view, App, route.path === 'client' ? route.id : '', () => { if (route.path === 'client') renderRoute(); });
+  }
+  return true;
+}
+
+// quillpost://file/<id> and the like.
+function openLink(link) {
+  const path = linkPath(link);
+  if (!path) {
+    toast(`Quillpost can't open the link ${String(link)}.`, { kind: 'error' });
+    return false;
+  }
+  navigate(path);
+  return true;
+}
+
+if (bridge && typeof bridge.onMenu === 'function') bridge.onMenu(runMenuCommand);
+else window.__qpMenu = runMenuCommand;
+window.__qpLink = openLink;
+
+document.addEventListener('keydown', (event) => {
+  if ((event.ctrlKey || event.metaKey) && !event.altKey && !event.shiftKey && event.key.toLowerCase() === 'k') {
+    event.preventDefault();
+    runMenuCommand('find');
+  }
+});
+
+// ---------- Reminders ----------
+
+const REMINDER_CHECK_MS = 15 * 60 * 1000;
+
+function openDeadline(id) {
+  navigate(`deadline/${id}`);
+}
+
+// Shows the reminders that are due and notes them in the data, so each is shown once.
+function checkReminders() {
+  if (!App.editable) return 0;
+  const index = indexOf(App.data, App.revision);
+  const due = dueReminders(index.deadlines, today()).slice(0, 5);
+  if (!due.length) return 0;
+  for (const d of due) remindOf(d, index, today(), openDeadline);
+  App.edit(() => { for (const d of due) d.remindedFor = d.due; });
+  return due.length;
+}
+setInterval(() => { try { checkReminders(); } catch (error) { console.error(error); } }, REMINDER_CHECK_MS);
+
+// ---------- What the self-test (and the shell's quit) drive ----------
+// App.isReady          true once the data is loaded and the first screen drawn
+// App.saveNow()        saves now (the shell calls it on quit)
+// App.loadDemoData()   fills an empty practice with demonstration data and saves it
+// App.tours            .markAllSeen(), .close(), .start(name), .showing
+// App.checkBackup(c)   opens a backup candidate's text as this page would: { ok, clients, … }
+// App.openPdfStudio()  goes to PDF Studio
+// App.remind(id)       shows the reminder of a deadline (the first open one without an id)
+// App.runMenuCommand, App.openLink, App.find(query)
+Object.assign(App, {
+  isReady: false,
+  tours,
+  runMenuCommand,
+  openLink,
+  find: (query) => find(indexOf(App.data, App.revision), query),
+  async loadDemoData() {
+    const added = App.edit((doc) => addDemoData(doc));
+    renderRoute();
+    await App.saveNow().catch(() => false);
+    return added.clients;
+  },
+  checkBackup(candidate) {
+    return inspectCopy(candidate && typeof candidate === 'object' ? candidate.text : candidate);
+  },
+  openPdfStudio() {
+    navigate('pdf');
+    return true;
+  },
+  remind(id) {
+    const index = indexOf(App.data, App.revision);
+    const d = id ? index.deadline.get(id) : index.deadlines.find((x) => !x.done);
+    if (!d) throw new Error(id ? 'That deadline is not in your data.' : 'There is no open deadline to remind of.');
+    const shown = remindOf(d, index, today(), openDeadline);
+    return { id: d.id, title: shown?.title ?? '', notified: !!shown };
+  },
+});
+
 App.on('status', renderStatus);
 App.on('load', () => {
   renderNotices();
   renderRoute();
+  App.isReady = true;
+  try {
+    checkReminders();
+  } catch (error) {
+    console.error(error);
+  }
 });
 
 buildNav();

@@ -6,9 +6,10 @@
 
 import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
+import { MODEL_VERSION, COLLECTIONS, migrate, indexOf } from './practice-model.js';
 import { isSealedDocument, openDocument, sealDocument, newSession, passphraseOpens } from './sealed-doc.js';
 
-export const DOC_VERSION = 1;
+export const DOC_VERSION = MODEL_VERSION;
 export const SAVE_DELAY_MS = 700;
 
 const asSentence = (text) => (/[.!?]$/.test(text.trim()) ? text.trim() : `${text.trim()}.`);
@@ -21,7 +22,7 @@ async function hasEarlierCopies(bridge) {
 }
 
 export function freshDocument() {
-  return { version: DOC_VERSION, clients: [] };
+  return { version: DOC_VERSION, ...Object.fromEntries(COLLECTIONS.map((name) => [name, []])) };
 }
 
 // Decides what to do with whatever load() answered. Returns { doc, lock }, where a lock
@@ -78,10 +79,35 @@ export function checkDocument(loaded) {
       },
     };
   }
-  if (!('clients' in loaded)) loaded.clients = [];
-  if (!('version' in loaded)) loaded.version = DOC_VERSION;
+  const migrated = migrate(loaded);
+  if (migrated.problem) {
+    return {
+      doc: loaded,
+      lock: {
+        kind: 'unreadable',
+        message: `The ${migrated.problem} in your data file aren't in a form this version can read, so ` +
+          'Quillpost shows the data read-only and won\'t change it.',
+      },
+    };
+  }
   ensureIds(loaded);
-  return { doc: loaded, lock: null };
+  return { doc: loaded, lock: null, migratedFrom: migrated.from };
+}
+
+// Whether an earlier copy's text (a backup candidate, a snapshot) would open in this page, and
+// what it holds. Never changes anything.
+export function inspectCopy(textOfCopy) {
+  let parsed;
+  try {
+    parsed = JSON.parse(String(textOfCopy ?? ''));
+  } catch (error) {
+    return { ok: false, reason: `The copy isn't readable JSON (${messageOf(error)}).` };
+  }
+  if (isSealedDocument(parsed)) return { ok: true, encrypted: true };
+  const { doc, lock } = checkDocument(parsed);
+  if (lock) return { ok: false, reason: lock.message };
+  const index = indexOf(doc, 0);
+  return { ok: true, version: doc.version, clients: index.clients.length, files: index.files.length, deadlines: index.deadlines.length, invoices: index.invoices.length };
 }
 
 // What the native side found when it loaded: a data file that didn't open must be mentioned
@@ -118,6 +144,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
   const listeners = new Map();
   let timer = null;
   let revision = 0;       // bumps on every edit
+  let generation = 0;     // bumps on every load
   let savedRevision = 0;  // the last revision the native side confirmed
   let queue = Promise.resolve();
   let encryption = null;  // { key, people } while the data is kept encrypted
@@ -135,6 +162,10 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
     },
     get dirty() {
       return revision !== savedRevision;
+    },
+    // Changes with every edit and every load; screens key their cached lookups on it.
+    get revision() {
+      return `${generation}:${revision}`;
     },
     get encrypted() {
       return encryption !== null;
@@ -291,6 +322,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
     if (lock) encryption = null;
     app.data = doc;
     app.lock = lock;
+    generation += 1;
     app.loaded = true;
     revision = 0;
     savedRevision = 0;

@@ -3,7 +3,9 @@
 import { h, button, pageHeader, confirmDialog, toast, showError } from '../ui.js';
 import { printActions } from '../print-actions.js';
 import { icon } from '../icons.js';
-import { clientsOf, filterClients, sortByName, statusLabel, removeClient, findClient, STATUSES, text } from '../clients-model.js';
+import { clientsOf, filterClients, sortByName, statusLabel, findClient, STATUSES, text } from '../clients-model.js';
+import { removeClientEverywhere } from '../practice-model.js';
+import { hrefFor, itemHref } from '../routes.js';
 import { plural } from '../format.js';
 import { openClientForm } from './client-form.js';
 import { openClientDocuments } from './client-documents.js';
@@ -27,6 +29,7 @@ export function render(root, { app, bridge, intent }) {
   header.querySelector('.page-heading').append(subtitle);
   header.append(h('div', { class: 'page-actions' },
     h('label', { class: 'search' }, icon('search', 16), search),
+    h('a', { class: 'button', href: hrefFor('import'), id: 'clients-import' }, icon('document', 16), h('span', { text: 'Import & export' })),
     printActions(bridge, 'Clients.pdf'),
     add));
   root.append(header, results);
@@ -88,7 +91,7 @@ export function render(root, { app, bridge, intent }) {
     const fileNumber = text(client.fileNumber);
     return h('tr', { dataset: { clientId: client.id } },
       h('td', { class: 'cell-name' },
-        h('span', { class: 'client-name', text: name }),
+        h('a', { class: 'client-name row-link', href: itemHref('client', client.id), text: name }),
         // In narrow windows the file number moves under the name.
         fileNumber ? h('span', { class: 'client-file-inline', text: fileNumber }) : null,
         notes ? h('span', { class: 'client-notes', text: notes.split('\n')[0], title: notes }) : null),
@@ -147,13 +150,13 @@ export function render(root, { app, bridge, intent }) {
     const name = text(client.name) || 'this client';
     const sure = await confirmDialog({
       title: `Remove ${name}?`,
-      message: `${name} and their details will be removed from your client list.`,
+      message: `${name}, their files, deadlines, appointments and contact log will be removed from your practice.`,
       confirmLabel: 'Remove client',
       danger: true,
     });
     if (!sure) return;
     try {
-      app.edit((doc) => removeClient(doc, client.id));
+      app.edit((doc) => removeClientEverywhere(doc, client.id));
     } catch (error) {
       showError(error);
       return;

@@ -1,10 +1,14 @@
 // The first screen: what is in the practice's data, and the usual places to go next.
 
-import { h, pageHeader, card, button } from '../ui.js';
+import { h, pageHeader, card, button, showError } from '../ui.js';
 import { printActions } from '../print-actions.js';
 import { icon } from '../icons.js';
 import { clientsOf, countByStatus, statusLabel, STATUSES, text } from '../clients-model.js';
 import { irccPanel } from './ircc-panel.js';
+import { indexOf, filterDeadlines, CLOSED_FILE_STATUSES } from '../practice-model.js';
+import { isEmptyPractice } from '../demo-data.js';
+import { today as todayDay } from '../dates.js';
+import { deadlineItem } from './deadline-parts.js';
 
 export function render(root, { app, bridge, navigate }) {
   const clients = clientsOf(app.data);
@@ -18,19 +22,47 @@ export function render(root, { app, bridge, navigate }) {
 
   // With the data unreadable or encrypted there is nothing to count, and a zero would mislead.
   const unknown = app.lock && app.lock.kind !== 'newer' && !(Array.isArray(app.data.clients) && clients.length > 0);
-  root.append(h('div', { class: 'stats' },
+  const index = indexOf(app.data, app.revision);
+  const day = todayDay();
+  const overdue = filterDeadlines(index.deadlines, { show: 'overdue', day });
+  const week = filterDeadlines(index.deadlines, { show: 'week', day });
+  const openFiles = index.files.filter((f) => !CLOSED_FILE_STATUSES.has(f.status)).length;
+  root.append(h('div', { class: 'stats stats-4' },
     stat('stat-clients', unknown ? '—' : clients.length, clients.length === 1 ? 'Client' : 'Clients',
       unknown ? 'Not available' : 'In your practice data'),
-    stat('stat-open', unknown ? '—' : open, open === 1 ? 'Open file' : 'Open files',
-      unknown ? 'Not available' : 'Clients not marked closed'),
+    stat('stat-open', unknown ? '—' : openFiles || open, (openFiles || open) === 1 ? 'Open file' : 'Open files',
+      unknown ? 'Not available' : openFiles ? 'Files not closed' : 'Clients not marked closed'),
+    stat('stat-overdue', unknown ? '—' : overdue.length, 'Overdue', unknown ? 'Not available' : 'Deadlines past due'),
+    stat('stat-week', unknown ? '—' : week.length - overdue.length, 'Due this week', unknown ? 'Not available' : 'In the next 7 days'),
   ));
+  if (overdue.length) root.querySelector('#stat-overdue').classList.add('stat-alert');
+
+  const redraw = () => navigate('dashboard');
+  if (week.length) {
+    root.append(card('Due soon', h('ul', { class: 'deadline-list', id: 'dashboard-deadlines' },
+      week.slice(0, 8).map((d) => deadlineItem(app, d, { onChange: redraw, host: root }))),
+    week.length > 8 ? h('p', {}, h('a', { class: 'inline-link', href: '#/deadlines', text: `All ${week.length} deadlines due this week` })) : null));
+  }
+  if (canEdit && isEmptyPractice(app.data)) {
+    root.append(card('Try Quillpost with sample clients',
+      h('p', { class: 'muted card-intro', text: 'Fill this empty practice with a dozen made-up clients, their files, deadlines and invoices, to see every screen at work. Remove them whenever you like.' }),
+      button('Add demonstration data', { id: 'demo-data', iconName: 'plus', onClick: async () => {
+        try {
+          await app.loadDemoData();
+        } catch (error) {
+          showError(error);
+        }
+      } })));
+  }
 
   const shortcuts = card('Shortcuts',
     h('div', { class: 'shortcuts' },
       shortcut('shortcut-add-client', 'plus', 'Add a client', 'Start a new client record',
         () => navigate('clients', { action: 'add' }), !canEdit),
-      shortcut('shortcut-find-client', 'search', 'Find a client', 'Search by name, email, phone or file number',
-        () => navigate('clients', { action: 'search' })),
+      shortcut('shortcut-find-client', 'search', 'Find anything', 'Clients, files, deadlines and invoices (Ctrl+K)',
+        () => app.runMenuCommand ? app.runMenuCommand('find') : navigate('clients', { action: 'search' })),
+      shortcut('shortcut-new-file', 'folder', 'Open a file', 'A new application for a client',
+        () => navigate('files', { action: 'add' }), !canEdit || clients.length === 0),
       shortcut('shortcut-data', 'shield', 'Data & backups', 'Data file, snapshots and backup folder',
         () => navigate('settings/data'))));
 
@@ -85,9 +117,6 @@ function recentList(clients, navigate) {
 
 function recentItem(client, navigate) {
   return h('li', {},
-    h('button', {
-      type: 'button', class: 'recent-name link-button', text: text(client.name) || 'Unnamed client',
-      onClick: () => navigate('clients', { action: 'edit', id: client.id }),
-    }),
+    h('a', { class: 'recent-name', href: `#/client/${encodeURIComponent(client.id)}`, text: text(client.name) || 'Unnamed client' }),
     h('span', { class: 'muted', text: [text(client.fileNumber), `added ${new Date(client.createdAt).toLocaleDateString(undefined, { dateStyle: 'medium' })}`].filter(Boolean).join(' · ') }));
 }

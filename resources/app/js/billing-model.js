@@ -1,0 +1,173 @@
+// Time, fees, disbursements and retainers per file, and the invoices made from them.
+// Money is kept in whole cents; rates of tax in hundredths of a percent (1300 = 13 %).
+
+import { isPlainObject } from './format.js';
+import { newId, text } from './clients-model.js';
+import { itemsOf, settingsOf } from './practice-model.js';
+import { isDay, today as todayOf, addDays } from './dates.js';
+
+export const ENTRY_KINDS = [
+  { value: 'time', label: 'Time' },
+  { value: 'fee', label: 'Fixed fee' },
+  { value: 'disbursement', label: 'Disbursement' },
+  { value: 'retainer', label: 'Retainer received' },
+];
+
+export const entryKindLabel = (value) => ENTRY_KINDS.find((k) => k.value === value)?.label ?? String(value ?? '');
+
+export const DEFAULT_BILLING = { prefix: 'INV-', nextNumber: 1, taxRate: 1300, currency: 'CAD', hourlyRate: 20000, termsDays: 30 };
+
+export function billingSettings(doc) {
+  const saved = settingsOf(doc).billing;
+  return { ...DEFAULT_BILLING, ...(isPlainObject(saved) ? saved : {}) };
+}
+
+// "1 234,5" or "$1,234.50" → 123450 cents; null when it isn't an amount.
+export function parseMoney(input) {
+  let s = String(input ?? '').trim().replace(/[\s$€£]|CAD|USD/gi, '');
+  if (!s) return null;
+  // A comma with one or two digits after it, and no point after it, is a decimal comma
+  // ("12,5", "1.234,56"); otherwise commas group thousands ("1,234.50").
+  if (/,\d{1,2}$/.test(s) && s.lastIndexOf('.') < s.lastIndexOf(',')) s = s.replace(/\./g, '').replace(',', '.');
+  else s = s.replace(/,/g, '');
+  if (!/^-?\d+(\.\d{0,2})?$/.test(s)) return null;
+  const [whole, frac = ''] = s.replace('-', '').split('.');
+  const cents = Number(whole) * 100 + Number((frac + '00').slice(0, 2));
+  return s.startsWith('-') ? -cents : cents;
+}
+
+export function formatMoney(cents, currency = 'CAD', locale) {
+  const value = (Number.isFinite(cents) ? cents : 0) / 100;
+  try {
+    return value.toLocaleString(locale, { style: 'currency', currency });
+  } catch {
+    return `${value.toFixed(2)} ${currency}`;
+  }
+}
+
+// Hours as typed: "1.5", "1,5" or "1:30".
+export function parseHours(input) {
+  const s = String(input ?? '').trim();
+  const clock = /^(\d+):([0-5]\d)$/.exec(s);
+  if (clock) return Number(clock[1]) + Number(clock[2]) / 60;
+  const n = Number(s.replace(',', '.'));
+  return Number.isFinite(n) && n > 0 && n <= 24 ? Math.round(n * 100) / 100 : null;
+}
+
+export function formatHours(hours) {
+  return String(Math.round((Number(hours) || 0) * 100) / 100);
+}
+
+export function entryAmount(entry) {
+  if (entry.kind === 'time') return Math.round((Number(entry.hours) || 0) * (Number(entry.rate) || 0));
+  return Number.isFinite(entry.amount) ? entry.amount : 0;
+}
+
+export function validateEntry(input) {
+  const errors = {};
+  if (!ENTRY_KINDS.some((k) => k.value === input.kind)) errors.kind = 'Choose what kind of entry this is.';
+  if (!isDay(input.date)) errors.date = 'Enter the date.';
+  if (!text(input.description).trim()) errors.description = 'Describe the work or the cost.';
+  if (input.kind === 'time') {
+    if (parseHours(input.hours) === null) errors.hours = 'Enter the hours, like 1.5 or 1:30.';
+    if (parseMoney(input.rate) === null || parseMoney(input.rate) < 0) errors.rate = 'Enter the hourly rate, like 200.00.';
+  } else if (parseMoney(input.amount) === null || parseMoney(input.amount) <= 0) {
+    errors.amount = 'Enter an amount above zero, like 150.00.';
+  }
+  return errors;
+}
+
+export function addEntry(doc, fileId, clientId, input, now = new Date()) {
+  const entry = {
+    id: newId(), fileId, clientId, kind: input.kind, date: input.date,
+    description: text(input.description).trim(), invoiceId: '', createdAt: now.toISOString(),
+  };
+  if (input.kind === 'time') {
+    entry.hours = parseHours(input.hours);
+    entry.rate = parseMoney(input.rate);
+  } else {
+    entry.amount = parseMoney(input.amount);
+  }
+  if (!Array.isArray(doc.entries)) doc.entries = [];
+  doc.entries.push(entry);
+  return entry;
+}
+
+// What a file holds in trust: retainers received less what invoices have drawn on.
+export function retainerBalance(doc, fileId) {
+  const received = itemsOf(doc, 'entries').filter((e) => e.fileId === fileId && e.kind === 'retainer').reduce((s, e) => s + entryAmount(e), 0);
+  const applied = itemsOf(doc, 'invoices').filter((i) => i.fileId === fileId).reduce((s, i) => s + (Number(i.retainerApplied) || 0), 0);
+  return received - applied;
+}
+
+export function unbilledEntries(doc, fileId) {
+  return itemsOf(doc, 'entries').filter((e) => e.fileId === fileId && e.kind !== 'retainer' && !e.invoiceId);
+}
+
+// Subtotal, tax (on time and fees, not on disbursements, which are passed on at cost), total,
+// retainer applied and what is left to pay.
+export function invoiceTotals(invoice) {
+  const lines = Array.isArray(invoice.lines) ? invoice.lines.filter(isPlainObject) : [];
+  const subtotal = lines.reduce((s, l) => s + (Number(l.amount) || 0), 0);
+  const taxable = lines.filter((l) => l.taxable !== false).reduce((s, l) => s + (Number(l.amount) || 0), 0);
+  const tax = Math.round(taxable * (Number(invoice.taxRate) || 0) / 10000);
+  const total = subtotal + tax;
+  const retainer = Number(invoice.retainerApplied) || 0;
+  return { subtotal, taxable, tax, total, retainer, due: total - retainer };
+}
+
+// The next number that no invoice has: the counter never goes back, and a number typed by hand
+// elsewhere is stepped over.
+export function nextInvoiceNumber(doc, now = new Date()) {
+  const settings = billingSettings(doc);
+  const taken = new Set(itemsOf(doc, 'invoices').map((i) => text(i.number)));
+  let n = Math.max(1, Number.parseInt(settings.nextNumber, 10) || 1);
+  let number;
+  do {
+    number = `${settings.prefix}${now.getFullYear()}-${String(n).padStart(4, '0')}`;
+    n += 1;
+  } while (taken.has(number));
+  return { number, next: n };
+}
+
+// Makes an invoice of a file's unbilled entries and marks them billed. Throws with a sentence
+// for the user when there is nothing to bill.
+export function createInvoice(doc, file, { now = new Date(), useRetainer = true } = {}) {
+  const entries = unbilledEntries(doc, file.id);
+  if (entries.length === 0) throw new Error('This file has no unbilled time, fees or disbursements to invoice.');
+  const settings = billingSettings(doc);
+  const { number, next } = nextInvoiceNumber(doc, now);
+  const invoice = {
+    id: newId(), number, fileId: file.id, clientId: file.clientId,
+    issued: todayOf(now), due: addDays(todayOf(now), Number(settings.termsDays) || 30),
+    currency: settings.currency, taxRate: Number(settings.taxRate) || 0,
+    lines: entries.map((e) => ({
+      entryId: e.id, date: e.date, kind: e.kind,
+      description: e.kind === 'time' ? `${e.description} (${formatHours(e.hours)} h)` : e.description,
+      amount: entryAmount(e), taxable: e.kind !== 'disbursement',
+    })),
+    retainerApplied: 0, paid: false, paidAt: '', createdAt: now.toISOString(),
+  };
+  if (useRetainer) {
+    invoice.retainerApplied = Math.max(0, Math.min(retainerBalance(doc, file.id), invoiceTotals(invoice).total));
+  }
+  for (const e of entries) e.invoiceId = invoice.id;
+  if (!Array.isArray(doc.invoices)) doc.invoices = [];
+  doc.invoices.push(invoice);
+  doc.settings = { ...settingsOf(doc), billing: { ...settings, nextNumber: next } };
+  return invoice;
+}
+
+export function setInvoicePaid(doc, id, paid, now = new Date()) {
+  const invoice = itemsOf(doc, 'invoices').find((i) => i.id === id);
+  if (!invoice) return null;
+  invoice.paid = !!paid;
+  invoice.paidAt = paid ? todayOf(now) : '';
+  return invoice;
+}
+
+// 'paid', 'overdue' or 'unpaid'. One the retainer covered in full has nothing left to pay.
+export function invoiceState(invoice, day) {
+  if (invoice.paid || invoiceTotals(invoice).due <= 0) return 'paid';
+  return isDay(invoice.due) && invoice.due < day ? 'overdue' : 'unpaid';
+}

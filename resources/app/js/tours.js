@@ -1,0 +1,136 @@
+// Guided tours: "Show me around this screen". Each screen's tour is a few steps pointing at parts
+// of it; a tour shown once is marked seen in the practice's settings and doesn't start by itself again.
+
+import { h } from './ui.js';
+import { isPlainObject } from './format.js';
+
+export const TOURS = {
+  dashboard: [
+    { target: '.nav-group-practice', title: 'Your practice', text: 'Clients, their files, deadlines and the calendar are here. Ctrl+K finds anything from any screen.' },
+    { target: '#stat-clients', title: 'At a glance', text: 'How many clients and open files you have.' },
+    { target: '#shortcut-add-client', title: 'Start here', text: 'Add a client, or fill an empty practice with demonstration data to look around.' },
+  ],
+  clients: [
+    { target: '#client-search', title: 'Search', text: 'Type part of a name, e-mail, phone or file number.' },
+    { target: '#client-add', title: 'Add a client', text: 'Each client has a contact log, files, deadlines and invoices. Open one by its name.' },
+    { target: '#clients-import', title: 'From a spreadsheet', text: 'Import a client list from CSV, or export your practice.' },
+  ],
+  files: [
+    { target: '#file-add', title: 'Open a file', text: 'One file per application: the programme, its number, status and stages.' },
+    { target: '#file-status-filter', title: 'Open and closed', text: 'Closed, approved and refused files are hidden unless you ask for them.' },
+  ],
+  deadlines: [
+    { target: '#deadline-show', title: 'What is due', text: 'Overdue deadlines come first. Quillpost reminds you a few days before each one.' },
+    { target: '#deadline-add', title: 'Add a deadline', text: 'Biometrics, medical exams, document requests and expiry of status.' },
+  ],
+  calendar: [
+    { target: '#calendar-month', title: 'Month and week', text: 'Switch views here; the arrows move through time.' },
+    { target: '#appointment-add', title: 'Appointments', text: 'Meetings sit next to the deadlines of your files.' },
+  ],
+  billing: [
+    { target: '#billing-stats', title: 'Money at a glance', text: 'What is outstanding, overdue and not yet invoiced.' },
+    { target: '#billing-settings', title: 'Numbering and tax', text: 'Set the invoice prefix, tax rate, currency and terms.' },
+  ],
+};
+
+export function tourFor(path) {
+  const key = { client: 'clients', file: 'files', deadline: 'deadlines', invoice: 'billing' }[path] ?? path;
+  return TOURS[key] ? key : null;
+}
+
+export function seenTours(doc) {
+  const tours = doc?.settings?.tours;
+  return isPlainObject(tours) ? tours : {};
+}
+
+// The overlay: a panel next to the step's element, which is outlined. Not modal: the screen
+// stays usable, and Escape or "Close" ends the tour.
+export function createTours({ app, currentPath }) {
+  const memory = {};
+  let overlay = null;
+
+  const seen = (name) => !!(seenTours(app.data)[name] || memory[name]);
+
+  // The flags ride along with the next save rather than causing one: a tour is no reason to
+  // write the practice's data.
+  function markSeen(names) {
+    for (const n of names) memory[n] = true;
+    if (!app.editable) return;
+    const doc = app.data;
+    if (!isPlainObject(doc.settings)) doc.settings = {};
+    doc.settings.tours = { ...seenTours(doc), ...Object.fromEntries(names.map((n) => [n, true])) };
+  }
+
+  function close() {
+    if (!overlay) return;
+    overlay.cleanup();
+    overlay = null;
+  }
+
+  function start(name = tourFor(currentPath())) {
+    close();
+    const steps = (TOURS[name] ?? []).filter((s) => document.querySelector(s.target));
+    if (!steps.length) return false;
+    let at = 0;
+    let outlined = null;
+    const title = h('h2', { class: 'tour-title', id: 'tour-title' });
+    const body = h('p', { class: 'tour-text', id: 'tour-text' });
+    const count = h('p', { class: 'tour-count muted' });
+    const back = h('button', { type: 'button', class: 'button small', id: 'tour-back', text: 'Back', onClick: () => show(at - 1) });
+    const next = h('button', { type: 'button', class: 'button small primary', id: 'tour-next', onClick: () => (at < steps.length - 1 ? show(at + 1) : finish()) });
+    const panel = h('div', { class: 'tour', id: 'tour', role: 'dialog', 'aria-labelledby': 'tour-title', 'aria-describedby': 'tour-text', dataset: { tour: name } },
+      count, title, body,
+      h('div', { class: 'tour-actions' },
+        h('button', { type: 'button', class: 'link-button', id: 'tour-close', text: 'Close', onClick: () => finish() }), back, next));
+    const onKey = (event) => { if (event.key === 'Escape') { event.preventDefault(); finish(); } };
+    panel.addEventListener('keydown', onKey);
+    document.body.append(panel);
+
+    function show(i) {
+      at = Math.max(0, Math.min(steps.length - 1, i));
+      const step = steps[at];
+      outlined?.classList.remove('tour-target');
+      outlined = document.querySelector(step.target);
+      outlined?.classList.add('tour-target');
+      outlined?.scrollIntoView({ block: 'nearest' });
+      title.textContent = step.title;
+      body.textContent = step.text;
+      count.textContent = `${at + 1} of ${steps.length}`;
+      back.disabled = at === 0;
+      next.textContent = at === steps.length - 1 ? 'Done' : 'Next';
+      const r = outlined?.getBoundingClientRect();
+      if (r) {
+        const top = r.bottom + 12 + 180 < innerHeight ? r.bottom + 12 : Math.max(12, r.top - 12 - 180);
+        panel.style.top = `${Math.round(top)}px`;
+        panel.style.left = `${Math.round(Math.max(12, Math.min(r.left, innerWidth - 352)))}px`;
+      }
+      next.focus();
+    }
+    function finish() {
+      markSeen([name]);
+      close();
+    }
+    overlay = {
+      cleanup() {
+        outlined?.classList.remove('tour-target');
+        panel.remove();
+      },
+    };
+    show(0);
+    return true;
+  }
+
+  return {
+    names: Object.keys(TOURS),
+    start,
+    close,
+    seen,
+    get showing() { return overlay !== null; },
+    markAllSeen() { markSeen(Object.keys(TOURS)); },
+    // First visit of a screen: its tour starts by itself, once.
+    offer(path) {
+      const name = tourFor(path);
+      if (name && !seen(name) && app.editable && !overlay && start(name)) markSeen([name]);
+    },
+  };
+}

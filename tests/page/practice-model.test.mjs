@@ -1,0 +1,207 @@
+// The practice's lists: bringing older documents up to date, files, deadlines and reminders.
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { checkDocument, freshDocument } from '../../resources/app/js/store.js';
+import {
+  migrate, indexOf, addFile, validateFile, removeFile, addDeadline, updateDeadline, setDeadlineDone,
+  deadlineState, filterDeadlines, removeClientEverywhere, cleanDeadline,
+} from '../../resources/app/js/practice-model.js';
+import { dueReminders } from '../../resources/app/js/reminders.js';
+import { addDemoData } from '../../resources/app/js/demo-data.js';
+import { createInvoice, addEntry } from '../../resources/app/js/billing-model.js';
+import { addDays, monthGrid, weekStart } from '../../resources/app/js/dates.js';
+
+// A document as version 1 of the page saved it.
+const versionOne = () => ({
+  version: 1,
+  clients: [{ id: 'c1', name: 'Ana', fileNumber: 'QP-1', status: 'active', portalLogins: { sealed: 'x' } }, { name: 'No id yet' }, 'not a client'],
+  settings: { server: { base: 'https://practice.example', key: 'k' } },
+  somethingNewer: { kept: true },
+});
+
+describe('the document version', () => {
+  test('a version 1 document opens as version 2 with every list, keeping what it had', () => {
+    const { doc, lock, migratedFrom } = checkDocument(versionOne());
+    assert.equal(lock, null);
+    assert.equal(migratedFrom, 1);
+    assert.equal(doc.version, 2);
+    for (const name of ['files', 'deadlines', 'appointments', 'contacts', 'entries', 'invoices']) assert.deepEqual(doc[name], [], name);
+    assert.deepEqual(doc.clients[0], versionOne().clients[0]);
+    assert.match(doc.clients[1].id, /^[0-9a-f-]{36}$/);
+    assert.equal(doc.clients[2], 'not a client');
+    assert.deepEqual(doc.settings, versionOne().settings);
+    assert.deepEqual(doc.somethingNewer, { kept: true });
+    // Opening it again changes nothing more.
+    const again = structuredClone(doc);
+    checkDocument(again);
+    assert.deepEqual(again, doc);
+  });
+
+  test('a document without a version, or with lists added by hand, gets ids where they are missing', () => {
+    const { doc } = checkDocument({ clients: [], deadlines: [{ title: 'Hand-made', due: '2026-01-05' }, 7] });
+    assert.equal(doc.version, 2);
+    assert.match(doc.deadlines[0].id, /^[0-9a-f-]{36}$/);
+    assert.equal(doc.deadlines[1], 7);
+    assert.equal(indexOf(doc).deadlines.length, 1);
+  });
+
+  test('a list in a form this version cannot read locks the document instead of being replaced', () => {
+    for (const bad of [{ files: {} }, { invoices: 'x' }, { settings: [1] }]) {
+      const original = { version: 1, clients: [], ...bad };
+      const { doc, lock } = checkDocument(structuredClone(original));
+      assert.equal(lock?.kind, 'unreadable', JSON.stringify(bad));
+      assert.deepEqual(doc, original, 'left exactly as it was');
+    }
+    assert.equal(migrate({ files: null }).problem, 'files');
+  });
+});
+
+describe('files and deadlines', () => {
+  const day = '2026-03-10';
+
+  function practice() {
+    const doc = freshDocument();
+    doc.clients.push({ id: 'c1', name: 'Ana' }, { id: 'c2', name: 'Ben' });
+    const file = addFile(doc, { clientId: 'c1', programme: 'study-permit', applicationNumber: 'S123' });
+    return { doc, file };
+  }
+
+  test('a file needs a known client and an application number used only once', () => {
+    const { doc, file } = practice();
+    assert.equal(file.stages.length, 5);
+    assert.ok(file.opened);
+    const index = indexOf(doc, 1);
+    assert.ok(validateFile({ clientId: 'nobody' }, index).clientId);
+    assert.match(validateFile({ clientId: 'c2', applicationNumber: 's123' }, index).applicationNumber, /Ana/);
+    assert.deepEqual(validateFile({ id: file.id, clientId: 'c1', applicationNumber: 'S123' }, index), {}, 'its own number is no clash');
+  });
+
+  test('a deadline of a file belongs to its client; states follow the date and done', () => {
+    const { doc, file } = practice();
+    const d = addDeadline(doc, { title: 'Biometrics', kind: 'biometrics', due: addDays(day, -1), fileId: file.id });
+    assert.equal(d.clientId, 'c1');
+    assert.equal(deadlineState(d, day), 'overdue');
+    assert.equal(deadlineState({ ...d, due: addDays(day, 7) }, day), 'soon');
+    assert.equal(deadlineState({ ...d, due: addDays(day, 8) }, day), 'later');
+    setDeadlineDone(doc, d.id, true);
+    assert.equal(deadlineState(d, day), 'done');
+    assert.ok(d.doneAt);
+    updateDeadline(doc, d.id, { ...d, title: 'Moved', due: '2026-04-01' });
+    assert.equal(d.title, 'Moved');
+    assert.equal(d.done, true, 'editing keeps it done');
+  });
+
+  test('filters put the earliest first and pick by state, kind and client', () => {
+    const { doc } = practice();
+    addDeadline(doc, { title: 'Later', kind: 'medical', due: '2026-05-01', clientId: 'c1' });
+    addDeadline(doc, { title: 'Past', kind: 'biometrics', due: '2026-03-01', clientId: 'c2' });
+    const done = addDeadline(doc, { title: 'Done', kind: 'medical', due: '2026-03-12', clientId: 'c1' });
+    setDeadlineDone(doc, done.id, true);
+    const list = indexOf(doc, 2).deadlines;
+    const titles = (options) => filterDeadlines(list, { day, ...options }).map((d) => d.title);
+    assert.deepEqual(titles({ show: 'open' }), ['Past', 'Later']);
+    assert.deepEqual(titles({ show: 'overdue' }), ['Past']);
+    assert.deepEqual(titles({ show: 'done' }), ['Done']);
+    assert.deepEqual(titles({ show: 'all', kind: 'medical' }), ['Done', 'Later']);
+    assert.deepEqual(titles({ show: 'all', clientId: 'c2' }), ['Past']);
+  });
+
+  test('reminders come once per due date, within their window, and never for done deadlines', () => {
+    const deadlines = [
+      { id: 'a', due: '2026-03-12', remindDays: 3 },
+      { id: 'b', due: '2026-03-20', remindDays: 3 },
+      { id: 'c', due: '2026-03-01', remindDays: 0 },
+      { id: 'd', due: '2026-03-11', done: true },
+      { id: 'e', due: '2026-03-12', remindedFor: '2026-03-12' },
+      { id: 'f', due: '2026-03-12', remindedFor: '2026-03-05' },
+      { id: 'g', due: 'soon' },
+      { id: 'h', due: '2026-03-13' },
+    ];
+    assert.deepEqual(dueReminders(deadlines, day).map((d) => d.id), ['a', 'c', 'f', 'h']);
+  });
+
+  test('the reminder window is a whole number of days within reason', () => {
+    assert.equal(cleanDeadline({ remindDays: '400' }).remindDays, 60);
+    assert.equal(cleanDeadline({ remindDays: '-2' }).remindDays, 0);
+    assert.equal(cleanDeadline({ remindDays: 'x' }).remindDays, 0);
+  });
+
+  test('removing a file or a client takes what is only theirs, but invoiced work stays on record', () => {
+    const { doc, file } = practice();
+    const other = addFile(doc, { clientId: 'c2' });
+    addDeadline(doc, { title: 'x', due: day, fileId: file.id });
+    addDeadline(doc, { title: 'y', due: day, fileId: other.id });
+    addEntry(doc, file.id, 'c1', { kind: 'fee', date: day, description: 'Fee', amount: '100' });
+    removeFile(doc, file.id);
+    assert.deepEqual(doc.files.map((f) => f.id), [other.id]);
+    assert.deepEqual(doc.deadlines.map((d) => d.title), ['y']);
+    assert.equal(doc.entries.length, 0);
+
+    addEntry(doc, other.id, 'c2', { kind: 'fee', date: day, description: 'Fee', amount: '100' });
+    createInvoice(doc, other);
+    assert.throws(() => removeFile(doc, other.id), /invoices/);
+    assert.throws(() => removeClientEverywhere(doc, 'c2'), /invoices/);
+    assert.equal(doc.files.length, 1, 'nothing removed by the refusals');
+    assert.equal(removeClientEverywhere(doc, 'c1').name, 'Ana');
+  });
+});
+
+describe('demonstration data', () => {
+  test('fills an empty practice with linked clients, files, deadlines and invoices, and nothing else', () => {
+    const doc = freshDocument();
+    addDemoData(doc, new Date(2026, 2, 10, 9));
+    const index = indexOf(doc, 1);
+    assert.equal(index.clients.length, 12);
+    assert.ok(index.files.every((f) => index.client.has(f.clientId)));
+    assert.ok(index.deadlines.every((d) => index.file.has(d.fileId) && index.client.has(d.clientId)));
+    assert.ok(index.invoices.every((i) => index.file.has(i.fileId)));
+    assert.equal(new Set(index.invoices.map((i) => i.number)).size, index.invoices.length);
+    assert.ok(filterDeadlines(index.deadlines, { show: 'overdue', day: '2026-03-10' }).length > 0);
+    assert.equal(checkDocument(JSON.parse(JSON.stringify(doc))).lock, null, 'saves and opens again');
+
+    const before = JSON.stringify(doc);
+    assert.throws(() => addDemoData(doc), /empty practice/);
+    assert.equal(JSON.stringify(doc), before);
+  });
+});
+
+describe('calendar days', () => {
+  test('weeks start on Monday and a month shows six whole weeks', () => {
+    assert.equal(weekStart('2026-03-15'), '2026-03-09');
+    const grid = monthGrid(2026, 1);
+    assert.equal(grid.length, 42);
+    assert.equal(grid[0], '2026-01-26');
+    assert.ok(grid.includes('2026-02-28'));
+    assert.equal(addDays('2026-03-28', 2), '2026-03-30', 'across the change to summer time');
+  });
+});
+
+describe('earlier copies and tours', () => {
+  test('a backup copy is checked without being changed: old, damaged, encrypted and newer copies', async () => {
+    const { inspectCopy } = await import('../../resources/app/js/store.js');
+    const old = JSON.stringify(versionOne());
+    assert.deepEqual(inspectCopy(old), { ok: true, version: 2, clients: 2, files: 0, deadlines: 0, invoices: 0 });
+    assert.match(inspectCopy('{"version": 1, "clients": [').reason, /isn't readable JSON/);
+    assert.match(inspectCopy('{"version": 9, "clients": []}').reason, /newer version/);
+    assert.equal(inspectCopy('{"enc": true, "v": 2, "people": [], "iv": "a", "ct": "b"}').encrypted, true);
+    assert.equal(inspectCopy(undefined).ok, false);
+  });
+
+  test('a tour seen is remembered in the data without a save of its own, and never in locked data', async () => {
+    const { createTours } = await import('../../resources/app/js/tours.js');
+    const edits = [];
+    const app = { data: freshDocument(), editable: true, edit: (fn) => edits.push(fn) };
+    const tours = createTours({ app, currentPath: () => 'clients' });
+    assert.equal(tours.seen('clients'), false);
+    tours.markAllSeen();
+    assert.deepEqual(edits, [], 'no edit, so no save just for this');
+    assert.equal(app.data.settings.tours.clients, true);
+    assert.ok(tours.names.every((n) => tours.seen(n)));
+
+    const locked = { data: { version: 1, clients: [] }, editable: false, edit: () => assert.fail('edited locked data') };
+    const lockedTours = createTours({ app: locked, currentPath: () => 'files' });
+    lockedTours.markAllSeen();
+    assert.equal(lockedTours.seen('files'), true);
+    assert.deepEqual(locked.data, { version: 1, clients: [] });
+  });
+});
