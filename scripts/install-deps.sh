@@ -12,6 +12,7 @@ packages=(
   xdg-utils
   clang-14 libclang-rt-14-dev llvm-14
   cups cups-ipp-utils cups-client avahi-daemon libqpdf-dev qpdf
+  libarchive-dev libxml2-dev
 )
 
 # The page's unit tests run in Node and the built-in PDF editor is built with npm; any Node from

@@ -1,50 +1,14 @@
 #include "common/Base64.h"
 #include "doubles/FakeHttpClient.h"
+#include "doubles/TestSigner.h"
 #include "net/IrccFeed.h"
 #include "net/Relay.h"
 
 #include <gtest/gtest.h>
 #include <memory>
-#include <openssl/evp.h>
 
 namespace quillpost {
 namespace {
-
-// A signing key of the test's own, standing in for the maker's.
-class TestSigner {
-public:
-    TestSigner()
-        : m_key(nullptr, EVP_PKEY_free)
-    {
-        EVP_PKEY* key = nullptr;
-        std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr), EVP_PKEY_CTX_free);
-        EVP_PKEY_keygen_init(context.get());
-        EVP_PKEY_keygen(context.get(), &key);
-        m_key.reset(key);
-    }
-
-    std::string publicKey() const
-    {
-        std::string raw(32, '\0');
-        size_t size = raw.size();
-        EVP_PKEY_get_raw_public_key(m_key.get(), reinterpret_cast<unsigned char*>(raw.data()), &size);
-        return base64Encode(raw);
-    }
-
-    std::string sign(std::string_view message) const
-    {
-        std::string signature(64, '\0');
-        size_t size = signature.size();
-        std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-        EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, m_key.get());
-        EVP_DigestSign(context.get(), reinterpret_cast<unsigned char*>(signature.data()), &size,
-            reinterpret_cast<const unsigned char*>(message.data()), message.size());
-        return base64Encode(signature);
-    }
-
-private:
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> m_key;
-};
 
 TEST(Base64, RoundTripsAndRefusesAnythingNotStrictlyBase64)
 {

@@ -18,6 +18,7 @@
 #include "secrets/Secrets.h"
 #include "printinbox/PrintInbox.h"
 #include "store/Store.h"
+#include "updates/Updater.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -44,6 +45,7 @@ AppDelegate::AppDelegate(Application& application)
           .secrets = &Secrets::shared(),
           .printInbox = &PrintInbox::shared(),
           .badge = &LauncherBadge::shared(),
+          .updater = &Updater::shared(),
       })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
@@ -60,7 +62,11 @@ void AppDelegate::applicationDidFinishLaunching()
 
     m_webView = createWebView();
     m_webView->setInspectable(environment("QUILLPOST_INSPECT") != nullptr);
-    m_webView->setOnLoadFinished([this] { m_pageLoaded = true; });
+    m_webView->setOnLoadFinished([this] {
+        m_pageLoaded = true;
+        // A version that shows its page has started properly: an update on trial is kept.
+        Updater::shared().startedOnce();
+    });
     m_webView->setOnWebProcessTerminated([this](const std::string& reason) { m_pageRecovery.webProcessTerminated(reason); });
     m_window->setContent(*m_webView);
 
@@ -70,6 +76,8 @@ void AppDelegate::applicationDidFinishLaunching()
     Secrets::shared().touchId().setInlineView(m_inlinePrompt);
 
     m_window->addDragStrip(sidebarWidth, 24);
+
+    startUpdater();
 
     // The printer starts at launch; printed files reach the page once it has loaded.
     startPrinter();
@@ -119,6 +127,31 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
         }
     }
     return WebView::create(std::move(configuration));
+}
+
+void AppDelegate::startUpdater()
+{
+    auto& updater = Updater::shared();
+    updater.evaluateInPage = [this](const std::string& script) { m_webView->evaluateScript(script); };
+    updater.flushForUpdate = [this](std::function<void()> then) { flushForUpdate(std::move(then)); };
+    updater.quit = [this] { m_application.quit(); };
+    updater.start();
+}
+
+void AppDelegate::flushForUpdate(std::function<void()> then)
+{
+    // The page gets two seconds to save; the update goes on either way.
+    auto done = std::make_shared<std::function<void()>>(std::move(then));
+    auto finish = [done] {
+        if (auto next = std::exchange(*done, nullptr))
+            next();
+    };
+    auto timer = MainQueue::shared().after(std::chrono::seconds(2), finish);
+    m_webView->callAsyncFunction("if (window.App && typeof App.saveNow === 'function') await App.saveNow(); return true;", Json::object(),
+        [finish, timer](std::optional<Json>, std::string) {
+            MainQueue::shared().cancel(timer);
+            finish();
+        });
 }
 
 void AppDelegate::startPrinter()

@@ -4,6 +4,7 @@
 #include "app/WindowState.h"
 #include "bridge/Bridge.h"
 
+#include <functional>
 #include <memory>
 
 namespace quillpost {
@@ -29,6 +30,8 @@ public:
 private:
     std::shared_ptr<Window> createWindow();
     std::shared_ptr<WebView> createWebView();
+    void startUpdater();
+    void flushForUpdate(std::function<void()> then);
     void startPrinter();
     void loadPage();
     void scheduleStartupRoutes();

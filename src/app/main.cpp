@@ -1,8 +1,41 @@
 #include "app/AppDelegate.h"
+#include "app/Resources.h"
 #include "platform/Application.h"
+#include "updates/UpdateInstaller.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+// Whether this copy can start: what an update runs on a newly installed version before it
+// keeps it.
+int selfCheck()
+{
+    std::error_code error;
+    auto resources = quillpost::Resources::directory();
+    bool whole = std::filesystem::is_regular_file(resources / "app" / "index.html", error)
+        && std::filesystem::is_regular_file(resources / "pdfcraft" / "index.html", error);
+    std::printf("Quillpost %s: %s\n", QUILLPOST_VERSION, whole ? "ready" : "its files are incomplete");
+    return whole ? 0 : 1;
+}
+
+}
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && !std::strcmp(argv[1], "--self-check"))
+        return selfCheck();
+
+    // A new version that twice failed to show its page gives way to the previous one.
+    quillpost::UpdateInstaller installer(quillpost::Resources::directory().parent_path().parent_path());
+    if (installer.atStart() == quillpost::UpdateInstaller::StartOutcome::RolledBack) {
+        auto executable = installer.executable();
+        ::execv(executable.c_str(), argv);
+    }
+
     auto application = quillpost::Application::create("org.quillpost.Quillpost");
     quillpost::AppDelegate delegate(*application);
     int status = application->run(argc, argv, [&delegate] { delegate.applicationDidFinishLaunching(); });

@@ -7,6 +7,7 @@
 #include "bridge/DriveCommands.h"
 #include "bridge/SecretCommands.h"
 #include "bridge/TouchCommands.h"
+#include "bridge/UpdateCommands.h"
 #include "bridge/PrintCommands.h"
 
 #include <array>
@@ -24,7 +25,6 @@ constexpr Command pending(std::string_view name, std::string_view feature) { ret
 constexpr Command pendingTestOnly(std::string_view name, std::string_view feature) { return { name, SelfTestOnly, nullptr, feature }; }
 
 constexpr std::string_view editor = "The PDF editor";
-constexpr std::string_view updates = "Application updates";
 constexpr std::string_view notifications = "Notifications";
 constexpr std::string_view links = "Quillpost links";
 constexpr std::string_view lockWatch = "The screen-lock watch";
@@ -101,9 +101,9 @@ constexpr auto commands = std::to_array<Command>({
 
     command("irccFeed", NetCommands::irccFeed),
     command("relay", NetCommands::relay),
-    pending("updateInfo", updates),
-    pending("checkForUpdates", updates),
-    pending("setAutoUpdate", updates),
+    command("updateInfo", UpdateCommands::updateInfo),
+    command("checkForUpdates", UpdateCommands::checkForUpdates),
+    command("setAutoUpdate", UpdateCommands::setAutoUpdate),
     pending("notify", notifications),
     pendingTestOnly("simulateOpenURL", links),
     pendingTestOnly("simulateScreenSleep", lockWatch),

@@ -12,6 +12,11 @@ inline constexpr const char* feedSignatureSuffix = ".sig";
 // leaves the maker's signing machine.
 inline constexpr const char* feedPublicKey = "bgxGZGrmitcgkhpVnGq9e50H4bJlqee1isVkxJcdqv4=";
 
+// The program's own releases: the appcast, and the Ed25519 public key (raw 32 bytes in Base64)
+// that signs every release archive.
+inline constexpr const char* updateFeedURL = "https://quillpost-app.github.io/quillpost-releases/appcast.xml";
+inline constexpr const char* updatePublicKey = "LLdaGDW++Y8YzSYA9BpSUh1ROn4BzYo0T2sJP6EFZSg=";
+
 // Relay servers live on subdomains of the hosting platform's shared domain.
 inline constexpr const char* relayDomainSuffix = ".workers.dev";
 

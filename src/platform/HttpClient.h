@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,6 +20,9 @@ struct HttpRequest {
     bool followRedirects { true };
     // Receiving stops as soon as the body passes this size; the answer is then TooLarge.
     std::size_t maxBodyBytes { 0 };
+    // Called on the main queue now and then while the body arrives; total is 0 when the server
+    // didn't say.
+    std::function<void(std::uint64_t received, std::uint64_t total)> onProgress;
 };
 
 struct HttpResult {

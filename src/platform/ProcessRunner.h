@@ -41,6 +41,10 @@ public:
     // ours dies first. Nothing, with the reason in error, when it could not be started.
     virtual std::unique_ptr<Child> start(const std::vector<std::string>& arguments, std::string& error) = 0;
 
+    // Starts a program that goes on after ours ends (a new copy of ours, after an update), in a
+    // session of its own. False, with the reason in error, when it could not be started.
+    virtual bool launch(const std::vector<std::string>& arguments, std::string& error) = 0;
+
     // Processes this run didn't start, found by their id.
     virtual bool alive(int pid) = 0;
     virtual void terminate(int pid) = 0;

@@ -90,6 +90,8 @@ public:
     void save(std::string_view text); // throws QuillpostError (code 2) or FileError
 
     static void atomicWrite(const std::filesystem::path&, std::string_view bytes); // throws FileError
+    // A time as UTC ISO 8601 text, to the second: 2026-12-05T12:00:00Z.
+    static std::string isoTime(Clock::TimePoint);
     static bool openable(std::string_view bytes);
     std::string today() const;
     // The current time as whole milliseconds since 1970, the way file names carry it.
@@ -152,7 +154,6 @@ private:
     std::string unsavedMessage(const std::error_code&) const;
 
     static std::optional<Clock::TimePoint> modificationTime(const std::filesystem::path&);
-    static std::string isoTime(Clock::TimePoint);
     void pruneDailySnapshots() const;
     void handOverBackup(std::filesystem::path target, std::string bytes);
 

@@ -68,6 +68,13 @@ public:
         completion(Result { true, status, {}, {} });
     }
 
+    bool launch(const std::vector<std::string>& arguments, std::string& error) override
+    {
+        launches.push_back(arguments);
+        error = startError;
+        return startError.empty();
+    }
+
     std::unique_ptr<ProcessRunner::Child> start(const std::vector<std::string>& arguments, std::string& error) override
     {
         starts.push_back(arguments);
@@ -110,6 +117,7 @@ public:
     std::function<Result(const std::vector<std::string>&)> respond;
     std::vector<std::vector<std::string>> runs;
     std::vector<std::vector<std::string>> starts;
+    std::vector<std::vector<std::string>> launches;
     std::vector<std::shared_ptr<ChildState>> children;
     std::string startError;
     int nextPid { 4242 };

@@ -44,6 +44,7 @@ struct Transfer {
     std::shared_ptr<CurlTask> task;
     HttpResult result;
     bool tooLarge { false };
+    curl_off_t reported { 0 };
 };
 
 size_t receive(char* data, size_t size, size_t count, void* context)
@@ -59,9 +60,17 @@ size_t receive(char* data, size_t size, size_t count, void* context)
     return bytes;
 }
 
-int progress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+int progress(void* context, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t)
 {
-    return static_cast<Transfer*>(context)->task->cancelled() ? 1 : 0;
+    auto& transfer = *static_cast<Transfer*>(context);
+    // A report per quarter megabyte, and one at the end, is plenty for a progress bar.
+    if (transfer.request.onProgress && received > transfer.reported && (received - transfer.reported >= 256 * 1024 || received == total)) {
+        transfer.reported = received;
+        MainQueue::shared().post([onProgress = transfer.request.onProgress, received, total] {
+            onProgress(static_cast<std::uint64_t>(received), static_cast<std::uint64_t>(total));
+        });
+    }
+    return transfer.task->cancelled() ? 1 : 0;
 }
 
 void perform(Transfer& transfer)

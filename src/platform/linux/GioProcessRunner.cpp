@@ -119,6 +119,26 @@ public:
         return std::make_unique<GioChild>(process);
     }
 
+    bool launch(const std::vector<std::string>& arguments, std::string& error) override
+    {
+        if (arguments.empty()) {
+            error = "nothing to run";
+            return false;
+        }
+        auto argv = argumentVector(arguments);
+        g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
+        g_subprocess_launcher_set_child_setup(launcher, [](gpointer) { setsid(); }, nullptr, nullptr);
+        g_autoptr(GError) startError = nullptr;
+        g_autoptr(GSubprocess) process = g_subprocess_launcher_spawnv(launcher, argv.data(), &startError);
+        if (!process) {
+            error = startError ? startError->message : "it could not be started";
+            return false;
+        }
+        // Reaped when it ends, should that be before we do.
+        g_subprocess_wait_async(process, nullptr, nullptr, nullptr);
+        return true;
+    }
+
     bool alive(int pid) override { return pid > 0 && ::kill(pid, 0) == 0; }
 
     void terminate(int pid) override

@@ -3,7 +3,7 @@
 
 import { h, button, showError } from '../ui.js';
 
-// spec: { name, label, type: 'text'|'date'|'time'|'number'|'select'|'textarea', options, value, wide, required, hint }
+// Each field: { name, label, type: 'text'|'date'|'time'|'number'|'select'|'textarea', options, value, wide, required, hint }
 export function formDialog(host, { id, title, fields, submitLabel = 'Save', onSubmit, extra = null }) {
   const controls = {};
   const errors = {};
