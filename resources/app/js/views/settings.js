@@ -4,6 +4,7 @@ import { h, pageHeader, card } from '../ui.js';
 import { icon } from '../icons.js';
 import { messageOf, isPlainObject } from '../format.js';
 import { hrefFor } from '../routes.js';
+import { renderUpdates } from './updates-card.js';
 
 export function render(root, { bridge }) {
   root.append(pageHeader('Settings'));
@@ -25,7 +26,8 @@ export function render(root, { bridge }) {
   }
 
   const about = h('div', { id: 'about' });
-  root.append(card('About Quillpost', about));
+  const updates = h('div', { id: 'about-updates' });
+  root.append(card('About Quillpost', about, updates));
 
   if (!bridge) {
     about.append(h('p', { class: 'muted', text: 'Running in a web browser. Version details come from the desktop program.' }));
@@ -33,6 +35,7 @@ export function render(root, { bridge }) {
   }
 
   about.append(h('p', { class: 'muted', text: 'Reading…' }));
+  const stopUpdates = renderUpdates(updates, bridge);
   let active = true;
   Promise.resolve()
     .then(() => bridge.info())
@@ -48,7 +51,10 @@ export function render(root, { bridge }) {
       if (active) about.replaceChildren(h('p', { class: 'error-text', role: 'alert', text: messageOf(error) }));
     });
 
-  return () => { active = false; };
+  return () => {
+    active = false;
+    stopUpdates();
+  };
 }
 
 function fact(label, id, value) {

@@ -26,3 +26,15 @@ test('outcomes name what happened, including windows left open', () => {
   assert.match(describeVersion({ version: '2.5', bundled: '1.0', updated: true }), /2\.5, updated from the 1\.0/);
   assert.match(describeVersion({ version: '1.0', bundled: '1.0', updated: false }), /as it came with Quillpost/);
 });
+
+test('update events read as sentences, with the download as a fraction', async () => {
+  const { describeUpdateEvent, describeLastCheck } = await import('../../resources/app/js/app-updates.js');
+  assert.equal(describeUpdateEvent({ status: 'downloading', next: '0.2.0', received: 1048576, total: 4194304 }).progress, 0.25);
+  assert.equal(describeUpdateEvent({ status: 'downloading', received: 5 }).progress, null);
+  assert.equal(describeUpdateEvent({ status: 'error', message: 'Bad signature.' }).kind, 'error');
+  assert.match(describeUpdateEvent({ status: 'ready', next: '0.2.0' }).text, /installed when you quit/);
+  assert.equal(describeUpdateEvent({ status: 'idle' }), null);
+  assert.equal(describeUpdateEvent('nonsense'), null);
+  assert.equal(describeLastCheck({ lastCheck: '' }), 'Not checked yet.');
+  assert.match(describeLastCheck({ lastCheck: '2026-12-01T10:00:00Z' }, 'en-CA'), /^Last checked /);
+});
