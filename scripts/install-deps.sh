@@ -13,6 +13,7 @@ packages=(
   clang-14 libclang-rt-14-dev llvm-14
   cups cups-ipp-utils cups-client avahi-daemon libqpdf-dev qpdf
   libarchive-dev libxml2-dev
+  lintian appstream desktop-file-utils dpkg-dev
 )
 
 # The page's unit tests run in Node and the built-in PDF editor is built with npm; any Node from

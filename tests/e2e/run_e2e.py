@@ -38,7 +38,7 @@ def main():
     if args.install_from:
         prefix = os.path.join(work, "prefix")
         subprocess.run(["cmake", "--install", args.install_from, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
-        for expected in ("share/quillpost/app/index.html", "share/applications/quillpost.desktop"):
+        for expected in ("share/quillpost/app/index.html", "share/applications/org.quillpost.Quillpost.desktop"):
             check(os.path.exists(os.path.join(prefix, expected)), "the installed tree holds " + expected)
         args.app = os.path.join(prefix, "bin", "quillpost")
 

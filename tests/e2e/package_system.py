@@ -1,0 +1,295 @@
+#!/usr/bin/env python3
+"""The packages and the program's own updates, for real.
+
+--mode deb: builds the Debian package with CPack, checks it with lintian (no errors) and the
+AppStream metainfo with appstreamcli, installs it on this machine (as root), runs the end-to-end
+test against the installed /usr/bin/quillpost, removes the package, and checks that the user's
+data outlived both.
+
+--mode update: builds the relocatable tarball with CPack, unpacks it as a user would, and runs it
+in the updater's test mode against a feed on this machine: a release signed by someone else
+changes nothing, a release whose program doesn't start is rolled back, and a good one is
+installed after a safety copy, started, and kept once its page has shown."""
+
+import argparse
+import base64
+import hashlib
+import io
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tarfile
+import tempfile
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from harness import Checks, app_environment, start_xvfb, stop_xvfb
+
+SKIP = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def quiet(arguments, **options):
+    return subprocess.run(arguments, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
+
+
+def cpack(build, generator, output):
+    result = quiet(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-G", generator, "-B", output])
+    if result.returncode != 0:
+        raise RuntimeError("cpack -G %s failed:\n%s" % (generator, result.stdout))
+    suffix = ".deb" if generator == "DEB" else ".tar.gz"
+    return next(os.path.join(output, n) for n in os.listdir(output) if n.endswith(suffix))
+
+
+def wait_until(condition, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.2)
+    return condition()
+
+
+def deb_mode(args, check, work):
+    package = cpack(args.build, "DEB", os.path.join(work, "packages"))
+    lint = quiet(["lintian", "--suppress-tags", "duplicate-font-file", package])
+    errors = [line for line in lint.stdout.splitlines() if line.startswith("E:")]
+    check(shutil.which("lintian") is not None and not errors, "lintian reports no errors" + "".join("\n  " + e for e in errors))
+    listing = quiet(["dpkg-deb", "--contents", package]).stdout
+    for path in ("./usr/bin/quillpost", "./usr/share/quillpost/app/index.html", "./usr/share/quillpost/pdfcraft/index.html",
+                 "./usr/share/applications/org.quillpost.Quillpost.desktop", "./usr/share/metainfo/org.quillpost.Quillpost.metainfo.xml",
+                 "./usr/share/icons/hicolor/scalable/apps/org.quillpost.Quillpost.svg", "./usr/share/doc/quillpost/copyright"):
+        check(path in listing, "the package holds " + path)
+    extracted = os.path.join(work, "contents")
+    quiet(["dpkg-deb", "-x", package, extracted])
+    metainfo = os.path.join(extracted, "usr/share/metainfo/org.quillpost.Quillpost.metainfo.xml")
+    valid = quiet(["appstreamcli", "validate", "--no-net", metainfo])
+    check(valid.returncode == 0, "appstreamcli accepts the metainfo: " + valid.stdout.strip().splitlines()[-1] if valid.stdout.strip() else "")
+    desktop = os.path.join(extracted, "usr/share/applications/org.quillpost.Quillpost.desktop")
+    if shutil.which("desktop-file-validate"):
+        result = quiet(["desktop-file-validate", desktop])
+        check(result.returncode == 0, "desktop-file-validate accepts the .desktop file " + result.stdout.strip())
+
+    if os.geteuid() != 0 or os.path.exists("/usr/bin/quillpost"):
+        print("installing the package needs root and a machine without Quillpost installed; the rest is skipped")
+        return
+    # Someone's data from before the package was installed must outlive installing and removing it.
+    home = os.path.join(work, "home")
+    data = os.path.join(home, ".local", "share", "Quillpost")
+    os.makedirs(data)
+    with open(os.path.join(data, "data.json"), "w") as f:
+        f.write('{"clients":[{"id":"c1","name":"Keep Me"}]}')
+    installed = quiet(["dpkg", "-i", package])
+    check(installed.returncode == 0, "dpkg installs the package" + ("" if installed.returncode == 0 else "\n" + installed.stdout))
+    try:
+        e2e = subprocess.run([sys.executable, os.path.join(HERE, "run_e2e.py"), "--app", "/usr/bin/quillpost",
+                              "--script", os.path.join(HERE, "page_test.js"), "--output", os.path.join(args.output, "installed-package")])
+        check(e2e.returncode == 0, "the end-to-end test passes against the installed /usr/bin/quillpost")
+        check_run = quiet(["/usr/bin/quillpost", "--self-check"])
+        check(check_run.returncode == 0, "the installed program finds all its files: " + check_run.stdout.strip())
+    finally:
+        removed = quiet(["dpkg", "--purge", "quillpost"])
+        check(removed.returncode == 0 and not os.path.exists("/usr/bin/quillpost") and not os.path.exists("/usr/share/quillpost"),
+              "removing the package takes its files away")
+    with open(os.path.join(data, "data.json")) as f:
+        check("Keep Me" in f.read(), "the user's data is untouched by installing and removing the package")
+
+
+# ---------------------------------------------------------------------------------------------
+
+def ed25519_key(folder, name):
+    key = os.path.join(folder, name + ".pem")
+    quiet(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True)
+    public = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True, capture_output=True).stdout[-32:]
+    return key, base64.b64encode(public).decode()
+
+
+def sign(key, path):
+    return base64.b64encode(subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", path],
+                                           check=True, capture_output=True).stdout).decode()
+
+
+def release(tarball, folder, name, program):
+    """The release tarball with bin/quillpost replaced: the real program moves to quillpost-real."""
+    out = os.path.join(folder, name)
+    with tarfile.open(tarball) as source, tarfile.open(out, "w:gz") as target:
+        for member in source.getmembers():
+            data = source.extractfile(member) if member.isfile() else None
+            if member.name.endswith("/bin/quillpost"):
+                real = tarfile.TarInfo(member.name + "-real")
+                real.size, real.mode = member.size, 0o755
+                target.addfile(real, data)
+                script = program.encode()
+                info = tarfile.TarInfo(member.name)
+                info.size, info.mode = len(script), 0o755
+                target.addfile(info, io.BytesIO(script))
+                continue
+            target.addfile(member, data)
+        mark = tarfile.TarInfo(source.getmembers()[0].name.split("/")[0] + "/share/quillpost/RELEASE-0.2.0")
+        mark.size = 0
+        target.addfile(mark, io.BytesIO(b""))
+    return out
+
+
+def appcast(url, signature, length):
+    return ('<?xml version="1.0"?><rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">'
+            '<channel><title>Quillpost</title><item><title>Quillpost 0.2.0</title><sparkle:version>0.2.0</sparkle:version>'
+            '<sparkle:shortVersionString>0.2.0</sparkle:shortVersionString>'
+            '<enclosure url="%s" length="%d" type="application/gzip" sparkle:edSignature="%s"/></item></channel></rss>'
+            % (url, length, signature)).encode()
+
+
+class Feed:
+    def __init__(self):
+        self.files = {}
+        feed = self
+
+        class Handler(BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                body = feed.files.get(self.path)
+                self.send_response(200 if body is not None else 404)
+                self.send_header("Content-Length", str(len(body or b"")))
+                self.end_headers()
+                self.wfile.write(body or b"")
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.base = "http://127.0.0.1:%d" % self.server.server_address[1]
+
+    def offer(self, archive, signature):
+        with open(archive, "rb") as f:
+            body = f.read()
+        self.files["/quillpost-0.2.0.tar.gz"] = body
+        self.files["/appcast.xml"] = appcast(self.base + "/quillpost-0.2.0.tar.gz", signature, len(body))
+
+
+def tree_digest(prefix):
+    digest = hashlib.sha256()
+    for folder, _, files in sorted(os.walk(prefix)):
+        for name in sorted(files):
+            digest.update(os.path.relpath(os.path.join(folder, name), prefix).encode())
+    with open(os.path.join(prefix, "bin", "quillpost"), "rb") as f:
+        digest.update(f.read())
+    return digest.hexdigest()
+
+
+def update_mode(args, check, work):
+    tarball = cpack(args.build, "TGZ", os.path.join(work, "packages"))
+    apps = os.path.join(work, "apps")
+    os.makedirs(apps)
+    with tarfile.open(tarball) as archive:
+        top = archive.getmembers()[0].name.split("/")[0]
+        archive.extractall(apps)
+    prefix = os.path.join(apps, "quillpost")
+    os.rename(os.path.join(apps, top), prefix)
+    original = tree_digest(prefix)
+
+    key, public = ed25519_key(work, "maker")
+    stranger, _ = ed25519_key(work, "stranger")
+    started_mark = os.path.join(work, "started-0.2.0")
+    good = release(tarball, work, "good.tar.gz",
+                   '#!/bin/sh\n[ "$1" = --self-check ] || echo $$ > "%s"\nunset QUILLPOST_UPDATE_TEST\nexec "$0-real" "$@"\n' % started_mark)
+    broken = release(tarball, work, "broken.tar.gz", "#!/bin/sh\nexit 1\n")
+
+    feed = Feed()
+    xvfb, display = start_xvfb()
+    bus = quiet(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"]).stdout.split()
+    processes = []
+    try:
+        def run(name, archive, signer):
+            feed.offer(archive, sign(signer, archive))
+            data_dir = os.path.join(work, name, "data")
+            os.makedirs(data_dir)
+            with open(os.path.join(data_dir, "data.json"), "w") as f:
+                f.write('{"clients":[{"id":"c1","name":"Dana Update"}]}')
+            log = os.path.join(work, name, "update.log")
+            script = os.path.join(work, name, "page.js")
+            with open(script, "w") as f:
+                f.write("console.log('page up');\n")
+            env = app_environment(data_dir, os.path.join(work, name, "state"), display, script, {
+                "DBUS_SESSION_BUS_ADDRESS": bus[0], "QUILLPOST_UPDATE_TEST": log, "QUILLPOST_FEED_URL": feed.base + "/appcast.xml",
+                "QUILLPOST_TEST_UPDATE_KEY": public, "XDG_DATA_HOME": os.path.join(work, name, "xdg")})
+            process = subprocess.Popen([os.path.join(prefix, "bin", "quillpost")], env=env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL, start_new_session=True)
+            processes.append(process)
+            return process, log, data_dir
+
+        def text(path):
+            return open(path).read() if os.path.exists(path) else ""
+
+        process, log, _ = run("stranger", good, stranger)
+        check(wait_until(lambda: "error" in text(log), 60) and "signature" in text(log),
+              "a release signed by another key is refused: " + text(log).strip().replace("\n", " | "))
+        check(tree_digest(prefix) == original and not os.path.exists(os.path.join(apps, ".quillpost-update-0.2.0")),
+              "after the refused release the installed copy is as it was and nothing was unpacked")
+        process.terminate()
+        process.wait(10)
+
+        process, log, _ = run("broken", broken, key)
+        check(wait_until(lambda: "rolled back" in text(log), 60), "a release whose program doesn't start is rolled back: "
+              + text(log).strip().replace("\n", " | "))
+        check(tree_digest(prefix) == original and not os.path.exists(os.path.join(apps, ".quillpost-previous")),
+              "after the rollback the installed copy is the original again")
+        process.terminate()
+        process.wait(10)
+
+        process, log, data_dir = run("good", good, key)
+        installed = wait_until(lambda: "installed 0.2.0" in text(log), 60)
+        lines = [line.split(" ", 1)[1] for line in text(log).splitlines() if " " in line]
+        check(installed and lines[:4] == ["found 0.2.0", "downloaded 0.2.0, installing", "safety copy ok", "installed 0.2.0"],
+              "the updater finds, downloads, copies the data and installs, in that order: %s" % lines)
+        check(process.wait(30) == 0, "the old version quits by itself after installing")
+        check(os.path.exists(os.path.join(prefix, "share", "quillpost", "RELEASE-0.2.0")), "the new version is in the program's folder")
+        check(wait_until(lambda: os.path.exists(started_mark), 30), "the new version starts")
+        snapshots = os.path.join(data_dir, "snapshots")
+        copies = [n for n in os.listdir(snapshots) if n.startswith("before-update-0.1.0-to-0.2.0-")] if os.path.isdir(snapshots) else []
+        check(len(copies) == 1 and "Dana Update" in text(os.path.join(snapshots, copies[0])), "the safety copy holds the data (%s)" % copies)
+        check(wait_until(lambda: not os.path.exists(os.path.join(apps, ".quillpost-previous")), 60),
+              "once the new version has shown its page, the previous one is removed")
+        if os.path.exists(started_mark):
+            try:
+                os.kill(int(text(started_mark).strip()), signal.SIGTERM)
+            except (ValueError, ProcessLookupError):
+                pass
+    finally:
+        for process in processes:
+            if process.poll() is None:
+                process.kill()
+        if len(bus) > 1:
+            try:
+                os.kill(int(bus[1]), signal.SIGTERM)
+            except (ValueError, ProcessLookupError):
+                pass
+        feed.server.shutdown()
+        stop_xvfb(xvfb)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--mode", choices=["deb", "update"], required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--output", required=True)
+    args = parser.parse_args()
+    os.makedirs(args.output, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="quillpost-package-")
+    check = Checks()
+    try:
+        (deb_mode if args.mode == "deb" else update_mode)(args, check, work)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    if check.failures:
+        print("\n%d checks failed" % len(check.failures))
+        return 1
+    print("\nall checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
