@@ -16,6 +16,7 @@ Bridge::Bridge(Services services)
     , m_secrets(services.secrets)
     , m_printInbox(services.printInbox)
     , m_badge(services.badge)
+    , m_pdfcraft(services.pdfcraft)
 {
 }
 

@@ -16,6 +16,7 @@ class HttpClient;
 class LauncherBadge;
 class MainQueue;
 class Panels;
+class PdfCraft;
 class PrintInbox;
 class ProcessRunner;
 class Secrets;
@@ -42,6 +43,7 @@ public:
         Secrets* secrets { nullptr };
         PrintInbox* printInbox { nullptr };
         LauncherBadge* badge { nullptr };
+        PdfCraft* pdfcraft { nullptr };
     };
 
     struct Message {
@@ -79,6 +81,7 @@ public:
     // Nothing where a test builds the bridge without them.
     PrintInbox* printInbox() { return m_printInbox; }
     LauncherBadge* badge() { return m_badge; }
+    PdfCraft* pdfcraft() { return m_pdfcraft; }
     std::shared_ptr<WebView> webView() const { return m_webView.lock(); }
     std::shared_ptr<Window> window() const { return m_window.lock(); }
 
@@ -98,6 +101,7 @@ private:
     Secrets* m_secrets { nullptr };
     PrintInbox* m_printInbox { nullptr };
     LauncherBadge* m_badge { nullptr };
+    PdfCraft* m_pdfcraft { nullptr };
     std::optional<CommandReply> m_pagePrint;
 };
 

@@ -12,6 +12,10 @@ inline constexpr const char* feedSignatureSuffix = ".sig";
 // leaves the maker's signing machine.
 inline constexpr const char* feedPublicKey = "bgxGZGrmitcgkhpVnGq9e50H4bJlqee1isVkxJcdqv4=";
 
+// The PDF editor's latest release on its public code-hosting site: the description of its zip
+// and checksum list.
+inline constexpr const char* pdfcraftReleasesURL = "https://api.github.com/repos/quillpost-app/pdfcraft/releases/latest";
+
 // Relay servers live on subdomains of the hosting platform's shared domain.
 inline constexpr const char* relayDomainSuffix = ".workers.dev";
 
