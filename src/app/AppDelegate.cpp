@@ -15,6 +15,7 @@
 #include "platform/WebView.h"
 #include "platform/Window.h"
 #include "platform/Workspace.h"
+#include "pdfcraft/PdfCraft.h"
 #include "secrets/Secrets.h"
 #include "printinbox/PrintInbox.h"
 #include "store/Store.h"
@@ -44,10 +45,12 @@ AppDelegate::AppDelegate(Application& application)
           .secrets = &Secrets::shared(),
           .printInbox = &PrintInbox::shared(),
           .badge = &LauncherBadge::shared(),
+          .pdfcraft = &PdfCraft::shared(),
       })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
 {
+    PdfCraft::setApplication(m_application);
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -70,6 +73,11 @@ void AppDelegate::applicationDidFinishLaunching()
     Secrets::shared().touchId().setInlineView(m_inlinePrompt);
 
     m_window->addDragStrip(sidebarWidth, 24);
+
+    // The editor's update reports its steps to the page.
+    PdfCraft::shared().progress = [this](const Json& event) {
+        m_webView->evaluateScript("window.__qpPcProgress && window.__qpPcProgress(" + event.dump(-1, ' ', false, Json::error_handler_t::replace) + ")");
+    };
 
     // The printer starts at launch; printed files reach the page once it has loaded.
     startPrinter();
