@@ -1,7 +1,6 @@
 #include "pdfcraft/PdfCraft.h"
 
 #include "common/Files.h"
-#include "platform/Log.h"
 #include "store/Store.h"
 
 #include <openssl/rand.h>
@@ -126,8 +125,8 @@ void PdfCraft::withRules(std::function<void(std::shared_ptr<ContentRuleList>)> c
     m_services.compileRules(rulesIdentifier, rulesSource, [self = m_self, continuation = std::move(continuation)](std::shared_ptr<ContentRuleList> rules, std::string error) {
         if (!*self)
             return;
-        if (!rules)
-            Log::error("PdfCraft offline rules: " + error);
+        if (!rules && (*self)->m_services.log)
+            (*self)->m_services.log("PdfCraft offline rules: " + error);
         // A failed compile is tried again at the next window; this one opens without the rules.
         if (rules)
             (*self)->m_rules = rules;

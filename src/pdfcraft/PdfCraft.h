@@ -42,6 +42,8 @@ public:
         std::filesystem::path builtInSite;
         // The editor's latest-release query.
         std::string releasesURL;
+        // The system log.
+        std::function<void(const std::string&)> log {};
     };
 
     static constexpr const char* rulesIdentifier = "quillpost-pdfcraft-offline";

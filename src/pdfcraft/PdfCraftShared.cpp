@@ -2,6 +2,7 @@
 
 #include "app/Resources.h"
 #include "platform/HttpClient.h"
+#include "platform/Log.h"
 #include "platform/Panels.h"
 #include "platform/ProcessRunner.h"
 #include "platform/Workspace.h"
@@ -66,6 +67,7 @@ PdfCraft& PdfCraft::shared()
         },
         .builtInSite = Resources::pdfcraftSite(),
         .releasesURL = PdfCraftRelease::listingURL(),
+        .log = [](const std::string& message) { Log::error(message); },
     });
     return *host;
 }
