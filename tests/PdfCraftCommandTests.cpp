@@ -36,21 +36,5 @@ TEST(PdfCraftCommandTest, OpensTheEditorWithTheDocumentThePageSent)
     EXPECT_EQ(closed->json(), 0);
 }
 
-TEST(PdfCraftCommandTest, ChecksForAReleaseAndRollsBack)
-{
-    CommandHarness harness;
-    writeText(harness.path("pdfcraft-site/index.html"), "<html></html>");
-    writeText(harness.path("pdfcraft-site/VERSION.txt"), "2.4");
-    auto check = harness.send("pdfcraftCheck");
-    harness.http.answer("https://api.example.test/latest", FakeHttpClient::ok(R"({"tag_name":"v2.5","assets":[]})"));
-    EXPECT_EQ(check->json(), (Json { { "ok", true }, { "current", "2.4" }, { "latest", "2.5" }, { "date", "" }, { "url", "" }, { "available", false } }));
-
-    check = harness.send("pdfcraftCheck");
-    harness.http.answer("https://api.example.test/latest", FakeHttpClient::failed("Could not resolve host"));
-    EXPECT_EQ(check->json()["error"], "Couldn't reach GitHub (Could not resolve host). Check the internet connection and try again.");
-
-    EXPECT_EQ(harness.send("pdfcraftRollback")->json()["updated"], false);
-}
-
 }
 }
