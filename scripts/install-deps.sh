@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth dbus dbus-x11 gnome-keyring imagemagick python3
   fonts-dejavu-core
-  xdg-utils
+  xdg-utils unzip
   clang-14 libclang-rt-14-dev llvm-14
   cups cups-ipp-utils cups-client avahi-daemon libqpdf-dev qpdf
   libarchive-dev libxml2-dev

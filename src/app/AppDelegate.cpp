@@ -15,6 +15,7 @@
 #include "platform/WebView.h"
 #include "platform/Window.h"
 #include "platform/Workspace.h"
+#include "pdfcraft/PdfCraft.h"
 #include "secrets/Secrets.h"
 #include "printinbox/PrintInbox.h"
 #include "store/Store.h"
@@ -46,10 +47,12 @@ AppDelegate::AppDelegate(Application& application)
           .printInbox = &PrintInbox::shared(),
           .badge = &LauncherBadge::shared(),
           .updater = &Updater::shared(),
+          .pdfcraft = &PdfCraft::shared(),
       })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
 {
+    PdfCraft::setApplication(m_application);
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -78,6 +81,10 @@ void AppDelegate::applicationDidFinishLaunching()
     m_window->addDragStrip(sidebarWidth, 24);
 
     startUpdater();
+    // The editor's update reports its steps to the page.
+    PdfCraft::shared().progress = [this](const Json& event) {
+        m_webView->evaluateScript("window.__qpPcProgress && window.__qpPcProgress(" + event.dump(-1, ' ', false, Json::error_handler_t::replace) + ")");
+    };
 
     // The printer starts at launch; printed files reach the page once it has loaded.
     startPrinter();

@@ -16,4 +16,9 @@ std::filesystem::path pageFolder()
     return directory() / "app";
 }
 
+std::filesystem::path pdfcraftSite()
+{
+    return directory() / "pdfcraft";
+}
+
 }

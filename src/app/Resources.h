@@ -10,6 +10,8 @@ namespace Resources {
 
 std::filesystem::path directory();
 std::filesystem::path pageFolder();
+// The editor as shipped with the program.
+std::filesystem::path pdfcraftSite();
 
 }
 

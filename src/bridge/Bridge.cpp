@@ -17,6 +17,7 @@ Bridge::Bridge(Services services)
     , m_printInbox(services.printInbox)
     , m_badge(services.badge)
     , m_updater(services.updater)
+    , m_pdfcraft(services.pdfcraft)
 {
 }
 

@@ -17,6 +17,7 @@ class LauncherBadge;
 class Updater;
 class MainQueue;
 class Panels;
+class PdfCraft;
 class PrintInbox;
 class ProcessRunner;
 class Secrets;
@@ -44,6 +45,7 @@ public:
         PrintInbox* printInbox { nullptr };
         LauncherBadge* badge { nullptr };
         Updater* updater { nullptr };
+        PdfCraft* pdfcraft { nullptr };
     };
 
     struct Message {
@@ -82,6 +84,7 @@ public:
     PrintInbox* printInbox() { return m_printInbox; }
     LauncherBadge* badge() { return m_badge; }
     Updater* updater() { return m_updater; }
+    PdfCraft* pdfcraft() { return m_pdfcraft; }
     std::shared_ptr<WebView> webView() const { return m_webView.lock(); }
     std::shared_ptr<Window> window() const { return m_window.lock(); }
 
@@ -102,6 +105,7 @@ private:
     PrintInbox* m_printInbox { nullptr };
     LauncherBadge* m_badge { nullptr };
     Updater* m_updater { nullptr };
+    PdfCraft* m_pdfcraft { nullptr };
     std::optional<CommandReply> m_pagePrint;
 };
 

@@ -8,6 +8,7 @@
 #include "bridge/SecretCommands.h"
 #include "bridge/TouchCommands.h"
 #include "bridge/UpdateCommands.h"
+#include "bridge/PdfCraftCommands.h"
 #include "bridge/PrintCommands.h"
 
 #include <array>
@@ -24,7 +25,6 @@ constexpr Command testOnly(std::string_view name, CommandFunction run) { return 
 constexpr Command pending(std::string_view name, std::string_view feature) { return { name, Always, nullptr, feature }; }
 constexpr Command pendingTestOnly(std::string_view name, std::string_view feature) { return { name, SelfTestOnly, nullptr, feature }; }
 
-constexpr std::string_view editor = "The PDF editor";
 constexpr std::string_view notifications = "Notifications";
 constexpr std::string_view links = "Quillpost links";
 constexpr std::string_view lockWatch = "The screen-lock watch";
@@ -83,13 +83,13 @@ constexpr auto commands = std::to_array<Command>({
     testOnly("clipConcealed", SecretCommands::clipConcealed),
     testOnly("seSelfTest", SecretCommands::seSelfTest),
 
-    pending("openPdfCraft", editor),
-    pending("hasPdfCraft", editor),
-    pending("pdfcraftInfo", editor),
-    pending("pdfcraftCheck", editor),
-    pending("pdfcraftUpdate", editor),
-    pending("pdfcraftRollback", editor),
-    pending("pdfcraftCloseAll", editor),
+    command("openPdfCraft", PdfCraftCommands::openPdfCraft),
+    command("hasPdfCraft", PdfCraftCommands::hasPdfCraft),
+    command("pdfcraftInfo", PdfCraftCommands::pdfcraftInfo),
+    command("pdfcraftCheck", PdfCraftCommands::pdfcraftCheck),
+    command("pdfcraftUpdate", PdfCraftCommands::pdfcraftUpdate),
+    command("pdfcraftRollback", PdfCraftCommands::pdfcraftRollback),
+    command("pdfcraftCloseAll", PdfCraftCommands::pdfcraftCloseAll),
 
     command("printerStatus", PrinterCommands::printerStatus),
     command("printerSetup", PrinterCommands::printerSetup),

@@ -16,6 +16,9 @@ inline constexpr const char* feedPublicKey = "bgxGZGrmitcgkhpVnGq9e50H4bJlqee1is
 // that signs every release archive.
 inline constexpr const char* updateFeedURL = "https://quillpost-app.github.io/quillpost-releases/appcast.xml";
 inline constexpr const char* updatePublicKey = "LLdaGDW++Y8YzSYA9BpSUh1ROn4BzYo0T2sJP6EFZSg=";
+// The PDF editor's latest release on its public code-hosting site: the description of its zip
+// and checksum list.
+inline constexpr const char* pdfcraftReleasesURL = "https://api.github.com/repos/quillpost-app/pdfcraft/releases/latest";
 
 // Relay servers live on subdomains of the hosting platform's shared domain.
 inline constexpr const char* relayDomainSuffix = ".workers.dev";

@@ -2,6 +2,8 @@
 
 #include "bridge/Bridge.h"
 #include "doubles/DesktopDoubles.h"
+#include "doubles/FakeHttpClient.h"
+#include "doubles/PdfCraftDoubles.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
 #include "store/Store.h"
@@ -31,7 +33,11 @@ public:
         location.runtime = m_folder / "run";
         location.betaDataFile = m_folder / "home" / ".local" / "share" / "Quillpost Beta" / "data.json";
         m_store = std::make_unique<Store>(location, Store::Services { clock, clock, clock });
-        m_bridge = std::make_unique<Bridge>(Bridge::Services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock });
+        m_pdfcraft = std::make_unique<PdfCraft>(PdfCraft::Services { .store = *m_store, .mainQueue = clock, .clock = clock, .http = http, .processes = processes,
+            .windows = editor.windowServices(panels, workspace), .compileRules = editor.compiler(), .builtInSite = m_folder / "pdfcraft-site",
+            .releasesURL = "https://api.example.test/latest" });
+        m_bridge = std::make_unique<Bridge>(Bridge::Services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock,
+            .pdfcraft = m_pdfcraft.get() });
     }
 
     // Sends the command; the answer fills in when the command replies, now or later.
@@ -47,6 +53,7 @@ public:
     }
 
     Store& store() { return *m_store; }
+    PdfCraft& pdfcraft() { return *m_pdfcraft; }
     const std::filesystem::path& folder() const { return m_folder.path(); }
     std::filesystem::path path(const std::filesystem::path& relative) const { return m_folder / relative; }
 
@@ -54,10 +61,13 @@ public:
     FakePanels panels;
     FakeWorkspace workspace;
     FakeProcessRunner processes;
+    FakeHttpClient http;
+    EditorDoubles editor;
 
 private:
     TemporaryFolder m_folder { "quillpost-commands" };
     std::unique_ptr<Store> m_store;
+    std::unique_ptr<PdfCraft> m_pdfcraft;
     std::unique_ptr<Bridge> m_bridge;
 };
 

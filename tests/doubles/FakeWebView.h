@@ -8,9 +8,14 @@
 
 namespace quillpost {
 
-// A web view whose print runs wait for the test to finish them.
+// A web view whose print runs and script evaluations wait for the test to finish them.
 class FakeWebView final : public WebView {
 public:
+    struct Evaluation {
+        std::string script;
+        ScriptCompletion completion;
+    };
+
     struct PrintRun {
         PrintDestination destination;
         std::filesystem::path file;
@@ -18,16 +23,28 @@ public:
     };
 
     void loadFile(const std::filesystem::path&, const std::filesystem::path&) override { }
-    void loadRequest(const std::string&) override { }
+    void loadRequest(const std::string& uri) override { requests.push_back(uri); }
     void evaluateScript(const std::string& script) override { scripts.push_back(script); }
-    void evaluateScript(const std::string& script, ScriptCompletion) override { scripts.push_back(script); }
+    void evaluateScript(const std::string& script, ScriptCompletion completion) override
+    {
+        scripts.push_back(script);
+        evaluations.push_back({ script, std::move(completion) });
+    }
+    // Answers every evaluation still waiting, with this result or error.
+    void answerEvaluations(std::optional<Json> result, const std::string& error = {})
+    {
+        auto waiting = std::move(evaluations);
+        evaluations.clear();
+        for (auto& evaluation : waiting)
+            evaluation.completion(result, error);
+    }
     void callAsyncFunction(const std::string&, const Json&, ScriptCompletion) override { }
     void print(PrintDestination destination, const std::filesystem::path& file, Completion completion) override
     {
         prints.push_back({ destination, file, std::move(completion) });
     }
     void snapshot(SnapshotCompletion) override { }
-    void setInspectable(bool) override { }
+    void setInspectable(bool on) override { inspectable = on; }
     void setPolicies(WebViewPolicies newPolicies) override { policies = std::move(newPolicies); }
     void setOnLoadFinished(std::function<void()>) override { }
     void setOnWebProcessTerminated(std::function<void(const std::string&)>) override { }
@@ -35,16 +52,19 @@ public:
     void terminateWebProcess() override { }
 
     std::vector<std::string> scripts;
+    std::vector<Evaluation> evaluations;
+    std::vector<std::string> requests;
     std::vector<PrintRun> prints;
     WebViewPolicies policies;
+    bool inspectable { false };
 };
 
 class FakeWindow final : public Window {
 public:
     void addSidebarBackdrop(double, double, double) override { }
-    void setContent(WebView&) override { }
+    void setContent(WebView& view) override { content = &view; }
     void addDragStrip(double, double) override { }
-    void present() override { }
+    void present() override { presented = true; }
     void toggleFullScreen() override { }
     WindowGeometry geometry() const override { return {}; }
     void performClose() override
@@ -66,6 +86,8 @@ public:
     std::function<void()> onClose;
     std::function<bool()> onCloseRequest;
     bool closed { false };
+    bool presented { false };
+    WebView* content { nullptr };
 };
 
 }

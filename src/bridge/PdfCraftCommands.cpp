@@ -1,0 +1,69 @@
+#include "bridge/PdfCraftCommands.h"
+
+#include "bridge/Arguments.h"
+#include "bridge/Bridge.h"
+#include "common/Base64.h"
+#include "pdfcraft/PdfCraft.h"
+
+namespace quillpost::PdfCraftCommands {
+
+namespace {
+
+PdfCraft* editorOrFail(Bridge& bridge, const CommandReply& reply)
+{
+    auto* editor = bridge.pdfcraft();
+    if (!editor)
+        reply.fail("The PDF editor isn't part of this window.");
+    return editor;
+}
+
+}
+
+void openPdfCraft(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    auto* editor = editorOrFail(bridge, reply);
+    if (!editor)
+        return;
+    const std::string text = str(args, 0);
+    // Empty or unreadable bytes open the editor without a document.
+    std::optional<std::string> bytes = text.empty() ? std::nullopt : base64Decode(text);
+    reply.reply(editor->open(std::move(bytes), str(args, 1)));
+}
+
+void hasPdfCraft(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    if (auto* editor = editorOrFail(bridge, reply))
+        reply.reply(PdfCraft::has(editor->current()));
+}
+
+void pdfcraftInfo(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    if (auto* editor = editorOrFail(bridge, reply))
+        reply.reply(editor->info());
+}
+
+void pdfcraftCheck(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    if (auto* editor = editorOrFail(bridge, reply))
+        editor->check([reply](Json result) { reply.reply(result); });
+}
+
+void pdfcraftUpdate(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    if (auto* editor = editorOrFail(bridge, reply))
+        editor->update([reply](Json result) { reply.reply(result); });
+}
+
+void pdfcraftRollback(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    if (auto* editor = editorOrFail(bridge, reply))
+        reply.reply(editor->rollback());
+}
+
+void pdfcraftCloseAll(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    if (auto* editor = editorOrFail(bridge, reply))
+        editor->closeAll([reply](int stillOpen) { reply.reply(stillOpen); });
+}
+
+}

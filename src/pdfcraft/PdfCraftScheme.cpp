@@ -1,0 +1,192 @@
+#include "pdfcraft/PdfCraftScheme.h"
+
+#include "common/Utf8.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fcntl.h>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillpost {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* badURL = "The editor asked for an address that isn't one.";
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Percent escapes decoded; nothing when an escape is malformed or the result is not UTF-8.
+std::optional<std::string> percentDecoded(std::string_view text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded.push_back(text[i]);
+            continue;
+        }
+        if (i + 2 >= text.size())
+            return std::nullopt;
+        int high = hexValue(text[i + 1]);
+        int low = hexValue(text[i + 2]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        decoded.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+    }
+    if (validUtf8(decoded) != decoded)
+        return std::nullopt;
+    return decoded;
+}
+
+SchemeResponse response(int status, std::string contentType, std::string body)
+{
+    SchemeResponse answer;
+    answer.status = status;
+    answer.contentType = std::move(contentType);
+    answer.headers["Content-Length"] = std::to_string(body.size());
+    answer.body = std::move(body);
+    if (answer.contentType == "text/html")
+        answer.headers["Content-Security-Policy"] = std::string(PdfCraftScheme::contentSecurityPolicy);
+    return answer;
+}
+
+SchemeResponse notFound()
+{
+    return response(404, "text/plain", "not found");
+}
+
+std::optional<fs::path> realPath(const fs::path& path)
+{
+    std::error_code error;
+    auto resolved = fs::canonical(path, error);
+    if (error)
+        return std::nullopt;
+    return resolved;
+}
+
+}
+
+PdfCraftScheme::PdfCraftScheme(Root root, const Registry& docs)
+    : m_root(std::move(root))
+    , m_docs(docs)
+{
+}
+
+std::string PdfCraftScheme::mimeType(std::string_view extension)
+{
+    static const std::map<std::string, std::string, std::less<>> types {
+        { "html", "text/html" },
+        { "js", "text/javascript" },
+        { "wasm", "application/wasm" },
+        { "txt", "text/plain" },
+        { "css", "text/css" },
+    };
+    std::string lower(extension);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    auto type = types.find(lower);
+    return type == types.end() ? "application/octet-stream" : type->second;
+}
+
+std::optional<std::string> PdfCraftScheme::pathOf(std::string_view url)
+{
+    auto colon = url.find(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return std::nullopt;
+    for (char c : url.substr(0, colon)) {
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+            return std::nullopt;
+    }
+    std::string_view rest = url.substr(colon + 1);
+    rest = rest.substr(0, rest.find_first_of("?#"));
+    if (rest.starts_with("//")) {
+        rest.remove_prefix(2);
+        auto slash = rest.find('/');
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+    }
+    return percentDecoded(rest).value_or(std::string(rest));
+}
+
+std::optional<SchemeResponse> PdfCraftScheme::answer(const std::string& url) const
+{
+    auto path = pathOf(url);
+    if (!path)
+        return std::nullopt;
+
+    static const std::regex documentForm("^/doc/([a-f0-9]{32})/");
+    std::smatch match;
+    // The pattern is anchored and of fixed length, so only the path's first 38 characters matter.
+    const std::string head = path->substr(0, 38);
+    if (std::regex_search(head, match, documentForm)) {
+        auto document = m_docs.find(match[1].str());
+        if (document == m_docs.end())
+            return response(404, "text/plain", "gone");
+        return response(200, "application/pdf", document->second);
+    }
+    return siteFile(*path);
+}
+
+SchemeResponse PdfCraftScheme::siteFile(const std::string& path) const
+{
+    auto root = realPath(fs::path(m_root()).lexically_normal());
+    if (!root)
+        return notFound();
+
+    std::string relative = percentDecoded(path).value_or(path);
+    auto first = relative.find_first_not_of('/');
+    relative = first == std::string::npos ? std::string() : relative.substr(first, relative.find_last_not_of('/') - first + 1);
+    if (relative.empty())
+        relative = "index.html";
+    // A NUL would end the path early at the system call.
+    if (relative.find('\0') != std::string::npos)
+        return notFound();
+
+    auto file = realPath((*root / relative).lexically_normal());
+    const std::string rootPrefix = root->string() + "/";
+    if (!file || !file->string().starts_with(rootPrefix))
+        return notFound();
+
+    // O_NONBLOCK: a FIFO planted in the site must not hang the main thread on open.
+    FileDescriptor descriptor(::open(file->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat status {};
+    if (!descriptor || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return notFound();
+    ::fcntl(descriptor.get(), F_SETFL, ::fcntl(descriptor.get(), F_GETFL) & ~O_NONBLOCK);
+
+    auto extension = file->extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    SchemeResponse answer = response(200, mimeType(extension), {});
+    answer.bodyFileLength = static_cast<std::uint64_t>(status.st_size);
+    answer.headers["Content-Length"] = std::to_string(answer.bodyFileLength);
+    answer.bodyFile = std::move(descriptor);
+    return answer;
+}
+
+SchemeHandler PdfCraftScheme::handler(Root root, const Registry& docs)
+{
+    auto scheme = std::make_shared<PdfCraftScheme>(std::move(root), docs);
+    return [scheme](const SchemeRequest& request, SchemeResponder respond) {
+        auto answer = scheme->answer(request.uri);
+        if (!answer) {
+            respond(std::nullopt, badURL);
+            return;
+        }
+        respond(std::move(answer), {});
+    };
+}
+
+}

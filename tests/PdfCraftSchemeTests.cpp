@@ -1,0 +1,139 @@
+#include "pdfcraft/PdfCraftScheme.h"
+
+#include "doubles/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace quillpost {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string bodyOf(SchemeResponse& response)
+{
+    if (!response.bodyFile)
+        return response.body;
+    std::string bytes;
+    char buffer[4096];
+    ssize_t count;
+    while ((count = ::read(response.bodyFile.get(), buffer, sizeof(buffer))) > 0)
+        bytes.append(buffer, static_cast<size_t>(count));
+    return bytes;
+}
+
+class PdfCraftSchemeTest : public testing::Test {
+protected:
+    PdfCraftSchemeTest()
+    {
+        writeText(m_folder / "secret.txt", "outside");
+        writeText(site() / "index.html", "<html>editor</html>");
+        writeText(site() / "lib" / "app.WASM", "\0asm");
+        writeText(site() / "lib" / "app.js", "var a;");
+        writeText(site() / "data.json", "{}");
+        writeText(site() / "README", "read me");
+        fs::create_directories(site() / "sub");
+        fs::create_symlink(m_folder / "secret.txt", site() / "link-out.txt");
+        fs::create_symlink(site() / "lib" / "app.js", site() / "alias.js");
+    }
+
+    fs::path site() const { return m_folder / "site"; }
+
+    SchemeResponse get(const std::string& url)
+    {
+        auto answer = m_scheme.answer(url);
+        EXPECT_TRUE(answer) << url;
+        return answer ? std::move(*answer) : SchemeResponse {};
+    }
+
+    TemporaryFolder m_folder { "quillpost-pdfcraft-scheme" };
+    PdfCraftScheme::Registry m_docs;
+    PdfCraftScheme m_scheme { [this] { return site(); }, m_docs };
+};
+
+TEST_F(PdfCraftSchemeTest, ServesSiteFilesByTypeWithThePolicyOnHtmlOnly)
+{
+    ASSERT_EQ(PdfCraftScheme::contentSecurityPolicy.size(), 304u);
+    for (const char* url : { "pdfcraft://app/", "pdfcraft://app", "pdfcraft://app/index.html?file=x#top", "pdfcraft://other//index.html" }) {
+        auto response = get(url);
+        EXPECT_EQ(response.status, 200) << url;
+        EXPECT_EQ(response.contentType, "text/html") << url;
+        EXPECT_EQ(response.headers["Content-Security-Policy"], PdfCraftScheme::contentSecurityPolicy) << url;
+        EXPECT_EQ(response.headers["Content-Length"], "19") << url;
+        EXPECT_EQ(response.bodyFileLength, 19u) << url;
+        EXPECT_EQ(bodyOf(response), "<html>editor</html>") << url;
+    }
+
+    const std::pair<const char*, const char*> types[] = {
+        { "pdfcraft://app/lib/app.WASM", "application/wasm" },
+        { "pdfcraft://app/lib/app.js", "text/javascript" },
+        { "pdfcraft://app/alias.js", "text/javascript" },
+        { "pdfcraft://app/data.json", "application/octet-stream" },
+        { "pdfcraft://app/README", "application/octet-stream" },
+        { "pdfcraft://app/%6Cib/app.js", "text/javascript" },
+    };
+    for (auto [url, type] : types) {
+        auto response = get(url);
+        EXPECT_EQ(response.status, 200) << url;
+        EXPECT_EQ(response.contentType, type) << url;
+        EXPECT_FALSE(response.headers.contains("Content-Security-Policy")) << url;
+        EXPECT_EQ(response.headers["Content-Length"], std::to_string(bodyOf(response).size())) << url;
+    }
+}
+
+TEST_F(PdfCraftSchemeTest, AnswersNotFoundForFoldersMissingFilesAndAnythingOutsideTheRoot)
+{
+    for (const char* url : { "pdfcraft://app/sub/", "pdfcraft://app/missing.js", "pdfcraft://app/../secret.txt", "pdfcraft://app/%2E%2E/secret.txt",
+             "pdfcraft://app/%252E%252E/secret.txt", "pdfcraft://app/lib%2F..%2F..%2Fsecret.txt", "pdfcraft://app/link-out.txt",
+             "pdfcraft://app/lib/../../site/../secret.txt", "pdfcraft://app/%00index.html", "pdfcraft://app/doc/" }) {
+        auto response = get(url);
+        EXPECT_EQ(response.status, 404) << url;
+        EXPECT_EQ(response.contentType, "text/plain") << url;
+        EXPECT_EQ(response.body, "not found") << url;
+        EXPECT_EQ(response.headers["Content-Length"], "9") << url;
+        EXPECT_FALSE(response.bodyFile) << url;
+    }
+}
+
+TEST_F(PdfCraftSchemeTest, ServesDocumentsByTokenWhateverTheirName)
+{
+    const std::string token = "0123456789abcdef0123456789abcdef";
+    m_docs[token] = "%PDF-1.7 body";
+    for (std::string name : { "a.pdf", "other%20name.pdf", "" }) {
+        auto response = get("pdfcraft://app/doc/" + token + "/" + name);
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(response.contentType, "application/pdf");
+        EXPECT_EQ(response.body, "%PDF-1.7 body");
+        EXPECT_EQ(response.headers["Content-Length"], "13");
+    }
+
+    auto gone = get("pdfcraft://app/doc/ffffffffffffffffffffffffffffffff/a.pdf");
+    EXPECT_EQ(gone.status, 404);
+    EXPECT_EQ(gone.body, "gone");
+    EXPECT_EQ(gone.headers["Content-Length"], "4");
+
+    // Not the document form: looked up as site files.
+    for (const char* url : { "pdfcraft://app/doc/0123456789ABCDEF0123456789abcdef/a.pdf", "pdfcraft://app/doc/0123456789abcdef0123456789abcde/a.pdf" })
+        EXPECT_EQ(get(url).body, "not found") << url;
+}
+
+TEST_F(PdfCraftSchemeTest, HandlerFailsARequestWithoutAUsableURL)
+{
+    auto handler = PdfCraftScheme::handler([this] { return site(); }, m_docs);
+    int answers = 0;
+    handler({ "", "GET" }, [&](std::optional<SchemeResponse> response, std::string error) {
+        ++answers;
+        EXPECT_FALSE(response);
+        EXPECT_FALSE(error.empty());
+    });
+    handler({ "pdfcraft://app/index.html", "GET" }, [&](std::optional<SchemeResponse> response, std::string) {
+        ++answers;
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->status, 200);
+    });
+    EXPECT_EQ(answers, 2);
+}
+
+}
+}

@@ -1,0 +1,339 @@
+#include "pdfcraft/PdfCraft.h"
+
+#include "doubles/FakeHttpClient.h"
+#include "doubles/PdfCraftDoubles.h"
+#include "doubles/TemporaryFolder.h"
+#include "doubles/VirtualClock.h"
+#include "doubles/ZipWriter.h"
+#include "common/Files.h"
+#include "store/Store.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace quillpost {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* listingURL = "https://api.example.test/latest";
+constexpr const char* sumsURL = "https://example.test/SHA256SUMS.txt";
+
+// Runs the real program to its end, quietly: unzip does the unpacking in these tests.
+ProcessRunner::Result runNow(const std::vector<std::string>& arguments)
+{
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        return { false, -1, {}, "not started" };
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return { true, WIFEXITED(status) ? WEXITSTATUS(status) : -1, {}, {} };
+}
+
+std::string zipURL(const std::string& version)
+{
+    return "https://example.test/pdfcraft-web-" + version + ".zip";
+}
+
+Json listing(const std::string& version, bool withZip = true, bool withSums = true)
+{
+    Json assets = Json::array();
+    assets.push_back({ { "name", "notes.txt" }, { "browser_download_url", "https://example.test/notes.txt" } });
+    if (withZip)
+        assets.push_back({ { "name", "pdfcraft-web-" + version + ".zip" }, { "browser_download_url", zipURL(version) } });
+    if (withSums)
+        assets.push_back({ { "name", "SHA256SUMS.txt" }, { "browser_download_url", sumsURL } });
+    return { { "tag_name", "v" + version }, { "published_at", "2026-01-02T03:04:05Z" }, { "html_url", "https://example.test/release" }, { "assets", assets } };
+}
+
+// A release's zip: the site's files under prefix.
+std::string siteZip(const std::string& prefix = "", bool withScript = true)
+{
+    ZipWriter zip;
+    zip.file(prefix + "index.html", "<html>new</html>");
+    zip.file(prefix + "pdfcraft_bg.wasm", "wasm");
+    if (withScript)
+        zip.file(prefix + "pdfcraft.js", "window.wasmBindings = {};");
+    zip.file(prefix + "VERSION.txt", "from the zip");
+    return zip.bytes();
+}
+
+std::string sums(const std::string& zip, const std::string& version, const std::string& separator = "  ")
+{
+    return PdfCraftRelease::sha256(zip) + separator + "pdfcraft-web-" + version + ".zip\n";
+}
+
+class PdfCraftUpdateTest : public testing::Test {
+protected:
+    PdfCraftUpdateTest()
+    {
+        writeText(m_folder / "builtin" / "index.html", "<html>built in</html>");
+        writeText(m_folder / "builtin" / "VERSION.txt", "PdfCraft web 2.4.0");
+        writeText(m_store.data(), R"({"clients":[]})");
+        m_processes.respond = runNow;
+        m_pdfcraft.progress = [this](const Json& event) { m_events.push_back(event); };
+    }
+
+    fs::path root() { return m_pdfcraft.editorRoot(); }
+
+    std::vector<std::string> installs()
+    {
+        auto names = namesInFolder(root());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Runs an update, answering the network with these bodies and the start-up test with started.
+    std::optional<Json> update(const Json& release, const std::string& zip, std::optional<std::string> checksums = {}, bool started = true)
+    {
+        std::optional<Json> result;
+        m_pdfcraft.update([&](Json answer) { result = std::move(answer); });
+        const std::string version = release.value("tag_name", "").substr(1);
+        if (!result)
+            m_http.answer(listingURL, FakeHttpClient::ok(release.dump()));
+        if (!result)
+            m_http.answer(zipURL(version), FakeHttpClient::ok(zip));
+        if (!result)
+            m_http.answer(sumsURL, FakeHttpClient::ok(checksums.value_or(sums(zip, version))));
+        m_clock.runPosted();
+        for (int i = 0; i < 200 && !result; ++i) {
+            for (auto& webView : m_editor.webViews)
+                webView->answerEvaluations(Json(started));
+            m_clock.advance(250ms);
+        }
+        m_clock.runPosted();
+        return result;
+    }
+
+    Json failure(const std::string& step, const std::string& error) { return { { "ok", false }, { "step", step }, { "error", error } }; }
+
+    TemporaryFolder m_folder { "quillpost-pdfcraft-update" };
+    VirtualClock m_clock;
+    Store m_store { Store::Location { m_folder / "data", true, m_folder / "home", m_folder / "home" / "Documents" }, Store::Services { m_clock, m_clock, m_clock } };
+    FakeHttpClient m_http;
+    FakeProcessRunner m_processes { m_clock };
+    FakePanels m_panels;
+    FakeWorkspace m_workspace;
+    EditorDoubles m_editor;
+    PdfCraft m_pdfcraft { { .store = m_store, .mainQueue = m_clock, .clock = m_clock, .http = m_http, .processes = m_processes,
+        .windows = m_editor.windowServices(m_panels, m_workspace), .compileRules = m_editor.compiler(),
+        .builtInSite = m_folder / "builtin", .releasesURL = listingURL } };
+    std::vector<Json> m_events;
+};
+
+TEST(PdfCraftReleaseTest, ComparesVersionsNumberByNumber)
+{
+    EXPECT_TRUE(PdfCraftRelease::newer("2.10", "2.9"));
+    EXPECT_TRUE(PdfCraftRelease::newer("2.4.1", "2.4"));
+    EXPECT_TRUE(PdfCraftRelease::newer("2.5", "2.4"));
+    EXPECT_TRUE(PdfCraftRelease::newer("3", "2.99.99"));
+    EXPECT_FALSE(PdfCraftRelease::newer("2.4", "2.4.0"));
+    EXPECT_FALSE(PdfCraftRelease::newer("2.4", "2.4"));
+    EXPECT_FALSE(PdfCraftRelease::newer("", ""));
+    EXPECT_FALSE(PdfCraftRelease::newer("2.x", "2.0"));
+    EXPECT_FALSE(PdfCraftRelease::newer("99999999999999999999999", "1"));
+    EXPECT_EQ(PdfCraftRelease::shortVersion("PdfCraft web 2.4.1 (installed 2026-12-05T12:00:00Z)"), "2.4");
+    EXPECT_EQ(PdfCraftRelease::shortVersion("v12. 3.45x"), "3.45");
+    EXPECT_EQ(PdfCraftRelease::shortVersion("none"), "");
+}
+
+TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
+{
+    auto release = PdfCraftRelease::from(listing("2.5"));
+    EXPECT_EQ(release.version, "2.5");
+    EXPECT_EQ(release.zipName, "pdfcraft-web-2.5.zip");
+    EXPECT_EQ(release.zipURL, zipURL("2.5"));
+    EXPECT_EQ(release.sumsURL, sumsURL);
+    EXPECT_EQ(release.page, "https://example.test/release");
+
+    Json odd = listing("2.5");
+    odd["assets"].push_back("not an object");
+    EXPECT_FALSE(PdfCraftRelease::from(odd).zipURL);
+    odd = listing("2.5");
+    odd["assets"][1]["browser_download_url"] = "file:///etc/passwd";
+    EXPECT_FALSE(PdfCraftRelease::from(odd).zipURL);
+
+    const std::string digest = PdfCraftRelease::sha256("zip bytes");
+    const std::string upper = [&] { std::string text = digest; for (auto& c : text) c = static_cast<char>(std::toupper(c)); return text; }();
+    EXPECT_TRUE(PdfCraftRelease::checksumMatches("other  x.zip\n\n" + digest + "  pdfcraft-web-2.5.zip\n", "pdfcraft-web-2.5.zip", digest));
+    EXPECT_TRUE(PdfCraftRelease::checksumMatches("\t" + upper + " *pdfcraft-web-2.5.zip \n", "pdfcraft-web-2.5.zip", digest));
+    EXPECT_FALSE(PdfCraftRelease::checksumMatches(digest + "  pdfcraft-web-2.5.zip\r\n", "pdfcraft-web-2.5.zip", digest));
+    EXPECT_FALSE(PdfCraftRelease::checksumMatches(std::string(64, '0') + "  pdfcraft-web-2.5.zip\n" + digest + "  pdfcraft-web-2.5.zip\n", "pdfcraft-web-2.5.zip", digest));
+    EXPECT_FALSE(PdfCraftRelease::checksumMatches(digest + "  pdfcraft-web-2.6.zip\n", "pdfcraft-web-2.5.zip", digest));
+}
+
+TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedReleaseReportingEachStep)
+{
+    EXPECT_EQ(m_pdfcraft.info(), (Json { { "version", "2.4" }, { "bundled", "2.4" }, { "updated", false }, { "open", 0 }, { "canRollback", false } }));
+    const std::string zip = siteZip("dist/");
+    auto result = update(listing("2.5.1"), zip);
+    ASSERT_EQ(result, (Json { { "ok", true }, { "version", "2.5.1" } }));
+
+    std::vector<std::string> steps;
+    for (auto& event : m_events)
+        steps.push_back(event["step"].get<std::string>() + ":" + event["state"].get<std::string>() + ":" + event["detail"].get<std::string>());
+    EXPECT_EQ(steps, (std::vector<std::string> { "backup:run:", "backup:ok:", "download:run:", "download:ok:0.0 MB", "verify:run:",
+                         "verify:ok:SHA-256 matches", "unpack:run:", "unpack:ok:", "test:run:", "test:ok:", "switch:ok:Now on 2.5.1" }));
+
+    const fs::path site = m_pdfcraft.current();
+    EXPECT_EQ(site.parent_path().parent_path(), root());
+    EXPECT_EQ(site.filename(), "dist");
+    EXPECT_EQ(readText(site / "VERSION.txt"), "PdfCraft web 2.5.1 (installed 2024-05-01T12:00:00Z, sha256 " + PdfCraftRelease::sha256(zip) + ")");
+    EXPECT_EQ(m_store.config()["pdfcraft"]["installedAt"], "2024-05-01T12:00:00Z");
+    EXPECT_TRUE(m_store.config()["pdfcraftPrev"].is_null());
+    EXPECT_EQ(readText(m_store.snapshotsDir() / "before-pdfcraft-update-1714564800000.json"), R"({"clients":[]})");
+    EXPECT_EQ(m_pdfcraft.info()["version"], "2.5");
+    EXPECT_EQ(m_pdfcraft.info()["canRollback"], true);
+    EXPECT_EQ(installs().size(), 1u);
+
+    // The start-up test ran the candidate in a hidden window of its own, then closed it.
+    ASSERT_EQ(m_editor.windows.size(), 1u);
+    EXPECT_FALSE(m_editor.windows[0]->presented);
+    EXPECT_TRUE(m_editor.windows[0]->closed);
+    EXPECT_EQ(m_editor.webViews[0]->scripts, std::vector<std::string> { "!!window.wasmBindings" });
+    ASSERT_EQ(m_http.sent.size(), 3u);
+    for (auto& sent : m_http.sent) {
+        EXPECT_EQ(sent.request.timeout, 60s);
+        EXPECT_EQ(sent.request.headers, (std::vector<std::pair<std::string, std::string>> { { "User-Agent", "Quillpost" }, { "Accept", "application/vnd.github+json" } }));
+    }
+}
+
+TEST_F(PdfCraftUpdateTest, RefusesBeforeDownloadingWhenItCannotGoAhead)
+{
+    m_pdfcraft.open(std::nullopt, "");
+    EXPECT_EQ(update(listing("2.5"), siteZip()), (Json { { "ok", false }, { "step", "close" }, { "open", 1 }, { "error", "PdfCraft is still open." } }));
+    EXPECT_TRUE(m_events.empty());
+    m_editor.windows[0]->close();
+
+    EXPECT_EQ(update(listing("2.5", false), siteZip()), failure("download", "That release has no web version to install."));
+    EXPECT_EQ(update(listing("2.5", true, false), siteZip()), failure("download", "That release has no web version to install."));
+    EXPECT_EQ(update(listing("2.4.0"), siteZip()), failure("download", "You already have the newest version."));
+    EXPECT_EQ(m_events.back(), (Json { { "step", "download" }, { "state", "fail" }, { "detail", "You already have the newest version." } }));
+
+    std::optional<Json> result;
+    m_pdfcraft.update([&](Json answer) { result = answer; });
+    std::optional<Json> second;
+    m_pdfcraft.update([&](Json answer) { second = answer; });
+    EXPECT_EQ(second->at("step"), "busy");
+    m_http.answer(listingURL, FakeHttpClient::ok(listing("2.5").dump()));
+    m_http.answer(zipURL("2.5"), FakeHttpClient::ok("", 404));
+    EXPECT_EQ(result, failure("download", "The download didn't finish (GitHub answered 404). Nothing was changed."));
+
+    // The backup goes where the snapshots folder should be; a file there stops it.
+    fs::remove_all(m_store.snapshotsDir());
+    writeText(m_store.snapshotsDir(), "in the way");
+    auto backup = update(listing("2.5"), siteZip());
+    ASSERT_TRUE(backup);
+    EXPECT_EQ(backup->at("step"), "backup");
+    EXPECT_TRUE(backup->at("error").get<std::string>().starts_with("Couldn't back up your data, so nothing was changed. "));
+    EXPECT_FALSE(fs::exists(root()));
+    EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
+}
+
+TEST_F(PdfCraftUpdateTest, ThrowsAwayADownloadThatDoesNotMatchItsFingerprint)
+{
+    const std::string zip = siteZip();
+    const std::string fingerprint = failure("verify", "The download didn't match PdfCraft's published fingerprint, so it was thrown away. Nothing was changed.").dump();
+    EXPECT_EQ(update(listing("2.5"), zip, sums("other bytes", "2.5"))->dump(), fingerprint);
+    std::string crlf = sums(zip, "2.5");
+    crlf.insert(crlf.size() - 1, "\r");
+    EXPECT_EQ(update(listing("2.5"), zip, crlf)->dump(), fingerprint);
+    EXPECT_FALSE(fs::exists(root()));
+
+    std::string upper = sums(zip, "2.5", " *");
+    std::transform(upper.begin(), upper.begin() + 64, upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    EXPECT_EQ(update(listing("2.5"), zip, upper)->at("ok"), true);
+}
+
+TEST_F(PdfCraftUpdateTest, RefusesZipsThatReachOutsideOrLackTheEditor)
+{
+    const std::string incomplete = "The download looked incomplete (";
+    auto unpackError = [&](const std::string& zip) {
+        auto result = update(listing("2.5"), zip);
+        EXPECT_TRUE(result && result->at("step") == "unpack") << (result ? result->dump() : "no answer");
+        EXPECT_EQ(installs(), std::vector<std::string> {});
+        return result ? result->at("error").get<std::string>() : std::string();
+    };
+
+    ZipWriter linked;
+    linked.file("index.html", "x");
+    linked.file("a.wasm", "x");
+    linked.file("a.js", "x");
+    linked.symlink("passwd.js", "/etc/passwd");
+    EXPECT_EQ(unpackError(linked.bytes()), incomplete + "unexpected files). Nothing was changed.");
+
+    ZipWriter slip;
+    slip.file("index.html", "x");
+    slip.file("../../escaped.txt", "x");
+    unpackError(slip.bytes());
+    EXPECT_FALSE(fs::exists(m_folder / "escaped.txt"));
+    EXPECT_FALSE(fs::exists(m_folder / "data" / "escaped.txt"));
+
+    EXPECT_EQ(unpackError(siteZip("a/b/c/d/")), incomplete + "files are missing). Nothing was changed.");
+    EXPECT_EQ(unpackError(siteZip("", false)), incomplete + "files are missing). Nothing was changed.");
+    EXPECT_EQ(unpackError("not a zip"), incomplete + "could not unpack the download). Nothing was changed.");
+    EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
+    EXPECT_EQ(update(listing("2.5"), siteZip("a/b/c/"))->at("ok"), true);
+}
+
+TEST_F(PdfCraftUpdateTest, StaysOnTheCurrentVersionWhenTheNewOneNeverStarts)
+{
+    auto result = update(listing("2.5"), siteZip(), std::nullopt, false);
+    EXPECT_EQ(result, failure("test", "The new version didn't start properly, so you're staying on the current one."));
+    ASSERT_EQ(m_editor.webViews.size(), 1u);
+    EXPECT_EQ(m_editor.webViews[0]->scripts.size(), 120u);
+    EXPECT_TRUE(m_editor.windows[0]->closed);
+    EXPECT_EQ(installs(), std::vector<std::string> {});
+    EXPECT_FALSE(m_store.config().contains("pdfcraft"));
+}
+
+TEST_F(PdfCraftUpdateTest, KeepsTwoVersionsAndRollsBackThroughThemToTheBuiltInSite)
+{
+    ASSERT_EQ(update(listing("2.5"), siteZip())->at("ok"), true);
+    const fs::path first = m_pdfcraft.current();
+    m_clock.advance(1s);
+    ASSERT_EQ(update(listing("2.6"), siteZip())->at("ok"), true);
+    const fs::path second = m_pdfcraft.current();
+    EXPECT_EQ(installs().size(), 2u);
+    m_clock.advance(1s);
+    ASSERT_EQ(update(listing("2.7"), siteZip())->at("ok"), true);
+    const fs::path third = m_pdfcraft.current();
+    EXPECT_EQ(installs(), (std::vector<std::string> { second.filename().string(), third.filename().string() }));
+    EXPECT_FALSE(fs::exists(first));
+
+    // Installed → rolled back to the one before → built in.
+    Json info = m_pdfcraft.rollback();
+    EXPECT_EQ(m_pdfcraft.current(), second);
+    EXPECT_EQ(info["version"], "2.6");
+    EXPECT_EQ(info["canRollback"], true);
+    EXPECT_EQ(m_store.config()["pdfcraft"], (Json { { "version", "2.6" }, { "dir", second.string() } }));
+    EXPECT_FALSE(m_store.config().contains("pdfcraftPrev"));
+    info = m_pdfcraft.rollback();
+    EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
+    EXPECT_EQ(info["updated"], false);
+    EXPECT_FALSE(m_store.config().contains("pdfcraft"));
+    EXPECT_EQ(installs().size(), 2u);
+
+    // A setting that points outside the editor root is not followed.
+    m_store.config()["pdfcraft"] = { { "dir", (root() / ".." / ".." / "builtin").string() } };
+    EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
+}
+
+}
+}

@@ -1,0 +1,250 @@
+#include "pdfcraft/PdfCraft.h"
+
+#include "doubles/FakeHttpClient.h"
+#include "doubles/PdfCraftDoubles.h"
+#include "doubles/TemporaryFolder.h"
+#include "doubles/VirtualClock.h"
+#include "store/Store.h"
+
+#include <gtest/gtest.h>
+
+namespace quillpost {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class PdfCraftWindowTest : public testing::Test {
+protected:
+    PdfCraftWindowTest()
+    {
+        writeText(m_folder / "builtin" / "index.html", "<html></html>");
+        fs::create_directories(documents());
+    }
+
+    fs::path documents() const { return m_folder / "home" / "Documents"; }
+
+    SchemeResponse fetch(size_t window, const std::string& url)
+    {
+        std::optional<SchemeResponse> answer;
+        m_editor.configurations.at(window).schemeHandlers.at("pdfcraft")({ url, "GET" }, [&](std::optional<SchemeResponse> response, std::string) {
+            answer = std::move(response);
+        });
+        return answer ? std::move(*answer) : SchemeResponse {};
+    }
+
+    TemporaryFolder m_folder { "quillpost-pdfcraft-window" };
+    VirtualClock m_clock;
+    Store m_store { Store::Location { m_folder / "data", true, m_folder / "home", documents() }, Store::Services { m_clock, m_clock, m_clock } };
+    FakeHttpClient m_http;
+    FakeProcessRunner m_processes { m_clock };
+    FakePanels m_panels;
+    FakeWorkspace m_workspace;
+    EditorDoubles m_editor;
+    std::vector<std::string> m_log;
+    PdfCraft m_pdfcraft { { .store = m_store, .mainQueue = m_clock, .clock = m_clock, .http = m_http, .processes = m_processes,
+        .windows = m_editor.windowServices(m_panels, m_workspace, documents()), .compileRules = m_editor.compiler(),
+        .builtInSite = m_folder / "builtin", .releasesURL = "https://api.example.test/latest",
+        .log = [this](const std::string& message) { m_log.push_back(message); } } };
+};
+
+TEST_F(PdfCraftWindowTest, OpensAnOfflineWindowOnTheEditor)
+{
+    ASSERT_TRUE(m_pdfcraft.open(std::nullopt, ""));
+    ASSERT_EQ(m_editor.windows.size(), 1u);
+    const auto& options = m_editor.windowOptions[0];
+    EXPECT_EQ(options.title, "PdfCraft");
+    EXPECT_EQ(options.geometry.width, 1300);
+    EXPECT_EQ(options.geometry.height, 880);
+    EXPECT_EQ(options.minimumWidth, 800);
+    EXPECT_EQ(options.minimumHeight, 560);
+    EXPECT_DOUBLE_EQ(options.background.blue, 0.953);
+    EXPECT_FALSE(options.pageDrawsTitleBar);
+    EXPECT_TRUE(m_editor.windows[0]->presented);
+
+    const auto& configuration = m_editor.configurations[0];
+    EXPECT_TRUE(configuration.ephemeral);
+    EXPECT_FALSE(configuration.inspectable);
+    ASSERT_EQ(configuration.contentRules.size(), 1u);
+    EXPECT_EQ(configuration.contentRules[0]->identifier(), "quillpost-pdfcraft-offline");
+    ASSERT_EQ(m_editor.compiledSources.size(), 1u);
+    EXPECT_EQ(m_editor.compiledSources[0].size(), 376u);
+    EXPECT_EQ(Json::parse(m_editor.compiledSources[0]).size(), 5u);
+    EXPECT_EQ(m_editor.webViews[0]->requests, std::vector<std::string> { "pdfcraft://app/index.html" });
+    EXPECT_EQ(fetch(0, "pdfcraft://app/").body, "");
+    EXPECT_EQ(fetch(0, "pdfcraft://app/").bodyFileLength, 13u);
+
+    // The rules are compiled once and shared.
+    ASSERT_TRUE(m_pdfcraft.open(std::nullopt, ""));
+    EXPECT_EQ(m_editor.compiledSources.size(), 1u);
+    EXPECT_EQ(m_pdfcraft.windows().size(), 2u);
+}
+
+TEST_F(PdfCraftWindowTest, HandsADocumentOverForTenMinutes)
+{
+    ASSERT_TRUE(m_pdfcraft.open(std::string("%PDF-1.7 one"), "a/b\\c.pdf"));
+    ASSERT_TRUE(m_pdfcraft.open(std::string("%PDF-1.7 one"), ""));
+    ASSERT_EQ(m_pdfcraft.docs().size(), 2u);
+    EXPECT_EQ(m_editor.windowOptions[0].title, "a/b\\c.pdf \xE2\x80\x94 PdfCraft");
+
+    const std::string& url = m_editor.webViews[0]->requests.at(0);
+    const std::string prefix = "pdfcraft://app/index.html?file=pdfcraft%3A%2F%2Fapp%2Fdoc%2F";
+    ASSERT_TRUE(url.starts_with(prefix)) << url;
+    ASSERT_TRUE(url.ends_with("%2Fa%2Db%2Dc%2Epdf")) << url;
+    const std::string token = url.substr(prefix.size(), 32);
+    EXPECT_TRUE(m_pdfcraft.docs().contains(token));
+    EXPECT_TRUE(m_editor.webViews[1]->requests.at(0).ends_with("%2Fdocument%2Epdf"));
+
+    const std::string document = "pdfcraft://app/doc/" + token + "/a-b-c.pdf";
+    EXPECT_EQ(fetch(0, document).body, "%PDF-1.7 one");
+    EXPECT_EQ(fetch(0, document).body, "%PDF-1.7 one");
+    m_clock.advance(599s);
+    EXPECT_EQ(fetch(0, document).status, 200);
+    m_clock.advance(1s);
+    EXPECT_EQ(fetch(0, document).body, "gone");
+    EXPECT_TRUE(m_pdfcraft.docs().empty());
+}
+
+TEST_F(PdfCraftWindowTest, RefusesWithoutAnEditorAndOpensWithoutRulesWhenTheyDontCompile)
+{
+    m_editor.compileFails = true;
+    ASSERT_TRUE(m_pdfcraft.open(std::nullopt, "x.pdf"));
+    EXPECT_TRUE(m_editor.configurations[0].contentRules.empty());
+    EXPECT_EQ(m_log, std::vector<std::string> { "PdfCraft offline rules: compile failed" });
+    m_editor.compileFails = false;
+    ASSERT_TRUE(m_pdfcraft.open(std::nullopt, "x.pdf"));
+    EXPECT_EQ(m_editor.configurations[1].contentRules.size(), 1u);
+
+    fs::remove(m_folder / "builtin" / "index.html");
+    EXPECT_FALSE(m_pdfcraft.open(std::string("%PDF"), "x.pdf"));
+    EXPECT_EQ(m_editor.windows.size(), 2u);
+    EXPECT_TRUE(m_pdfcraft.docs().empty());
+}
+
+TEST_F(PdfCraftWindowTest, AsksBeforeClosingOnlyWhenThePageHasUnsavedChanges)
+{
+    m_pdfcraft.open(std::nullopt, "");
+    m_pdfcraft.open(std::nullopt, "");
+    m_pdfcraft.open(std::nullopt, "");
+    auto& clean = *m_editor.webViews[0];
+    auto& edited = *m_editor.webViews[1];
+    auto& broken = *m_editor.webViews[2];
+
+    m_editor.windows[0]->performClose();
+    EXPECT_FALSE(m_editor.windows[0]->closed);
+    ASSERT_EQ(clean.evaluations.size(), 1u);
+    EXPECT_EQ(clean.evaluations[0].script, "typeof window.onbeforeunload === 'function'");
+    clean.answerEvaluations(Json(false));
+    EXPECT_TRUE(m_editor.windows[0]->closed);
+    EXPECT_EQ(m_pdfcraft.windows().size(), 2u);
+
+    broken.evaluations.clear();
+    m_editor.windows[2]->performClose();
+    broken.answerEvaluations(std::nullopt, "the page is gone");
+    EXPECT_TRUE(m_editor.windows[2]->closed);
+
+    for (int round = 0; round < 2; ++round) {
+        m_editor.windows[1]->performClose();
+        edited.answerEvaluations(Json(true));
+        ASSERT_EQ(m_panels.questions.size(), static_cast<size_t>(round + 1));
+        EXPECT_EQ(m_panels.questions.back().message, "This PDF has changes that aren't saved yet.");
+        EXPECT_EQ(m_panels.questions.back().buttons, (std::vector<std::string> { "Keep editing", "Close without saving" }));
+        EXPECT_EQ(m_panels.lastParent, m_editor.windows[1].get());
+        m_panels.choose(round == 0 ? 0 : 1);
+        EXPECT_EQ(m_editor.windows[1]->closed, round == 1);
+    }
+    EXPECT_TRUE(m_pdfcraft.windows().empty());
+    m_clock.runPosted();
+}
+
+TEST_F(PdfCraftWindowTest, CloseAllCountsTheWindowsStillOpenAfterAMoment)
+{
+    std::optional<int> stillOpen;
+    m_pdfcraft.closeAll([&](int count) { stillOpen = count; });
+    m_clock.advance(799ms);
+    EXPECT_FALSE(stillOpen);
+    m_clock.advance(1ms);
+    EXPECT_EQ(stillOpen, 0);
+
+    m_pdfcraft.open(std::nullopt, "");
+    m_pdfcraft.open(std::nullopt, "");
+    stillOpen.reset();
+    m_pdfcraft.closeAll([&](int count) { stillOpen = count; });
+    m_editor.webViews[0]->answerEvaluations(Json(false));
+    m_editor.webViews[1]->answerEvaluations(Json(true));
+    m_clock.advance(800ms);
+    EXPECT_EQ(stillOpen, 1);
+    EXPECT_EQ(m_pdfcraft.info()["open"], 1);
+}
+
+TEST_F(PdfCraftWindowTest, KeepsTheEditorOfflineAndSendsWebLinksToTheBrowser)
+{
+    m_pdfcraft.open(std::nullopt, "");
+    auto& policies = m_editor.webViews[0]->policies;
+    ASSERT_TRUE(policies.decideNavigation);
+    EXPECT_TRUE(policies.downloadUnshowableResponses);
+    using enum NavigationDecision;
+    const std::tuple<NavigationAction, NavigationDecision> cases[] = {
+        { { "https://example.com/x.pdf", true, false }, Download },
+        { { "", false, false }, Cancel },
+        { { "pdfcraft://app/index.html", false, false }, Allow },
+        { { "blob:pdfcraft://app/1", false, true }, Allow },
+        { { "data:text/plain,x", false, false }, Allow },
+        { { "about:blank", false, true }, Allow },
+        { { "https://example.com/help", false, false }, Cancel },
+        { { "https://example.com/frame", false, true }, Cancel },
+        { { "http://example.com/", false, false }, Cancel },
+        { { "file:///etc/passwd", false, false }, Cancel },
+    };
+    for (auto& [action, decision] : cases)
+        EXPECT_EQ(policies.decideNavigation(action), decision) << action.url;
+    EXPECT_EQ(m_workspace.uris, std::vector<std::string> { "https://example.com/help" });
+
+    policies.onNewWindowRequest("http://example.com/popup");
+    policies.onNewWindowRequest("https://example.com/popup");
+    EXPECT_EQ(m_workspace.uris.back(), "https://example.com/popup");
+    EXPECT_EQ(m_workspace.uris.size(), 2u);
+}
+
+TEST_F(PdfCraftWindowTest, AnswersDownloadsPickersAndDialogsThroughPanels)
+{
+    m_pdfcraft.open(std::nullopt, "");
+    auto& policies = m_editor.webViews[0]->policies;
+
+    writeText(documents() / "edited.pdf", "old");
+    std::optional<std::optional<fs::path>> destination;
+    policies.chooseDownloadDestination("edited.pdf", [&](std::optional<fs::path> path) { destination = path; });
+    EXPECT_EQ(m_panels.saveStartFolder, documents().string());
+    EXPECT_EQ(m_panels.titles.back(), "edited.pdf");
+    m_panels.answer((documents() / "edited.pdf").string());
+    EXPECT_EQ(destination, std::optional<fs::path>(documents() / "edited.pdf"));
+    EXPECT_FALSE(fs::exists(documents() / "edited.pdf"));
+    destination.reset();
+    policies.chooseDownloadDestination("x.pdf", [&](std::optional<fs::path> path) { destination = path; });
+    m_panels.answer(std::nullopt);
+    ASSERT_TRUE(destination);
+    EXPECT_FALSE(*destination);
+
+    std::vector<fs::path> files { "unset" };
+    policies.chooseFiles(true, [&](std::vector<fs::path> chosen) { files = chosen; });
+    EXPECT_TRUE(m_panels.filesMultiple);
+    m_panels.pendingFiles({ "/tmp/a.pdf" });
+    EXPECT_EQ(files, std::vector<fs::path> { "/tmp/a.pdf" });
+
+    bool alerted = false;
+    policies.alert("Saved.", [&] { alerted = true; });
+    EXPECT_EQ(m_panels.questions.back().buttons, std::vector<std::string> { "OK" });
+    m_panels.choose(0);
+    EXPECT_TRUE(alerted);
+
+    for (auto [button, expected] : { std::pair<std::optional<size_t>, bool> { 0, true }, { 1, false }, { std::nullopt, false } }) {
+        std::optional<bool> confirmed;
+        policies.confirm("Delete page?", [&](bool yes) { confirmed = yes; });
+        EXPECT_EQ(m_panels.questions.back().buttons, (std::vector<std::string> { "OK", "Cancel" }));
+        m_panels.choose(button);
+        EXPECT_EQ(confirmed, expected);
+    }
+}
+
+}
+}
