@@ -82,6 +82,8 @@ constexpr auto commands = std::to_array<Command>({
     testOnly("clipSet", SecretCommands::clipSet),
     testOnly("clipConcealed", SecretCommands::clipConcealed),
     testOnly("seSelfTest", SecretCommands::seSelfTest),
+    testOnly("pdfcraftProbe", PdfCraftCommands::pdfcraftProbe),
+    testOnly("pdfcraftSnapshot", PdfCraftCommands::pdfcraftSnapshot),
 
     command("openPdfCraft", PdfCraftCommands::openPdfCraft),
     command("hasPdfCraft", PdfCraftCommands::hasPdfCraft),

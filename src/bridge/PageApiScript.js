@@ -89,6 +89,7 @@
     clipSet: (t) => call('clipSet', t),
     clipConcealed: () => call('clipConcealed'),
     pdfcraftProbe: (body) => call('pdfcraftProbe', body),
+    pdfcraftSnapshot: (path) => call('pdfcraftSnapshot', path),
     vaultTouchAvailable: () => call('vaultTouchAvailable'),
     vaultTouchEnabled: () => call('vaultTouchEnabled'),
     vaultTouchSave: (p) => call('vaultTouchSave', p),

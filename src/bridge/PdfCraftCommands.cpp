@@ -3,7 +3,9 @@
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
 #include "common/Base64.h"
+#include "common/Error.h"
 #include "pdfcraft/PdfCraft.h"
+#include "store/Store.h"
 
 namespace quillpost::PdfCraftCommands {
 
@@ -64,6 +66,54 @@ void pdfcraftCloseAll(Bridge& bridge, const Json&, const CommandReply& reply)
 {
     if (auto* editor = editorOrFail(bridge, reply))
         editor->closeAll([reply](int stillOpen) { reply.reply(stillOpen); });
+}
+
+namespace {
+
+WebView* newestEditorPage(Bridge& bridge, const CommandReply& reply)
+{
+    auto* editor = editorOrFail(bridge, reply);
+    if (!editor)
+        return nullptr;
+    if (editor->windows().empty()) {
+        reply.fail("No editor window is open.");
+        return nullptr;
+    }
+    return &editor->windows().back()->webView();
+}
+
+}
+
+void pdfcraftSnapshot(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    auto* page = newestEditorPage(bridge, reply);
+    if (!page)
+        return;
+    page->snapshot([reply, path = str(args, 0)](std::optional<std::string> png, std::string error) {
+        if (!png) {
+            reply.fail(error);
+            return;
+        }
+        try {
+            Store::atomicWrite(path, *png);
+            reply.reply(true);
+        } catch (const FileError& failure) {
+            reply.fail(failure.what());
+        }
+    });
+}
+
+void pdfcraftProbe(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    auto* page = newestEditorPage(bridge, reply);
+    if (!page)
+        return;
+    page->callAsyncFunction(str(args, 0), Json::object(), [reply](std::optional<Json> value, std::string error) {
+        if (value)
+            reply.reply(*value);
+        else
+            reply.fail(error.empty() ? "The editor's page didn't answer." : error);
+    });
 }
 
 }

@@ -69,10 +69,20 @@
                image: await outcome(image) };`);
     report('the editor window cannot reach the network: fetches and images are blocked',
       blocked.http === 'blocked' && blocked.https === 'blocked' && blocked.image === 'blocked', blocked);
-    const rendered = await inEditor(`return document.querySelectorAll('canvas').length`);
-    report('the editor draws the document', rendered > 0, rendered);
-    console.log('E2E-EDITOR-SHOWN');
-    await pause(2500);
+    // pdf.js draws the page and its thumbnail once the document has loaded in its worker: the
+    // line of text shows as dark pixels on both canvases.
+    const inked = () => inEditor(`return [...document.querySelectorAll('canvas')].map((canvas) => {
+      const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+      let dark = 0;
+      for (let i = 0; i < pixels.length; i += 4) if (pixels[i] < 128 && pixels[i + 3] > 0) dark++;
+      return dark; })`);
+    await until(async () => { const counts = await inked(); return counts.length >= 2 && counts.every(n => n > 0) && Math.max(...counts) > 1000; }, 'the editor to draw the document').catch(() => {});
+    const drawn = await inked();
+    report('the editor draws the document and its thumbnail', drawn.length >= 2 && drawn.every(n => n > 0) && Math.max(...drawn) > 1000, drawn);
+    await pause(1500);
+    report('a picture of the editor window showing the document is taken', await quillpost.pdfcraftSnapshot(SETTINGS.snapshot) === true);
+    // The runner photographs the screen once the picture is there.
+    await pause(3000);
 
     const refused = await quillpost.pdfcraftUpdate();
     report('an update waits until the editor is closed', refused.ok === false && refused.step === 'close' && refused.open === 1, refused);
