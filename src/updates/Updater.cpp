@@ -135,13 +135,20 @@ void Updater::scheduleNextCheck()
 
 Json Updater::info() const
 {
-    return {
+    Json info {
         { "canCheck", m_started && m_phase == Phase::Idle },
         { "automatic", automatic() },
         { "autoDownload", autoDownload() },
         { "lastCheck", m_services.store.configString(lastCheckKey).value_or("") },
         { "version", m_settings.runningVersion },
     };
+    // Why updates won't come through this program, for the page to say.
+    if (!m_started)
+        info["note"] = m_settings.ownDataFolder && !testMode() ? "This copy runs on a data folder of its own, so it doesn't look for updates."
+                                                               : "Updates aren't available in this copy of Quillpost.";
+    else if (auto reason = m_installer.cannotInstall())
+        info["note"] = *reason;
+    return info;
 }
 
 void Updater::checkNow()

@@ -10,11 +10,14 @@ export function renderUpdates(container, bridge) {
   const status = h('p', { id: 'update-status', role: 'status' });
   const progress = h('progress', { id: 'update-progress', max: '1', hidden: true, 'aria-label': 'Update download' });
   const lastCheck = h('p', { id: 'update-last-check', class: 'muted' });
+  const note = h('p', { id: 'update-note', class: 'muted', hidden: true });
 
   const showInfo = (info) => {
     automatic.checked = !!info?.automatic;
     check.disabled = !info?.canCheck;
     lastCheck.textContent = describeLastCheck(info);
+    note.textContent = typeof info?.note === 'string' ? info.note : '';
+    note.hidden = !note.textContent;
   };
   const refresh = () => bridge.updateInfo().then(showInfo).catch(() => { check.disabled = true; });
 
@@ -36,7 +39,7 @@ export function renderUpdates(container, bridge) {
     h('h3', { class: 'card-subtitle', text: 'Updates' }),
     h('label', { class: 'check-field' }, automatic, h('span', { text: 'Check for updates automatically' })),
     h('div', { class: 'form-actions' }, check),
-    status, progress, lastCheck));
+    note, status, progress, lastCheck));
   refresh();
   return () => window.removeEventListener('qp-update', onEvent);
 }
