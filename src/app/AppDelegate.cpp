@@ -1,6 +1,8 @@
 #include "app/AppDelegate.h"
 
 #include "app/BetaDataQuestion.h"
+#include "app/MainViewPolicies.h"
+#include "app/PageHooks.h"
 #include "app/Resources.h"
 #include "common/Files.h"
 #include "platform/Application.h"
@@ -10,6 +12,7 @@
 #include "platform/LauncherBadge.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
+#include "platform/NestedLoop.h"
 #include "platform/Panels.h"
 #include "platform/ProcessRunner.h"
 #include "platform/WebView.h"
@@ -18,9 +21,11 @@
 #include "secrets/Secrets.h"
 #include "printinbox/PrintInbox.h"
 #include "store/Store.h"
+#include "updates/Notifier.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace quillpost {
 
@@ -44,9 +49,13 @@ AppDelegate::AppDelegate(Application& application)
           .secrets = &Secrets::shared(),
           .printInbox = &PrintInbox::shared(),
           .badge = &LauncherBadge::shared(),
+          .notifier = &Notifier::shared(),
+          .shell = this,
       })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
+    , m_quit(MainQueue::shared(), NestedLoop::shared())
+    , m_links([this](const std::string& script) { m_webView->evaluateScript(script); })
 {
 }
 
@@ -55,12 +64,20 @@ void AppDelegate::applicationDidFinishLaunching()
     if (auto* appearance = environment("QUILLPOST_APPEARANCE"))
         m_application.setAppearance(std::string_view(appearance) == "dark" ? Application::Appearance::Dark : Application::Appearance::Light);
 
+    buildMenus();
+
     m_window = createWindow();
     m_window->addSidebarBackdrop(sidebarWidth, sidebarInset, sidebarRadius);
 
     m_webView = createWebView();
     m_webView->setInspectable(environment("QUILLPOST_INSPECT") != nullptr);
-    m_webView->setOnLoadFinished([this] { m_pageLoaded = true; });
+    m_webView->setOnLoadFinished([this] {
+        m_pageLoaded = true;
+        for (auto& command : std::exchange(m_pendingMenuCommands, {}))
+            m_webView->evaluateScript(PageHooks::afterPageLoad(PageHooks::menuCommand(command)));
+        m_links.pageLoaded();
+    });
+    m_webView->setPolicies(mainViewPolicies(Workspace::shared(), Panels::shared(), m_window));
     m_webView->setOnWebProcessTerminated([this](const std::string& reason) { m_pageRecovery.webProcessTerminated(reason); });
     m_window->setContent(*m_webView);
 
@@ -69,10 +86,16 @@ void AppDelegate::applicationDidFinishLaunching()
     m_inlinePrompt = InlinePromptView::create(*m_window, *m_webView);
     Secrets::shared().touchId().setInlineView(m_inlinePrompt);
 
-    m_window->addDragStrip(sidebarWidth, 24);
+    connectApplication();
+    connectNotifier();
+    watchTermination();
+    watchSystemLock();
+    watchFullScreen();
 
     // The printer starts at launch; printed files reach the page once it has loaded.
     startPrinter();
+
+    m_window->addDragStrip(sidebarWidth, 24);
 
     // The window is shown first so that the question about the beta's data is a dialog on it;
     // the page loads only after the answer, so it reads the data that was kept.
@@ -95,6 +118,7 @@ std::shared_ptr<Window> AppDelegate::createWindow()
     window->setOnClose([this] {
         m_windowState.save(windowStateName, m_window->geometry());
     });
+    window->setOnCloseRequest([this] { return windowCloseRequested(); });
     return window;
 }
 
@@ -124,10 +148,7 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
 void AppDelegate::startPrinter()
 {
     auto& inbox = PrintInbox::shared();
-    inbox.onArrive = [this](const Json& info) {
-        // A job name is whatever the printing program sent; the page gets it as valid text.
-        m_webView->evaluateScript("window.__qpPrinted && window.__qpPrinted(" + info.dump(-1, ' ', false, Json::error_handler_t::replace) + ")");
-    };
+    inbox.onArrive = [this](const Json& info) { printedFileArrived(info); };
     // A test run with its own data folder leaves the printing system alone unless it asks for the printer.
     if (Store::locationFromEnvironment().directoryOverridden && !environment("QUILLPOST_PRINTER_TEST"))
         return;

@@ -16,6 +16,8 @@ Bridge::Bridge(Services services)
     , m_secrets(services.secrets)
     , m_printInbox(services.printInbox)
     , m_badge(services.badge)
+    , m_notifier(services.notifier)
+    , m_shell(services.shell)
 {
 }
 

@@ -14,11 +14,13 @@ namespace quillpost {
 
 class HttpClient;
 class LauncherBadge;
+class Notifier;
 class MainQueue;
 class Panels;
 class PrintInbox;
 class ProcessRunner;
 class Secrets;
+class ShellEvents;
 class Store;
 class Window;
 class Workspace;
@@ -42,6 +44,9 @@ public:
         Secrets* secrets { nullptr };
         PrintInbox* printInbox { nullptr };
         LauncherBadge* badge { nullptr };
+        Notifier* notifier { nullptr };
+        // The application shell, for the test-only commands that act as the desktop would.
+        ShellEvents* shell { nullptr };
     };
 
     struct Message {
@@ -79,6 +84,8 @@ public:
     // Nothing where a test builds the bridge without them.
     PrintInbox* printInbox() { return m_printInbox; }
     LauncherBadge* badge() { return m_badge; }
+    Notifier* notifier() { return m_notifier; }
+    ShellEvents* shell() { return m_shell; }
     std::shared_ptr<WebView> webView() const { return m_webView.lock(); }
     std::shared_ptr<Window> window() const { return m_window.lock(); }
 
@@ -98,6 +105,8 @@ private:
     Secrets* m_secrets { nullptr };
     PrintInbox* m_printInbox { nullptr };
     LauncherBadge* m_badge { nullptr };
+    Notifier* m_notifier { nullptr };
+    ShellEvents* m_shell { nullptr };
     std::optional<CommandReply> m_pagePrint;
 };
 

@@ -8,6 +8,7 @@
 #include "bridge/SecretCommands.h"
 #include "bridge/TouchCommands.h"
 #include "bridge/PrintCommands.h"
+#include "bridge/ShellCommands.h"
 
 #include <array>
 #include <exception>
@@ -25,9 +26,6 @@ constexpr Command pendingTestOnly(std::string_view name, std::string_view featur
 
 constexpr std::string_view editor = "The PDF editor";
 constexpr std::string_view updates = "Application updates";
-constexpr std::string_view notifications = "Notifications";
-constexpr std::string_view links = "Quillpost links";
-constexpr std::string_view lockWatch = "The screen-lock watch";
 
 constexpr auto commands = std::to_array<Command>({
     command("load", DataCommands::load),
@@ -104,9 +102,9 @@ constexpr auto commands = std::to_array<Command>({
     pending("updateInfo", updates),
     pending("checkForUpdates", updates),
     pending("setAutoUpdate", updates),
-    pending("notify", notifications),
-    pendingTestOnly("simulateOpenURL", links),
-    pendingTestOnly("simulateScreenSleep", lockWatch),
+    command("notify", ShellCommands::notify),
+    testOnly("simulateOpenURL", ShellCommands::simulateOpenURL),
+    testOnly("simulateScreenSleep", ShellCommands::simulateScreenSleep),
 });
 
 }

@@ -6,6 +6,7 @@
 #include "doubles/VirtualClock.h"
 #include "store/Store.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,13 +26,17 @@ struct CommandAnswer {
 // it with every desktop service doubled.
 class CommandHarness {
 public:
-    explicit CommandHarness(bool dataDirectoryOverridden = true)
+    // extra adds services beyond the desktop doubles, e.g. a notifier.
+    explicit CommandHarness(bool dataDirectoryOverridden = true, const std::function<void(Bridge::Services&)>& extra = {})
     {
         Store::Location location { m_folder / "data", dataDirectoryOverridden, m_folder / "home", m_folder / "home" / "Documents" };
         location.runtime = m_folder / "run";
         location.betaDataFile = m_folder / "home" / ".local" / "share" / "Quillpost Beta" / "data.json";
         m_store = std::make_unique<Store>(location, Store::Services { clock, clock, clock });
-        m_bridge = std::make_unique<Bridge>(Bridge::Services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock });
+        Bridge::Services services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock };
+        if (extra)
+            extra(services);
+        m_bridge = std::make_unique<Bridge>(services);
     }
 
     // Sends the command; the answer fills in when the command replies, now or later.

@@ -21,7 +21,10 @@ public:
     void loadRequest(const std::string&) override { }
     void evaluateScript(const std::string& script) override { scripts.push_back(script); }
     void evaluateScript(const std::string& script, ScriptCompletion) override { scripts.push_back(script); }
-    void callAsyncFunction(const std::string&, const Json&, ScriptCompletion) override { }
+    void callAsyncFunction(const std::string& body, const Json&, ScriptCompletion completion) override
+    {
+        asyncCalls.push_back({ body, std::move(completion) });
+    }
     void print(PrintDestination destination, const std::filesystem::path& file, Completion completion) override
     {
         prints.push_back({ destination, file, std::move(completion) });
@@ -34,7 +37,13 @@ public:
     void reload() override { }
     void terminateWebProcess() override { }
 
+    struct AsyncCall {
+        std::string body;
+        ScriptCompletion completion;
+    };
+
     std::vector<std::string> scripts;
+    std::vector<AsyncCall> asyncCalls;
     std::vector<PrintRun> prints;
     WebViewPolicies policies;
 };
@@ -62,9 +71,11 @@ public:
     }
     void setOnClose(std::function<void()> callback) override { onClose = std::move(callback); }
     void setOnCloseRequest(std::function<bool()> callback) override { onCloseRequest = std::move(callback); }
+    void setOnFullScreenChanged(std::function<void(bool)> callback) override { onFullScreenChanged = std::move(callback); }
 
     std::function<void()> onClose;
     std::function<bool()> onCloseRequest;
+    std::function<void(bool)> onFullScreenChanged;
     bool closed { false };
 };
 
