@@ -16,6 +16,7 @@ import * as later from './views/later.js';
 import * as pdfStudio from './views/pdf-studio.js';
 import * as printerSettings from './views/printer.js';
 import { listenForPrinted } from './print-inbox.js';
+import { connectShell } from './shell-hooks.js';
 
 const SCREENS = {
   dashboard,
@@ -27,6 +28,7 @@ const SCREENS = {
   'settings/security': securitySettings,
   'settings/printer': printerSettings,
   pdf: pdfStudio,
+  'pdf/formcopy': pdfStudio,
 };
 
 const bridge = window.quillpost && typeof window.quillpost.load === 'function' ? window.quillpost : null;
@@ -170,6 +172,9 @@ document.addEventListener('visibilitychange', () => {
 listenForPrinted(bridge, (record) => {
   if (parseHash(location.hash).path !== 'pdf') toast(`${record.name} is in PDF Studio's print inbox.`);
 });
+
+// Menu commands, quillpost: links and the system's lock events.
+connectShell({ bridge, app: App, navigate, toast });
 
 App.on('status', renderStatus);
 App.on('load', () => {
