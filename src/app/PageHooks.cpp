@@ -1,5 +1,7 @@
 #include "app/PageHooks.h"
 
+#include "common/Utf8.h"
+
 namespace quillpost::PageHooks {
 
 static std::string dump(const Json& value)
@@ -9,7 +11,8 @@ static std::string dump(const Json& value)
 
 std::string stringLiteral(const std::string& text)
 {
-    return dump(Json(text));
+    // Repaired the way the bridge repairs its replies, so the page sees one text for the same bytes.
+    return dump(Json(validUtf8(text)));
 }
 
 static std::string call(const char* hook, const std::string& argument)

@@ -22,7 +22,6 @@ using enum Command::Availability;
 constexpr Command command(std::string_view name, CommandFunction run) { return { name, Always, run }; }
 constexpr Command testOnly(std::string_view name, CommandFunction run) { return { name, SelfTestOnly, run }; }
 constexpr Command pending(std::string_view name, std::string_view feature) { return { name, Always, nullptr, feature }; }
-constexpr Command pendingTestOnly(std::string_view name, std::string_view feature) { return { name, SelfTestOnly, nullptr, feature }; }
 
 constexpr std::string_view editor = "The PDF editor";
 constexpr std::string_view updates = "Application updates";

@@ -74,12 +74,22 @@ def main():
         data_dir = os.path.join(work, "data")
         bus_file = os.path.join(work, "bus")
         script = page_script(work, "shell_test.js", {"mode": "full", "firstLinks": first_links, "lastEdit": last_edit}, args.script)
+        # The desktop's browser, for the test: a handler of https links that writes down what it was given.
+        browser_log = os.path.join(work, "browser.log")
+        applications = os.path.join(work, "xdg-data", "applications")
+        os.makedirs(applications)
+        with open(os.path.join(applications, "qp-test-browser.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=Test browser\nMimeType=x-scheme-handler/https;\n"
+                    "Exec=sh -c 'echo \"$1\" >> %s' sh %%u\n" % browser_log)
+        config_home = os.path.join(work, "config")
+        os.makedirs(config_home)
+        with open(os.path.join(config_home, "mimeapps.list"), "w") as f:
+            f.write("[Default Applications]\nx-scheme-handler/https=qp-test-browser.desktop\n")
         runtime_dir = os.path.join(work, "runtime")
         os.makedirs(runtime_dir, mode=0o700)
-        os.makedirs(os.path.join(work, "xdg-data"))
         environment = {"QP_BUS_FILE": bus_file, "QP_FIRST_LINKS": " ".join(first_links), "QP_KEYRING_WRAPPER": KEYRING_WRAPPER,
                        "DBUS_SYSTEM_BUS_ADDRESS": system_address, "XDG_DATA_HOME": os.path.join(work, "xdg-data"),
-                       "XDG_RUNTIME_DIR": runtime_dir}
+                       "XDG_RUNTIME_DIR": runtime_dir, "XDG_CONFIG_HOME": config_home}
         run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, environment, wrapper)
         bus = wait_for_file(bus_file, 20)
         check(bus is not None, "the program started on the test's session bus")
@@ -95,6 +105,15 @@ def main():
             if name == "second-launch":
                 second = subprocess.run([args.app] + detail["links"], env=app_env, capture_output=True, text=True, timeout=30)
                 check(second.returncode == 0, "a second launch hands over its links and ends (%d)" % second.returncode)
+            elif name == "browser-check":
+                deadline = time.monotonic() + 5
+                opened = []
+                while not opened and time.monotonic() < deadline:
+                    time.sleep(0.1)
+                    opened = sorted(open(browser_log).read().split()) if os.path.exists(browser_log) else []
+                time.sleep(0.3)
+                opened = sorted(open(browser_log).read().split()) if os.path.exists(browser_log) else []
+                check(opened == ["https://example.invalid/guide?x=1"], "the web link went to the desktop's browser, once: %s" % opened)
             elif name == "click-notification":
                 clicked = activate_action(bus, "notification-clicked", detail["id"])
                 check(clicked.returncode == 0, "the notification's click action is activated over D-Bus " + clicked.stderr.strip())

@@ -56,6 +56,26 @@
     await quillpost.simulateOpenURL('quillpost://settings/data');
     report('simulateOpenURL delivers a link like the desktop does', await until(() => location.hash === '#/settings/data', 3000), location.hash);
 
+    // Web links leave for the browser (the runner's stand-in records them); the page stays where it
+    // is and never gets a second window. (A script's click is no user gesture, so WebKit blocks the
+    // new-window link before it asks; the unit tests cover where a user's click on one goes.)
+    const before = location.href;
+    const anchor = document.createElement('a');
+    anchor.href = 'https://example.invalid/guide?x=1';
+    document.body.append(anchor);
+    anchor.click();
+    anchor.remove();
+    const blank = document.createElement('a');
+    blank.href = 'https://example.invalid/new-window';
+    blank.target = '_blank';
+    document.body.append(blank);
+    blank.click();
+    blank.remove();
+    const opened = window.open('#/clients');
+    await pause(1000);
+    report('a web link, a link to a new window and window.open leave the page where it was, with no second window', location.href === before && opened === null, location.href);
+    step('browser-check');
+
     // A notification of the page, clicked on the desktop (the runner activates its action over D-Bus).
     let clicked = null;
     const notification = new Notification('Deadline tomorrow', { body: 'Work permit for A. Okafor' });

@@ -38,6 +38,9 @@ GtkMainWindow::GtkMainWindow(GtkApplicationHost& application, const Options& opt
     gtk_window_set_default_size(m_window, options.geometry.width, options.geometry.height);
     if (options.geometry.maximized)
         gtk_window_maximize(m_window);
+    // The menus live on the application: a desktop with a global menu shows them, and their keys
+    // work in every window; inside the window a menu bar would sit over the page's own title bar.
+    gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(m_window), FALSE);
     // The window stays alive when closed, so it can be shown again.
     gtk_window_set_hide_on_close(m_window, FALSE);
 
