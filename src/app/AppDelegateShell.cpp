@@ -5,10 +5,9 @@
 
 #include "app/MenuTable.h"
 #include "app/PageHooks.h"
+#include "platform/Application.h"
 #include "platform/MenuBar.h"
 #include "platform/Panels.h"
-
-#include "platform/Application.h"
 #include "platform/WebView.h"
 #include "platform/Window.h"
 #include "printinbox/PrintInbox.h"
@@ -110,11 +109,12 @@ void AppDelegate::buildMenus()
 void AppDelegate::menuCommand(const std::string& command)
 {
     bringToFront();
+    // A quicklist item that started the program waits for the page, as links do.
     if (!m_pageLoaded) {
         m_pendingMenuCommands.push_back(command);
         return;
     }
-    m_webView->evaluateScript(PageHooks::menuCommand(command));
+    m_webView->evaluateScript(PageHooks::afterPageLoad(PageHooks::menuCommand(command)));
 }
 
 void AppDelegate::menuAction(const std::string& action)
