@@ -110,6 +110,9 @@ TEST(Notifications, ShownOrRecordedAndClicksComeBack)
     EXPECT_FALSE(shown.recorded());
     desktop.click("a");
     EXPECT_EQ(clicked, std::vector<std::string> { "a" });
+    shown.post("printed:\xff.pdf", "T", "\xff.pdf is in Quillpost.");
+    EXPECT_EQ(desktop.shown.back().id, "printed:\xef\xbf\xbd.pdf") << "the desktop gets valid UTF-8";
+    EXPECT_EQ(desktop.shown.back().body, "\xef\xbf\xbd.pdf is in Quillpost.");
 
     FakeNotifications quiet;
     Notifier recording(quiet, Notifier::Mode::Record);

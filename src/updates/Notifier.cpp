@@ -1,5 +1,6 @@
 #include "updates/Notifier.h"
 
+#include "common/Utf8.h"
 #include "platform/Notifications.h"
 
 namespace quillpost {
@@ -18,11 +19,13 @@ Notifier::Notifier(Notifications& notifications, Mode mode)
 
 void Notifier::post(const std::string& id, const std::string& title, const std::string& body)
 {
+    // A printed file's name is whatever the printing program sent; the desktop takes only UTF-8.
+    Record record { validUtf8(id), validUtf8(title), validUtf8(body) };
     if (m_recorded) {
-        m_recorded->push_back({ id, title, body });
+        m_recorded->push_back(std::move(record));
         return;
     }
-    m_notifications.show(id, title, body);
+    m_notifications.show(record.id, record.title, record.body);
 }
 
 }

@@ -25,7 +25,8 @@ public:
         std::string action = "app.";
         action.append(clickAction);
         g_notification_set_default_action_and_target_value(notification, action.c_str(), g_variant_new_string(id.c_str()));
-        g_application_send_notification(application, id.c_str(), notification);
+        // An empty identifier lets GLib make one; the click still carries "".
+        g_application_send_notification(application, id.empty() ? nullptr : id.c_str(), notification);
     }
 
     void setOnClick(std::function<void(const std::string&)> onClick) override
