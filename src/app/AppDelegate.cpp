@@ -1,6 +1,8 @@
 #include "app/AppDelegate.h"
 
 #include "app/BetaDataQuestion.h"
+#include "app/MainViewPolicies.h"
+#include "app/PageHooks.h"
 #include "app/Resources.h"
 #include "common/Files.h"
 #include "platform/Application.h"
@@ -10,6 +12,7 @@
 #include "platform/LauncherBadge.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
+#include "platform/NestedLoop.h"
 #include "platform/Panels.h"
 #include "platform/ProcessRunner.h"
 #include "platform/WebView.h"
@@ -20,9 +23,11 @@
 #include "printinbox/PrintInbox.h"
 #include "store/Store.h"
 #include "updates/Updater.h"
+#include "updates/Notifier.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace quillpost {
 
@@ -48,9 +53,13 @@ AppDelegate::AppDelegate(Application& application)
           .badge = &LauncherBadge::shared(),
           .updater = &Updater::shared(),
           .pdfcraft = &PdfCraft::shared(),
+          .notifier = &Notifier::shared(),
+          .shell = this,
       })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
+    , m_quit(MainQueue::shared(), NestedLoop::shared())
+    , m_links([this](const std::string& script) { m_webView->evaluateScript(script); })
 {
     PdfCraft::setApplication(m_application);
 }
@@ -59,6 +68,8 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     if (auto* appearance = environment("QUILLPOST_APPEARANCE"))
         m_application.setAppearance(std::string_view(appearance) == "dark" ? Application::Appearance::Dark : Application::Appearance::Light);
+
+    buildMenus();
 
     m_window = createWindow();
     m_window->addSidebarBackdrop(sidebarWidth, sidebarInset, sidebarRadius);
@@ -69,7 +80,11 @@ void AppDelegate::applicationDidFinishLaunching()
         m_pageLoaded = true;
         // A version that shows its page has started properly: an update on trial is kept.
         Updater::shared().startedOnce();
+        for (auto& command : std::exchange(m_pendingMenuCommands, {}))
+            m_webView->evaluateScript(PageHooks::afterPageLoad(PageHooks::menuCommand(command)));
+        m_links.pageLoaded();
     });
+    m_webView->setPolicies(mainViewPolicies(Workspace::shared(), Panels::shared(), m_window));
     m_webView->setOnWebProcessTerminated([this](const std::string& reason) { m_pageRecovery.webProcessTerminated(reason); });
     m_window->setContent(*m_webView);
 
@@ -78,16 +93,22 @@ void AppDelegate::applicationDidFinishLaunching()
     m_inlinePrompt = InlinePromptView::create(*m_window, *m_webView);
     Secrets::shared().touchId().setInlineView(m_inlinePrompt);
 
-    m_window->addDragStrip(sidebarWidth, 24);
-
-    startUpdater();
+    connectApplication();
     // The editor's update reports its steps to the page.
     PdfCraft::shared().progress = [this](const Json& event) {
         m_webView->evaluateScript("window.__qpPcProgress && window.__qpPcProgress(" + event.dump(-1, ' ', false, Json::error_handler_t::replace) + ")");
     };
+    connectNotifier();
+    watchTermination();
+    watchSystemLock();
+    watchFullScreen();
+
+    startUpdater();
 
     // The printer starts at launch; printed files reach the page once it has loaded.
     startPrinter();
+
+    m_window->addDragStrip(sidebarWidth, 24);
 
     // The window is shown first so that the question about the beta's data is a dialog on it;
     // the page loads only after the answer, so it reads the data that was kept.
@@ -110,6 +131,7 @@ std::shared_ptr<Window> AppDelegate::createWindow()
     window->setOnClose([this] {
         m_windowState.save(windowStateName, m_window->geometry());
     });
+    window->setOnCloseRequest([this] { return windowCloseRequested(); });
     return window;
 }
 
@@ -140,34 +162,18 @@ void AppDelegate::startUpdater()
 {
     auto& updater = Updater::shared();
     updater.evaluateInPage = [this](const std::string& script) { m_webView->evaluateScript(script); };
-    updater.flushForUpdate = [this](std::function<void()> then) { flushForUpdate(std::move(then)); };
-    updater.quit = [this] { m_application.quit(); };
-    updater.start();
-}
-
-void AppDelegate::flushForUpdate(std::function<void()> then)
-{
-    // The page gets two seconds to save; the update goes on either way.
-    auto done = std::make_shared<std::function<void()>>(std::move(then));
-    auto finish = [done] {
-        if (auto next = std::exchange(*done, nullptr))
-            next();
+    updater.flushForUpdate = [this](std::function<void()> then) {
+        flushForUpdate();
+        then();
     };
-    auto timer = MainQueue::shared().after(std::chrono::seconds(2), finish);
-    m_webView->callAsyncFunction("if (window.App && typeof App.saveNow === 'function') await App.saveNow(); return true;", Json::object(),
-        [finish, timer](std::optional<Json>, std::string) {
-            MainQueue::shared().cancel(timer);
-            finish();
-        });
+    updater.quit = [this] { requestQuit(); };
+    updater.start();
 }
 
 void AppDelegate::startPrinter()
 {
     auto& inbox = PrintInbox::shared();
-    inbox.onArrive = [this](const Json& info) {
-        // A job name is whatever the printing program sent; the page gets it as valid text.
-        m_webView->evaluateScript("window.__qpPrinted && window.__qpPrinted(" + info.dump(-1, ' ', false, Json::error_handler_t::replace) + ")");
-    };
+    inbox.onArrive = [this](const Json& info) { printedFileArrived(info); };
     // A test run with its own data folder leaves the printing system alone unless it asks for the printer.
     if (Store::locationFromEnvironment().directoryOverridden && !environment("QUILLPOST_PRINTER_TEST"))
         return;

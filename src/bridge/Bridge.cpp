@@ -18,6 +18,8 @@ Bridge::Bridge(Services services)
     , m_badge(services.badge)
     , m_updater(services.updater)
     , m_pdfcraft(services.pdfcraft)
+    , m_notifier(services.notifier)
+    , m_shell(services.shell)
 {
 }
 

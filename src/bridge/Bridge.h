@@ -15,12 +15,14 @@ namespace quillpost {
 class HttpClient;
 class LauncherBadge;
 class Updater;
+class Notifier;
 class MainQueue;
 class Panels;
 class PdfCraft;
 class PrintInbox;
 class ProcessRunner;
 class Secrets;
+class ShellEvents;
 class Store;
 class Window;
 class Workspace;
@@ -46,6 +48,9 @@ public:
         LauncherBadge* badge { nullptr };
         Updater* updater { nullptr };
         PdfCraft* pdfcraft { nullptr };
+        Notifier* notifier { nullptr };
+        // The application shell, for the test-only commands that act as the desktop would.
+        ShellEvents* shell { nullptr };
     };
 
     struct Message {
@@ -85,6 +90,8 @@ public:
     LauncherBadge* badge() { return m_badge; }
     Updater* updater() { return m_updater; }
     PdfCraft* pdfcraft() { return m_pdfcraft; }
+    Notifier* notifier() { return m_notifier; }
+    ShellEvents* shell() { return m_shell; }
     std::shared_ptr<WebView> webView() const { return m_webView.lock(); }
     std::shared_ptr<Window> window() const { return m_window.lock(); }
 
@@ -106,6 +113,8 @@ private:
     LauncherBadge* m_badge { nullptr };
     Updater* m_updater { nullptr };
     PdfCraft* m_pdfcraft { nullptr };
+    Notifier* m_notifier { nullptr };
+    ShellEvents* m_shell { nullptr };
     std::optional<CommandReply> m_pagePrint;
 };
 

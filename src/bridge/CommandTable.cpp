@@ -10,6 +10,7 @@
 #include "bridge/UpdateCommands.h"
 #include "bridge/PdfCraftCommands.h"
 #include "bridge/PrintCommands.h"
+#include "bridge/ShellCommands.h"
 
 #include <array>
 #include <exception>
@@ -23,11 +24,7 @@ using enum Command::Availability;
 constexpr Command command(std::string_view name, CommandFunction run) { return { name, Always, run }; }
 constexpr Command testOnly(std::string_view name, CommandFunction run) { return { name, SelfTestOnly, run }; }
 constexpr Command pending(std::string_view name, std::string_view feature) { return { name, Always, nullptr, feature }; }
-constexpr Command pendingTestOnly(std::string_view name, std::string_view feature) { return { name, SelfTestOnly, nullptr, feature }; }
 
-constexpr std::string_view notifications = "Notifications";
-constexpr std::string_view links = "Quillpost links";
-constexpr std::string_view lockWatch = "The screen-lock watch";
 
 constexpr auto commands = std::to_array<Command>({
     command("load", DataCommands::load),
@@ -106,9 +103,9 @@ constexpr auto commands = std::to_array<Command>({
     command("updateInfo", UpdateCommands::updateInfo),
     command("checkForUpdates", UpdateCommands::checkForUpdates),
     command("setAutoUpdate", UpdateCommands::setAutoUpdate),
-    pending("notify", notifications),
-    pendingTestOnly("simulateOpenURL", links),
-    pendingTestOnly("simulateScreenSleep", lockWatch),
+    command("notify", ShellCommands::notify),
+    testOnly("simulateOpenURL", ShellCommands::simulateOpenURL),
+    testOnly("simulateScreenSleep", ShellCommands::simulateScreenSleep),
 });
 
 }

@@ -58,6 +58,9 @@ public:
     virtual void setOnClose(std::function<void()>) = 0;
     // Asked when the user (or performClose) tries to close the window: false keeps it open.
     virtual void setOnCloseRequest(std::function<bool()>) = 0;
+    // The window went into full screen (true) or came out of it. In full screen the drag strip,
+    // the title-bar band, is gone; it is back when the window leaves full screen.
+    virtual void setOnFullScreenChanged(std::function<void(bool fullScreen)>) = 0;
 };
 
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace quillpost {
@@ -21,6 +22,9 @@ public:
 
     // Moves the item to the Trash of its volume. Never deletes: a volume without a Trash answers false.
     virtual bool moveToTrash(const std::filesystem::path&) = 0;
+
+    // The user's Downloads folder, when there is one.
+    virtual std::optional<std::filesystem::path> downloadsFolder() const = 0;
 
     static Workspace& shared();
 };

@@ -8,6 +8,7 @@
 #include "doubles/VirtualClock.h"
 #include "store/Store.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,7 +28,8 @@ struct CommandAnswer {
 // it with every desktop service doubled.
 class CommandHarness {
 public:
-    explicit CommandHarness(bool dataDirectoryOverridden = true)
+    // extra adds services beyond the desktop doubles, e.g. a notifier.
+    explicit CommandHarness(bool dataDirectoryOverridden = true, const std::function<void(Bridge::Services&)>& extra = {})
     {
         Store::Location location { m_folder / "data", dataDirectoryOverridden, m_folder / "home", m_folder / "home" / "Documents" };
         location.runtime = m_folder / "run";
@@ -36,8 +38,11 @@ public:
         m_pdfcraft = std::make_unique<PdfCraft>(PdfCraft::Services { .store = *m_store, .mainQueue = clock, .clock = clock, .http = http, .processes = processes,
             .windows = editor.windowServices(panels, workspace), .compileRules = editor.compiler(), .builtInSite = m_folder / "pdfcraft-site",
             .releasesURL = "https://api.example.test/latest" });
-        m_bridge = std::make_unique<Bridge>(Bridge::Services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock,
-            .pdfcraft = m_pdfcraft.get() });
+        Bridge::Services services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock,
+            .pdfcraft = m_pdfcraft.get() };
+        if (extra)
+            extra(services);
+        m_bridge = std::make_unique<Bridge>(services);
     }
 
     // Sends the command; the answer fills in when the command replies, now or later.

@@ -98,6 +98,9 @@ public:
         return true;
     }
 
+    std::optional<std::filesystem::path> downloadsFolder() const override { return downloads; }
+
+    std::optional<std::filesystem::path> downloads;
     std::vector<std::filesystem::path> revealed;
     std::vector<std::filesystem::path> opened;
     std::vector<std::string> uris;

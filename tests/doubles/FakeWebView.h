@@ -38,7 +38,10 @@ public:
         for (auto& evaluation : waiting)
             evaluation.completion(result, error);
     }
-    void callAsyncFunction(const std::string&, const Json&, ScriptCompletion) override { }
+    void callAsyncFunction(const std::string& body, const Json&, ScriptCompletion completion) override
+    {
+        asyncCalls.push_back({ body, std::move(completion) });
+    }
     void print(PrintDestination destination, const std::filesystem::path& file, Completion completion) override
     {
         prints.push_back({ destination, file, std::move(completion) });
@@ -51,9 +54,15 @@ public:
     void reload() override { }
     void terminateWebProcess() override { }
 
+    struct AsyncCall {
+        std::string body;
+        ScriptCompletion completion;
+    };
+
     std::vector<std::string> scripts;
     std::vector<Evaluation> evaluations;
     std::vector<std::string> requests;
+    std::vector<AsyncCall> asyncCalls;
     std::vector<PrintRun> prints;
     WebViewPolicies policies;
     bool inspectable { false };
@@ -82,9 +91,11 @@ public:
     }
     void setOnClose(std::function<void()> callback) override { onClose = std::move(callback); }
     void setOnCloseRequest(std::function<bool()> callback) override { onCloseRequest = std::move(callback); }
+    void setOnFullScreenChanged(std::function<void(bool)> callback) override { onFullScreenChanged = std::move(callback); }
 
     std::function<void()> onClose;
     std::function<bool()> onCloseRequest;
+    std::function<void(bool)> onFullScreenChanged;
     bool closed { false };
     bool presented { false };
     WebView* content { nullptr };

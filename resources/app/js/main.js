@@ -32,6 +32,7 @@ import { today } from './dates.js';
 import * as pdfStudio from './views/pdf-studio.js';
 import * as printerSettings from './views/printer.js';
 import { listenForPrinted } from './print-inbox.js';
+import { connectLockWatch } from './shell-hooks.js';
 
 const SCREENS = {
   dashboard,
@@ -52,6 +53,7 @@ const SCREENS = {
   invoice,
   client: clientScreen,
   import: importScreen,
+  'pdf/formcopy': pdfStudio,
 };
 
 const bridge = window.quillpost && typeof window.quillpost.load === 'function' ? window.quillpost : null;
@@ -314,6 +316,9 @@ Object.assign(App, {
     return { id: d.id, title: shown?.title ?? '', notified: !!shown };
   },
 });
+
+// Encrypted data closes when the computer locks or sleeps.
+connectLockWatch({ app: App, toast });
 
 App.on('status', renderStatus);
 App.on('load', () => {

@@ -19,6 +19,8 @@ const SUBROUTES = [
   { path: 'settings/documents', title: 'Documents & Drive', parent: 'settings' },
   { path: 'settings/security', title: 'Security', parent: 'settings' },
   { path: 'settings/printer', title: 'Printer', parent: 'settings' },
+  // Where a click on the printed-file notification leads: PDF Studio's print inbox.
+  { path: 'pdf/formcopy', title: 'PDF Studio', parent: 'pdf' },
 ];
 
 // One thing of the practice: "#/file/<id>" and the like.

@@ -52,6 +52,14 @@ public:
         return false;
     }
 
+    std::optional<std::filesystem::path> downloadsFolder() const override
+    {
+        const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+        if (!folder)
+            return std::nullopt;
+        return std::filesystem::path(folder);
+    }
+
     bool moveToTrash(const std::filesystem::path& path) override
     {
         // g_file_trash only ever moves: where the volume has no Trash it fails with

@@ -15,14 +15,28 @@ public:
     int run(int argc, char** argv, std::function<void()> onLaunch) override;
     void setAppearance(Appearance) override;
     void quit() override;
+    void setOnOpen(std::function<void(const std::vector<std::string>&)>) override;
+    void setOnReopen(std::function<void()>) override;
+    void setOnTerminationSignal(std::function<void()>) override;
+    bool isActive() const override;
 
     GtkApplication* gtkApplication() const { return m_application; }
 
 private:
     static void activated(GApplication*, gpointer self);
+    static void opened(GApplication*, GFile**, int count, const char* hint, gpointer self);
+    static gboolean terminationSignal(gpointer self);
+    static gint localOptions(GApplication*, GVariantDict*, gpointer self);
+    void launchOnce();
 
     GtkApplication* m_application { nullptr };
     std::function<void()> m_onLaunch;
+    std::function<void(const std::vector<std::string>&)> m_onOpen;
+    std::function<void()> m_onReopen;
+    std::function<void()> m_onTerminationSignal;
+    guint m_signalSource { 0 };
+    // A quicklist item chosen while no instance was running, carried out once the menus exist.
+    std::string m_launchMenuCommand;
     bool m_launched { false };
 };
 

@@ -38,6 +38,9 @@ GtkMainWindow::GtkMainWindow(GtkApplicationHost& application, const Options& opt
     gtk_window_set_default_size(m_window, options.geometry.width, options.geometry.height);
     if (options.geometry.maximized)
         gtk_window_maximize(m_window);
+    // The menus live on the application: a desktop with a global menu shows them, and their keys
+    // work in every window; inside the window a menu bar would sit over the page's own title bar.
+    gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(m_window), FALSE);
     // The window stays alive when closed, so it can be shown again.
     gtk_window_set_hide_on_close(m_window, FALSE);
 
@@ -65,6 +68,7 @@ GtkMainWindow::GtkMainWindow(GtkApplicationHost& application, const Options& opt
     gtk_window_set_child(m_window, m_overlay);
 
     g_signal_connect(m_window, "close-request", G_CALLBACK(closeRequested), this);
+    g_signal_connect(m_window, "notify::fullscreened", G_CALLBACK(fullScreenChanged), this);
 }
 
 GtkMainWindow::~GtkMainWindow()
@@ -108,7 +112,8 @@ void GtkMainWindow::setContent(WebView& webView)
 
 void GtkMainWindow::addDragStrip(double leading, double height)
 {
-    gtk_overlay_add_overlay(GTK_OVERLAY(m_overlay), DragStrip::create(leading, height));
+    m_dragStrip = DragStrip::create(leading, height);
+    gtk_overlay_add_overlay(GTK_OVERLAY(m_overlay), m_dragStrip);
 }
 
 void GtkMainWindow::present()
@@ -151,6 +156,22 @@ void GtkMainWindow::setOnClose(std::function<void()> onClose)
 void GtkMainWindow::setOnCloseRequest(std::function<bool()> onCloseRequest)
 {
     m_onCloseRequest = std::move(onCloseRequest);
+}
+
+void GtkMainWindow::setOnFullScreenChanged(std::function<void(bool)> onFullScreenChanged)
+{
+    m_onFullScreenChanged = std::move(onFullScreenChanged);
+}
+
+void GtkMainWindow::fullScreenChanged(GtkWindow* gtkWindow, GParamSpec*, gpointer self)
+{
+    auto* window = static_cast<GtkMainWindow*>(self);
+    bool fullScreen = gtk_window_is_fullscreen(gtkWindow);
+    // No title-bar band in full screen: the page has the whole screen.
+    if (window->m_dragStrip)
+        gtk_widget_set_visible(window->m_dragStrip, !fullScreen);
+    if (window->m_onFullScreenChanged)
+        window->m_onFullScreenChanged(fullScreen);
 }
 
 gboolean GtkMainWindow::closeRequested(GtkWindow*, gpointer self)

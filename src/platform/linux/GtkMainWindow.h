@@ -26,6 +26,7 @@ public:
     void close() override;
     void setOnClose(std::function<void()>) override;
     void setOnCloseRequest(std::function<bool()>) override;
+    void setOnFullScreenChanged(std::function<void(bool)>) override;
 
     GtkWindow* gtkWindow() const { return m_window; }
     // Where widgets drawn above the page go.
@@ -33,12 +34,15 @@ public:
 
 private:
     static gboolean closeRequested(GtkWindow*, gpointer self);
+    static void fullScreenChanged(GtkWindow*, GParamSpec*, gpointer self);
 
     GtkWindow* m_window { nullptr };
     GtkWidget* m_overlay { nullptr };
     GtkCssProvider* m_style { nullptr };
     std::function<void()> m_onClose;
     std::function<bool()> m_onCloseRequest;
+    std::function<void(bool)> m_onFullScreenChanged;
+    GtkWidget* m_dragStrip { nullptr };
     bool m_closingWithoutAsking { false };
 };
 

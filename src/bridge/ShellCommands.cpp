@@ -1,0 +1,35 @@
+#include "bridge/ShellCommands.h"
+
+#include "bridge/Arguments.h"
+#include "bridge/Bridge.h"
+#include "updates/Notifier.h"
+
+namespace quillpost::ShellCommands {
+
+void notify(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    auto* notifier = bridge.notifier();
+    if (!notifier) {
+        reply.fail("Notifications aren't available in this window.");
+        return;
+    }
+    notifier->post(str(args, 0), str(args, 1), str(args, 2));
+    reply.reply(true);
+}
+
+void simulateOpenURL(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    // The shell passes on only a text that forms a quillpost: link, as it does for the desktop's.
+    if (bridge.shell())
+        bridge.shell()->openUrls({ str(args, 0) });
+    reply.reply(true);
+}
+
+void simulateScreenSleep(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    if (bridge.shell())
+        bridge.shell()->screensDidSleep();
+    reply.reply(true);
+}
+
+}

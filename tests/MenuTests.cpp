@@ -1,0 +1,140 @@
+#include "app/MainViewPolicies.h"
+#include "app/MenuTable.h"
+#include "doubles/DesktopDoubles.h"
+#include "doubles/FakeWebView.h"
+#include "doubles/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+namespace quillpost {
+namespace {
+
+std::map<std::string, const MenuItem*> itemsByTitle(const std::vector<Menu>& menus)
+{
+    std::map<std::string, const MenuItem*> items;
+    for (auto& menu : menus) {
+        for (auto& item : menu.items) {
+            if (item.kind != MenuItem::Kind::Separator)
+                items[item.title] = &item;
+        }
+    }
+    return items;
+}
+
+TEST(Menus, KeysAreUniqueAndReachTheirCommands)
+{
+    auto menus = mainMenu();
+    ASSERT_EQ(menus.size(), 6u);
+    EXPECT_EQ(menus[0].title, "Quillpost");
+    EXPECT_EQ(menus[5].title, "Help");
+    std::set<std::string> keys;
+    for (auto& [title, item] : itemsByTitle(menus)) {
+        if (!item->accelerator.empty()) {
+            EXPECT_TRUE(keys.insert(item->accelerator).second) << "one key, one item: " << item->accelerator;
+        }
+    }
+    auto items = itemsByTitle(menus);
+    // Ctrl+1 … Ctrl+7 go through the sidebar's screens in its order.
+    const char* screens[] = { "go:dashboard", "go:clients", "go:files", "go:deadlines", "go:calendar", "go:pdf", "go:billing" };
+    for (int index = 0; index < 7; ++index) {
+        auto found = std::find_if(items.begin(), items.end(), [&](auto& entry) { return entry.second->target == screens[index]; });
+        ASSERT_NE(found, items.end()) << screens[index];
+        EXPECT_EQ(found->second->accelerator, "<Control>" + std::to_string(index + 1));
+    }
+    EXPECT_EQ(items.at("Settings…")->accelerator, "<Control>comma");
+    EXPECT_EQ(items.at("New File")->accelerator, "<Shift><Control>n");
+    EXPECT_EQ(items.at("Quit Quillpost")->target, "quit");
+    EXPECT_EQ(items.at("Close Window")->accelerator, "<Control>w");
+    EXPECT_EQ(items.at("Check for Updates…")->kind, MenuItem::Kind::Action) << "goes to the updater, not to the page";
+    EXPECT_EQ(items.at("Copy")->kind, MenuItem::Kind::Editing) << "the focused field keeps its own Ctrl+C";
+}
+
+TEST(Menus, TheDesktopFilesQuicklistIsTheQuicklistTable)
+{
+    std::ifstream file(QUILLPOST_SOURCE_DIR "/packaging/quillpost.desktop");
+    ASSERT_TRUE(file) << "packaging/quillpost.desktop";
+    std::map<std::string, std::map<std::string, std::string>> groups;
+    std::string line, group;
+    while (std::getline(file, line)) {
+        if (line.starts_with("[")) {
+            group = line.substr(1, line.size() - 2);
+            continue;
+        }
+        if (auto equals = line.find('='); equals != std::string::npos)
+            groups[group][line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    auto& entry = groups["Desktop Entry"];
+    EXPECT_NE(entry["MimeType"].find("x-scheme-handler/quillpost;"), std::string::npos);
+    EXPECT_EQ(entry["Exec"], "quillpost %U");
+
+    std::vector<std::pair<std::string, std::string>> fromTable;
+    for (auto& item : quicklist()) {
+        if (item.kind == MenuItem::Kind::Command)
+            fromTable.push_back({ item.title, item.target });
+    }
+    std::vector<std::pair<std::string, std::string>> fromFile;
+    std::stringstream actions(entry["Actions"]);
+    for (std::string action; std::getline(actions, action, ';');) {
+        auto& desktopAction = groups["Desktop Action " + action];
+        std::string prefix = "quillpost --menu-command=";
+        ASSERT_TRUE(desktopAction["Exec"].starts_with(prefix)) << action;
+        fromFile.push_back({ desktopAction["Name"], desktopAction["Exec"].substr(prefix.size()) });
+    }
+    EXPECT_EQ(fromFile, fromTable);
+    EXPECT_EQ(quicklist().size(), 6u) << "five items and a separator";
+}
+
+TEST(MainViewPolicies, WebLinksLeaveDownloadsAskAndDialogsAreOnTheWindow)
+{
+    FakeWorkspace workspace;
+    FakePanels panels;
+    auto window = std::make_shared<FakeWindow>();
+    auto policies = mainViewPolicies(workspace, panels, window);
+
+    EXPECT_EQ(policies.decideNavigation({ .url = "https://ircc.canada.ca/x" }), NavigationDecision::Cancel);
+    EXPECT_EQ(policies.decideNavigation({ .url = "mailto:a@b.c" }), NavigationDecision::Cancel);
+    EXPECT_EQ(workspace.uris, (std::vector<std::string> { "https://ircc.canada.ca/x", "mailto:a@b.c" }));
+    for (const char* stays : { "file:///app/index.html#/clients", "tel:+15551234", "about:blank", "data:text/html,x", "blob:file:///1", "" })
+        EXPECT_EQ(policies.decideNavigation({ .url = stays }), NavigationDecision::Allow) << stays;
+    EXPECT_EQ(policies.decideNavigation({ .url = "https://x/", .isDownload = true }), NavigationDecision::Download);
+    EXPECT_TRUE(policies.downloadUnshowableResponses);
+
+    policies.onNewWindowRequest("https://example.com/");
+    policies.onNewWindowRequest("#/clients");
+    EXPECT_EQ(workspace.uris.back(), "https://example.com/");
+    EXPECT_EQ(workspace.uris.size(), 3u);
+
+    // A download over an existing file replaces it; a cancelled one gets no destination.
+    TemporaryFolder folder { "quillpost-downloads" };
+    workspace.downloads = folder.path();
+    auto existing = folder / "report.zip";
+    std::ofstream(existing) << "old";
+    std::optional<std::filesystem::path> destination { "unset" };
+    policies.chooseDownloadDestination("report.zip", [&](std::optional<std::filesystem::path> chosen) { destination = chosen; });
+    EXPECT_EQ(panels.saveStartFolder, folder.path().string());
+    EXPECT_EQ(panels.lastParent, window.get());
+    panels.answer(existing.string());
+    EXPECT_EQ(destination, existing);
+    EXPECT_FALSE(std::filesystem::exists(existing));
+    policies.chooseDownloadDestination("b.zip", [&](std::optional<std::filesystem::path> chosen) { destination = chosen; });
+    panels.answer(std::nullopt);
+    EXPECT_FALSE(destination);
+
+    std::optional<bool> confirmed;
+    policies.confirm("Delete?", [&](bool answer) { confirmed = answer; });
+    EXPECT_EQ(panels.questions.back().buttons, (std::vector<std::string> { "OK", "Cancel" }));
+    panels.choose(0);
+    EXPECT_EQ(confirmed, true);
+    policies.confirm("Delete?", [&](bool answer) { confirmed = answer; });
+    panels.choose(std::nullopt);
+    EXPECT_EQ(confirmed, false);
+}
+
+}
+}

@@ -1,0 +1,95 @@
+// The lock watch on a real session bus, and the nested wait on the real main loop.
+
+#include "MainLoop.h"
+#include "app/MenuTable.h"
+#include "platform/MenuBar.h"
+#include "platform/NestedLoop.h"
+#include "platform/SystemLockWatch.h"
+
+#include <gio/gio.h>
+#include <gtk/gtk.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace quillpost {
+namespace {
+
+void emit(GDBusConnection* bus, const char* interface, GVariant* parameters)
+{
+    g_autoptr(GError) error = nullptr;
+    ASSERT_TRUE(g_dbus_connection_emit_signal(bus, nullptr, "/org/freedesktop/ScreenSaver", interface, "ActiveChanged", parameters, &error))
+        << (error ? error->message : "");
+    g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+}
+
+TEST(SystemLockWatchIntegration, AScreenSaverStartingIsReportedAndOddSignalsAreNot)
+{
+    g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    ASSERT_TRUE(bus) << "the platform tests run inside dbus-run-session";
+    std::vector<SystemLockWatch::Event> events;
+    SystemLockWatch::shared().start([&](SystemLockWatch::Event event) { events.push_back(event); });
+    // The watch connects to the buses asynchronously; give it the main loop for a moment.
+    runUntil([] { return false; }, 1);
+
+    emit(bus, "org.freedesktop.ScreenSaver", g_variant_new("(b)", FALSE));
+    emit(bus, "org.freedesktop.ScreenSaver", g_variant_new("(s)", "true"));
+    emit(bus, "org.gnome.ScreenSaver", g_variant_new("(bb)", TRUE, TRUE));
+    emit(bus, "org.freedesktop.ScreenSaver", nullptr);
+    emit(bus, "org.freedesktop.ScreenSaver", g_variant_new("(b)", TRUE));
+    emit(bus, "org.gnome.ScreenSaver", g_variant_new("(b)", TRUE));
+    EXPECT_TRUE(runUntil([&] { return events.size() >= 2; }, 10));
+    runUntil([] { return false; }, 1);
+    EXPECT_EQ(events, (std::vector<SystemLockWatch::Event> { SystemLockWatch::Event::ScreenSaverStarted, SystemLockWatch::Event::ScreenSaverStarted }));
+}
+
+TEST(NestedLoopIntegration, ServesTheMainLoopUntilDoneOrTheLimit)
+{
+    bool done = false;
+    g_timeout_add(100, [](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+    }, &done);
+    auto start = g_get_monotonic_time();
+    NestedLoop::shared().runUntil([&] { return done; }, std::chrono::milliseconds(5000));
+    auto waited = (g_get_monotonic_time() - start) / 1000;
+    EXPECT_TRUE(done);
+    EXPECT_LT(waited, 1000);
+
+    start = g_get_monotonic_time();
+    NestedLoop::shared().runUntil([] { return false; }, std::chrono::milliseconds(300));
+    waited = (g_get_monotonic_time() - start) / 1000;
+    EXPECT_GE(waited, 290);
+    EXPECT_LT(waited, 1500);
+}
+
+TEST(MenuBarIntegration, KeysAreTheApplicationsAndItsActionsReachTheDelegate)
+{
+    g_autoptr(GtkApplication) application = gtk_application_new("org.quillpost.MenuTest", G_APPLICATION_NON_UNIQUE);
+    g_application_set_default(G_APPLICATION(application));
+    ASSERT_TRUE(g_application_register(G_APPLICATION(application), nullptr, nullptr));
+    std::vector<std::string> commands;
+    std::vector<std::string> actions;
+    MenuBar::shared().install(mainMenu(), [&](const std::string& command) { commands.push_back(command); },
+        [&](const std::string& action) { actions.push_back(action); });
+
+    auto keysOf = [&](const char* action) {
+        g_auto(GStrv) keys = gtk_application_get_accels_for_action(application, action);
+        return keys && keys[0] ? std::string(keys[0]) : std::string();
+    };
+    EXPECT_EQ(keysOf("app.menu-command('newClient')"), "<Control>n");
+    EXPECT_EQ(keysOf("app.menu-command('go:pdf')"), "<Control>6");
+    EXPECT_EQ(keysOf("app.quit"), "<Control>q");
+    EXPECT_EQ(keysOf("app.copy"), "") << "the focused field keeps Ctrl+C";
+
+    // As the launcher's quicklist and the menu bar reach them, over the application's actions.
+    g_action_group_activate_action(G_ACTION_GROUP(application), "menu-command", g_variant_new_string("go:\"deadlines\""));
+    g_action_group_activate_action(G_ACTION_GROUP(application), "quit", nullptr);
+    EXPECT_EQ(commands, std::vector<std::string> { "go:\"deadlines\"" });
+    EXPECT_EQ(actions, std::vector<std::string> { "quit" });
+    EXPECT_TRUE(G_IS_MENU_MODEL(gtk_application_get_menubar(application)));
+    g_application_set_default(nullptr);
+}
+
+}
+}
