@@ -57,8 +57,8 @@ TEST(Menus, KeysAreUniqueAndReachTheirCommands)
 
 TEST(Menus, TheDesktopFilesQuicklistIsTheQuicklistTable)
 {
-    std::ifstream file(QUILLPOST_SOURCE_DIR "/packaging/quillpost.desktop");
-    ASSERT_TRUE(file) << "packaging/quillpost.desktop";
+    std::ifstream file(QUILLPOST_SOURCE_DIR "/packaging/org.quillpost.Quillpost.desktop");
+    ASSERT_TRUE(file) << "packaging/org.quillpost.Quillpost.desktop";
     std::map<std::string, std::map<std::string, std::string>> groups;
     std::string line, group;
     while (std::getline(file, line)) {

@@ -23,8 +23,6 @@ using enum Command::Availability;
 
 constexpr Command command(std::string_view name, CommandFunction run) { return { name, Always, run }; }
 constexpr Command testOnly(std::string_view name, CommandFunction run) { return { name, SelfTestOnly, run }; }
-constexpr Command pending(std::string_view name, std::string_view feature) { return { name, Always, nullptr, feature }; }
-
 
 constexpr auto commands = std::to_array<Command>({
     command("load", DataCommands::load),
@@ -122,10 +120,6 @@ void Bridge::handle(const std::string& cmd, const Json& args, CommandReply reply
             continue;
         if (entry.availability == SelfTestOnly && !m_selfTest)
             continue;
-        if (!entry.run) {
-            reply.fail(std::string(entry.feature) + " isn't available in this version of Quillpost yet.");
-            return;
-        }
         try {
             entry.run(*this, args, reply);
         } catch (const std::exception& error) {

@@ -17,9 +17,7 @@ struct Command {
 
     std::string_view name;
     Availability availability { Availability::Always };
-    // Null while the feature that does the work is not part of this version yet.
     CommandFunction run { nullptr };
-    std::string_view feature {};
 };
 
 std::span<const Command> commandTable();

@@ -4,7 +4,6 @@ editor window, the window's page fetches it and cannot reach the network, and an
 release server on this machine installs, starts and rolls back. The release is the built-in editor
 itself, packed as version 9.9.0 the way the editor's authors publish it."""
 
-import argparse
 import hashlib
 import io
 import json
@@ -19,7 +18,7 @@ import time
 import zipfile
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, check_page_results, page_script, start_xvfb, stop_xvfb
+from harness import AppRun, Checks, DONE_MARK, SANITIZER_MARKS, check_page_results, page_script, runner_arguments, start_xvfb, stop_xvfb
 
 ZIP_NAME = "pdfcraft-web-9.9.0.zip"
 
@@ -102,14 +101,7 @@ class ReleaseServer:
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--script", required=True)
-    parser.add_argument("--output", required=True)
-    parser.add_argument("--timeout", type=float, default=180)
-    args = parser.parse_args()
-
-    os.makedirs(args.output, exist_ok=True)
+    args = runner_arguments(timeout=180)
     site = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(args.app))), "share", "quillpost", "pdfcraft")
     work = tempfile.mkdtemp(prefix="quillpost-editor-")
     data_dir = os.path.join(work, "data")
@@ -172,11 +164,7 @@ def main():
         stop_xvfb(xvfb)
         shutil.rmtree(work, ignore_errors=True)
 
-    if check.failures:
-        print("\n%d editor checks failed; the application's output is in %s" % (len(check.failures), args.output))
-        return 1
-    print("\nall editor checks passed")
-    return 0
+    return check.outcome("editor", args.output)
 
 
 if __name__ == "__main__":

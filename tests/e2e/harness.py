@@ -1,6 +1,7 @@
 """Runs the real Quillpost under Xvfb for the end-to-end and reliability tools: a display, the
 program with a data folder and a page script, its output line by line as it comes, and stopping it."""
 
+import argparse
 import json
 import os
 import queue
@@ -195,6 +196,15 @@ class Checks:
     def __init__(self):
         self.failures = []
 
+    def outcome(self, kind, output=None):
+        """Prints the summary of a run and answers its exit status."""
+        where = "; the program's output is in %s" % output if output else ""
+        if self.failures:
+            print("\n%d %s checks failed%s" % (len(self.failures), kind, where))
+            return 1
+        print("\nall %s checks passed" % kind)
+        return 0
+
     def __call__(self, condition, what):
         print(("ok   " if condition else "FAIL ") + what, flush=True)
         if not condition:
@@ -207,3 +217,26 @@ def check_page_results(check, results, minimum):
     for name, entry in sorted(results.items()):
         check(entry.get("ok") is True, "page: " + name + ("" if entry.get("ok") else " -- " + str(entry.get("detail"))))
     check(len(results) >= minimum, "the page reported its checks (%d of at least %d)" % (len(results), minimum))
+
+
+def wait_until(condition, seconds, step=0.2):
+    """Polls condition until it holds or the time is up; answers its last value."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(step)
+    return condition()
+
+
+def runner_arguments(timeout):
+    """The arguments every runner of the program takes: the program, the page script, where its
+    output goes, and how long it may take."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--script", required=True)
+    parser.add_argument("--output", required=True)
+    parser.add_argument("--timeout", type=float, default=timeout)
+    args = parser.parse_args()
+    os.makedirs(args.output, exist_ok=True)
+    return args

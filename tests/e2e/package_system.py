@@ -27,7 +27,7 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from harness import Checks, app_environment, start_xvfb, stop_xvfb
+from harness import Checks, app_environment, start_xvfb, stop_xvfb, wait_until
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -43,15 +43,6 @@ def cpack(build, generator, output):
         raise RuntimeError("cpack -G %s failed:\n%s" % (generator, result.stdout))
     suffix = ".deb" if generator == "DEB" else ".tar.gz"
     return next(os.path.join(output, n) for n in os.listdir(output) if n.endswith(suffix))
-
-
-def wait_until(condition, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.2)
-    return condition()
 
 
 def deb_mode(args, check, work):
@@ -284,11 +275,7 @@ def main():
         (deb_mode if args.mode == "deb" else update_mode)(args, check, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    if check.failures:
-        print("\n%d checks failed" % len(check.failures))
-        return 1
-    print("\nall checks passed")
-    return 0
+    return check.outcome("package")
 
 
 if __name__ == "__main__":

@@ -5,7 +5,6 @@ running (and stops them again), runs the real program under Xvfb, prints to "Qui
 lp, and checks what reaches the page. Exits 77 (skipped) when the print system isn't installed or
 can't be started here, so that a machine without it says so instead of hanging."""
 
-import argparse
 import base64
 import os
 import re
@@ -16,7 +15,7 @@ import sys
 import tempfile
 import time
 
-from harness import DONE_MARK, AppRun, Checks, check_page_results, start_xvfb, stop_xvfb
+from harness import AppRun, Checks, DONE_MARK, check_page_results, runner_arguments, start_xvfb, stop_xvfb, wait_until
 
 SKIP = 77
 QUEUE = "Quillpost_PDF"
@@ -31,15 +30,6 @@ def skip(reason):
 
 def quiet(arguments, timeout=20, **options):
     return subprocess.run(arguments, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout, **options)
-
-
-def wait_until(condition, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        if condition():
-            return True
-        time.sleep(0.2)
-    return condition()
 
 
 def system_bus_up():
@@ -130,12 +120,7 @@ def qpdf_opens(path, password=None):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--script", required=True)
-    parser.add_argument("--output", required=True)
-    parser.add_argument("--timeout", type=float, default=150)
-    args = parser.parse_args()
+    args = runner_arguments(timeout=150)
 
     missing = [tool for tool in TOOLS if not os.access(tool, os.X_OK)]
     if missing:
@@ -218,11 +203,7 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     print("\n%.0f s" % (time.monotonic() - started))
-    if check.failures:
-        print("%d print-system checks failed; the application's output is in %s" % (len(check.failures), args.output))
-        return 1
-    print("all print-system checks passed")
-    return 0
+    return check.outcome("print-system", args.output)
 
 
 if __name__ == "__main__":

@@ -144,11 +144,7 @@ def main():
         stop_xvfb(xvfb)
         shutil.rmtree(work, ignore_errors=True)
 
-    if check.failures:
-        print("\n%d end-to-end checks failed; the application's output is in %s" % (len(check.failures), args.output))
-        return 1
-    print("\nall end-to-end checks passed")
-    return 0
+    return check.outcome("end-to-end", args.output)
 
 
 if __name__ == "__main__":

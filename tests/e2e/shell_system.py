@@ -4,7 +4,6 @@ notification clicked over D-Bus, the menu bar's action and the quicklist, a logi
 system bus of the test's own, closing the window (the page saves first), and SIGTERM (exit 0, the
 printer stopped)."""
 
-import argparse
 import json
 import os
 import shutil
@@ -14,7 +13,7 @@ import sys
 import tempfile
 import time
 
-from harness import DONE_MARK, AppRun, Checks, check_page_results, page_script, start_xvfb, stop_xvfb
+from harness import AppRun, Checks, DONE_MARK, check_page_results, page_script, runner_arguments, start_xvfb, stop_xvfb
 
 APP_ID = "org.quillpost.Quillpost"
 APP_PATH = "/org/quillpost/Quillpost"
@@ -48,12 +47,7 @@ def wait_for_file(path, timeout):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--script", required=True)
-    parser.add_argument("--output", required=True)
-    args = parser.parse_args()
-    os.makedirs(args.output, exist_ok=True)
+    args = runner_arguments(timeout=60)
     work = tempfile.mkdtemp(prefix="quillpost-shell-")
     check = Checks()
 
@@ -185,11 +179,7 @@ def main():
         system_bus.wait()
         shutil.rmtree(work, ignore_errors=True)
 
-    if check.failures:
-        print("\n%d shell checks failed; the program's output is in %s" % (len(check.failures), args.output))
-        return 1
-    print("\nall shell checks passed")
-    return 0
+    return check.outcome("shell", args.output)
 
 
 if __name__ == "__main__":

@@ -51,7 +51,7 @@
     const expected = [...SETTINGS.firstLinks, 'quillpost://client/third', hostile, 'QUILLPOST://file/last'];
     report('a second launch hands its quillpost: links to the running program, in order, unchanged, once; other schemes are dropped',
       JSON.stringify(links) === JSON.stringify(expected), links);
-    report('the last link opened the screen it names', location.hash === '#/files', location.hash);
+    report('the last link opened the screen it names', location.hash === '#/file/last', location.hash);
 
     await quillpost.simulateOpenURL('quillpost://settings/data');
     report('simulateOpenURL delivers a link like the desktop does', await until(() => location.hash === '#/settings/data', 3000), location.hash);

@@ -154,6 +154,8 @@ describe('menu commands and links', () => {
   test('quillpost: links land on the item or screen they name', () => {
     assert.equal(linkPath('quillpost://file/AbC-1'), 'file/AbC-1');
     assert.equal(linkPath('QUILLPOST://File/x%2Fy?from=mail#top'), 'file/x/y');
+    assert.equal(linkPath('quillpost://Settings/data'), 'settings/data');
+    assert.equal(linkPath('quillpost://settings/nowhere'), null);
     assert.equal(linkPath('quillpost:invoice/i9'), 'invoice/i9');
     assert.equal(linkPath('quillpost://deadlines'), 'deadlines');
     assert.equal(linkPath('quillpost://'), 'dashboard');

@@ -287,11 +287,7 @@ def main():
 
     with open(os.path.join(args.output, "disk-faults.json"), "w") as f:
         json.dump(context.outcomes, f, indent=2)
-    if context.check.failures:
-        print("\n%d disk-fault checks failed; the program's output is in %s" % (len(context.check.failures), args.output))
-        return 1
-    print("\nall disk-fault checks passed")
-    return 0
+    return context.check.outcome("disk-fault", args.output)
 
 
 if __name__ == "__main__":

@@ -238,11 +238,7 @@ def main():
     with open(os.path.join(args.output, "hostile-files.json"), "w") as f:
         json.dump(runner.outcomes, f, indent=2)
     print("\n%d runs in %.0f s" % (runner.count, time.monotonic() - started))
-    if runner.check.failures:
-        print("%d hostile-file checks failed; the program's output is in %s" % (len(runner.check.failures), args.output))
-        return 1
-    print("all hostile-file checks passed")
-    return 0
+    return runner.check.outcome("hostile-file", args.output)
 
 
 if __name__ == "__main__":

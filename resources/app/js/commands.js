@@ -1,6 +1,8 @@
 // What the desktop program asks of the page: menu commands (through quillpost.onMenu) and
 // quillpost: links (window.__qpLink). Both become one action the page's frame carries out.
 
+import { SUBROUTES } from './routes.js';
+
 const GO = new Set(['dashboard', 'clients', 'files', 'deadlines', 'calendar', 'pdf', 'billing', 'settings', 'import']);
 const ITEMS = new Set(['client', 'file', 'deadline', 'invoice']);
 
@@ -31,5 +33,8 @@ export function linkPath(link) {
   const head = parts[0].toLowerCase();
   if (ITEMS.has(head) && parts.length === 2 && parts[1]) return `${head}/${parts[1]}`;
   if (parts.length === 1 && GO.has(head)) return head;
+  // A screen inside another, such as quillpost://settings/data.
+  const nested = parts.map((p) => p.toLowerCase()).join('/');
+  if (parts.length > 1 && SUBROUTES.some((route) => route.path === nested)) return nested;
   return null;
 }

@@ -12,7 +12,7 @@ export const ROUTES = [
 ];
 
 // Screens below a sidebar item; they keep their parent highlighted.
-const SUBROUTES = [
+export const SUBROUTES = [
   { path: 'import', title: 'Import & export', parent: 'clients' },
   { path: 'settings/data', title: 'Data & backups', parent: 'settings' },
   { path: 'settings/server', title: 'Practice server', parent: 'settings' },

@@ -20,7 +20,7 @@ public:
         g_variant_builder_add(&properties, "{sv}", "count", g_variant_new_int64(count > 0 ? count : 0));
         g_variant_builder_add(&properties, "{sv}", "count-visible", g_variant_new_boolean(count > 0));
         g_dbus_connection_emit_signal(bus, nullptr, "/org/quillpost/Quillpost/LauncherEntry", "com.canonical.Unity.LauncherEntry", "Update",
-            g_variant_new("(sa{sv})", "application://quillpost.desktop", &properties), nullptr);
+            g_variant_new("(sa{sv})", "application://org.quillpost.Quillpost.desktop", &properties), nullptr);
         g_dbus_connection_flush_sync(bus, nullptr, nullptr);
     }
 };
