@@ -18,7 +18,9 @@ public:
     ~QuitCoordinator();
 
     static constexpr std::chrono::milliseconds saveLimit { 2000 };
-    static constexpr const char* saveScript = "if (window.App && App.saveNow) { await App.saveNow(); } return 1;";
+    // A page with nothing unsaved isn't saved again: that would only push the last real change
+    // out of data.json.bak.
+    static constexpr const char* saveScript = "if (window.App && App.saveNow && App.dirty !== false) { await App.saveNow(); } return 1;";
 
     // Asks the page to save, then calls terminate exactly once: when the page has answered (or
     // failed), or when the limit has passed. Without a page it terminates at once. A request
