@@ -48,8 +48,14 @@ public:
     // Sends the command; the answer fills in when the command replies, now or later.
     std::shared_ptr<CommandAnswer> send(const std::string& cmd, const Json& args = Json::array())
     {
+        return receive(Json { { "cmd", cmd }, { "args", args.dump() } });
+    }
+
+    // Hands the bridge a message body exactly as the page posted it.
+    std::shared_ptr<CommandAnswer> receive(const Json& body)
+    {
         auto answer = std::make_shared<CommandAnswer>();
-        m_bridge->receive(Json { { "cmd", cmd }, { "args", args.dump() } }, [answer](std::optional<std::string> result, std::optional<std::string> error) {
+        m_bridge->receive(body, [answer](std::optional<std::string> result, std::optional<std::string> error) {
             ++answer->calls;
             answer->result = std::move(result);
             answer->error = std::move(error);
