@@ -12,21 +12,6 @@
 namespace quillpost {
 namespace {
 
-struct Answer {
-    int calls { 0 };
-    std::optional<std::string> result;
-    std::optional<std::string> error;
-
-    ScriptReplyHandler handler()
-    {
-        return [this](std::optional<std::string> r, std::optional<std::string> e) {
-            ++calls;
-            result = std::move(r);
-            error = std::move(e);
-        };
-    }
-};
-
 class BridgeTest : public testing::Test {
 protected:
     std::shared_ptr<CommandAnswer> command(const std::string& cmd, const Json& args = Json::array()) { return m_harness.send(cmd, args); }
@@ -90,22 +75,22 @@ TEST(BridgeReplies, EncodeResultsAsJsonText)
 
 TEST(BridgeReplies, AnswerExactlyOnce)
 {
-    Answer answer;
+    auto answer = std::make_shared<CommandAnswer>();
     {
-        CommandReply reply(answer.handler());
+        CommandReply reply(recordInto(answer));
         auto copy = reply;
         copy.reply(RawJSON { "{\"kept\":  true}" });
         reply.fail("too late");
         reply.reply(1);
     }
-    EXPECT_EQ(answer.calls, 1);
-    EXPECT_EQ(answer.result, "{\"kept\":  true}");
-    EXPECT_FALSE(answer.error);
+    EXPECT_EQ(answer->calls, 1);
+    EXPECT_EQ(answer->result, "{\"kept\":  true}");
+    EXPECT_FALSE(answer->error);
 
-    Answer forgotten;
-    { CommandReply reply(forgotten.handler()); }
-    EXPECT_EQ(forgotten.calls, 1);
-    EXPECT_TRUE(forgotten.error);
+    auto forgotten = std::make_shared<CommandAnswer>();
+    { CommandReply reply(recordInto(forgotten)); }
+    EXPECT_EQ(forgotten->calls, 1);
+    EXPECT_TRUE(forgotten->error);
 }
 
 TEST(BridgeArguments, ReadWithTypeChecksAndDefaults)
