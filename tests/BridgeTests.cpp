@@ -2,10 +2,7 @@
 #include "bridge/Bridge.h"
 #include "bridge/CommandTable.h"
 
-#include "doubles/DesktopDoubles.h"
-#include "doubles/TemporaryFolder.h"
-#include "doubles/VirtualClock.h"
-#include "store/Store.h"
+#include "doubles/CommandHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -15,48 +12,12 @@
 namespace quillpost {
 namespace {
 
-struct Answer {
-    int calls { 0 };
-    std::optional<std::string> result;
-    std::optional<std::string> error;
-
-    ScriptReplyHandler handler()
-    {
-        return [this](std::optional<std::string> r, std::optional<std::string> e) {
-            ++calls;
-            result = std::move(r);
-            error = std::move(e);
-        };
-    }
-};
-
 class BridgeTest : public testing::Test {
 protected:
-    BridgeTest()
-        : m_store(Store::Location { m_directory, true, m_directory / "home", m_directory / "documents" }, Store::Services { m_clock, m_clock, m_clock })
-    {
-    }
+    std::shared_ptr<CommandAnswer> command(const std::string& cmd, const Json& args = Json::array()) { return m_harness.send(cmd, args); }
+    std::filesystem::path dataDir() const { return m_harness.path("data"); }
 
-    Answer send(const Json& body, bool selfTest = false)
-    {
-        Bridge bridge({ .store = m_store, .panels = m_panels, .workspace = m_workspace, .processes = m_processes, .mainQueue = m_clock, .selfTest = selfTest });
-        Answer answer;
-        bridge.receive(body, answer.handler());
-        return answer;
-    }
-
-    Answer command(const std::string& cmd, const Json& args = Json::array(), bool selfTest = false)
-    {
-        return send(Json { { "cmd", cmd }, { "args", args.dump() } }, selfTest);
-    }
-
-    TemporaryFolder m_folder { "quillpost-bridge" };
-    const std::filesystem::path& m_directory { m_folder.path() };
-    VirtualClock m_clock;
-    Store m_store;
-    FakePanels m_panels;
-    FakeWorkspace m_workspace;
-    FakeProcessRunner m_processes;
+    CommandHarness m_harness;
 };
 
 TEST(BridgeDecoding, RejectsBodiesWithoutAStringCommand)
@@ -114,22 +75,22 @@ TEST(BridgeReplies, EncodeResultsAsJsonText)
 
 TEST(BridgeReplies, AnswerExactlyOnce)
 {
-    Answer answer;
+    auto answer = std::make_shared<CommandAnswer>();
     {
-        CommandReply reply(answer.handler());
+        CommandReply reply(recordInto(answer));
         auto copy = reply;
         copy.reply(RawJSON { "{\"kept\":  true}" });
         reply.fail("too late");
         reply.reply(1);
     }
-    EXPECT_EQ(answer.calls, 1);
-    EXPECT_EQ(answer.result, "{\"kept\":  true}");
-    EXPECT_FALSE(answer.error);
+    EXPECT_EQ(answer->calls, 1);
+    EXPECT_EQ(answer->result, "{\"kept\":  true}");
+    EXPECT_FALSE(answer->error);
 
-    Answer forgotten;
-    { CommandReply reply(forgotten.handler()); }
-    EXPECT_EQ(forgotten.calls, 1);
-    EXPECT_TRUE(forgotten.error);
+    auto forgotten = std::make_shared<CommandAnswer>();
+    { CommandReply reply(recordInto(forgotten)); }
+    EXPECT_EQ(forgotten->calls, 1);
+    EXPECT_TRUE(forgotten->error);
 }
 
 TEST(BridgeArguments, ReadWithTypeChecksAndDefaults)
@@ -155,22 +116,23 @@ TEST(BridgeArguments, ReadWithTypeChecksAndDefaults)
 
 TEST_F(BridgeTest, BadMessagesAndUnknownCommandsFail)
 {
-    EXPECT_EQ(send(Json("hello")).error, "bad message");
-    EXPECT_EQ(send(Json { { "args", "[]" } }).error, "bad message");
+    EXPECT_EQ(m_harness.receive(Json("hello"))->error, "bad message");
+    EXPECT_EQ(m_harness.receive(Json { { "args", "[]" } })->error, "bad message");
     auto unknown = command("Load");
-    EXPECT_EQ(unknown.calls, 1);
-    EXPECT_EQ(unknown.error, "Unknown command Load");
+    EXPECT_EQ(unknown->calls, 1);
+    EXPECT_EQ(unknown->error, "Unknown command Load");
     // A command name with anything after it is another name, never the command it starts with.
-    EXPECT_EQ(command(std::string("clearBackupFolder\0anything", 26)).error, "Unknown command " + std::string("clearBackupFolder\0anything", 26));
-    EXPECT_EQ(command("info\xEF\xBF\xBD").error, "Unknown command info\xEF\xBF\xBD");
+    EXPECT_EQ(command(std::string("clearBackupFolder\0anything", 26))->error, "Unknown command " + std::string("clearBackupFolder\0anything", 26));
+    EXPECT_EQ(command("info\xEF\xBF\xBD")->error, "Unknown command info\xEF\xBF\xBD");
 }
 
 TEST_F(BridgeTest, TestOnlyCommandsExistOnlyInASelfTest)
 {
-    EXPECT_EQ(command("clipText").error, "Unknown command clipText");
-    auto inSelfTest = command("clipText", Json::array(), true);
-    ASSERT_TRUE(inSelfTest.error);
-    EXPECT_NE(*inSelfTest.error, "Unknown command clipText");
+    EXPECT_EQ(command("clipText")->error, "Unknown command clipText");
+    CommandHarness selfTest(true, [](Bridge::Services& services) { services.selfTest = true; });
+    auto inSelfTest = selfTest.send("clipText");
+    ASSERT_TRUE(inSelfTest->error);
+    EXPECT_NE(*inSelfTest->error, "Unknown command clipText");
 }
 
 TEST_F(BridgeTest, EveryPageApiCommandIsInTheTableAndEveryCommandReachesThePage)
@@ -193,25 +155,25 @@ TEST_F(BridgeTest, SaveAndLoadGoThroughTheStore)
 {
     auto document = Json { { "clients", Json::array({ Json { { "name", "Zoë" } } }) } };
     auto saved = command("save", Json::array({ document.dump() }));
-    EXPECT_EQ(saved.result, "true");
-    auto loaded = command("load");
-    EXPECT_EQ(loaded.result, document.dump());
+    EXPECT_EQ(saved->result, "true");
+    EXPECT_EQ(command("load")->result, document.dump());
 
     auto refused = command("save", Json::array({ R"({"enc":true,"v":2,"people":[]})" }));
-    EXPECT_EQ(refused.error, "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.");
-    EXPECT_EQ(command("load").result, document.dump());
+    EXPECT_EQ(refused->error, "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.");
+    EXPECT_EQ(command("load")->result, document.dump());
 }
 
 TEST_F(BridgeTest, InfoReportsTheDataFileAndSettings)
 {
-    auto reply = command("info");
-    ASSERT_TRUE(reply.result);
-    auto info = Json::parse(*reply.result);
-    EXPECT_EQ(info.size(), 11u);
-    EXPECT_EQ(info["dataFile"], (m_directory / "data.json").string());
+    auto info = command("info")->json();
+    std::set<std::string> keys;
+    for (auto it = info.begin(); it != info.end(); ++it)
+        keys.insert(it.key());
+    EXPECT_EQ(keys, (std::set<std::string> { "dataFile", "backupFolder", "drive", "docsRoot", "docsIsDrive", "driveDetected", "backupError", "snapshots", "platform", "native", "version" }));
+    EXPECT_EQ(info["dataFile"], (dataDir() / "data.json").string());
     EXPECT_EQ(info["backupFolder"], "");
     EXPECT_EQ(info["docsIsDrive"], false);
-    EXPECT_EQ(info["docsRoot"], (m_directory / "Clients").string());
+    EXPECT_EQ(info["docsRoot"], (dataDir() / "Clients").string());
     EXPECT_EQ(info["snapshots"], 0);
     EXPECT_EQ(info["platform"], "linux");
     EXPECT_EQ(info["native"], "cpp");
@@ -222,57 +184,56 @@ TEST_F(BridgeTest, OpenDataFolderRevealsTheDataFileOnceItExists)
     command("openDataFolder");
     command("save", Json::array({ "{}" }));
     command("openDataFolder");
-    ASSERT_EQ(m_workspace.revealed.size(), 2u);
-    EXPECT_EQ(m_workspace.revealed[0], m_directory);
-    EXPECT_EQ(m_workspace.revealed[1], m_directory / "data.json");
+    ASSERT_EQ(m_harness.workspace.revealed.size(), 2u);
+    EXPECT_EQ(m_harness.workspace.revealed[0], dataDir());
+    EXPECT_EQ(m_harness.workspace.revealed[1], dataDir() / "data.json");
 }
 
 TEST_F(BridgeTest, ChoosingABackupFolderAnswersWhenThePanelCloses)
 {
-    Bridge bridge({ .store = m_store, .panels = m_panels, .workspace = m_workspace, .processes = m_processes, .mainQueue = m_clock });
-    Answer cancelled;
-    bridge.receive(Json { { "cmd", "chooseBackupFolder" } }, cancelled.handler());
-    EXPECT_EQ(cancelled.calls, 0);
-    EXPECT_EQ(m_panels.titles.back(), "Choose a backup folder (e.g. inside iCloud Drive or OneDrive)");
-    m_panels.answer(std::nullopt);
-    EXPECT_EQ(cancelled.result, "null");
+    auto& panels = m_harness.panels;
+    auto& clock = m_harness.clock;
+    auto& store = m_harness.store();
+    auto cancelled = command("chooseBackupFolder");
+    EXPECT_EQ(cancelled->calls, 0);
+    EXPECT_EQ(panels.titles.back(), "Choose a backup folder (e.g. inside iCloud Drive or OneDrive)");
+    panels.answer(std::nullopt);
+    EXPECT_EQ(cancelled->result, "null");
 
     command("save", Json::array({ R"({"clients":[]})" }));
-    m_clock.advance(std::chrono::seconds(2));
-    m_clock.runBackground();
+    clock.advance(std::chrono::seconds(2));
+    clock.runBackground();
 
-    auto folder = m_directory / "backups";
-    Answer chosen;
-    bridge.receive(Json { { "cmd", "chooseBackupFolder" } }, chosen.handler());
-    m_panels.answer(folder.string());
-    EXPECT_EQ(chosen.result, Json(folder.string()).dump());
-    EXPECT_EQ(m_store.configString("backupFolder"), folder.string());
+    auto folder = dataDir() / "backups";
+    auto chosen = command("chooseBackupFolder");
+    panels.answer(folder.string());
+    EXPECT_EQ(chosen->result, Json(folder.string()).dump());
+    EXPECT_EQ(store.configString("backupFolder"), folder.string());
 
     // The new folder receives the current data without waiting for the next save.
-    m_clock.advance(std::chrono::milliseconds(1500));
-    m_clock.runBackground();
-    m_clock.runPosted();
+    clock.advance(std::chrono::milliseconds(1500));
+    clock.runBackground();
+    clock.runPosted();
     EXPECT_TRUE(std::filesystem::exists(folder / "Quillpost-backup.json"));
 
-    Answer unstorable;
-    bridge.receive(Json { { "cmd", "chooseBackupFolder" } }, unstorable.handler());
-    m_panels.answer(std::string("/media/caf\xE9"));
-    EXPECT_TRUE(unstorable.error);
-    EXPECT_EQ(m_store.configString("backupFolder"), folder.string());
+    auto unstorable = command("chooseBackupFolder");
+    panels.answer(std::string("/media/caf\xE9"));
+    EXPECT_TRUE(unstorable->error);
+    EXPECT_EQ(store.configString("backupFolder"), folder.string());
 
-    EXPECT_EQ(command("clearBackupFolder").result, "true");
-    EXPECT_FALSE(m_store.configString("backupFolder"));
-    EXPECT_EQ(Json::parse(command("info").result.value())["backupFolder"], "");
+    EXPECT_EQ(command("clearBackupFolder")->result, "true");
+    EXPECT_FALSE(store.configString("backupFolder"));
+    EXPECT_EQ(command("info")->json()["backupFolder"], "");
 }
 
 TEST_F(BridgeTest, RestoreFailuresSayInvalidSnapshot)
 {
-    EXPECT_EQ(command("restoreSnapshot").error, "Invalid snapshot");
-    EXPECT_EQ(command("restoreSnapshot", Json::array({ "../data.json" })).error, "Invalid snapshot");
-    EXPECT_EQ(command("restoreSnapshot", Json::array({ "data-2024-05-01.json" })).error, "Invalid snapshot");
-    EXPECT_EQ(command("recoveryCopy").result, "null");
-    EXPECT_EQ(command("listSnapshots").result, "[]");
-    EXPECT_EQ(command("backupCandidates").result, "[]");
+    EXPECT_EQ(command("restoreSnapshot")->error, "Invalid snapshot");
+    EXPECT_EQ(command("restoreSnapshot", Json::array({ "../data.json" }))->error, "Invalid snapshot");
+    EXPECT_EQ(command("restoreSnapshot", Json::array({ "data-2024-05-01.json" }))->error, "Invalid snapshot");
+    EXPECT_EQ(command("recoveryCopy")->result, "null");
+    EXPECT_EQ(command("listSnapshots")->result, "[]");
+    EXPECT_EQ(command("backupCandidates")->result, "[]");
 }
 
 }

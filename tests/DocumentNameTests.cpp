@@ -92,7 +92,7 @@ TEST(Base64, RoundTripsEveryByteAndRejectsWhatIsNotStrictBase64)
     EXPECT_EQ(base64Encode("M"), "TQ==");
     EXPECT_EQ(base64Decode(""), std::string());
 
-    for (const auto* bad : { "TWFu\n", "TWE", "TW=u", "T===", "====", "TWFu TWFu", "TWE-", "TR==", "TWF=" , "\xF0\x9F\x98\x80" "AAA" })
+    for (const auto* bad : { "TWFu\n", "TWE", "TW=u", "T===", "====", "TWFu TWFu", "TWE-", "TR==", "TWF=", "<html>", "\xF0\x9F\x98\x80" "AAA" })
         EXPECT_FALSE(base64Decode(bad)) << bad;
 }
 

@@ -30,9 +30,6 @@ std::map<std::string, const MenuItem*> itemsByTitle(const std::vector<Menu>& men
 TEST(Menus, KeysAreUniqueAndReachTheirCommands)
 {
     auto menus = mainMenu();
-    ASSERT_EQ(menus.size(), 6u);
-    EXPECT_EQ(menus[0].title, "Quillpost");
-    EXPECT_EQ(menus[5].title, "Help");
     std::set<std::string> keys;
     for (auto& [title, item] : itemsByTitle(menus)) {
         if (!item->accelerator.empty()) {
@@ -47,10 +44,7 @@ TEST(Menus, KeysAreUniqueAndReachTheirCommands)
         ASSERT_NE(found, items.end()) << screens[index];
         EXPECT_EQ(found->second->accelerator, "<Control>" + std::to_string(index + 1));
     }
-    EXPECT_EQ(items.at("Settings…")->accelerator, "<Control>comma");
-    EXPECT_EQ(items.at("New File")->accelerator, "<Shift><Control>n");
     EXPECT_EQ(items.at("Quit Quillpost")->target, "quit");
-    EXPECT_EQ(items.at("Close Window")->accelerator, "<Control>w");
     EXPECT_EQ(items.at("Check for Updates…")->kind, MenuItem::Kind::Action) << "goes to the updater, not to the page";
     EXPECT_EQ(items.at("Copy")->kind, MenuItem::Kind::Editing) << "the focused field keeps its own Ctrl+C";
 }

@@ -54,7 +54,6 @@ protected:
 
 TEST_F(PdfCraftSchemeTest, ServesSiteFilesByTypeWithThePolicyOnHtmlOnly)
 {
-    ASSERT_EQ(PdfCraftScheme::contentSecurityPolicy.size(), 304u);
     for (const char* url : { "pdfcraft://app/", "pdfcraft://app", "pdfcraft://app/index.html?file=x#top", "pdfcraft://other//index.html" }) {
         auto response = get(url);
         EXPECT_EQ(response.status, 200) << url;

@@ -2,6 +2,7 @@
 #include "bridge/PdfLock.h"
 
 #include "common/Base64.h"
+#include "doubles/CommandHarness.h"
 #include "doubles/DesktopDoubles.h"
 #include "doubles/FakeProcessRunner.h"
 #include "doubles/FakeWebView.h"
@@ -18,14 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Answer {
-    int calls { 0 };
-    std::optional<std::string> result;
-    std::optional<std::string> error;
-
-    Json json() const { return Json::parse(result.value_or("null")); }
-};
-
 class PrintCommandTest : public testing::Test {
 protected:
     PrintCommandTest()
@@ -36,14 +29,10 @@ protected:
         m_workspace.trash = m_folder / "Trash";
     }
 
-    std::shared_ptr<Answer> command(const std::string& cmd, const Json& args = Json::array())
+    std::shared_ptr<CommandAnswer> command(const std::string& cmd, const Json& args = Json::array())
     {
-        auto answer = std::make_shared<Answer>();
-        m_bridge.receive(Json { { "cmd", cmd }, { "args", args.dump() } }, [answer](std::optional<std::string> result, std::optional<std::string> error) {
-            ++answer->calls;
-            answer->result = std::move(result);
-            answer->error = std::move(error);
-        });
+        auto answer = std::make_shared<CommandAnswer>();
+        m_bridge.receive(Json { { "cmd", cmd }, { "args", args.dump() } }, recordInto(answer));
         return answer;
     }
 

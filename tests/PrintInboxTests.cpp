@@ -1,14 +1,13 @@
 #include "printinbox/PrintInbox.h"
 
 #include "doubles/FakeProcessRunner.h"
+#include "doubles/ScopedTimeZone.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
 #include "store/Store.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <regex>
 
 namespace quillpost {
@@ -16,29 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// The user's clock runs in Toronto for these tests: 2024-05-01T12:00:00Z is 08.00 there.
-class TorontoTime {
-public:
-    TorontoTime()
-    {
-        if (auto* zone = std::getenv("TZ"))
-            m_previous = zone;
-        ::setenv("TZ", "America/Toronto", 1);
-        ::tzset();
-    }
-    ~TorontoTime()
-    {
-        if (m_previous)
-            ::setenv("TZ", m_previous->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> m_previous;
-};
 
 std::vector<std::string> names(const fs::path& folder)
 {
@@ -73,7 +49,8 @@ protected:
         }
     }
 
-    TorontoTime m_zone;
+    // The user's clock runs in Toronto: 2024-05-01T12:00:00Z is 08.00 there.
+    ScopedTimeZone m_zone { "America/Toronto" };
     TemporaryFolder m_folder { "quillpost-inbox" };
     VirtualClock m_clock;
     Store m_store;

@@ -208,24 +208,5 @@ TEST_F(StoreDurabilityTest, StartRemovesTemporaryFilesThatACrashLeftBehind)
     EXPECT_EQ(namesIn(snapshots()), (std::vector<std::string> { "before-update-first-to-" QUILLPOST_VERSION "-1714564800000.json", "data-2024-05-01.json" }));
 }
 
-TEST_F(StoreDurabilityTest, LoadSaysWhatItFound)
-{
-    const auto store = makeStore();
-    EXPECT_EQ(store->load(), "null");
-    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Missing);
-    EXPECT_EQ(store->lastLoad().source, "");
-
-    writeText(bak(), "[1]");
-    EXPECT_EQ(store->load(), "[1]");
-    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Missing);
-    EXPECT_EQ(store->lastLoad().source, "data.json.bak");
-    EXPECT_FALSE(store->lastLoad().at.empty());
-
-    writeText(data(), "{\"v\": \"\\ud83d cut\"}");
-    EXPECT_EQ(store->load(), "{\"v\": \"\\ud83d cut\"}");
-    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Whole);
-    EXPECT_EQ(store->lastLoad().source, "data.json");
-}
-
 }
 }

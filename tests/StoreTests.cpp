@@ -1,10 +1,10 @@
 #include "common/Error.h"
 #include "common/Utf8.h"
+#include "doubles/ScopedTimeZone.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
 #include "store/Store.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -61,13 +61,19 @@ TEST_F(StoreTest, SettingsAreReadOnceTypeCheckedAndKeepUnknownKeys)
     EXPECT_EQ(reread["docsRoot"], "/clients");
 }
 
-TEST_F(StoreTest, LoadFallsBackToBakThenNull)
+TEST_F(StoreTest, LoadFallsBackToBakThenNullAndSaysWhatItFound)
 {
     const auto store = makeStore();
     EXPECT_EQ(store->load(), "null");
+    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Missing);
+    EXPECT_EQ(store->lastLoad().source, "");
 
     const std::string backup = "  {\"clients\": []}\n";
     writeText(dataDir() / "data.json.bak", backup);
+    EXPECT_EQ(store->load(), backup);
+    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Missing);
+    EXPECT_EQ(store->lastLoad().source, "data.json.bak");
+    EXPECT_FALSE(store->lastLoad().at.empty());
     for (const std::string broken : { "{\"clients\": [", "null", "42", "{\"deep\": [{\"name\": \"\xFF\"}]}" }) {
         writeText(store->data(), broken);
         EXPECT_EQ(store->load(), backup) << broken;
@@ -76,6 +82,11 @@ TEST_F(StoreTest, LoadFallsBackToBakThenNull)
 
     writeText(dataDir() / "data.json.bak", "true");
     EXPECT_EQ(store->load(), "null");
+
+    writeText(store->data(), "{\"v\": \"\\ud83d cut\"}");
+    EXPECT_EQ(store->load(), "{\"v\": \"\\ud83d cut\"}");
+    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Whole);
+    EXPECT_EQ(store->lastLoad().source, "data.json");
 }
 
 TEST_F(StoreTest, AcceptsTextThatThePageAndEditorsWrite)
@@ -207,41 +218,10 @@ TEST_F(StoreTest, TodayIsTheLocalDate)
 {
     const auto store = makeStore();
     m_clock.setNow(Clock::TimePoint(VirtualClock::defaultStart + 15h)); // 2024-05-02T03:00:00Z
-    const char* previous = std::getenv("TZ");
-    const std::optional<std::string> savedZone = previous ? std::optional<std::string>(previous) : std::nullopt;
-
-    ::setenv("TZ", "EST5", 1);
-    EXPECT_EQ(store->today(), "2024-05-01");
-    ::setenv("TZ", "UTC0", 1);
-    EXPECT_EQ(store->today(), "2024-05-02");
-
-    if (savedZone)
-        ::setenv("TZ", savedZone->c_str(), 1);
-    else
-        ::unsetenv("TZ");
-    ::tzset();
-}
-
-TEST_F(StoreTest, DocumentsRootAndDriveDetection)
-{
-    const auto store = makeStore();
-    EXPECT_EQ(store->docsRoot(), home() / "Documents" / "Quillpost" / "Clients");
-    EXPECT_EQ(makeStore(true)->docsRoot(), dataDir() / "Clients");
-    store->config()["docsRoot"] = "/srv/clients";
-    EXPECT_EQ(store->docsRoot(), fs::path("/srv/clients"));
-
-    writeText(home() / "Google Drive", "not a folder");
-    EXPECT_EQ(store->detectDrive(), std::nullopt);
-    fs::remove(home() / "Google Drive");
-    fs::create_directories(home() / "Google Drive" / "My Drive");
-    EXPECT_EQ(store->detectDrive(), home() / "Google Drive" / "My Drive");
-
-    const fs::path account = home() / "Library" / "CloudStorage" / "GoogleDrive-a@example.com";
-    fs::create_directories(account);
-    EXPECT_EQ(store->detectDrive(), account);
-    fs::create_directories(account / "Meine Ablage");
-    fs::create_directories(account / "Mon disque");
-    EXPECT_EQ(store->detectDrive(), account / "Mon disque");
+    for (const auto& [zone, day] : { std::pair { "EST5", "2024-05-01" }, std::pair { "UTC0", "2024-05-02" } }) {
+        ScopedTimeZone scoped(zone);
+        EXPECT_EQ(store->today(), day) << zone;
+    }
 }
 
 TEST(StoreUtf8, ReplacesEachIllFormedSubpart)

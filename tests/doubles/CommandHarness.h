@@ -24,6 +24,16 @@ struct CommandAnswer {
     Json json() const { return result ? Json::parse(*result) : Json(); }
 };
 
+// A reply handler that counts its calls and keeps what the last one carried.
+inline ScriptReplyHandler recordInto(const std::shared_ptr<CommandAnswer>& answer)
+{
+    return [answer](std::optional<std::string> result, std::optional<std::string> error) {
+        ++answer->calls;
+        answer->result = std::move(result);
+        answer->error = std::move(error);
+    };
+}
+
 // A store in a temporary folder (home, documents and data directory inside it) and a bridge over
 // it with every desktop service doubled.
 class CommandHarness {
@@ -48,12 +58,14 @@ public:
     // Sends the command; the answer fills in when the command replies, now or later.
     std::shared_ptr<CommandAnswer> send(const std::string& cmd, const Json& args = Json::array())
     {
+        return receive(Json { { "cmd", cmd }, { "args", args.dump() } });
+    }
+
+    // Hands the bridge a message body exactly as the page posted it.
+    std::shared_ptr<CommandAnswer> receive(const Json& body)
+    {
         auto answer = std::make_shared<CommandAnswer>();
-        m_bridge->receive(Json { { "cmd", cmd }, { "args", args.dump() } }, [answer](std::optional<std::string> result, std::optional<std::string> error) {
-            ++answer->calls;
-            answer->result = std::move(result);
-            answer->error = std::move(error);
-        });
+        m_bridge->receive(body, recordInto(answer));
         return answer;
     }
 
