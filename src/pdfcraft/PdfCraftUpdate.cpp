@@ -60,11 +60,7 @@ struct PdfCraft::Update {
 
 std::string PdfCraft::isoNow() const
 {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(m_services.clock.now());
-    std::tm utc {};
-    ::gmtime_r(&seconds, &utc);
-    char text[32];
-    return std::string(text, std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc));
+    return Store::isoTime(m_services.clock.now());
 }
 
 void PdfCraft::report(const std::string& step, const std::string& state, const std::string& detail)

@@ -2,6 +2,7 @@
 
 #include "common/Utf8.h"
 #include "store/AtomicFile.h"
+#include "store/Store.h"
 
 #include <algorithm>
 #include <ctime>
@@ -16,16 +17,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::chrono::milliseconds readyAfter { 1200 };
-
-std::string isoUtc(std::chrono::system_clock::time_point at)
-{
-    auto seconds = std::chrono::system_clock::to_time_t(std::chrono::time_point_cast<std::chrono::seconds>(at));
-    std::tm parts {};
-    gmtime_r(&seconds, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
 
 // The user's own clock, as the file name shows it: "2024-05-01 13.45".
 std::string localStamp(std::chrono::system_clock::time_point at)
@@ -129,7 +120,7 @@ Json PrintInbox::info(const fs::path& file) const
         { "name", file.filename().string() },
         { "path", file.string() },
         { "size", static_cast<std::uint64_t>(size) },
-        { "at", isoUtc(at) },
+        { "at", Store::isoTime(at) },
     };
 }
 
