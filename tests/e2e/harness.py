@@ -180,6 +180,17 @@ def read(path):
         return f.read()
 
 
+CHECKS_JS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "checks.js")
+
+
+def script_with_checks(directory, name, body_path, preamble=""):
+    """Writes a page script of the preamble, the shared checks (checks.js) and the body."""
+    path = os.path.join(directory, name)
+    with open(path, "w") as f, open(CHECKS_JS) as checks, open(body_path) as body:
+        f.write(preamble + checks.read() + body.read())
+    return path
+
+
 def page_script(directory, name, settings, body_path):
     """Writes a page script that defines `SETTINGS` before the body, so one body serves several runs."""
     path = os.path.join(directory, name)

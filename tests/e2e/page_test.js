@@ -1,24 +1,8 @@
 // Drives the page through window.quillpost and the page's own screens, reporting each check on the
 // console, where the end-to-end runner reads it.
+// report, until and rejection come from checks.js, which the runner puts first.
 (async () => {
-  const report = (name, ok, detail) => console.log('E2E-RESULT ' + JSON.stringify({ name, ok: !!ok, detail }));
   const post = (body) => window.webkit.messageHandlers.qp.postMessage(body);
-  const rejection = async (promise) => {
-    try {
-      await promise;
-      return null;
-    } catch (error) {
-      return error.message;
-    }
-  };
-  const until = async (condition, what, ms = 15000) => {
-    const start = Date.now();
-    while (!condition()) {
-      if (Date.now() - start > ms)
-        throw new Error('timed out waiting for ' + what);
-      await new Promise(r => setTimeout(r, 50));
-    }
-  };
 
   try {
     await until(() => window.App && window.App.ready, 'the page to start');

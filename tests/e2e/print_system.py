@@ -15,7 +15,7 @@ import sys
 import tempfile
 import time
 
-from harness import AppRun, Checks, DONE_MARK, check_page_results, runner_arguments, start_xvfb, stop_xvfb, wait_until
+from harness import AppRun, Checks, DONE_MARK, check_page_results, runner_arguments, script_with_checks, start_xvfb, stop_xvfb, wait_until
 
 SKIP = 77
 QUEUE = "Quillpost_PDF"
@@ -145,7 +145,7 @@ def main():
     xvfb, display = start_xvfb()
     run = None
     try:
-        run = AppRun(args.app, args.script, data_dir, os.path.join(work, "state"), display,
+        run = AppRun(args.app, script_with_checks(work, "print_test.js", args.script), data_dir, os.path.join(work, "state"), display,
                      {"QUILLPOST_PRINTER_TEST": "1", "HOME": os.path.join(work, "home")})
         spool = os.path.join(data_dir, "Print Inbox", ".spool")
         page_pdf = locked = None

@@ -1,23 +1,7 @@
 // Drives the printer through the page: sets it up, prints the page to PDF, locks a handover copy,
 // and waits for the jobs the runner sends to the queue to reach the page's hook.
+// report, until and rejection come from checks.js, which the runner puts first.
 (async () => {
-  const report = (name, ok, detail) => console.log('E2E-RESULT ' + JSON.stringify({ name, ok: !!ok, detail }));
-  const rejection = async (promise) => {
-    try {
-      await promise;
-      return null;
-    } catch (error) {
-      return error.message;
-    }
-  };
-  const until = async (condition, what, ms = 15000) => {
-    const start = Date.now();
-    while (!condition()) {
-      if (Date.now() - start > ms)
-        throw new Error('timed out waiting for ' + what);
-      await new Promise(r => setTimeout(r, 100));
-    }
-  };
   const b64 = (u8) => {
     let s = '';
     for (let i = 0; i < u8.length; i += 0x8000)

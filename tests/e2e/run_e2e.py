@@ -13,7 +13,7 @@ import sys
 import tempfile
 import time
 
-from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, check_page_results, read, start_xvfb, stop_xvfb
+from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, check_page_results, read, script_with_checks, start_xvfb, stop_xvfb
 from loopback_servers import LoopbackServers, RELAY_KEY
 
 RELOADED_MARK = "E2E-RELOADED "
@@ -55,10 +55,9 @@ def main():
 
     # The feed and the relay reach stand-ins on this machine; the page script learns their addresses.
     servers = LoopbackServers(work)
-    script = os.path.join(work, "page_test.js")
-    with open(args.script) as source, open(script, "w") as f:
-        f.write("const RELAY = %s, RELAY_KEY = %s, TLS_RELAY = %s, UNTRUSTED_RELAY = %s;\n" % tuple(
-            json.dumps(value) for value in (servers.base, RELAY_KEY, servers.tls_base, servers.untrusted_base)) + source.read())
+    script = script_with_checks(work, "page_test.js", args.script,
+        "const RELAY = %s, RELAY_KEY = %s, TLS_RELAY = %s, UNTRUSTED_RELAY = %s;\n" % tuple(
+            json.dumps(value) for value in (servers.base, RELAY_KEY, servers.tls_base, servers.untrusted_base)))
 
     # A real Secret Service with its keyrings in the test folder, and no system bus (so no fprintd).
     keyring_home = xdg_data
