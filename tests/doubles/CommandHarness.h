@@ -37,14 +37,25 @@ public:
             .windows = editor.windowServices(panels, workspace), .compileRules = editor.compiler(), .builtInSite = m_folder / "pdfcraft-site",
             .releasesURL = "https://api.example.test/latest" });
         m_bridge = std::make_unique<Bridge>(Bridge::Services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock,
-            .pdfcraft = m_pdfcraft.get() });
+            .pdfcraft = m_pdfcraft.get(), .clock = &clock });
     }
 
     // Sends the command; the answer fills in when the command replies, now or later.
     std::shared_ptr<CommandAnswer> send(const std::string& cmd, const Json& args = Json::array())
     {
+        return sendMessage(Json { { "cmd", cmd }, { "args", args.dump() } });
+    }
+
+    // As the page-API script sends commands that give bytes: large ones may come through the side channel.
+    std::shared_ptr<CommandAnswer> sendViaChannel(const std::string& cmd, const Json& args = Json::array())
+    {
+        return sendMessage(Json { { "cmd", cmd }, { "args", args.dump() }, { "via", "quillpost-bytes" } });
+    }
+
+    std::shared_ptr<CommandAnswer> sendMessage(const Json& body)
+    {
         auto answer = std::make_shared<CommandAnswer>();
-        m_bridge->receive(Json { { "cmd", cmd }, { "args", args.dump() } }, [answer](std::optional<std::string> result, std::optional<std::string> error) {
+        m_bridge->receive(body, [answer](std::optional<std::string> result, std::optional<std::string> error) {
             ++answer->calls;
             answer->result = std::move(result);
             answer->error = std::move(error);
@@ -53,6 +64,7 @@ public:
     }
 
     Store& store() { return *m_store; }
+    Bridge& bridge() { return *m_bridge; }
     PdfCraft& pdfcraft() { return *m_pdfcraft; }
     const std::filesystem::path& folder() const { return m_folder.path(); }
     std::filesystem::path path(const std::filesystem::path& relative) const { return m_folder / relative; }
