@@ -169,6 +169,11 @@ TEST_F(WebViewIntegration, PostedBodiesArriveAsThePageSentThem)
         (Json { { "cmd", std::string("clearBackupFolder\0anything", 26) }, { "args", "[\"a\\u0000b\"]" } }));
     EXPECT_EQ(echo("{ cmd: 'info\\uD800' }"), (Json { { "cmd", "info\xEF\xBF\xBD" } }));
     EXPECT_EQ(echo("{ cmd: 'save', args: JSON.stringify(['\\uD83D']) }"), (Json { { "cmd", "save" }, { "args", "[\"\\ud83d\"]" } }));
+    // Raw lone surrogates and NULs in every member the page-API script sends, and members it never sends.
+    EXPECT_EQ(echo("{ cmd: 'save', args: 'a\\uD800b\\u0000c', via: '\\uDC00' }"),
+        (Json { { "cmd", "save" }, { "args", std::string("a\xEF\xBF\xBD" "b\0c", 7) }, { "via", "\xEF\xBF\xBD" } }));
+    EXPECT_EQ(echo("{ cmd: 'save', args: '[]', extra: 1 }"), (Json { { "cmd", "save" }, { "args", "[]" }, { "extra", 1 } }));
+    EXPECT_EQ(echo("{ cmd: 'save', args: 5 }"), (Json { { "cmd", "save" }, { "args", 5 } }));
     EXPECT_EQ(echo("Object.assign(Object.create({ cmd: 'clearBackupFolder' }), { args: '[]' })"), (Json { { "args", "[]" } }));
     EXPECT_EQ(echo("(() => { const o = { cmd: 'x' }; o.self = o; return o; })()"), Json());
 }
