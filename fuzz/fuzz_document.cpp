@@ -1,10 +1,13 @@
-// The data file as found on disk: the open check that guards every save, and loading data.json
+// The data file as found on disk: the open check that guards every save (held to the full parse it
+// replaced), and loading data.json
 // or, when that is no document, data.json.bak.
 #include "FuzzCheck.h"
 
 #include "common/Utf8.h"
+#include "doubles/FormerDocumentCheck.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
+#include "store/DocumentCheck.h"
 #include "store/Store.h"
 
 #include <cstddef>
@@ -36,7 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static Store store(Store::Location { folder.path(), false, {}, {} }, Store::Services { clock, clock, clock });
 
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    Store::openable(bytes);
+    // The single-pass check answers as the full parse it replaced, for every input.
+    const DocumentCheck check = checkDocument(bytes);
+    FUZZ_CHECK(check.opens == Store::openable(bytes));
+    FUZZ_CHECK(check.opens == former::openable(bytes));
+    FUZZ_CHECK(check.whole == former::holdsDocument(bytes));
 
     writeText(store.data(), bytes);
     const std::string loaded = store.load();

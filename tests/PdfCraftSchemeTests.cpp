@@ -121,12 +121,12 @@ TEST_F(PdfCraftSchemeTest, HandlerFailsARequestWithoutAUsableURL)
 {
     auto handler = PdfCraftScheme::handler([this] { return site(); }, m_docs);
     int answers = 0;
-    handler({ "", "GET" }, [&](std::optional<SchemeResponse> response, std::string error) {
+    handler({ "", "GET", {} }, [&](std::optional<SchemeResponse> response, std::string error) {
         ++answers;
         EXPECT_FALSE(response);
         EXPECT_FALSE(error.empty());
     });
-    handler({ "pdfcraft://app/index.html", "GET" }, [&](std::optional<SchemeResponse> response, std::string) {
+    handler({ "pdfcraft://app/index.html", "GET", {} }, [&](std::optional<SchemeResponse> response, std::string) {
         ++answers;
         ASSERT_TRUE(response);
         EXPECT_EQ(response->status, 200);

@@ -27,7 +27,7 @@ protected:
     SchemeResponse fetch(size_t window, const std::string& url)
     {
         std::optional<SchemeResponse> answer;
-        m_editor.configurations.at(window).schemeHandlers.at("pdfcraft")({ url, "GET" }, [&](std::optional<SchemeResponse> response, std::string) {
+        m_editor.configurations.at(window).schemeHandlers.at("pdfcraft")({ url, "GET", {} }, [&](std::optional<SchemeResponse> response, std::string) {
             answer = std::move(response);
         });
         return answer ? std::move(*answer) : SchemeResponse {};

@@ -143,6 +143,7 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
     configuration.messageHandlers.push_back({ Bridge::handlerName, [this](const Json& body, ScriptReplyHandler reply) {
                                                  m_bridge.receive(body, std::move(reply));
                                              } });
+    configuration.schemeHandlers[std::string(ByteChannel::scheme)] = m_bridge.byteChannel().handler();
     configuration.allowFileAccessFromFileURLs = true;
     configuration.drawsBackground = false;
 

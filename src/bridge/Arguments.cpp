@@ -20,6 +20,14 @@ std::string str(const Json& args, std::size_t i)
     return value->get<std::string>();
 }
 
+std::string_view strView(const Json& args, std::size_t i)
+{
+    auto* value = argumentAt(args, i);
+    if (!value || !value->is_string())
+        return {};
+    return value->get_ref<const std::string&>();
+}
+
 bool booleanArgument(const Json& args, std::size_t i, bool fallback)
 {
     auto* value = argumentAt(args, i);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quillpost {
 
@@ -12,6 +13,8 @@ namespace quillpost {
 
 // The argument at index i when it is a string, else "".
 std::string str(const Json& args, std::size_t i);
+// As str, without a copy: valid while args lives.
+std::string_view strView(const Json& args, std::size_t i);
 bool booleanArgument(const Json& args, std::size_t i, bool fallback);
 std::int64_t integerArgument(const Json& args, std::size_t i, std::int64_t fallback);
 double doubleArgument(const Json& args, std::size_t i, double fallback);

@@ -1,5 +1,6 @@
 #include "bridge/Bridge.h"
 
+#include "common/Base64.h"
 #include "common/JsonText.h"
 #include "platform/Panels.h"
 
@@ -20,6 +21,7 @@ Bridge::Bridge(Services services)
     , m_pdfcraft(services.pdfcraft)
     , m_notifier(services.notifier)
     , m_shell(services.shell)
+    , m_byteChannel(services.clock ? *services.clock : Clock::system())
 {
 }
 
@@ -32,6 +34,8 @@ std::optional<Bridge::Message> Bridge::decode(const Json& body)
         return std::nullopt;
 
     Message message { cmd->get<std::string>(), Json::array() };
+    const auto via = body.find("via");
+    message.viaChannel = via != body.end() && via->is_string() && via->get_ref<const std::string&>() == ByteChannel::scheme;
     auto args = body.find("args");
     if (args == body.end() || !args->is_string())
         return message;
@@ -52,7 +56,17 @@ void Bridge::receive(const Json& body, ScriptReplyHandler replyHandler)
         reply.fail("bad message");
         return;
     }
+    if (message->viaChannel)
+        reply.useChannel(m_byteChannel);
     handle(message->cmd, message->args, std::move(reply));
+}
+
+std::optional<std::string> Bridge::bytesArgument(std::string_view text)
+{
+    // Base64 never holds a colon, so an address cannot be mistaken for bytes.
+    if (ByteChannel::isAddress(text))
+        return m_byteChannel.take(text);
+    return base64Decode(text);
 }
 
 void Bridge::chooseFolder(const std::string& title, std::function<void(std::optional<std::string>)> completion)

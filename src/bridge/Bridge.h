@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bridge/ByteChannel.h"
 #include "bridge/CommandReply.h"
 #include "common/Json.h"
 #include "platform/WebView.h"
@@ -51,11 +52,15 @@ public:
         Notifier* notifier { nullptr };
         // The application shell, for the test-only commands that act as the desktop would.
         ShellEvents* shell { nullptr };
+        // The side channel's expiry clock; the system clock when none is given.
+        Clock* clock { nullptr };
     };
 
     struct Message {
         std::string cmd;
         Json args;
+        // The page asked for large bytes in the answer through the side channel ("via": "quillpost-bytes").
+        bool viaChannel { false };
     };
 
     explicit Bridge(Services);
@@ -70,6 +75,11 @@ public:
 
     // A dictionary with a string "cmd"; "args" is the JSON text of the argument array.
     static std::optional<Message> decode(const Json& body);
+
+    // Bytes a command received as an argument: Base64 text, or the address of bytes the page
+    // uploaded through the side channel. Nothing when neither holds.
+    std::optional<std::string> bytesArgument(std::string_view text);
+    ByteChannel& byteChannel() { return m_byteChannel; }
 
     // Shows a folder chooser on the main window (or on its own when there is none).
     void chooseFolder(const std::string& title, std::function<void(std::optional<std::string>)> completion);
@@ -116,6 +126,7 @@ private:
     Notifier* m_notifier { nullptr };
     ShellEvents* m_shell { nullptr };
     std::optional<CommandReply> m_pagePrint;
+    ByteChannel m_byteChannel;
 };
 
 std::string_view pageApiScript();

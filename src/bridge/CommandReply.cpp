@@ -1,5 +1,8 @@
 #include "bridge/CommandReply.h"
 
+#include "bridge/ByteChannel.h"
+#include "common/Base64.h"
+
 namespace quillpost {
 
 struct CommandReply::State {
@@ -45,6 +48,20 @@ void CommandReply::reply(const Json& value) const
 void CommandReply::reply(RawJSON raw) const
 {
     m_state->answer(std::move(raw.text), std::nullopt);
+}
+
+void CommandReply::replyBytes(std::string bytes) const
+{
+    if (answered())
+        return;
+    const std::string text = m_channel && bytes.size() >= channelThreshold ? m_channel->offer(std::move(bytes)) : base64Encode(bytes);
+    // Base64 and addresses need no escapes: their JSON text is the text in quotes.
+    std::string json;
+    json.reserve(text.size() + 2);
+    json.push_back('"');
+    json.append(text);
+    json.push_back('"');
+    m_state->answer(std::move(json), std::nullopt);
 }
 
 void CommandReply::fail(std::string_view message) const

@@ -9,6 +9,8 @@
 
 namespace quillpost {
 
+class ByteChannel;
+
 // A result that already is JSON text, sent to the page without being encoded again.
 struct RawJSON {
     std::string text;
@@ -25,6 +27,12 @@ public:
     void reply(RawJSON) const;
     void replyNull() const { reply(Json()); }
     void fail(std::string_view message) const;
+    // Bytes for the page: their Base64 text, or, when the page asked for the side channel and
+    // they are large, the one-time address from which it fetches them.
+    void replyBytes(std::string bytes) const;
+    // Set by the bridge for a message that asked for the side channel.
+    void useChannel(ByteChannel& channel) { m_channel = &channel; }
+    static constexpr size_t channelThreshold = 64 * 1024;
 
     bool answered() const;
 
@@ -34,6 +42,7 @@ public:
 private:
     struct State;
     std::shared_ptr<State> m_state;
+    ByteChannel* m_channel { nullptr };
 };
 
 }

@@ -19,7 +19,7 @@ void load(Bridge& bridge, const Json&, const CommandReply& reply)
 void save(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
     try {
-        bridge.store().save(str(args, 0));
+        bridge.store().save(strView(args, 0));
     } catch (const std::exception& error) {
         reply.fail(error.what());
         return;

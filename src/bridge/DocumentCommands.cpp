@@ -2,7 +2,6 @@
 
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
-#include "common/Base64.h"
 #include "common/Files.h"
 #include "platform/Workspace.h"
 #include "store/Containment.h"
@@ -115,7 +114,7 @@ void saveDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
         return;
     }
     const Json& document = args[0];
-    const auto bytes = base64Decode(stringField(document, "bytes"));
+    const auto bytes = bridge.bytesArgument(stringField(document, "bytes"));
     if (!bytes) {
         reply.fail("bad document");
         return;
@@ -230,7 +229,7 @@ void readDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
         reply.fail(notAllowed);
         return;
     }
-    reply.reply(base64Encode(*bytes));
+    reply.replyBytes(std::move(*bytes));
 }
 
 void deleteDocument(Bridge& bridge, const Json& args, const CommandReply& reply)

@@ -16,6 +16,29 @@
     : (s) => Uint8Array.from(atob(s || ''), c => c.charCodeAt(0));
   const bytes = (x) => b64(x instanceof Uint8Array ? x : new Uint8Array(x));
 
+  // Large bytes travel through the quillpost-bytes: side channel as they are, without Base64 or
+  // JSON; the commands answer and take Base64 as well, and the page gets the same values either way.
+  const channel = 'quillpost-bytes://bytes/';
+  const large = 64 * 1024;
+  const fetchBytes = (address) => fetch(address).then((r) => {
+    if (!r.ok)
+      throw new Error('The bytes were no longer there to fetch.');
+    return r.arrayBuffer();
+  }).then((b) => new Uint8Array(b));
+  // The answer of a command that gives bytes: Base64, or the address of large bytes.
+  const callBytes = (cmd, ...args) => window.webkit.messageHandlers.qp.postMessage({ cmd, args: JSON.stringify(args), via: 'quillpost-bytes' })
+    .then((r) => (r == null || r === '') ? null : JSON.parse(r))
+    .then((r) => (typeof r === 'string' && r.startsWith(channel)) ? fetchBytes(r) : unb64(r));
+  // Bytes for a command: Base64 when small, else the address of an upload (Base64 if that fails).
+  const sendBytes = (x) => {
+    const u8 = x instanceof Uint8Array ? x : new Uint8Array(x);
+    if (u8.length < large)
+      return Promise.resolve(b64(u8));
+    return fetch(channel, { method: 'POST', body: u8 })
+      .then((r) => r.ok ? r.text() : Promise.reject(new Error('upload refused')))
+      .catch(() => b64(u8));
+  };
+
   const api = {
     native: 'cpp',
     platform: 'linux',
@@ -36,15 +59,18 @@
     openFolder: (d) => call('openFolder', d),
     chooseDocsRoot: () => call('chooseDocsRoot'),
     composeEmail: (o) => call('composeEmail', { to: o.to || '', subject: o.subject || '', body: o.body || '', path: o.path || '' }),
-    saveDocument: (o) => call('saveDocument', { client: o.client, sub: o.sub || '', fileName: o.fileName, bytes: bytes(o.bytes) }),
+    saveDocument: (o) => {
+      const { client, sub, fileName } = o;
+      return sendBytes(o.bytes).then((b) => call('saveDocument', { client, sub: sub || '', fileName, bytes: b }));
+    },
     listDocuments: (c) => call('listDocuments', c),
     openDocument: (p) => call('openDocument', p),
     revealDocument: (p) => call('revealDocument', p),
-    readDocument: (p) => call('readDocument', p).then(unb64),
+    readDocument: (p) => callBytes('readDocument', p),
     deleteDocument: (p) => call('deleteDocument', p),
-    printPdf: () => call('printPdf').then(unb64),
+    printPdf: () => callBytes('printPdf'),
     printPage: () => call('printPage'),
-    protectPdf: (data, password) => call('protectPdf', { bytes: bytes(data), password }).then(unb64),
+    protectPdf: (data, password) => sendBytes(data).then((b) => callBytes('protectPdf', { bytes: b, password })),
     setBadge: (n) => call('setBadge', n),
     touchIdAvailable: () => call('touchIdAvailable'),
     touchIdStatus: () => call('touchIdStatus'),
@@ -58,7 +84,7 @@
     simulateScreenSleep: () => call('simulateScreenSleep'),
     seSelfTest: () => call('seSelfTest'),
     simulateOpenURL: (u) => call('simulateOpenURL', u),
-    openPdfCraft: (data, name) => call('openPdfCraft', data ? bytes(data) : '', name || ''),
+    openPdfCraft: (data, name) => (data ? sendBytes(data) : Promise.resolve('')).then((b) => call('openPdfCraft', b, name || '')),
     hasPdfCraft: () => call('hasPdfCraft'),
     pdfcraftInfo: () => call('pdfcraftInfo'),
     pdfcraftCheck: () => call('pdfcraftCheck'),
@@ -79,7 +105,7 @@
     printerSetup: () => call('printerSetup'),
     printerOff: () => call('printerOff'),
     listPrinted: () => call('listPrinted'),
-    readPrinted: (p) => call('readPrinted', p).then(unb64),
+    readPrinted: (p) => callBytes('readPrinted', p),
     openPrinted: (p) => call('openPrinted', p),
     deletePrinted: (p) => call('deletePrinted', p),
     onPrinted: (cb) => { window.__qpPrinted = cb; },

@@ -2,7 +2,6 @@
 
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
-#include "common/Base64.h"
 #include "common/Error.h"
 #include "pdfcraft/PdfCraft.h"
 #include "store/Store.h"
@@ -28,7 +27,7 @@ void openPdfCraft(Bridge& bridge, const Json& args, const CommandReply& reply)
         return;
     const std::string text = str(args, 0);
     // Empty or unreadable bytes open the editor without a document.
-    std::optional<std::string> bytes = text.empty() ? std::nullopt : base64Decode(text);
+    std::optional<std::string> bytes = text.empty() ? std::nullopt : bridge.bytesArgument(text);
     reply.reply(editor->open(std::move(bytes), str(args, 1)));
 }
 

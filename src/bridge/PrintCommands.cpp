@@ -3,7 +3,6 @@
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
 #include "bridge/PdfLock.h"
-#include "common/Base64.h"
 #include "common/Files.h"
 #include "common/Uuid.h"
 #include "platform/LauncherBadge.h"
@@ -31,7 +30,7 @@ void printPdf(Bridge& bridge, const Json&, const CommandReply& reply)
             reply.fail("Printing to PDF failed");
             return;
         }
-        reply.reply(base64Encode(*bytes));
+        reply.replyBytes(std::move(*bytes));
     });
 }
 
@@ -58,7 +57,7 @@ void printPage(Bridge& bridge, const Json&, const CommandReply& reply)
     });
 }
 
-void protectPdf(Bridge&, const Json& args, const CommandReply& reply)
+void protectPdf(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
     constexpr const char* unusable = "The handover PDF couldn't be prepared";
     if (!args.is_array() || args.empty() || !args[0].is_object()) {
@@ -68,7 +67,7 @@ void protectPdf(Bridge&, const Json& args, const CommandReply& reply)
     const Json& request = args[0];
     auto bytesField = request.find("bytes");
     std::string encoded = bytesField != request.end() && bytesField->is_string() ? bytesField->get<std::string>() : std::string();
-    auto bytes = base64Decode(encoded);
+    auto bytes = bridge.bytesArgument(encoded);
     auto password = request.find("password");
     if (!bytes || password == request.end() || !password->is_string()) {
         reply.fail(unusable);
@@ -79,7 +78,7 @@ void protectPdf(Bridge&, const Json& args, const CommandReply& reply)
         reply.fail(*refusal == PdfLock::Refusal::Unusable ? unusable : "The handover PDF couldn't be locked, so it wasn't saved");
         return;
     }
-    reply.reply(base64Encode(std::get<std::string>(locked)));
+    reply.replyBytes(std::move(std::get<std::string>(locked)));
 }
 
 void setBadge(Bridge& bridge, const Json& args, const CommandReply& reply)

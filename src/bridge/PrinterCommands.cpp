@@ -2,7 +2,6 @@
 
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
-#include "common/Base64.h"
 #include "common/Files.h"
 #include "platform/Workspace.h"
 #include "printinbox/PrintInbox.h"
@@ -76,7 +75,7 @@ void readPrinted(Bridge& bridge, const Json& args, const CommandReply& reply)
         reply.fail("Not allowed");
         return;
     }
-    reply.reply(base64Encode(*bytes));
+    reply.replyBytes(std::move(*bytes));
 }
 
 void openPrinted(Bridge& bridge, const Json& args, const CommandReply& reply)

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <fcntl.h>
-#include <regex>
+#include <cstdlib>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,13 +70,20 @@ SchemeResponse notFound()
     return response(404, "text/plain", "not found");
 }
 
-std::optional<fs::path> realPath(const fs::path& path)
+// The path with every link followed, of something that exists.
+std::optional<std::string> realPath(const fs::path& path)
 {
-    std::error_code error;
-    auto resolved = fs::canonical(path, error);
-    if (error)
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
         return std::nullopt;
-    return resolved;
+    std::string text(resolved);
+    std::free(resolved);
+    return text;
+}
+
+bool isLowerHex(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 }
@@ -126,12 +134,10 @@ std::optional<SchemeResponse> PdfCraftScheme::answer(const std::string& url) con
     if (!path)
         return std::nullopt;
 
-    static const std::regex documentForm("^/doc/([a-f0-9]{32})/");
-    std::smatch match;
-    // The pattern is anchored and of fixed length, so only the path's first 38 characters matter.
-    const std::string head = path->substr(0, 38);
-    if (std::regex_search(head, match, documentForm)) {
-        auto document = m_docs.find(match[1].str());
+    // "/doc/" + a 32-hex-digit token + "/": a document the page handed over.
+    const std::string_view head = std::string_view(*path).substr(0, 38);
+    if (head.size() == 38 && head.starts_with("/doc/") && head.back() == '/' && isLowerHex(head.substr(5, 32))) {
+        auto document = m_docs.find(std::string(head.substr(5, 32)));
         if (document == m_docs.end())
             return response(404, "text/plain", "gone");
         return response(200, "application/pdf", document->second);
@@ -141,7 +147,7 @@ std::optional<SchemeResponse> PdfCraftScheme::answer(const std::string& url) con
 
 SchemeResponse PdfCraftScheme::siteFile(const std::string& path) const
 {
-    auto root = realPath(fs::path(m_root()).lexically_normal());
+    auto root = siteRoot();
     if (!root)
         return notFound();
 
@@ -154,9 +160,10 @@ SchemeResponse PdfCraftScheme::siteFile(const std::string& path) const
     if (relative.find('\0') != std::string::npos)
         return notFound();
 
-    auto file = realPath((*root / relative).lexically_normal());
-    const std::string rootPrefix = root->string() + "/";
-    if (!file || !file->string().starts_with(rootPrefix))
+    auto file = realPath((fs::path(*root) / relative).lexically_normal());
+    std::string rootPrefix = *root;
+    rootPrefix.push_back('/');
+    if (!file || !file->starts_with(rootPrefix))
         return notFound();
 
     // O_NONBLOCK: a FIFO planted in the site must not hang the main thread on open.
@@ -164,9 +171,9 @@ SchemeResponse PdfCraftScheme::siteFile(const std::string& path) const
     struct stat status {};
     if (!descriptor || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return notFound();
-    ::fcntl(descriptor.get(), F_SETFL, ::fcntl(descriptor.get(), F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: it changes nothing for a regular file.
 
-    auto extension = file->extension().string();
+    auto extension = fs::path(*file).extension().string();
     if (!extension.empty())
         extension.erase(0, 1);
     SchemeResponse answer = response(200, mimeType(extension), {});
@@ -174,6 +181,15 @@ SchemeResponse PdfCraftScheme::siteFile(const std::string& path) const
     answer.headers["Content-Length"] = std::to_string(answer.bodyFileLength);
     answer.bodyFile = std::move(descriptor);
     return answer;
+}
+
+std::optional<std::string> PdfCraftScheme::siteRoot() const
+{
+    // The root's real path is resolved again only when the site in use changes, or is gone.
+    const std::string root = fs::path(m_root()).lexically_normal().string();
+    if (root != m_resolvedRoot.first || !m_resolvedRoot.second || ::access(m_resolvedRoot.second->c_str(), F_OK))
+        m_resolvedRoot = { root, realPath(root) };
+    return m_resolvedRoot.second;
 }
 
 SchemeHandler PdfCraftScheme::handler(Root root, const Registry& docs)

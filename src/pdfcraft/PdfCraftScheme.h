@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quillpost {
 
@@ -42,9 +43,12 @@ public:
 
 private:
     SchemeResponse siteFile(const std::string& path) const;
+    std::optional<std::string> siteRoot() const;
 
     Root m_root;
     const Registry& m_docs;
+    // The root as asked for last, and its real path.
+    mutable std::pair<std::string, std::optional<std::string>> m_resolvedRoot;
 };
 
 }

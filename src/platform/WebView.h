@@ -22,6 +22,8 @@ using ScriptReplyHandler = std::function<void(std::optional<std::string> result,
 struct SchemeRequest {
     std::string uri;
     std::string method;
+    // What a POST or PUT carried.
+    std::string body;
 };
 
 struct SchemeResponse {

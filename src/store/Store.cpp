@@ -5,12 +5,14 @@
 #include "common/JsonText.h"
 #include "common/Utf8.h"
 #include "store/AtomicFile.h"
+#include "store/DocumentCheck.h"
 
 #include <cstdint>
 #include <ctime>
 #include <sys/stat.h>
 #include <cerrno>
 #include <system_error>
+#include <thread>
 
 namespace quillpost {
 
@@ -18,15 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Both checks below read the whole text, so every byte is validated, but they build only the
-// few values they look at: a full tree of a 20 MB document costs several times the parse itself.
-
 // The top level must be an object or an array; a bare scalar is not a document.
 bool holdsDocument(std::string_view bytes)
 {
-    const auto repaired = withLoneSurrogatesReplaced(bytes);
-    const Json outline = Json::parse(repaired ? std::string_view(*repaired) : bytes, [](int depth, Json::parse_event_t, Json&) { return !depth; }, false);
-    return outline.is_object() || outline.is_array();
+    return checkDocument(bytes).whole;
 }
 
 // An emptied data file: nothing but white space, or the "null" that saving null leaves.
@@ -39,39 +36,10 @@ bool holdsNothing(std::string_view bytes)
     return bytes.substr(first, last - first + 1) == "null";
 }
 
-// Keeps "enc", "v" and "people" of a top-level object, and "salt", "priv" and "dk" of each person,
-// each with its type; members of deeper objects are dropped.
-Json openCheckOutline(std::string_view bytes)
-{
-    bool topLevelIsObject = false;
-    auto keep = [&topLevelIsObject](int depth, Json::parse_event_t event, Json& parsed) {
-        if (!depth) {
-            if (event == Json::parse_event_t::object_start)
-                topLevelIsObject = true;
-            return true;
-        }
-        if (event == Json::parse_event_t::key) {
-            if (depth == 1)
-                return parsed == "enc" || parsed == "v" || parsed == "people";
-            if (depth == 3)
-                return parsed == "salt" || parsed == "priv" || parsed == "dk";
-            return false;
-        }
-        return depth > 1 || topLevelIsObject;
-    };
-    const auto repaired = withLoneSurrogatesReplaced(bytes);
-    return Json::parse(repaired ? std::string_view(*repaired) : bytes, keep, false);
-}
+// Below this size the open check runs before the write; above it, on a second thread while the
+// new bytes are written and synced, which is mostly waiting for the disk.
+constexpr size_t checkBesideWriteSize = 256 * 1024;
 
-bool isVersionTwo(const Json& value)
-{
-    // The page reads the version in JavaScript, where 2 and 2.0 are the same number.
-    if (value.is_number_integer())
-        return value.get<std::int64_t>() == 2;
-    if (value.is_number_float())
-        return value.get<double>() == 2.0;
-    return false;
-}
 
 }
 
@@ -155,23 +123,41 @@ std::string Store::load()
 
 void Store::save(std::string_view text)
 {
-    if (!openable(text))
-        throw QuillpostError(2, "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.");
+    static constexpr const char* wouldNotOpen = "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.";
+    const bool checkBeside = text.size() >= checkBesideWriteSize;
+    if (!checkBeside && !openable(text))
+        throw QuillpostError(2, wouldNotOpen);
 
     // A folder that is gone (deleted, or on a disk that was removed) is not silently made anew:
     // the user would find their practice split between two places.
     std::error_code folderError;
-    if (!fs::is_directory(m_dir, folderError))
+    if (!fs::is_directory(m_dir, folderError)) {
+        if (checkBeside && !openable(text))
+            throw QuillpostError(2, wouldNotOpen);
         throw FileError(unsavedMessage(std::make_error_code(std::errc::no_such_file_or_directory)), std::make_error_code(std::errc::no_such_file_or_directory));
+    }
 
     // The new content is written and synced before anything else changes, so that a full or
-    // read-only disk fails the save with every file as it was.
+    // read-only disk fails the save with every file as it was. A document that would not open is
+    // refused whatever the disk did: its temporary file goes away with the PendingFile.
     std::optional<PendingFile> next;
-    try {
-        next.emplace(PendingFile::write(data(), text));
-    } catch (const FileError& error) {
-        throw FileError(unsavedMessage(error.code()), error.code());
+    std::optional<FileError> writeError;
+    bool opens = true;
+    {
+        std::jthread check;
+        if (checkBeside)
+            check = std::jthread([&opens, text] { opens = openable(text); });
+        try {
+            next.emplace(PendingFile::write(data(), text));
+        } catch (const FileError& error) {
+            writeError.emplace(unsavedMessage(error.code()), error.code());
+        }
     }
+    if (!opens)
+        throw QuillpostError(2, wouldNotOpen);
+    if (writeError)
+        throw *writeError;
+
     keepCurrentDataFile();
     try {
         next->commit();
@@ -186,18 +172,21 @@ void Store::save(std::string_view text)
     if (text == "null")
         return;
 
+    // The day's snapshot is a second name of the file just written (data.json is only ever
+    // replaced, never written in place), or a copy where the disk has no hard links.
     const fs::path snapshot = snapshotsDir() / ("data-" + today() + ".json");
     std::error_code ignored;
     if (!fs::exists(snapshot, ignored)) {
         try {
-            atomicWrite(snapshot, text);
+            fs::create_directories(snapshotsDir(), ignored);
+            linkOrCopy(data(), snapshot);
         } catch (const FileError&) {
             // Snapshots are a convenience; the save itself has succeeded.
         }
         pruneDailySnapshots();
     }
 
-    scheduleBackup(std::string(text));
+    scheduleBackup(text);
 }
 
 // Before data.json is replaced, its content goes where it can still be found: a whole document
@@ -269,38 +258,7 @@ void Store::atomicWrite(const fs::path& path, std::string_view bytes)
 
 bool Store::openable(std::string_view bytes)
 {
-    const Json document = openCheckOutline(bytes);
-    if (document.is_discarded())
-        return false;
-    if (!document.is_object())
-        return true;
-
-    const auto encrypted = document.find("enc");
-    if (encrypted == document.end() || !encrypted->is_boolean() || !encrypted->get<bool>())
-        return true;
-    const auto version = document.find("v");
-    if (version == document.end() || !isVersionTwo(*version))
-        return true;
-
-    const auto people = document.find("people");
-    if (people == document.end() || !people->is_array() || people->empty())
-        return false;
-    for (const Json& person : *people) {
-        if (!person.is_object())
-            return false;
-    }
-    for (const Json& person : *people) {
-        const auto salt = person.find("salt");
-        const auto privateKey = person.find("priv");
-        const auto derivedKey = person.find("dk");
-        if (salt == person.end() || !salt->is_string())
-            return false;
-        if (privateKey == person.end() || !privateKey->is_object())
-            return false;
-        if (derivedKey == person.end() || !derivedKey->is_object())
-            return false;
-    }
-    return true;
+    return checkDocument(bytes).opens;
 }
 
 std::optional<Store::FileIdentity> Store::fileIdentity(const fs::path& path)

@@ -100,7 +100,8 @@ public:
     // Snapshots, backup copy and recovery.
     std::vector<std::string> snapshots() const;
     std::vector<std::string> allSnapshots() const;
-    void scheduleBackup(std::string bytes);
+    // Copies the bytes only when a backup folder is set.
+    void scheduleBackup(std::string_view bytes);
     const std::string& lastBackupError() const { return m_lastBackupError; }
     std::optional<RecoveryCopy> recoveryCopy() const;
     void restore(std::string_view name); // throws QuillpostError (code 1) or FileError

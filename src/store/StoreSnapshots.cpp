@@ -100,7 +100,7 @@ void Store::pruneDailySnapshots() const
     }
 }
 
-void Store::scheduleBackup(std::string bytes)
+void Store::scheduleBackup(std::string_view bytes)
 {
     const auto folder = configString("backupFolder");
     if (!folder)
@@ -110,7 +110,7 @@ void Store::scheduleBackup(std::string bytes)
         m_services.mainQueue.cancel(*m_backupWork);
 
     // The job captures the folder now: removing the setting later does not redirect or stop it.
-    m_backupWork = m_services.mainQueue.after(backupDelay, [this, target = fs::path(*folder) / "Quillpost-backup.json", bytes = std::move(bytes)]() mutable {
+    m_backupWork = m_services.mainQueue.after(backupDelay, [this, target = fs::path(*folder) / "Quillpost-backup.json", bytes = std::string(bytes)]() mutable {
         handOverBackup(std::move(target), std::move(bytes));
     });
 }

@@ -49,7 +49,7 @@ public:
             .windows = editor.windowServices(panels, workspace), .compileRules = editor.compiler(), .builtInSite = m_folder / "pdfcraft-site",
             .releasesURL = "https://api.example.test/latest" });
         Bridge::Services services { .store = *m_store, .panels = panels, .workspace = workspace, .processes = processes, .mainQueue = clock,
-            .pdfcraft = m_pdfcraft.get() };
+            .pdfcraft = m_pdfcraft.get(), .clock = &clock };
         if (extra)
             extra(services);
         m_bridge = std::make_unique<Bridge>(services);
@@ -61,6 +61,12 @@ public:
         return receive(Json { { "cmd", cmd }, { "args", args.dump() } });
     }
 
+    // As the page-API script sends commands that give bytes: large ones may come through the side channel.
+    std::shared_ptr<CommandAnswer> sendViaChannel(const std::string& cmd, const Json& args = Json::array())
+    {
+        return receive(Json { { "cmd", cmd }, { "args", args.dump() }, { "via", "quillpost-bytes" } });
+    }
+
     // Hands the bridge a message body exactly as the page posted it.
     std::shared_ptr<CommandAnswer> receive(const Json& body)
     {
@@ -70,6 +76,7 @@ public:
     }
 
     Store& store() { return *m_store; }
+    Bridge& bridge() { return *m_bridge; }
     PdfCraft& pdfcraft() { return *m_pdfcraft; }
     const std::filesystem::path& folder() const { return m_folder.path(); }
     std::filesystem::path path(const std::filesystem::path& relative) const { return m_folder / relative; }

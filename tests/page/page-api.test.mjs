@@ -1,5 +1,5 @@
 // The page-API script's bytes: the engine's Base64 methods where it has them, atob/btoa where it
-// doesn't, and the same values on the wire and in the page either way.
+// doesn't, the quillpost-bytes side channel for large ones, and the same values in the page either way.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
@@ -8,14 +8,14 @@ const script = readFileSync(new URL('../../src/bridge/PageApiScript.js', import.
 
 // Installs the script against a fake message handler that records what is posted and answers
 // with the given reply text.
-function install(replyText) {
+function install(replyText, fetch = globalThis.fetch) {
   const posted = [];
   const window = {
     webkit: { messageHandlers: { qp: { postMessage: (body) => { posted.push(body); return Promise.resolve(replyText); } } } },
     addEventListener: () => {},
   };
   const document = { documentElement: { classList: { add: () => {} } }, addEventListener: () => {} };
-  new Function('window', 'document', script)(window, document);
+  new Function('window', 'document', 'fetch', script)(window, document, fetch);
   return { api: window.quillpost, posted };
 }
 
@@ -59,4 +59,33 @@ test('with the engine methods, they do the work and the values are the same', as
   });
   await roundTrips();
   assert.ok(used >= lengths.length * 3, `the engine methods were used (${used})`);
+});
+
+test('large bytes go up and come back through the side channel, and up as Base64 when it refuses', async () => {
+  const bytes = sample(100000);
+  const requests = [];
+  const channel = (address, options = {}) => {
+    requests.push({ address, options });
+    if (options.method === 'POST')
+      return Promise.resolve({ ok: true, text: () => Promise.resolve('quillpost-bytes://bytes/up') });
+    const known = address === 'quillpost-bytes://bytes/down';
+    return Promise.resolve({ ok: known, arrayBuffer: () => Promise.resolve(bytes.slice().buffer) });
+  };
+
+  const saving = install('{"path":"/p","name":"x","size":1}', channel);
+  await saving.api.saveDocument({ client: 'Ana', fileName: 'x.pdf', bytes });
+  assert.equal(JSON.parse(saving.posted[0].args)[0].bytes, 'quillpost-bytes://bytes/up');
+  assert.deepEqual(requests[0].options.body, bytes);
+  // Small bytes are not worth a request.
+  await saving.api.protectPdf(sample(10), 'pw').catch(() => {});
+  assert.equal(JSON.parse(saving.posted[1].args)[0].bytes, Buffer.from(sample(10)).toString('base64'));
+
+  const reading = install(JSON.stringify('quillpost-bytes://bytes/down'), channel);
+  assert.deepEqual(await reading.api.readDocument('/p'), bytes);
+  assert.equal(reading.posted[0].via, 'quillpost-bytes');
+  await assert.rejects(install(JSON.stringify('quillpost-bytes://bytes/gone'), channel).api.readPrinted('/p'));
+
+  const refusing = install('true', () => Promise.resolve({ ok: false }));
+  await refusing.api.openPdfCraft(bytes, 'x.pdf');
+  assert.equal(JSON.parse(refusing.posted[0].args)[0], Buffer.from(bytes).toString('base64'));
 });

@@ -49,6 +49,14 @@ protected:
                                                  } });
         configuration.schemeHandlers["qptest"] = [this](const SchemeRequest& request, SchemeResponder respond) {
             m_requests.push_back(request.uri);
+            if (request.method == "POST") {
+                m_bodies.push_back(request.body);
+                SchemeResponse echo;
+                echo.contentType = "application/octet-stream";
+                echo.body = request.body;
+                respond(std::move(echo), {});
+                return;
+            }
             if (request.uri.find("missing") != std::string::npos) {
                 respond(std::nullopt, "Not here.");
                 return;
@@ -102,6 +110,7 @@ protected:
     GtkWidget* m_window { nullptr };
     std::vector<Json> m_messages;
     std::vector<std::string> m_requests;
+    std::vector<std::string> m_bodies;
 };
 
 TEST_F(WebViewIntegration, ServesSchemePagesRunsScriptsAndBlocksByContentRules)
@@ -119,6 +128,20 @@ TEST_F(WebViewIntegration, ServesSchemePagesRunsScriptsAndBlocksByContentRules)
     EXPECT_NE(std::find(m_requests.begin(), m_requests.end(), "qptest://site/allowed.png"), m_requests.end());
     EXPECT_EQ(std::find(m_requests.begin(), m_requests.end(), "qptest://site/tracker.png"), m_requests.end());
     EXPECT_EQ(call("const r = await fetch('qptest://site/missing').then(() => 'loaded', () => 'refused'); return r;"), "refused");
+}
+
+// Every byte value, NULs among them, in a body larger than one read.
+TEST_F(WebViewIntegration, SchemesTakePostedBodiesWholeAndServeBytesBack)
+{
+    std::string expected(300'000, '\0');
+    for (size_t index = 0; index < expected.size(); ++index)
+        expected[index] = static_cast<char>((index * 7919) >> 3);
+    EXPECT_EQ(call("const sent = new Uint8Array(300000).map((_, i) => (i * 7919) >> 3);"
+                   "const back = new Uint8Array(await (await fetch('qptest://site/upload', { method: 'POST', body: sent })).arrayBuffer());"
+                   "return back.length === sent.length && back.every((value, i) => value === sent[i]);"),
+        true);
+    ASSERT_EQ(m_bodies.size(), 1u);
+    EXPECT_EQ(m_bodies[0], expected);
 }
 
 TEST_F(WebViewIntegration, ScriptMessagesGetOneReplyOrOneRejection)
@@ -146,6 +169,11 @@ TEST_F(WebViewIntegration, PostedBodiesArriveAsThePageSentThem)
         (Json { { "cmd", std::string("clearBackupFolder\0anything", 26) }, { "args", "[\"a\\u0000b\"]" } }));
     EXPECT_EQ(echo("{ cmd: 'info\\uD800' }"), (Json { { "cmd", "info\xEF\xBF\xBD" } }));
     EXPECT_EQ(echo("{ cmd: 'save', args: JSON.stringify(['\\uD83D']) }"), (Json { { "cmd", "save" }, { "args", "[\"\\ud83d\"]" } }));
+    // Raw lone surrogates and NULs in every member the page-API script sends, and members it never sends.
+    EXPECT_EQ(echo("{ cmd: 'save', args: 'a\\uD800b\\u0000c', via: '\\uDC00' }"),
+        (Json { { "cmd", "save" }, { "args", std::string("a\xEF\xBF\xBD" "b\0c", 7) }, { "via", "\xEF\xBF\xBD" } }));
+    EXPECT_EQ(echo("{ cmd: 'save', args: '[]', extra: 1 }"), (Json { { "cmd", "save" }, { "args", "[]" }, { "extra", 1 } }));
+    EXPECT_EQ(echo("{ cmd: 'save', args: 5 }"), (Json { { "cmd", "save" }, { "args", 5 } }));
     EXPECT_EQ(echo("Object.assign(Object.create({ cmd: 'clearBackupFolder' }), { args: '[]' })"), (Json { { "args", "[]" } }));
     EXPECT_EQ(echo("(() => { const o = { cmd: 'x' }; o.self = o; return o; })()"), Json());
 }

@@ -2,6 +2,7 @@
 
 #include <gio/gunixinputstream.h>
 #include <libsoup/soup.h>
+#include <array>
 #include <map>
 #include <set>
 
@@ -31,10 +32,12 @@ void respond(WebKitURISchemeRequest* request, SchemeResponse& response)
         stream = g_unix_input_stream_new(response.bodyFile.release(), TRUE);
         length = static_cast<gint64>(response.bodyFileLength);
     } else {
-        auto* body = g_bytes_new(response.body.data(), response.body.size());
+        // The body moves into the stream without a copy.
+        length = static_cast<gint64>(response.body.size());
+        auto* owned = new std::string(std::move(response.body));
+        auto* body = g_bytes_new_with_free_func(owned->data(), owned->size(), [](gpointer data) { delete static_cast<std::string*>(data); }, owned);
         stream = g_memory_input_stream_new_from_bytes(body);
         g_bytes_unref(body);
-        length = static_cast<gint64>(response.body.size());
     }
     g_autoptr(WebKitURISchemeResponse) schemeResponse = webkit_uri_scheme_response_new(stream, length);
     webkit_uri_scheme_response_set_status(schemeResponse, static_cast<guint>(response.status), nullptr);
@@ -79,6 +82,26 @@ private:
     bool m_finished { false };
 };
 
+// WebKit hands the body over already in this process, so reading it whole does not wait on the page.
+bool readBody(WebKitURISchemeRequest* request, std::string& body)
+{
+    g_autoptr(GInputStream) stream = webkit_uri_scheme_request_get_http_body(request);
+    if (!stream)
+        return true;
+    std::array<char, 256 * 1024> chunk;
+    while (true) {
+        gsize count = 0;
+        if (!g_input_stream_read_all(stream, chunk.data(), chunk.size(), &count, nullptr, nullptr))
+            return false;
+        body.append(chunk.data(), count);
+        // No handler takes more than this; a page sending more is refused rather than held.
+        if (body.size() > 1024ull * 1024 * 1024)
+            return false;
+        if (count < chunk.size())
+            return true;
+    }
+}
+
 void received(WebKitURISchemeRequest* request, gpointer)
 {
     auto& byView = handlers()[webkit_uri_scheme_request_get_scheme(request)];
@@ -90,7 +113,14 @@ void received(WebKitURISchemeRequest* request, gpointer)
     SchemeRequest schemeRequest {
         webkit_uri_scheme_request_get_uri(request),
         webkit_uri_scheme_request_get_http_method(request) ? webkit_uri_scheme_request_get_http_method(request) : "GET",
+        {},
     };
+    if (schemeRequest.method == "POST" || schemeRequest.method == "PUT") {
+        if (!readBody(request, schemeRequest.body)) {
+            finishWithError(request, "The request's body couldn't be read.");
+            return;
+        }
+    }
     auto pending = std::make_shared<PendingSchemeRequest>(request);
     it->second(schemeRequest, [pending](std::optional<SchemeResponse> response, std::string errorMessage) {
         pending->finish(std::move(response), std::move(errorMessage));

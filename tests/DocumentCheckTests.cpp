@@ -1,0 +1,105 @@
+#include "doubles/FormerDocumentCheck.h"
+#include "store/DocumentCheck.h"
+#include "store/Store.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace quillpost {
+namespace {
+
+using namespace std::literals;
+
+void expectSameAnswers(std::string_view text)
+{
+    const DocumentCheck check = checkDocument(text);
+    EXPECT_EQ(check.opens, former::openable(text)) << "open check: " << text;
+    EXPECT_EQ(check.whole, former::holdsDocument(text)) << "whole document: " << text;
+    EXPECT_EQ(check.json, !former::outline(text).is_discarded()) << "JSON: " << text;
+}
+
+// The single-pass check accepts and refuses exactly the documents the full parse did.
+TEST(DocumentCheck, AnswersAsTheFullParseOnTrickyText)
+{
+    const std::string person = R"({"salt":"s","priv":{},"dk":{}})";
+    const std::vector<std::string> cases {
+        // Syntax at the edges of JSON.
+        "", " ", "\0"s, "{}\0trailing"s, "[1,\0]"s, "1\0x"s, "{} x", "{}}", "[1,]", "{\"a\":1,}", "[01]", "[-]", "[1.]", "[.5]", "[1e]",
+        "[1e+]", "[-0]", "[1E+2]", "[tru]", "[nul]", "[falsey]", "[True]", "\t\n\r [ ] \r\n", "\f[]", "[1 2]", "{\"a\" 1}", "{1:2}",
+        "\xEF\xBB\xBF{}", "\xEF\xBB{}", "\xEF\xBB\xBF", " \xEF\xBB\xBF{}", "/* c */ {}", "{\"a\":1}//",
+        // Numbers a double cannot hold, and some it can.
+        "[1e400]", "[-1e400]", "[1e-400]", "[1.7976931348623157e308]", "[1.7976931348623159e308]", "[17976931348623159" + std::string(292, '0') + "]",
+        "[1" + std::string(308, '0') + "]", "[1" + std::string(309, '0') + "]", "[0.0000e99999999]", "[1e0000000000000000000001]",
+        "[18446744073709551616]", "[-9223372036854775809]",
+        // Strings: escapes, control characters, UTF-8, surrogates.
+        R"(["\u00e9\u0000\/\b\f\n\r\t\"\\"])", R"(["\x"])", R"(["\u12"])", R"(["\u12G4"])", "[\"tab\there\"]", "[\"\x7F\"]",
+        "[\"caf\xC3\xA9\"]", "[\"\xC3\"]", "[\"\xC0\xAF\"]", "[\"\xED\xA0\x80\"]", "[\"\xF4\x90\x80\x80\"]", "[\"\xF0\x9F\x98\x80\"]", "[\"\xFF\"]",
+        R"(["\ud83d"])", R"(["\ude00"])", R"(["\ud83d\ude00"])", R"(["\ud83d\u0041"])", R"(["\ud83d\ud83d\ude00"])", R"(["\\ud83d"])", R"(["\ud83d\uZZZZ"])",
+        R"(["\uD83D\uDE00"])", "[\"unterminated", "[\"a\"\"b\"]",
+        // The encrypted form and its people.
+        R"({"enc":true,"v":2,"people":[)" + person + "]}",
+        R"({"people":[)" + person + R"(],"v":2,"enc":true})",
+        R"({"enc":true,"v":2,"people":[)" + person + R"(],"people":[]})",
+        R"({"enc":true,"v":2,"people":[],"people":[)" + person + "]}",
+        R"({"enc":true,"enc":false,"v":2,"people":[]})",
+        R"({"enc":false,"enc":true,"v":2,"people":[]})",
+        R"({"enc":true,"v":2,"v":3,"people":[]})",
+        R"({"enc":true,"v":2.0,"people":[]})", R"({"enc":true,"v":20e-1,"people":[]})", R"({"enc":true,"v":2.0000000000000001,"people":[]})",
+        R"({"enc":true,"v":1.9999999999999999,"people":[]})", R"({"enc":true,"v":-2,"people":[]})", R"({"enc":true,"v":2e0,"people":[]})",
+        R"({"enc":true,"v":"2","people":[]})", R"({"enc":1,"v":2,"people":[]})", R"({"enc":"true","v":2,"people":[]})",
+        R"({"\u0065nc":true,"v":2,"people":[]})", R"({"enc":true,"\u0076":2,"peo\u0070le":[{"s\u0061lt":"","priv":{},"dk":{}}]})",
+        R"({"enc":true,"v":2,"people":{}})", R"({"enc":true,"v":2,"people":[[]]})", R"({"enc":true,"v":2,"people":[null]})",
+        R"({"enc":true,"v":2,"people":[{"salt":"s","priv":{},"dk":{},"salt":1}]})",
+        R"({"enc":true,"v":2,"people":[{"salt":1,"priv":{},"dk":{},"salt":"s"}]})",
+        R"({"enc":true,"v":2,"people":[{"salt":"s","priv":{"salt":1},"dk":{"people":[]}}]})",
+        R"({"enc":true,"v":2,"people":[{"salt":"s","priv":{},"dk":{}},{"salt":"s","priv":[],"dk":{}}]})",
+        R"({"enc":true,"v":2,"people":[{"salt":"s","priv":{},"dk":{}},{"salt":"s","priv":{},"dk":{}}]})",
+        R"({"enc":true,"v":2,"x":{"people":[{"salt":"s","priv":{},"dk":{}}]}})",
+        R"([{"enc":true,"v":2,"people":[]}])", R"({"enc":true,"v":2,"people":[)" + person + R"(]} )", R"({"enc":true,"v":2,"people":[)" + person + "]",
+        R"({"enc":true,"v":2,"people":[{"salt":"\ud83d","priv":{},"dk":{}}]})", R"({"enc":true,"v":2,"people":[{"salt":"\u00","priv":{},"dk":{}}]})",
+        std::string(10000, '[') + std::string(10000, ']'), std::string(10000, '[') + std::string(9999, ']'),
+        "{\"enc\":true,\"v\":2,\"people\":[" + person + "],\"deep\":" + std::string(3000, '[') + std::string(3000, ']') + "}",
+    };
+    for (const auto& text : cases)
+        expectSameAnswers(text);
+}
+
+// Random edits of a valid encrypted document: each one cut, a byte changed, or a piece moved.
+TEST(DocumentCheck, AnswersAsTheFullParseOnEditedDocuments)
+{
+    const std::string base = R"({"enc":true,"v":2,"people":[{"salt":"c2FsdA==","priv":{"iv":"\u00e9x","ct":[1,2.5e3,-0.1]},"dk":{"k":null}},)"
+                             R"({"name":"Zoë \ud83d\ude00","salt":"s","priv":{},"dk":{"a":true,"b":false}}],"clients":[{"id":"c-1","n":12345678901234567890}]})";
+    const std::string_view alphabet = "{}[]\",:\\u0123456789.eE+-tfnrl \t\x00\x80\xC3\xA9\xED\xEF\xFF"sv;
+    std::mt19937 random(14);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text = base;
+        for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
+            const size_t at = random() % (text.size() + 1);
+            switch (random() % 4) {
+            case 0:
+                text.erase(at, 1 + random() % 4);
+                break;
+            case 1:
+                text.insert(at, 1, alphabet[random() % alphabet.size()]);
+                break;
+            case 2:
+                if (at < text.size())
+                    text[at] = alphabet[random() % alphabet.size()];
+                break;
+            default:
+                text = text.substr(0, at);
+                break;
+            }
+        }
+        expectSameAnswers(text);
+    }
+}
+
+TEST(DocumentCheck, StoreUsesIt)
+{
+    EXPECT_FALSE(Store::openable(R"({"enc":true,"v":2,"people":[]})"));
+    EXPECT_TRUE(Store::openable(R"({"enc":true,"v":2,"people":[{"salt":"s","priv":{},"dk":{}}]})"));
+}
+
+}
+}
