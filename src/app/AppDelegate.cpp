@@ -7,6 +7,7 @@
 #include "common/Files.h"
 #include "platform/Application.h"
 #include "platform/Clock.h"
+#include "platform/Fingerprint.h"
 #include "platform/HttpClient.h"
 #include "platform/InlinePromptView.h"
 #include "platform/LauncherBadge.h"
@@ -21,6 +22,7 @@
 #include "pdfcraft/PdfCraft.h"
 #include "secrets/Secrets.h"
 #include "printinbox/PrintInbox.h"
+#include "selftest/SelfTestPdfCraft.h"
 #include "store/Store.h"
 #include "updates/Updater.h"
 #include "updates/Notifier.h"
@@ -117,6 +119,7 @@ void AppDelegate::applicationDidFinishLaunching()
         loadPage();
         scheduleStartupRoutes();
     });
+    runSelfTestIfAsked();
 }
 
 std::shared_ptr<Window> AppDelegate::createWindow()
@@ -157,6 +160,35 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
         }
     }
     return WebView::create(std::move(configuration));
+}
+
+// QUILLPOST_SELFTEST=<folder> runs the program through its life without a user and quits. A
+// test run that brings its own page script (QUILLPOST_TEST_SCRIPT) is driven by that instead.
+void AppDelegate::runSelfTestIfAsked()
+{
+    auto options = SelfTest::Options::fromEnvironment(environment);
+    if (!options || environment("QUILLPOST_TEST_SCRIPT"))
+        return;
+    SelfTestPdfCraft editorChecks { PdfCraft::shared(), MainQueue::shared(), options->folder, options->editorUpdate };
+    m_selfTest = std::make_unique<SelfTest>(std::move(*options), SelfTest::Services {
+        .mainQueue = MainQueue::shared(),
+        .page = *m_webView,
+        .window = *m_window,
+        .badgeLabel = [] { return LauncherBadge::shared().label(); },
+        .notifications = [] {
+            Json list = Json::array();
+            for (auto& record : Notifier::shared().recorded().value_or(std::vector<Notifier::Record> {}))
+                list.push_back(Json { { "id", record.id }, { "title", record.title }, { "body", record.body } });
+            return list;
+        },
+        .fingerprint = [] {
+            auto availability = Fingerprint::shared().availability();
+            return SelfTest::FingerprintState { availability.available, availability.reason };
+        },
+        .editorChecks = [editorChecks](std::function<void(Json)> answer) { editorChecks.run(std::move(answer)); },
+        .quit = [this] { requestQuit(); },
+    });
+    m_selfTest->start();
 }
 
 void AppDelegate::startUpdater()

@@ -7,6 +7,7 @@
 #include "bridge/Bridge.h"
 #include "bridge/ShellCommands.h"
 #include "platform/SystemLockWatch.h"
+#include "selftest/SelfTest.h"
 
 #include <functional>
 #include <memory>
@@ -45,6 +46,7 @@ private:
     void startPrinter();
     void loadPage();
     void scheduleStartupRoutes();
+    void runSelfTestIfAsked();
 
     // The orderly quit and the signals that end the program (AppDelegateShell.cpp).
     void requestQuit();
@@ -73,6 +75,7 @@ private:
     LinkRouter m_links;
     // Menu commands chosen before the page had loaded (a quicklist item that started the program).
     std::vector<std::string> m_pendingMenuCommands;
+    std::unique_ptr<SelfTest> m_selfTest;
     bool m_pageLoaded { false };
     bool m_quitFinished { false };
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace quillpost {
 
@@ -11,6 +12,8 @@ public:
 
     // A count of 0 or less removes the badge.
     virtual void setCount(std::int64_t) = 0;
+    // What the badge shows: the count, or nothing when there is none.
+    virtual std::string label() const = 0;
 
     static LauncherBadge& shared();
 };

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quillpost {
@@ -61,6 +62,16 @@ public:
     // The window went into full screen (true) or came out of it. In full screen the drag strip,
     // the title-bar band, is gone; it is back when the window leaves full screen.
     virtual void setOnFullScreenChanged(std::function<void(bool fullScreen)>) = 0;
+
+    // What the self-test measures and looks at.
+    using ImageCompletion = std::function<void(std::optional<std::string> png, std::string errorMessage)>;
+    // An image (PNG bytes) of the window's content as it is drawn now.
+    virtual void snapshot(ImageCompletion) = 0;
+    // How far below the top of the content the window buttons end; nothing when none are shown.
+    virtual std::optional<double> windowButtonsBottom() = 0;
+    // Whether a modal dialog is open on this window, and closing such dialogs without an answer.
+    virtual bool showsSheet() const = 0;
+    virtual void endSheets() = 0;
 };
 
 }

@@ -46,7 +46,7 @@ public:
     {
         prints.push_back({ destination, file, std::move(completion) });
     }
-    void snapshot(SnapshotCompletion) override { }
+    void snapshot(SnapshotCompletion completion) override { snapshots.push_back(std::move(completion)); }
     void setInspectable(bool on) override { inspectable = on; }
     void setPolicies(WebViewPolicies newPolicies) override { policies = std::move(newPolicies); }
     void setOnLoadFinished(std::function<void()>) override { }
@@ -64,6 +64,7 @@ public:
     std::vector<std::string> requests;
     std::vector<AsyncCall> asyncCalls;
     std::vector<PrintRun> prints;
+    std::vector<SnapshotCompletion> snapshots;
     WebViewPolicies policies;
     bool inspectable { false };
 };
@@ -92,6 +93,10 @@ public:
     void setOnClose(std::function<void()> callback) override { onClose = std::move(callback); }
     void setOnCloseRequest(std::function<bool()> callback) override { onCloseRequest = std::move(callback); }
     void setOnFullScreenChanged(std::function<void(bool)> callback) override { onFullScreenChanged = std::move(callback); }
+    void snapshot(ImageCompletion completion) override { snapshots.push_back(std::move(completion)); }
+    std::optional<double> windowButtonsBottom() override { return buttonsBottom; }
+    bool showsSheet() const override { return sheetShown; }
+    void endSheets() override { sheetShown = false; }
 
     std::function<void()> onClose;
     std::function<bool()> onCloseRequest;
@@ -99,6 +104,9 @@ public:
     bool closed { false };
     bool presented { false };
     WebView* content { nullptr };
+    std::vector<ImageCompletion> snapshots;
+    std::optional<double> buttonsBottom;
+    bool sheetShown { false };
 };
 
 }

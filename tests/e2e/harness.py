@@ -39,7 +39,6 @@ def app_environment(data_dir, state_dir, display, script, extra_env=None):
         "DISPLAY": display,
         "QUILLPOST_DATA_DIR": data_dir,
         "QUILLPOST_SELFTEST": "1",
-        "QUILLPOST_TEST_SCRIPT": script,
         "XDG_STATE_HOME": state_dir,
         "GDK_BACKEND": "x11",
         "GSK_RENDERER": "cairo",
@@ -47,6 +46,9 @@ def app_environment(data_dir, state_dir, display, script, extra_env=None):
         "NO_AT_BRIDGE": "1",
     })
     env.pop("WAYLAND_DISPLAY", None)
+    # Without a script of its own the program runs its built-in self-test instead.
+    if script:
+        env["QUILLPOST_TEST_SCRIPT"] = script
     env.update(extra_env or {})
     return env
 

@@ -3,8 +3,8 @@
 
 --mode deb: builds the Debian package with CPack, checks it with lintian (no errors) and the
 AppStream metainfo with appstreamcli, installs it on this machine (as root), runs the end-to-end
-test against the installed /usr/bin/quillpost, removes the package, and checks that the user's
-data outlived both.
+test and the program's own self-test against the installed /usr/bin/quillpost, removes the
+package, and checks that the user's data outlived both.
 
 --mode update: builds the relocatable tarball with CPack, unpacks it as a user would, and runs it
 in the updater's test mode against a feed on this machine: a release signed by someone else
@@ -80,6 +80,10 @@ def deb_mode(args, check, work):
         e2e = subprocess.run([sys.executable, os.path.join(HERE, "run_e2e.py"), "--app", "/usr/bin/quillpost",
                               "--script", os.path.join(HERE, "page_test.js"), "--output", os.path.join(args.output, "installed-package")])
         check(e2e.returncode == 0, "the end-to-end test passes against the installed /usr/bin/quillpost")
+        selftest = subprocess.run([sys.executable, os.path.join(HERE, "selftest_system.py"), "--app", "/usr/bin/quillpost",
+                                   "--node-modules", os.path.join(args.build, "pdfcraft-work", "node_modules"),
+                                   "--output", os.path.join(args.output, "installed-package")])
+        check(selftest.returncode == 0, "the installed program's own self-test passes every check (QUILLPOST_SELFTEST)")
         check_run = quiet(["/usr/bin/quillpost", "--self-check"])
         check(check_run.returncode == 0, "the installed program finds all its files: " + check_run.stdout.strip())
     finally:

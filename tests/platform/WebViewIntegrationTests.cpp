@@ -176,6 +176,18 @@ TEST_F(WebViewIntegration, PostedBodiesArriveAsThePageSentThem)
     EXPECT_EQ(echo("{ cmd: 'save', args: 5 }"), (Json { { "cmd", "save" }, { "args", 5 } }));
     EXPECT_EQ(echo("Object.assign(Object.create({ cmd: 'clearBackupFolder' }), { args: '[]' })"), (Json { { "args", "[]" } }));
     EXPECT_EQ(echo("(() => { const o = { cmd: 'x' }; o.self = o; return o; })()"), Json());
+
+    // Long texts take a shorter way in; they must arrive exactly as the short ones do.
+    std::string longText;
+    for (int i = 0; i < 20000; ++i)
+        longText.append("\"é\\\n✓");
+    EXPECT_EQ(echo("{ cmd: 'save', args: '\"é\\\\\\n✓'.repeat(20000), via: 'quillpost-bytes', n: [1, { b: null }] }"),
+        (Json { { "cmd", "save" }, { "args", longText }, { "via", "quillpost-bytes" }, { "n", Json::array({ 1, Json { { "b", nullptr } } }) } }));
+    EXPECT_EQ(echo("{ cmd: 'save', args: 'a'.repeat(70000) + '\\uD800' }"),
+        (Json { { "cmd", "save" }, { "args", std::string(70000, 'a') + "\xEF\xBF\xBD" } }));
+    EXPECT_EQ(echo("{ cmd: 'save', args: 'a'.repeat(70000) + '\\u0000z' }"),
+        (Json { { "cmd", "save" }, { "args", std::string(70000, 'a') + std::string("\0z", 2) } }));
+    EXPECT_EQ(echo("Object.assign(Object.create({ args: 'x'.repeat(70000) }), { cmd: 'save' })"), (Json { { "cmd", "save" } }));
 }
 
 TEST_F(WebViewIntegration, APageWhoseProcessEndedComesBackOnReload)

@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <string>
+#include <webkit/webkit.h>
 
 namespace quillpost {
 
@@ -29,6 +30,7 @@ static std::string cssNumber(double value)
 
 GtkMainWindow::GtkMainWindow(GtkApplicationHost& application, const Options& options)
 {
+    m_background = options.background;
     m_window = GTK_WINDOW(gtk_application_window_new(application.gtkApplication()));
     g_object_ref(m_window);
     gtk_window_set_title(m_window, options.title.c_str());
@@ -172,6 +174,142 @@ void GtkMainWindow::fullScreenChanged(GtkWindow* gtkWindow, GParamSpec*, gpointe
         gtk_widget_set_visible(window->m_dragStrip, !fullScreen);
     if (window->m_onFullScreenChanged)
         window->m_onFullScreenChanged(fullScreen);
+}
+
+// The window's content drawn as it is layered: its background, the backdrop, the page (as WebKit
+// captures it, since the view's own drawing may be a composited frame the toolkit can't read
+// back), then the title-bar band with its buttons.
+static std::optional<std::string> renderContent(GtkWidget* overlay, const Color& background, GtkWidget* view, GdkTexture* viewImage)
+{
+    int width = gtk_widget_get_width(overlay);
+    int height = gtk_widget_get_height(overlay);
+    auto* native = gtk_widget_get_native(overlay);
+    auto* renderer = native ? gtk_native_get_renderer(native) : nullptr;
+    if (width <= 0 || height <= 0 || !renderer)
+        return std::nullopt;
+    auto* drawing = gtk_snapshot_new();
+    GdkRGBA color { static_cast<float>(background.red), static_cast<float>(background.green), static_cast<float>(background.blue),
+        static_cast<float>(background.alpha) };
+    graphene_rect_t all = GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
+    gtk_snapshot_append_color(drawing, &color, &all);
+    for (auto* child = gtk_widget_get_first_child(overlay); child; child = gtk_widget_get_next_sibling(child)) {
+        graphene_rect_t bounds;
+        if (!gtk_widget_get_visible(child) || !gtk_widget_compute_bounds(child, overlay, &bounds))
+            continue;
+        gtk_snapshot_save(drawing);
+        graphene_point_t origin = GRAPHENE_POINT_INIT(bounds.origin.x, bounds.origin.y);
+        gtk_snapshot_translate(drawing, &origin);
+        if (child == view && viewImage) {
+            graphene_rect_t area = GRAPHENE_RECT_INIT(0, 0, bounds.size.width, bounds.size.height);
+            gtk_snapshot_append_texture(drawing, viewImage, &area);
+        } else {
+            g_autoptr(GdkPaintable) paintable = gtk_widget_paintable_new(child);
+            gdk_paintable_snapshot(paintable, drawing, bounds.size.width, bounds.size.height);
+        }
+        gtk_snapshot_restore(drawing);
+    }
+    auto* node = gtk_snapshot_free_to_node(drawing);
+    if (!node)
+        return std::nullopt;
+    g_autoptr(GdkTexture) texture = gsk_renderer_render_texture(renderer, node, &all);
+    gsk_render_node_unref(node);
+    g_autoptr(GBytes) png = texture ? gdk_texture_save_to_png_bytes(texture) : nullptr;
+    if (!png)
+        return std::nullopt;
+    gsize size = 0;
+    auto* data = static_cast<const char*>(g_bytes_get_data(png, &size));
+    return std::string(data, size);
+}
+
+void GtkMainWindow::snapshot(ImageCompletion completion)
+{
+    GtkWidget* view = nullptr;
+    for (auto* child = gtk_widget_get_first_child(m_overlay); child && !view; child = gtk_widget_get_next_sibling(child)) {
+        if (WEBKIT_IS_WEB_VIEW(child))
+            view = child;
+    }
+    auto finish = [completion = std::move(completion)](std::optional<std::string> png) {
+        if (png)
+            completion(std::move(png), {});
+        else
+            completion(std::nullopt, "The window isn't shown, so there is nothing to draw.");
+    };
+    if (!view) {
+        finish(renderContent(m_overlay, m_background, nullptr, nullptr));
+        return;
+    }
+    struct Pending {
+        GtkWidget* overlay;
+        Color background;
+        std::function<void(std::optional<std::string>)> finish;
+    };
+    auto* pending = new Pending { GTK_WIDGET(g_object_ref(m_overlay)), m_background, std::move(finish) };
+    webkit_web_view_get_snapshot(WEBKIT_WEB_VIEW(view), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_TRANSPARENT_BACKGROUND, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Pending> call(static_cast<Pending*>(data));
+            g_autoptr(GdkTexture) image = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+            call->finish(renderContent(call->overlay, call->background, GTK_WIDGET(source), image));
+            g_object_unref(call->overlay);
+        },
+        pending);
+}
+
+static GtkWidget* descendantWithClass(GtkWidget* widget, const char* cssClass)
+{
+    if (gtk_widget_has_css_class(widget, cssClass))
+        return widget;
+    for (auto* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+        if (auto* found = descendantWithClass(child, cssClass))
+            return found;
+    }
+    return nullptr;
+}
+
+std::optional<double> GtkMainWindow::windowButtonsBottom()
+{
+    if (!m_dragStrip || !gtk_widget_get_visible(m_dragStrip))
+        return std::nullopt;
+    // The zoom button when the desktop's button layout has one, else the end of the window buttons.
+    GtkWidget* button = nullptr;
+    for (const char* cssClass : { "maximize", "close", "windowcontrols" }) {
+        if ((button = descendantWithClass(m_dragStrip, cssClass)))
+            break;
+    }
+    graphene_rect_t bounds;
+    if (!button || !gtk_widget_compute_bounds(button, m_overlay, &bounds))
+        return std::nullopt;
+    return static_cast<double>(bounds.origin.y + bounds.size.height);
+}
+
+std::vector<GtkWindow*> GtkMainWindow::sheets() const
+{
+    std::vector<GtkWindow*> found;
+    GList* toplevels = gtk_window_list_toplevels();
+    for (auto* item = toplevels; item; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        if (gtk_window_get_transient_for(window) == m_window && gtk_window_get_modal(window) && gtk_widget_get_visible(GTK_WIDGET(window)))
+            found.push_back(window);
+    }
+    g_list_free(toplevels);
+    return found;
+}
+
+bool GtkMainWindow::showsSheet() const
+{
+    return !sheets().empty();
+}
+
+void GtkMainWindow::endSheets()
+{
+    for (auto* sheet : sheets()) {
+        // A dialog answers its asker as if closed without a choice; any other window just closes.
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        if (GTK_IS_DIALOG(sheet))
+            gtk_dialog_response(GTK_DIALOG(sheet), GTK_RESPONSE_DELETE_EVENT);
+        else
+            gtk_window_close(sheet);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
 }
 
 gboolean GtkMainWindow::closeRequested(GtkWindow*, gpointer self)

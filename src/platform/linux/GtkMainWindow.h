@@ -3,6 +3,7 @@
 #include "platform/Window.h"
 
 #include <gtk/gtk.h>
+#include <vector>
 
 namespace quillpost {
 
@@ -27,6 +28,10 @@ public:
     void setOnClose(std::function<void()>) override;
     void setOnCloseRequest(std::function<bool()>) override;
     void setOnFullScreenChanged(std::function<void(bool)>) override;
+    void snapshot(ImageCompletion) override;
+    std::optional<double> windowButtonsBottom() override;
+    bool showsSheet() const override;
+    void endSheets() override;
 
     GtkWindow* gtkWindow() const { return m_window; }
     // Where widgets drawn above the page go.
@@ -35,10 +40,12 @@ public:
 private:
     static gboolean closeRequested(GtkWindow*, gpointer self);
     static void fullScreenChanged(GtkWindow*, GParamSpec*, gpointer self);
+    std::vector<GtkWindow*> sheets() const;
 
     GtkWindow* m_window { nullptr };
     GtkWidget* m_overlay { nullptr };
     GtkCssProvider* m_style { nullptr };
+    Color m_background;
     std::function<void()> m_onClose;
     std::function<bool()> m_onCloseRequest;
     std::function<void(bool)> m_onFullScreenChanged;

@@ -4,10 +4,53 @@
 
 namespace quillpost {
 
+// A message whose "args" is a long text (a document being saved) would be escaped by
+// JSON.stringify and unescaped again by the parser. When that text is well formed and holds no
+// NUL, so that the engine's UTF-8 conversion keeps it exactly, it is taken over as it is and only
+// the message's other own members go through JSON.
+static constexpr const char* splitLongArguments = R"((function (message) {
+    const own = Object.getOwnPropertyDescriptor(message, 'args');
+    const text = own && own.value;
+    if (typeof text !== 'string' || text.length < 65536 || !text.isWellFormed() || text.includes('\0'))
+        return null;
+    const rest = {};
+    for (const key of Object.keys(message)) {
+        if (key !== 'args')
+            rest[key] = message[key];
+    }
+    return [JSON.stringify(rest), text];
+}))";
+
+static std::optional<Json> messageWithLongArguments(JSCValue* value)
+{
+    if (!jsc_value_is_object(value) || jsc_value_is_array(value) || jsc_value_is_function(value))
+        return std::nullopt;
+    JSCContext* context = jsc_value_get_context(value);
+    g_autoptr(JSCValue) split = jsc_context_evaluate(context, splitLongArguments, -1);
+    g_autoptr(JSCValue) parts = split && jsc_value_is_function(split) ? jsc_value_function_call(split, JSC_TYPE_VALUE, value, G_TYPE_NONE) : nullptr;
+    if (!parts || !jsc_value_is_array(parts)) {
+        jsc_context_clear_exception(context);
+        return std::nullopt;
+    }
+    g_autoptr(JSCValue) rest = jsc_value_object_get_property_at_index(parts, 0);
+    g_autoptr(JSCValue) text = jsc_value_object_get_property_at_index(parts, 1);
+    g_autofree char* restText = jsc_value_is_string(rest) ? jsc_value_to_string(rest) : nullptr;
+    Json message = restText ? parseJsonText(restText) : Json();
+    if (!message.is_object() || !jsc_value_is_string(text))
+        return std::nullopt;
+    g_autoptr(GBytes) bytes = jsc_value_to_string_as_bytes(text);
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+    message["args"] = std::string(data ? data : "", size);
+    return message;
+}
+
 Json jsonFromJavaScriptValue(JSCValue* value)
 {
     if (!value)
         return Json();
+    if (auto message = messageWithLongArguments(value))
+        return std::move(*message);
     // Through JSON.stringify, so that what the page sent is read whole: a string keeps the text
     // after a NUL and its lone surrogates (escaped, then read as U+FFFD), and an object gives only
     // its own properties, never one inherited through __proto__.

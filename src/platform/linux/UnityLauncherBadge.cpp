@@ -12,6 +12,7 @@ class UnityLauncherBadge final : public LauncherBadge {
 public:
     void setCount(std::int64_t count) override
     {
+        m_count = count;
         g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         if (!bus)
             return;
@@ -23,6 +24,11 @@ public:
             g_variant_new("(sa{sv})", "application://org.quillpost.Quillpost.desktop", &properties), nullptr);
         g_dbus_connection_flush_sync(bus, nullptr, nullptr);
     }
+
+    std::string label() const override { return m_count > 0 ? std::to_string(m_count) : std::string(); }
+
+private:
+    std::int64_t m_count { 0 };
 };
 
 }
