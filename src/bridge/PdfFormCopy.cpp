@@ -212,11 +212,14 @@ std::variant<Copy, Refusal> flatten(std::string_view pdf)
         if (document->isEncrypted())
             return Refusal::PasswordProtected;
 
+        // A page tree that leads nowhere leaves nothing to put the fields on.
+        pageCount = document->getAllPages().size();
+        if (pageCount == 0)
+            return Refusal::Damaged;
         QPDFAcroFormDocumentHelper form(*document);
         copy.fields = form.hasAcroForm() ? static_cast<int>(form.getFormFields().size()) : 0;
         if (copy.fields == 0)
             return Refusal::NoFields;
-        pageCount = document->getAllPages().size();
 
         // Values set without appearances (NeedAppearances) get theirs drawn now, so they are
         // what flattening puts on the page.
