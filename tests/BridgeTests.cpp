@@ -139,7 +139,7 @@ TEST_F(BridgeTest, EveryPageApiCommandIsInTheTableAndEveryCommandReachesThePage)
 {
     std::set<std::string> inScript;
     auto script = std::string(pageApiScript());
-    std::regex callPattern(R"(call(?:Bytes)?\('([A-Za-z]+)')");
+    std::regex callPattern(R"(call(?:Bytes|WithBytes)?\('([A-Za-z]+)')");
     for (std::sregex_iterator it(script.begin(), script.end(), callPattern), end; it != end; ++it)
         inScript.insert((*it)[1]);
 

@@ -50,11 +50,16 @@ void CommandReply::reply(RawJSON raw) const
     m_state->answer(std::move(raw.text), std::nullopt);
 }
 
+std::string CommandReply::bytesText(std::string&& bytes) const
+{
+    return m_channel && bytes.size() >= channelThreshold ? m_channel->offer(std::move(bytes)) : base64Encode(bytes);
+}
+
 void CommandReply::replyBytes(std::string bytes) const
 {
     if (answered())
         return;
-    const std::string text = m_channel && bytes.size() >= channelThreshold ? m_channel->offer(std::move(bytes)) : base64Encode(bytes);
+    const std::string text = bytesText(std::move(bytes));
     // Base64 and addresses need no escapes: their JSON text is the text in quotes.
     std::string json;
     json.reserve(text.size() + 2);
@@ -62,6 +67,14 @@ void CommandReply::replyBytes(std::string bytes) const
     json.append(text);
     json.push_back('"');
     m_state->answer(std::move(json), std::nullopt);
+}
+
+void CommandReply::replyBytes(std::string bytes, Json members) const
+{
+    if (answered())
+        return;
+    members["bytes"] = bytesText(std::move(bytes));
+    reply(members);
 }
 
 void CommandReply::fail(std::string_view message) const

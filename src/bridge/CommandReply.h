@@ -30,6 +30,8 @@ public:
     // Bytes for the page: their Base64 text, or, when the page asked for the side channel and
     // they are large, the one-time address from which it fetches them.
     void replyBytes(std::string bytes) const;
+    // An object of the given members with the bytes under "bytes", as replyBytes sends them.
+    void replyBytes(std::string bytes, Json members) const;
     // Set by the bridge for a message that asked for the side channel.
     void useChannel(ByteChannel& channel) { m_channel = &channel; }
     static constexpr size_t channelThreshold = 64 * 1024;
@@ -40,6 +42,8 @@ public:
     static std::string encode(const Json& value);
 
 private:
+    std::string bytesText(std::string&& bytes) const;
+
     struct State;
     std::shared_ptr<State> m_state;
     ByteChannel* m_channel { nullptr };

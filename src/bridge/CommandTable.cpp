@@ -56,6 +56,7 @@ constexpr auto commands = std::to_array<Command>({
     command("printPdf", PrintCommands::printPdf),
     command("printPage", PrintCommands::printPage),
     command("protectPdf", PrintCommands::protectPdf),
+    command("flattenPdf", PrintCommands::flattenPdf),
     command("setBadge", PrintCommands::setBadge),
 
     command("touchIdAvailable", TouchCommands::touchIdAvailable),

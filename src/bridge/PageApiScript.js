@@ -25,10 +25,14 @@
       throw new Error('The bytes were no longer there to fetch.');
     return r.arrayBuffer();
   }).then((b) => new Uint8Array(b));
-  // The answer of a command that gives bytes: Base64, or the address of large bytes.
-  const callBytes = (cmd, ...args) => window.webkit.messageHandlers.qp.postMessage({ cmd, args: JSON.stringify(args), via: 'quillpost-bytes' })
-    .then((r) => (r == null || r === '') ? null : JSON.parse(r))
-    .then((r) => (typeof r === 'string' && r.startsWith(channel)) ? fetchBytes(r) : unb64(r));
+  // Bytes as a command gives them: Base64, or the address of large bytes.
+  const bytesFrom = (r) => (typeof r === 'string' && r.startsWith(channel)) ? fetchBytes(r) : unb64(r);
+  const callVia = (cmd, args) => window.webkit.messageHandlers.qp.postMessage({ cmd, args: JSON.stringify(args), via: 'quillpost-bytes' })
+    .then((r) => (r == null || r === '') ? null : JSON.parse(r));
+  const callBytes = (cmd, ...args) => callVia(cmd, args).then(bytesFrom);
+  // An answer object whose "bytes" member holds bytes; the page gets them as a Uint8Array.
+  const callWithBytes = (cmd, ...args) => callVia(cmd, args)
+    .then((r) => Promise.resolve(bytesFrom(r?.bytes)).then((b) => ({ ...r, bytes: b })));
   // Bytes for a command: Base64 when small, else the address of an upload (Base64 if that fails).
   const sendBytes = (x) => {
     const u8 = x instanceof Uint8Array ? x : new Uint8Array(x);
@@ -71,6 +75,7 @@
     printPdf: () => callBytes('printPdf'),
     printPage: () => call('printPage'),
     protectPdf: (data, password) => sendBytes(data).then((b) => callBytes('protectPdf', { bytes: b, password })),
+    flattenPdf: (data) => sendBytes(data).then((b) => callWithBytes('flattenPdf', { bytes: b })),
     setBadge: (n) => call('setBadge', n),
     touchIdAvailable: () => call('touchIdAvailable'),
     touchIdStatus: () => call('touchIdStatus'),

@@ -2,6 +2,7 @@
 
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
+#include "bridge/PdfFormCopy.h"
 #include "bridge/PdfLock.h"
 #include "common/Files.h"
 #include "common/Uuid.h"
@@ -79,6 +80,63 @@ void protectPdf(Bridge& bridge, const Json& args, const CommandReply& reply)
         return;
     }
     reply.replyBytes(std::move(std::get<std::string>(locked)));
+}
+
+namespace {
+
+std::string_view refusalMessage(PdfFormCopy::Refusal refusal)
+{
+    using enum PdfFormCopy::Refusal;
+    switch (refusal) {
+    case TooLarge:
+        return "This PDF is larger than 256 MB, too large to make a shareable copy of.";
+    case NotPdf:
+        return "This file isn't a PDF.";
+    case Damaged:
+        return "This PDF is damaged, so no shareable copy was made.";
+    case PasswordProtected:
+        return "This PDF is password-protected. Open it in the PDF editor and save an unlocked copy first.";
+    case NoFields:
+        return "This PDF has no form fields to fill in, so it is already a shareable copy.";
+    case NotFlattened:
+        break;
+    }
+    return "The filled form couldn't be baked into a copy, so none was made.";
+}
+
+}
+
+void flattenPdf(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    constexpr const char* missing = "The PDF for the shareable copy didn't reach Quillpost.";
+    if (!args.is_array() || args.empty() || !args[0].is_object()) {
+        reply.fail(missing);
+        return;
+    }
+    const Json& request = args[0];
+    auto bytesField = request.find("bytes");
+    if (bytesField == request.end() || !bytesField->is_string()) {
+        reply.fail(missing);
+        return;
+    }
+    // Base64 of too many bytes is refused before it is decoded.
+    const auto& encoded = bytesField->get_ref<const std::string&>();
+    if (encoded.size() / 4 * 3 > PdfFormCopy::maximumInputBytes + 2) {
+        reply.fail(refusalMessage(PdfFormCopy::Refusal::TooLarge));
+        return;
+    }
+    auto bytes = bridge.bytesArgument(encoded);
+    if (!bytes) {
+        reply.fail(missing);
+        return;
+    }
+    auto flattened = PdfFormCopy::flatten(*bytes);
+    if (auto* refusal = std::get_if<PdfFormCopy::Refusal>(&flattened)) {
+        reply.fail(refusalMessage(*refusal));
+        return;
+    }
+    auto& copy = std::get<PdfFormCopy::Copy>(flattened);
+    reply.replyBytes(std::move(copy.bytes), Json { { "pages", copy.pages }, { "fields", copy.fields }, { "text", std::move(copy.text) } });
 }
 
 void setBadge(Bridge& bridge, const Json& args, const CommandReply& reply)

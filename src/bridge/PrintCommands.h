@@ -7,12 +7,14 @@ namespace quillpost {
 
 class Bridge;
 
-// The page on paper or as a PDF, password-locked handover PDFs and the launcher badge.
+// The page on paper or as a PDF, password-locked handover PDFs, shareable copies of filled forms
+// and the launcher badge.
 namespace PrintCommands {
 
 void printPdf(Bridge&, const Json& args, const CommandReply&);
 void printPage(Bridge&, const Json& args, const CommandReply&);
 void protectPdf(Bridge&, const Json& args, const CommandReply&);
+void flattenPdf(Bridge&, const Json& args, const CommandReply&);
 void setBadge(Bridge&, const Json& args, const CommandReply&);
 
 }

@@ -4,6 +4,31 @@
 (async () => {
   const post = (body) => window.webkit.messageHandlers.qp.postMessage(body);
 
+  // A one-page form whose values have no appearances yet (NeedAppearances): "applicant" prints,
+  // "internal" is hidden.
+  const filledFormPdf = () => {
+    const content = 'BT /F1 14 Tf 72 740 Td (Application for a study permit) Tj ET';
+    const objects = [
+      '<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 6 0 R] /NeedAppearances true /DR << /Font << /Helv 4 0 R >> >> /DA (/Helv 0 Tf 0 g) >> >>',
+      '<< /Type /Pages /Kids [3 0 R] /Count 1 >>',
+      '<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 4 0 R >> >> /Contents 7 0 R /Annots [5 0 R 6 0 R] >>',
+      '<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>',
+      '<< /Type /Annot /Subtype /Widget /FT /Tx /T (applicant) /V (Maria Alvarez) /F 4 /Rect [72 650 372 670] /DA (/Helv 10 Tf 0 g) /P 3 0 R >>',
+      '<< /Type /Annot /Subtype /Widget /FT /Tx /T (internal) /V (Internal note) /F 6 /Rect [72 610 372 630] /DA (/Helv 10 Tf 0 g) /P 3 0 R >>',
+      `<< /Length ${content.length} >>\nstream\n${content}\nendstream`,
+    ];
+    let text = '%PDF-1.7\n';
+    const offsets = objects.map((body, index) => {
+      const offset = text.length;
+      text += `${index + 1} 0 obj\n${body}\nendobj\n`;
+      return offset;
+    });
+    const xref = text.length;
+    text += `xref\n0 ${objects.length + 1}\n0000000000 65535 f \n` + offsets.map(o => `${String(o).padStart(10, '0')} 00000 n \n`).join('');
+    text += `trailer\n<< /Size ${objects.length + 1} /Root 1 0 R >>\nstartxref\n${xref}\n%%EOF\n`;
+    return new TextEncoder().encode(text);
+  };
+
   try {
     await until(() => window.App && window.App.ready, 'the page to start');
     await App.ready;
@@ -364,6 +389,19 @@
     const disconnected = await quillpost.info();
     report('after disconnecting, info has no drive and the documents root is back',
       disconnected.drive === '' && disconnected.docsIsDrive === false && disconnected.backupFolder === '' && disconnected.docsRoot === before.docsRoot, disconnected);
+
+    // PDF Studio's shareable copy of a filled form, through the self-test's hook and back.
+    location.hash = '#/settings';
+    await until(() => document.querySelector('#view[data-route="settings"]'), 'the Settings screen');
+    const formCopy = await App.formCopy(filledFormPdf(), 'Study permit.pdf');
+    report('App.formCopy bakes the filled value into the copy, leaves the hidden one out and comes back',
+      formCopy.outputs === 1 && formCopy.pages === 1 && formCopy.fields === 2 && formCopy.restored && location.hash === '#/settings' &&
+      formCopy.text.includes('Maria Alvarez') && !formCopy.text.some(t => t.includes('Internal note')) &&
+      formCopy.bytes instanceof Uint8Array && formCopy.bytes.length > 0,
+      { ...formCopy, bytes: formCopy.bytes && formCopy.bytes.length, hash: location.hash });
+    const damaged = await rejection(App.formCopy(new TextEncoder().encode('%PDF-1.7 and nothing else'), 'broken.pdf'));
+    report('App.formCopy rejects a damaged PDF with the reason and still comes back',
+      /damaged/.test(damaged || '') && location.hash === '#/settings', { damaged, hash: location.hash });
 
     location.hash = '#/clients';
     report('disk expectations', true, { beforeRestore: JSON.stringify(second), bak: JSON.stringify(first), clientName, trashed: saved.name, trashedSize: saved.size });

@@ -89,3 +89,21 @@ test('large bytes go up and come back through the side channel, and up as Base64
   await refusing.api.openPdfCraft(bytes, 'x.pdf');
   assert.equal(JSON.parse(refusing.posted[0].args)[0], Buffer.from(bytes).toString('base64'));
 });
+
+test('flattenPdf answers its object with the copy as a Uint8Array, from Base64 or the side channel', async () => {
+  const small = install(JSON.stringify({ bytes: Buffer.from(sample(5)).toString('base64'), pages: 2, fields: 3, text: ['Ana'] }));
+  assert.deepEqual(await small.api.flattenPdf(sample(10)), { bytes: sample(5), pages: 2, fields: 3, text: ['Ana'] });
+  assert.equal(small.posted[0].cmd, 'flattenPdf');
+  assert.equal(small.posted[0].via, 'quillpost-bytes');
+  assert.deepEqual(JSON.parse(small.posted[0].args), [{ bytes: Buffer.from(sample(10)).toString('base64') }]);
+
+  const large = sample(100000);
+  const channel = (address, options = {}) => options.method === 'POST'
+    ? Promise.resolve({ ok: true, text: () => Promise.resolve('quillpost-bytes://bytes/up') })
+    : Promise.resolve({ ok: address === 'quillpost-bytes://bytes/down', arrayBuffer: () => Promise.resolve(large.slice().buffer) });
+  const big = install(JSON.stringify({ bytes: 'quillpost-bytes://bytes/down', pages: 1, fields: 1, text: [] }), channel);
+  const answer = await big.api.flattenPdf(large);
+  assert.deepEqual(answer.bytes, large);
+  assert.equal(answer.pages, 1);
+  assert.deepEqual(JSON.parse(big.posted[0].args), [{ bytes: 'quillpost-bytes://bytes/up' }]);
+});

@@ -32,6 +32,7 @@ import { today } from './dates.js';
 import * as pdfStudio from './views/pdf-studio.js';
 import * as printerSettings from './views/printer.js';
 import { listenForPrinted } from './print-inbox.js';
+import { copyThroughCard } from './form-copy.js';
 import { connectLockWatch } from './shell-hooks.js';
 
 const SCREENS = {
@@ -288,6 +289,9 @@ setInterval(() => { try { checkReminders(); } catch (error) { console.error(erro
 // App.checkBackup(c)   opens a backup candidate's text as this page would: { ok, clients, … }
 // App.openPdfStudio()  goes to PDF Studio
 // App.remind(id)       shows the reminder of a deadline (the first open one without an id)
+// App.formCopy(bytes, name)  makes a shareable copy of a filled PDF form (bytes a Uint8Array) on
+//                      PDF Studio's card, then returns to the screen it was on:
+//                      { outputs, pages, fields, text, bytes, restored }; rejects with the reason
 // App.runMenuCommand, App.openLink, App.find(query)
 Object.assign(App, {
   isReady: false,
@@ -307,6 +311,9 @@ Object.assign(App, {
   openPdfStudio() {
     navigate('pdf');
     return true;
+  },
+  formCopy(bytes, name) {
+    return copyThroughCard(bytes, name, { location, navigate });
   },
   remind(id) {
     const index = indexOf(App.data, App.revision);

@@ -1,4 +1,5 @@
-// PDF Studio: the print inbox of the Quillpost PDF printer, the full PDF editor, and locked handover PDFs.
+// PDF Studio: the print inbox of the Quillpost PDF printer, shareable copies of filled forms, the
+// full PDF editor, and locked handover PDFs.
 
 import { h, pageHeader, card, button, runFrom, toast, confirmDialog, showError } from '../ui.js';
 import { icon } from '../icons.js';
@@ -6,26 +7,33 @@ import { formatWhen, messageOf } from '../format.js';
 import { hrefFor } from '../routes.js';
 import { saveBytes } from '../download.js';
 import { renderEditor } from './pdf-editor-card.js';
+import { renderFormCopy } from './form-copy-card.js';
 import {
   newestFirst, withArrival, withoutFile, onPrintedFile, passwordProblem, lockedName, looksLikePdf, fileSize, MIN_PASSWORD_LENGTH,
 } from '../print-inbox.js';
 
-export function render(root, { app, bridge }) {
-  root.append(pageHeader('PDF Studio', 'Printed forms, the full PDF editor and password-locked copies for your clients.'));
+export function render(root, { app, bridge, route }) {
+  root.append(pageHeader('PDF Studio', 'Printed forms, shareable copies of filled forms, the full PDF editor and password-locked copies for your clients.'));
   if (!bridge) {
     root.append(card('Print inbox', h('p', { class: 'muted', text: 'The print inbox needs the Quillpost desktop program.' })));
     return;
   }
-  const stopInbox = renderInbox(root, bridge, app);
+  let formCopy = null;
+  const stopInbox = renderInbox(root, bridge, app, (bytes, name) => {
+    formCopy.element.scrollIntoView({ block: 'start', behavior: 'smooth' });
+    return formCopy.makeFromPage(bytes, name);
+  });
+  formCopy = renderFormCopy(root, bridge, route);
   const stopEditor = renderEditor(root, bridge, app);
   renderHandover(root, bridge);
   return () => {
     stopInbox();
+    formCopy.stop();
     stopEditor();
   };
 }
 
-function renderInbox(root, bridge, app) {
+function renderInbox(root, bridge, app, makeShareable) {
   const list = h('div', { id: 'printed-list', 'aria-live': 'polite' }, h('p', { class: 'muted', text: 'Reading the print inbox…' }));
   root.append(card('Print inbox',
     h('p', { class: 'card-intro muted' },
@@ -68,12 +76,16 @@ function renderInbox(root, bridge, app) {
         }
       },
     });
+    const shareable = button('Make shareable copy', {
+      dataset: { action: 'shareable' }, 'aria-label': `Make shareable copy of ${record.name}`,
+      onClick: () => runFrom(shareable, async () => makeShareable(await bridge.readPrinted(record.path), record.name)),
+    });
     const item = h('li', { class: 'printed-item', dataset: { path: record.path } },
       h('span', { class: 'printed-icon' }, icon('document', 20)),
       h('span', { class: 'printed-text' },
         h('span', { class: 'printed-name', text: record.name }),
         h('span', { class: 'muted printed-meta', text: [formatWhen(record.at), fileSize(record.size)].filter(Boolean).join(' · ') })),
-      h('span', { class: 'printed-actions' }, fileToClient(record), open, trash));
+      h('span', { class: 'printed-actions' }, fileToClient(record), shareable, open, trash));
     return item;
   };
 
