@@ -190,17 +190,20 @@ static std::optional<std::string> renderContent(GtkWidget* overlay, const Color&
     auto* drawing = gtk_snapshot_new();
     GdkRGBA color { static_cast<float>(background.red), static_cast<float>(background.green), static_cast<float>(background.blue),
         static_cast<float>(background.alpha) };
-    graphene_rect_t all = GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
+    graphene_rect_t all;
+    graphene_rect_init(&all, 0, 0, static_cast<float>(width), static_cast<float>(height));
     gtk_snapshot_append_color(drawing, &color, &all);
     for (auto* child = gtk_widget_get_first_child(overlay); child; child = gtk_widget_get_next_sibling(child)) {
         graphene_rect_t bounds;
         if (!gtk_widget_get_visible(child) || !gtk_widget_compute_bounds(child, overlay, &bounds))
             continue;
         gtk_snapshot_save(drawing);
-        graphene_point_t origin = GRAPHENE_POINT_INIT(bounds.origin.x, bounds.origin.y);
+        graphene_point_t origin;
+        graphene_point_init(&origin, bounds.origin.x, bounds.origin.y);
         gtk_snapshot_translate(drawing, &origin);
         if (child == view && viewImage) {
-            graphene_rect_t area = GRAPHENE_RECT_INIT(0, 0, bounds.size.width, bounds.size.height);
+            graphene_rect_t area;
+            graphene_rect_init(&area, 0, 0, bounds.size.width, bounds.size.height);
             gtk_snapshot_append_texture(drawing, viewImage, &area);
         } else {
             g_autoptr(GdkPaintable) paintable = gtk_widget_paintable_new(child);
