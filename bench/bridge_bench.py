@@ -9,25 +9,25 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-import run_e2e  # noqa: E402
+from harness import DONE_MARK, AppRun, start_xvfb, stop_xvfb  # noqa: E402
 
 
 def main():
     app = sys.argv[1] if len(sys.argv) > 1 else "build/bin/quillpost"
     script = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "bridge_bench.js")
     work = tempfile.mkdtemp(prefix="quillpost-bench-")
-    xvfb, display = run_e2e.start_xvfb()
+    xvfb, display = start_xvfb()
     try:
-        process, results, log, done, _ = run_e2e.run_app(app, script, os.path.join(work, "data"), os.path.join(work, "state"), display, 300)
-        run_e2e.stop(process)
+        run = AppRun(app, script, os.path.join(work, "data"), os.path.join(work, "state"), display)
+        done = run.wait_for(DONE_MARK, 300) is not None
+        run.stop()
     finally:
-        xvfb.terminate()
-        xvfb.wait()
+        stop_xvfb(xvfb)
         shutil.rmtree(work, ignore_errors=True)
     if not done:
-        print("\n".join(log[-30:]))
+        print("\n".join(run.log[-30:]))
         return 1
-    for name, entry in results.items():
+    for name, entry in run.results.items():
         detail = entry["detail"]
         if not entry["ok"]:
             print("failed:", detail)

@@ -27,7 +27,8 @@ std::string stringProperty(JSCValue* object, const char* name)
 }
 
 // "small" answers at once; "carry" takes the text of "args" over into this process; "give"
-// answers a string of as many characters as "args" says, "giveBuffer" an ArrayBuffer of as many bytes.
+// answers a string of as many characters as "args" says. (A script reply can't carry an
+// ArrayBuffer: WebKit hands the page an empty object in its place, so large bytes go by fetch.)
 gboolean received(WebKitUserContentManager*, JSCValue* body, WebKitScriptMessageReply* reply, gpointer)
 {
     JSCContext* context = jsc_value_get_context(body);
@@ -40,10 +41,6 @@ gboolean received(WebKitUserContentManager*, JSCValue* body, WebKitScriptMessage
         const std::string text(static_cast<size_t>(std::atoll(stringProperty(body, "args").c_str())), 'A');
         g_autoptr(GBytes) bytes = g_bytes_new(text.data(), text.size());
         answer = jsc_value_new_string_from_bytes(context, bytes);
-    } else if (command == "giveBuffer") {
-        const size_t size = static_cast<size_t>(std::atoll(stringProperty(body, "args").c_str()));
-        auto* data = new std::string(size, 'B');
-        answer = jsc_value_new_array_buffer(context, data->data(), data->size(), [](gpointer owned) { delete static_cast<std::string*>(owned); }, data);
     } else {
         answer = jsc_value_new_string(context, "null");
     }

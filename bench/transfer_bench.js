@@ -54,7 +54,6 @@
       report('save of a 10 MB document', Math.round(await timed(5, () => post({ cmd: 'carry', args: JSON.stringify([JSON.stringify(doc)]) }))), 'ms');
       report('10 MB page to native (saveDocument)', Math.round(await timed(5, () => fetch('floor-bytes://bytes/', { method: 'POST', body: bytes }).then((r) => r.text()))), 'ms');
       report('10 MB native to page (readDocument)', Math.round(await timed(5, () => fetch('floor-bytes://bytes/' + size).then((r) => r.arrayBuffer()).then((b) => new Uint8Array(b)))), 'ms');
-      report('10 MB reply as an ArrayBuffer', Math.round(await timed(5, () => post({ cmd: 'giveBuffer', args: String(size) }).then((b) => new Uint8Array(b)))), 'ms');
       report('10 MB reply as a string (Base64 floor)', Math.round(await timed(5, () => post({ cmd: 'give', args: String(Math.ceil(size / 3) * 4) }))), 'ms');
     }
   } catch (error) {

@@ -26,8 +26,18 @@ static std::optional<Json> messageWithLongArguments(JSCValue* value)
     if (!jsc_value_is_object(value) || jsc_value_is_array(value) || jsc_value_is_function(value))
         return std::nullopt;
     JSCContext* context = jsc_value_get_context(value);
-    g_autoptr(JSCValue) split = jsc_context_evaluate(context, splitLongArguments, -1);
-    g_autoptr(JSCValue) parts = split && jsc_value_is_function(split) ? jsc_value_function_call(split, JSC_TYPE_VALUE, value, G_TYPE_NONE) : nullptr;
+    // Compiled once per context and kept with it: small messages must stay cheap.
+    auto* split = static_cast<JSCValue*>(g_object_get_data(G_OBJECT(context), "quillpost-split-arguments"));
+    if (!split) {
+        split = jsc_context_evaluate(context, splitLongArguments, -1);
+        if (!split || !jsc_value_is_function(split)) {
+            g_clear_object(&split);
+            jsc_context_clear_exception(context);
+            return std::nullopt;
+        }
+        g_object_set_data_full(G_OBJECT(context), "quillpost-split-arguments", split, g_object_unref);
+    }
+    g_autoptr(JSCValue) parts = jsc_value_function_call(split, JSC_TYPE_VALUE, value, G_TYPE_NONE);
     if (!parts || !jsc_value_is_array(parts)) {
         jsc_context_clear_exception(context);
         return std::nullopt;
