@@ -14,7 +14,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import DONE_MARK, AppRun, start_xvfb, stop_xvfb  # noqa: E402
+from harness import DONE_MARK, AppRun, session_processes, start_xvfb, stop_xvfb  # noqa: E402
 
 SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "transfer_bench.js")
 
@@ -22,15 +22,9 @@ SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "transfer_benc
 def session_memory_mb(session):
     """Resident memory of every process of the run's session (the program and WebKit's)."""
     total = 0
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
+    for pid, _ in session_processes(session):
         try:
-            with open("/proc/%s/stat" % entry) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            if int(fields[3]) != session:
-                continue
-            with open("/proc/%s/status" % entry) as f:
+            with open("/proc/%d/status" % pid) as f:
                 for line in f:
                     if line.startswith("VmRSS:"):
                         total += int(line.split()[1])

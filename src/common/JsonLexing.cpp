@@ -1,5 +1,7 @@
 #include "common/JsonLexing.h"
 
+#include "common/Hex.h"
+
 #include <array>
 #include <clocale>
 #include <cmath>
@@ -82,17 +84,6 @@ const char* skipMultiByte(const char* p, const char* end)
     return p + length;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The four hex digits after "\u" at p; -1 when they are not four hex digits.
 long unitAt(const char* p, const char* end)
 {
@@ -100,7 +91,7 @@ long unitAt(const char* p, const char* end)
         return -1;
     long value = 0;
     for (int index = 2; index < 6; ++index) {
-        const int digit = hexDigit(p[index]);
+        const int digit = hexDigitValue(p[index]);
         if (digit < 0)
             return -1;
         value = value * 16 + digit;

@@ -1,5 +1,6 @@
 #include "pdfcraft/PdfCraftScheme.h"
 
+#include "common/Hex.h"
 #include "common/Utf8.h"
 
 #include <algorithm>
@@ -18,17 +19,6 @@ namespace {
 
 constexpr const char* badURL = "The editor asked for an address that isn't one.";
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Percent escapes decoded; nothing when an escape is malformed or the result is not UTF-8.
 std::optional<std::string> percentDecoded(std::string_view text)
 {
@@ -41,8 +31,8 @@ std::optional<std::string> percentDecoded(std::string_view text)
         }
         if (i + 2 >= text.size())
             return std::nullopt;
-        int high = hexValue(text[i + 1]);
-        int low = hexValue(text[i + 2]);
+        int high = hexDigitValue(text[i + 1]);
+        int low = hexDigitValue(text[i + 2]);
         if (high < 0 || low < 0)
             return std::nullopt;
         decoded.push_back(static_cast<char>(high * 16 + low));

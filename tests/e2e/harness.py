@@ -53,6 +53,24 @@ def app_environment(data_dir, state_dir, display, script, extra_env=None):
     return env
 
 
+def session_processes(session):
+    """(pid, command name) of every process in the given session."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/comm" % entry) as f:
+                name = f.read().strip()
+            if int(fields[3]) == session:
+                found.append((int(entry), name))
+        except (OSError, ValueError, IndexError):
+            continue
+    return found
+
+
 class AppRun:
     """One run of the program. Its output (the page script's console messages among it) is read on
     a thread into a queue; `next_line` and `wait_for` take lines from it in order, and every line
@@ -125,20 +143,7 @@ class AppRun:
 
     def web_processes(self):
         """The WebKit web processes that the program started (they share its session)."""
-        found = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open("/proc/%s/stat" % entry) as f:
-                    fields = f.read().rsplit(")", 1)[1].split()
-                with open("/proc/%s/comm" % entry) as f:
-                    name = f.read().strip()
-            except OSError:
-                continue
-            if int(fields[3]) == self.process.pid and name.startswith("WebKitWebProces"):
-                found.append(int(entry))
-        return found
+        return [pid for pid, name in session_processes(self.process.pid) if name.startswith("WebKitWebProces")]
 
     def alive(self):
         pid = self.program_pid()
