@@ -25,8 +25,17 @@ static std::optional<Json> messageWithLongArguments(JSCValue* value)
 {
     if (!jsc_value_is_object(value) || jsc_value_is_array(value) || jsc_value_is_function(value))
         return std::nullopt;
+    // Most messages are small: their length is read without a call into script.
+    {
+        g_autoptr(JSCValue) arguments = jsc_value_object_get_property(value, "args");
+        if (!arguments || !jsc_value_is_string(arguments))
+            return std::nullopt;
+        g_autoptr(JSCValue) length = jsc_value_object_get_property(arguments, "length");
+        if (!length || !jsc_value_is_number(length) || jsc_value_to_double(length) < 65536)
+            return std::nullopt;
+    }
     JSCContext* context = jsc_value_get_context(value);
-    // Compiled once per context and kept with it: small messages must stay cheap.
+    // Compiled once per context and kept with it.
     auto* split = static_cast<JSCValue*>(g_object_get_data(G_OBJECT(context), "quillpost-split-arguments"));
     if (!split) {
         split = jsc_context_evaluate(context, splitLongArguments, -1);
