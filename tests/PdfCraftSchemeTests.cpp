@@ -95,6 +95,30 @@ TEST_F(PdfCraftSchemeTest, AnswersNotFoundForFoldersMissingFilesAndAnythingOutsi
     }
 }
 
+TEST_F(PdfCraftSchemeTest, FollowsTheSiteThroughLinksInsideItAndAcrossAFolderReplacedInPlace)
+{
+    // Links that stay inside the site are served; ones that leave it are not, however reached.
+    fs::create_directory_symlink(site() / "lib", site() / "shared");
+    fs::create_directory_symlink(site().parent_path(), site() / "up");
+    auto served = [this](const std::string& url) {
+        auto response = get(url);
+        return response.status == 200 ? bodyOf(response) : std::to_string(response.status);
+    };
+    EXPECT_EQ(served("pdfcraft://app/shared/app.js"), "var a;");
+    EXPECT_EQ(get("pdfcraft://app/shared/app.WASM").contentType, "application/wasm");
+    EXPECT_EQ(served("pdfcraft://app/up/secret.txt"), "404");
+    EXPECT_EQ(served("pdfcraft://app/shared/../../secret.txt"), "404");
+
+    // An install that puts a new folder where the site was is served from the new folder.
+    EXPECT_EQ(served("pdfcraft://app/index.html"), "<html>editor</html>");
+    fs::rename(site(), m_folder / "old-site");
+    writeText(site() / "index.html", "<html>new</html>");
+    EXPECT_EQ(served("pdfcraft://app/index.html"), "<html>new</html>");
+    EXPECT_EQ(served("pdfcraft://app/lib/app.js"), "404");
+    fs::remove_all(site());
+    EXPECT_EQ(served("pdfcraft://app/index.html"), "404");
+}
+
 TEST_F(PdfCraftSchemeTest, ServesDocumentsByTokenWhateverTheirName)
 {
     const std::string token = "0123456789abcdef0123456789abcdef";

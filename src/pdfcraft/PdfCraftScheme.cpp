@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <cstdlib>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace quillpost {
@@ -69,6 +71,24 @@ std::optional<std::string> realPath(const fs::path& path)
     std::string text(resolved);
     std::free(resolved);
     return text;
+}
+
+// Opens a file beneath the folder in one step when no link lies on its way. Anything else (a
+// link, a kernel or sandbox without openat2) answers nothing and takes the route through realpath.
+FileDescriptor openWithoutLinks(int folder, const std::string& relative)
+{
+#ifdef SYS_openat2
+    if (folder < 0 || relative.empty())
+        return {};
+    open_how how {};
+    how.flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    return FileDescriptor(static_cast<int>(::syscall(SYS_openat2, folder, relative.c_str(), &how, sizeof how)));
+#else
+    (void)folder;
+    (void)relative;
+    return {};
+#endif
 }
 
 bool isLowerHex(std::string_view text)
@@ -137,7 +157,7 @@ std::optional<SchemeResponse> PdfCraftScheme::answer(const std::string& url) con
 
 SchemeResponse PdfCraftScheme::siteFile(const std::string& path) const
 {
-    auto root = siteRoot();
+    const ResolvedRoot* root = siteRoot();
     if (!root)
         return notFound();
 
@@ -150,14 +170,23 @@ SchemeResponse PdfCraftScheme::siteFile(const std::string& path) const
     if (relative.find('\0') != std::string::npos)
         return notFound();
 
-    auto file = realPath((fs::path(*root) / relative).lexically_normal());
-    std::string rootPrefix = *root;
+    const std::string asked = (fs::path(*root->real) / relative).lexically_normal().string();
+    std::string rootPrefix = *root->real;
     rootPrefix.push_back('/');
-    if (!file || !file->starts_with(rootPrefix))
-        return notFound();
-
     // O_NONBLOCK: a FIFO planted in the site must not hang the main thread on open.
-    FileDescriptor descriptor(::open(file->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    std::optional<std::string> file;
+    FileDescriptor descriptor;
+    if (asked.starts_with(rootPrefix)) {
+        descriptor = openWithoutLinks(root->folder.get(), asked.substr(rootPrefix.size()));
+        if (descriptor)
+            file = asked;
+    }
+    if (!descriptor) {
+        file = realPath(asked);
+        if (!file || !file->starts_with(rootPrefix))
+            return notFound();
+        descriptor = FileDescriptor(::open(file->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    }
     struct stat status {};
     if (!descriptor || ::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return notFound();
@@ -173,13 +202,28 @@ SchemeResponse PdfCraftScheme::siteFile(const std::string& path) const
     return answer;
 }
 
-std::optional<std::string> PdfCraftScheme::siteRoot() const
+const PdfCraftScheme::ResolvedRoot* PdfCraftScheme::siteRoot() const
 {
-    // The root's real path is resolved again only when the site in use changes, or is gone.
+    // The root is resolved and opened again only when the site in use changes, or its folder is
+    // gone or another one now stands at its path.
     const std::string root = fs::path(m_root()).lexically_normal().string();
-    if (root != m_resolvedRoot.first || !m_resolvedRoot.second || ::access(m_resolvedRoot.second->c_str(), F_OK))
-        m_resolvedRoot = { root, realPath(root) };
-    return m_resolvedRoot.second;
+    struct stat now {};
+    const bool same = root == m_resolvedRoot.asked && m_resolvedRoot.real && m_resolvedRoot.folder
+        && ::stat(m_resolvedRoot.real->c_str(), &now) == 0 && now.st_dev == m_resolvedRoot.device && now.st_ino == m_resolvedRoot.inode;
+    if (!same) {
+        m_resolvedRoot = ResolvedRoot { root, realPath(root), {}, 0, 0 };
+        if (m_resolvedRoot.real) {
+            m_resolvedRoot.folder = FileDescriptor(::open(m_resolvedRoot.real->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            struct stat opened {};
+            if (m_resolvedRoot.folder && ::fstat(m_resolvedRoot.folder.get(), &opened) == 0) {
+                m_resolvedRoot.device = opened.st_dev;
+                m_resolvedRoot.inode = opened.st_ino;
+            } else {
+                m_resolvedRoot.folder = {};
+            }
+        }
+    }
+    return m_resolvedRoot.real ? &m_resolvedRoot : nullptr;
 }
 
 SchemeHandler PdfCraftScheme::handler(Root root, const Registry& docs)

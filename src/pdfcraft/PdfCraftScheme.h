@@ -1,8 +1,10 @@
 #pragma once
 
+#include "common/FileDescriptor.h"
 #include "platform/WebView.h"
 
 #include <filesystem>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -42,13 +44,21 @@ public:
     static std::optional<std::string> pathOf(std::string_view url);
 
 private:
+    // The root as asked for last, its real path, and that folder held open for lookups beneath it.
+    struct ResolvedRoot {
+        std::string asked;
+        std::optional<std::string> real;
+        FileDescriptor folder;
+        std::uint64_t device { 0 };
+        std::uint64_t inode { 0 };
+    };
+
     SchemeResponse siteFile(const std::string& path) const;
-    std::optional<std::string> siteRoot() const;
+    const ResolvedRoot* siteRoot() const;
 
     Root m_root;
     const Registry& m_docs;
-    // The root as asked for last, and its real path.
-    mutable std::pair<std::string, std::optional<std::string>> m_resolvedRoot;
+    mutable ResolvedRoot m_resolvedRoot;
 };
 
 }
