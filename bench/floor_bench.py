@@ -11,7 +11,6 @@ import shutil
 import statistics
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from harness import DONE_MARK, AppRun, session_processes, start_xvfb, stop_xvfb  # noqa: E402
@@ -34,10 +33,9 @@ def session_memory_mb(session):
 
 
 def one_run(command, page, display, work):
-    if page:
-        run = AppRunWithPage(command[0], page, work, display)
-    else:
-        run = AppRun(command[0], SCRIPT, os.path.join(work, "data"), os.path.join(work, "state"), display)
+    # The floor window takes the page as its argument; Quillpost loads its own.
+    run = AppRun(command[0], SCRIPT, os.path.join(work, "data"), os.path.join(work, "state"), display,
+                 arguments=[page] if page else [])
     done = run.wait_for(DONE_MARK, 300) is not None
     memory = session_memory_mb(run.process.pid)
     run.stop()
@@ -51,25 +49,6 @@ def one_run(command, page, display, work):
     figures["start to page script"] = figures.pop("script start (epoch ms)") - run.started * 1000
     figures["resident memory, all processes"] = memory
     return figures
-
-
-class AppRunWithPage(AppRun):
-    """The floor window, which takes the page as its argument."""
-
-    def __init__(self, app, page, work, display):
-        import subprocess
-        import threading
-        import queue
-        from harness import app_environment
-        env = app_environment(os.path.join(work, "data"), os.path.join(work, "state"), display, SCRIPT)
-        self.started = time.time()
-        self.process = subprocess.Popen(["dbus-run-session", "--", app, page], env=env, stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True)
-        self.log = []
-        self.results = {}
-        self.ended = False
-        self._lines = queue.Queue()
-        threading.Thread(target=self._pump, daemon=True).start()
 
 
 def main():

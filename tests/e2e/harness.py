@@ -76,11 +76,11 @@ class AppRun:
     a thread into a queue; `next_line` and `wait_for` take lines from it in order, and every line
     taken is kept in `log`."""
 
-    def __init__(self, app, script, data_dir, state_dir, display, extra_env=None, wrapper=None):
+    def __init__(self, app, script, data_dir, state_dir, display, extra_env=None, wrapper=None, arguments=()):
         env = app_environment(data_dir, state_dir, display, script, extra_env)
         self.started = time.time()
         # A wrapper runs inside the session first (e.g. to start a keyring) and then execs the program.
-        command = ["dbus-run-session", "--"] + ([wrapper] if wrapper else []) + [app]
+        command = ["dbus-run-session", "--"] + ([wrapper] if wrapper else []) + [app] + list(arguments)
         self.process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True, errors="replace", start_new_session=True)
         self.log = []
