@@ -3,8 +3,8 @@
 #include "common/FileDescriptor.h"
 #include "platform/WebView.h"
 
-#include <filesystem>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>

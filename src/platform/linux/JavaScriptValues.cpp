@@ -8,10 +8,11 @@ namespace quillpost {
 // JSON.stringify and unescaped again by the parser. When that text is well formed and holds no
 // NUL, so that the engine's UTF-8 conversion keeps it exactly, it is taken over as it is and only
 // the message's other own members go through JSON.
+static constexpr double longArguments = 65536;
 static constexpr const char* splitLongArguments = R"((function (message) {
     const own = Object.getOwnPropertyDescriptor(message, 'args');
     const text = own && own.value;
-    if (typeof text !== 'string' || text.length < 65536 || !text.isWellFormed() || text.includes('\0'))
+    if (typeof text !== 'string' || !text.isWellFormed() || text.includes('\0'))
         return null;
     const rest = {};
     for (const key of Object.keys(message)) {
@@ -31,7 +32,7 @@ static std::optional<Json> messageWithLongArguments(JSCValue* value)
         if (!arguments || !jsc_value_is_string(arguments))
             return std::nullopt;
         g_autoptr(JSCValue) length = jsc_value_object_get_property(arguments, "length");
-        if (!length || !jsc_value_is_number(length) || jsc_value_to_double(length) < 65536)
+        if (!length || !jsc_value_is_number(length) || jsc_value_to_double(length) < longArguments)
             return std::nullopt;
     }
     JSCContext* context = jsc_value_get_context(value);
