@@ -1,9 +1,11 @@
 // The update feed as the network delivers it: any bytes read as an appcast. Whatever it holds,
 // every item kept has an archive address and a version, and the newest update is newer than
-// the running version and than every other item offered.
+// the running version and than every other item offered, and no version names a staging folder
+// anywhere but beside the program's folder.
 #include "FuzzCheck.h"
 
 #include "updates/Appcast.h"
+#include "updates/UpdateInstaller.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (auto& item : *items) {
         FUZZ_CHECK(!item.url.empty() && !item.version.empty());
         FUZZ_CHECK(compareVersions(item.version, item.version) == 0);
+        for (auto* version : { &item.version, &item.shortVersion }) {
+            auto staging = UpdateInstaller("/apps/quillpost").stagingFolder(*version);
+            FUZZ_CHECK(staging.parent_path() == "/apps" && staging.filename().string().starts_with(".quillpost-update-"));
+            FUZZ_CHECK(staging.filename().string().find('/') == std::string::npos);
+        }
     }
     if (auto newest = newestUpdate(*items, "0.1.0")) {
         FUZZ_CHECK(compareVersions(newest->version, "0.1.0") > 0);

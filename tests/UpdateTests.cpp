@@ -5,8 +5,10 @@
 #include "doubles/TemporaryFolder.h"
 #include "doubles/TestSigner.h"
 #include "doubles/VirtualClock.h"
+#include "net/Deployment.h"
 #include "store/Store.h"
 #include "updates/Appcast.h"
+#include "updates/InstallManifest.h"
 #include "updates/UpdateArchive.h"
 #include "updates/UpdateInstaller.h"
 #include "updates/Updater.h"
@@ -14,6 +16,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace quillpost {
 namespace {
@@ -61,17 +64,31 @@ std::string tarball(const std::vector<Entry>& entries)
     return bytes;
 }
 
-std::vector<Entry> release(const std::string& mark)
+// The text of an install manifest naming version and files.
+std::string manifestText(const std::string& version, const std::vector<std::string>& files)
 {
-    return { { "quillpost-0.2.0/bin/quillpost", "#!/bin/sh\n" }, { "quillpost-0.2.0/share/quillpost/app/index.html", mark },
-        { "quillpost-0.2.0/share/quillpost/pdfcraft/index.html", "editor" } };
+    std::string text = "Quillpost install manifest 1\nversion " + version + "\n";
+    for (auto& file : files)
+        text.append(file).append("\n");
+    return text;
 }
 
-std::string appcast(const std::string& version, const std::string& url, const std::string& signature, size_t length)
+const std::vector<std::string> releaseFiles { "bin/quillpost", "share/quillpost/app/index.html", "share/quillpost/pdfcraft/index.html" };
+
+// A release as the maker builds it: its manifest names its version and lists its files.
+std::vector<Entry> release(const std::string& mark, const std::string& version = "0.2.0")
 {
+    return { { "quillpost-0.2.0/bin/quillpost", "#!/bin/sh\n" }, { "quillpost-0.2.0/share/quillpost/app/index.html", mark },
+        { "quillpost-0.2.0/share/quillpost/pdfcraft/index.html", "editor" },
+        { "quillpost-0.2.0/share/quillpost/install-manifest", manifestText(version, releaseFiles) } };
+}
+
+std::string appcast(const std::string& version, const std::string& url, const std::string& signature, size_t length, const std::string& shortVersion = {})
+{
+    std::string shortElement = shortVersion.empty() ? "" : "<sparkle:shortVersionString>" + shortVersion + "</sparkle:shortVersionString>";
     return R"(<?xml version="1.0"?><rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)"
            R"(<item><title>Old</title><sparkle:version>0.0.9</sparkle:version><enclosure url="https://example.org/old.tar.gz" length="1"/></item>)"
-           "<item><title>Quillpost " + version + "</title><sparkle:version>" + version + "</sparkle:version>"
+           "<item><title>Quillpost " + version + "</title><sparkle:version>" + version + "</sparkle:version>" + shortElement +
            "<enclosure url=\"" + url + "\" length=\"" + std::to_string(length) + "\" type=\"application/gzip\" sparkle:edSignature=\"" + signature + "\"/>"
            "</item></channel></rss>";
 }
@@ -142,10 +159,7 @@ class UpdaterTest : public testing::Test {
 protected:
     UpdaterTest()
     {
-        fs::create_directories(m_prefix / "bin");
-        fs::create_directories(m_prefix / "share" / "quillpost" / "app");
-        writeText(m_prefix / "bin" / "quillpost", "old program");
-        writeText(m_prefix / "share" / "quillpost" / "app" / "index.html", "old page");
+        installOldVersion();
         Store::Location location { m_folder / "data", true, m_folder / "home", m_folder / "home" / "Documents" };
         m_store = std::make_unique<Store>(location, Store::Services { m_clock, m_clock, m_clock });
         m_store->save(R"({"clients":[]})");
@@ -160,12 +174,28 @@ protected:
         return made;
     }
 
+    // The installed copy: a prefix that holds Quillpost 0.1.0 and nothing else.
+    void installOldVersion()
+    {
+        std::error_code ignored;
+        fs::remove_all(m_prefix, ignored);
+        writeText(m_prefix / "bin" / "quillpost", "old program");
+        writeText(m_prefix / "share" / "quillpost" / "app" / "index.html", "old page");
+        writeText(InstallManifest::location(m_prefix), manifestText("0.1.0", { "bin/quillpost", "share/quillpost/app/index.html" }));
+    }
+
     // Starts a test-mode run and answers the feed and the download.
-    void runUpdate(Updater& updater, const std::string& archive, const std::string& signature)
+    void runUpdate(Updater& updater, const std::string& archive, const std::string& signature, const std::string& version = "0.2.0",
+        const std::string& shortVersion = {})
     {
         updater.start();
-        m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(appcast("0.2.0", "https://example.org/q.tar.gz", signature, archive.size())));
-        m_http.answer("https://example.org/q.tar.gz", FakeHttpClient::ok(archive));
+        m_http.answer("https://example.org/appcast.xml",
+            FakeHttpClient::ok(appcast(version, "https://example.org/q.tar.gz", signature, archive.size(), shortVersion)));
+        // A copy that can't install never asks for the archive.
+        bool asked = std::any_of(m_http.sent.begin(), m_http.sent.end(),
+            [](auto& sent) { return sent.request.url == "https://example.org/q.tar.gz" && sent.completion; });
+        if (asked)
+            m_http.answer("https://example.org/q.tar.gz", FakeHttpClient::ok(archive));
         m_clock.runPosted();
     }
 
@@ -271,6 +301,205 @@ TEST_F(UpdaterTest, APackagedCopyPointsToThePackageManager)
     EXPECT_EQ(idle.info()["canCheck"], false);
     EXPECT_EQ(idle.info()["lastCheck"], "");
     EXPECT_EQ(idle.info()["version"], "0.1.0");
+}
+
+// Every entry under a folder with what it holds, to show that nothing changed.
+std::map<std::string, std::string> contents(const fs::path& folder)
+{
+    std::map<std::string, std::string> found;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        auto status = fs::symlink_status(it->path());
+        auto relative = it->path().lexically_relative(folder).string();
+        found[relative] = fs::is_symlink(status) ? "link to " + fs::read_symlink(it->path()).string()
+            : fs::is_directory(status)           ? std::string("folder")
+                                                 : readFile(it->path()).value_or("?");
+    }
+    return found;
+}
+
+TEST(InstallManifest, ReadsOnlyAVersionAndPlainRelativePaths)
+{
+    std::string error;
+    auto good = InstallManifest::parse(manifestText("0.2.0", releaseFiles) + "\n", error);
+    ASSERT_TRUE(good) << error;
+    EXPECT_EQ(good->version, "0.2.0");
+    EXPECT_EQ(good->files.size(), releaseFiles.size());
+
+    const std::vector<std::pair<std::string, std::string>> refused {
+        { "", "empty" },
+        { "Some other list\nversion 0.2.0\nbin/quillpost\n", "isn't a Quillpost install manifest" },
+        { "Quillpost install manifest 1\nbin/quillpost\n", "valid version" },
+        { "Quillpost install manifest 1\nversion 0.2.0/../../victim\nbin/quillpost\n", "valid version" },
+        { "Quillpost install manifest 1\nversion \nbin/quillpost\n", "valid version" },
+        { "Quillpost install manifest 1\nversion " + std::string(65, '1') + "\nbin/quillpost\n", "valid version" },
+        { manifestText("0.2.0", { "bin/quillpost", "/etc/passwd" }), "outside" },
+        { manifestText("0.2.0", { "bin/quillpost", "share/../../home" }), "outside" },
+        { manifestText("0.2.0", { "bin/quillpost", "share//x" }), "outside" },
+        { manifestText("0.2.0", { "share/quillpost/app/index.html" }), "doesn't list the program" },
+    };
+    for (auto& [text, why] : refused) {
+        error.clear();
+        EXPECT_FALSE(InstallManifest::parse(text, error)) << text;
+        EXPECT_NE(error.find(why), std::string::npos) << text << ": " << error;
+    }
+}
+
+TEST_F(UpdaterTest, ASharedFolderIsLeftAloneAndTheUserToldWhereToDownload)
+{
+    const std::vector<std::pair<std::string, std::function<void()>>> shared {
+        { "another program beside bin/ and share/", [this] { writeText(m_prefix / "lib" / "other" / "libother.so", "someone else's"); } },
+        { "another program's file in bin/", [this] { writeText(m_prefix / "bin" / "other-tool", "someone else's"); } },
+        { "the practice's data in share/", [this] { writeText(m_prefix / "share" / "Quillpost" / "data.json", R"({"clients":[1]})"); } },
+        { "a keyring in share/", [this] { writeText(m_prefix / "share" / "keyrings" / "login.keyring", "secret"); } },
+        { "a link", [this] { fs::create_symlink("/etc", m_prefix / "share" / "quillpost" / "etc"); } },
+        { "an empty folder of someone else's", [this] { fs::create_directories(m_prefix / "state"); } },
+        { "no manifest", [this] { fs::remove(InstallManifest::location(m_prefix)); } },
+        { "a damaged manifest", [this] { writeText(InstallManifest::location(m_prefix), "garbage"); } },
+    };
+    auto archive = tarball(release("new page"));
+    for (auto& [name, share] : shared) {
+        installOldVersion();
+        share();
+        auto before = contents(m_folder / "apps");
+        m_events.clear();
+        auto made = updater(m_signer.publicKey());
+        runUpdate(*made, archive, m_signer.sign(archive));
+
+        EXPECT_EQ(contents(m_folder / "apps"), before) << name;
+        EXPECT_NE(log().find("can't update itself"), std::string::npos) << name << log();
+        bool told = std::any_of(m_events.begin(), m_events.end(), [](const std::string& event) {
+            return event.find("\"unwritable\"") != std::string::npos && event.find(Deployment::releasesPageURL) != std::string::npos;
+        });
+        EXPECT_TRUE(told) << name;
+        EXPECT_NE(made->info().value("note", "").find("can't update itself"), std::string::npos) << name;
+    }
+    EXPECT_TRUE(m_processes.launches.empty());
+    EXPECT_FALSE(m_quit);
+    // Only the feed was read: nothing was downloaded for a copy that can't take it.
+    for (auto& request : m_http.sent)
+        EXPECT_EQ(request.request.url, "https://example.org/appcast.xml");
+
+    // A folder that becomes shared after the check is still refused before anything moves.
+    installOldVersion();
+    UpdateInstaller installer(m_prefix);
+    auto staged = installer.stage(archive, "0.2.0", "0.1.0");
+    writeText(m_prefix / "bin" / "other-tool", "someone else's");
+    auto before = contents(m_prefix);
+    EXPECT_THROW(installer.swapIn(staged, "0.1.0"), FileError);
+    EXPECT_EQ(contents(m_prefix), before);
+    EXPECT_FALSE(fs::exists(staged.folder));
+    EXPECT_FALSE(fs::exists(installer.previousTree()));
+}
+
+TEST_F(UpdaterTest, OnlyATreeThatIsOursAloneIsEverRemovedOrPutBack)
+{
+    UpdateInstaller installer(m_prefix);
+    auto previous = installer.previousTree();
+    auto trial = m_prefix / "share" / "quillpost" / ".update-trial.json";
+    const std::vector<std::pair<std::string, std::function<void()>>> notOurs {
+        { "no manifest", [&] { writeText(previous / "share" / "keyrings" / "login.keyring", "secret"); } },
+        { "something unlisted", [&] {
+             writeText(InstallManifest::location(previous), manifestText("0.1.0", { "bin/quillpost" }));
+             writeText(previous / "bin" / "quillpost", "old program");
+             writeText(previous / "share" / "Quillpost" / "data.json", "{}");
+         } },
+    };
+    for (auto& [name, make] : notOurs) {
+        std::error_code ignored;
+        fs::remove_all(previous, ignored);
+        make();
+        auto before = contents(previous);
+        writeText(trial, R"({"from":"0.1.0","to":"0.2.0","starts":0})");
+        auto kept = installer.commit();
+        EXPECT_NE(kept.value_or("").find(previous.string()), std::string::npos) << name;
+        EXPECT_EQ(contents(previous), before) << name;
+        EXPECT_FALSE(fs::exists(trial)) << name;
+
+        // Nor does such a tree take the program's place.
+        writeText(trial, R"({"from":"0.1.0","to":"0.2.0","starts":2})");
+        EXPECT_EQ(installer.atStart(), UpdateInstaller::StartOutcome::Normal) << name;
+        EXPECT_EQ(page(), "old page") << name;
+        EXPECT_EQ(contents(previous), before) << name;
+        fs::remove(trial);
+    }
+}
+
+TEST_F(UpdaterTest, AVersionWithPathSeparatorsNeverReachesBeyondTheStagingArea)
+{
+    // Folders the version's ".." would walk through and the one it would land on.
+    for (auto* decoy : { ".quillpost-update-0.2.0", ".quillpost-update-x" })
+        fs::create_directories(m_folder / "apps" / decoy);
+    writeText(m_folder / "victim" / "keep.txt", "keep");
+    auto archive = tarball(release("new page"));
+    auto outside = [this] {
+        auto found = contents(m_folder.path());
+        std::erase_if(found, [](auto& entry) {
+            // The program's folder, its previous version, the staging area of a 0.2.0 update, the data.
+            return entry.first.starts_with("apps/quillpost") || entry.first.starts_with("apps/.quillpost-previous")
+                || entry.first == "apps/.quillpost-update-0.2.0" || entry.first.starts_with("apps/.quillpost-update-0.2.0/")
+                || entry.first.starts_with("data") || entry.first == "update.log";
+        });
+        return found;
+    };
+    auto before = outside();
+
+    struct Case {
+        std::string version;
+        std::string shortVersion;
+        bool installs;
+    };
+    const std::vector<Case> cases {
+        { "0.2.0/../../victim", "", false }, // not the version the archive names
+        { "0.2.0", "x/../../victim", true }, // only the name shown to people
+    };
+    for (auto& test : cases) {
+        installOldVersion();
+        auto made = updater(m_signer.publicKey());
+        runUpdate(*made, archive, m_signer.sign(archive), test.version, test.shortVersion);
+        EXPECT_EQ(outside(), before) << test.version << log();
+        EXPECT_EQ(page(), test.installs ? "new page" : "old page") << test.version << log();
+    }
+    EXPECT_NE(log().find("not the 0.2.0/../../victim its feed announced"), std::string::npos) << log();
+
+    for (auto* version : { "../../victim", "a/b", "..", ".", "", "\n/", "0.2.0\\..\\x" }) {
+        auto folder = UpdateInstaller(m_prefix).stagingFolder(version);
+        EXPECT_EQ(folder.parent_path(), m_prefix.parent_path()) << version;
+        EXPECT_TRUE(folder.filename().string().starts_with(".quillpost-update-")) << version;
+        EXPECT_EQ(folder.filename().string().find_first_of("/\\\n"), std::string::npos) << version;
+    }
+    EXPECT_LE(UpdateInstaller(m_prefix).stagingFolder(std::string(5000, 'a')).filename().string().size(), 100u);
+}
+
+TEST_F(UpdaterTest, AnArchiveThatIsOlderOrNotWhatTheFeedAnnouncedIsRefused)
+{
+    auto withoutManifest = release("new page");
+    withoutManifest.pop_back();
+    auto unlisted = release("new page");
+    unlisted.push_back({ "quillpost-0.2.0/share/quillpost/extra.js", "unlisted" });
+    auto badVersion = release("new page");
+    badVersion.back().content = manifestText("0.2.0/../x", releaseFiles);
+    const std::vector<std::pair<std::vector<Entry>, std::string>> cases {
+        { release("old signed page", "0.0.5"), "Quillpost 0.0.5, which isn't newer than this 0.1.0, so it was refused as a downgrade" },
+        { release("same page", "0.1.0"), "refused as a downgrade" },
+        { release("later page", "0.3.0"), "holds Quillpost 0.3.0, not the 0.2.0 its feed announced" },
+        { withoutManifest, "doesn't say which version it holds" },
+        { badVersion, "doesn't say which version it holds" },
+        { unlisted, "its own list of files doesn't name" },
+    };
+    for (auto& [entries, why] : cases) {
+        m_events.clear();
+        auto archive = tarball(entries);
+        auto made = updater(m_signer.publicKey());
+        runUpdate(*made, archive, m_signer.sign(archive));
+        EXPECT_NE(log().find(why), std::string::npos) << why << log();
+        ASSERT_GE(m_events.size(), 2u);
+        EXPECT_NE(m_events[m_events.size() - 2].find(why), std::string::npos) << m_events[m_events.size() - 2];
+        EXPECT_NE(m_events[m_events.size() - 2].find("Nothing was changed."), std::string::npos);
+        EXPECT_EQ(page(), "old page") << why;
+        EXPECT_FALSE(fs::exists(UpdateInstaller(m_prefix).stagingFolder("0.2.0"))) << why;
+    }
+    EXPECT_TRUE(m_processes.launches.empty());
+    EXPECT_FALSE(m_quit);
 }
 
 }

@@ -28,6 +28,10 @@ int main(int argc, char** argv)
 {
     if (argc == 2 && !std::strcmp(argv[1], "--self-check"))
         return selfCheck();
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::printf("Quillpost %s\n", QUILLPOST_VERSION);
+        return 0;
+    }
 
     // A new version that twice failed to show its page gives way to the previous one.
     quillpost::UpdateInstaller installer(quillpost::Resources::directory().parent_path().parent_path());

@@ -16,6 +16,8 @@ inline constexpr const char* feedPublicKey = "bgxGZGrmitcgkhpVnGq9e50H4bJlqee1is
 // that signs every release archive.
 inline constexpr const char* updateFeedURL = "https://quillpost-app.github.io/quillpost-releases/appcast.xml";
 inline constexpr const char* updatePublicKey = "LLdaGDW++Y8YzSYA9BpSUh1ROn4BzYo0T2sJP6EFZSg=";
+// Where people download a release themselves, for a copy that can't update itself.
+inline constexpr const char* releasesPageURL = "https://github.com/quillpost-app/quillpost-releases/releases/latest";
 // The PDF editor's latest release on its public code-hosting site: the description of its zip
 // and checksum list.
 inline constexpr const char* pdfcraftReleasesURL = "https://api.github.com/repos/quillpost-app/pdfcraft/releases/latest";

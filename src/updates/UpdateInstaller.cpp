@@ -4,7 +4,10 @@
 #include "common/Files.h"
 #include "common/Json.h"
 #include "common/JsonText.h"
+#include "net/Deployment.h"
 #include "store/Store.h"
+#include "updates/Appcast.h"
+#include "updates/InstallManifest.h"
 #include "updates/UpdateArchive.h"
 
 #include <unistd.h>
@@ -12,6 +15,23 @@
 namespace quillpost {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+bool onlyOurs(const fs::path& tree)
+{
+    return !InstallManifest::whyNotOnlyOurs(tree);
+}
+
+// Removes a tree only when it holds nothing but Quillpost.
+void removeOurTree(const fs::path& tree)
+{
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(tree, error)) && onlyOurs(tree))
+        fs::remove_all(tree, error);
+}
+
+}
 
 UpdateInstaller::UpdateInstaller(fs::path prefix)
     : m_prefix(std::move(prefix))
@@ -26,8 +46,14 @@ fs::path UpdateInstaller::previousTree() const
 
 fs::path UpdateInstaller::stagingFolder(std::string_view version) const
 {
+    // The version comes from the feed: as part of a name it is one component that can't lead
+    // anywhere else.
     std::string name = ".";
-    name.append(m_prefix.filename().string()).append("-update-").append(version);
+    name.append(m_prefix.filename().string()).append("-update-");
+    for (char c : version.substr(0, InstallManifest::maximumVersionLength)) {
+        bool safe = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '_' || c == '-';
+        name.push_back(safe ? c : '-');
+    }
     return m_prefix.parent_path() / name;
 }
 
@@ -46,41 +72,75 @@ std::optional<std::string> UpdateInstaller::cannotInstall() const
     if (systemFolder || ::access(m_prefix.c_str(), W_OK) != 0 || ::access(parent.c_str(), W_OK) != 0)
         return std::string("Quillpost was installed by your system's package manager, so its updates come from there: "
                            "use Software, or run \u201csudo apt update && sudo apt upgrade\u201d.");
-    return std::nullopt;
+    return sharedFolder();
 }
 
-fs::path UpdateInstaller::stage(std::string_view archive, std::string_view version) const
+std::optional<std::string> UpdateInstaller::sharedFolder() const
 {
-    auto folder = stagingFolder(version);
+    auto why = InstallManifest::whyNotOnlyOurs(m_prefix);
+    if (!why)
+        return std::nullopt;
+    return "This copy of Quillpost can't update itself, because its folder \u201c" + m_prefix.string()
+        + "\u201d may be shared with other software (" + *why + "), and an update replaces the whole folder. "
+        + "Download the new version from " + Deployment::releasesPageURL + ".";
+}
+
+UpdateInstaller::Staged UpdateInstaller::stage(std::string_view archive, std::string_view announcedVersion, std::string_view runningVersion) const
+{
+    auto folder = stagingFolder(announcedVersion);
     std::error_code error;
+    // What an interrupted earlier attempt left in the staging folder.
     fs::remove_all(folder, error);
     UpdateArchive::unpack(archive, folder);
+    auto refuse = [&folder](const std::string& why) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        throw FileError(why);
+    };
     auto tree = UpdateArchive::findTree(folder);
-    if (!tree) {
-        fs::remove_all(folder, error);
-        throw FileError("The update doesn't hold a Quillpost installation.");
-    }
-    return *tree;
+    if (!tree)
+        refuse("The update doesn't hold a Quillpost installation.");
+    // The manifest is inside the signed archive, so the version it names is the maker's word.
+    std::string problem;
+    auto manifest = InstallManifest::read(*tree, problem);
+    if (!manifest)
+        refuse("The update doesn't say which version it holds (" + problem + "), so it was thrown away.");
+    if (auto stranger = manifest->strangerIn(*tree))
+        refuse("The update holds \u201c" + *stranger + "\u201d, which its own list of files doesn't name, so it was thrown away.");
+    if (compareVersions(manifest->version, runningVersion) <= 0)
+        refuse("The update holds Quillpost " + manifest->version + ", which isn't newer than this " + std::string(runningVersion)
+            + ", so it was refused as a downgrade.");
+    if (manifest->version != announcedVersion)
+        refuse("The update holds Quillpost " + manifest->version + ", not the " + std::string(announcedVersion) + " its feed announced, so it was thrown away.");
+    return { folder, *tree, manifest->version };
 }
 
-void UpdateInstaller::swapIn(const fs::path& stagedTree, std::string_view fromVersion, std::string_view toVersion) const
+void UpdateInstaller::swapIn(const Staged& staged, std::string_view fromVersion) const
 {
     std::error_code error;
+    // The folder is checked again right before anything moves: it may have changed since the check.
+    if (auto reason = sharedFolder()) {
+        fs::remove_all(staged.folder, error);
+        throw FileError(*reason);
+    }
     auto previous = previousTree();
-    fs::remove_all(previous, error);
+    removeOurTree(previous);
+    if (fs::exists(fs::symlink_status(previous, error))) {
+        fs::remove_all(staged.folder, error);
+        throw FileError("The update can't move the current version aside, because \u201c" + previous.string() + "\u201d is in the way and isn't Quillpost's alone.");
+    }
     fs::rename(m_prefix, previous, error);
     if (error)
         throw FileError("The update can't move the current version aside: " + error.message() + ".", error);
-    fs::rename(stagedTree, m_prefix, error);
+    fs::rename(staged.tree, m_prefix, error);
     if (error) {
         std::error_code restored;
         fs::rename(previous, m_prefix, restored);
         throw FileError("The update can't put the new version in place: " + error.message() + ".", error);
     }
     // The staging folder may have wrapped the tree in a folder of its own.
-    auto staging = stagingFolder(toVersion);
-    fs::remove_all(staging, error);
-    Json note { { "from", std::string(fromVersion) }, { "to", std::string(toVersion) }, { "starts", 0 } };
+    fs::remove_all(staged.folder, error);
+    Json note { { "from", std::string(fromVersion) }, { "to", staged.version }, { "starts", 0 } };
     try {
         Store::atomicWrite(trialNote(), note.dump());
     } catch (const FileError&) {
@@ -93,11 +153,12 @@ bool UpdateInstaller::rollBack() const
 {
     std::error_code error;
     auto previous = previousTree();
-    if (!fs::is_directory(previous, error))
+    // Only a tree of ours goes back into the program's place.
+    if (!fs::is_directory(fs::symlink_status(previous, error)) || !onlyOurs(previous))
         return false;
     auto failed = m_prefix;
     failed += ".failed";
-    fs::remove_all(failed, error);
+    removeOurTree(failed);
     fs::rename(m_prefix, failed, error);
     if (error)
         return false;
@@ -107,17 +168,25 @@ bool UpdateInstaller::rollBack() const
         fs::rename(failed, m_prefix, restored);
         return false;
     }
-    fs::remove_all(failed, error);
+    removeOurTree(failed);
     return true;
 }
 
-void UpdateInstaller::commit() const
+std::optional<std::string> UpdateInstaller::commit() const
 {
     std::error_code error;
     if (!fs::exists(trialNote(), error))
-        return;
-    fs::remove_all(previousTree(), error);
+        return std::nullopt;
+    std::optional<std::string> kept;
+    auto previous = previousTree();
+    if (fs::exists(fs::symlink_status(previous, error))) {
+        if (auto why = InstallManifest::whyNotOnlyOurs(previous))
+            kept = "the previous version in " + previous.string() + " was kept, because " + *why;
+        else
+            fs::remove_all(previous, error);
+    }
     fs::remove(trialNote(), error);
+    return kept;
 }
 
 UpdateInstaller::StartOutcome UpdateInstaller::atStart() const

@@ -217,6 +217,7 @@ void Updater::checked(bool userInitiated, std::optional<AppcastItem> update)
     tell({ { "status", "available" }, { "next", update->shortVersion } });
     if (auto reason = m_installer.cannotInstall()) {
         log("error " + *reason);
+        systemLog("Quillpost: " + *reason);
         m_phase = Phase::Idle;
         tell({ { "status", "unwritable" }, { "next", update->shortVersion }, { "message", *reason } });
         tell({ { "status", "idle" } });
@@ -269,9 +270,9 @@ void Updater::downloaded(const AppcastItem& item, const std::string& archive)
         fail("The update isn't the size its feed announced, so it was thrown away. Nothing was changed.");
         return;
     }
-    std::filesystem::path staged;
+    UpdateInstaller::Staged staged;
     try {
-        staged = m_installer.stage(archive, item.shortVersion);
+        staged = m_installer.stage(archive, item.version, m_settings.runningVersion);
     } catch (const FileError& error) {
         fail(std::string(error.what()) + " Nothing was changed.");
         return;
@@ -313,12 +314,12 @@ void Updater::install(std::function<void(bool installed)> done)
             return;
         auto& updater = **self;
         auto ready = *updater.m_ready;
-        bool copied = updater.m_services.store.safetyCopyBeforeUpdate(ready.item.shortVersion);
+        bool copied = updater.m_services.store.safetyCopyBeforeUpdate(ready.staged.version);
         updater.log(std::string("safety copy ") + (copied ? "ok" : "FAILED"));
         if (!copied)
             updater.systemLog("Quillpost: the safety copy before updating failed");
         try {
-            updater.m_installer.swapIn(ready.stagedTree, updater.m_settings.runningVersion, ready.item.shortVersion);
+            updater.m_installer.swapIn(ready.staged, updater.m_settings.runningVersion);
         } catch (const FileError& error) {
             updater.m_ready.reset();
             updater.fail(error.what());
@@ -353,7 +354,10 @@ void Updater::install(std::function<void(bool installed)> done)
 
 void Updater::startedOnce()
 {
-    m_installer.commit();
+    if (auto kept = m_installer.commit()) {
+        log("kept " + *kept);
+        systemLog("Quillpost: " + *kept);
+    }
 }
 
 void Updater::systemLog(const std::string& message) const

@@ -84,7 +84,7 @@ private:
     enum class Phase { Idle, Checking, Downloading, Installing };
     struct Ready {
         AppcastItem item;
-        std::filesystem::path stagedTree;
+        UpdateInstaller::Staged staged;
     };
 
     bool testMode() const { return m_settings.testLog.has_value(); }
