@@ -83,6 +83,8 @@ TEST(ByteChannel, CommandsGiveAndTakeTheSameBytesAsThroughBase64)
     const Json path = viaBase64->json()["path"];
     auto plain = harness.send("readDocument", Json::array({ path }));
     auto channelled = harness.sendViaChannel("readDocument", Json::array({ path }));
+    harness.clock.runBackground();
+    harness.clock.runPosted();
     ASSERT_TRUE(plain->result && channelled->result);
     EXPECT_EQ(base64Decode(plain->json().get<std::string>()), bytes);
     const std::string address = channelled->json().get<std::string>();
@@ -92,6 +94,8 @@ TEST(ByteChannel, CommandsGiveAndTakeTheSameBytesAsThroughBase64)
     // Small bytes stay Base64 even when the page would take the channel.
     auto small = harness.send("saveDocument", Json::array({ Json { { "client", "Ana" }, { "fileName", "s.pdf" }, { "bytes", base64Encode("%PDF-1.4 small") } } }));
     auto smallBack = harness.sendViaChannel("readDocument", Json::array({ small->json()["path"] }));
+    harness.clock.runBackground();
+    harness.clock.runPosted();
     EXPECT_EQ(smallBack->json(), base64Encode("%PDF-1.4 small"));
 }
 

@@ -21,6 +21,15 @@ protected:
         return harness.send("saveDocument", Json::array({ Json { { "client", client }, { "sub", sub }, { "fileName", fileName }, { "bytes", base64Encode(bytes) } } }));
     }
 
+    // Reads answer from the background queue, by way of the main queue.
+    std::shared_ptr<CommandAnswer> read(const std::string& cmd, const Json& path)
+    {
+        auto answer = harness.send(cmd, Json::array({ path }));
+        harness.clock.runBackground();
+        harness.clock.runPosted();
+        return answer;
+    }
+
     CommandHarness harness;
 };
 
@@ -41,9 +50,9 @@ TEST_F(DocumentCommandTest, SavedDocumentsAreFiledPerClientAndReadBackUnchanged)
     EXPECT_EQ(save("..Smith: J/K", "Forms", "Passport SCAN.JPEG", "c")->json()["name"], "Passport SCAN (3).jpeg");
     EXPECT_EQ(readText(root() / "Smith JK" / "Forms" / "Passport SCAN.jpeg"), bytes);
 
-    auto read = harness.send("readDocument", Json::array({ saved["path"] }));
-    ASSERT_TRUE(read->result);
-    EXPECT_EQ(base64Decode(read->json().get<std::string>()), bytes);
+    auto readBack = read("readDocument", saved["path"]);
+    ASSERT_TRUE(readBack->result);
+    EXPECT_EQ(base64Decode(readBack->json().get<std::string>()), bytes);
 
     // No sub-folder, no name, no bytes: the client folder, "document.pdf", an empty file.
     auto plain = harness.send("saveDocument", Json::array({ Json { { "client", "" } } }));
@@ -148,7 +157,7 @@ TEST_F(DocumentCommandTest, PathCommandsRefuseEverythingOutsideTheRoot)
     };
     harness.workspace.trash = harness.path("Trash");
     for (const auto& path : outside) {
-        EXPECT_EQ(harness.send("readDocument", Json::array({ path }))->error, "Not allowed") << path;
+        EXPECT_EQ(read("readDocument", path)->error, "Not allowed") << path;
         EXPECT_EQ(harness.send("openDocument", Json::array({ path }))->result, "false") << path;
         EXPECT_EQ(harness.send("revealDocument", Json::array({ path }))->result, "false") << path;
         EXPECT_EQ(harness.send("deleteDocument", Json::array({ path }))->result, "false") << path;
@@ -163,11 +172,11 @@ TEST_F(DocumentCommandTest, PathCommandsRefuseEverythingOutsideTheRoot)
     EXPECT_TRUE(harness.processes.runs.empty());
     EXPECT_EQ(readText(harness.path("secret.pdf")), "secret");
 
-    EXPECT_EQ(harness.send("readDocument", Json::array({ (root() / "Ana" / "missing.pdf").string() }))->error, "Not allowed");
-    EXPECT_EQ(harness.send("readDocument", Json::array({ (root() / "Ana").string() }))->error, "Not allowed");
+    EXPECT_EQ(read("readDocument", (root() / "Ana" / "missing.pdf").string())->error, "Not allowed");
+    EXPECT_EQ(read("readDocument", (root() / "Ana").string())->error, "Not allowed");
     // A named pipe would block a reader for ever; it is refused at once.
     ASSERT_EQ(::mkfifo((root() / "Ana" / "pipe.pdf").c_str(), 0600), 0);
-    EXPECT_EQ(harness.send("readDocument", Json::array({ (root() / "Ana" / "pipe.pdf").string() }))->error, "Not allowed");
+    EXPECT_EQ(read("readDocument", (root() / "Ana" / "pipe.pdf").string())->error, "Not allowed");
 }
 
 TEST_F(DocumentCommandTest, OpenRevealAndTrashDocumentsInsideTheRoot)
@@ -214,7 +223,8 @@ TEST_F(DocumentCommandTest, EmailGoesThroughTheMailHelperWithTheAttachment)
     writeText(letter, "letter");
 
     EXPECT_EQ(harness.send("composeEmail", Json::array({ Json { { "to", "a@x.org, b@y.org" } } }))->error, "That isn't an email address.");
-    for (const auto* bad : { "a@@x.org", "@x.org", "a@", "a b@x.org", "a@x.org;b@y.org", "<a@x.org>", "a\\x2c@x.org", "a'b@x.org", "a\xC2\xA0@x.org", "plain" })
+    for (const auto* bad : { "a@@x.org", "@x.org", "a@", "a b@x.org", "a@x.org;b@y.org", "<a@x.org>", "a\\x2c@x.org", "a\xC2\xA0@x.org", "plain", "a%2c@x.org", "a=b@x.org",
+             "\"a\"@x.org", ".a@x.org", "a.@x.org", "a..b@x.org", "a@-x.org", "a@x-.org", "a@x..org", "a@x.org.", "a@x_y.org", "a\xE2\x80\x83" "b@x.org", "a@x.org\xC2\x85", "a\t@x.org" })
         EXPECT_EQ(harness.send("composeEmail", Json::array({ Json { { "to", bad } } }))->error, "That isn't an email address.") << bad;
 
     auto sent = harness.send("composeEmail", Json::array({ Json { { "to", "ana@example.org" }, { "subject", "Your file" }, { "body", "Hello" }, { "path", letter.string() } } }));
@@ -239,8 +249,6 @@ TEST_F(DocumentCommandTest, EmailGoesThroughTheMailHelperWithTheAttachment)
 
 TEST_F(DocumentCommandTest, EmailFallsBackToAMailLinkAndShowsTheFile)
 {
-    const fs::path letter = root() / "O'Brien, S" / "letter.pdf";
-    writeText(letter, "letter");
     writeText(root() / "Ana" / "letter.pdf", "letter");
 
     harness.processes.installed = false;
@@ -254,13 +262,112 @@ TEST_F(DocumentCommandTest, EmailFallsBackToAMailLinkAndShowsTheFile)
     harness.processes.exit(3);
     EXPECT_EQ(failed->json(), (Json { { "attached", false } }));
     EXPECT_EQ(harness.workspace.uris.back(), "mailto:?subject=&body=");
+}
 
-    // A path with a quote or a comma is never handed to the helper.
-    const size_t runs = harness.processes.runs.size();
-    auto quoted = harness.send("composeEmail", Json::array({ Json { { "path", letter.string() } } }));
-    EXPECT_EQ(quoted->json(), (Json { { "attached", false } }));
-    EXPECT_EQ(harness.processes.runs.size(), runs);
+TEST_F(DocumentCommandTest, EmailRefusesSubjectsAndBodiesTheMailHelperWouldRewrite)
+{
+    struct Case {
+        const char* subject;
+        const char* body;
+        const char* field;
+    };
+    for (const Case& refused : std::vector<Case> {
+             { "a\\\\b", "", "subject" }, { "Two\nlines", "", "subject" }, { "Tab\there", "", "subject" }, { "Bell\a", "", "subject" },
+             { "Del\x7F", "", "subject" }, { "Next\xC2\x85line", "", "subject" },
+             { "", "Hi,\\\\x27,attachment=\\x27/etc/passwd", "message text" }, { "", "CR\r\nLF", "message text" }, { "", "Esc\x1B[0m", "message text" },
+             { "", "C1\xC2\x9B", "message text" } }) {
+        auto answer = harness.send("composeEmail", Json::array({ Json { { "to", "ana@example.org" }, { "subject", refused.subject }, { "body", refused.body } } }));
+        EXPECT_EQ(answer->error, std::string("The e-mail wasn't opened, because its ") + refused.field + " holds a backslash or a control character. Nothing was sent.")
+            << refused.subject << refused.body;
+    }
+    EXPECT_TRUE(harness.processes.runs.empty());
+    EXPECT_TRUE(harness.workspace.uris.empty());
+
+    // Lines and tabs in the body, and an apostrophe in the address, go through as they are.
+    harness.send("composeEmail", Json::array({ Json { { "to", "siobhan.o'brien+visa@example.ie" }, { "subject", "Zoë's file: 50% done" }, { "body", "Dear Zoë,\n\tsee below." } } }));
+    ASSERT_EQ(harness.processes.runs.size(), 1u);
+    EXPECT_EQ(harness.processes.runs[0], (std::vector<std::string> { "xdg-email", "--utf8", "--subject", "Zoë's file: 50% done", "--body", "Dear Zoë,\n\tsee below.", "--to", "siobhan.o'brien+visa@example.ie" }));
+}
+
+TEST_F(DocumentCommandTest, AnAttachmentWithAQuoteInItsPathGoesAsAPrivateCopy)
+{
+    const fs::path letter = root() / "O'Brien, S" / "O'Brien's \"letter\".pdf";
+    writeText(letter, "letter bytes");
+
+    auto sent = harness.send("composeEmail", Json::array({ Json { { "path", letter.string() } } }));
+    ASSERT_EQ(harness.processes.runs.size(), 1u);
+    const auto& command = harness.processes.runs[0];
+    ASSERT_EQ(command.size(), 4u);
+    EXPECT_EQ(command[2], "--attach");
+    const fs::path copy = command[3];
+    EXPECT_EQ(copy.filename(), "OBriens letter.pdf");
+    EXPECT_EQ(copy.parent_path().parent_path(), fs::canonical(fs::temp_directory_path()));
+    EXPECT_TRUE(copy.parent_path().filename().string().starts_with("quillpost-mail-"));
+    EXPECT_EQ(readText(copy), "letter bytes");
+    struct stat folder {};
+    ASSERT_EQ(::stat(copy.parent_path().c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u) << "only we may read the copy";
+    harness.processes.exit(0);
+    EXPECT_EQ(sent->json(), (Json { { "attached", true } }));
+
+    // The mail client gets time to take the copy; then it goes.
+    harness.clock.advance(std::chrono::minutes(119));
+    EXPECT_TRUE(fs::exists(copy));
+    harness.clock.advance(std::chrono::minutes(1));
+    EXPECT_FALSE(fs::exists(copy.parent_path()));
+
+    // Without the helper the original is shown to be attached by hand, and the copy goes at once.
+    auto failed = harness.send("composeEmail", Json::array({ Json { { "path", letter.string() } } }));
+    const fs::path secondCopy = harness.processes.runs.back()[3];
+    EXPECT_TRUE(fs::exists(secondCopy));
+    harness.processes.exit(3);
+    EXPECT_EQ(failed->json(), (Json { { "attached", false } }));
     EXPECT_EQ(harness.workspace.revealed.back(), fs::canonical(letter));
+    EXPECT_FALSE(fs::exists(secondCopy.parent_path()));
+}
+
+TEST_F(DocumentCommandTest, ReadsAnswerFromTheBackgroundQueueAndRefuseFilesOverTheLimit)
+{
+    writeText(root() / "Ana" / "letter.pdf", "%PDF-1.4 letter");
+    auto answer = harness.send("readDocument", Json::array({ (root() / "Ana" / "letter.pdf").string() }));
+    EXPECT_EQ(harness.clock.pendingBackgroundTasks(), 1u);
+    harness.clock.runBackground();
+    EXPECT_EQ(answer->calls, 0) << "the answer is the main thread's to give";
+    harness.clock.runPosted();
+    EXPECT_EQ(answer->json(), base64Encode("%PDF-1.4 letter"));
+
+    // A sparse file one byte over the limit: refused from its size, nothing read.
+    const fs::path huge = root() / "Ana" / "huge.pdf";
+    writeText(huge, "");
+    fs::resize_file(huge, Store::pageReadLimit + 1);
+    const std::string message = "This file is larger than 256 MB, the most Quillpost reads in one piece, so it wasn't opened. The file is unchanged.";
+    EXPECT_EQ(Store::pageReadLimitMessage(), message);
+    EXPECT_EQ(read("readDocument", huge.string())->error, message);
+    EXPECT_EQ(fs::file_size(huge), Store::pageReadLimit + 1);
+}
+
+TEST_F(DocumentCommandTest, TheReadLimitHoldsToTheByte)
+{
+    const fs::path folder = root() / "Ana";
+    writeText(folder / "ten.pdf", "0123456789");
+    for (const auto& [limit, outcome] : std::vector<std::pair<std::uint64_t, Store::PageRead::Outcome>> {
+             { 10, Store::PageRead::Outcome::Read }, { 9, Store::PageRead::Outcome::TooLarge }, { 0, Store::PageRead::Outcome::TooLarge } }) {
+        std::optional<Store::PageRead> read;
+        harness.store().readBelow(root(), fs::canonical(folder / "ten.pdf"), [&](Store::PageRead result) { read = std::move(result); }, limit);
+        harness.clock.runBackground();
+        harness.clock.runPosted();
+        ASSERT_TRUE(read) << limit;
+        EXPECT_EQ(read->outcome, outcome) << limit;
+        EXPECT_EQ(read->bytes, outcome == Store::PageRead::Outcome::Read ? "0123456789" : "") << limit;
+    }
+    // A link put in place of the checked file is not followed.
+    fs::create_symlink(harness.path("data"), folder / "swapped.pdf");
+    std::optional<Store::PageRead> swapped;
+    harness.store().readBelow(root(), fs::canonical(folder) / "swapped.pdf", [&](Store::PageRead result) { swapped = std::move(result); });
+    harness.clock.runBackground();
+    harness.clock.runPosted();
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(swapped->outcome, Store::PageRead::Outcome::Refused);
 }
 
 }

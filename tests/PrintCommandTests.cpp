@@ -23,7 +23,8 @@ class PrintCommandTest : public testing::Test {
 protected:
     PrintCommandTest()
         : m_store(Store::Location { m_folder.path(), true, m_folder / "home", m_folder / "documents" }, Store::Services { m_clock, m_clock, m_clock })
-        , m_inbox({ m_store, m_runner, m_clock, m_clock, PrintTools {}, [](int) { return true; }, [](const std::string&) { return true; } })
+        , m_inbox({ m_store, m_runner, m_clock, m_clock, PrintTools {}, [this](int port) { return !m_runner.runningWith(std::to_string(port)); },
+              [](const std::string&) { return true; } })
         , m_bridge({ .store = m_store, .panels = m_panels, .workspace = m_workspace, .processes = m_runner, .mainQueue = m_clock, .printInbox = &m_inbox })
     {
         m_workspace.trash = m_folder / "Trash";
@@ -165,8 +166,22 @@ TEST_F(PrintCommandTest, PrintedFilesAreReadOpenedAndTrashedOnlyInsideTheInbox)
     auto inside = (inbox / "a.pdf").string();
     auto outside = (inbox / ".." / "outside.pdf").string();
 
-    EXPECT_EQ(command("readPrinted", { inside })->json(), base64Encode("%PDF-1.4 a"));
+    auto read = command("readPrinted", { inside });
+    EXPECT_EQ(read->calls, 0) << "read on the background queue";
+    m_clock.runBackground();
+    m_clock.runPosted();
+    EXPECT_EQ(read->json(), base64Encode("%PDF-1.4 a"));
     EXPECT_EQ(command("readPrinted", { outside })->error, "Not allowed");
+
+    // A printed file over the limit is refused by its size, without being read.
+    writeText(inbox / "huge.pdf", "");
+    fs::resize_file(inbox / "huge.pdf", Store::pageReadLimit + 1);
+    auto huge = command("readPrinted", { (inbox / "huge.pdf").string() });
+    m_clock.runBackground();
+    m_clock.runPosted();
+    EXPECT_EQ(huge->error, Store::pageReadLimitMessage());
+    fs::remove(inbox / "huge.pdf");
+
     EXPECT_EQ(command("readPrinted", Json::array({ 42 }))->error, "Not allowed");
     EXPECT_EQ(command("openPrinted", { outside })->json(), false);
     EXPECT_EQ(command("openPrinted", { inside })->json(), true);

@@ -40,7 +40,7 @@ protected:
     {
         if (!m_inbox) {
             m_inbox = std::make_unique<PrintInbox>(PrintInbox::Services { m_store, m_runner, m_clock, m_clock, tools,
-                [this](int port) { return !m_busyPorts.contains(port); },
+                [this](int port) { return !m_busyPorts.contains(port) && !(m_serverListens && m_runner.runningWith(std::to_string(port))); },
                 [this](const std::string& path) { return m_installed && path == tools.server; } });
         }
         return *m_inbox;
@@ -57,6 +57,17 @@ protected:
 
     Json savedSettings() { return Json::parse(readText(m_folder / "config.json")); }
 
+    // The calls that change the queue, in order: hold, (re)create, release, remove.
+    std::vector<Arguments> queueChanges() const
+    {
+        std::vector<Arguments> changes;
+        for (const auto& arguments : m_runner.runs) {
+            if (arguments[0] == tools.cupsdisable || arguments[0] == tools.cupsenable || arguments[0] == tools.lpadmin)
+                changes.push_back(arguments);
+        }
+        return changes;
+    }
+
     TemporaryFolder m_folder { "quillpost-printer" };
     VirtualClock m_clock;
     Store m_store;
@@ -64,6 +75,8 @@ protected:
     std::unique_ptr<PrintInbox> m_inbox;
     std::set<int> m_busyPorts;
     bool m_installed { true };
+    // Whether a started server takes its port, as the real one does once it is up.
+    bool m_serverListens { true };
     std::string m_queueUri;
     std::string m_lpstatTail { "\n" };
     std::string m_lpadminError;
@@ -85,7 +98,7 @@ TEST_F(PrinterTest, StartsTheServerAndAddsTheQueueWithExactCommandLines)
     ASSERT_EQ(added.size(), 1u);
     EXPECT_EQ(added[0], (Arguments { tools.lpadmin, "-p", "Quillpost_PDF", "-E", "-v", "ipp://localhost:47631/ipp/print", "-m", "everywhere",
                             "-D", "Quillpost PDF", "-L", "Saves into Quillpost", "-o", "printer-error-policy=retry-job" }));
-    EXPECT_EQ(m_runner.runsOf(tools.cupsenable), (std::vector<Arguments> { { tools.cupsenable, "Quillpost_PDF" } }));
+    EXPECT_EQ(m_runner.runsOf(tools.cupsenable), (std::vector<Arguments> { { tools.cupsenable, "--release", "Quillpost_PDF" } }));
     EXPECT_TRUE(inbox().running());
     EXPECT_EQ(inbox().lastError(), "");
 }
@@ -252,6 +265,87 @@ TEST_F(PrinterTest, StatusReportsTheQueueFromLpstat)
     inbox().status([&](Json answer) { status = answer; });
     m_clock.runPosted();
     EXPECT_EQ((*status)["running"], false);
+}
+
+const Arguments hold { tools.cupsdisable, "--hold", "Quillpost_PDF" };
+const Arguments release { tools.cupsenable, "--release", "Quillpost_PDF" };
+
+TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
+{
+    // A run that crashed left the queue enabled on a port that is no longer ours.
+    m_queueUri = "ipp://localhost:47633/ipp/print";
+    m_serverListens = false;
+    inbox().start();
+    m_clock.runPosted();
+    EXPECT_EQ(queueChanges(), (std::vector<Arguments> { hold })) << "held before anything else";
+
+    m_clock.advance(3000ms);
+    m_clock.runPosted();
+    EXPECT_EQ(queueChanges(), (std::vector<Arguments> { hold })) << "a server that doesn't listen yet gets no jobs";
+
+    m_serverListens = true;
+    m_clock.advance(250ms);
+    m_clock.runPosted();
+    auto changes = queueChanges();
+    ASSERT_EQ(changes.size(), 3u);
+    EXPECT_EQ(changes[1][5], "ipp://localhost:47631/ipp/print");
+    EXPECT_EQ(changes[2], release) << "released only once it points at our listening server";
+
+    for (const auto& [stopping, why] : std::vector<std::pair<std::function<void()>, std::string>> {
+             { [&] { inbox().stop(); }, "quit, SIGTERM or printerOff" },
+             { [&] { m_runner.children.back()->alive = false; }, "the server ended on its own" } }) {
+        startAndSettle();
+        const size_t before = queueChanges().size();
+        stopping();
+        m_clock.advance(1000ms);
+        m_clock.runPosted();
+        changes = queueChanges();
+        ASSERT_EQ(changes.size(), before + 1) << why;
+        EXPECT_EQ(changes.back(), hold) << why;
+        EXPECT_FALSE(inbox().running()) << why;
+        EXPECT_FALSE(savedSettings().contains("printerPid")) << why;
+    }
+    EXPECT_EQ(inbox().lastError(), "The printer stopped. Jobs printed to it wait until it starts again.");
+    EXPECT_EQ(m_clock.pendingTimers(), 0u) << "nothing collects for a server that is gone";
+}
+
+TEST_F(PrinterTest, TheQueueStaysHeldWhenTheServerNeverListensOrStopsFirst)
+{
+    m_serverListens = false;
+    inbox().start();
+    m_clock.advance(20000ms);
+    m_clock.runPosted();
+    EXPECT_EQ(queueChanges(), (std::vector<Arguments> { hold }));
+    EXPECT_EQ(inbox().lastError(), "The printer didn't start listening, so jobs printed to it wait until it does.");
+
+    // Stopped within a second of a start: never released, held again.
+    inbox().stop();
+    m_serverListens = true;
+    inbox().start();
+    m_clock.advance(500ms);
+    inbox().stop();
+    m_clock.advance(20000ms);
+    m_clock.runPosted();
+    EXPECT_EQ(queueChanges(), (std::vector<Arguments> { hold, hold, hold, hold }));
+
+    // No free port: the queue stays held, and a quit afterwards holds it again.
+    m_busyPorts = { 47631, 47632, 47633, 47634, 47635 };
+    startAndSettle();
+    inbox().stop();
+    m_clock.runPosted();
+    EXPECT_EQ(queueChanges().size(), 6u);
+    EXPECT_EQ(queueChanges().back(), hold);
+}
+
+TEST_F(PrinterTest, ARunThatNeverStartedThePrinterLeavesTheQueueAlone)
+{
+    // A test run with its own data folder, or a copy without ippeveprinter, quits without touching the print system.
+    inbox().stop();
+    m_installed = false;
+    inbox().start();
+    inbox().stop();
+    m_clock.runPosted();
+    EXPECT_TRUE(queueChanges().empty());
 }
 
 }

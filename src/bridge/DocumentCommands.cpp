@@ -57,22 +57,6 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
-std::optional<std::string> readAll(int fd)
-{
-    std::string bytes;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof(buffer));
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (!count)
-            return bytes;
-        bytes.append(buffer, static_cast<size_t>(count));
-    }
-}
 
 }
 
@@ -217,19 +201,22 @@ void readDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
         reply.fail(notAllowed);
         return;
     }
-    // O_NONBLOCK: a named pipe put in the folder must not hang the program waiting for a writer.
-    const FileDescriptor file = openBelow(store.docsRoot(), *real, O_RDONLY | O_NONBLOCK);
-    struct stat information {};
-    if (!file || ::fstat(file.get(), &information) || !S_ISREG(information.st_mode)) {
+    store.readBelow(store.docsRoot(), *real, [reply](Store::PageRead read) { replyWithRead(reply, std::move(read)); });
+}
+
+void replyWithRead(const CommandReply& reply, Store::PageRead read)
+{
+    switch (read.outcome) {
+    case Store::PageRead::Outcome::Read:
+        reply.replyBytes(std::move(read.bytes));
+        return;
+    case Store::PageRead::Outcome::TooLarge:
+        reply.fail(Store::pageReadLimitMessage());
+        return;
+    case Store::PageRead::Outcome::Refused:
         reply.fail(notAllowed);
         return;
     }
-    const auto bytes = readAll(file.get());
-    if (!bytes) {
-        reply.fail(notAllowed);
-        return;
-    }
-    reply.replyBytes(std::move(*bytes));
 }
 
 void deleteDocument(Bridge& bridge, const Json& args, const CommandReply& reply)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Json.h"
+#include "store/Store.h"
 
 #include <string_view>
 
@@ -22,6 +23,10 @@ void revealDocument(Bridge&, const Json& args, const CommandReply&);
 void readDocument(Bridge&, const Json& args, const CommandReply&);
 void deleteDocument(Bridge&, const Json& args, const CommandReply&);
 void composeEmail(Bridge&, const Json& args, const CommandReply&);
+
+// The answer to a read of a file for the page: its bytes, or why not ("Not allowed" for a file that
+// isn't there or may not be read).
+void replyWithRead(const CommandReply&, Store::PageRead);
 
 // One address, as a mail client takes it; what the page may hand to the mail helper.
 bool isEmailAddress(std::string_view);

@@ -2,6 +2,7 @@
 
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
+#include "bridge/DocumentCommands.h"
 #include "common/Files.h"
 #include "platform/Workspace.h"
 #include "printinbox/PrintInbox.h"
@@ -70,12 +71,11 @@ void readPrinted(Bridge& bridge, const Json& args, const CommandReply& reply)
     if (!inbox)
         return;
     auto file = inbox->inside(str(args, 0));
-    auto bytes = file ? readFile(*file) : std::nullopt;
-    if (!bytes) {
+    if (!file) {
         reply.fail("Not allowed");
         return;
     }
-    reply.replyBytes(std::move(*bytes));
+    bridge.store().readBelow(inbox->inboxFolder(), *file, [reply](Store::PageRead read) { DocumentCommands::replyWithRead(reply, std::move(read)); });
 }
 
 void openPrinted(Bridge& bridge, const Json& args, const CommandReply& reply)

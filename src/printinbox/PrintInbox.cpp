@@ -12,6 +12,9 @@ namespace quillpost {
 namespace {
 
 constexpr std::chrono::milliseconds queueCheckDelay { 1000 };
+// After the first second, how often and how many more times a start looks for the server listening.
+constexpr std::chrono::milliseconds listenCheckInterval { 250 };
+constexpr int listenChecks = 36;
 constexpr std::chrono::milliseconds staleCheckInterval { 50 };
 constexpr int staleChecks = 20;
 
@@ -62,8 +65,6 @@ PrintInbox::~PrintInbox()
     *m_self = nullptr;
     if (m_timer)
         m_services.mainQueue.cancel(*m_timer);
-    if (m_queueCheck)
-        m_services.mainQueue.cancel(*m_queueCheck);
 }
 
 bool PrintInbox::enabled() const
@@ -114,6 +115,10 @@ void PrintInbox::start(std::function<void()> done)
     std::error_code ignored;
     std::filesystem::create_directories(spoolFolder(), ignored);
 
+    // A queue left enabled by a run that crashed points at a port anyone may have taken since;
+    // it is held until our server listens.
+    m_holdsQueue = true;
+    holdQueue();
     m_starting = true;
     m_startWaiters.push_back(std::move(done));
     auto generation = m_generation;
@@ -198,22 +203,38 @@ void PrintInbox::launch(std::function<void()> done)
     m_services.store.config()["printerPid"] = m_server->pid();
     m_services.store.saveConfig();
 
-    std::weak_ptr<PrintInbox*> self = m_self;
-    if (m_queueCheck)
-        m_services.mainQueue.cancel(*m_queueCheck);
-    m_queueCheck = m_services.mainQueue.after(queueCheckDelay, [self] {
-        auto alive = self.lock();
-        if (!alive || !*alive)
-            return;
-        (*alive)->m_queueCheck.reset();
-        (*alive)->ensureQueue([](bool) {});
-    });
     scheduleCollection();
-    // The server takes a moment to listen; whoever waits for the start gets to ask for the queue then.
-    m_services.mainQueue.after(queueCheckDelay, [self, done = std::move(done)] {
+    // The server takes a moment to listen; the queue is released then, and whoever waits for
+    // the start gets to ask for the queue after that.
+    std::weak_ptr<PrintInbox*> self = m_self;
+    m_services.mainQueue.after(queueCheckDelay, [self, generation = m_generation, done = std::move(done)]() mutable {
         auto alive = self.lock();
         if (alive && *alive)
-            done();
+            (*alive)->whenListening(generation, listenChecks, std::move(done));
+    });
+}
+
+void PrintInbox::whenListening(unsigned generation, int checksLeft, std::function<void()> done)
+{
+    // Stopped meanwhile, or the server ended: the queue stays held.
+    if (generation != m_generation || !running()) {
+        done();
+        return;
+    }
+    if (!m_services.portFree(m_port)) {
+        ensureQueue([done = std::move(done)](bool) { done(); });
+        return;
+    }
+    if (checksLeft == 0) {
+        m_lastError = "The printer didn't start listening, so jobs printed to it wait until it does.";
+        done();
+        return;
+    }
+    std::weak_ptr<PrintInbox*> self = m_self;
+    m_services.mainQueue.after(listenCheckInterval, [self, generation, checksLeft, done = std::move(done)]() mutable {
+        auto alive = self.lock();
+        if (alive && *alive)
+            (*alive)->whenListening(generation, checksLeft - 1, std::move(done));
     });
 }
 
@@ -230,8 +251,15 @@ void PrintInbox::scheduleCollection()
         inbox.m_timer.reset();
         inbox.collect();
         // collect() may have stopped the printer through onArrive; only a running one keeps collecting.
-        if (inbox.m_server)
-            inbox.scheduleCollection();
+        if (!inbox.m_server)
+            return;
+        // A server that ended on its own is stopped for good, and its queue held until the next start.
+        if (!inbox.m_server->running()) {
+            inbox.stop();
+            inbox.m_lastError = "The printer stopped. Jobs printed to it wait until it starts again.";
+            return;
+        }
+        inbox.scheduleCollection();
     });
 }
 
@@ -247,7 +275,7 @@ void PrintInbox::ensureQueue(std::function<void(bool ok)> done)
     std::string uri = "ipp://localhost:" + std::to_string(m_port) + "/ipp/print";
     run({ m_services.tools.lpstat, "-v", m_queue }, [this, uri, done = std::move(done)](ProcessRunner::Result listing) mutable {
         auto enable = [this, done]() {
-            run({ m_services.tools.cupsenable, m_queue }, [this, done](ProcessRunner::Result) {
+            run({ m_services.tools.cupsenable, "--release", m_queue }, [this, done](ProcessRunner::Result) {
                 m_lastError.clear();
                 done(true);
             });
@@ -276,15 +304,21 @@ void PrintInbox::stop()
     if (m_timer)
         m_services.mainQueue.cancel(*m_timer);
     m_timer.reset();
-    // A queue check still waiting would put back the queue that printerOff has just removed.
-    if (m_queueCheck)
-        m_services.mainQueue.cancel(*m_queueCheck);
-    m_queueCheck.reset();
+    // Held before the server ends, so that no job goes to a port nobody of ours listens on. The
+    // tool runs on after a quit; nothing waits for it.
+    if (m_holdsQueue)
+        holdQueue();
     if (m_server && m_server->running())
         m_server->terminate();
     m_server.reset();
     m_services.store.config().erase("printerPid");
     m_services.store.saveConfig();
+}
+
+void PrintInbox::holdQueue()
+{
+    // Stops the queue and holds new jobs; fails harmlessly when there is no queue yet.
+    run({ m_services.tools.cupsdisable, "--hold", m_queue }, [](ProcessRunner::Result) {});
 }
 
 void PrintInbox::removeQueue(std::function<void()> done)

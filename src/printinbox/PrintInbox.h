@@ -22,14 +22,17 @@ struct PrintTools {
     std::string server { "/usr/sbin/ippeveprinter" };
     std::string lpadmin { "/usr/sbin/lpadmin" };
     std::string cupsenable { "/usr/sbin/cupsenable" };
+    std::string cupsdisable { "/usr/sbin/cupsdisable" };
     std::string lpstat { "/usr/bin/lpstat" };
     std::string ps { "/bin/ps" };
 };
 
 // The virtual printer "Quillpost PDF" and the inbox its jobs land in. The printer is a local IPP
 // server (ippeveprinter) run as our child, keeping each job as a file in the spool folder, and
-// the CUPS queue "Quillpost_PDF" whose device is that server. Every tool runs asynchronously
-// through the process runner; its completion comes back on the main thread.
+// the CUPS queue "Quillpost_PDF" whose device is that server. While the server isn't listening the
+// queue is held (stopped, new jobs held), so jobs printed meanwhile wait in CUPS instead of going to
+// whatever may listen on the port, and arrive once the server is back. Every tool runs
+// asynchronously through the process runner; its completion comes back on the main thread.
 class PrintInbox {
 public:
     struct Services {
@@ -63,11 +66,12 @@ public:
     std::filesystem::path inboxFolder() const;
     std::filesystem::path spoolFolder() const;
 
-    // Starts the server when it can and should run; done runs once the attempt has ended.
+    // Starts the server when it can and should run, holding the queue until the server listens;
+    // done runs once the attempt has ended.
     void start(std::function<void()> done = {});
-    // Makes sure the queue exists and points at the running server.
+    // Makes sure the queue exists, points at the running server and is released.
     void ensureQueue(std::function<void(bool ok)> done);
-    // Stops collecting and stops the server. The queue stays, so jobs printed meanwhile wait in it.
+    // Stops collecting and stops the server. The queue stays, held, so jobs printed meanwhile wait in it.
     void stop();
     void removeQueue(std::function<void()> done = {});
     void status(std::function<void(Json)> done);
@@ -88,6 +92,8 @@ private:
     void launch(std::function<void()> done);
     void stopStale(std::function<void()> done);
     void waitForStaleExit(int pid, int checksLeft, std::function<void()> done);
+    void whenListening(unsigned generation, int checksLeft, std::function<void()> done);
+    void holdQueue();
     std::optional<int> freePort() const;
     void scheduleCollection();
     void deliver(const std::filesystem::path& spoolFile);
@@ -97,10 +103,11 @@ private:
     const std::string m_queue { queueName };
     std::unique_ptr<ProcessRunner::Child> m_server;
     std::optional<TimerId> m_timer;
-    std::optional<TimerId> m_queueCheck;
     int m_port { 0 };
     std::string m_lastError;
     bool m_starting { false };
+    // This run has started the printer, so the queue is ours to hold when it stops.
+    bool m_holdsQueue { false };
     std::vector<std::function<void()>> m_startWaiters;
     // Bumped by stop(), so that a start still waiting for a stale server gives up.
     unsigned m_generation { 0 };

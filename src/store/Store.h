@@ -5,6 +5,7 @@
 #include "platform/MainQueue.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <memory>
@@ -132,6 +133,23 @@ public:
     std::optional<std::filesystem::path> resolveDocument(const std::string& path) const;
     // The files of a client folder and up to three levels of folders in it, newest first.
     std::vector<DocumentEntry> documents(const std::filesystem::path& clientFolder) const;
+
+    // The most a file read for the page may hold (a document or a printed file): the page gets it
+    // whole, as Base64 text or through the bytes channel, and we hold it whole on the way.
+    static constexpr std::uint64_t pageReadLimit = std::uint64_t(256) << 20;
+    // What reading a file for the page gave.
+    struct PageRead {
+        enum class Outcome { Read, Refused, TooLarge };
+        Outcome outcome { Outcome::Refused };
+        std::string bytes;
+    };
+    // The refusal of a file larger than the limit.
+    static std::string pageReadLimitMessage(std::uint64_t limit = pageReadLimit);
+    // Reads a regular file on the background queue, given its real path strictly below root as a
+    // containment check resolved it: opened from the root down without following links (openBelow),
+    // so a link swapped in meanwhile is refused, and refused when it holds more than limit bytes.
+    // done runs on the main queue.
+    void readBelow(std::filesystem::path root, std::filesystem::path realPath, std::function<void(PageRead)> done, std::uint64_t limit = pageReadLimit) const;
 
     // Safety copies around version changes, and the beta edition's data.
     bool safetyCopyBeforeUpdate(std::string_view incomingVersion);

@@ -2,10 +2,14 @@
 
 #include "common/Files.h"
 #include "common/Utf8.h"
+#include "platform/BackgroundQueue.h"
 #include "store/Containment.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillpost {
 
@@ -61,6 +65,40 @@ bool isRemoved(std::uint32_t character)
         // C0 controls, and DEL and the C1 controls, which are no more printable.
         return character < 0x20 || (character >= 0x7F && character <= 0x9F && character != 0x85);
     }
+}
+
+// Reads at most limit bytes and one more, so that a file that grew past the limit after its size
+// was checked is still found out.
+Store::PageRead readCapped(int fd, std::uint64_t limit)
+{
+    Store::PageRead read;
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return {};
+        if (!count) {
+            read.outcome = Store::PageRead::Outcome::Read;
+            return read;
+        }
+        if (read.bytes.size() + static_cast<size_t>(count) > limit)
+            return { Store::PageRead::Outcome::TooLarge, {} };
+        read.bytes.append(buffer, static_cast<size_t>(count));
+    }
+}
+
+Store::PageRead readFileBelow(const fs::path& root, const fs::path& realPath, std::uint64_t limit)
+{
+    // O_NONBLOCK: a named pipe put in the folder must not hang the reader waiting for a writer.
+    const FileDescriptor file = openBelow(root, realPath, O_RDONLY | O_NONBLOCK);
+    struct stat information {};
+    if (!file || ::fstat(file.get(), &information) || !S_ISREG(information.st_mode))
+        return {};
+    if (static_cast<std::uint64_t>(information.st_size) > limit)
+        return { Store::PageRead::Outcome::TooLarge, {} };
+    return readCapped(file.get(), limit);
 }
 
 bool isWhiteSpace(std::uint32_t character)
@@ -175,6 +213,20 @@ std::optional<fs::path> Store::resolveDocument(const std::string& path) const
 bool Store::inside(const std::string& path) const
 {
     return resolveDocument(path).has_value();
+}
+
+std::string Store::pageReadLimitMessage(std::uint64_t limit)
+{
+    return "This file is larger than " + std::to_string(limit >> 20) + " MB, the most Quillpost reads in one piece, so it wasn't opened. The file is unchanged.";
+}
+
+void Store::readBelow(fs::path root, fs::path realPath, std::function<void(PageRead)> done, std::uint64_t limit) const
+{
+    m_services.backgroundQueue.async([root = std::move(root), realPath = std::move(realPath), done = std::move(done), limit, &mainQueue = m_services.mainQueue]() mutable {
+        PageRead read = readFileBelow(root, realPath, limit);
+        // The answer, and the reply it carries, belong to the main thread.
+        mainQueue.post([done = std::move(done), read = std::move(read)]() mutable { done(std::move(read)); });
+    });
 }
 
 std::vector<Store::DocumentEntry> Store::documents(const fs::path& clientFolder) const

@@ -3,6 +3,7 @@
 #include "platform/MainQueue.h"
 #include "platform/ProcessRunner.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <set>
@@ -22,6 +23,7 @@ public:
         int id { 0 };
         bool alive { true };
         bool terminated { false };
+        std::vector<std::string> arguments {};
     };
 
     struct Child final : ProcessRunner::Child {
@@ -84,6 +86,7 @@ public:
         }
         auto state = std::make_shared<ChildState>();
         state->id = nextPid++;
+        state->arguments = arguments;
         children.push_back(state);
         return std::make_unique<Child>(state);
     }
@@ -110,6 +113,14 @@ public:
                 found.push_back(arguments);
         }
         return found;
+    }
+
+    // Whether a started program that still runs was given this argument (a server's port, say).
+    bool runningWith(const std::string& argument) const
+    {
+        return std::any_of(children.begin(), children.end(), [&](const auto& child) {
+            return child->alive && std::find(child->arguments.begin(), child->arguments.end(), argument) != child->arguments.end();
+        });
     }
 
     bool installed { true };
