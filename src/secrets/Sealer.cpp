@@ -1,8 +1,6 @@
 #include "secrets/Sealer.h"
 
-#include "common/Base64.h"
-#include "platform/DeviceKeyStore.h"
-#include "platform/Fingerprint.h"
+#include <openssl/rand.h>
 
 namespace quillpost {
 
@@ -12,25 +10,34 @@ Sealer::Sealer(DeviceKeyStore& deviceKeys, Fingerprint& fingerprint)
 {
 }
 
-bool Sealer::available()
+Fingerprint::Availability Sealer::availability()
 {
-    return m_deviceKeys.deviceKey().has_value();
+    auto lookup = m_deviceKeys.deviceKey(DeviceKeyStore::Access::Probe);
+    if (lookup.state == DeviceKeyStore::Lookup::State::Unusable)
+        return { false, lookup.reason };
+    return { true, {} };
 }
 
-SecretBytes Sealer::deviceKey()
+SecretBytes Sealer::deviceKey(DeviceKeyStore::Access access)
 {
-    auto key = m_deviceKeys.deviceKey();
-    if (!key)
-        throw SealError(SealError::Code::Unsupported, "There is no device key store on this computer");
-    return std::move(*key);
+    auto lookup = m_deviceKeys.deviceKey(access);
+    if (lookup.state == DeviceKeyStore::Lookup::State::Missing)
+        throw SealError(SealError::Code::Refused, "This computer has no device key, so no record sealed before opens");
+    if (!lookup.key)
+        throw SealError(SealError::Code::Unsupported, lookup.reason);
+    return std::move(*lookup.key);
 }
 
 std::string Sealer::seSeal(std::string_view text, Binding binding)
 {
-    auto key = deviceKey();
     std::optional<std::string> fingers;
-    if (binding == Binding::CurrentFingers)
+    if (binding == Binding::CurrentFingers) {
         fingers = m_fingerprint.domainState();
+        // Checked before the device key is looked up, so a sealing that can't succeed makes no key.
+        if (!fingers)
+            throw SealError(SealError::Code::Unsupported, "No enrolled fingerprints to bind the key to");
+    }
+    auto key = deviceKey(DeviceKeyStore::Access::ReadOrCreate);
     return SealedRecord::seal(text, key, binding, fingers);
 }
 
@@ -39,7 +46,7 @@ SecretBytes Sealer::seOpen(std::string_view record, const AuthContext* context)
     auto parts = SealedRecord::parse(record);
     if (!parts)
         throw SealError(SealError::Code::Malformed, "Not a sealed record");
-    auto key = deviceKey();
+    auto key = deviceKey(DeviceKeyStore::Access::Read);
     return SealedRecord::open(*parts, key, context ? context->domainState : std::nullopt);
 }
 
@@ -47,37 +54,51 @@ Json Sealer::seSelfTest()
 {
     static constexpr std::string_view testText = "Quillpost self-test"; // 19 characters
     Json result = Json::object();
-    result["available"] = available();
+    auto lookup = m_deviceKeys.deviceKey(DeviceKeyStore::Access::Probe);
+    result["available"] = lookup.state != DeviceKeyStore::Lookup::State::Unusable;
     if (!result["available"].get<bool>())
         return result;
-
-    std::string record;
-    try {
-        record = seSeal(testText, Binding::None);
-    } catch (const SealError&) {
-        return result;
+    // Before the first sealing there is no device key, and a test is no reason to make one.
+    SecretBytes key;
+    if (lookup.key) {
+        key = std::move(*lookup.key);
+    } else {
+        key.resize(DeviceKeyStore::keySize);
+        if (RAND_bytes(key.data(), static_cast<int>(key.size())) != 1)
+            return result;
     }
-    auto opens = [this](const std::string& candidate) {
+
+    auto seal = [&key](std::string_view text) -> std::optional<std::string> {
         try {
-            return seOpen(candidate).view() == testText;
+            return SealedRecord::seal(text, key, Binding::None, std::nullopt);
+        } catch (const SealError&) {
+            return std::nullopt;
+        }
+    };
+    auto opens = [&key](const std::string& candidate) {
+        auto parts = SealedRecord::parse(candidate);
+        if (!parts)
+            return false;
+        try {
+            return SealedRecord::open(*parts, key, std::nullopt).view() == testText;
         } catch (const SealError&) {
             return false;
         }
     };
-    result["roundTrip"] = opens(record);
-    result["noPlaintext"] = record.find(testText) == std::string::npos;
+    auto record = seal(testText);
+    if (!record)
+        return result;
+    result["roundTrip"] = opens(*record);
+    result["noPlaintext"] = record->find(testText) == std::string::npos;
 
-    auto altered = SealedRecord::parse(record);
+    auto altered = SealedRecord::parse(*record);
     if (!altered)
         return result;
     altered->box.back() = static_cast<char>(altered->box.back() ^ 1);
     result["tamperRejected"] = !opens(SealedRecord::encode(*altered));
 
-    std::optional<SealedRecord::Parts> other;
-    try {
-        other = SealedRecord::parse(seSeal("x", Binding::None));
-    } catch (const SealError&) {
-    }
+    auto otherRecord = seal("x");
+    auto other = otherRecord ? SealedRecord::parse(*otherRecord) : std::nullopt;
     if (!other)
         return result;
     altered->key = other->key;

@@ -2,6 +2,8 @@
 
 #include "common/Json.h"
 #include "common/SecretBytes.h"
+#include "platform/DeviceKeyStore.h"
+#include "platform/Fingerprint.h"
 #include "secrets/SealedRecord.h"
 
 #include <optional>
@@ -9,9 +11,6 @@
 #include <string_view>
 
 namespace quillpost {
-
-class DeviceKeyStore;
-class Fingerprint;
 
 // A fingerprint check that has just passed, and the enrolled fingers' state it saw.
 struct AuthContext {
@@ -23,21 +22,23 @@ class Sealer {
 public:
     Sealer(DeviceKeyStore&, Fingerprint&);
 
-    // A device key exists or can be made.
-    bool available();
+    // A device key exists or can be made; otherwise why not. Asks nothing and writes nothing.
+    Fingerprint::Availability availability();
 
     // The record's JSON bytes. Binding::CurrentFingers binds it to the fingers enrolled now.
+    // Makes the device key when the password store says for certain that there is none yet.
     std::string seSeal(std::string_view text, Binding);
 
     // A fingerprint-bound record needs the context of a check that has just passed; the system
     // here does not prompt by itself.
     SecretBytes seOpen(std::string_view record, const AuthContext* = nullptr);
 
-    // {"available", "roundTrip", "noPlaintext", "tamperRejected", "otherKeyRejected"}, as far as each step runs.
+    // {"available", "roundTrip", "noPlaintext", "tamperRejected", "otherKeyRejected"}, as far as
+    // each step runs. Writes nothing: without a device key yet it seals under a key of its own.
     Json seSelfTest();
 
 private:
-    SecretBytes deviceKey();
+    SecretBytes deviceKey(DeviceKeyStore::Access);
 
     DeviceKeyStore& m_deviceKeys;
     Fingerprint& m_fingerprint;

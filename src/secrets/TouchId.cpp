@@ -50,8 +50,9 @@ TouchId::TouchId(Keyring& keyring, Fingerprint& fingerprint, Sealer& sealer)
 
 Fingerprint::Availability TouchId::availability()
 {
-    if (!m_sealer.available())
-        return { false, "Quillpost can't keep a device key here: there is no password store (Secret Service) it can use." };
+    auto sealing = m_sealer.availability();
+    if (!sealing.available)
+        return sealing;
     return m_fingerprint.availability();
 }
 
@@ -65,7 +66,21 @@ bool TouchId::keychainWrite(const std::string& value, const std::string& account
 
 std::optional<std::string> TouchId::keychainRead(const std::string& account)
 {
-    return m_keyring.read(keychainService, account);
+    auto lookup = m_keyring.lookup(keychainService, account, Keyring::Interaction::MayAsk);
+    if (!lookup.found())
+        return std::nullopt;
+    return std::move(lookup.value);
+}
+
+TouchId::StoredRecord TouchId::sealedRecord(const std::string& base)
+{
+    auto lookup = m_keyring.lookup(keychainService, base + sealedSuffix, Keyring::Interaction::MayAsk);
+    if (lookup.status == Keyring::Lookup::Status::Locked || lookup.status == Keyring::Lookup::Status::Unavailable)
+        return { StoredRecord::State::Unreachable, {} };
+    auto record = lookup.found() ? base64Decode(lookup.value) : std::nullopt;
+    if (!record)
+        return { StoredRecord::State::None, {} };
+    return { StoredRecord::State::Sealed, std::move(*record) };
 }
 
 bool TouchId::touchEnabled(const std::string& base)
@@ -111,13 +126,17 @@ void TouchId::touchClear(const std::string& base)
 
 void TouchId::touchUnlock(const std::string& base, const std::string& reason, Answer answer)
 {
-    auto stored = keychainRead(base + sealedSuffix);
-    auto record = stored ? base64Decode(*stored) : std::nullopt;
-    if (!record) {
+    auto stored = sealedRecord(base);
+    // A store that stayed locked (or failed) answers null, and asks nothing more of the user.
+    if (stored.state == StoredRecord::State::Unreachable) {
+        answer(Json());
+        return;
+    }
+    if (stored.state == StoredRecord::State::None) {
         unlockLegacy(base, reason, std::move(answer));
         return;
     }
-    m_fingerprint.verify(reason, [this, base, record = std::move(*record), answer = std::move(answer)](Fingerprint::Result result) {
+    m_fingerprint.verify(reason, [this, base, record = std::move(stored.record), answer = std::move(answer)](Fingerprint::Result result) {
         openSealed(base, record, result, answer);
     });
 }
@@ -132,7 +151,12 @@ void TouchId::openSealed(const std::string& base, const std::string& record, con
     try {
         auto passphrase = m_sealer.seOpen(record, &context);
         answer(passphraseAnswer(passphrase));
-    } catch (const SealError&) {
+    } catch (const SealError& error) {
+        // Without the device key nothing can be proved about the record: it stays as it is.
+        if (error.code() == SealError::Code::Unsupported) {
+            answer(outcome("unreadable"));
+            return;
+        }
         unsealFailed(base, answer);
     }
 }
@@ -202,9 +226,8 @@ void TouchId::touchInline(const std::string& base, const Json& rect, Answer answ
     inlineCancel();
     auto view = m_inlineView.lock();
     auto frame = view ? frameOf(rect, *view) : std::nullopt;
-    auto stored = keychainRead(base + sealedSuffix);
-    auto record = stored ? base64Decode(*stored) : std::nullopt;
-    if (!view || !frame || !record) {
+    auto stored = view && frame ? sealedRecord(base) : StoredRecord {};
+    if (stored.state != StoredRecord::State::Sealed) {
         answer(outcome("unsupported"));
         return;
     }
@@ -214,7 +237,7 @@ void TouchId::touchInline(const std::string& base, const Json& rect, Answer answ
     view->show(*frame, controlSizeFor(*frame));
     m_inlineViewShown = true;
     std::weak_ptr<InlineContext> weakContext = context;
-    auto verification = m_fingerprint.verify("unlock your client data", [this, weakContext, base, record = std::move(*record), answer = std::move(answer)](Fingerprint::Result result) {
+    auto verification = m_fingerprint.verify("unlock your client data", [this, weakContext, base, record = std::move(stored.record), answer = std::move(answer)](Fingerprint::Result result) {
         auto current = weakContext.lock();
         if (!current || current != m_inlineCtx) {
             answer(outcome("cancelled"));

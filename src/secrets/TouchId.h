@@ -45,8 +45,16 @@ public:
     bool inlineShown() const { return m_inlineCtx != nullptr; }
 
 private:
+    // The sealed item of a base account, told apart from a store that couldn't be read.
+    struct StoredRecord {
+        enum class State { None, Sealed, Unreachable };
+        State state { State::None };
+        std::string record;
+    };
+
     bool keychainWrite(const std::string& value, const std::string& account);
     std::optional<std::string> keychainRead(const std::string& account);
+    StoredRecord sealedRecord(const std::string& base);
     void writeFingers(const std::string& base);
     std::optional<std::string> fingersNow();
     void openSealed(const std::string& base, const std::string& record, const Fingerprint::Result&, const Answer&);

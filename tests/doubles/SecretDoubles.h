@@ -18,29 +18,57 @@
 
 namespace quillpost {
 
+// A password store in memory. `answer` makes every lookup fail the way a real store can (locked, a
+// dismissed unlock prompt, no service), `byAccount` only those of one account; `scripted` answers
+// the next lookups one by one before either.
 class FakeKeyring final : public Keyring {
 public:
-    bool available() override { return isAvailable; }
-    std::optional<std::string> read(const std::string& service, const std::string& account) override
+    using Status = Lookup::Status;
+
+    Lookup lookup(const std::string& service, const std::string& account, Interaction interaction) override
     {
+        interactions.push_back(interaction);
+        auto status = answer;
+        if (auto only = byAccount.find(account); only != byAccount.end())
+            status = only->second;
+        if (!scripted.empty()) {
+            status = scripted.front();
+            scripted.erase(scripted.begin());
+        }
+        if (status == Status::Locked)
+            return { status, {}, "the collection is locked" };
+        if (status == Status::Unavailable)
+            return { status, {}, "org.freedesktop.secrets was not provided" };
         auto it = items.find({ service, account });
-        if (!isAvailable || it == items.end())
-            return std::nullopt;
-        return it->second;
+        if (status == Status::NotFound || it == items.end())
+            return { Status::NotFound, {}, {} };
+        return { Status::Found, it->second, {} };
     }
     bool write(const std::string& service, const std::string& account, const std::string& value) override
     {
-        if (!isAvailable || refuseWrites)
+        ++writes;
+        // A locked store takes a write all the same: writing shows its unlock prompt.
+        if (answer == Status::Unavailable || refuseWrites)
             return false;
         items[{ service, account }] = value;
         return true;
     }
-    void remove(const std::string& service, const std::string& account) override { items.erase({ service, account }); }
+    void remove(const std::string& service, const std::string& account) override
+    {
+        ++removes;
+        items.erase({ service, account });
+    }
 
     bool has(const std::string& account) const { return items.contains({ "Quillpost Touch ID", account }); }
 
-    bool isAvailable { true };
+    // Found: answers from the items.
+    Status answer { Status::Found };
+    std::map<std::string, Status> byAccount;
+    std::vector<Status> scripted;
     bool refuseWrites { false };
+    int writes { 0 };
+    int removes { 0 };
+    std::vector<Interaction> interactions;
     std::map<std::pair<std::string, std::string>, std::string> items;
 };
 
@@ -51,15 +79,17 @@ public:
         : key(std::string(keySize, fill))
     {
     }
-    std::optional<SecretBytes> deviceKey() override
+    Lookup deviceKey(Access access) override
     {
+        accesses.push_back(access);
         if (!isAvailable)
-            return std::nullopt;
-        return key;
+            return { Lookup::State::Unusable, std::nullopt, "The password store is locked." };
+        return { Lookup::State::Ready, key, {} };
     }
 
     bool isAvailable { true };
     SecretBytes key;
+    std::vector<Access> accesses;
 };
 
 // A reader whose checks wait until the test answers them, as a finger on the reader would.
