@@ -94,13 +94,19 @@ TEST(MainViewPolicies, WebLinksLeaveDownloadsAskAndDialogsAreOnTheWindow)
     EXPECT_EQ(policies.decideNavigation({ .url = "https://ircc.canada.ca/x" }), NavigationDecision::Cancel);
     EXPECT_EQ(policies.decideNavigation({ .url = "mailto:a@b.c" }), NavigationDecision::Cancel);
     EXPECT_EQ(workspace.uris, (std::vector<std::string> { "https://ircc.canada.ca/x", "mailto:a@b.c" }));
-    for (const char* stays : { "file:///app/index.html#/clients", "tel:+15551234", "about:blank", "data:text/html,x", "blob:file:///1", "" })
+    // The page stays on its own origin; nothing else ever replaces it, whoever asks.
+    for (const char* stays : { "quillpost-app://app/index.html#/clients", "QUILLPOST-APP://APP/index.html", "quillpost-app://app",
+             "blob:quillpost-app://app/5f1c" })
         EXPECT_EQ(policies.decideNavigation({ .url = stays }), NavigationDecision::Allow) << stays;
+    for (const char* refused : { "file:///home/a/form.html", "file:///app/index.html#/clients", "data:text/html,x", "about:blank",
+             "blob:file:///1", "tel:+15551234", "quillpost-app://app.evil/index.html", "quillpost-app://app:80/",
+             "quillpost-app://user@app/", "quillpost-bytes://bytes/00", "javascript:alert(1)", "" })
+        EXPECT_EQ(policies.decideNavigation({ .url = refused, .userGesture = true }), NavigationDecision::Cancel) << refused;
     EXPECT_EQ(policies.decideNavigation({ .url = "https://x/", .isDownload = true }), NavigationDecision::Download);
     EXPECT_TRUE(policies.downloadUnshowableResponses);
 
-    policies.onNewWindowRequest("https://example.com/");
-    policies.onNewWindowRequest("#/clients");
+    policies.onNewWindowRequest({ .url = "https://example.com/" });
+    policies.onNewWindowRequest({ .url = "#/clients" });
     EXPECT_EQ(workspace.uris.back(), "https://example.com/");
     EXPECT_EQ(workspace.uris.size(), 3u);
 

@@ -185,19 +185,21 @@ TEST_F(PdfCraftWindowTest, KeepsTheEditorOfflineAndSendsWebLinksToTheBrowser)
         { { "blob:pdfcraft://app/1", false, true }, Allow },
         { { "data:text/plain,x", false, false }, Allow },
         { { "about:blank", false, true }, Allow },
-        { { "https://example.com/help", false, false }, Cancel },
-        { { "https://example.com/frame", false, true }, Cancel },
-        { { "http://example.com/", false, false }, Cancel },
-        { { "file:///etc/passwd", false, false }, Cancel },
+        { { "https://example.com/help", false, false, true }, Cancel },
+        { { "https://example.com/by-script?doc=passport", false, false, false }, Cancel },
+        { { "https://example.com/frame", false, true, true }, Cancel },
+        { { "http://example.com/", false, false, true }, Cancel },
+        { { "file:///etc/passwd", false, false, true }, Cancel },
     };
     for (auto& [action, decision] : cases)
         EXPECT_EQ(policies.decideNavigation(action), decision) << action.url;
+    // Only the link the user followed reaches the browser; a script's navigation goes nowhere.
     EXPECT_EQ(m_workspace.uris, std::vector<std::string> { "https://example.com/help" });
 
-    policies.onNewWindowRequest("http://example.com/popup");
-    policies.onNewWindowRequest("https://example.com/popup");
-    EXPECT_EQ(m_workspace.uris.back(), "https://example.com/popup");
-    EXPECT_EQ(m_workspace.uris.size(), 2u);
+    policies.onNewWindowRequest({ .url = "http://example.com/popup", .userGesture = true });
+    policies.onNewWindowRequest({ .url = "https://example.com/by-script", .userGesture = false });
+    policies.onNewWindowRequest({ .url = "https://example.com/popup", .userGesture = true });
+    EXPECT_EQ(m_workspace.uris, (std::vector<std::string> { "https://example.com/help", "https://example.com/popup" }));
 }
 
 TEST_F(PdfCraftWindowTest, AnswersDownloadsPickersAndDialogsThroughPanels)

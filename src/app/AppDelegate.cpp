@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/AppScheme.h"
 #include "app/BetaDataQuestion.h"
 #include "app/MainViewPolicies.h"
 #include "app/PageHooks.h"
@@ -146,8 +147,9 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
     configuration.messageHandlers.push_back({ Bridge::handlerName, [this](const Json& body, ScriptReplyHandler reply) {
                                                  m_bridge.receive(body, std::move(reply));
                                              } });
+    configuration.schemeHandlers[std::string(AppScheme::scheme)] = AppScheme::handler([] { return Resources::pageFolder(); });
     configuration.schemeHandlers[std::string(ByteChannel::scheme)] = m_bridge.byteChannel().handler();
-    configuration.allowFileAccessFromFileURLs = true;
+    configuration.trustedOrigin = AppScheme::origin;
     configuration.drawsBackground = false;
 
     // Automated tests of the page bring their own script; only a self-test run accepts one.
@@ -220,18 +222,12 @@ void AppDelegate::applicationWillTerminate()
 
 void AppDelegate::loadPage()
 {
-    auto page = Resources::pageFolder();
+    auto page = Resources::pageFolder() / "index.html";
     std::error_code error;
-    if (std::filesystem::is_regular_file(page / "index.html", error)) {
-        m_webView->loadFile(page / "index.html", page);
-        return;
-    }
-    // Without its page the window would stay blank; say what is wrong instead.
-    Log::error("Quillpost's page is missing: " + (page / "index.html").string());
-    m_webView->loadRequest("data:text/html;charset=utf-8,"
-        "<body style='font:15px system-ui;margin:64px 64px 64px 312px;color:%23333'>"
-        "<h2>Quillpost can't find its screens</h2><p>The file share/quillpost/app/index.html is missing next to the "
-        "program. Please reinstall Quillpost. Your data has not been touched.</p></body>");
+    // Without its page the window says what is wrong (the scheme answers with a page that does).
+    if (!std::filesystem::is_regular_file(page, error))
+        Log::error("Quillpost's page is missing: " + page.string());
+    m_webView->loadRequest(std::string(AppScheme::pageAddress));
 }
 
 void AppDelegate::scheduleStartupRoutes()

@@ -1,5 +1,6 @@
 #include "app/MainViewPolicies.h"
 
+#include "app/AppScheme.h"
 #include "platform/Panels.h"
 #include "platform/Window.h"
 #include "platform/Workspace.h"
@@ -21,16 +22,18 @@ WebViewPolicies mainViewPolicies(Workspace& workspace, Panels& panels, std::weak
     policies.decideNavigation = [&workspace](const NavigationAction& action) {
         if (action.isDownload)
             return NavigationDecision::Download;
-        if (action.url.empty() || !isExternalScheme(action.url))
-            return NavigationDecision::Allow;
-        // Never shown in the page, whether or not the desktop could open it.
-        workspace.openUri(action.url);
-        return NavigationDecision::Cancel;
+        if (isExternalScheme(action.url)) {
+            // Never shown in the page, whether or not the desktop could open it.
+            workspace.openUri(action.url);
+            return NavigationDecision::Cancel;
+        }
+        // The page never leaves its own origin: not for a local file, a dropped one, data: or about:.
+        return AppScheme::isOwnDocument(action.url) ? NavigationDecision::Allow : NavigationDecision::Cancel;
     };
     policies.downloadUnshowableResponses = true;
-    policies.onNewWindowRequest = [&workspace](const std::string& url) {
-        if (isExternalScheme(url))
-            workspace.openUri(url);
+    policies.onNewWindowRequest = [&workspace](const NavigationAction& action) {
+        if (isExternalScheme(action.url))
+            workspace.openUri(action.url);
     };
     policies.chooseDownloadDestination = [&workspace, &panels, window](const std::string& suggestedName, auto completion) {
         std::optional<std::string> start;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/FileDescriptor.h"
+#include "platform/SiteFolder.h"
 #include "platform/WebView.h"
 
 #include <cstdint>
@@ -37,28 +37,9 @@ public:
     // The handler a web view configuration carries for the scheme "pdfcraft".
     static SchemeHandler handler(Root root, const Registry& docs);
 
-    // The MIME type served for a file extension (any case).
-    static std::string mimeType(std::string_view extension);
-
-    // The percent-decoded path of a URL ("pdfcraft://app/a%20b?q" → "/a b"); nothing without a scheme.
-    static std::optional<std::string> pathOf(std::string_view url);
-
 private:
-    // The root as asked for last, its real path, and that folder held open for lookups beneath it.
-    struct ResolvedRoot {
-        std::string asked;
-        std::optional<std::string> real;
-        FileDescriptor folder;
-        std::uint64_t device { 0 };
-        std::uint64_t inode { 0 };
-    };
-
-    SchemeResponse siteFile(const std::string& path) const;
-    const ResolvedRoot* siteRoot() const;
-
-    Root m_root;
+    SiteFolder m_site;
     const Registry& m_docs;
-    mutable ResolvedRoot m_resolvedRoot;
 };
 
 }

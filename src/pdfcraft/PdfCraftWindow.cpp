@@ -133,8 +133,9 @@ NavigationDecision PdfCraftWindow::decideNavigation(const NavigationAction& acti
     const std::string scheme = schemeOf(action.url);
     if (std::find(local.begin(), local.end(), scheme) != local.end())
         return NavigationDecision::Allow;
-    // Links to the web open in the user's browser; the editor itself stays offline.
-    if (scheme == "https" && !action.targetsSubframe)
+    // Links to the web open in the user's browser, only when the user followed one: a script of
+    // the editor alone can't carry anything out. The editor itself stays offline.
+    if (scheme == "https" && !action.targetsSubframe && action.userGesture)
         m_services.workspace.openUri(action.url);
     return NavigationDecision::Cancel;
 }
@@ -148,10 +149,10 @@ WebViewPolicies PdfCraftWindow::policies()
         return self ? self->decideNavigation(action) : NavigationDecision::Cancel;
     };
     policies.downloadUnshowableResponses = true;
-    policies.onNewWindowRequest = [weak](const std::string& url) {
+    policies.onNewWindowRequest = [weak](const NavigationAction& action) {
         auto self = weak.lock();
-        if (self && schemeOf(url) == "https")
-            self->m_services.workspace.openUri(url);
+        if (self && schemeOf(action.url) == "https" && action.userGesture)
+            self->m_services.workspace.openUri(action.url);
     };
     policies.chooseDownloadDestination = [weak](const std::string& suggestedName, std::function<void(std::optional<fs::path>)> done) {
         auto self = weak.lock();

@@ -46,6 +46,8 @@ struct NavigationAction {
     std::string url; // empty when the request has none
     bool isDownload { false }; // a link with the download attribute, or a navigation the page turned into a download
     bool targetsSubframe { false };
+    // The user clicked or pressed a key for it; a script alone did not.
+    bool userGesture { false };
 };
 
 enum class NavigationDecision { Allow, Cancel, Download };
@@ -55,7 +57,7 @@ struct WebViewPolicies {
     // A response the view cannot show is turned into a download instead of failing.
     bool downloadUnshowableResponses { false };
     // A request for a new window (target=_blank, window.open): the view never creates one.
-    std::function<void(const std::string& url)> onNewWindowRequest;
+    std::function<void(const NavigationAction&)> onNewWindowRequest;
     // Where a download goes: hand back a path, or nothing to cancel it.
     std::function<void(const std::string& suggestedName, std::function<void(std::optional<std::filesystem::path>)>)> chooseDownloadDestination;
     // An <input type=file>: hand back the chosen files, none when cancelled.
@@ -87,11 +89,13 @@ struct WebViewConfiguration {
 
     std::vector<UserScript> userScripts;
     std::vector<MessageHandler> messageHandlers;
+    // When set ("scheme://host"), user scripts run only in documents of this origin, and a message
+    // is handled only while the view shows one; anything else is refused unseen by the handlers.
+    std::string trustedOrigin;
     // Custom schemes are secure contexts that may use CORS, as https is.
     std::map<std::string, SchemeHandler> schemeHandlers;
     std::vector<std::shared_ptr<ContentRuleList>> contentRules;
     bool ephemeral { false };
-    bool allowFileAccessFromFileURLs { false };
     bool drawsBackground { true };
     bool inspectable { false };
     bool consoleToStandardOutput { false };
@@ -115,8 +119,6 @@ public:
     static void compileContentRules(const std::filesystem::path& storeFolder, const std::string& identifier,
         const std::string& encodedRules, std::function<void(std::shared_ptr<ContentRuleList>, std::string errorMessage)>);
 
-    // Loads a file; the page may read every file of readAccessFolder.
-    virtual void loadFile(const std::filesystem::path& file, const std::filesystem::path& readAccessFolder) = 0;
     virtual void loadRequest(const std::string& uri) = 0;
 
     // Fire and forget: the result and any error are dropped.

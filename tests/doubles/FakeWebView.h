@@ -22,7 +22,6 @@ public:
         Completion completion;
     };
 
-    void loadFile(const std::filesystem::path&, const std::filesystem::path&) override { }
     void loadRequest(const std::string& uri) override { requests.push_back(uri); }
     void evaluateScript(const std::string& script) override { scripts.push_back(script); }
     void evaluateScript(const std::string& script, ScriptCompletion completion) override

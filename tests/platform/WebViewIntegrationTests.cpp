@@ -40,6 +40,7 @@ protected:
         configuration.ephemeral = true;
         configuration.contentRules.push_back(rules);
         configuration.userScripts.push_back({ "window.__injected = 42;" });
+        configuration.trustedOrigin = "qptest://site";
         configuration.messageHandlers.push_back({ "qp", [this](const Json& body, ScriptReplyHandler reply) {
                                                      m_messages.push_back(body);
                                                      if (body.is_object() && body.value("cmd", "") == "fail")
@@ -188,6 +189,18 @@ TEST_F(WebViewIntegration, PostedBodiesArriveAsThePageSentThem)
     EXPECT_EQ(echo("{ cmd: 'save', args: 'a'.repeat(70000) + '\\u0000z' }"),
         (Json { { "cmd", "save" }, { "args", std::string(70000, 'a') + std::string("\0z", 2) } }));
     EXPECT_EQ(echo("Object.assign(Object.create({ args: 'x'.repeat(70000) }), { cmd: 'save' })"), (Json { { "cmd", "save" } }));
+}
+
+TEST_F(WebViewIntegration, OnlyTheTrustedOriginGetsScriptsAndMessages)
+{
+    bool loaded = false;
+    m_view->setOnLoadFinished([&] { loaded = true; });
+    m_view->loadRequest("qptest://other/index.html");
+    ASSERT_TRUE(runUntil([&] { return loaded; }));
+    EXPECT_EQ(call("return window.__injected === undefined;"), true);
+    EXPECT_EQ(call("try { await window.webkit.messageHandlers.qp.postMessage({ cmd: 'echo' }); return 'answered'; } catch (e) { return e.message; }"),
+        "Only Quillpost's own page can use Quillpost.");
+    EXPECT_TRUE(m_messages.empty());
 }
 
 TEST_F(WebViewIntegration, APageWhoseProcessEndedComesBackOnReload)

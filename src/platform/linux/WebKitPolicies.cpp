@@ -18,11 +18,19 @@ void WebKitWebViewHost::setPolicies(WebViewPolicies policies)
     g_signal_connect(m_session, "download-started", G_CALLBACK(downloadStarted), this);
 }
 
-static std::string requestURI(WebKitNavigationAction* action)
+static NavigationAction navigationAction(WebKitPolicyDecision* decision)
 {
+    auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     auto* request = action ? webkit_navigation_action_get_request(action) : nullptr;
     auto* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    return uri ? uri : "";
+    // WebKitGTK doesn't say which frame a navigation is for; the pages that set policies
+    // forbid frames (frame-src 'none'), so every navigation is the main frame's.
+    return {
+        .url = uri ? uri : "",
+        .isDownload = false,
+        .targetsSubframe = false,
+        .userGesture = action && webkit_navigation_action_is_user_gesture(action),
+    };
 }
 
 gboolean WebKitWebViewHost::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer self)
@@ -32,10 +40,7 @@ gboolean WebKitWebViewHost::decidePolicy(WebKitWebView*, WebKitPolicyDecision* d
     case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
         if (!policies.decideNavigation)
             return FALSE;
-        auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        // WebKitGTK doesn't say which frame a navigation is for; the pages that set policies
-        // forbid frames (frame-src 'none'), so every navigation is the main frame's.
-        switch (policies.decideNavigation({ .url = requestURI(action), .isDownload = false, .targetsSubframe = false })) {
+        switch (policies.decideNavigation(navigationAction(decision))) {
         case NavigationDecision::Allow:
             webkit_policy_decision_use(decision);
             break;
@@ -51,11 +56,10 @@ gboolean WebKitWebViewHost::decidePolicy(WebKitWebView*, WebKitPolicyDecision* d
     case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: {
         if (!policies.decideNavigation && !policies.onNewWindowRequest)
             return FALSE;
-        auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        auto uri = requestURI(action);
+        auto action = navigationAction(decision);
         webkit_policy_decision_ignore(decision);
         if (policies.onNewWindowRequest)
-            policies.onNewWindowRequest(uri);
+            policies.onNewWindowRequest(action);
         return TRUE;
     }
     case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {

@@ -1,5 +1,7 @@
 #include "platform/linux/WebKitWebViewHost.h"
 
+#include "platform/Log.h"
+#include "platform/SiteFolder.h"
 #include "platform/linux/JavaScriptValues.h"
 
 namespace quillpost {
@@ -13,6 +15,9 @@ namespace {
 
 struct MessageHandlerData {
     std::function<void(const Json&, ScriptReplyHandler)> onMessage;
+    // Not owned: the handler is disconnected before the view goes.
+    WebKitWebView* view;
+    std::string trustedOrigin;
 };
 
 template<typename Completion>
@@ -45,22 +50,25 @@ void scriptFinished(GObject* source, GAsyncResult* result, gpointer data)
 WebKitWebViewHost::WebKitWebViewHost(WebViewConfiguration configuration)
 {
     m_settings = webkit_settings_new();
-    webkit_settings_set_allow_file_access_from_file_urls(m_settings, configuration.allowFileAccessFromFileURLs);
+    // No page of ours reads the disk through file: URLs.
+    webkit_settings_set_allow_file_access_from_file_urls(m_settings, FALSE);
+    webkit_settings_set_allow_universal_access_from_file_urls(m_settings, FALSE);
     webkit_settings_set_enable_write_console_messages_to_stdout(m_settings, configuration.consoleToStandardOutput);
     webkit_settings_set_enable_developer_extras(m_settings, configuration.inspectable);
 
     m_contentManager = webkit_user_content_manager_new();
     auto* contentManager = m_contentManager;
+    const std::string trustedDocuments = configuration.trustedOrigin + "/*";
+    const char* const allowList[] = { trustedDocuments.c_str(), nullptr };
     for (auto& script : configuration.userScripts) {
         auto frames = script.mainFrameOnly ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
         auto time = script.injectionTime == WebViewConfiguration::UserScript::InjectionTime::DocumentStart
             ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START
             : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END;
-        g_autoptr(WebKitUserScript) userScript = webkit_user_script_new(script.source.c_str(), frames, time, nullptr, nullptr);
+        g_autoptr(WebKitUserScript) userScript = webkit_user_script_new(script.source.c_str(), frames, time,
+            configuration.trustedOrigin.empty() ? nullptr : allowList, nullptr);
         webkit_user_content_manager_add_script(contentManager, userScript);
     }
-    for (auto& handler : configuration.messageHandlers)
-        connectMessageHandler(contentManager, std::move(handler));
 
     g_autoptr(WebKitNetworkSession) ephemeralSession = configuration.ephemeral ? webkit_network_session_new_ephemeral() : nullptr;
     auto* session = ephemeralSession ? ephemeralSession : webkit_network_session_get_default();
@@ -72,6 +80,9 @@ WebKitWebViewHost::WebKitWebViewHost(WebViewConfiguration configuration)
         nullptr));
     g_object_ref_sink(m_view);
     m_session = WEBKIT_NETWORK_SESSION(g_object_ref(session));
+
+    for (auto& handler : configuration.messageHandlers)
+        connectMessageHandler(contentManager, std::move(handler), configuration.trustedOrigin);
 
     // The content rules are compiled before the view exists; they only need adding here.
     for (auto& rules : configuration.contentRules) {
@@ -152,12 +163,23 @@ private:
 
 }
 
-void WebKitWebViewHost::connectMessageHandler(WebKitUserContentManager* contentManager, WebViewConfiguration::MessageHandler handler)
+void WebKitWebViewHost::connectMessageHandler(WebKitUserContentManager* contentManager, WebViewConfiguration::MessageHandler handler,
+    const std::string& trustedOrigin)
 {
-    auto* data = new MessageHandlerData { std::move(handler.onMessage) };
+    auto* data = new MessageHandlerData { std::move(handler.onMessage), m_view, trustedOrigin };
     auto signal = "script-message-with-reply-received::" + handler.name;
     auto received = +[](WebKitUserContentManager*, JSCValue* body, WebKitScriptMessageReply* reply, gpointer userData) -> gboolean {
         auto* handlerData = static_cast<MessageHandlerData*>(userData);
+        // WebKitGTK doesn't say which document sent a message. The view's pages never leave the
+        // trusted origin and allow no frames, so the document the view shows is the sender.
+        if (!handlerData->trustedOrigin.empty()) {
+            const char* shown = webkit_web_view_get_uri(handlerData->view);
+            if (!shown || !SiteFolder::isDocumentOf(shown, handlerData->trustedOrigin)) {
+                Log::error(std::string("A message from a page that isn't Quillpost's was refused: ") + (shown ? shown : "(no address)"));
+                webkit_script_message_reply_return_error_message(reply, "Only Quillpost's own page can use Quillpost.");
+                return TRUE;
+            }
+        }
         auto pending = std::make_shared<PendingScriptReply>(reply, jsc_value_get_context(body));
         handlerData->onMessage(jsonFromJavaScriptValue(body), [pending](std::optional<std::string> result, std::optional<std::string> errorMessage) {
             pending->answer(std::move(result), std::move(errorMessage));
@@ -194,14 +216,6 @@ void WebKitWebViewHost::webProcessTerminated(WebKitWebView*, WebKitWebProcessTer
         return;
     }
     host->m_onWebProcessTerminated("The page's web process ended.");
-}
-
-void WebKitWebViewHost::loadFile(const std::filesystem::path& file, const std::filesystem::path&)
-{
-    // WebKitGTK grants a file page access to other files through the settings, not per folder.
-    g_autofree char* uri = g_filename_to_uri(file.c_str(), nullptr, nullptr);
-    if (uri)
-        webkit_web_view_load_uri(m_view, uri);
 }
 
 void WebKitWebViewHost::loadRequest(const std::string& uri)

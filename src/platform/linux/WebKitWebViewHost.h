@@ -12,7 +12,6 @@ public:
     explicit WebKitWebViewHost(WebViewConfiguration);
     ~WebKitWebViewHost() override;
 
-    void loadFile(const std::filesystem::path& file, const std::filesystem::path& readAccessFolder) override;
     void loadRequest(const std::string& uri) override;
     void evaluateScript(const std::string& script) override;
     void evaluateScript(const std::string& script, ScriptCompletion) override;
@@ -29,7 +28,7 @@ public:
     GtkWidget* widget() const { return GTK_WIDGET(m_view); }
 
 private:
-    void connectMessageHandler(WebKitUserContentManager*, WebViewConfiguration::MessageHandler);
+    void connectMessageHandler(WebKitUserContentManager*, WebViewConfiguration::MessageHandler, const std::string& trustedOrigin);
     static void loadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
     static void webProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer self);
     static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType, gpointer self);
