@@ -8,8 +8,10 @@ package, and checks that the user's data outlived both.
 
 --mode update: builds the relocatable tarball with CPack, unpacks it as a user would, and runs it
 in the updater's test mode against a feed on this machine: a release signed by someone else
-changes nothing, a release whose program doesn't start is rolled back, and a good one is
-installed after a safety copy, started, and kept once its page has shown."""
+changes nothing, a copy whose folder holds something else as well says it can't update itself and
+stays as it was, a feed version with path separators and a signed older release offered as newer
+are refused without touching anything, a release whose program doesn't start is rolled back, and
+a good one is installed after a safety copy, started, and kept once its page has shown."""
 
 import argparse
 import base64
@@ -108,12 +110,22 @@ def sign(key, path):
                                            check=True, capture_output=True).stdout).decode()
 
 
-def release(tarball, folder, name, program):
-    """The release tarball with bin/quillpost replaced: the real program moves to quillpost-real."""
+def release(tarball, folder, name, program, version="0.2.0"):
+    """The release tarball with bin/quillpost replaced: the real program moves to quillpost-real.
+    Its install manifest names version and lists the files added."""
     out = os.path.join(folder, name)
     with tarfile.open(tarball) as source, tarfile.open(out, "w:gz") as target:
         for member in source.getmembers():
             data = source.extractfile(member) if member.isfile() else None
+            if member.name.endswith("/share/quillpost/install-manifest"):
+                lines = data.read().decode().splitlines()
+                lines[1] = "version " + version
+                lines += ["bin/quillpost-real", "share/quillpost/RELEASE-0.2.0"]
+                text = ("\n".join(lines) + "\n").encode()
+                info = tarfile.TarInfo(member.name)
+                info.size, info.mode = len(text), 0o644
+                target.addfile(info, io.BytesIO(text))
+                continue
             if member.name.endswith("/bin/quillpost"):
                 real = tarfile.TarInfo(member.name + "-real")
                 real.size, real.mode = member.size, 0o755
@@ -130,12 +142,12 @@ def release(tarball, folder, name, program):
     return out
 
 
-def appcast(url, signature, length):
+def appcast(url, signature, length, version):
     return ('<?xml version="1.0"?><rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">'
-            '<channel><title>Quillpost</title><item><title>Quillpost 0.2.0</title><sparkle:version>0.2.0</sparkle:version>'
-            '<sparkle:shortVersionString>0.2.0</sparkle:shortVersionString>'
+            '<channel><title>Quillpost</title><item><title>Quillpost %s</title><sparkle:version>%s</sparkle:version>'
+            '<sparkle:shortVersionString>%s</sparkle:shortVersionString>'
             '<enclosure url="%s" length="%d" type="application/gzip" sparkle:edSignature="%s"/></item></channel></rss>'
-            % (url, length, signature)).encode()
+            % (version, version, version, url, length, signature)).encode()
 
 
 class Feed:
@@ -158,11 +170,11 @@ class Feed:
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.base = "http://127.0.0.1:%d" % self.server.server_address[1]
 
-    def offer(self, archive, signature):
+    def offer(self, archive, signature, version):
         with open(archive, "rb") as f:
             body = f.read()
         self.files["/quillpost-0.2.0.tar.gz"] = body
-        self.files["/appcast.xml"] = appcast(self.base + "/quillpost-0.2.0.tar.gz", signature, len(body))
+        self.files["/appcast.xml"] = appcast(self.base + "/quillpost-0.2.0.tar.gz", signature, len(body), version)
 
 
 def tree_digest(prefix):
@@ -175,16 +187,33 @@ def tree_digest(prefix):
     return digest.hexdigest()
 
 
-def update_mode(args, check, work):
-    tarball = cpack(args.build, "TGZ", os.path.join(work, "packages"))
-    apps = os.path.join(work, "apps")
+def unpack(tarball, apps):
+    """Unpacks the tarball as a user would, into apps/quillpost."""
     os.makedirs(apps)
     with tarfile.open(tarball) as archive:
         top = archive.getmembers()[0].name.split("/")[0]
         archive.extractall(apps)
     prefix = os.path.join(apps, "quillpost")
     os.rename(os.path.join(apps, top), prefix)
+    return prefix
+
+
+def update_mode(args, check, work):
+    tarball = cpack(args.build, "TGZ", os.path.join(work, "packages"))
+    apps = os.path.join(work, "apps")
+    prefix = unpack(tarball, apps)
     original = tree_digest(prefix)
+
+    manifest = os.path.join(prefix, "share", "quillpost", "install-manifest")
+    lines = open(manifest).read().splitlines() if os.path.exists(manifest) else []
+    check(lines[:1] == ["Quillpost install manifest 1"] and "bin/quillpost" in lines and "share/quillpost/app/index.html" in lines
+          and "share/quillpost/pdfcraft/index.html" in lines, "the tarball carries its install manifest (%d lines)" % len(lines))
+    version = lines[1].split(" ", 1)[1] if len(lines) > 1 else "?"
+    # Without a display: --version answers before anything of the toolkit starts.
+    bare = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    answered = quiet([os.path.join(prefix, "bin", "quillpost"), "--version"], env=bare, timeout=30)
+    check(answered.returncode == 0 and answered.stdout.strip() == "Quillpost " + version,
+          "quillpost --version says \"%s\" without a display" % answered.stdout.strip())
 
     key, public = ed25519_key(work, "maker")
     stranger, _ = ed25519_key(work, "stranger")
@@ -192,14 +221,17 @@ def update_mode(args, check, work):
     good = release(tarball, work, "good.tar.gz",
                    '#!/bin/sh\n[ "$1" = --self-check ] || echo $$ > "%s"\nunset QUILLPOST_UPDATE_TEST\nexec "$0-real" "$@"\n' % started_mark)
     broken = release(tarball, work, "broken.tar.gz", "#!/bin/sh\nexit 1\n")
+    older_mark = os.path.join(work, "started-older")
+    older = release(tarball, work, "older.tar.gz",
+                    '#!/bin/sh\n[ "$1" = --self-check ] || echo $$ > "%s"\nexec "$0-real" "$@"\n' % older_mark, version="0.0.5")
 
     feed = Feed()
     xvfb, display = start_xvfb()
     bus = quiet(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"]).stdout.split()
     processes = []
     try:
-        def run(name, archive, signer):
-            feed.offer(archive, sign(signer, archive))
+        def run(name, archive, signer, version="0.2.0", program=prefix):
+            feed.offer(archive, sign(signer, archive), version)
             data_dir = os.path.join(work, name, "data")
             os.makedirs(data_dir)
             with open(os.path.join(data_dir, "data.json"), "w") as f:
@@ -211,7 +243,7 @@ def update_mode(args, check, work):
             env = app_environment(data_dir, os.path.join(work, name, "state"), display, script, {
                 "DBUS_SESSION_BUS_ADDRESS": bus[0], "QUILLPOST_UPDATE_TEST": log, "QUILLPOST_FEED_URL": feed.base + "/appcast.xml",
                 "QUILLPOST_TEST_UPDATE_KEY": public, "XDG_DATA_HOME": os.path.join(work, name, "xdg")})
-            process = subprocess.Popen([os.path.join(prefix, "bin", "quillpost")], env=env, stdout=subprocess.DEVNULL,
+            process = subprocess.Popen([os.path.join(program, "bin", "quillpost")], env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL, start_new_session=True)
             processes.append(process)
             return process, log, data_dir
@@ -234,6 +266,46 @@ def update_mode(args, check, work):
         check(tree_digest(prefix) == original and not os.path.exists(os.path.join(apps, ".quillpost-update-0.2.0")),
               "after the refused release the installed copy is as it was and nothing was unpacked")
         end(process)
+
+        # A copy in a folder that holds something else too (as ~/.local does) leaves it alone.
+        shared_apps = os.path.join(work, "shared-apps")
+        shared = unpack(tarball, shared_apps)
+        notes = os.path.join(shared, "notes.txt")
+        with open(notes, "w") as f:
+            f.write("someone else's notes\n")
+        shared_before = tree_digest(shared)
+        process, log, _ = run("shared", good, key, program=shared)
+        check(wait_until(lambda: "can't update itself" in text(log), 60) and "notes.txt" in text(log)
+              and "https://" in text(log), "a copy sharing its folder says it can't update itself and where to download: "
+              + text(log).strip().replace("\n", " | "))
+        end(process)
+        check(tree_digest(shared) == shared_before and text(notes) == "someone else's notes\n"
+              and os.listdir(shared_apps) == ["quillpost"] and not os.path.exists(started_mark),
+              "the shared folder and everything in it are untouched, and nothing was installed (%s)" % os.listdir(shared_apps))
+
+        # The feed's version never becomes a path: its ".." would have led from a staging folder to the victim.
+        decoy = os.path.join(apps, ".quillpost-update-0.2.0")
+        os.makedirs(decoy)
+        victim = os.path.join(work, "victim")
+        os.makedirs(victim)
+        with open(os.path.join(victim, "keep.txt"), "w") as f:
+            f.write("keep")
+        process, log, _ = run("separators", good, key, version="0.2.0/../../victim")
+        check(wait_until(lambda: "error" in text(log), 60) and "its feed announced" in text(log),
+              "a feed version with path separators is refused: " + text(log).strip().replace("\n", " | "))
+        end(process)
+        check(text(os.path.join(victim, "keep.txt")) == "keep" and tree_digest(prefix) == original
+              and sorted(os.listdir(apps)) == [".quillpost-update-0.2.0", "quillpost"] and not os.listdir(decoy),
+              "the folder its path pointed at, the installed copy and the folders beside it are untouched (%s)" % sorted(os.listdir(apps)))
+        os.rmdir(decoy)
+
+        # An older release, signed by the maker, offered as a newer one.
+        process, log, _ = run("downgrade", older, key)
+        check(wait_until(lambda: "error" in text(log), 60) and "refused as a downgrade" in text(log),
+              "a signed older release offered as 0.2.0 is refused: " + text(log).strip().replace("\n", " | "))
+        end(process)
+        check(tree_digest(prefix) == original and os.listdir(apps) == ["quillpost"] and not os.path.exists(older_mark),
+              "after the refused downgrade the installed copy is as it was and nothing was unpacked")
 
         process, log, _ = run("broken", broken, key)
         check(wait_until(lambda: "rolled back" in text(log), 60), "a release whose program doesn't start is rolled back: "
