@@ -36,6 +36,9 @@ constexpr auto commands = std::to_array<Command>({
     command("recoveryCopy", DataCommands::recoveryCopy),
     command("restoreSnapshot", DataCommands::restoreSnapshot),
     command("backupCandidates", DataCommands::backupCandidates),
+    command("readSnapshot", DataCommands::readSnapshot),
+    command("plainCopies", DataCommands::plainCopies),
+    command("removePlainCopies", DataCommands::removePlainCopies),
 
     command("driveDetect", DriveCommands::driveDetect),
     command("driveConnect", DriveCommands::driveConnect),

@@ -119,13 +119,50 @@ void recoveryCopy(Bridge& bridge, const Json&, const CommandReply& reply)
 
 void restoreSnapshot(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
+    // The copy's name; the page's encrypted form of it, or ""; true when the user agreed to a
+    // copy that isn't encrypted replacing data that is.
+    const std::string sealed = str(args, 1);
+    const bool plainAgreed = args.is_array() && args.size() > 2 && args[2] == true;
     try {
-        bridge.store().restore(str(args, 0));
+        bridge.store().restore(str(args, 0), sealed.empty() ? std::nullopt : std::optional<std::string_view>(sealed),
+            plainAgreed ? Store::PlainOverSealed::Allow : Store::PlainOverSealed::Refuse);
+    } catch (const QuillpostError& error) {
+        reply.fail(error.code() == 4 ? error.what() : "Invalid snapshot");
+        return;
     } catch (const std::exception&) {
         reply.fail("Invalid snapshot");
         return;
     }
     reply.reply(true);
+}
+
+void readSnapshot(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    auto text = bridge.store().copyText(str(args, 0));
+    if (!text) {
+        reply.replyNull();
+        return;
+    }
+    reply.reply(std::move(*text));
+}
+
+void plainCopies(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto copies = Json::array();
+    for (auto& copy : bridge.store().plainCopies())
+        copies.push_back({ { "name", copy.name }, { "place", copy.place } });
+    reply.reply(Json { { "count", copies.size() }, { "copies", copies } });
+}
+
+void removePlainCopies(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    auto& store = bridge.store();
+    try {
+        const size_t removed = store.removePlainCopies();
+        reply.reply(Json { { "removed", removed }, { "left", store.plainCopies().size() } });
+    } catch (const std::exception& error) {
+        reply.fail(error.what());
+    }
 }
 
 void backupCandidates(Bridge& bridge, const Json&, const CommandReply& reply)

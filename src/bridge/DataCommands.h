@@ -21,6 +21,9 @@ void listSnapshots(Bridge&, const Json& args, const CommandReply&);
 void recoveryCopy(Bridge&, const Json& args, const CommandReply&);
 void restoreSnapshot(Bridge&, const Json& args, const CommandReply&);
 void backupCandidates(Bridge&, const Json& args, const CommandReply&);
+void readSnapshot(Bridge&, const Json& args, const CommandReply&);
+void plainCopies(Bridge&, const Json& args, const CommandReply&);
+void removePlainCopies(Bridge&, const Json& args, const CommandReply&);
 
 }
 

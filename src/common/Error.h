@@ -7,7 +7,8 @@
 namespace quillpost {
 
 // An error made by the program itself, in the "Quillpost" domain with a small code
-// (store: 1 refused restore, 2 document would not open).
+// (store: 1 refused restore, 2 document would not open, 3 readable copies not removed while
+// data.json is readable itself, 4 a readable copy refused over encrypted data).
 class QuillpostError : public std::runtime_error {
 public:
     QuillpostError(int code, const std::string& description)

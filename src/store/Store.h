@@ -105,10 +105,28 @@ public:
     void scheduleBackup(std::string_view bytes);
     const std::string& lastBackupError() const { return m_lastBackupError; }
     std::optional<RecoveryCopy> recoveryCopy() const;
-    void restore(std::string_view name); // throws QuillpostError (code 1) or FileError
+    // Whether a copy that isn't encrypted may replace a data file that is.
+    enum class PlainOverSealed { Refuse, Allow };
+    // Puts the named copy back, or, given sealedContent, the page's encrypted form of it.
+    // Throws QuillpostError (code 1; code 4 for a plain copy over encrypted data) or FileError.
+    void restore(std::string_view name, std::optional<std::string_view> sealedContent = std::nullopt, PlainOverSealed = PlainOverSealed::Refuse);
+    // The text of a copy restore accepts, or nothing.
+    std::optional<std::string> copyText(std::string_view name) const;
     // A name restore accepts: a snapshot's file name, or "data.json.bak".
     static bool isRestorableName(std::string_view name);
     std::vector<BackupCandidate> backupCandidates() const;
+
+    // Copies that anyone can read once the practice is encrypted: data.json.bak, the snapshots'
+    // copies and the backup folder's copy, when they are not in the page's encrypted form.
+    // data.json itself is never one of them.
+    struct PlainCopy {
+        std::string name;  // "data.json.bak", a snapshot's name, or "Quillpost-backup.json"
+        std::string place; // "data", "snapshots" or "backup"
+    };
+    std::vector<PlainCopy> plainCopies() const;
+    // Removes the plain copies (a link as a link, never what it points to); answers how many went.
+    // Throws QuillpostError (code 3) and removes nothing while data.json is not encrypted itself.
+    size_t removePlainCopies();
 
     // Documents root and the drive folder it may live in.
     std::filesystem::path docsRoot() const;
@@ -174,6 +192,11 @@ private:
 
     static std::optional<Clock::TimePoint> modificationTime(const std::filesystem::path&);
     void pruneDailySnapshots() const;
+    // A name the store gives the copies it keeps in the snapshots folder.
+    static bool isKeptCopyName(std::string_view name);
+    std::filesystem::path copyPath(std::string_view restorableName) const;
+    template<typename Visit>
+    void visitKeptCopies(Visit&&) const;
     void handOverBackup(std::filesystem::path target, std::string bytes);
 
     // What the main thread hands to the background queue: the newest bytes for each backup file.

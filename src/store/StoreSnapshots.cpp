@@ -4,6 +4,7 @@
 #include "common/Files.h"
 #include "common/Utf8.h"
 #include "platform/BackgroundQueue.h"
+#include "store/SealedForm.h"
 
 #include <algorithm>
 #include <array>
@@ -190,17 +191,23 @@ std::optional<Store::RecoveryCopy> Store::recoveryCopy() const
     return std::nullopt;
 }
 
-void Store::restore(std::string_view name)
+void Store::restore(std::string_view name, std::optional<std::string_view> sealedContent, PlainOverSealed plainOverSealed)
 {
     if (!isRestorableName(name))
         throw refusedRestore();
-    const fs::path source = name == "data.json.bak" ? m_dir / "data.json.bak" : snapshotsDir() / name;
-
-    const std::string content = readFileOrFail(source);
-    if (!openable(content))
+    const std::string source = readFileOrFail(copyPath(name));
+    if (!openable(source))
         throw refusedRestore();
+    // The page's encrypted form of the copy stands in for it only when it is that form whole.
+    if (sealedContent && (!isSealedDocument(*sealedContent) || !openable(*sealedContent)))
+        throw refusedRestore();
+    const std::string_view content = sealedContent ? *sealedContent : std::string_view(source);
 
-    if (const auto current = readFile(data())) {
+    const auto current = readFile(data());
+    if (current && plainOverSealed == PlainOverSealed::Refuse && isSealedDocument(*current) && !isSealedDocument(content))
+        throw QuillpostError(4, "This copy isn't encrypted, and your data is, so Quillpost didn't restore it. Nothing was changed.");
+
+    if (current) {
         try {
             atomicWrite(snapshotsDir() / ("before-restore-" + milliseconds() + ".json"), *current);
         } catch (const FileError&) {
@@ -209,6 +216,26 @@ void Store::restore(std::string_view name)
     }
 
     atomicWrite(data(), content);
+}
+
+std::optional<std::string> Store::copyText(std::string_view name) const
+{
+    if (!isRestorableName(name))
+        return std::nullopt;
+    const auto bytes = readFile(copyPath(name));
+    if (!bytes)
+        return std::nullopt;
+    return validUtf8(*bytes);
+}
+
+fs::path Store::copyPath(std::string_view name) const
+{
+    return name == "data.json.bak" ? m_dir / "data.json.bak" : snapshotsDir() / name;
+}
+
+bool Store::isKeptCopyName(std::string_view name)
+{
+    return isSafetyCopy(name) || std::regex_match(name.begin(), name.end(), dailyPattern());
 }
 
 bool Store::isRestorableName(std::string_view name)

@@ -29,6 +29,88 @@
     return new TextEncoder().encode(text);
   };
 
+  // Run on the data the first run left (readable, with its snapshots and backup copy): encryption
+  // on, the copies from before kept, an old readable snapshot restored, then the copies removed.
+  const readableCopiesOnceEncrypted = async () => {
+    try {
+      await until(() => App.editable, 'the data to open');
+      const names = App.data.clients.map(c => c.name);
+      const holdsAClient = (text) => names.some(n => String(text ?? '').includes(n));
+      const passphrase = 'second maple 2025';
+      const encrypt = async () => {
+        location.hash = '#/settings/security';
+        await until(() => document.querySelector('#encryption-form'), 'the encryption form');
+        document.querySelector('#encryption-passphrase').value = passphrase;
+        document.querySelector('#encryption-confirm').value = passphrase;
+        document.querySelector('#encryption-form').requestSubmit();
+        await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the question about the readable copies', 30000);
+      };
+      const noneReadable = async () => (await quillpost.plainCopies()).count === 0;
+      // The first run stopped backing up; a backup folder in the drive folder gets a readable copy first.
+      const driveFolder = (await quillpost.info()).dataFile.replace(/\/data\/data\.json$/, '/drive');
+      await quillpost.driveConnectPath(driveFolder);
+      await until(async () => (await quillpost.backupCandidates()).some(c => c.source === 'Backup folder' && holdsAClient(c.text)), 'the readable backup copy');
+
+      await encrypt();
+      const again = await quillpost.plainCopies();
+      report('again: the readable copies are counted, the backup folder\'s among them',
+        again.count >= 3 && again.copies.some(c => c.place === 'backup' && c.name === 'Quillpost-backup.json'), again);
+      document.querySelector('#confirm-cancel').click();
+      await until(() => document.querySelector('#encryption-copies-remove'), 'the kept copies to be named');
+
+      location.hash = '#/settings/data';
+      const daily = () => document.querySelector('#snapshot-list li[data-kind="daily"] [data-action="restore"]');
+      await until(daily, 'the readable daily snapshot');
+      report('the daily snapshot to restore is readable', holdsAClient(await quillpost.readSnapshot(daily().closest('li').dataset.snapshot)));
+      daily().click();
+      await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the restore confirmation');
+      document.querySelector('#confirm-ok').click();
+      await until(async () => App.editable && !document.querySelector('#confirm-dialog[open]') &&
+        (await quillpost.listSnapshots()).filter(n => n.startsWith('before-restore-')).length === 2, 'the restore', 15000);
+      const restored = await quillpost.load();
+      report('restoring an old readable snapshot keeps the practice encrypted, with the passphrase in use',
+        restored.enc === true && !holdsAClient(JSON.stringify(restored)) && App.encrypted && App.editable &&
+        names.every(n => App.data.clients.some(c => c.name === n)), { encrypted: App.encrypted, lock: App.lock });
+
+      location.hash = '#/settings/security';
+      await until(() => document.querySelector('#encryption-copies-remove'), 'the button that removes kept copies');
+      document.querySelector('#encryption-copies-remove').click();
+      await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the question about the readable copies');
+      document.querySelector('#confirm-ok').click();
+      await until(noneReadable, 'the kept copies to be removed');
+      await until(() => document.querySelector('#encryption-status') && !document.querySelector('#encryption-copies-remove'), 'the Security screen to redraw');
+      report('once removed, the Security screen says only that the data is encrypted',
+        document.querySelector('#encryption-status').textContent === 'Your data is encrypted with your passphrase.');
+
+      // Off and on again: the readable copies the plain save made are removed on the default answer.
+      document.querySelector('#encryption-off').click();
+      await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the confirmation');
+      document.querySelector('#confirm-ok').click();
+      await until(() => !App.encrypted && App.saveState === 'saved' && document.querySelector('#encryption-form'), 'the data to be saved unencrypted', 30000);
+      await encrypt();
+      const counted = await quillpost.plainCopies();
+      report('turned on again, the readable copies are counted', counted.count >= 2, counted);
+      document.querySelector('#confirm-ok').click();
+      await until(noneReadable, 'the readable copies to be removed');
+      const snapshots = await quillpost.listSnapshots();
+      const texts = await Promise.all(snapshots.map(n => quillpost.readSnapshot(n)));
+      const bak = await quillpost.readSnapshot('data.json.bak');
+      report('then data.json.bak and the snapshots hold no client name',
+        !holdsAClient(bak) && texts.every(t => !holdsAClient(t)) && !holdsAClient(JSON.stringify(await quillpost.load())), { snapshots, bak: String(bak).slice(0, 60) });
+      report('readable copies are never removed while the data file itself is readable',
+        /isn't encrypted/.test(await rejection(Promise.resolve().then(async () => {
+          await App.decrypt();
+          return quillpost.removePlainCopies();
+        })) || ''));
+      await App.encrypt(passphrase);
+      await quillpost.removePlainCopies();
+      report('encrypted again, nothing readable is left', await noneReadable());
+      report('encrypted-copies expectations', true, { names });
+    } catch (error) {
+      report('the readable-copies script finished without an exception', false, String(error && (error.message + ' ' + error.stack) || error));
+    }
+  };
+
   try {
     await until(() => window.App && window.App.ready, 'the page to start');
     await App.ready;
@@ -37,6 +119,8 @@
     const status = await quillpost.dataStatus();
     if (status.dataFile !== 'missing') {
       console.log('E2E-RELOADED ' + JSON.stringify({ state: document.documentElement.dataset.appState, status }));
+      await readableCopiesOnceEncrypted();
+      console.log('E2E-ENCRYPTED-DONE');
       return;
     }
     report('a first start finds no data file and says so', status.loadedFrom === '', status);
@@ -201,6 +285,21 @@
     document.querySelector('#encryption-confirm').value = 'maple leaf 2024';
     document.querySelector('#encryption-form').requestSubmit();
     await until(() => App.encrypted && App.saveState === 'saved', 'the data to be encrypted', 30000);
+    // The copies from before stay readable until the user says otherwise; here they are kept.
+    await until(() => document.querySelector('#confirm-dialog[open] #confirm-cancel'), 'the question about the readable copies', 30000);
+    const question = document.querySelector('#confirm-title').textContent;
+    const asked = Number((/^Remove (\d+) readable cop/.exec(question) || [])[1]);
+    const readable = await quillpost.plainCopies();
+    report('turning encryption on counts the readable copies from before and offers to remove them, yes first',
+      asked >= 2 && readable.copies.some(c => c.name === 'data.json.bak' && c.place === 'data') &&
+      readable.copies.some(c => c.place === 'snapshots' && /^data-/.test(c.name)) && document.activeElement === document.querySelector('#confirm-ok'),
+      { question, readable });
+    document.querySelector('#confirm-cancel').click();
+    await until(() => document.querySelector('#encryption-status[data-readable-copies]'), 'the Security screen to name the kept copies');
+    const kept = document.querySelector('#encryption-status');
+    report('when they are kept, the Security screen says how many readable copies were kept',
+      Number(kept.dataset.readableCopies) >= 2 && kept.textContent.includes(`${kept.dataset.readableCopies} readable copies from before were kept`) &&
+      document.querySelector('#encryption-copies-remove'), kept.textContent);
     const encrypted = await quillpost.load();
     report('the encrypted data is saved in the checked form without the client names',
       encrypted.enc === true && encrypted.v === 2 && encrypted.people.length === 1 && !JSON.stringify(encrypted).includes(clientName));

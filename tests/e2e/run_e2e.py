@@ -13,10 +13,46 @@ import sys
 import tempfile
 import time
 
-from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, check_page_results, read, script_with_checks, start_xvfb, stop_xvfb
+from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, check_page_results, read, script_with_checks, start_xvfb, stop_xvfb, wait_until
 from loopback_servers import LoopbackServers, RELAY_KEY
 
 RELOADED_MARK = "E2E-RELOADED "
+ENCRYPTED_MARK = "E2E-ENCRYPTED-DONE"
+
+
+def check_first_run_on_disk(check, results, data_dir, backup):
+    """What the first run saved must be on disk: the data file, its .bak copy, the day's snapshot,
+    and the safety copy the restore took."""
+    expected = results.get("disk expectations", {}).get("detail", {})
+    data_file = os.path.join(data_dir, "data.json")
+    snapshots = os.path.join(data_dir, "snapshots")
+    snapshot = os.path.join(snapshots, "data-%s.json" % datetime.date.today().isoformat())
+    check(os.path.exists(snapshot) and expected.get("clientName", "\0") in read(snapshot).decode(),
+          "the day's snapshot holds the first save of the day")
+    check(os.path.exists(data_file) and os.path.exists(snapshot) and read(data_file) == read(snapshot),
+          "after the restore, data.json holds the restored snapshot")
+    check(os.path.exists(data_file + ".bak") and read(data_file + ".bak").decode() == expected.get("bak"),
+          "data.json.bak holds the document saved before the last save, untouched by the refused save and the restore")
+    check(os.path.exists(backup) and read(backup).decode() == expected.get("beforeRestore"),
+          "the backup folder received the last saved document")
+    safety = [n for n in os.listdir(snapshots) if n.startswith("before-restore-")] if os.path.isdir(snapshots) else []
+    check(len(safety) == 1 and read(os.path.join(snapshots, safety[0])).decode() == expected.get("beforeRestore"),
+          "the safety copy holds the data as it was before the restore")
+
+
+def check_encrypted_run_on_disk(check, results, data_dir, backup):
+    """After the second run encrypted the data and removed the readable copies, no copy it keeps
+    holds a client's name: not data.json, not data.json.bak, no snapshot, not the backup copy."""
+    names = results.get("encrypted-copies expectations", {}).get("detail", {}).get("names") or ["\0"]
+    snapshots = os.path.join(data_dir, "snapshots")
+    copies = [os.path.join(data_dir, "data.json"), os.path.join(data_dir, "data.json.bak"), backup]
+    copies += [os.path.join(snapshots, n) for n in os.listdir(snapshots)] if os.path.isdir(snapshots) else []
+    readable = lambda path: os.path.isfile(path) and any(n.encode() in read(path) for n in names)
+    wait_until(lambda: os.path.exists(backup) and not readable(backup), 5)
+    check(os.path.exists(backup), "the backup folder keeps a copy, encrypted")
+    check(json.loads(read(os.path.join(data_dir, "data.json"))).get("enc") is True, "the second run leaves the data encrypted")
+    check(not any(readable(path) for path in copies),
+          "no copy in the data folder or the backup folder holds a client's name (%s)" % [p for p in copies if readable(p)])
 
 
 def main():
@@ -85,6 +121,7 @@ def main():
             check(os.path.getsize(screenshot) > 10000 if os.path.exists(screenshot) else False,
                   "a screenshot of the window is written to " + screenshot)
         if done:
+            check_first_run_on_disk(check, results, data_dir, backup)
             # A web process that dies (here: killed) must not leave a dead window: the page comes back.
             victims = run.web_processes()
             for pid in victims:
@@ -92,6 +129,12 @@ def main():
             reloaded = run.wait_for(RELOADED_MARK, 30) if victims else None
             check(bool(victims) and reloaded is not None and json.loads(reloaded).get("state") == "ready",
                   "after its web process is killed, the page is reloaded and ready again (%s)" % reloaded)
+            # The reloaded page encrypts what the first run left and removes the readable copies.
+            encrypted = reloaded is not None and run.wait_for(ENCRYPTED_MARK, 120) is not None
+            check(encrypted, "the reloaded page's run with encryption ran to its end")
+            if encrypted:
+                drive_backup = os.path.join(work, "drive", "Quillpost", "Backups", "Quillpost-backup.json")
+                check_encrypted_run_on_disk(check, run.results, data_dir, drive_backup)
             check(any("web process crashed" in line and "Reloading the page" in line for line in run.log),
                   "the program logs why it reloaded the page")
         run.stop()
@@ -106,24 +149,7 @@ def main():
         check(not findings, "the program reported no memory error, leak or undefined behaviour" + "".join("\n  " + f for f in findings[:5]))
         check_page_results(check, results, 10)
 
-        # What the page saved must be on disk: the data file, its .bak copy, the day's snapshot,
-        # and the safety copy the restore took.
         expected = results.get("disk expectations", {}).get("detail", {})
-        data_file = os.path.join(data_dir, "data.json")
-        snapshots = os.path.join(data_dir, "snapshots")
-        snapshot = os.path.join(snapshots, "data-%s.json" % datetime.date.today().isoformat())
-        check(os.path.exists(snapshot) and expected.get("clientName", "\0") in read(snapshot).decode(),
-              "the day's snapshot holds the first save of the day")
-        check(os.path.exists(data_file) and os.path.exists(snapshot) and read(data_file) == read(snapshot),
-              "after the restore, data.json holds the restored snapshot")
-        check(os.path.exists(data_file + ".bak") and read(data_file + ".bak").decode() == expected.get("bak"),
-              "data.json.bak holds the document saved before the last save, untouched by the refused save and the restore")
-        check(os.path.exists(backup) and read(backup).decode() == expected.get("beforeRestore"),
-              "the backup folder received the last saved document")
-        safety = [n for n in os.listdir(snapshots) if n.startswith("before-restore-")] if os.path.isdir(snapshots) else []
-        check(len(safety) == 1 and read(os.path.join(snapshots, safety[0])).decode() == expected.get("beforeRestore"),
-              "the safety copy holds the data as it was before the restore")
-
         # The document trashed from the page is in the Trash, whole, with a note of where it came from.
         trashed = os.path.join(xdg_data, "Trash", "files", expected.get("trashed", "\0"))
         check(os.path.exists(trashed) and read(trashed) == bytes((i * 31 + 7) & 255 for i in range(expected.get("trashedSize", -1))),

@@ -91,6 +91,91 @@ describe('encrypted practice data', () => {
   });
 });
 
+// The desktop program's restore: a copy that isn't encrypted never replaces encrypted data unless
+// the page brings its encrypted form or says the user agreed.
+function withCopies(bridge, copies) {
+  const restored = [];
+  return Object.assign(bridge, {
+    restored,
+    readSnapshot: (name) => Promise.resolve(name in copies ? JSON.stringify(copies[name]) : null),
+    restoreSnapshot(name, sealed, plainAgreed) {
+      restored.push({ name, sealed: !!sealed, plainAgreed: !!plainAgreed });
+      const copy = sealed ?? copies[name];
+      const encryptedNow = JSON.parse(bridge.disk.text).enc === true;
+      if (!copy || (sealed && sealed.enc !== true)) return Promise.reject(new Error('Invalid snapshot'));
+      if (encryptedNow && copy.enc !== true && !plainAgreed) return Promise.reject(new Error("This copy isn't encrypted, and your data is."));
+      bridge.disk.text = JSON.stringify(copy);
+      return Promise.resolve(true);
+    },
+  });
+}
+
+describe('restoring an earlier copy', () => {
+  const older = { version: 1, clients: [{ id: 'c9', name: 'Olu Adeyemi' }] };
+
+  test('a readable copy restored into encrypted data is encrypted with the passphrase in use before it is saved', async () => {
+    const bridge = withCopies(diskBridge({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] }), { 'data-2024-05-01.json': older });
+    const app = createApp({ bridge, timers: noTimers });
+    await app.reload();
+    await app.encrypt('maple leaf 2024');
+    const confirmPlain = () => assert.fail('nobody is asked while the page holds the passphrase');
+
+    assert.equal(await app.restoreCopy('data-2024-05-01.json', { confirmPlain }), true);
+    assert.deepEqual(bridge.restored, [{ name: 'data-2024-05-01.json', sealed: true, plainAgreed: false }]);
+    assert.ok(!bridge.disk.text.includes('Olu'), 'no client name reaches the disk');
+    assert.equal(app.encrypted, true);
+    assert.equal(app.editable, true);
+    assert.deepEqual(app.data.clients.map((c) => c.name), ['Olu Adeyemi']);
+
+    // Saved again, it stays encrypted, and the passphrase in use opens what was restored.
+    app.edit((doc) => { doc.clients[0].phone = '555-0100'; });
+    await app.saveNow();
+    assert.ok(!bridge.disk.text.includes('555-0100'));
+    const again = createApp({ bridge, timers: noTimers });
+    await again.reload();
+    await again.unlock('maple leaf 2024');
+    assert.equal(again.data.clients[0].phone, '555-0100');
+  });
+
+  test('without the passphrase a readable copy goes back only when the user agrees', async () => {
+    const bridge = withCopies(diskBridge({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] }), { 'data-2024-05-01.json': older });
+    const setup = createApp({ bridge, timers: noTimers });
+    await setup.reload();
+    await setup.encrypt('maple leaf 2024');
+    const sealedText = bridge.disk.text;
+
+    const locked = createApp({ bridge, timers: noTimers });
+    await locked.reload();
+    assert.equal(locked.lock.kind, 'encrypted');
+    let asked = 0;
+    assert.equal(await locked.restoreCopy('data-2024-05-01.json', { confirmPlain: async () => { asked += 1; return false; } }), null);
+    assert.equal(asked, 1);
+    assert.equal(bridge.disk.text, sealedText);
+    assert.deepEqual(bridge.restored, []);
+
+    assert.equal(await locked.restoreCopy('data-2024-05-01.json', { confirmPlain: async () => true }), true);
+    assert.deepEqual(bridge.restored, [{ name: 'data-2024-05-01.json', sealed: false, plainAgreed: true }]);
+    assert.equal(locked.encrypted, false);
+    assert.deepEqual(locked.data.clients.map((c) => c.name), ['Olu Adeyemi']);
+  });
+
+  test('copies of unencrypted data, and encrypted copies, go back as they are', async () => {
+    const bridge = withCopies(diskBridge({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] }), { 'data-2024-05-01.json': older });
+    const app = createApp({ bridge, timers: noTimers });
+    await app.reload();
+    assert.equal(await app.restoreCopy('data-2024-05-01.json'), true);
+    assert.deepEqual(app.data.clients.map((c) => c.name), ['Olu Adeyemi']);
+
+    await app.encrypt('maple leaf 2024');
+    const sealedCopy = JSON.parse(bridge.disk.text);
+    bridge.restored.length = 0;
+    withCopies(bridge, { 'before-restore-1.json': sealedCopy });
+    assert.equal(await app.restoreCopy('before-restore-1.json'), true);
+    assert.deepEqual(bridge.restored, [{ name: 'before-restore-1.json', sealed: false, plainAgreed: false }]);
+    assert.equal(app.lock.kind, 'encrypted', 'an encrypted copy opens with its own passphrase');
+  });
+});
+
 describe('the client-account vault', () => {
   test('keeps logins encrypted and opens only with the vault passphrase', async () => {
     const vault = await createVault('vault pass');

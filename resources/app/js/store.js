@@ -138,6 +138,16 @@ export function loadLock(loaded, status) {
   return null;
 }
 
+// A copy's text as the page would read it, or null when it isn't a JSON object.
+function parsedCopy(text) {
+  try {
+    const copy = JSON.parse(String(text ?? ''));
+    return isPlainObject(copy) ? copy : null;
+  } catch {
+    return null;
+  }
+}
+
 // bridge: window.quillpost or null. notify({ kind, message }) shows a toast.
 // timers: { setTimeout, clearTimeout }, replaceable in tests.
 export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis } = {}) {
@@ -205,6 +215,29 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       revision += 1;
       emit('status');
       return app.saveNow();
+    },
+
+    // Puts an earlier copy back and reads it in. While the data is encrypted, a copy that isn't is
+    // encrypted with the passphrase in use before it reaches the disk; while the data is still
+    // locked (no passphrase given yet) such a copy goes back only if confirmPlain() agrees.
+    // Resolves to the desktop program's answer (true), or null when the user said no.
+    async restoreCopy(name, { confirmPlain = async () => false } = {}) {
+      if (!bridge) return null;
+      const session = encryption;
+      const encryptedNow = session !== null || app.lock?.kind === 'encrypted';
+      const copy = encryptedNow ? parsedCopy(await bridge.readSnapshot(name)) : null;
+      if (!copy || isSealedDocument(copy)) return reloadAfter(await bridge.restoreSnapshot(name));
+      if (!session) {
+        if (!(await confirmPlain())) return null;
+        return reloadAfter(await bridge.restoreSnapshot(name, null, true));
+      }
+      // Sealed as it was read: checkDocument brings the copy up to date in place.
+      const answer = await bridge.restoreSnapshot(name, await sealDocument(session, copy));
+      const checked = checkDocument(copy);
+      if (answer !== true || checked.lock) return reloadAfter(answer);
+      encryption = session;
+      adopt(checked.doc, null);
+      return answer;
     },
 
     on(event, fn) {
@@ -317,6 +350,11 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       return attempt;
     },
   };
+
+  async function reloadAfter(answer) {
+    await app.reload();
+    return answer;
+  }
 
   function adopt(doc, lock) {
     if (lock) encryption = null;

@@ -169,7 +169,8 @@ export function render(root, { app, bridge }) {
       }));
   }
 
-  // Restoring replaces the document; afterwards it is read back and every screen redrawn.
+  // Restoring replaces the document; afterwards it is read back and every screen redrawn. A copy
+  // that isn't encrypted goes back encrypted while the data is (see App.restoreCopy).
   async function restore(name, label, btn) {
     const sure = await confirmDialog({
       title: 'Restore this copy?',
@@ -188,8 +189,13 @@ export function render(root, { app, bridge }) {
           throw new Error("Nothing was restored, because your latest changes couldn't be saved first.");
         }
       }
-      const answer = await bridge.restoreSnapshot(name);
-      await app.reload();
+      const answer = await app.restoreCopy(name, { confirmPlain: () => confirmDialog({
+        title: 'Restore this copy unencrypted?',
+        message: `${name} isn't encrypted, and your data is. Restored as it is, your data is saved unencrypted until you turn encryption on again under Settings → Security.`,
+        confirmLabel: 'Restore unencrypted',
+        danger: true,
+      }) });
+      if (answer === null) return;
       if (answer !== true) {
         toast("Quillpost didn't confirm the restore. Please check that your data looks as expected.", { kind: 'error' });
       } else if (!app.lock || app.lock.kind === 'encrypted') {

@@ -6,6 +6,7 @@ import { icon } from '../icons.js';
 import { hrefFor } from '../routes.js';
 import { hasVault, openVault } from '../vault.js';
 import { fingerprintStatus } from './fingerprint.js';
+import { isPlainObject, plural } from '../format.js';
 
 export function render(root, { app, bridge }) {
   root.append(
@@ -17,6 +18,44 @@ export function render(root, { app, bridge }) {
   root.append(card('Encryption', encryption));
   const fingerprint = h('div', { id: 'fingerprint' });
   root.append(card('Unlock with fingerprint', fingerprint));
+
+  // Copies of the data from before it was encrypted that anyone can still read: the .bak file,
+  // snapshots and safety copies, the backup folder's copy. Null when the count can't be had.
+  async function readableCopies() {
+    if (!bridge) return null;
+    const answer = await Promise.resolve(bridge.plainCopies()).catch(() => null);
+    return isPlainObject(answer) && Number.isInteger(answer.count) ? answer.count : null;
+  }
+
+  // Asks whether to remove them; yes is the answer the dialog starts on.
+  async function offerRemoval(count) {
+    const copies = plural(count, 'readable copy', 'readable copies');
+    const remove = await confirmDialog({
+      title: `Remove ${copies} of your data?`,
+      message: `Quillpost still has ${copies} of your data from before it was encrypted (the previous save, daily snapshots, safety copies or the backup folder's copy). Anyone who opens ${count === 1 ? 'it' : 'them'} can read your clients' details. Remove ${count === 1 ? 'it' : 'them'} now? Kept, ${count === 1 ? 'it stays' : 'they stay'} readable.`,
+      confirmLabel: 'Remove',
+      cancelLabel: 'Keep',
+    });
+    if (!remove) return;
+    try {
+      const result = await bridge.removePlainCopies();
+      const left = isPlainObject(result) && Number.isInteger(result.left) ? result.left : 0;
+      toast(left ? `${plural(left, 'readable copy', 'readable copies')} couldn't be removed.` : 'The readable copies are removed.', left ? { kind: 'error' } : undefined);
+    } catch (error) {
+      showError(error);
+    }
+  }
+
+  async function drawStatus(status, actions) {
+    const kept = await readableCopies();
+    if (!active || !status.isConnected || !app.encrypted || !kept) return;
+    status.textContent = `Your data is encrypted with your passphrase, but ${plural(kept, 'readable copy', 'readable copies')} from before ${kept === 1 ? 'was' : 'were'} kept: anyone who opens ${kept === 1 ? 'it' : 'them'} can read your data without the passphrase.`;
+    status.dataset.readableCopies = String(kept);
+    actions.prepend(button('Remove readable copies', { id: 'encryption-copies-remove', onClick: async () => {
+      await offerRemoval(kept);
+      draw();
+    } }));
+  }
 
   function drawEncryption() {
     if (app.encrypted) {
@@ -32,7 +71,10 @@ export function render(root, { app, bridge }) {
         }
         draw();
       } });
-      encryption.replaceChildren(h('p', { id: 'encryption-status', text: 'Your data is encrypted with your passphrase.' }), h('div', { class: 'row-actions' }, off));
+      const status = h('p', { id: 'encryption-status', text: 'Your data is encrypted with your passphrase.' });
+      const actions = h('div', { class: 'row-actions' }, off);
+      encryption.replaceChildren(status, actions);
+      drawStatus(status, actions);
       return;
     }
     const first = h('input', { id: 'encryption-passphrase', type: 'password', autocomplete: 'new-password' });
@@ -56,6 +98,8 @@ export function render(root, { app, bridge }) {
         // A passphrase saved for fingerprint unlock earlier would no longer open the data.
         if (bridge) await bridge.touchIdClear();
         toast('Your data is encrypted.');
+        const count = await readableCopies();
+        if (count) await offerRemoval(count);
       } catch (failure) {
         showError(failure);
       }
