@@ -89,16 +89,19 @@ public:
         GOutputStream* input = g_subprocess_get_stdin_pipe(m_daemon);
         g_output_stream_write_all(input, "quillpost-test", 14, nullptr, nullptr, nullptr);
         g_output_stream_close(input, nullptr, nullptr);
+        // Earlier tests may have started a keyring through D-Bus activation (the web view's network
+        // process asks for one); ours replaces it, and is ready once it owns the name.
+        const std::string ours = g_subprocess_get_identifier(m_daemon);
         GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        m_running = bus && runUntil([bus] {
-            GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-                g_variant_new("(s)", "org.freedesktop.secrets"), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-            gboolean owned = FALSE;
+        m_running = bus && runUntil([bus, &ours] {
+            GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                g_variant_new("(s)", "org.freedesktop.secrets"), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
+            guint32 owner = 0;
             if (reply) {
-                g_variant_get(reply, "(b)", &owned);
+                g_variant_get(reply, "(u)", &owner);
                 g_variant_unref(reply);
             }
-            return owned == TRUE;
+            return std::to_string(owner) == ours;
         }, 15);
         if (bus)
             g_object_unref(bus);
