@@ -147,6 +147,31 @@ TEST_F(TouchIdTest, LegacyPassphrasesMigrateOnTheirFirstUnlock)
     EXPECT_EQ(m_keyring.items.size(), 1u);
 }
 
+TEST_F(TouchIdTest, ASealedItemThatCantBeReadIsLeftAlone)
+{
+    for (auto failure : { FakeKeyring::Status::Locked, FakeKeyring::Status::Unavailable }) {
+        m_keyring.items.clear();
+        m_keyring.byAccount.clear();
+        ASSERT_TRUE(m_touchId.touchSave("sealed", "passphrase"));
+        // A plain item of an earlier version beside it must not be migrated over the sealed one.
+        m_keyring.items[{ "Quillpost Touch ID", "passphrase" }] = "plain old";
+        const auto before = m_keyring.items;
+        const auto writes = m_keyring.writes;
+        const auto removes = m_keyring.removes;
+        m_keyring.byAccount["passphrase-se"] = failure;
+
+        EXPECT_EQ(unlock("passphrase", Outcome::Verified), Json());
+        EXPECT_TRUE(m_fingerprint.checks.empty()) << "no fingerprint check for a record that can't be read";
+        Answers inlineAnswers;
+        m_touchId.touchInline("passphrase", Json { { "x", 0 }, { "y", 0 }, { "w", 50 }, { "h", 50 } }, inlineAnswers.collect());
+        EXPECT_EQ(inlineAnswers.received, std::vector<Json> { (Json { { "unsupported", true } }) });
+        EXPECT_EQ(m_view->shows, 0);
+        EXPECT_EQ(m_keyring.items, before);
+        EXPECT_EQ(m_keyring.writes, writes);
+        EXPECT_EQ(m_keyring.removes, removes);
+    }
+}
+
 TEST_F(TouchIdTest, TheTwoAccountsAreIndependent)
 {
     ASSERT_TRUE(m_touchId.touchSave("data secret", "passphrase"));
