@@ -1,8 +1,12 @@
-// The editor scheme's containment: whatever address an editor page asks for, nothing outside the
-// site root is ever served, and every answer is one of the forms the handler promises.
+// The containment of the program's own schemes: whatever address an editor page or the main page
+// asks for, nothing outside the site root is ever served, every answer is one of the forms the
+// handler promises, and the main page's origin test agrees with GLib's URI parser.
 #include "FuzzCheck.h"
 
+#include "app/AppScheme.h"
 #include "pdfcraft/PdfCraftScheme.h"
+
+#include <glib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -44,10 +48,8 @@ struct Fixture {
     PdfCraftScheme::Registry docs;
 };
 
-void check(Fixture& fixture, const std::string& url)
+void checkServed(Fixture& fixture, std::optional<SchemeResponse> answer)
 {
-    PdfCraftScheme scheme([&fixture] { return fixture.base / "site"; }, fixture.docs);
-    auto answer = scheme.answer(url);
     if (!answer)
         return;
     const auto length = answer->headers.at("Content-Length");
@@ -74,6 +76,35 @@ void check(Fixture& fixture, const std::string& url)
     FUZZ_CHECK(fs::is_regular_file(opened));
 }
 
+void check(Fixture& fixture, const std::string& url)
+{
+    PdfCraftScheme editor([&fixture] { return fixture.base / "site"; }, fixture.docs);
+    checkServed(fixture, editor.answer(url));
+    AppScheme page([&fixture] { return fixture.base / "site"; });
+    auto answer = page.answer({ url, "GET", {} });
+    FUZZ_CHECK(answer.status == 200 || answer.status == 404);
+    FUZZ_CHECK(answer.contentType != "application/pdf");
+    checkServed(fixture, std::move(answer));
+}
+
+// A URL the main window may show must be of the page's origin by any parser's reading: scheme
+// quillpost-app, host app, no port and no credentials.
+void checkOrigin(const std::string& url)
+{
+    if (!AppScheme::isOwnDocument(url) || url.find('\0') != std::string::npos)
+        return;
+    std::string_view document(url);
+    if (document.starts_with("blob:"))
+        document.remove_prefix(5);
+    g_autoptr(GUri) parsed = g_uri_parse(std::string(document).c_str(), G_URI_FLAGS_NONE, nullptr);
+    if (!parsed)
+        return;
+    FUZZ_CHECK(g_ascii_strcasecmp(g_uri_get_scheme(parsed), "quillpost-app") == 0);
+    FUZZ_CHECK(g_uri_get_host(parsed) && g_ascii_strcasecmp(g_uri_get_host(parsed), "app") == 0);
+    FUZZ_CHECK(g_uri_get_port(parsed) == -1);
+    FUZZ_CHECK(!g_uri_get_userinfo(parsed));
+}
+
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -82,5 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string input(reinterpret_cast<const char*>(data), size);
     check(fixture, input);
     check(fixture, "pdfcraft://app/" + input);
+    check(fixture, "quillpost-app://app/" + input);
+    checkOrigin(input);
+    checkOrigin("quillpost-app://app" + input);
     return 0;
 }
