@@ -98,7 +98,7 @@ TEST_F(PrinterTest, StartsTheServerAndAddsTheQueueWithExactCommandLines)
     ASSERT_EQ(added.size(), 1u);
     EXPECT_EQ(added[0], (Arguments { tools.lpadmin, "-p", "Quillpost_PDF", "-E", "-v", "ipp://localhost:47631/ipp/print", "-m", "everywhere",
                             "-D", "Quillpost PDF", "-L", "Saves into Quillpost", "-o", "printer-error-policy=retry-job" }));
-    EXPECT_EQ(m_runner.runsOf(tools.cupsenable), (std::vector<Arguments> { { tools.cupsenable, "--release", "Quillpost_PDF" } }));
+    EXPECT_EQ(m_runner.runsOf(tools.cupsenable), (std::vector<Arguments> { { tools.cupsenable, "Quillpost_PDF" }, { tools.cupsenable, "--release", "Quillpost_PDF" } }));
     EXPECT_TRUE(inbox().running());
     EXPECT_EQ(inbox().lastError(), "");
 }
@@ -109,7 +109,7 @@ TEST_F(PrinterTest, AQueueInPlaceIsKeptAndOneOnAnotherPortIsRepointed)
     m_lpstatTail = "  \r\n";
     startAndSettle();
     EXPECT_TRUE(m_runner.runsOf(tools.lpadmin).empty()) << "trailing white space still counts as the same device";
-    EXPECT_EQ(m_runner.runsOf(tools.cupsenable).size(), 1u);
+    EXPECT_EQ(m_runner.runsOf(tools.cupsenable).size(), 2u);
 
     // Another program holds the first port at the next launch.
     inbox().stop();
@@ -267,8 +267,11 @@ TEST_F(PrinterTest, StatusReportsTheQueueFromLpstat)
     EXPECT_EQ((*status)["running"], false);
 }
 
-const Arguments hold { tools.cupsdisable, "--hold", "Quillpost_PDF" };
-const Arguments release { tools.cupsenable, "--release", "Quillpost_PDF" };
+const Arguments holdNew { tools.cupsdisable, "--hold", "Quillpost_PDF" };
+const Arguments pause { tools.cupsdisable, "Quillpost_PDF" };
+const Arguments resume { tools.cupsenable, "Quillpost_PDF" };
+const Arguments releaseHeld { tools.cupsenable, "--release", "Quillpost_PDF" };
+using Calls = std::vector<Arguments>;
 
 TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
 {
@@ -277,19 +280,19 @@ TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
     m_serverListens = false;
     inbox().start();
     m_clock.runPosted();
-    EXPECT_EQ(queueChanges(), (std::vector<Arguments> { hold })) << "held before anything else";
+    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause })) << "held before anything else";
 
     m_clock.advance(3000ms);
     m_clock.runPosted();
-    EXPECT_EQ(queueChanges(), (std::vector<Arguments> { hold })) << "a server that doesn't listen yet gets no jobs";
+    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause })) << "a server that doesn't listen yet gets no jobs";
 
     m_serverListens = true;
     m_clock.advance(250ms);
     m_clock.runPosted();
     auto changes = queueChanges();
-    ASSERT_EQ(changes.size(), 3u);
-    EXPECT_EQ(changes[1][5], "ipp://localhost:47631/ipp/print");
-    EXPECT_EQ(changes[2], release) << "released only once it points at our listening server";
+    ASSERT_EQ(changes.size(), 5u);
+    EXPECT_EQ(changes[2][5], "ipp://localhost:47631/ipp/print");
+    EXPECT_EQ(Calls(changes.begin() + 3, changes.end()), (Calls { resume, releaseHeld })) << "released only once it points at our listening server";
 
     for (const auto& [stopping, why] : std::vector<std::pair<std::function<void()>, std::string>> {
              { [&] { inbox().stop(); }, "quit, SIGTERM or printerOff" },
@@ -300,8 +303,7 @@ TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
         m_clock.advance(1000ms);
         m_clock.runPosted();
         changes = queueChanges();
-        ASSERT_EQ(changes.size(), before + 1) << why;
-        EXPECT_EQ(changes.back(), hold) << why;
+        EXPECT_EQ(Calls(changes.begin() + static_cast<std::ptrdiff_t>(before), changes.end()), (Calls { holdNew, pause })) << why;
         EXPECT_FALSE(inbox().running()) << why;
         EXPECT_FALSE(savedSettings().contains("printerPid")) << why;
     }
@@ -315,7 +317,7 @@ TEST_F(PrinterTest, TheQueueStaysHeldWhenTheServerNeverListensOrStopsFirst)
     inbox().start();
     m_clock.advance(20000ms);
     m_clock.runPosted();
-    EXPECT_EQ(queueChanges(), (std::vector<Arguments> { hold }));
+    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause }));
     EXPECT_EQ(inbox().lastError(), "The printer didn't start listening, so jobs printed to it wait until it does.");
 
     // Stopped within a second of a start: never released, held again.
@@ -326,15 +328,16 @@ TEST_F(PrinterTest, TheQueueStaysHeldWhenTheServerNeverListensOrStopsFirst)
     inbox().stop();
     m_clock.advance(20000ms);
     m_clock.runPosted();
-    EXPECT_EQ(queueChanges(), (std::vector<Arguments> { hold, hold, hold, hold }));
+    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause, holdNew, pause, holdNew, pause, holdNew, pause }));
 
     // No free port: the queue stays held, and a quit afterwards holds it again.
     m_busyPorts = { 47631, 47632, 47633, 47634, 47635 };
     startAndSettle();
     inbox().stop();
     m_clock.runPosted();
-    EXPECT_EQ(queueChanges().size(), 6u);
-    EXPECT_EQ(queueChanges().back(), hold);
+    const auto changes = queueChanges();
+    ASSERT_EQ(changes.size(), 12u);
+    EXPECT_EQ(Calls(changes.end() - 4, changes.end()), (Calls { holdNew, pause, holdNew, pause }));
 }
 
 TEST_F(PrinterTest, ARunThatNeverStartedThePrinterLeavesTheQueueAlone)

@@ -275,9 +275,12 @@ void PrintInbox::ensureQueue(std::function<void(bool ok)> done)
     std::string uri = "ipp://localhost:" + std::to_string(m_port) + "/ipp/print";
     run({ m_services.tools.lpstat, "-v", m_queue }, [this, uri, done = std::move(done)](ProcessRunner::Result listing) mutable {
         auto enable = [this, done]() {
-            run({ m_services.tools.cupsenable, "--release", m_queue }, [this, done](ProcessRunner::Result) {
-                m_lastError.clear();
-                done(true);
+            // Resumed, and the jobs held while the printer wasn't listening released.
+            run({ m_services.tools.cupsenable, m_queue }, [this, done](ProcessRunner::Result) {
+                run({ m_services.tools.cupsenable, "--release", m_queue }, [this, done](ProcessRunner::Result) {
+                    m_lastError.clear();
+                    done(true);
+                });
             });
         };
         auto found = listing.output.find("ipp://");
@@ -317,8 +320,11 @@ void PrintInbox::stop()
 
 void PrintInbox::holdQueue()
 {
-    // Stops the queue and holds new jobs; fails harmlessly when there is no queue yet.
+    // New jobs are held and the queue is paused, so that neither they nor a job still waiting
+    // for its retry go anywhere. Both start at once: at a quit nothing waits for the first to
+    // end. Without a queue yet they fail harmlessly.
     run({ m_services.tools.cupsdisable, "--hold", m_queue }, [](ProcessRunner::Result) {});
+    run({ m_services.tools.cupsdisable, m_queue }, [](ProcessRunner::Result) {});
 }
 
 void PrintInbox::removeQueue(std::function<void()> done)

@@ -2,7 +2,8 @@
 """The Quillpost PDF printer with the real print system: CUPS, its ippeveprinter and lpadmin, and
 the system D-Bus and avahi-daemon that ippeveprinter insists on. Starts whichever of those isn't
 running (and stops them again), runs the real program under Xvfb, prints to "Quillpost_PDF" with
-lp, and checks what reaches the page. Exits 77 (skipped) when the print system isn't installed or
+lp, and checks what reaches the page; then prints while the program is closed and checks that the
+job waits and arrives after the next start. Exits 77 (skipped) when the print system isn't installed or
 can't be started here, so that a machine without it says so instead of hanging."""
 
 import base64
@@ -19,7 +20,7 @@ from harness import AppRun, Checks, DONE_MARK, check_page_results, runner_argume
 
 SKIP = 77
 QUEUE = "Quillpost_PDF"
-TOOLS = ["/usr/sbin/ippeveprinter", "/usr/sbin/lpadmin", "/usr/sbin/cupsenable", "/usr/bin/lpstat", "/usr/bin/lp",
+TOOLS = ["/usr/sbin/ippeveprinter", "/usr/sbin/lpadmin", "/usr/sbin/cupsenable", "/usr/sbin/cupsdisable", "/usr/bin/lpstat", "/usr/bin/lp",
          "/usr/sbin/cupsd", "/usr/sbin/avahi-daemon", "/usr/bin/dbus-daemon", "/usr/bin/qpdf"]
 
 
@@ -119,6 +120,78 @@ def qpdf_opens(path, password=None):
     return quiet(arguments).returncode in (0, 3)
 
 
+def run_to_done(app_run, timeout):
+    """Reads the run's output up to the page script's end mark, then ends the program with SIGTERM."""
+    deadline = time.monotonic() + timeout
+    while True:
+        line = app_run.next_line(deadline)
+        if line is None or DONE_MARK in line:
+            break
+    app_run.stop()
+    app_run.drain()
+
+
+class Stranger:
+    """Whatever else may listen on the queue's port while Quillpost is closed: it must get no job."""
+
+    def __init__(self, port):
+        self.sockets = []
+        for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
+            s = socket.socket(family, socket.SOCK_STREAM)
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            s.bind((address, port))
+            s.listen(8)
+            s.setblocking(False)
+            self.sockets.append(s)
+
+    def was_reached(self):
+        for s in self.sockets:
+            try:
+                connection, _ = s.accept()
+                connection.close()
+                return True
+            except BlockingIOError:
+                pass
+        return False
+
+    def close(self):
+        for s in self.sockets:
+            s.close()
+
+
+def restart(args, work, data_dir, display, page_pdf, check):
+    """A job printed while Quillpost is closed waits in CUPS, held, and reaches the inbox after the
+    next start, even with a stranger listening on the port the queue last pointed at."""
+    env = {"QUILLPOST_PRINTER_TEST": "1", "HOME": os.path.join(work, "home")}
+    body = os.path.join(os.path.dirname(os.path.abspath(__file__)), "print_restart_test.js")
+    setup = AppRun(args.app, script_with_checks(work, "print_setup.js", body, 'const SETTINGS = {"phase": "setup"};\n'),
+                   data_dir, os.path.join(work, "state"), display, env)
+    run_to_done(setup, 60)
+    check_page_results(check, setup.results, 1)
+    port_line = [line.split("E2E-PRINTER-UP ", 1)[1].strip() for line in setup.log if "E2E-PRINTER-UP " in line]
+    port = int(port_line[0]) if port_line and port_line[0].isdigit() else 47631
+    check(wait_until(lambda: "disabled" in quiet(["/usr/bin/lpstat", "-p", QUEUE]).stdout, 10),
+          "after SIGTERM the queue is paused: " + quiet(["/usr/bin/lpstat", "-p", QUEUE]).stdout.strip())
+
+    stranger = Stranger(port)
+    try:
+        printed = quiet(["/usr/bin/lp", "-d", QUEUE, "-t", "Held form", page_pdf or "/nonexistent"])
+        check(printed.returncode == 0, "lp takes a job while Quillpost is closed: " + printed.stdout.strip())
+        check(wait_until(lambda: QUEUE in quiet(["/usr/bin/lpstat", "-o", QUEUE]).stdout, 5), "the job waits in the queue")
+        time.sleep(5)
+        check(not stranger.was_reached(), "nothing reaches the stranger on port %d while Quillpost is closed" % port)
+
+        arrival = AppRun(args.app, script_with_checks(work, "print_arrival.js", body, 'const SETTINGS = {"phase": "arrival", "port": %d};\n' % port),
+                         data_dir, os.path.join(work, "state"), display, env)
+        run_to_done(arrival, 120)
+        with open(os.path.join(args.output, "app-restart.log"), "w") as f:
+            f.write("\n".join(setup.log + ["----"] + arrival.log))
+        check_page_results(check, arrival.results, 3)
+        check(not stranger.was_reached(), "the stranger got nothing after the start either")
+    finally:
+        stranger.close()
+
+
 def main():
     args = runner_arguments(timeout=150)
 
@@ -191,6 +264,9 @@ def main():
         check(locked is not None and not qpdf_opens(locked, "xhandover-pass") and not qpdf_opens(locked),
               "the handover PDF opens with nothing else")
         check(quiet(["/usr/bin/lpstat", "-v", QUEUE]).returncode != 0, "switching off removed the queue %s" % QUEUE)
+
+        restart(args, work, data_dir, display, page_pdf, check)
+        check(quiet(["/usr/bin/lpstat", "-v", QUEUE]).returncode != 0, "switching off after the restart removed the queue %s" % QUEUE)
         check(destinations() == others, "every other printer is as it was")
         check(wait_until(lambda: quiet(["pidof", "ippeveprinter"]).returncode != 0, 5), "no ippeveprinter is left running")
     finally:
