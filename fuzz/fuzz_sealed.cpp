@@ -1,11 +1,14 @@
-// The sealed-record reader (what seOpen reads from the password store) and the inline prompt's
-// rectangle reader (what touchIdInline reads from the page), on arbitrary bytes.
+// The sealed-record reader (what seOpen reads from the password store), the inline prompt's
+// rectangle reader (what touchIdInline reads from the page) and the test that tells an encrypted
+// copy of the practice from a readable one, on arbitrary bytes.
 //
-// The input's first byte chooses the target; the rest is the record or the rectangle's JSON text.
+// The input's first byte chooses the target; the rest is the record, the rectangle's JSON text or
+// the copy.
 
 #include "common/Json.h"
 #include "secrets/InlineFrame.h"
 #include "secrets/SealedRecord.h"
+#include "store/SealedForm.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,6 +77,22 @@ void rectangle(std::string_view input)
     }
 }
 
+// A copy taken for encrypted is a JSON object of the encrypted form's members and nothing else, so
+// that no readable copy is ever removed as redundant, nor kept as safe.
+void sealedDocument(std::string_view input)
+{
+    if (!isSealedDocument(input))
+        return;
+    Json document = Json::parse(input, nullptr, false);
+    check(document.is_object());
+    check(document.value("enc", Json()) == true && document.value("v", Json()) == 2);
+    for (auto& [key, value] : document.items())
+        check(key == "enc" || key == "v" || key == "people" || key == "iv" || key == "ct");
+    check(document["iv"].is_string() && document["ct"].is_string() && document["people"].is_array());
+    for (auto& person : document["people"])
+        check(person.is_object() && !person.contains("clients") && !person.contains("files"));
+}
+
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -83,6 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
     if (data[0] & 1)
         rectangle(input);
+    else if (data[0] & 2)
+        sealedDocument(input);
     else
         sealedRecord(input);
     return 0;
