@@ -1,7 +1,7 @@
 // Time, fees, disbursements and retainers per file, and the invoices made from them.
 // Money is kept in whole cents; rates of tax in hundredths of a percent (1300 = 13 %).
 
-import { isPlainObject } from './format.js';
+import { isPlainObject, formatMoney } from './format.js';
 import { newId, text } from './clients-model.js';
 import { itemsOf, settingsOf } from './practice-model.js';
 import { isDay, today as todayOf, addDays } from './dates.js';
@@ -14,6 +14,8 @@ export const ENTRY_KINDS = [
 ];
 
 export const entryKindLabel = (value) => ENTRY_KINDS.find((k) => k.value === value)?.label ?? String(value ?? '');
+
+export { formatMoney };
 
 export const DEFAULT_BILLING = { prefix: 'INV-', nextNumber: 1, taxRate: 1300, currency: 'CAD', hourlyRate: 20000, termsDays: 30 };
 
@@ -34,15 +36,6 @@ export function parseMoney(input) {
   const [whole, frac = ''] = s.replace('-', '').split('.');
   const cents = Number(whole) * 100 + Number((frac + '00').slice(0, 2));
   return s.startsWith('-') ? -cents : cents;
-}
-
-export function formatMoney(cents, currency = 'CAD', locale) {
-  const value = (Number.isFinite(cents) ? cents : 0) / 100;
-  try {
-    return value.toLocaleString(locale, { style: 'currency', currency });
-  } catch {
-    return `${value.toFixed(2)} ${currency}`;
-  }
 }
 
 // Hours as typed: "1.5", "1,5" or "1:30".

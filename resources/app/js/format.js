@@ -75,6 +75,44 @@ export function describeSnapshot(name, locale) {
   return { kind: 'safety', title, name: file };
 }
 
+// The locale amounts are written in: the user's own. A desktop started without a language
+// (LANG=C) gives ICU's POSIX variant, which writes "CA$ 1800.00" without grouping, so that variant
+// is dropped and the language kept; with nothing usable left, Canadian English.
+export function practiceLocale(languages = globalThis.navigator?.languages ?? [globalThis.navigator?.language]) {
+  for (const tag of languages ?? []) {
+    const plain = String(tag ?? '').replace(/-u-va-posix$/i, '').replace(/[-_]posix$/i, '').replace(/_/g, '-');
+    try {
+      const [locale] = Intl.getCanonicalLocales(plain);
+      if (locale && !/^(c|posix)$/i.test(locale)) return locale;
+    } catch {
+      // Not a language tag ("C", "C.UTF-8"): try the next one.
+    }
+  }
+  return 'en-CA';
+}
+
+const moneyFormatters = new Map();
+let userLocale = null;
+
+// Cents as an amount of the currency, grouped the way the locale writes it ("CA$1,800.00").
+// One formatter per locale and currency; a currency code Intl doesn't know is written after the
+// number.
+export function formatMoney(cents, currency = 'CAD', locale = (userLocale ??= practiceLocale())) {
+  const value = (Number.isFinite(cents) ? cents : 0) / 100;
+  const key = `${locale}|${currency}`;
+  let formatter = moneyFormatters.get(key);
+  if (!formatter) {
+    try {
+      formatter = { format: new Intl.NumberFormat(locale, { style: 'currency', currency }).format };
+    } catch {
+      const number = new Intl.NumberFormat(locale, { minimumFractionDigits: 2, maximumFractionDigits: 2 });
+      formatter = { format: (amount) => `${number.format(amount)} ${String(currency)}` };
+    }
+    moneyFormatters.set(key, formatter);
+  }
+  return formatter.format(value);
+}
+
 export function plural(count, one, many) {
   return `${count} ${count === 1 ? one : many}`;
 }

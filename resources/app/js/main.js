@@ -33,7 +33,7 @@ import * as pdfStudio from './views/pdf-studio.js';
 import * as printerSettings from './views/printer.js';
 import { listenForPrinted } from './print-inbox.js';
 import { copyThroughCard } from './form-copy.js';
-import { connectLockWatch } from './shell-hooks.js';
+import { connectLockWatch, keepBadgeCurrent } from './shell-hooks.js';
 
 const SCREENS = {
   dashboard,
@@ -326,6 +326,8 @@ Object.assign(App, {
 
 // Encrypted data closes when the computer locks or sleeps.
 connectLockWatch({ app: App, toast });
+// The launcher shows how many deadlines are overdue.
+keepBadgeCurrent({ app: App, bridge });
 
 App.on('status', renderStatus);
 App.on('load', () => {

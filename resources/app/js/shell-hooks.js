@@ -1,5 +1,8 @@
 // The system's lock events as the desktop program hands them to the page (menu commands and
-// quillpost: links are the page's commands, in commands.js).
+// quillpost: links are the page's commands, in commands.js), and the launcher's badge.
+
+import { itemsOf, deadlineState } from './practice-model.js';
+import { today } from './dates.js';
 
 export function connectLockWatch({ app, toast }) {
   // Encrypted data closes when the computer locks or sleeps: edits waiting for the save timer go
@@ -18,4 +21,42 @@ export function connectLockWatch({ app, toast }) {
       locking = false;
     }
   });
+}
+
+// Open deadlines whose day has passed.
+export function overdueCount(doc, day) {
+  let count = 0;
+  for (const deadline of itemsOf(doc, 'deadlines')) {
+    if (deadlineState(deadline, day) === 'overdue') count += 1;
+  }
+  return count;
+}
+
+const DAY_CHECK_MS = 60 * 1000;
+
+// Keeps the launcher's badge at the number of overdue deadlines: when the data is read, after
+// each edit, and when the day turns. Locked data shows none, so the launcher says nothing about
+// what a locked practice holds. The desktop program hears only of changes.
+export function keepBadgeCurrent({ app, bridge, day = today, timers = globalThis }) {
+  if (typeof bridge?.setBadge !== 'function') return () => {};
+  let shown = null;
+  let shownDay = day();
+  const update = () => {
+    shownDay = day();
+    const count = app.editable ? overdueCount(app.data, shownDay) : 0;
+    if (count === shown) return;
+    shown = count;
+    Promise.resolve()
+      .then(() => bridge.setBadge(count))
+      .catch(() => { shown = null; });
+  };
+  const offLoad = app.on('load', update);
+  const offChange = app.on('change', update);
+  const tick = timers.setInterval(() => { if (day() !== shownDay) update(); }, DAY_CHECK_MS);
+  update();
+  return () => {
+    offLoad();
+    offChange();
+    timers.clearInterval(tick);
+  };
 }

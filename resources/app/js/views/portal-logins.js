@@ -99,7 +99,11 @@ export function portalLogins({ app, bridge, client }) {
   async function copy(login) {
     if (!bridge) return say('Copying needs the Quillpost desktop program.');
     try {
-      await bridge.copySecret(login.password, COPY_SECONDS);
+      // The desktop program answers false when the clipboard didn't take the password.
+      if ((await bridge.copySecret(login.password, COPY_SECONDS)) !== true) {
+        say("Quillpost couldn't copy the password to the clipboard.");
+        return;
+      }
       toast(`Password copied. It is cleared from the clipboard in ${COPY_SECONDS} seconds.`);
     } catch (error) {
       say(error.message);
