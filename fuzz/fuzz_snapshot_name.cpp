@@ -1,4 +1,5 @@
-// The name the page asks to restore: only a snapshot in the snapshots folder, or data.json.bak.
+// The name the page asks to restore: only a snapshot in the snapshots folder, data.json.bak, or
+// the backup folder's copy.
 #include "FuzzCheck.h"
 
 #include "store/Store.h"

@@ -124,6 +124,29 @@ TEST_F(StoreSnapshotTest, RestoreKeepsASafetyCopyAndLeavesBakAlone)
     EXPECT_EQ(m_clock.pendingTimers(), 0u);
 }
 
+TEST_F(StoreSnapshotTest, TheBackupFolderCopyIsReadAndRestoredLikeASnapshot)
+{
+    writeText(m_store->data(), "{\"current\": true}");
+    writeText(bak(), "{\"previous\": true}");
+    writeText(backupFile(), "{\"backup\": true}");
+    // A file of that name in the snapshots folder is not the backup folder's copy.
+    writeText(snapshot("Quillpost-backup.json"), "{\"impostor\": true}");
+    m_clock.setNow(Clock::TimePoint(std::chrono::milliseconds(1714564800456)));
+
+    EXPECT_EQ(m_store->copyText("Quillpost-backup.json"), "{\"backup\": true}");
+    m_store->restore("Quillpost-backup.json");
+    EXPECT_EQ(readText(m_store->data()), "{\"backup\": true}");
+    EXPECT_EQ(readText(snapshot("before-restore-1714564800456.json")), "{\"current\": true}");
+    EXPECT_EQ(readText(bak()), "{\"previous\": true}");
+    EXPECT_EQ(readText(backupFile()), "{\"backup\": true}");
+
+    // Without a backup folder there is nothing of that name to read or restore.
+    m_store->config().erase("backupFolder");
+    EXPECT_EQ(m_store->copyText("Quillpost-backup.json"), std::nullopt);
+    EXPECT_THROW(m_store->restore("Quillpost-backup.json"), FileError);
+    EXPECT_EQ(readText(m_store->data()), "{\"backup\": true}");
+}
+
 TEST_F(StoreSnapshotTest, BurstOfSavesGivesOneBackupWithTheLastDocument)
 {
     for (int index = 0; index < 10; ++index) {

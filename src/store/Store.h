@@ -112,8 +112,10 @@ public:
     void restore(std::string_view name, std::optional<std::string_view> sealedContent = std::nullopt, PlainOverSealed = PlainOverSealed::Refuse);
     // The text of a copy restore accepts, or nothing.
     std::optional<std::string> copyText(std::string_view name) const;
-    // A name restore accepts: a snapshot's file name, or "data.json.bak".
+    // A name restore accepts: a snapshot's file name, "data.json.bak", or backupFileName for the
+    // backup folder's copy.
     static bool isRestorableName(std::string_view name);
+    static constexpr std::string_view backupFileName = "Quillpost-backup.json";
     std::vector<BackupCandidate> backupCandidates() const;
 
     // Copies that anyone can read once the practice is encrypted: data.json.bak, the snapshots'
@@ -133,6 +135,17 @@ public:
     std::optional<std::filesystem::path> detectDrive() const;
     // Puts the documents root and the backup folder into the drive folder; answers the three paths.
     Json connectDrive(const std::string& path);
+    // Why documents can't be filed under the documents root: it is gone with the drive or disk it
+    // was on (Unavailable), or it couldn't be made (NotMade).
+    struct DocsRootProblem {
+        enum class Kind { Unavailable, NotMade };
+        Kind kind;
+        std::string message;
+    };
+    // Makes the documents root where it is missing: the default one with the folders above it, a
+    // chosen or drive one only where its own folder is there (and the drive with it). Nothing when
+    // the root is there to write into.
+    std::optional<DocsRootProblem> makeDocsRoot() const;
 
     // Client documents: folder and file names, where they go, and the containment check.
     struct DocumentEntry {
@@ -151,6 +164,15 @@ public:
     std::optional<std::filesystem::path> resolveDocument(const std::string& path) const;
     // The files of a client folder and up to three levels of folders in it, newest first.
     std::vector<DocumentEntry> documents(const std::filesystem::path& clientFolder) const;
+    // A client's own folder under the documents root, named after them when first used. The
+    // folder of their name is adopted when it is there (a real folder, not a link) and no other
+    // client holds it; otherwise a new one is made, the name or the name with " (2)", " (3)" and so
+    // on, whichever neither exists nor is held, so that two clients never share one. Held names
+    // pass through safeName. With create false nothing is made: the answer is the adoptable folder
+    // or none. A folder that can't be made gives none and sets error.
+    std::optional<std::string> claimClientFolder(std::string_view client, const std::vector<std::string>& held, bool create, std::error_code& error) const;
+    // base + " (number)", shortened so that safeName leaves it as it is.
+    static std::string numberedName(const std::string& base, int number);
 
     // The most a file read for the page may hold (a document or a printed file): the page gets it
     // whole, as Base64 text or through the bytes channel, and we hold it whole on the way.
@@ -188,7 +210,11 @@ private:
     };
     static std::optional<FileIdentity> fileIdentity(const std::filesystem::path&);
     void keepCurrentDataFile();
+    void putAsideUnreadableConfig();
     std::string unsavedMessage(const std::error_code&) const;
+    std::string notYetSafeMessage(const std::error_code&) const;
+    // The day's snapshot and the backup copy of text that save has just written.
+    void keepSavedCopies(std::string_view text);
 
     static std::optional<Clock::TimePoint> modificationTime(const std::filesystem::path&);
     void pruneDailySnapshots() const;
@@ -211,7 +237,7 @@ private:
     Location m_location;
     std::filesystem::path m_dir;
     Json m_config = Json::object();
-    // config.json is there but does not parse: it is left for the user rather than written over.
+    // config.json is there, does not parse and could not be put aside: it is not written over.
     bool m_configUnreadable { false };
     std::string m_lastBackupError;
     LoadReport m_lastLoad;

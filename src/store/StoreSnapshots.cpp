@@ -111,7 +111,7 @@ void Store::scheduleBackup(std::string_view bytes)
         m_services.mainQueue.cancel(*m_backupWork);
 
     // The job captures the folder now: removing the setting later does not redirect or stop it.
-    m_backupWork = m_services.mainQueue.after(backupDelay, [this, target = fs::path(*folder) / "Quillpost-backup.json", bytes = std::string(bytes)]() mutable {
+    m_backupWork = m_services.mainQueue.after(backupDelay, [this, target = fs::path(*folder) / backupFileName, bytes = std::string(bytes)]() mutable {
         handOverBackup(std::move(target), std::move(bytes));
     });
 }
@@ -230,7 +230,14 @@ std::optional<std::string> Store::copyText(std::string_view name) const
 
 fs::path Store::copyPath(std::string_view name) const
 {
-    return name == "data.json.bak" ? m_dir / "data.json.bak" : snapshotsDir() / name;
+    if (name == "data.json.bak")
+        return m_dir / "data.json.bak";
+    if (name == backupFileName) {
+        // With no backup folder set there is no such copy; the empty path fails to read.
+        const auto folder = configString("backupFolder");
+        return folder ? fs::path(*folder) / backupFileName : fs::path();
+    }
+    return snapshotsDir() / name;
 }
 
 bool Store::isKeptCopyName(std::string_view name)
@@ -243,7 +250,7 @@ bool Store::isRestorableName(std::string_view name)
     // No file name is longer than 255 bytes, and the pattern matcher recurses once per character.
     if (name.size() > 255)
         return false;
-    return name == "data.json.bak" || std::regex_match(name.begin(), name.end(), restorePattern());
+    return name == "data.json.bak" || name == backupFileName || std::regex_match(name.begin(), name.end(), restorePattern());
 }
 
 std::vector<Store::BackupCandidate> Store::backupCandidates() const
@@ -258,7 +265,7 @@ std::vector<Store::BackupCandidate> Store::backupCandidates() const
     };
 
     if (const auto folder = configString("backupFolder"))
-        add("Backup folder", fs::path(*folder) / "Quillpost-backup.json");
+        add("Backup folder", fs::path(*folder) / backupFileName);
 
     const std::vector<std::string> daily = snapshots();
     for (size_t index = 0; index < std::min(daily.size(), dailySnapshotsOffered); ++index)

@@ -113,6 +113,29 @@ export function formatMoney(cents, currency = 'CAD', locale = (userLocale ??= pr
   return formatter.format(value);
 }
 
+// The backup folder's copy as Settings → Data lists it: when it was written, its size, and what
+// it holds as far as the copy shows without a passphrase (contents: what inspectCopy found).
+export function describeBackupCopy(candidate, contents, locale) {
+  const when = formatWhen(candidate?.at, locale);
+  const bytes = Number(candidate?.size);
+  const size = !Number.isFinite(bytes) || bytes < 0 ? ''
+    : bytes < 1024 ? plural(bytes, 'byte', 'bytes')
+      : bytes < 1024 * 1024 ? `${(bytes / 1024).toFixed(bytes < 10 * 1024 ? 1 : 0)} KB`
+        : `${(bytes / (1024 * 1024)).toFixed(1)} MB`;
+  const title = ['Backup folder copy' + (when ? `, ${when}` : ''), size].filter(Boolean).join(' · ');
+  if (!contents?.ok) {
+    return { title, holds: `This copy doesn't open${contents?.reason ? `: ${contents.reason}` : '.'}`, restorable: false };
+  }
+  if (contents.encrypted) return { title, holds: 'Encrypted: it opens with your passphrase once restored.', restorable: true };
+  const counts = [
+    plural(contents.clients ?? 0, 'client', 'clients'),
+    plural(contents.files ?? 0, 'file', 'files'),
+    plural(contents.deadlines ?? 0, 'deadline', 'deadlines'),
+    plural(contents.invoices ?? 0, 'invoice', 'invoices'),
+  ];
+  return { title, holds: `Holds ${counts.join(', ')}.`, restorable: true };
+}
+
 export function plural(count, one, many) {
   return `${count} ${count === 1 ? one : many}`;
 }

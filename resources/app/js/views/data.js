@@ -3,10 +3,13 @@
 
 import { h, fill, button, pageHeader, card, toast, confirmDialog, runFrom } from '../ui.js';
 import { icon } from '../icons.js';
-import { describeSnapshot, formatWhen, messageOf, isPlainObject, plural } from '../format.js';
+import { describeSnapshot, describeBackupCopy, formatWhen, messageOf, isPlainObject, plural } from '../format.js';
+import { inspectCopy } from '../store.js';
 import { hrefFor } from '../routes.js';
 
 const FIRST_SNAPSHOTS = 8;
+// The name under which the desktop program reads and restores the backup folder's copy.
+const BACKUP_COPY = 'Quillpost-backup.json';
 
 export function render(root, { app, bridge }) {
   root.append(
@@ -64,6 +67,8 @@ export function render(root, { app, bridge }) {
 
   function showBackup(info) {
     const folder = typeof info.backupFolder === 'string' ? info.backupFolder : '';
+    const copyHost = folder ? h('div', { id: 'backup-copy-section' }, loading()) : null;
+    if (copyHost) showBackupCopy(copyHost);
     fill(backupBody,
       folder
         ? h('p', { class: 'path', id: 'backup-folder', text: folder })
@@ -77,7 +82,37 @@ export function render(root, { app, bridge }) {
         : null,
       h('div', { class: 'row-actions' },
         button(folder ? 'Choose another folder…' : 'Choose…', { id: 'choose-backup-folder', onClick: chooseFolder }),
-        folder ? button('Stop backing up', { id: 'clear-backup-folder', onClick: (event) => stopBackup(event, folder) }) : null));
+        folder ? button('Stop backing up', { id: 'clear-backup-folder', onClick: (event) => stopBackup(event, folder) }) : null),
+      copyHost);
+  }
+
+  // The copy in the backup folder, with what it holds, to put back like a snapshot.
+  async function showBackupCopy(host) {
+    try {
+      const candidates = await ask(() => bridge.backupCandidates());
+      if (!Array.isArray(candidates)) throw new Error("Quillpost couldn't read the backup folder's copy.");
+      const copy = candidates.find((c) => isPlainObject(c) && c.source === 'Backup folder');
+      if (!copy) {
+        host.replaceChildren(h('p', { class: 'muted', id: 'backup-copy-none', text: 'There is no copy in the backup folder yet. Quillpost makes one shortly after your next change.' }));
+        return;
+      }
+      const info = describeBackupCopy(copy, inspectCopy(copy.text));
+      host.replaceChildren(h('ul', { class: 'snapshot-list', id: 'backup-copy' },
+        h('li', { dataset: { snapshot: BACKUP_COPY, kind: 'backup' } },
+          h('span', { class: 'snapshot-kind kind-backup' }, icon(info.restorable ? 'folder' : 'warning', 16)),
+          h('span', { class: 'snapshot-text' },
+            h('span', { class: 'snapshot-title', text: info.title }),
+            h('span', { class: 'snapshot-holds', id: 'backup-copy-holds', text: info.holds })),
+          info.restorable
+            ? h('button', {
+              type: 'button', class: 'button small', id: 'restore-backup-copy', dataset: { action: 'restore' }, text: 'Restore',
+              'aria-label': 'Restore the backup folder copy',
+              onClick: (event) => restore(BACKUP_COPY, 'the copy in your backup folder', event.currentTarget),
+            })
+            : null)));
+    } catch (error) {
+      failed(host, error);
+    }
   }
 
   async function chooseFolder(event) {
