@@ -151,6 +151,57 @@ TEST_F(PdfCraftWindowTest, AsksBeforeClosingOnlyWhenThePageHasUnsavedChanges)
     m_clock.runPosted();
 }
 
+// Quitting asks every editor window with unsaved changes, one after the other; a window the
+// user keeps stops the round, and the windows after it aren't touched.
+TEST_F(PdfCraftWindowTest, CloseBeforeQuitAsksEachChangedWindowAndStopsAtAKeptOne)
+{
+    std::vector<bool> rounds;
+    auto record = [&](bool allClosed) { rounds.push_back(allClosed); };
+    m_pdfcraft.closeBeforeQuit(record);
+    EXPECT_EQ(rounds, std::vector { true }) << "no windows: at once";
+
+    for (int index = 0; index < 3; ++index)
+        m_pdfcraft.open(std::nullopt, "");
+    auto& clean = *m_editor.webViews[0];
+    auto& edited = *m_editor.webViews[1];
+    auto& last = *m_editor.webViews[2];
+
+    m_pdfcraft.closeBeforeQuit(record);
+    EXPECT_TRUE(edited.evaluations.empty()) << "one window at a time";
+    clean.answerEvaluations(Json(false));
+    EXPECT_TRUE(m_editor.windows[0]->closed);
+    edited.answerEvaluations(Json(true));
+    ASSERT_EQ(m_panels.questions.size(), 1u);
+    EXPECT_EQ(m_panels.questions[0].message, "This PDF has changes that aren't saved yet.");
+    EXPECT_EQ(m_panels.lastParent, m_editor.windows[1].get());
+    m_panels.choose(0);
+    EXPECT_EQ(rounds, (std::vector { true, false }));
+    EXPECT_FALSE(m_editor.windows[1]->closed);
+    EXPECT_TRUE(last.evaluations.empty()) << "the window after the kept one isn't asked";
+    EXPECT_EQ(m_pdfcraft.windows().size(), 2u);
+
+    // The user's own click had the question open already: the quit waits for that answer, and a
+    // dismissed question keeps the window.
+    m_editor.windows[1]->performClose();
+    edited.answerEvaluations(Json(true));
+    m_pdfcraft.closeBeforeQuit(record);
+    EXPECT_TRUE(edited.evaluations.empty());
+    EXPECT_EQ(m_panels.questions.size(), 2u);
+    m_panels.choose(std::nullopt);
+    EXPECT_EQ(rounds, (std::vector { true, false, false }));
+
+    m_pdfcraft.closeBeforeQuit(record);
+    edited.answerEvaluations(Json(true));
+    m_panels.choose(1);
+    EXPECT_TRUE(m_editor.windows[1]->closed);
+    EXPECT_EQ(rounds.size(), 3u) << "the next window is still to be asked";
+    last.answerEvaluations(std::nullopt, "the page is gone");
+    EXPECT_TRUE(m_editor.windows[2]->closed);
+    EXPECT_EQ(rounds, (std::vector { true, false, false, true }));
+    EXPECT_TRUE(m_pdfcraft.windows().empty());
+    m_clock.runPosted();
+}
+
 TEST_F(PdfCraftWindowTest, CloseAllCountsTheWindowsStillOpenAfterAMoment)
 {
     std::optional<int> stillOpen;

@@ -1,5 +1,6 @@
 #include "bridge/Bridge.h"
 #include "bridge/PdfLock.h"
+#include "bridge/PrintCommands.h"
 
 #include "common/Base64.h"
 #include "doubles/CommandHarness.h"
@@ -118,15 +119,16 @@ TEST_F(PrintCommandTest, PrintPdfAnswersThePageAndLeavesNoTemporaryFile)
 
     auto first = command("printPdf");
     auto second = command("printPdf");
-    ASSERT_EQ(m_webView->prints.size(), 2u);
-    auto& run = m_webView->prints[0];
+    ASSERT_EQ(m_webView->prints.size(), 1u) << "the second waits for the first";
+    auto run = m_webView->prints[0];
     EXPECT_EQ(run.destination, WebView::PrintDestination::PdfFile);
     EXPECT_TRUE(run.file.filename().string().starts_with("quillpost-print-"));
-    EXPECT_NE(run.file, m_webView->prints[1].file);
     writeText(run.file, "%PDF-1.4 the page");
     run.completion(true, {});
     EXPECT_EQ(first->json(), base64Encode("%PDF-1.4 the page"));
     EXPECT_FALSE(fs::exists(run.file));
+    ASSERT_EQ(m_webView->prints.size(), 2u);
+    EXPECT_NE(m_webView->prints[1].file, m_webView->prints[0].file);
 
     // A failed run, and a "successful" one that wrote something other than a PDF.
     writeText(m_webView->prints[1].file, "%PDF-1.4 half");
@@ -134,28 +136,70 @@ TEST_F(PrintCommandTest, PrintPdfAnswersThePageAndLeavesNoTemporaryFile)
     EXPECT_EQ(second->error, "Printing to PDF failed");
     EXPECT_FALSE(fs::exists(m_webView->prints[1].file));
     auto third = command("printPdf");
+    ASSERT_EQ(m_webView->prints.size(), 3u);
     writeText(m_webView->prints[2].file, "");
     m_webView->prints[2].completion(true, {});
     EXPECT_EQ(third->error, "Printing to PDF failed");
 }
 
-TEST_F(PrintCommandTest, PrintPageIsBusyWhileItsDialogIsOpen)
+// WebKit's web process ends when a print operation starts while another runs: whatever the page
+// asks, the view sees one print at a time.
+TEST_F(PrintCommandTest, ThePageIsPrintedOnceAtATimeWhateverItAsks)
 {
-    EXPECT_EQ(command("printPage")->error, "No window to print");
     attachWindow();
-    auto first = command("printPage");
-    auto second = command("printPage");
-    EXPECT_EQ(second->json(), (Json { { "busy", true } }));
-    EXPECT_EQ(first->calls, 0);
-    ASSERT_EQ(m_webView->prints.size(), 1u);
-    EXPECT_EQ(m_webView->prints[0].destination, WebView::PrintDestination::PrintDialog);
-    m_webView->prints[0].completion(false, {});
-    EXPECT_EQ(first->json(), (Json { { "ok", false } }));
+    struct Case {
+        const char* name;
+        std::vector<std::string> commands;
+        std::vector<WebView::PrintDestination> order;
+        std::vector<bool> busy;
+    };
+    using enum WebView::PrintDestination;
+    const std::vector<Case> cases {
+        { "a double click on Save as PDF", { "printPdf", "printPdf" }, { PdfFile, PdfFile }, { false, false } },
+        { "paper while a PDF is made", { "printPdf", "printPage" }, { PdfFile, PrintDialog }, { false, false } },
+        { "a PDF while the dialog is open", { "printPage", "printPdf" }, { PrintDialog, PdfFile }, { false, false } },
+        { "a second dialog while one waits", { "printPdf", "printPage", "printPage", "printPdf" }, { PdfFile, PrintDialog, PdfFile }, { false, false, true, false } },
+    };
+    for (const auto& test : cases) {
+        m_webView->prints.clear();
+        std::vector<std::shared_ptr<CommandAnswer>> answers;
+        for (const auto& name : test.commands)
+            answers.push_back(command(name));
+        std::vector<WebView::PrintDestination> seen;
+        for (size_t finished = 0; finished < m_webView->prints.size(); ++finished) {
+            EXPECT_EQ(m_webView->prints.size(), finished + 1) << test.name << ": only one print runs";
+            seen.push_back(m_webView->prints[finished].destination);
+            auto run = m_webView->prints[finished];
+            run.completion(false, {});
+            run.completion(false, {}); // a second end of the same run starts nothing more
+        }
+        EXPECT_EQ(seen, test.order) << test.name;
+        for (size_t index = 0; index < answers.size(); ++index) {
+            EXPECT_EQ(answers[index]->calls, 1) << test.name << ": every request answers once, " << index;
+            const bool busy = answers[index]->result && answers[index]->json().is_object() && answers[index]->json().value("busy", false);
+            EXPECT_EQ(busy, test.busy[index]) << test.name << ", request " << index;
+        }
+    }
+}
 
-    auto third = command("printPage");
-    ASSERT_EQ(m_webView->prints.size(), 2u);
-    m_webView->prints[1].completion(true, {});
-    EXPECT_EQ(third->json(), (Json { { "ok", true } }));
+TEST_F(PrintCommandTest, WaitingPrintsAreCappedAndFailWhenThePageIsGone)
+{
+    attachWindow();
+    std::vector<std::shared_ptr<CommandAnswer>> answers;
+    for (size_t index = 0; index < PrintCommands::maximumWaitingPrints + 1; ++index)
+        answers.push_back(command("printPdf"));
+    auto refused = command("printPdf");
+    EXPECT_EQ(refused->error, "Quillpost is still making the PDFs asked for before. Try again in a moment.");
+    EXPECT_EQ(m_webView->prints.size(), 1u);
+
+    // The view goes while the first print runs: the ones waiting are told, none is left hanging.
+    auto running = m_webView->prints[0].completion;
+    m_webView.reset();
+    running(false, {});
+    for (auto& answer : answers) {
+        EXPECT_EQ(answer->calls, 1);
+        EXPECT_EQ(answer->error, "Printing to PDF failed");
+    }
 }
 
 TEST_F(PrintCommandTest, PrintedFilesAreReadOpenedAndTrashedOnlyInsideTheInbox)

@@ -61,7 +61,7 @@ AppDelegate::AppDelegate(Application& application)
       })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
-    , m_quit(MainQueue::shared(), NestedLoop::shared())
+    , m_quit(MainQueue::shared(), NestedLoop::shared(), [](std::function<void(bool)> done) { PdfCraft::shared().closeBeforeQuit(std::move(done)); })
     , m_links([this](const std::string& script) { m_webView->evaluateScript(script); })
 {
     PdfCraft::setApplication(m_application);
@@ -87,7 +87,8 @@ void AppDelegate::applicationDidFinishLaunching()
             m_webView->evaluateScript(PageHooks::afterPageLoad(PageHooks::menuCommand(command)));
         m_links.pageLoaded();
     });
-    m_webView->setPolicies(mainViewPolicies(Workspace::shared(), Panels::shared(), m_window));
+    m_webView->setPolicies(mainViewPolicies(Workspace::shared(), Panels::shared(), m_window,
+        [this](const Json& record) { m_webView->evaluateScript(PageHooks::downloadEnded(record)); }));
     m_webView->setOnWebProcessTerminated([this](const std::string& reason) { m_pageRecovery.webProcessTerminated(reason); });
     m_window->setContent(*m_webView);
 

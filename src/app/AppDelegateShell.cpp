@@ -48,11 +48,14 @@ bool AppDelegate::windowCloseRequested()
 
 void AppDelegate::watchTermination()
 {
-    // SIGTERM ends the program at once and cleanly: the printer is stopped, the page is not asked.
-    m_application.setOnTerminationSignal([] {
-        PrintInbox::shared().stop();
-        std::fflush(nullptr);
-        std::_Exit(0);
+    // SIGTERM and the session's end can't be refused: the page gets a second to save what is
+    // waiting, then the printer is stopped and the program ends with status 0.
+    m_application.setOnTermination([this] {
+        m_quit.terminate(m_webView.get(), [] {
+            PrintInbox::shared().stop();
+            std::fflush(nullptr);
+            std::_Exit(0);
+        });
     });
 }
 

@@ -13,9 +13,10 @@ struct QuitCoordinator::Attempt {
     std::function<void()> onFinish;
 };
 
-QuitCoordinator::QuitCoordinator(MainQueue& mainQueue, NestedLoop& nestedLoop)
+QuitCoordinator::QuitCoordinator(MainQueue& mainQueue, NestedLoop& nestedLoop, CloseEditors closeEditors)
     : m_mainQueue(mainQueue)
     , m_nestedLoop(nestedLoop)
+    , m_closeEditors(std::move(closeEditors))
     , m_alive(std::make_shared<bool>(true))
 {
 }
@@ -30,17 +31,44 @@ void QuitCoordinator::requestQuit(WebView* page, std::function<void()> terminate
     if (m_quitting)
         return;
     m_quitting = true;
+    if (!m_closeEditors) {
+        saveThen(page, saveLimit, std::move(terminate));
+        return;
+    }
+    std::weak_ptr<bool> alive = m_alive;
+    m_closeEditors([this, alive, page, terminate = std::move(terminate)](bool allClosed) mutable {
+        auto living = alive.lock();
+        if (!living || !*living)
+            return;
+        if (!allClosed) {
+            m_quitting = false;
+            return;
+        }
+        saveThen(page, saveLimit, std::move(terminate));
+    });
+}
+
+void QuitCoordinator::terminate(WebView* page, std::function<void()> stop)
+{
+    if (m_terminating)
+        return;
+    m_terminating = true;
+    saveThen(page, terminationSaveLimit, std::move(stop));
+}
+
+void QuitCoordinator::saveThen(WebView* page, std::chrono::milliseconds limit, std::function<void()> then)
+{
     if (!page) {
-        terminate();
+        then();
         return;
     }
 
     auto attempt = std::make_shared<Attempt>();
     std::weak_ptr<bool> alive = m_alive;
-    attempt->onFinish = [alive, terminate = std::move(terminate)] {
+    attempt->onFinish = [alive, then = std::move(then)] {
         auto living = alive.lock();
         if (living && *living)
-            terminate();
+            then();
     };
     auto finish = [&mainQueue = m_mainQueue, attempt] {
         if (attempt->finished)
@@ -51,7 +79,7 @@ void QuitCoordinator::requestQuit(WebView* page, std::function<void()> terminate
         auto onFinish = std::move(attempt->onFinish);
         onFinish();
     };
-    attempt->timer = m_mainQueue.after(saveLimit, [attempt, finish] {
+    attempt->timer = m_mainQueue.after(limit, [attempt, finish] {
         attempt->timer.reset();
         finish();
     });

@@ -2,6 +2,7 @@
 
 #include "bridge/ByteChannel.h"
 #include "bridge/CommandReply.h"
+#include "bridge/PrintQueue.h"
 #include "common/Json.h"
 #include "platform/WebView.h"
 
@@ -105,8 +106,8 @@ public:
     std::shared_ptr<WebView> webView() const { return m_webView.lock(); }
     std::shared_ptr<Window> window() const { return m_window.lock(); }
 
-    // The paper print whose dialog is open; a second one meanwhile is told the printer is busy.
-    std::optional<CommandReply>& pagePrint() { return m_pagePrint; }
+    // The page's print operations, run one at a time.
+    PrintQueue& prints() { return m_prints; }
 
 private:
     std::weak_ptr<WebView> m_webView;
@@ -125,7 +126,7 @@ private:
     PdfCraft* m_pdfcraft { nullptr };
     Notifier* m_notifier { nullptr };
     ShellEvents* m_shell { nullptr };
-    std::optional<CommandReply> m_pagePrint;
+    PrintQueue m_prints { [this] { return webView(); } };
     ByteChannel m_byteChannel;
 };
 

@@ -12,9 +12,13 @@ namespace quillpost::PrintCommands {
 
 void printPdf(Bridge& bridge, const Json&, const CommandReply& reply)
 {
-    auto webView = bridge.webView();
-    if (!webView || !bridge.window()) {
+    if (!bridge.webView() || !bridge.window()) {
         reply.fail("No window");
+        return;
+    }
+    // A page that keeps asking gets a clear answer rather than an ever longer wait.
+    if (bridge.prints().waiting() >= maximumWaitingPrints) {
+        reply.fail("Quillpost is still making the PDFs asked for before. Try again in a moment.");
         return;
     }
     std::error_code error;
@@ -22,8 +26,8 @@ void printPdf(Bridge& bridge, const Json&, const CommandReply& reply)
     if (error)
         folder = "/tmp";
     auto file = folder / ("quillpost-print-" + randomUuid() + ".pdf");
-    // Each request keeps its own file and its own answer, so a second one never orphans the first.
-    webView->print(WebView::PrintDestination::PdfFile, file, [reply, file](bool ok, const std::string&) {
+    // Each request keeps its own file and its own answer; the queue runs them one after the other.
+    bridge.prints().print(WebView::PrintDestination::PdfFile, file, [reply, file](bool ok, const std::string&) {
         auto bytes = ok ? readFile(file) : std::nullopt;
         std::error_code ignored;
         std::filesystem::remove(file, ignored);
@@ -37,24 +41,17 @@ void printPdf(Bridge& bridge, const Json&, const CommandReply& reply)
 
 void printPage(Bridge& bridge, const Json&, const CommandReply& reply)
 {
-    auto webView = bridge.webView();
-    if (!webView || !bridge.window()) {
+    if (!bridge.webView() || !bridge.window()) {
         reply.fail("No window to print");
         return;
     }
-    auto& running = bridge.pagePrint();
-    if (running) {
+    // One print dialog at a time; a paper print asked for while a PDF is made waits for it.
+    if (bridge.prints().has(WebView::PrintDestination::PrintDialog)) {
         reply.reply(Json { { "busy", true } });
         return;
     }
-    running = reply;
-    webView->print(WebView::PrintDestination::PrintDialog, {}, [&bridge](bool ok, const std::string&) {
-        auto& pending = bridge.pagePrint();
-        if (!pending)
-            return;
-        auto answer = std::move(*pending);
-        pending.reset();
-        answer.reply(Json { { "ok", ok } });
+    bridge.prints().print(WebView::PrintDestination::PrintDialog, {}, [reply](bool ok, const std::string&) {
+        reply.reply(Json { { "ok", ok } });
     });
 }
 

@@ -3,6 +3,8 @@
 #include "bridge/CommandReply.h"
 #include "common/Json.h"
 
+#include <cstddef>
+
 namespace quillpost {
 
 class Bridge;
@@ -10,6 +12,9 @@ class Bridge;
 // The page on paper or as a PDF, password-locked handover PDFs, shareable copies of filled forms
 // and the launcher badge.
 namespace PrintCommands {
+
+// PDFs of the page that may wait behind the one being made.
+inline constexpr std::size_t maximumWaitingPrints = 8;
 
 void printPdf(Bridge&, const Json& args, const CommandReply&);
 void printPage(Bridge&, const Json& args, const CommandReply&);

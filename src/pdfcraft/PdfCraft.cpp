@@ -131,6 +131,34 @@ void PdfCraft::withRules(std::function<void(std::shared_ptr<ContentRuleList>)> c
         if (rules)
             (*self)->m_rules = rules;
         continuation(std::move(rules));
+namespace {
+
+void closeInTurn(std::shared_ptr<std::vector<std::weak_ptr<PdfCraftWindow>>> windows, std::function<void(bool)> completion)
+{
+    while (!windows->empty()) {
+        auto window = windows->front().lock();
+        windows->erase(windows->begin());
+        if (!window || window->closing())
+            continue;
+        window->requestClose([windows, completion](bool closed) {
+            if (!closed) {
+                completion(false);
+                return;
+            }
+            closeInTurn(windows, completion);
+        });
+        return;
+    }
+    completion(true);
+}
+
+}
+
+void PdfCraft::closeBeforeQuit(std::function<void(bool)> completion)
+{
+    closeInTurn(std::make_shared<std::vector<std::weak_ptr<PdfCraftWindow>>>(m_windows.begin(), m_windows.end()), std::move(completion));
+}
+
     });
 }
 

@@ -72,6 +72,9 @@ public:
     bool open(std::optional<std::string> bytes, const std::string& name);
     void windowClosed(PdfCraftWindow&);
     void closeAll(std::function<void(int stillOpen)> completion);
+    // Before the program quits: closes the windows one after the other, each asking about its
+    // unsaved changes, and stops at the first the user keeps. allClosed is false then.
+    void closeBeforeQuit(std::function<void(bool allClosed)> completion);
     void withRules(std::function<void(std::shared_ptr<ContentRuleList>)>);
     const PdfCraftScheme::Registry& docs() const { return m_docs; }
     const std::vector<std::shared_ptr<PdfCraftWindow>>& windows() const { return m_windows; }

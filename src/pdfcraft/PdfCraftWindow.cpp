@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <utility>
 
 namespace quillpost {
 
@@ -76,10 +77,35 @@ void PdfCraftWindow::setUp(Options options, const PdfCraftScheme::Registry& docs
         m_window->present();
 }
 
+PdfCraftWindow::~PdfCraftWindow()
+{
+    // A window that goes without an answer is closed all the same.
+    reportClose(true);
+}
+
 void PdfCraftWindow::close()
 {
     m_closing = true;
     m_window->close();
+    reportClose(true);
+}
+
+void PdfCraftWindow::requestClose(std::function<void(bool closed)> outcome)
+{
+    if (m_closing) {
+        outcome(true);
+        return;
+    }
+    m_closeOutcomes.push_back(std::move(outcome));
+    // A question already open answers this request too.
+    if (!m_asking)
+        m_window->performClose();
+}
+
+void PdfCraftWindow::reportClose(bool closed)
+{
+    for (auto& outcome : std::exchange(m_closeOutcomes, {}))
+        outcome(closed);
 }
 
 bool PdfCraftWindow::shouldClose()
@@ -120,6 +146,8 @@ void PdfCraftWindow::askAboutUnsavedChanges()
         self->m_asking = false;
         if (button == 1u)
             self->close();
+        else
+            self->reportClose(false);
     });
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillpost {
 
@@ -42,6 +43,8 @@ public:
     static constexpr int height = 880;
     static constexpr const char* unsavedProbe = "typeof window.onbeforeunload === 'function'";
 
+    ~PdfCraftWindow();
+
     // willClose runs as the window closes.
     static std::shared_ptr<PdfCraftWindow> create(const Services&, Options, const PdfCraftScheme::Registry& docs,
         std::function<void(PdfCraftWindow&)> willClose);
@@ -52,6 +55,8 @@ public:
 
     // As the close button: the page may have unsaved changes to ask about.
     void performClose() { m_window->performClose(); }
+    // As the close button, then tells whether the window closed or the user kept it.
+    void requestClose(std::function<void(bool closed)> outcome);
     // Closes without asking.
     void close();
 
@@ -62,6 +67,7 @@ private:
     void setUp(Options, const PdfCraftScheme::Registry&);
     bool shouldClose();
     void askAboutUnsavedChanges();
+    void reportClose(bool closed);
     WebViewPolicies policies();
 
     Services m_services;
@@ -71,6 +77,8 @@ private:
     bool m_closing { false };
     // The probe or the question is under way; another close click waits for it.
     bool m_asking { false };
+    // Those waiting to hear how a close they asked for ended.
+    std::vector<std::function<void(bool closed)>> m_closeOutcomes;
 };
 
 }

@@ -27,8 +27,9 @@ public:
     virtual void setOnOpen(std::function<void(const std::vector<std::string>& uris)>) = 0;
     // The program was started again with nothing to open.
     virtual void setOnReopen(std::function<void()>) = 0;
-    // SIGTERM, delivered on the main loop instead of ending the process.
-    virtual void setOnTerminationSignal(std::function<void()>) = 0;
+    // The system ends the program: SIGTERM, or the desktop session ending (logout, shutdown).
+    // Delivered on the main loop instead of ending the process; the session waits meanwhile.
+    virtual void setOnTermination(std::function<void()>) = 0;
     // Whether one of the program's windows has the keyboard focus.
     virtual bool isActive() const = 0;
 };

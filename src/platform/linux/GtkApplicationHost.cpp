@@ -21,6 +21,9 @@ GtkApplicationHost::GtkApplicationHost(const std::string& identifier)
         "Carry out a menu command in the running Quillpost", "COMMAND");
     g_signal_connect(m_application, "handle-local-options", G_CALLBACK(localOptions), this);
 }
+    // Known to the session manager, so that a logout or shutdown asks us first (query-end).
+    g_object_set(m_application, "register-session", TRUE, nullptr);
+    g_signal_connect(m_application, "query-end", G_CALLBACK(sessionEnding), this);
 
 gint GtkApplicationHost::localOptions(GApplication* application, GVariantDict* options, gpointer self)
 {
@@ -100,15 +103,26 @@ void GtkApplicationHost::opened(GApplication*, GFile** files, int count, const c
 
 gboolean GtkApplicationHost::terminationSignal(gpointer self)
 {
-    auto* host = static_cast<GtkApplicationHost*>(self);
-    if (host->m_onTerminationSignal)
-        host->m_onTerminationSignal();
-    else
-        host->quit();
+    static_cast<GtkApplicationHost*>(self)->terminate();
     return G_SOURCE_CONTINUE;
 }
 
 void GtkApplicationHost::setAppearance(Appearance appearance)
+void GtkApplicationHost::sessionEnding(GtkApplication* application, gpointer self)
+{
+    // The session waits while we finish; the inhibition ends with the process.
+    gtk_application_inhibit(application, nullptr, GTK_APPLICATION_INHIBIT_LOGOUT, "Saving your last changes");
+    static_cast<GtkApplicationHost*>(self)->terminate();
+}
+
+void GtkApplicationHost::terminate()
+{
+    if (m_onTermination)
+        m_onTermination();
+    else
+        quit();
+}
+
 {
     auto* settings = gtk_settings_get_default();
     if (!settings)
@@ -131,9 +145,9 @@ void GtkApplicationHost::setOnReopen(std::function<void()> onReopen)
     m_onReopen = std::move(onReopen);
 }
 
-void GtkApplicationHost::setOnTerminationSignal(std::function<void()> onSignal)
+void GtkApplicationHost::setOnTermination(std::function<void()> onTermination)
 {
-    m_onTerminationSignal = std::move(onSignal);
+    m_onTermination = std::move(onTermination);
 }
 
 bool GtkApplicationHost::isActive() const

@@ -17,7 +17,7 @@ public:
     void quit() override;
     void setOnOpen(std::function<void(const std::vector<std::string>&)>) override;
     void setOnReopen(std::function<void()>) override;
-    void setOnTerminationSignal(std::function<void()>) override;
+    void setOnTermination(std::function<void()>) override;
     bool isActive() const override;
 
     GtkApplication* gtkApplication() const { return m_application; }
@@ -26,6 +26,8 @@ private:
     static void activated(GApplication*, gpointer self);
     static void opened(GApplication*, GFile**, int count, const char* hint, gpointer self);
     static gboolean terminationSignal(gpointer self);
+    static void sessionEnding(GtkApplication*, gpointer self);
+    void terminate();
     static gint localOptions(GApplication*, GVariantDict*, gpointer self);
     void launchOnce();
 
@@ -33,7 +35,7 @@ private:
     std::function<void()> m_onLaunch;
     std::function<void(const std::vector<std::string>&)> m_onOpen;
     std::function<void()> m_onReopen;
-    std::function<void()> m_onTerminationSignal;
+    std::function<void()> m_onTermination;
     guint m_signalSource { 0 };
     // A quicklist item chosen while no instance was running, carried out once the menus exist.
     std::string m_launchMenuCommand;
