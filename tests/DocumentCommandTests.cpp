@@ -160,7 +160,10 @@ TEST_F(DocumentCommandTest, PathCommandsRefuseEverythingOutsideTheRoot)
         EXPECT_EQ(read("readDocument", path)->error, "Not allowed") << path;
         EXPECT_EQ(harness.send("openDocument", Json::array({ path }))->result, "false") << path;
         EXPECT_EQ(harness.send("revealDocument", Json::array({ path }))->result, "false") << path;
-        EXPECT_EQ(harness.send("deleteDocument", Json::array({ path }))->result, "false") << path;
+        // A link inside a client's folder is trashed as itself (below), never what it points at.
+        if (path != (root() / "Ana" / "link.pdf").string()) {
+            EXPECT_EQ(harness.send("deleteDocument", Json::array({ path }))->result, "false") << path;
+        }
         // An empty path is no attachment.
         if (!path.empty()) {
             EXPECT_EQ(harness.send("composeEmail", Json::array({ Json { { "path", path } } }))->error, "Not allowed") << path;
@@ -204,6 +207,41 @@ TEST_F(DocumentCommandTest, OpenRevealAndTrashDocumentsInsideTheRoot)
     EXPECT_EQ(readText(harness.path("Trash/letter.PDF")), "letter");
 }
 
+TEST_F(DocumentCommandTest, TrashingALinkTrashesTheLinkNeverItsTarget)
+{
+    writeText(root() / "Beta" / "b.pdf", "Beta's document");
+    writeText(harness.path("secret.pdf"), "secret");
+    fs::create_directories(root() / "Alpha" / "Scans");
+    fs::create_symlink(root() / "Beta" / "b.pdf", root() / "Alpha" / "link.pdf");
+    fs::create_symlink(harness.path("secret.pdf"), root() / "Alpha" / "Scans" / "out.pdf");
+    harness.workspace.trash = harness.path("Trash");
+
+    auto listed = harness.send("listDocuments", Json::array({ "Alpha" }))->json()["files"];
+    ASSERT_FALSE(listed.empty());
+    for (const auto& entry : listed) {
+        const std::string path = entry["path"].get<std::string>();
+        EXPECT_EQ(harness.send("deleteDocument", Json::array({ path }))->result, "true") << path;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << path;
+    }
+    EXPECT_EQ(readText(root() / "Beta" / "b.pdf"), "Beta's document");
+    EXPECT_EQ(readText(harness.path("secret.pdf")), "secret");
+    EXPECT_TRUE(fs::is_symlink(harness.path("Trash/link.pdf")));
+    EXPECT_TRUE(fs::is_symlink(harness.path("Trash/out.pdf")));
+
+    // The item must lie in a folder inside the root: through a linked folder, the root itself,
+    // names that aren't an item, and missing items are refused.
+    fs::create_symlink(root() / "Beta", root() / "Alpha" / "beta-folder");
+    fs::create_symlink(harness.path(""), root() / "Alpha" / "up");
+    for (const fs::path& refused : { root() / "Alpha" / "up" / "secret.pdf", root() / "Alpha" / "beta-folder" / "b.pdf", root() / "Alpha", root() / "Alpha" / "Scans" / "..", root() / "Alpha" / "Scans" / ".", root() / "Alpha" / "missing.pdf",
+             fs::path(root().string() + "/Alpha/Scans/"), fs::path("Alpha/link.pdf") }) {
+        EXPECT_EQ(harness.send("deleteDocument", Json::array({ refused.string() }))->result, "false") << refused;
+    }
+    EXPECT_EQ(readText(root() / "Beta" / "b.pdf"), "Beta's document");
+    EXPECT_EQ(readText(harness.path("secret.pdf")), "secret");
+    EXPECT_TRUE(fs::is_directory(root() / "Alpha" / "Scans"));
+    EXPECT_EQ(harness.workspace.trashed.size(), 2u);
+}
+
 TEST_F(DocumentCommandTest, ClientFolderAndOpenFolder)
 {
     EXPECT_EQ(harness.send("clientFolder", Json::array({ "Ana Lima", "..", true }))->json(), (root() / "Ana Lima" / "Untitled").string());
@@ -235,16 +273,17 @@ TEST_F(DocumentCommandTest, EmailGoesThroughTheMailHelperWithTheAttachment)
     EXPECT_EQ(sent->json(), (Json { { "attached", true } }));
     EXPECT_EQ(harness.clock.pendingTimers(), 0u);
 
-    // A helper that keeps running with the mail client: the page hears after a short wait.
-    auto waiting = harness.send("composeEmail", Json::array({ Json { { "subject", "" } } }));
-    EXPECT_EQ(harness.processes.runs.back(), (std::vector<std::string> { "xdg-email", "--utf8" }));
-    harness.clock.advance(std::chrono::seconds(2));
+    // A helper that runs for a while and then fails: the page waits for it and gets the mail link.
+    auto waiting = harness.send("composeEmail", Json::array({ Json { { "to", "ana@example.org" }, { "subject", "" }, { "path", letter.string() } } }));
+    EXPECT_EQ(harness.processes.runs.back(), (std::vector<std::string> { "xdg-email", "--utf8", "--attach", fs::canonical(letter).string(), "--to", "ana@example.org" }));
+    harness.clock.advance(std::chrono::minutes(5));
     EXPECT_EQ(waiting->calls, 0);
-    harness.clock.advance(std::chrono::seconds(1));
-    EXPECT_EQ(waiting->json(), (Json { { "attached", false } }));
+    EXPECT_TRUE(harness.workspace.uris.empty());
     harness.processes.exit(1);
     EXPECT_EQ(waiting->calls, 1);
-    EXPECT_TRUE(harness.workspace.uris.empty());
+    EXPECT_EQ(waiting->json(), (Json { { "attached", false } }));
+    EXPECT_EQ(harness.workspace.uris, std::vector<std::string> { "mailto:ana@example.org?subject=&body=" });
+    EXPECT_EQ(harness.workspace.revealed, std::vector<fs::path> { fs::canonical(letter) });
 }
 
 TEST_F(DocumentCommandTest, EmailFallsBackToAMailLinkAndShowsTheFile)

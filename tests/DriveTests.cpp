@@ -100,6 +100,56 @@ TEST(DriveConnection, MovesTheDocumentsRootAndBackupsIntoTheDriveAndBack)
     EXPECT_TRUE(fs::is_directory(drive / "Quillpost" / "Clients"));
 }
 
+TEST(DriveConnection, ADriveThatIsNotMountedIsNeverWrittenInto)
+{
+    // The drive's folder left as an empty mount point, and a drive gone altogether.
+    for (const char* driveName : { "GoogleDrive", "GoogleDrive/My Drive" }) {
+        CommandHarness harness;
+        const fs::path drive = harness.path(std::string("home/") + driveName);
+        fs::create_directories(drive);
+        ASSERT_TRUE(harness.send("driveConnectPath", Json::array({ drive.string() }))->result);
+        fs::remove_all(harness.path("home/GoogleDrive"));
+        fs::create_directories(harness.path("home/GoogleDrive"));
+
+        auto saved = harness.send("saveDocument", Json::array({ Json { { "client", "Ana" }, { "bytes", "" } } }));
+        auto folder = harness.send("clientFolder", Json::array({ "Ana", "", true }));
+        for (const auto& answer : { saved, folder }) {
+            ASSERT_TRUE(answer->error) << driveName;
+            EXPECT_TRUE(answer->error->starts_with("Quillpost can't reach its documents folder in your Google Drive (\"" + (drive / "Quillpost" / "Clients").string() + "\")"))
+                << *answer->error;
+        }
+        EXPECT_TRUE(fs::is_empty(harness.path("home/GoogleDrive"))) << driveName;
+        EXPECT_TRUE(harness.workspace.opened.empty());
+
+        // Once the drive is back with Quillpost's folder, documents are filed as before; a
+        // Clients folder removed from it is made again.
+        fs::create_directories(drive / "Quillpost");
+        EXPECT_EQ(harness.send("saveDocument", Json::array({ Json { { "client", "Ana" }, { "bytes", "" } } }))->json()["path"], (drive / "Quillpost" / "Clients" / "Ana" / "document.pdf").string());
+    }
+}
+
+TEST(DocumentsRoot, AChosenFolderThatIsGoneIsNotMadeAgainButTheDefaultIsMadeAtFirstUse)
+{
+    CommandHarness harness(false);
+    const fs::path usual = harness.path("home/Documents/Quillpost/Clients");
+    EXPECT_FALSE(fs::exists(harness.path("home/Documents")));
+    EXPECT_EQ(harness.send("clientFolder", Json::array({ "Ana" }))->json(), (usual / "Ana").string());
+    EXPECT_TRUE(fs::is_directory(usual / "Ana"));
+
+    const fs::path chosen = harness.path("usb/Clients");
+    harness.store().config()["docsRoot"] = chosen.string();
+    auto saved = harness.send("saveDocument", Json::array({ Json { { "client", "Ana" }, { "bytes", "" } } }));
+    ASSERT_TRUE(saved->error);
+    EXPECT_EQ(*saved->error, "Quillpost can't find its documents folder \"" + chosen.string()
+            + "\": it was moved or deleted, or it is on a disk that isn't connected. Nothing was put there; connect the disk and try again, or choose the documents folder in Settings.");
+    EXPECT_FALSE(fs::exists(harness.path("usb")));
+
+    // A chosen folder whose own folder is there is made again: the folder went, not the disk.
+    fs::create_directories(harness.path("usb"));
+    EXPECT_TRUE(harness.send("saveDocument", Json::array({ Json { { "client", "Ana" }, { "bytes", "" } } }))->result);
+    EXPECT_TRUE(fs::exists(chosen / "Ana" / "document.pdf"));
+}
+
 TEST(DriveConnection, AFolderThatIsNotThereChangesNothing)
 {
     CommandHarness harness;

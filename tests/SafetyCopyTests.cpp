@@ -73,10 +73,21 @@ TEST_F(SafetyCopyTest, ANewVersionCopiesTheDataOnceAtStart)
     EXPECT_EQ(copies("before-update-first-to-2.2-").size(), 1u);
     EXPECT_EQ(Json::parse(readText(m_folder / "data" / "config.json"))["backupFolder"], "/b");
 
-    // Settings that do not parse are left for the user instead of being written over.
+    // Settings that do not parse are put aside once, and the next start knows its version: one
+    // safety copy, however often the program starts.
     writeText(m_folder / "data" / "config.json", "{\"backupFolder\": ");
+    m_clock.advance(std::chrono::seconds(1));
     start("2.3");
-    EXPECT_EQ(readText(m_folder / "data" / "config.json"), "{\"backupFolder\": ");
+    const auto aside = copies("unreadable-config-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(readText(m_folder / "data" / "snapshots" / aside[0]), "{\"backupFolder\": ");
+    EXPECT_EQ(Json::parse(readText(m_folder / "data" / "config.json"))["lastVersion"], "2.3");
+    for (int launch = 0; launch < 3; ++launch) {
+        m_clock.advance(std::chrono::seconds(1));
+        start("2.3");
+    }
+    EXPECT_EQ(copies("before-update-first-to-2.3-").size(), 1u);
+    EXPECT_EQ(copies("unreadable-config-").size(), 1u);
 }
 
 TEST_F(SafetyCopyTest, BeforeAnUpdateTheCopyIsVerified)

@@ -1,6 +1,7 @@
 #include "common/Error.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
+#include "store/AtomicFile.h"
 #include "store/Store.h"
 
 #include <csignal>
@@ -34,6 +35,20 @@ public:
 private:
     rlimit m_previous {};
     void (*m_previousHandler)(int) { nullptr };
+};
+
+// A disk whose folder syncs fail with an I/O error, as a failing or pulled disk's do, after the
+// files themselves were written and renamed.
+class FailingFolderSync {
+public:
+    FailingFolderSync()
+    {
+        setFolderSyncForTesting([](int) {
+            errno = EIO;
+            return -1;
+        });
+    }
+    ~FailingFolderSync() { setFolderSyncForTesting(nullptr); }
 };
 
 std::vector<std::string> namesIn(const fs::path& folder)
@@ -124,6 +139,39 @@ TEST_F(StoreDurabilityTest, AFailedSaveLeavesEveryFileAsItWasAndSaysWhy)
     store->save(larger);
     EXPECT_EQ(readText(data()), larger);
     EXPECT_EQ(readText(bak()), current);
+}
+
+TEST_F(StoreDurabilityTest, AFolderSyncThatFailsAfterTheRenameSaysTheChangesAreWrittenButNotYetSafe)
+{
+    const auto store = makeStore();
+    const std::string older = R"({"clients":["older"]})";
+    const std::string current = R"({"clients":["current"]})";
+    store->save(older);
+    store->save(current);
+
+    // A small document, and one large enough to be checked beside its write.
+    const std::string large = "{\"clients\":[\"" + std::string(300'000, 'n') + "\"]}";
+    for (const std::string& newer : { std::string(R"({"clients":["newer"]})"), large }) {
+        const std::string previous = readText(data());
+        std::string message;
+        {
+            FailingFolderSync failing;
+            try {
+                store->save(newer);
+            } catch (const FileError& error) {
+                message = error.what();
+            }
+        }
+        EXPECT_NE(message.find("Quillpost wrote your changes into its data folder \"" + dir().string() + "\", but the disk then reported a problem"), std::string::npos) << message;
+        EXPECT_NE(message.find(std::make_error_code(std::errc::io_error).message()), std::string::npos) << message;
+        EXPECT_EQ(message.find("unchanged"), std::string::npos) << message;
+        EXPECT_EQ(readText(data()), newer);
+        EXPECT_EQ(readText(bak()), previous);
+    }
+    // The next save on a working disk rotates the file it wrote, as after any save.
+    store->save(current);
+    EXPECT_EQ(readText(data()), current);
+    EXPECT_EQ(readText(bak()), large);
 }
 
 TEST_F(StoreDurabilityTest, ADataFolderThatVanishedIsNotMadeAgainBehindTheUsersBack)

@@ -42,12 +42,23 @@ TEST_F(StoreTest, SettingsAreReadOnceTypeCheckedAndKeepUnknownKeys)
     EXPECT_TRUE(fs::is_directory(dataDir()));
 
     const std::string deep = "{\"future\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}";
-    for (const std::string& unusable : { std::string("[1, 2]"), std::string("{\"broken\": "), std::string("{\"name\": \"\xC3\x28\"}"), deep }) {
+    std::vector<std::string> putAside;
+    for (const std::string& unusable : { std::string("[1, 2]"), std::string("{\"broken\": "), std::string("{\"name\": \"\xC3\x28\"}"), deep, std::string() }) {
         writeText(dataDir() / "config.json", unusable);
-        // Nothing is read from them; only the version seen at this start is known.
+        // Nothing is read from them; they go among the snapshots, each under a name of its own,
+        // and the settings start afresh with only the version seen at this start.
         EXPECT_EQ(makeStore()->config(), (Json { { "lastVersion", QUILLPOST_VERSION } })) << unusable;
-        EXPECT_EQ(readText(dataDir() / "config.json"), unusable);
+        EXPECT_EQ(Json::parse(readText(dataDir() / "config.json")), (Json { { "lastVersion", QUILLPOST_VERSION } })) << unusable;
+        putAside.push_back(unusable);
     }
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dataDir() / "snapshots")) {
+        if (entry.path().filename().string().starts_with("unreadable-config-"))
+            found.push_back(readText(entry.path()));
+    }
+    std::sort(found.begin(), found.end());
+    std::sort(putAside.begin(), putAside.end());
+    EXPECT_EQ(found, putAside);
 
     writeText(dataDir() / "config.json", R"({"backupFolder": "/b", "printerPid": 42, "future": {"kept": [1]}})");
     const auto store = makeStore();

@@ -24,9 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// How long the mail helper gets to say it failed; a mail client started by it may keep it
-// running for as long as the client is open, which is no reason to keep the page waiting.
-constexpr auto mailHelperGrace = std::chrono::seconds(3);
 // How long a copy made for the mail client stays: long enough for it to take the file into the
 // message, which most do when the message opens and some only when it is sent.
 constexpr auto attachmentCopyLifetime = std::chrono::hours(2);
@@ -292,18 +289,10 @@ void composeEmail(Bridge& bridge, const Json& args, const CommandReply& reply)
     if (!to.empty())
         command.insert(command.end(), { "--to", to });
 
-    struct Pending {
-        bool answered { false };
-        std::optional<TimerId> timer;
-    };
-    auto pending = std::make_shared<Pending>();
+    // The page hears what the helper did, however long it takes: xdg-email may run until the
+    // mail client it started has taken the message, and fails only once it has tried every client.
     const bool attached = attachment.has_value();
-    bridge.processes().run(command, [&bridge, pending, reply, attached, fallBack, copyFolder](ProcessRunner::Result result) {
-        if (pending->answered)
-            return;
-        pending->answered = true;
-        if (pending->timer)
-            bridge.mainQueue().cancel(*pending->timer);
+    bridge.processes().run(command, [reply, attached, fallBack, copyFolder](ProcessRunner::Result result) {
         if (result.started && result.exitStatus == 0) {
             reply.reply(Json { { "attached", attached } });
             return;
@@ -314,14 +303,6 @@ void composeEmail(Bridge& bridge, const Json& args, const CommandReply& reply)
             fs::remove_all(*copyFolder, ignored);
         }
         fallBack();
-    });
-    if (pending->answered)
-        return;
-    pending->timer = bridge.mainQueue().after(mailHelperGrace, [pending, reply, attached] {
-        if (pending->answered)
-            return;
-        pending->answered = true;
-        reply.reply(Json { { "attached", attached } });
     });
 }
 

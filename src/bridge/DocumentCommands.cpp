@@ -67,8 +67,12 @@ void clientFolder(Bridge& bridge, const Json& args, const CommandReply& reply)
     const std::string sub = str(args, 1);
     const fs::path folder = store.folder(client, sub);
 
-    std::error_code error;
-    fs::create_directories(store.docsRoot(), error);
+    // A documents root on a drive that is gone is said so; other failures to make the folder are
+    // no reason not to answer.
+    if (const auto problem = store.makeDocsRoot(); problem && problem->kind == Store::DocsRootProblem::Kind::Unavailable) {
+        reply.fail(problem->message);
+        return;
+    }
     std::vector<std::string> names { Store::safeName(client) };
     if (!sub.empty())
         names.push_back(Store::safeName(sub));
@@ -110,8 +114,10 @@ void saveDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
     const fs::path folder = store.folder(client, sub);
     const fs::path root = store.docsRoot();
 
-    std::error_code error;
-    fs::create_directories(root, error);
+    if (const auto problem = store.makeDocsRoot()) {
+        reply.fail(problem->message);
+        return;
+    }
     std::vector<std::string> names { Store::safeName(client) };
     if (sub && !sub->empty())
         names.push_back(Store::safeName(*sub));
@@ -221,13 +227,14 @@ void replyWithRead(const CommandReply& reply, Store::PageRead read)
 
 void deleteDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
-    // Resolved just before the move, so the Trash gets the file that was checked.
-    const auto real = bridge.store().resolveDocument(str(args, 0));
-    if (!real) {
+    // The Trash gets the item the page listed: a link goes as the link, never what it points at,
+    // which may be another client's document. Located just before the move.
+    const auto item = locateItemInside(bridge.store().docsRoot(), fs::path(str(args, 0)));
+    if (!item) {
         reply.reply(false);
         return;
     }
-    reply.reply(bridge.workspace().moveToTrash(*real));
+    reply.reply(bridge.workspace().moveToTrash(*item));
 }
 
 }

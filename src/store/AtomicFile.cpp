@@ -168,17 +168,28 @@ void replaceWithLink(const fs::path& source, const fs::path& destination)
     copy.commit();
 }
 
+namespace {
+
+int (*s_folderSync)(int descriptor) = ::fsync;
+
+}
+
+void setFolderSyncForTesting(int (*sync)(int descriptor))
+{
+    s_folderSync = sync ? sync : ::fsync;
+}
+
 void syncFolder(const fs::path& folder)
 {
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0)
         return;
-    const int result = ::fsync(descriptor);
+    const int result = s_folderSync(descriptor);
     const std::error_code error = result ? lastSystemError() : std::error_code();
     ::close(descriptor);
     // Some file systems do not sync folders at all and say so with EINVAL; that is no failure of ours.
     if (result && error != std::errc::invalid_argument)
-        fail("save the folder", folder, error);
+        throw FolderSyncError(describeFileFailure("save the folder", folder, error), error);
 }
 
 void removeStaleTemporaryFiles(const fs::path& folder)

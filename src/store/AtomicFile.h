@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
+
 #include <filesystem>
 #include <string_view>
 
@@ -19,7 +21,8 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
     ~PendingFile();
 
-    // Renames the temporary file over the destination and syncs the folder. Throws FileError.
+    // Renames the temporary file over the destination and syncs the folder. Throws FileError, or
+    // FolderSyncError once the destination has been replaced.
     void commit();
 
 private:
@@ -37,8 +40,19 @@ void replaceWithLink(const std::filesystem::path& source, const std::filesystem:
 // A new name for source's content that never replaces anything. Throws FileError.
 void linkOrCopy(const std::filesystem::path& source, const std::filesystem::path& destination);
 
-// The rename is only durable once the folder is. Throws FileError.
+// The folder's sync failed after a rename or a link had already changed it: the files hold their
+// new content, which a power cut or a removed disk may still undo.
+class FolderSyncError : public FileError {
+public:
+    using FileError::FileError;
+};
+
+// The rename is only durable once the folder is. Throws FolderSyncError.
 void syncFolder(const std::filesystem::path& folder);
+
+// Stands in for fsync on folders, so that a test can play a disk that fails late; nullptr puts
+// fsync back.
+void setFolderSyncForTesting(int (*sync)(int descriptor));
 
 // Temporary files that a write cut short by a crash or a power cut left in the folder.
 void removeStaleTemporaryFiles(const std::filesystem::path& folder);

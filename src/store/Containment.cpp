@@ -78,6 +78,36 @@ std::optional<fs::path> resolveInside(const fs::path& root, const fs::path& path
     return current;
 }
 
+std::optional<fs::path> locateItemInside(const fs::path& root, const fs::path& path)
+{
+    if (!path.is_absolute() || path.native().find('\0') != std::string::npos)
+        return std::nullopt;
+    const fs::path normal = path.lexically_normal();
+    const fs::path relative = normal.lexically_relative(root.lexically_normal());
+    std::vector<std::string> names;
+    for (const auto& element : relative)
+        names.push_back(element.string());
+    if (names.size() < 2 || names.front() == ".." || names.back().empty() || names.back() == "." || names.back() == "..")
+        return std::nullopt;
+
+    // The top folder the path names below root, itself no link out of it, must hold the item's
+    // folder once that is resolved: a link to another client's folder leads out of it.
+    const fs::path top = root / names.front();
+    const auto realTop = resolveInside(root, top);
+    if (!realTop)
+        return std::nullopt;
+    std::optional<fs::path> folder = realTop;
+    if (names.size() > 2)
+        folder = resolveInside(*realTop, *realTop / normal.parent_path().lexically_relative(top));
+    if (!folder)
+        return std::nullopt;
+    fs::path item = *folder / names.back();
+    struct stat information {};
+    if (::lstat(item.c_str(), &information) != 0)
+        return std::nullopt;
+    return item;
+}
+
 FileDescriptor openBelow(const fs::path& root, const fs::path& realPath, int flags, unsigned mode)
 {
     const auto realRoot = realLocation(root);

@@ -61,7 +61,7 @@ Store::Store(Location location, Services services)
         if (settings.is_object())
             m_config = std::move(settings);
         else
-            m_configUnreadable = true;
+            putAsideUnreadableConfig();
     }
     safetyCopyOnNewVersion();
 }
@@ -70,6 +70,22 @@ Store::~Store()
 {
     if (m_backupWork)
         m_services.mainQueue.cancel(*m_backupWork);
+}
+
+// Settings that don't parse are moved among the snapshots once, where the user can still find
+// them, and the program starts from the defaults; left in place, they would be written over by the
+// first setting that changes, and each start until then would take another safety copy.
+void Store::putAsideUnreadableConfig()
+{
+    std::error_code error;
+    fs::create_directories(snapshotsDir(), error);
+    const std::string stem = "unreadable-config-" + milliseconds();
+    fs::path aside = snapshotsDir() / (stem + ".json");
+    for (int number = 2; fs::exists(fs::symlink_status(aside, error)); ++number)
+        aside = snapshotsDir() / (stem + "-" + std::to_string(number) + ".json");
+    fs::rename(m_dir / "config.json", aside, error);
+    // Where it can't be moved, it is at least not written over from here.
+    m_configUnreadable = static_cast<bool>(error);
 }
 
 std::optional<std::string> Store::configString(std::string_view key) const
@@ -159,8 +175,14 @@ void Store::save(std::string_view text)
         throw *writeError;
 
     keepCurrentDataFile();
+    // A sync that fails after the rename comes too late for "unchanged": data.json already holds
+    // the new text and .bak the previous one. The rest of the save goes on (the backup copy is
+    // worth most on a disk that fails), and then the page hears what happened.
+    std::optional<FileError> unsynced;
     try {
         next->commit();
+    } catch (const FolderSyncError& error) {
+        unsynced.emplace(notYetSafeMessage(error.code()), error.code());
     } catch (const FileError& error) {
         throw FileError(unsavedMessage(error.code()), error.code());
     }
@@ -169,8 +191,14 @@ void Store::save(std::string_view text)
     const bool wholeDocument = first != std::string_view::npos && (text[first] == '{' || text[first] == '[');
     m_wholeDataFile = wholeDocument ? fileIdentity(data()) : std::nullopt;
 
-    if (text == "null")
-        return;
+    if (text != "null")
+        keepSavedCopies(text);
+    if (unsynced)
+        throw *unsynced;
+}
+
+void Store::keepSavedCopies(std::string_view text)
+{
 
     // The day's snapshot is a second name of the file just written (data.json is only ever
     // replaced, never written in place), or a copy where the disk has no hard links.
@@ -226,6 +254,12 @@ void Store::keepCurrentDataFile()
                 + std::string(error.what()) + ") Your data is unchanged.",
             error.code());
     }
+}
+
+std::string Store::notYetSafeMessage(const std::error_code& error) const
+{
+    return "Quillpost wrote your changes into its data folder \"" + m_dir.string() + "\", but the disk then reported a problem ("
+        + error.message() + ") while making them safe. Until the disk has written them out, a power cut or a removed disk could still undo them. Check the disk, and save again before you quit.";
 }
 
 std::string Store::unsavedMessage(const std::error_code& error) const

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace quillpost {
 
@@ -43,6 +45,57 @@ std::vector<fs::path> entriesStartingWith(const fs::path& folder, std::string_vi
     return found;
 }
 
+// Whether path lies in folder, by their names as written.
+bool isWithin(const fs::path& path, const fs::path& folder)
+{
+    const fs::path normalPath = path.lexically_normal();
+    const fs::path normalFolder = folder.lexically_normal();
+    auto names = normalPath.begin();
+    for (auto name = normalFolder.begin(); name != normalFolder.end(); ++name, ++names) {
+        if (name->empty() && std::next(name) == normalFolder.end())
+            break;
+        if (names == normalPath.end() || *names != *name)
+            return false;
+    }
+    return true;
+}
+
+}
+
+std::optional<Store::DocsRootProblem> Store::makeDocsRoot() const
+{
+    const fs::path root = docsRoot();
+    if (isFolder(root))
+        return std::nullopt;
+
+    const auto configured = configString("docsRoot");
+    if (!configured || fs::path(*configured) != root) {
+        // The default folder's first use: it is made with whatever it needs above it.
+        std::error_code error;
+        fs::create_directories(root, error);
+        if (error)
+            return DocsRootProblem { DocsRootProblem::Kind::NotMade, describeFileFailure("create the folder", root, error) };
+        return std::nullopt;
+    }
+
+    // A folder that was chosen, or made in a drive, and is gone now: where its own folder is
+    // missing, so is the drive or disk it was on (a drive's mount point stays behind, empty).
+    // Nothing is made in its place, where documents would never reach the drive.
+    const auto drive = configString("drive");
+    const bool onDrive = drive && !drive->empty() && isWithin(root, *drive);
+    if (isFolder(root.parent_path()) && (!onDrive || isFolder(*drive))) {
+        if (::mkdir(root.c_str(), 0777) != 0 && errno != EEXIST)
+            return DocsRootProblem { DocsRootProblem::Kind::NotMade, describeFileFailure("create the folder", root, lastSystemError()) };
+        if (isFolder(root))
+            return std::nullopt;
+        return DocsRootProblem { DocsRootProblem::Kind::NotMade, describeFileFailure("create the folder", root, std::make_error_code(std::errc::not_a_directory)) };
+    }
+    if (onDrive) {
+        return DocsRootProblem { DocsRootProblem::Kind::Unavailable, "Quillpost can't reach its documents folder in your Google Drive (\"" + root.string()
+            + "\"): the drive isn't available. It may not be mounted, running or signed in. Nothing was put there; once the drive is back, try again." };
+    }
+    return DocsRootProblem { DocsRootProblem::Kind::Unavailable, "Quillpost can't find its documents folder \"" + root.string()
+        + "\": it was moved or deleted, or it is on a disk that isn't connected. Nothing was put there; connect the disk and try again, or choose the documents folder in Settings." };
 }
 
 fs::path Store::docsRoot() const
