@@ -108,6 +108,7 @@ constexpr auto commands = std::to_array<Command>({
     command("notify", ShellCommands::notify),
     testOnly("simulateOpenURL", ShellCommands::simulateOpenURL),
     testOnly("simulateScreenSleep", ShellCommands::simulateScreenSleep),
+    testOnly("simulateDrop", ShellCommands::simulateDrop),
 });
 
 }

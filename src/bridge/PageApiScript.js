@@ -92,6 +92,7 @@
     simulateScreenSleep: () => call('simulateScreenSleep'),
     seSelfTest: () => call('seSelfTest'),
     simulateOpenURL: (u) => call('simulateOpenURL', u),
+    simulateDrop: (u) => call('simulateDrop', u),
     openPdfCraft: (data, name) => (data ? sendBytes(data) : Promise.resolve('')).then((b) => call('openPdfCraft', b, name || '')),
     hasPdfCraft: () => call('hasPdfCraft'),
     pdfcraftInfo: () => call('pdfcraftInfo'),

@@ -25,6 +25,15 @@ void simulateOpenURL(Bridge& bridge, const Json& args, const CommandReply& reply
     reply.reply(true);
 }
 
+// A file dropped outside the page's drop zone: WebKit loads it in the window as the user's own
+// navigation, which the window's policies must refuse.
+void simulateDrop(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    if (auto view = bridge.webView())
+        view->loadRequest(str(args, 0));
+    reply.reply(true);
+}
+
 void simulateScreenSleep(Bridge& bridge, const Json&, const CommandReply& reply)
 {
     if (bridge.shell())

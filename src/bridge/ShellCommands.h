@@ -25,6 +25,7 @@ namespace ShellCommands {
 void notify(Bridge&, const Json& args, const CommandReply&);
 void simulateOpenURL(Bridge&, const Json& args, const CommandReply&);
 void simulateScreenSleep(Bridge&, const Json& args, const CommandReply&);
+void simulateDrop(Bridge&, const Json& args, const CommandReply&);
 
 }
 

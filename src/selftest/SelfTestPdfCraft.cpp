@@ -27,7 +27,9 @@ struct Probe {
 
 // The outside address is one the offline editor must never reach.
 constexpr std::array probes {
-    Probe { "started", "return !!window.wasmBindings;" },
+    // The editor's WebAssembly compiles after the window opens; a busy machine may take seconds.
+    Probe { "started", "for (let i = 0; i < 100 && !window.wasmBindings; ++i) await new Promise(r => setTimeout(r, 100));"
+                       " return !!window.wasmBindings;" },
     Probe { "secureContext", "return window.isSecureContext;" },
     Probe { "webgpu", "return !!navigator.gpu;" },
     Probe { "internet", "try { await fetch('https://www.example.com/', { mode: 'no-cors', cache: 'no-store' }); return 'reached'; }"

@@ -52,7 +52,7 @@ def main():
         with open(os.path.join(args.output, "app.log"), "w") as f:
             f.write("\n".join(run.log))
         check(done, "the page script ran to its end (the page was never replaced)")
-        check_page_results(check, run.results, 8)
+        check_page_results(check, run.results, 10)
         hostile = [line for line in run.log if "E2E-HOSTILE" in line]
         check(not hostile, "no hostile document ever ran in the window" + "".join("\n  " + line for line in hostile[:5]))
         saved = read(os.path.join(data_dir, "data.json")).decode()

@@ -26,6 +26,8 @@
       link.remove();
     });
     await stays('window.open of a local file', () => { window.open(FORM_URL); });
+    await stays('an HTML file dropped on the window', () => { quillpost.simulateDrop(FORM_URL); });
+    await stays('a data: URL dropped on the window', () => { quillpost.simulateDrop('data:text/html,<p>dropped</p>'); });
 
     // Frames: none loads, and a frame's inline script never runs under the page's policy.
     const frames = [];
