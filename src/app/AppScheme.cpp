@@ -34,9 +34,9 @@ SchemeResponse AppScheme::answer(const SchemeRequest& request) const
 
 SchemeHandler AppScheme::handler(SiteFolder::Root pageFolder)
 {
-    auto scheme = std::make_shared<AppScheme>(std::move(pageFolder));
-    return [scheme](const SchemeRequest& request, SchemeResponder respond) {
-        respond(scheme->answer(request), {});
+    auto page = std::make_shared<AppScheme>(std::move(pageFolder));
+    return [page](const SchemeRequest& request, SchemeResponder respond) {
+        respond(page->answer(request), {});
     };
 }
 
