@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The desktop around the real Quillpost under Xvfb: links from a first and a second launch, a
 notification clicked over D-Bus, the menu bar's action and the quicklist, a logind Lock signal on a
-system bus of the test's own, closing the window (the page saves first), and SIGTERM (exit 0, the
-printer stopped)."""
+system bus of the test's own, closing the window (the page saves first), two PDFs asked for at once
+(the web process lives on), and SIGTERM (the last edit saved, exit 0, the printer stopped)."""
 
 import json
 import os
@@ -147,30 +147,40 @@ def main():
             f.write("\n".join(run.log))
         check_page_results(check, run.results, 12)
 
-        # SIGTERM: the program ends at once with status 0 and stops the printer, which clears its
-        # record of the printer's process from the settings.
+        # Two PDFs asked for at once, then SIGTERM: the page saves what is waiting within a second,
+        # the program ends with status 0 and stops the printer, which clears its record of the
+        # printer's process from the settings.
         data_dir = os.path.join(work, "data-term")
         os.makedirs(data_dir)
         with open(os.path.join(data_dir, "config.json"), "w") as f:
             json.dump({"printerPid": 2147483646}, f)
-        script = page_script(work, "shell_term.js", {"mode": "terminate"}, args.script)
+        print_edit = "Edited before two prints %d" % time.time()
+        term_edit = "Edited just before SIGTERM %d" % time.time()
+        script = page_script(work, "shell_term.js", {"mode": "terminate", "printEdit": print_edit, "lastEdit": term_edit}, args.script)
         term = AppRun(args.app, script, data_dir, os.path.join(work, "state-term"), display,
                       {"DBUS_SYSTEM_BUS_ADDRESS": system_address})
         ready = term.wait_for(STEP_MARK + "ready", 60) is not None
         pid = term.program_pid()
         check(ready and pid is not None, "the program started for the SIGTERM check")
         if pid is not None:
+            time.sleep(0.15)
             sent = time.monotonic()
             os.kill(pid, signal.SIGTERM)
             try:
                 status = term.process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 status = None
-            check(status == 0 and time.monotonic() - sent < 3, "SIGTERM ends the program at once with status 0 (%s)" % status)
+            took = time.monotonic() - sent
+            check(status == 0 and took < 3, "SIGTERM ends the program within the page's second with status 0 (%s, %.1f s)" % (status, took))
             with open(os.path.join(data_dir, "config.json")) as f:
                 check("printerPid" not in json.load(f), "SIGTERM stopped the printer: its process is no longer recorded")
+            data_file = os.path.join(data_dir, "data.json")
+            saved = open(data_file).read() if os.path.exists(data_file) else ""
+            check(print_edit in saved, "the edit made before the two prints is in data.json")
+            check(term_edit in saved, "the edit made about 150 ms before SIGTERM is in data.json")
         term.stop()
         term.drain()
+        check_page_results(check, term.results, 4)
         with open(os.path.join(args.output, "shell-term.log"), "w") as f:
             f.write("\n".join(term.log))
     finally:

@@ -35,6 +35,22 @@
     await until(() => window.App && window.App.ready);
     await App.ready;
     if (SETTINGS.mode === 'terminate') {
+      // Two PDFs at once, as a double click on "Save as PDF" asks: each answers (or says the
+      // printer is busy), the web process lives on, and an edit made just before reaches the disk.
+      window.__qpSamePage = true;
+      App.edit((data) => { data.clients.push({ id: 'before-print', name: SETTINGS.printEdit }); });
+      const prints = await Promise.allSettled([quillpost.printPdf(), quillpost.printPdf()]);
+      const answered = prints.map((p) => p.status === 'fulfilled'
+        ? (p.value && p.value.busy ? 'busy' : p.value && p.value.length > 1000 && String.fromCharCode(...p.value.subarray(0, 5)) === '%PDF-' ? 'pdf' : 'other')
+        : String(p.reason));
+      report('two printPdf calls made without waiting each answer with a PDF or busy', answered.includes('pdf') && answered.every((a) => a === 'pdf' || a === 'busy'), answered);
+      await pause(500);
+      report('the page lived through both prints', window.__qpSamePage === true && App.data.clients.some((c) => c.id === 'before-print'));
+      report('the edit made before the prints is saved', await until(() => !App.dirty, 5000));
+
+      // SIGTERM comes about 150 ms after this edit, well inside the save delay.
+      App.edit((data) => { data.clients.push({ id: 'before-term', name: SETTINGS.lastEdit }); });
+      report('the last edit waits for the save delay when SIGTERM is sent', App.dirty);
       step('ready');
       return;
     }
