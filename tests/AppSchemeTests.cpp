@@ -1,28 +1,15 @@
 #include "app/AppScheme.h"
 
 #include "common/Files.h"
+#include "doubles/SchemeBody.h"
 #include "doubles/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 namespace quillpost {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string bodyOf(SchemeResponse& response)
-{
-    if (!response.bodyFile)
-        return response.body;
-    std::string bytes;
-    char buffer[4096];
-    ssize_t count;
-    while ((count = ::read(response.bodyFile.get(), buffer, sizeof(buffer))) > 0)
-        bytes.append(buffer, static_cast<size_t>(count));
-    return bytes;
-}
 
 TEST(AppSchemeTest, ServesOnlyThePagesOwnFilesUnderItsPolicy)
 {
