@@ -264,4 +264,13 @@ DocumentCheck checkDocument(std::string_view bytes)
     return Checker(bytes).run();
 }
 
+bool holdsNothing(std::string_view bytes)
+{
+    const auto first = bytes.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return true;
+    const auto last = bytes.find_last_not_of(" \t\r\n");
+    return bytes.substr(first, last - first + 1) == "null";
+}
+
 }

@@ -15,4 +15,7 @@ struct DocumentCheck {
 
 DocumentCheck checkDocument(std::string_view bytes);
 
+// An emptied data file: nothing but white space, or the "null" that saving null leaves.
+bool holdsNothing(std::string_view bytes);
+
 }

@@ -26,16 +26,6 @@ bool holdsDocument(std::string_view bytes)
     return checkDocument(bytes).whole;
 }
 
-// An emptied data file: nothing but white space, or the "null" that saving null leaves.
-bool holdsNothing(std::string_view bytes)
-{
-    const auto first = bytes.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return true;
-    const auto last = bytes.find_last_not_of(" \t\r\n");
-    return bytes.substr(first, last - first + 1) == "null";
-}
-
 // Below this size the open check runs before the write; above it, on a second thread while the
 // new bytes are written and synced, which is mostly waiting for the disk.
 constexpr size_t checkBesideWriteSize = 256 * 1024;

@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
+#include "store/DocumentCheck.h"
 #include "store/SealedForm.h"
 
 #include <dirent.h>
@@ -53,16 +54,6 @@ public:
 private:
     int m_descriptor;
 };
-
-// Nothing but white space, or the "null" of an emptied data file: no practice in it.
-bool holdsNothing(std::string_view bytes)
-{
-    const auto first = bytes.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return true;
-    const auto last = bytes.find_last_not_of(" \t\r\n");
-    return bytes.substr(first, last - first + 1) == "null";
-}
 
 std::optional<std::string> readDescriptor(int descriptor)
 {
