@@ -1,11 +1,15 @@
 #include "app/AppDelegate.h"
+#include "app/InstanceIdentity.h"
 #include "app/Resources.h"
 #include "platform/Application.h"
+#include "store/Store.h"
 #include "updates/UpdateInstaller.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <glib.h>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +24,15 @@ int selfCheck()
         && std::filesystem::is_regular_file(resources / "pdfcraft" / "index.html", error);
     std::printf("Quillpost %s: %s\n", QUILLPOST_VERSION, whole ? "ready" : "its files are incomplete");
     return whole ? 0 : 1;
+}
+
+quillpost::InstanceRun runFromEnvironment()
+{
+    quillpost::InstanceRun run;
+    run.dataFolder = quillpost::Store::locationFromEnvironment().directory;
+    run.defaultDataFolder = std::filesystem::path(g_get_user_data_dir()) / "Quillpost";
+    run.selfTest = std::getenv("QUILLPOST_SELFTEST") && !std::getenv("QUILLPOST_TEST_SCRIPT");
+    return run;
 }
 
 }
@@ -40,7 +53,8 @@ int main(int argc, char** argv)
         ::execv(executable.c_str(), argv);
     }
 
-    auto application = quillpost::Application::create("org.quillpost.Quillpost");
+    auto identity = quillpost::instanceIdentity(runFromEnvironment());
+    auto application = quillpost::Application::create(identity.applicationId, identity.unique);
     quillpost::AppDelegate delegate(*application);
     int status = application->run(argc, argv, [&delegate] { delegate.applicationDidFinishLaunching(); });
     delegate.applicationWillTerminate();

@@ -15,7 +15,9 @@ public:
 
     virtual ~Application() = default;
 
-    static std::unique_ptr<Application> create(const std::string& identifier);
+    // A unique application is the one instance of its identifier in the session; a non-unique one
+    // neither receives nor hands over launches.
+    static std::unique_ptr<Application> create(const std::string& identifier, bool unique = true);
 
     // Runs the event loop; onLaunch runs once, when the application has started. Returns the exit status.
     virtual int run(int argc, char** argv, std::function<void()> onLaunch) = 0;

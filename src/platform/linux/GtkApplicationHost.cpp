@@ -6,13 +6,14 @@
 
 namespace quillpost {
 
-std::unique_ptr<Application> Application::create(const std::string& identifier)
+std::unique_ptr<Application> Application::create(const std::string& identifier, bool unique)
 {
-    return std::make_unique<GtkApplicationHost>(identifier);
+    return std::make_unique<GtkApplicationHost>(identifier, unique);
 }
 
-GtkApplicationHost::GtkApplicationHost(const std::string& identifier)
-    : m_application(gtk_application_new(identifier.c_str(), G_APPLICATION_HANDLES_OPEN))
+GtkApplicationHost::GtkApplicationHost(const std::string& identifier, bool unique)
+    : m_application(gtk_application_new(identifier.c_str(),
+          static_cast<GApplicationFlags>(G_APPLICATION_HANDLES_OPEN | (unique ? 0 : G_APPLICATION_NON_UNIQUE))))
 {
     g_signal_connect(m_application, "activate", G_CALLBACK(activated), this);
     g_signal_connect(m_application, "open", G_CALLBACK(opened), this);
@@ -20,10 +21,10 @@ GtkApplicationHost::GtkApplicationHost(const std::string& identifier)
     g_application_add_main_option(G_APPLICATION(m_application), "menu-command", 0, G_OPTION_FLAG_NONE, G_OPTION_ARG_STRING,
         "Carry out a menu command in the running Quillpost", "COMMAND");
     g_signal_connect(m_application, "handle-local-options", G_CALLBACK(localOptions), this);
-}
     // Known to the session manager, so that a logout or shutdown asks us first (query-end).
     g_object_set(m_application, "register-session", TRUE, nullptr);
     g_signal_connect(m_application, "query-end", G_CALLBACK(sessionEnding), this);
+}
 
 gint GtkApplicationHost::localOptions(GApplication* application, GVariantDict* options, gpointer self)
 {
@@ -107,7 +108,6 @@ gboolean GtkApplicationHost::terminationSignal(gpointer self)
     return G_SOURCE_CONTINUE;
 }
 
-void GtkApplicationHost::setAppearance(Appearance appearance)
 void GtkApplicationHost::sessionEnding(GtkApplication* application, gpointer self)
 {
     // The session waits while we finish; the inhibition ends with the process.
@@ -123,6 +123,7 @@ void GtkApplicationHost::terminate()
         quit();
 }
 
+void GtkApplicationHost::setAppearance(Appearance appearance)
 {
     auto* settings = gtk_settings_get_default();
     if (!settings)

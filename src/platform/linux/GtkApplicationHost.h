@@ -9,7 +9,7 @@ namespace quillpost {
 // The GtkApplication behind Application. Windows of the program are added to it.
 class GtkApplicationHost final : public Application {
 public:
-    explicit GtkApplicationHost(const std::string& identifier);
+    GtkApplicationHost(const std::string& identifier, bool unique);
     ~GtkApplicationHost() override;
 
     int run(int argc, char** argv, std::function<void()> onLaunch) override;

@@ -1,0 +1,82 @@
+#include "app/InstanceIdentity.h"
+#include "doubles/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <set>
+
+namespace quillpost {
+namespace {
+
+namespace fs = std::filesystem;
+
+// GApplication's rule for identifiers: dot-separated elements of letters, digits, '_' and '-',
+// none starting with a digit, at least two, at most 255 characters.
+bool validApplicationId(const std::string& id)
+{
+    if (id.empty() || id.size() > 255)
+        return false;
+    int elements = 0;
+    size_t start = 0;
+    while (start <= id.size()) {
+        size_t end = id.find('.', start);
+        if (end == std::string::npos)
+            end = id.size();
+        std::string element = id.substr(start, end - start);
+        if (element.empty() || std::isdigit(static_cast<unsigned char>(element[0])))
+            return false;
+        for (char c : element) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-')
+                return false;
+        }
+        ++elements;
+        start = end + 1;
+    }
+    return elements >= 2;
+}
+
+TEST(InstanceIdentity, EachDataFolderIsItsOwnInstanceAndTheSelfTestNeverHandsOver)
+{
+    TemporaryFolder home;
+    fs::path user = home.path() / ".local/share/Quillpost";
+    fs::create_directories(user);
+    fs::create_directories(home.path() / "other");
+    fs::create_symlink(user, home.path() / "link-to-user");
+
+    struct Case {
+        const char* name;
+        fs::path folder;
+        bool selfTest;
+        bool sameAsUsers;
+        bool unique;
+    };
+    const Case cases[] = {
+        { "the user's copy", user, false, true, true },
+        { "the user's folder spelt with a trailing separator", fs::path(user.string() + "/"), false, true, true },
+        { "the user's folder reached through a link", home.path() / "link-to-user", false, true, true },
+        { "another data folder", home.path() / "other", false, false, true },
+        { "a folder that doesn't exist yet", home.path() / "not-yet", false, false, true },
+        { "the self-test on its own folder", home.path() / "other", true, false, false },
+        { "the self-test on the user's folder", user, true, true, false },
+    };
+    std::set<std::string> otherIds;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto identity = instanceIdentity({ .dataFolder = c.folder, .defaultDataFolder = user, .selfTest = c.selfTest });
+        EXPECT_TRUE(validApplicationId(identity.applicationId)) << identity.applicationId;
+        EXPECT_EQ(identity.applicationId == baseApplicationId, c.sameAsUsers) << identity.applicationId;
+        EXPECT_EQ(identity.unique, c.unique);
+        if (!c.sameAsUsers)
+            otherIds.insert(identity.applicationId);
+    }
+    // The same other folder always gives the same identifier, so its own second launch still
+    // hands over; two other folders give two.
+    EXPECT_EQ(otherIds.size(), 2u);
+    auto again = instanceIdentity({ .dataFolder = home.path() / "other", .defaultDataFolder = user });
+    EXPECT_EQ(again.applicationId, instanceIdentity({ .dataFolder = home.path() / "other/", .defaultDataFolder = user }).applicationId);
+    EXPECT_TRUE(otherIds.contains(again.applicationId));
+}
+
+}
+}
