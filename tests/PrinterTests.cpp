@@ -24,6 +24,10 @@ protected:
     {
         // The print system as on a machine where the queue doesn't exist yet.
         m_runner.respond = [this](const Arguments& arguments) -> ProcessRunner::Result {
+            if (arguments[0] == tools.gdbus)
+                return m_avahiAnswer;
+            if (arguments[0] == tools.lpstat && arguments[1] == "-r")
+                return { true, 0, m_schedulerRunning ? "scheduler is running\n" : "scheduler is not running\n", {} };
             if (arguments[0] == tools.lpstat)
                 return { true, m_queueUri.empty() ? 1 : 0, m_queueUri.empty() ? "" : "device for Quillpost_PDF: " + m_queueUri + m_lpstatTail, m_queueUri.empty() ? "lpstat: Invalid destination name" : "" };
             if (arguments[0] == tools.lpadmin && arguments[1] == "-p" && m_lpadminError.empty())
@@ -41,7 +45,7 @@ protected:
         if (!m_inbox) {
             m_inbox = std::make_unique<PrintInbox>(PrintInbox::Services { m_store, m_runner, m_clock, m_clock, tools,
                 [this](int port) { return !m_busyPorts.contains(port) && !(m_serverListens && m_runner.runningWith(std::to_string(port))); },
-                [this](const std::string& path) { return m_installed && path == tools.server; } });
+                [this](const std::string& path) { return m_installed && (path == tools.server || path == tools.gdbus); } });
         }
         return *m_inbox;
     }
@@ -81,6 +85,9 @@ protected:
     std::string m_lpstatTail { "\n" };
     std::string m_lpadminError;
     std::string m_psAnswer;
+    // The system bus's answer to whether avahi-daemon is on it, and cupsd's to lpstat -r.
+    ProcessRunner::Result m_avahiAnswer { true, 0, "(true,)\n", {} };
+    bool m_schedulerRunning { true };
 };
 
 TEST_F(PrinterTest, StartsTheServerAndAddsTheQueueWithExactCommandLines)
@@ -148,6 +155,37 @@ TEST_F(PrinterTest, FailuresLeaveAClearError)
     m_clock.runPosted();
     EXPECT_EQ(ok, true);
     EXPECT_EQ(inbox().lastError(), "") << "a queue set up at last clears the error";
+}
+
+TEST_F(PrinterTest, SaysWhichPartOfThePrintSystemIsMissingBeforeStarting)
+{
+    struct Case {
+        const char* name;
+        ProcessRunner::Result avahi;
+        bool scheduler;
+        const char* error;
+    };
+    const Case cases[] = {
+        { "no system bus", { true, 1, {}, "Error connecting: Could not connect: Connection refused" }, true,
+            "The printer can't start because the system's message bus (D-Bus) isn't running." },
+        { "no avahi-daemon", { true, 0, "(false,)\n", {} }, true, "The printer can't start because the avahi-daemon service isn't running." },
+        { "no cupsd", { true, 0, "(true,)\n", {} }, false, "The printer can't start because the print system (cupsd) isn't running." },
+        { "gdbus not installed: cupsd is still asked", { false, -1, {}, "No such file" }, false,
+            "The printer can't start because the print system (cupsd) isn't running." },
+        { "everything there", { true, 0, "(true,)\n", {} }, true, "" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_avahiAnswer = c.avahi;
+        m_schedulerRunning = c.scheduler;
+        m_runner.starts.clear();
+        m_inbox.reset();
+        startAndSettle();
+        EXPECT_EQ(inbox().lastError(), c.error);
+        EXPECT_EQ(m_runner.starts.size(), *c.error ? 0u : 1u);
+        EXPECT_EQ(inbox().running(), !*c.error);
+        inbox().stop();
+    }
 }
 
 TEST_F(PrinterTest, DoesNothingWhenMissingTurnedOffOrAlreadyRunning)

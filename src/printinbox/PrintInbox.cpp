@@ -18,6 +18,10 @@ constexpr int listenChecks = 36;
 constexpr std::chrono::milliseconds staleCheckInterval { 50 };
 constexpr int staleChecks = 20;
 
+constexpr const char* noSystemBus = "The printer can't start because the system's message bus (D-Bus) isn't running.";
+constexpr const char* noAvahi = "The printer can't start because the avahi-daemon service isn't running.";
+constexpr const char* noCupsd = "The printer can't start because the print system (cupsd) isn't running.";
+
 bool canBindLoopback(int port)
 {
     int socketHandle = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -131,11 +135,53 @@ void PrintInbox::start(std::function<void()> done)
                 waiter();
         };
         // stop() came while the stale server was being ended: the printer stays off.
-        if (generation == m_generation)
-            launch(finish);
-        else
+        if (generation != m_generation) {
             finish();
+            return;
+        }
+        checkSystem([this, generation, finish = std::move(finish)](std::string missing) {
+            if (generation != m_generation) {
+                finish();
+                return;
+            }
+            if (!missing.empty()) {
+                m_lastError = std::move(missing);
+                finish();
+                return;
+            }
+            launch(finish);
+        });
     });
+}
+
+void PrintInbox::checkSystem(std::function<void(std::string missing)> done)
+{
+    auto askCupsd = [this, done] {
+        run({ m_services.tools.lpstat, "-r" }, [done](ProcessRunner::Result scheduler) {
+            done(scheduler.output.find("not running") != std::string::npos ? noCupsd : "");
+        });
+    };
+    if (!m_services.executable(m_services.tools.gdbus)) {
+        askCupsd();
+        return;
+    }
+    run({ m_services.tools.gdbus, "call", "--system", "--timeout", "5", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+            "--method", "org.freedesktop.DBus.NameHasOwner", "org.freedesktop.Avahi" },
+        [done, askCupsd = std::move(askCupsd)](ProcessRunner::Result owner) {
+            if (!owner.started) {
+                askCupsd();
+                return;
+            }
+            if (owner.exitStatus != 0) {
+                done(noSystemBus);
+                return;
+            }
+            if (owner.output.find("true") == std::string::npos) {
+                done(noAvahi);
+                return;
+            }
+            askCupsd();
+        });
 }
 
 void PrintInbox::stopStale(std::function<void()> done)

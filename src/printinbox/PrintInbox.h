@@ -25,6 +25,8 @@ struct PrintTools {
     std::string cupsdisable { "/usr/sbin/cupsdisable" };
     std::string lpstat { "/usr/bin/lpstat" };
     std::string ps { "/bin/ps" };
+    // Asks the system bus whether avahi-daemon is there; a missing tool skips that question.
+    std::string gdbus { "/usr/bin/gdbus" };
 };
 
 // The virtual printer "Quillpost PDF" and the inbox its jobs land in. The printer is a local IPP
@@ -89,6 +91,9 @@ public:
     std::function<void(const Json&)> onArrive;
 
 private:
+    // Whether what ippeveprinter needs is there: the system bus, avahi-daemon on it, and cupsd.
+    // Answers with what is missing, or an empty text.
+    void checkSystem(std::function<void(std::string missing)> done);
     void launch(std::function<void()> done);
     void stopStale(std::function<void()> done);
     void waitForStaleExit(int pid, int checksLeft, std::function<void()> done);

@@ -60,16 +60,20 @@ await check('outsideBlocked', async () => (await qp.openDocument('/etc/hostname'
 await check('snapshots', async () => (await qp.listSnapshots()).length);
 await check('touchIdAvailable', () => qp.touchIdAvailable());
 
-// The Quillpost PDF printer: installed if it isn't, then what was printed to it.
+// The Quillpost PDF printer: installed if it isn't, then what was printed to it. A printer the
+// user switched off stays off.
+let printerOff = false;
 await check('printer', async () => {
   let status = await qp.printerStatus();
-  if (!status.queue) {
+  printerOff = status.enabled === false;
+  if (!status.queue && !printerOff) {
     await qp.printerSetup();
     status = await qp.printerStatus();
   }
   return status;
 });
-await check('printedCount', async () => {
+if (printerOff) results.printedCount = 'the printer is switched off';
+else await check('printedCount', async () => {
   let printed = [];
   await until(async () => (printed = await qp.listPrinted()).length > 0, 120, 250);
   if (printed.length) {
