@@ -16,7 +16,11 @@ struct HttpRequest {
     std::string method { "GET" };
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // The longest the request may go without receiving anything (connecting included): a slow
+    // but steady transfer goes on, a stalled one fails as timed out.
     std::chrono::seconds timeout { 20 };
+    // The whole request's cap, however steadily it moves.
+    std::chrono::seconds overallLimit { std::chrono::hours(3) };
     bool followRedirects { true };
     // Receiving stops as soon as the body passes this size; the answer is then TooLarge.
     std::size_t maxBodyBytes { 0 };

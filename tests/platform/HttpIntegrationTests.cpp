@@ -79,6 +79,52 @@ TEST(HttpIntegration, ASilentServerTimesOutWhileTheMainLoopKeepsRunning)
     EXPECT_EQ(cancelled->outcome, HttpResult::Outcome::Cancelled);
 }
 
+TEST(HttpIntegration, TheTimeOutIsAnIdleTimeNotATotal)
+{
+    // 3.6 s of body, 200 bytes every 0.3 s, against a 2 s time-out: the steady one finishes; the
+    // one that stops after its first pieces fails about two seconds later.
+    LoopbackHttpServer server([](const LoopbackHttpServer::Request& request) {
+        const bool stalls = request.head.starts_with("GET /stalls");
+        Answer answer;
+        answer.kind = Answer::Kind::Trickle;
+        answer.response = "HTTP/1.1 200 OK\r\nContent-Length: 2600\r\nConnection: close\r\n\r\n";
+        answer.response.append(200, 'a');
+        answer.pieces.resize(stalls ? 3 : 12);
+        for (auto& piece : answer.pieces)
+            piece.resize(200, 'b');
+        answer.gap = std::chrono::milliseconds(300);
+        answer.stall = stalls;
+        return answer;
+    });
+
+    HttpRequest steady = get(server.url("/steady"));
+    steady.timeout = std::chrono::seconds(2);
+    const auto started = std::chrono::steady_clock::now();
+    auto finished = send(steady, 20);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(finished->outcome, HttpResult::Outcome::Answered) << finished->error;
+    EXPECT_EQ(finished->body.size(), 2600u);
+    EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << "the body took longer than the time-out";
+
+    HttpRequest stalled = get(server.url("/stalls"));
+    stalled.timeout = std::chrono::seconds(2);
+    const auto stalledAt = std::chrono::steady_clock::now();
+    auto failed = send(stalled, 20);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->outcome, HttpResult::Outcome::Failed);
+    EXPECT_NE(failed->error.find("timed out"), std::string::npos) << failed->error;
+    EXPECT_TRUE(failed->body.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - stalledAt, std::chrono::seconds(6)) << "a stall ends at the idle time, not the overall cap";
+
+    // The overall cap still ends a transfer that keeps moving.
+    HttpRequest capped = get(server.url("/steady"));
+    capped.timeout = std::chrono::seconds(1);
+    capped.overallLimit = std::chrono::seconds(2);
+    auto cut = send(capped, 20);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->outcome, HttpResult::Outcome::Failed);
+}
+
 TEST(HttpIntegration, RedirectsHeadersAndBodiesAsRequested)
 {
     LoopbackHttpServer server([](const LoopbackHttpServer::Request& request) {

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <netinet/in.h>
@@ -22,9 +23,14 @@ public:
         std::string body;
     };
     struct Answer {
-        enum class Kind { Whole, Endless, Silent };
+        enum class Kind { Whole, Endless, Silent, Trickle };
         Kind kind { Kind::Whole };
-        std::string response; // the whole response for Kind::Whole
+        std::string response; // the whole response for Kind::Whole; the head and first bytes for Kind::Trickle
+        // Kind::Trickle: each piece follows the one before after the gap; a stalled answer then
+        // sends nothing more and keeps the connection open.
+        std::vector<std::string> pieces {};
+        std::chrono::milliseconds gap { 0 };
+        bool stall { false };
     };
 
     explicit LoopbackHttpServer(std::function<Answer(const Request&)> handler)
@@ -112,11 +118,31 @@ private:
             sendAll(connection, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
             const std::string chunk(65536, 'x');
             while (!m_stopping && sendAll(connection, chunk)) { }
+        } else if (answer.kind == Answer::Kind::Trickle) {
+            bool open = sendAll(connection, answer.response);
+            for (const auto& piece : answer.pieces) {
+                if (!open || !pause(answer.gap))
+                    break;
+                open = sendAll(connection, piece);
+            }
+            while (open && answer.stall && !m_stopping && ::recv(connection, buffer, sizeof(buffer), MSG_DONTWAIT) != 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
         } else {
             while (!m_stopping && ::recv(connection, buffer, sizeof(buffer), MSG_DONTWAIT) != 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         ::close(connection);
+    }
+
+    // False when the server is stopping meanwhile.
+    bool pause(std::chrono::milliseconds length) const
+    {
+        for (auto waited = std::chrono::milliseconds(0); waited < length; waited += std::chrono::milliseconds(20)) {
+            if (m_stopping)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
     }
 
     static bool sendAll(int connection, const std::string& bytes)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <thread>
@@ -45,6 +46,10 @@ struct Transfer {
     HttpResult result;
     bool tooLarge { false };
     curl_off_t reported { 0 };
+    // The last time any byte moved, for the idle time-out.
+    curl_off_t moved { 0 };
+    std::chrono::steady_clock::time_point movedAt { std::chrono::steady_clock::now() };
+    bool idle { false };
 };
 
 size_t receive(char* data, size_t size, size_t count, void* context)
@@ -60,7 +65,7 @@ size_t receive(char* data, size_t size, size_t count, void* context)
     return bytes;
 }
 
-int progress(void* context, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t)
+int progress(void* context, curl_off_t total, curl_off_t received, curl_off_t, curl_off_t sent)
 {
     auto& transfer = *static_cast<Transfer*>(context);
     // A report per quarter megabyte, and one at the end, is plenty for a progress bar.
@@ -70,7 +75,18 @@ int progress(void* context, curl_off_t total, curl_off_t received, curl_off_t, c
             onProgress(static_cast<std::uint64_t>(received), static_cast<std::uint64_t>(total));
         });
     }
-    return transfer.task->cancelled() ? 1 : 0;
+    if (transfer.task->cancelled())
+        return 1;
+    // curl calls this at least about once a second, also while nothing arrives.
+    const auto now = std::chrono::steady_clock::now();
+    if (received + sent != transfer.moved) {
+        transfer.moved = received + sent;
+        transfer.movedAt = now;
+    } else if (now - transfer.movedAt >= std::max(transfer.request.timeout, std::chrono::seconds(1))) {
+        transfer.idle = true;
+        return 1;
+    }
+    return 0;
 }
 
 void perform(Transfer& transfer)
@@ -88,7 +104,14 @@ void perform(Transfer& transfer)
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(request.timeout.count()));
+    // The time-out is an idle time: nothing received for that long ends the transfer (progress()
+    // watches for it to the second; curl's low-speed check, which averages over a few seconds,
+    // stays as a second guard).
+    const long idleSeconds = std::max<long>(1, static_cast<long>(request.timeout.count()));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, idleSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idleSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, std::max<long>(idleSeconds, static_cast<long>(request.overallLimit.count())));
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Quillpost");
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -145,6 +168,9 @@ void perform(Transfer& transfer)
     } else if (code != CURLE_OK) {
         transfer.result.outcome = HttpResult::Outcome::Failed;
         transfer.result.error = *errorText ? errorText : curl_easy_strerror(code);
+        // curl words a stall as a low speed; what happened is that nothing came for a while.
+        if (transfer.idle || (code == CURLE_OPERATION_TIMEDOUT && transfer.result.error.find("too slow") != std::string::npos))
+            transfer.result.error = "timed out: nothing arrived for " + std::to_string(idleSeconds) + " s";
         transfer.result.body.clear();
     } else {
         transfer.result.outcome = HttpResult::Outcome::Answered;
