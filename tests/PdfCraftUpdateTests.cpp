@@ -148,9 +148,16 @@ TEST(PdfCraftReleaseTest, ComparesVersionsNumberByNumber)
     EXPECT_FALSE(PdfCraftRelease::newer("", ""));
     EXPECT_FALSE(PdfCraftRelease::newer("2.x", "2.0"));
     EXPECT_FALSE(PdfCraftRelease::newer("99999999999999999999999", "1"));
-    EXPECT_EQ(PdfCraftRelease::shortVersion("PdfCraft web 2.4.1 (installed 2026-12-05T12:00:00Z)"), "2.4");
-    EXPECT_EQ(PdfCraftRelease::shortVersion("v12. 3.45x"), "3.45");
-    EXPECT_EQ(PdfCraftRelease::shortVersion("none"), "");
+    const std::pair<const char*, const char*> found[] = {
+        { "PdfCraft web 2.4.1 (installed 2026-12-05T12:00:00Z, sha256 00ff)", "2.4.1" },
+        { "PdfCraft web 2.4", "2.4" },
+        { "10.20.30.40 and 1.2", "10.20.30.40" },
+        { "v12. 3.45x", "3.45" },
+        { "2.4. and more", "2.4" },
+        { "none", "" },
+    };
+    for (auto [text, version] : found)
+        EXPECT_EQ(PdfCraftRelease::versionIn(text), version) << text;
 }
 
 TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
@@ -180,7 +187,7 @@ TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
 
 TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedReleaseReportingEachStep)
 {
-    EXPECT_EQ(m_pdfcraft.info(), (Json { { "version", "2.4" }, { "bundled", "2.4" }, { "updated", false }, { "open", 0 }, { "canRollback", false } }));
+    EXPECT_EQ(m_pdfcraft.info(), (Json { { "version", "2.4.0" }, { "bundled", "2.4.0" }, { "updated", false }, { "open", 0 }, { "canRollback", false } }));
     const std::string zip = siteZip("dist/");
     auto result = update(listing("2.5.1"), zip);
     ASSERT_EQ(result, (Json { { "ok", true }, { "version", "2.5.1" } }));
@@ -198,8 +205,9 @@ TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedReleaseReportingEachStep)
     EXPECT_EQ(m_store.config()["pdfcraft"]["installedAt"], "2024-05-01T12:00:00Z");
     EXPECT_TRUE(m_store.config()["pdfcraftPrev"].is_null());
     EXPECT_EQ(readText(m_store.snapshotsDir() / "before-pdfcraft-update-1714564800000.json"), R"({"clients":[]})");
-    EXPECT_EQ(m_pdfcraft.info()["version"], "2.5");
+    EXPECT_EQ(m_pdfcraft.info()["version"], "2.5.1");
     EXPECT_EQ(m_pdfcraft.info()["canRollback"], true);
+
     EXPECT_EQ(installs().size(), 1u);
 
     // The start-up test ran the candidate in a hidden window of its own, then closed it.
@@ -212,6 +220,16 @@ TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedReleaseReportingEachStep)
         EXPECT_EQ(sent.request.timeout, 60s);
         EXPECT_EQ(sent.request.headers, (std::vector<std::pair<std::string, std::string>> { { "User-Agent", "Quillpost" }, { "Accept", "application/vnd.github+json" } }));
     }
+
+    // The installed x.y.z is the newest: neither offered nor installed again.
+    std::optional<Json> checked;
+    m_pdfcraft.check([&](Json answer) { checked = std::move(answer); });
+    m_http.answer(listingURL, FakeHttpClient::ok(listing("2.5.1").dump()));
+    ASSERT_TRUE(checked);
+    EXPECT_EQ(checked->at("current"), "2.5.1");
+    EXPECT_EQ(checked->at("available"), false);
+    m_events.clear();
+    EXPECT_EQ(update(listing("2.5.1"), zip), failure("download", "You already have the newest version."));
 }
 
 TEST_F(PdfCraftUpdateTest, RefusesBeforeDownloadingWhenItCannotGoAhead)
@@ -301,6 +319,50 @@ TEST_F(PdfCraftUpdateTest, StaysOnTheCurrentVersionWhenTheNewOneNeverStarts)
     EXPECT_TRUE(m_editor.windows[0]->closed);
     EXPECT_EQ(installs(), std::vector<std::string> {});
     EXPECT_FALSE(m_store.config().contains("pdfcraft"));
+}
+
+TEST_F(PdfCraftUpdateTest, AWindowAskedForDuringAnUpdateOpensOnceTheSwitchIsDone)
+{
+    const std::string zip = siteZip();
+    struct Case {
+        const char* name;
+        std::string checksums;
+        bool switched;
+    };
+    const Case cases[] = {
+        { "the update succeeds", sums(zip, "2.5"), true },
+        { "the update fails", sums("other bytes", "2.5"), false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const size_t before = m_editor.windows.size();
+        std::optional<Json> result;
+        m_pdfcraft.update([&](Json answer) { result = std::move(answer); });
+        m_http.answer(listingURL, FakeHttpClient::ok(listing("2.5").dump()));
+        ASSERT_TRUE(m_pdfcraft.open(std::nullopt, "held.pdf"));
+        m_clock.runPosted();
+        EXPECT_EQ(m_editor.windows.size(), before) << "no window opens while the sites may switch";
+        m_http.answer(zipURL("2.5"), FakeHttpClient::ok(zip));
+        m_http.answer(sumsURL, FakeHttpClient::ok(c.checksums));
+        m_clock.runPosted();
+        for (int i = 0; i < 200 && !result; ++i) {
+            for (auto& webView : m_editor.webViews)
+                webView->answerEvaluations(Json(true));
+            m_clock.advance(250ms);
+        }
+        m_clock.runPosted();
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->at("ok"), c.switched);
+        // The start-up test's hidden window, if any, and then the held one, shown.
+        ASSERT_GT(m_editor.windows.size(), before);
+        EXPECT_TRUE(m_editor.windows.back()->presented);
+        EXPECT_EQ(m_pdfcraft.info()["open"], 1);
+        m_editor.windows.back()->close();
+        m_clock.runPosted();
+        // Installed once, the same release isn't a reason to hold windows again.
+        if (c.switched)
+            m_store.config().erase("pdfcraft");
+    }
 }
 
 TEST_F(PdfCraftUpdateTest, KeepsTwoVersionsAndRollsBackThroughThemToTheBuiltInSite)

@@ -87,12 +87,27 @@ bool PdfCraft::open(std::optional<std::string> bytes, const std::string& name)
     std::string url = "pdfcraft://app/index.html";
     url.append(query);
 
-    withRules([this, url, title](std::shared_ptr<ContentRuleList> rules) {
-        auto window = PdfCraftWindow::create(m_services.windows, { url, title, std::move(rules), [this] { return current(); }, true }, m_docs,
-            [this](PdfCraftWindow& closed) { windowClosed(closed); });
-        m_windows.push_back(std::move(window));
-    });
+    auto show = [this, url, title] {
+        withRules([this, url, title](std::shared_ptr<ContentRuleList> rules) {
+            auto window = PdfCraftWindow::create(m_services.windows, { url, title, std::move(rules), [this] { return current(); }, true }, m_docs,
+                [this](PdfCraftWindow& closed) { windowClosed(closed); });
+            m_windows.push_back(std::move(window));
+        });
+    };
+    if (m_updating)
+        m_heldOpens.push_back(std::move(show));
+    else
+        show();
     return true;
+}
+
+void PdfCraft::updateEnded()
+{
+    m_updating = false;
+    auto held = std::move(m_heldOpens);
+    m_heldOpens.clear();
+    for (auto& show : held)
+        show();
 }
 
 void PdfCraft::windowClosed(PdfCraftWindow& window)
@@ -116,21 +131,6 @@ void PdfCraft::closeAll(std::function<void(int)> completion)
     });
 }
 
-void PdfCraft::withRules(std::function<void(std::shared_ptr<ContentRuleList>)> continuation)
-{
-    if (m_rules || !m_services.compileRules) {
-        continuation(m_rules);
-        return;
-    }
-    m_services.compileRules(rulesIdentifier, rulesSource, [self = m_self, continuation = std::move(continuation)](std::shared_ptr<ContentRuleList> rules, std::string error) {
-        if (!*self)
-            return;
-        if (!rules && (*self)->m_services.log)
-            (*self)->m_services.log("PdfCraft offline rules: " + error);
-        // A failed compile is tried again at the next window; this one opens without the rules.
-        if (rules)
-            (*self)->m_rules = rules;
-        continuation(std::move(rules));
 namespace {
 
 void closeInTurn(std::shared_ptr<std::vector<std::weak_ptr<PdfCraftWindow>>> windows, std::function<void(bool)> completion)
@@ -159,6 +159,21 @@ void PdfCraft::closeBeforeQuit(std::function<void(bool)> completion)
     closeInTurn(std::make_shared<std::vector<std::weak_ptr<PdfCraftWindow>>>(m_windows.begin(), m_windows.end()), std::move(completion));
 }
 
+void PdfCraft::withRules(std::function<void(std::shared_ptr<ContentRuleList>)> continuation)
+{
+    if (m_rules || !m_services.compileRules) {
+        continuation(m_rules);
+        return;
+    }
+    m_services.compileRules(rulesIdentifier, rulesSource, [self = m_self, continuation = std::move(continuation)](std::shared_ptr<ContentRuleList> rules, std::string error) {
+        if (!*self)
+            return;
+        if (!rules && (*self)->m_services.log)
+            (*self)->m_services.log("PdfCraft offline rules: " + error);
+        // A failed compile is tried again at the next window; this one opens without the rules.
+        if (rules)
+            (*self)->m_rules = rules;
+        continuation(std::move(rules));
     });
 }
 
@@ -192,7 +207,7 @@ bool PdfCraft::has(const std::optional<fs::path>& folder)
 std::string PdfCraft::versionOf(const fs::path& folder)
 {
     auto text = readFile(folder / "VERSION.txt");
-    return text ? PdfCraftRelease::shortVersion(*text) : std::string();
+    return text ? PdfCraftRelease::versionIn(*text) : std::string();
 }
 
 Json PdfCraft::info() const

@@ -119,6 +119,11 @@ private:
     std::shared_ptr<ContentRuleList> m_rules;
     // A check or an update is waiting for the network, unzip or the start-up test.
     bool m_busy { false };
+    // Windows asked for while an update runs open once it has switched sites or failed, so that
+    // none starts on one site and goes on on another.
+    bool m_updating { false };
+    std::vector<std::function<void()>> m_heldOpens;
+    void updateEnded();
     // Dropped when the host goes, so that a late timer or answer does nothing.
     std::shared_ptr<PdfCraft*> m_self;
 };

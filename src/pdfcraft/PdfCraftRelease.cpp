@@ -181,7 +181,7 @@ std::string PdfCraftRelease::sha256(std::string_view bytes)
     return text;
 }
 
-std::string PdfCraftRelease::shortVersion(std::string_view text)
+std::string PdfCraftRelease::versionIn(std::string_view text)
 {
     size_t i = 0;
     while (i < text.size()) {
@@ -193,9 +193,13 @@ std::string PdfCraftRelease::shortVersion(std::string_view text)
         while (end < text.size() && isDigit(text[end]))
             ++end;
         if (end + 1 < text.size() && text[end] == '.' && isDigit(text[end + 1])) {
-            size_t after = end + 1;
-            while (after < text.size() && isDigit(text[after]))
+            // Every further ".digits" belongs to the same number.
+            size_t after = end;
+            while (after + 1 < text.size() && text[after] == '.' && isDigit(text[after + 1])) {
                 ++after;
+                while (after < text.size() && isDigit(text[after]))
+                    ++after;
+            }
             return std::string(text.substr(i, after - i));
         }
         i = end;

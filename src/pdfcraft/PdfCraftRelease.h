@@ -33,8 +33,9 @@ struct PdfCraftRelease {
     // SHA-256 as 64 lower-case hex digits.
     static std::string sha256(std::string_view bytes);
 
-    // The first run of the form 1.2 in a version text ("PdfCraft web 2.4.1 …" → "2.4"), or "".
-    static std::string shortVersion(std::string_view text);
+    // The first version number in a text, whole ("PdfCraft web 2.4.1 (installed …)" → "2.4.1"):
+    // digits with at least one dot, or "". Installed and offered versions are then compared by newer().
+    static std::string versionIn(std::string_view text);
 };
 
 }

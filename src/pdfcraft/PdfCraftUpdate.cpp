@@ -140,6 +140,7 @@ void PdfCraft::update(std::function<void(Json)> completion)
     if (m_busy)
         return completion(Json { { "ok", false }, { "step", "busy" }, { "error", busyMessage } });
     m_busy = true;
+    m_updating = true;
     auto update = std::make_shared<Update>();
     update->completion = std::move(completion);
     backUp(update);
@@ -150,6 +151,7 @@ void PdfCraft::fail(const std::shared_ptr<Update>& update, const std::string& st
     report(step, "fail", message);
     m_busy = false;
     update->completion(Json { { "ok", false }, { "step", step }, { "error", message } });
+    updateEnded();
 }
 
 void PdfCraft::backUp(const std::shared_ptr<Update>& update)
@@ -303,6 +305,7 @@ void PdfCraft::switchOver(const std::shared_ptr<Update>& update)
     report("switch", "ok", "Now on " + update->release.version);
     m_busy = false;
     update->completion(Json { { "ok", true }, { "version", update->release.version } });
+    updateEnded();
 }
 
 void PdfCraft::cleanUp(const std::string& site, const std::optional<std::string>& previous)
