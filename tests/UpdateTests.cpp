@@ -504,3 +504,56 @@ TEST_F(UpdaterTest, AnArchiveThatIsOlderOrNotWhatTheFeedAnnouncedIsRefused)
 
 }
 }
+
+namespace quillpost {
+namespace {
+
+TEST_F(UpdaterTest, AScheduledFindIsMarkedForThePageAndDownloadsOnlyWhenTheUserSaidSo)
+{
+    Updater::Settings settings { std::nullopt, false, "https://example.org/appcast.xml", m_signer.publicKey(), "0.1.0", m_prefix };
+    Updater made(Updater::Services { *m_store, m_clock, m_clock, m_http, m_processes }, settings);
+    made.evaluateInPage = [this](const std::string& script) { m_events.push_back(script); };
+    const std::string feed = appcast("0.2.0", "https://example.org/q.tar.gz", "c2ln", 10);
+    auto archiveAsked = [this] {
+        return std::count_if(m_http.sent.begin(), m_http.sent.end(), [](auto& sent) { return sent.request.url == "https://example.org/q.tar.gz"; });
+    };
+    auto announced = [this](const std::string& marked) {
+        return std::any_of(m_events.begin(), m_events.end(), [&](const std::string& event) {
+            return event.find(R"("status":"available")") != std::string::npos && event.find(marked) != std::string::npos;
+        });
+    };
+
+    made.start();
+    EXPECT_FALSE(made.info()["autoDownload"].get<bool>());
+    m_clock.advance(std::chrono::seconds(10));
+    m_clock.runPosted();
+    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(feed));
+    EXPECT_TRUE(announced(R"("scheduled":true)")) << "the page is told it came from a scheduled check";
+    EXPECT_EQ(archiveAsked(), 0) << "without automatic downloads a scheduled find only tells";
+    m_clock.advance(std::chrono::minutes(5));
+    m_clock.runPosted();
+    EXPECT_EQ(std::count_if(m_http.sent.begin(), m_http.sent.end(), [](auto& sent) { return sent.request.url == "https://example.org/appcast.xml"; }), 1)
+        << "one check at the start, the next a day later";
+
+    // A check the user asked for is answered where they asked, and downloads.
+    m_events.clear();
+    made.checkNow();
+    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(feed));
+    EXPECT_TRUE(announced("0.2.0"));
+    EXPECT_FALSE(announced("scheduled"));
+    EXPECT_EQ(archiveAsked(), 1);
+    m_http.answer("https://example.org/q.tar.gz", FakeHttpClient::failed("no network"));
+
+    // Turned on, the setting is kept and the next scheduled find downloads by itself.
+    made.setAutoDownload(true);
+    EXPECT_TRUE(made.info()["autoDownload"].get<bool>());
+    EXPECT_EQ(Json::parse(*readFile(m_folder / "data" / "config.json"))["updateAutoDownload"], true);
+    m_clock.advance(Updater::checkInterval);
+    m_clock.runPosted();
+    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(feed));
+    EXPECT_EQ(archiveAsked(), 2);
+    EXPECT_EQ(m_http.sent.back().request.timeout, std::chrono::seconds(60)) << "an idle time, not the whole download's";
+}
+
+}
+}

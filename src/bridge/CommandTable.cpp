@@ -106,6 +106,7 @@ constexpr auto commands = std::to_array<Command>({
     command("checkForUpdates", UpdateCommands::checkForUpdates),
     command("setAutoUpdate", UpdateCommands::setAutoUpdate),
     command("notify", ShellCommands::notify),
+    command("setAutoDownload", UpdateCommands::setAutoDownload),
     testOnly("simulateOpenURL", ShellCommands::simulateOpenURL),
     testOnly("simulateScreenSleep", ShellCommands::simulateScreenSleep),
     testOnly("simulateDrop", ShellCommands::simulateDrop),

@@ -134,6 +134,7 @@
     checkForUpdates: () => call('checkForUpdates'),
     setAutoUpdate: (on) => call('setAutoUpdate', !!on),
     onUpdate: (cb) => { window.addEventListener('qp-update', (e) => cb(e.detail || {})); },
+    setAutoDownload: (on) => call('setAutoDownload', !!on),
     onMenu: (cb) => { window.__qpMenu = cb; },
     onFlush: () => {},
     flushed: () => {},

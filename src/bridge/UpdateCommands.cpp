@@ -35,4 +35,15 @@ void setAutoUpdate(Bridge& bridge, const Json& args, const CommandReply& reply)
     reply.reply(updater.info());
 }
 
+void setAutoDownload(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    if (!args.is_array() || args.empty() || !args[0].is_boolean()) {
+        reply.fail("Say whether updates download by themselves (true or false).");
+        return;
+    }
+    auto& updater = updaterOf(bridge);
+    updater.setAutoDownload(args[0].get<bool>());
+    reply.reply(updater.info());
+}
+
 }

@@ -106,15 +106,14 @@ void Updater::start()
     scheduleNextCheck();
 }
 
-void Updater::scheduleNextCheck()
+void Updater::scheduleNextCheck(std::chrono::milliseconds atLeast)
 {
     if (m_nextCheck)
         m_services.mainQueue.cancel(m_nextCheck);
     m_nextCheck = 0;
     if (!m_started || !automatic())
         return;
-    // The first check of a run waits a little, so that it never competes with the start.
-    auto wait = std::chrono::milliseconds(std::chrono::seconds(10));
+    auto wait = atLeast;
     if (auto last = m_services.store.configString(lastCheckKey)) {
         auto parsed = parseIsoTime(*last);
         if (parsed) {
@@ -129,7 +128,8 @@ void Updater::scheduleNextCheck()
             return;
         (*self)->m_nextCheck = 0;
         (*self)->check(false);
-        (*self)->scheduleNextCheck();
+        // The check just begun writes its time only when it ends: the next one is a day away.
+        (*self)->scheduleNextCheck(checkInterval);
     });
 }
 
@@ -170,6 +170,12 @@ void Updater::setAutomatic(bool on)
     m_services.store.config()[automaticKey] = on;
     m_services.store.saveConfig();
     scheduleNextCheck();
+}
+
+void Updater::setAutoDownload(bool on)
+{
+    m_services.store.config()[autoDownloadKey] = on;
+    m_services.store.saveConfig();
 }
 
 void Updater::check(bool userInitiated)
@@ -214,7 +220,12 @@ void Updater::checked(bool userInitiated, std::optional<AppcastItem> update)
         return;
     }
     log("found " + update->shortVersion);
-    tell({ { "status", "available" }, { "next", update->shortVersion } });
+    // The page announces what a scheduled check found wherever the user is; a check the user asked
+    // for answers where they asked.
+    Json available { { "status", "available" }, { "next", update->shortVersion } };
+    if (!userInitiated)
+        available["scheduled"] = true;
+    tell(available);
     if (auto reason = m_installer.cannotInstall()) {
         log("error " + *reason);
         systemLog("Quillpost: " + *reason);
@@ -238,7 +249,8 @@ void Updater::download(AppcastItem item)
     m_phase = Phase::Downloading;
     HttpRequest request;
     request.url = item.url;
-    request.timeout = std::chrono::seconds(600);
+    // Nothing received for a minute ends it; a large release on a slow line still finishes.
+    request.timeout = std::chrono::seconds(60);
     request.maxBodyBytes = maximumArchiveBytes;
     request.onProgress = [self = m_self, next = item.shortVersion](std::uint64_t received, std::uint64_t total) {
         if (*self)

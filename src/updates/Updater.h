@@ -63,6 +63,8 @@ public:
     Json info() const;
     void checkNow();
     void setAutomatic(bool on);
+    // Whether an update that a scheduled check finds is downloaded at once, ready for the next quit.
+    void setAutoDownload(bool on);
     void log(const std::string& message);
     void tell(const Json& detail);
 
@@ -97,7 +99,8 @@ private:
     void install(std::function<void(bool installed)> done);
     void fail(const std::string& message);
     void systemLog(const std::string& message) const;
-    void scheduleNextCheck();
+    // The first check of a run waits a little, so that it never competes with the start.
+    void scheduleNextCheck(std::chrono::milliseconds atLeast = std::chrono::seconds(10));
     std::string isoNow() const;
 
     Services m_services;

@@ -502,6 +502,32 @@
     report('App.formCopy rejects a damaged PDF with the reason and still comes back',
       /damaged/.test(damaged || '') && location.hash === '#/settings', { damaged, hash: location.hash });
 
+    // Settings → About turns automatic downloads on; an update that a scheduled check found is
+    // shown on whatever screen is open and posted to the desktop once.
+    await until(() => document.querySelector('#update-auto-download:not([disabled])'), 'the automatic download switch');
+    document.querySelector('#update-auto-download').click();
+    await until(async () => (await quillpost.updateInfo()).autoDownload === true, 'automatic downloads to be on');
+    report('Settings → About turns automatic downloads on', document.querySelector('#update-auto-download').checked);
+    location.hash = '#/clients';
+    await until(() => document.querySelector('#view[data-route="clients"]'), 'the Clients screen');
+    const posted = [];
+    const RealNotification = window.Notification;
+    window.Notification = class extends RealNotification {
+      constructor(title, options) {
+        super(title, options);
+        posted.push(title);
+      }
+    };
+    for (const detail of [{ status: 'available', next: '9.9.9' }, { status: 'available', next: '9.9.9', scheduled: true }, { status: 'idle' },
+      { status: 'available', next: '9.9.9', scheduled: true }])
+      window.dispatchEvent(new CustomEvent('qp-update', { detail }));
+    await until(() => document.querySelector('#notice-update'), 'the update notice');
+    window.Notification = RealNotification;
+    report('an update a scheduled check found shows on the Clients screen and is posted once',
+      /9\.9\.9/.test(document.querySelector('#notice-update').textContent) && posted.length === 1 && /9\.9\.9/.test(posted[0]), { posted });
+    document.querySelector('#update-dismiss').click();
+    report('the update notice can be dismissed', !document.querySelector('#notice-update'));
+
     location.hash = '#/clients';
     report('disk expectations', true, { beforeRestore: JSON.stringify(second), bak: JSON.stringify(first), clientName, trashed: saved.name, trashedSize: saved.size });
   } catch (error) {

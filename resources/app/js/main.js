@@ -30,6 +30,7 @@ import { dueReminders, notify as remindOf } from './reminders.js';
 import { addDemoData } from './demo-data.js';
 import { today } from './dates.js';
 import * as pdfStudio from './views/pdf-studio.js';
+import { connectUpdateNotice } from './update-notice.js';
 import * as printerSettings from './views/printer.js';
 import { listenForPrinted } from './print-inbox.js';
 import { copyThroughCard } from './form-copy.js';
@@ -148,9 +149,20 @@ function renderRoute() {
   }
 }
 
+// What the updater has announced (connected below).
+let updateNotice = null;
+
 function renderNotices() {
   const host = document.getElementById('notices');
   host.replaceChildren();
+  const update = updateNotice?.notice;
+  if (update) {
+    host.append(h('div', { id: 'notice-update', dataset: { status: update.status } }, notice('info', update.text,
+      h('p', { class: 'notice-actions' },
+        update.status === 'available' && bridge ? button('Download it', { id: 'update-download', onClick: () => bridge.checkForUpdates().catch(() => {}) }) : null,
+        h('a', { class: 'inline-link', href: hrefFor('settings'), text: 'Settings → About' }),
+        button('Dismiss', { id: 'update-dismiss', kind: 'ghost', onClick: () => updateNotice.dismiss() })))));
+  }
   if (!bridge) {
     host.append(h('div', { id: 'notice-desktop-missing' }, notice('warning',
       "Quillpost's desktop program is needed to load and save data. What you enter here is kept in memory only and is gone when this page closes.")));
@@ -321,6 +333,17 @@ Object.assign(App, {
     if (!d) throw new Error(id ? 'That deadline is not in your data.' : 'There is no open deadline to remind of.');
     const shown = remindOf(d, index, today(), openDeadline);
     return { id: d.id, title: shown?.title ?? '', notified: !!shown };
+  },
+});
+
+// An update that a scheduled check found is news on any screen, and on the desktop.
+updateNotice = connectUpdateNotice({
+  target: window,
+  render: () => renderNotices(),
+  notify: (text) => {
+    if (typeof Notification !== 'function') return;
+    const shown = new Notification(text, { body: 'Settings → About has the details.' });
+    shown.onclick = () => navigate('settings');
   },
 });
 
