@@ -4,6 +4,7 @@
 #include "secrets/TouchId.h"
 
 #include "doubles/SecretDoubles.h"
+#include "doubles/VirtualClock.h"
 
 #include <gtest/gtest.h>
 
@@ -40,8 +41,9 @@ protected:
     FakeKeyring m_keyring;
     FakeFingerprint m_fingerprint;
     FakeDeviceKeyStore m_deviceKeys;
+    VirtualClock m_clock;
     Sealer m_sealer { m_deviceKeys, m_fingerprint };
-    TouchId m_touchId { m_keyring, m_fingerprint, m_sealer };
+    TouchId m_touchId { m_keyring, m_fingerprint, m_sealer, m_clock };
     std::shared_ptr<FakeInlinePromptView> m_view = std::make_shared<FakeInlinePromptView>();
 };
 
@@ -249,6 +251,169 @@ TEST_F(TouchIdTest, ANewInlinePromptCancelsTheOneBefore)
     Answers fourth;
     m_touchId.touchInline("passphrase", rect, fourth.collect());
     EXPECT_EQ(fourth.received, std::vector<Json> { (Json { { "unsupported", true } }) });
+}
+
+const Json cancelled { { "cancelled", true } };
+const Json smallRect { { "x", 0 }, { "y", 0 }, { "w", 50 }, { "h", 50 } };
+
+TEST_F(TouchIdTest, ACheckLetsGoOfTheReaderAfterTheTimeLimit)
+{
+    ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
+    // Both ways a reader can take a cancel: at once, or once it has given the reader back.
+    for (bool later : { false, true }) {
+        SCOPED_TRACE(later ? "answered after the release" : "answered at once");
+        m_fingerprint.answersCancelLater = later;
+        Answers inlineAnswers;
+        m_touchId.touchInline("passphrase", smallRect, inlineAnswers.collect());
+        m_clock.advance(FingerprintChecks::timeLimit - std::chrono::milliseconds(1));
+        EXPECT_TRUE(inlineAnswers.received.empty());
+        EXPECT_FALSE(m_fingerprint.checks.back()->cancelled);
+        m_clock.advance(std::chrono::milliseconds(1));
+        EXPECT_TRUE(m_fingerprint.checks.back()->cancelled);
+        if (later)
+            m_fingerprint.answer(Outcome::Cancelled);
+        EXPECT_EQ(inlineAnswers.received, std::vector<Json> { cancelled });
+        EXPECT_FALSE(m_view->shown) << "the mark goes with the check";
+        EXPECT_EQ(m_touchId.checks().pending(), 0u);
+        EXPECT_EQ(m_clock.pendingTimers(), 0u);
+    }
+
+    // An answer in time stops the clock.
+    m_fingerprint.answersCancelLater = false;
+    Answers answers;
+    m_touchId.touchUnlock("passphrase", "unlock your client data", answers.collect());
+    m_touchId.touchUnlock("passphrase", "unlock your client data", answers.collect());
+    m_fingerprint.answer(Outcome::Failed);
+    EXPECT_EQ(m_clock.pendingTimers(), 0u);
+    EXPECT_EQ(answers.received, (std::vector<Json> { cancelled, Json() })) << "the check behind it is cancelled first";
+}
+
+TEST_F(TouchIdTest, AnAnswerCancelsTheChecksWaitingBehindIt)
+{
+    ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
+    ASSERT_TRUE(m_touchId.touchSave("vault secret", "vault"));
+    struct Case {
+        const char* name;
+        Outcome first;
+        Json firstAnswer;
+    };
+    const Case cases[] = {
+        { "a match", Outcome::Verified, "secret" },
+        { "a lockout", Outcome::Lockout, Json { { "lockout", true } } },
+        { "a failure", Outcome::Failed, Json() },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        m_fingerprint.checks.clear();
+        m_fingerprint.answersCancelLater = true;
+        Answers inlineAnswers;
+        Answers button;
+        Answers vault;
+        m_touchId.touchInline("passphrase", smallRect, inlineAnswers.collect());
+        m_touchId.touchUnlock("passphrase", "unlock your client data", button.collect());
+        m_touchId.touchUnlock("vault", "open the client account vault", vault.collect());
+        ASSERT_EQ(m_fingerprint.waiting(), 3u);
+
+        m_fingerprint.answer(test.first);
+        EXPECT_EQ(inlineAnswers.received, std::vector<Json> { test.firstAnswer });
+        EXPECT_TRUE(m_fingerprint.checks[1]->cancelled);
+        EXPECT_TRUE(m_fingerprint.checks[2]->cancelled);
+        // The reader answers each cancelled check as it lets go of it.
+        m_fingerprint.answer(Outcome::Cancelled);
+        m_fingerprint.answer(Outcome::Cancelled);
+        EXPECT_EQ(button.received, std::vector<Json> { cancelled });
+        EXPECT_EQ(vault.received, std::vector<Json> { cancelled });
+        EXPECT_EQ(m_touchId.checks().pending(), 0u);
+        EXPECT_EQ(m_clock.pendingTimers(), 0u);
+    }
+
+    // A cancel is no answer: a prompt replaced by a new one leaves the other checks waiting.
+    m_fingerprint.answersCancelLater = false;
+    Answers first;
+    Answers second;
+    Answers vault;
+    m_touchId.touchUnlock("vault", "open the client account vault", vault.collect());
+    m_touchId.touchInline("passphrase", smallRect, first.collect());
+    m_touchId.touchInline("passphrase", smallRect, second.collect());
+    EXPECT_EQ(first.received, std::vector<Json> { cancelled });
+    EXPECT_TRUE(vault.received.empty());
+    EXPECT_EQ(m_fingerprint.waiting(), 2u);
+    m_fingerprint.answer(Outcome::Verified);
+    EXPECT_EQ(vault.received, std::vector<Json> { Json("vault secret") });
+    EXPECT_EQ(second.received, std::vector<Json> { cancelled });
+}
+
+TEST_F(TouchIdTest, TheLockScreenTakesItsChecksWithIt)
+{
+    ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
+    ASSERT_TRUE(m_touchId.touchSave("vault secret", "vault"));
+    Answers inlineAnswers;
+    Answers button;
+    Answers vault;
+    m_touchId.touchInline("passphrase", smallRect, inlineAnswers.collect());
+    m_touchId.touchUnlock("passphrase", "unlock your client data", button.collect());
+    m_touchId.touchUnlock("vault", "open the client account vault", vault.collect());
+
+    m_touchId.inlineCancel();
+    EXPECT_EQ(inlineAnswers.received, std::vector<Json> { cancelled });
+    EXPECT_EQ(button.received, std::vector<Json> { cancelled });
+    EXPECT_TRUE(vault.received.empty()) << "the vault's unlock is not the lock screen's";
+    EXPECT_FALSE(m_fingerprint.checks[2]->cancelled);
+    EXPECT_FALSE(m_view->shown);
+}
+
+TEST_F(TouchIdTest, ADesktopLockLetsGoOfTheReaderUntilTheWindowIsBack)
+{
+    ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* name;
+        // The window's focus at each look, one a second.
+        std::vector<bool> focus;
+        std::chrono::milliseconds heldFor;
+    };
+    const Case cases[] = {
+        { "the lock screen took the focus and gave it back", { true, false, false, true }, 4s },
+        { "the window had lost its focus before", { false, true }, 2s },
+        { "no lock screen came up", { true, true, true, true, true }, FingerprintChecks::pauseWithoutLockScreen },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        m_fingerprint.checks.clear();
+        Answers before;
+        m_touchId.touchUnlock("passphrase", "unlock your client data", before.collect());
+        size_t looks = 0;
+        m_touchId.pauseChecks([&] { return test.focus.at(std::min(looks++, test.focus.size() - 1)); });
+        EXPECT_EQ(before.received, std::vector<Json> { cancelled });
+        EXPECT_TRUE(m_fingerprint.checks.front()->cancelled);
+
+        // The page locks itself and asks again at once: the mark shows, the reader stays free.
+        Answers after;
+        m_touchId.touchInline("passphrase", smallRect, after.collect());
+        EXPECT_TRUE(m_view->shown);
+        m_clock.advance(test.heldFor - 1ms);
+        EXPECT_EQ(m_fingerprint.checks.size(), 1u) << "no claim while the desktop is locked";
+        m_clock.advance(1ms);
+        ASSERT_EQ(m_fingerprint.checks.size(), 2u);
+        EXPECT_EQ(looks, test.focus.size());
+        EXPECT_FALSE(m_touchId.checks().paused());
+        // The time limit counts from the claim.
+        m_clock.advance(FingerprintChecks::timeLimit - 1ms);
+        EXPECT_TRUE(after.received.empty());
+        m_fingerprint.answer(Outcome::Verified);
+        EXPECT_EQ(after.received, std::vector<Json> { Json("secret") });
+        EXPECT_EQ(m_clock.pendingTimers(), 0u);
+    }
+
+    // A check held through the lock and then given up never reaches the reader.
+    m_fingerprint.checks.clear();
+    m_touchId.pauseChecks([] { return false; });
+    Answers held;
+    m_touchId.touchInline("passphrase", smallRect, held.collect());
+    m_touchId.inlineCancel();
+    EXPECT_EQ(held.received, std::vector<Json> { cancelled });
+    EXPECT_TRUE(m_fingerprint.checks.empty());
+    EXPECT_EQ(m_touchId.checks().pending(), 0u);
 }
 
 TEST(InlineFrame, ConvertsThePagesRectangle)

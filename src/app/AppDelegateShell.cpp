@@ -11,6 +11,7 @@
 #include "platform/WebView.h"
 #include "platform/Window.h"
 #include "printinbox/PrintInbox.h"
+#include "secrets/Secrets.h"
 #include "updates/Notifier.h"
 #include "updates/Updater.h"
 
@@ -85,6 +86,10 @@ void AppDelegate::screensDidSleep()
 
 void AppDelegate::systemLockEvent(SystemLockWatch::Event event)
 {
+    // The desktop's lock screen may want the fingerprint reader: ours lets go of it until the
+    // window is back in use.
+    if (auto* secrets = m_bridge.secrets())
+        secrets->touchId().pauseChecks([this] { return m_application.isActive(); });
     // The page decides whether to lock; it hears of every occurrence.
     m_webView->evaluateScript(PageHooks::systemLock(PageHooks::systemLockDetail(event)));
 }

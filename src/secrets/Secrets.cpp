@@ -5,7 +5,7 @@ namespace quillpost {
 Secrets::Secrets(Services services)
     : m_clipboard(services.clipboard)
     , m_sealer(services.deviceKeys, services.fingerprint)
-    , m_touchId(services.keyring, services.fingerprint, m_sealer)
+    , m_touchId(services.keyring, services.fingerprint, m_sealer, services.mainQueue)
     , m_secretClipboard(services.clipboard, services.mainQueue)
 {
 }

@@ -41,10 +41,11 @@ Json passphraseAnswer(SecretBytes& passphrase)
 
 }
 
-TouchId::TouchId(Keyring& keyring, Fingerprint& fingerprint, Sealer& sealer)
+TouchId::TouchId(Keyring& keyring, Fingerprint& fingerprint, Sealer& sealer, MainQueue& mainQueue)
     : m_keyring(keyring)
     , m_fingerprint(fingerprint)
     , m_sealer(sealer)
+    , m_checks(fingerprint, mainQueue)
 {
 }
 
@@ -136,9 +137,18 @@ void TouchId::touchUnlock(const std::string& base, const std::string& reason, An
         unlockLegacy(base, reason, std::move(answer));
         return;
     }
-    m_fingerprint.verify(reason, [this, base, record = std::move(stored.record), answer = std::move(answer)](Fingerprint::Result result) {
+    auto verification = m_checks.verify(reason, [this, base, record = std::move(stored.record), answer = std::move(answer)](Fingerprint::Result result) {
         openSealed(base, record, result, answer);
     });
+    rememberUnlock(base, verification);
+}
+
+void TouchId::rememberUnlock(const std::string& base, const std::shared_ptr<Fingerprint::Verification>& verification)
+{
+    if (base != dataAccount)
+        return;
+    std::erase_if(m_dataUnlocks, [](auto& unlock) { return unlock.expired(); });
+    m_dataUnlocks.push_back(verification);
 }
 
 void TouchId::openSealed(const std::string& base, const std::string& record, const Fingerprint::Result& result, const Answer& answer)
@@ -191,7 +201,7 @@ void TouchId::unlockLegacy(const std::string& base, const std::string& reason, A
     auto saved = keychainRead(base + fingersSuffix);
     auto passphrase = std::make_shared<SecretBytes>(std::move(*legacy));
     wipeString(*legacy);
-    m_fingerprint.verify(reason, [this, base, saved, passphrase, answer = std::move(answer)](Fingerprint::Result result) {
+    auto verification = m_checks.verify(reason, [this, base, saved, passphrase, answer = std::move(answer)](Fingerprint::Result result) {
         if (result.outcome != Fingerprint::Outcome::Verified) {
             answer(Json());
             return;
@@ -214,6 +224,7 @@ void TouchId::unlockLegacy(const std::string& base, const std::string& reason, A
         }
         answer(passphraseAnswer(*passphrase));
     });
+    rememberUnlock(base, verification);
 }
 
 std::optional<ViewFrame> TouchId::frameOf(const Json& rect, InlinePromptView& view)
@@ -223,7 +234,7 @@ std::optional<ViewFrame> TouchId::frameOf(const Json& rect, InlinePromptView& vi
 
 void TouchId::touchInline(const std::string& base, const Json& rect, Answer answer)
 {
-    inlineCancel();
+    endInlinePrompt();
     auto view = m_inlineView.lock();
     auto frame = view ? frameOf(rect, *view) : std::nullopt;
     auto stored = view && frame ? sealedRecord(base) : StoredRecord {};
@@ -237,7 +248,7 @@ void TouchId::touchInline(const std::string& base, const Json& rect, Answer answ
     view->show(*frame, controlSizeFor(*frame));
     m_inlineViewShown = true;
     std::weak_ptr<InlineContext> weakContext = context;
-    auto verification = m_fingerprint.verify("unlock your client data", [this, weakContext, base, record = std::move(stored.record), answer = std::move(answer)](Fingerprint::Result result) {
+    auto verification = m_checks.verify("unlock your client data", [this, weakContext, base, record = std::move(stored.record), answer = std::move(answer)](Fingerprint::Result result) {
         auto current = weakContext.lock();
         if (!current || current != m_inlineCtx) {
             answer(outcome("cancelled"));
@@ -264,6 +275,17 @@ void TouchId::inlineMove(const Json& rect)
 }
 
 void TouchId::inlineCancel()
+{
+    endInlinePrompt();
+    auto unlocks = std::move(m_dataUnlocks);
+    m_dataUnlocks.clear();
+    for (auto& unlock : unlocks) {
+        if (auto verification = unlock.lock())
+            verification->cancel();
+    }
+}
+
+void TouchId::endInlinePrompt()
 {
     auto context = std::move(m_inlineCtx);
     m_inlineCtx = nullptr;

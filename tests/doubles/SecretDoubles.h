@@ -103,7 +103,8 @@ public:
         void cancel() override
         {
             cancelled = true;
-            owner->complete(*this, Outcome::Cancelled);
+            if (!owner->answersCancelLater)
+                owner->complete(*this, Outcome::Cancelled);
         }
     };
 
@@ -146,6 +147,8 @@ public:
     }
 
     bool reader { true };
+    // As fprintd does: a cancelled check answers only once the reader is released (answer()).
+    bool answersCancelLater { false };
     std::optional<std::string> state { "right-index-finger" };
     std::vector<std::shared_ptr<Check>> checks;
 };

@@ -21,6 +21,7 @@ export function render(root, { app, bridge }) {
 
   let active = true;
   let inline = false;
+  let asking = false;
   const show = (text) => {
     message.textContent = text;
     message.hidden = !text;
@@ -77,11 +78,13 @@ export function render(root, { app, bridge }) {
     fingerButton.disabled = true;
     show('');
     hint.hidden = false;
+    asking = true;
     try {
       await handle(await bridge.touchIdUnlock());
     } catch (error) {
       show(error.message);
     } finally {
+      asking = false;
       hint.hidden = true;
       fingerButton.disabled = false;
     }
@@ -100,6 +103,7 @@ export function render(root, { app, bridge }) {
   return () => {
     active = false;
     window.removeEventListener('resize', moved);
-    if (bridge && inline) bridge.touchIdInlineCancel().catch(() => {});
+    // The reader is let go with the lock screen, whichever way it was asked for.
+    if (bridge && (inline || asking)) bridge.touchIdInlineCancel().catch(() => {});
   };
 }
