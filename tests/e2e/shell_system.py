@@ -5,6 +5,7 @@ system bus of the test's own, closing the window (the page saves first), two PDF
 (the web process lives on), and SIGTERM (the last edit saved, exit 0, the printer stopped)."""
 
 import json
+import re
 import os
 import shutil
 import signal
@@ -16,7 +17,6 @@ import time
 from harness import AppRun, Checks, DONE_MARK, check_page_results, page_script, runner_arguments, start_xvfb, stop_xvfb
 
 APP_ID = "org.quillpost.Quillpost"
-APP_PATH = "/org/quillpost/Quillpost"
 STEP_MARK = "E2E-STEP "
 
 # Runs inside the test's session bus: tells the runner the bus's address, then starts the program
@@ -28,10 +28,20 @@ exec "$QP_KEYRING_WRAPPER" "$@" $QP_FIRST_LINKS
 KEYRING_WRAPPER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "with_keyring.sh")
 
 
+def application_id(bus):
+    """The program's name on the bus: on a data folder of its own it is APP_ID with a suffix of that folder's."""
+    listed = subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                             "--method", "org.freedesktop.DBus.ListNames"],
+                            env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus), capture_output=True, text=True, timeout=20)
+    names = [n for n in re.findall(r"'([^']+)'", listed.stdout) if n.startswith(APP_ID)]
+    return names[0] if len(names) == 1 else None
+
+
 def activate_action(bus, name, parameter):
     """Activates one of the program's actions over D-Bus, as the desktop's notification service or launcher would."""
     target = "[<%s>]" % json.dumps(parameter) if parameter is not None else "[]"
-    return subprocess.run(["gdbus", "call", "--session", "--dest", APP_ID, "--object-path", APP_PATH,
+    app_id = application_id(bus) or APP_ID
+    return subprocess.run(["gdbus", "call", "--session", "--dest", app_id, "--object-path", "/" + app_id.replace(".", "/"),
                            "--method", "org.gtk.Actions.Activate", name, target, "{}"],
                           env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus), capture_output=True, text=True, timeout=20)
 
@@ -87,6 +97,13 @@ def main():
         run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, environment, wrapper)
         bus = wait_for_file(bus_file, 20)
         check(bus is not None, "the program started on the test's session bus")
+        own_id = None
+        deadline = time.monotonic() + 20
+        while bus and own_id is None and time.monotonic() < deadline:
+            own_id = application_id(bus)
+            time.sleep(0.1)
+        check(own_id is not None and own_id.startswith(APP_ID + ".Data_"),
+              "on a data folder of its own the program is an instance of its own (%s), not the user's copy" % own_id)
         app_env = dict(os.environ, DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=bus or "", GDK_BACKEND="x11",
                        QUILLPOST_DATA_DIR=data_dir, NO_AT_BRIDGE="1")
         closed_at = None
