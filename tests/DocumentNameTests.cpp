@@ -41,6 +41,37 @@ TEST(SafeName, KeepsEightyCharactersAndFitsAFileName)
     EXPECT_EQ(Store::safeName(accented), accented.substr(0, 81));
 }
 
+TEST(NumberedName, KeepsTheNumberWithinWhatSafeNameLeavesAlone)
+{
+    // The expected name is the base's first `kept` bytes and the number.
+    struct Case {
+        std::string base;
+        int number;
+        size_t kept;
+        const char* suffix;
+    };
+    const std::vector<Case> cases {
+        { "Ana Lima", 2, 8, " (2)" },
+        { "Ana Lima", 12, 8, " (12)" },
+        { std::string(80, 'x'), 2, 76, " (2)" },
+        { std::string(80, 'x'), 100, 74, " (100)" },
+        // A cut that ends on a space would leave two spaces, which safeName would fold.
+        { std::string(75, 'x').append(" yyyy"), 2, 75, " (2)" },
+    };
+    for (const auto& [base, number, kept, suffix] : cases) {
+        const std::string numbered = Store::numberedName(base, number);
+        EXPECT_EQ(numbered, base.substr(0, kept).append(suffix));
+        EXPECT_EQ(Store::safeName(numbered), numbered);
+    }
+    std::string emoji;
+    for (int i = 0; i < 50; ++i)
+        emoji += "\xF0\x9F\x93\x84";
+    const std::string numbered = Store::numberedName(emoji, 2);
+    EXPECT_LE(numbered.size(), 200u);
+    EXPECT_TRUE(numbered.ends_with(" (2)"));
+    EXPECT_EQ(Store::safeName(numbered), numbered);
+}
+
 TEST(SafeFile, KeepsTheBaseAndAShortLowerCaseExtension)
 {
     EXPECT_EQ(Store::safeFile("Passport SCAN.JPEG"), "Passport SCAN.jpeg");

@@ -46,6 +46,7 @@ constexpr auto commands = std::to_array<Command>({
     command("driveDisconnect", DriveCommands::driveDisconnect),
     command("chooseDocsRoot", DriveCommands::chooseDocsRoot),
 
+    command("claimClientFolder", DocumentCommands::claimClientFolder),
     command("clientFolder", DocumentCommands::clientFolder),
     command("openFolder", DocumentCommands::openFolder),
     command("saveDocument", DocumentCommands::saveDocument),

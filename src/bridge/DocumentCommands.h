@@ -14,6 +14,9 @@ class CommandReply;
 // outside it.
 namespace DocumentCommands {
 
+// 0: the client's name, 1: the folder names other clients hold, 2: create (default true). Answers
+// the name of the client's own folder under the documents root (Store::claimClientFolder), or null.
+void claimClientFolder(Bridge&, const Json& args, const CommandReply&);
 void clientFolder(Bridge&, const Json& args, const CommandReply&);
 void openFolder(Bridge&, const Json& args, const CommandReply&);
 void saveDocument(Bridge&, const Json& args, const CommandReply&);

@@ -62,6 +62,7 @@
     driveDetect: () => call('driveDetect'),
     driveConnect: (manual) => call('driveConnect', !!manual),
     driveDisconnect: () => call('driveDisconnect'),
+    claimClientFolder: (c, held, create) => call('claimClientFolder', c, Array.isArray(held) ? held : [], create !== false),
     clientFolder: (c, sub, open) => call('clientFolder', c, sub || '', !!open),
     openFolder: (d) => call('openFolder', d),
     chooseDocsRoot: () => call('chooseDocsRoot'),

@@ -169,7 +169,8 @@ public:
     // client holds it; otherwise a new one is made, the name or the name with " (2)", " (3)" and so
     // on, whichever neither exists nor is held, so that two clients never share one. Held names
     // pass through safeName. With create false nothing is made: the answer is the adoptable folder
-    // or none. A folder that can't be made gives none and sets error.
+    // or none. The documents root must be there (makeDocsRoot). A folder that can't be made gives
+    // none and sets error.
     std::optional<std::string> claimClientFolder(std::string_view client, const std::vector<std::string>& held, bool create, std::error_code& error) const;
     // base + " (number)", shortened so that safeName leaves it as it is.
     static std::string numberedName(const std::string& base, int number);

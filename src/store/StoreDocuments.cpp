@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,8 @@ constexpr size_t nameCharacters = 80;
 // File names are limited to 255 bytes; this leaves room for " (999)" and a six-letter extension.
 constexpr size_t nameBytes = 200;
 constexpr int listingDepth = 3;
+// Namesakes a client folder may be told apart from; past this something is wrong with the folder.
+constexpr int mostNumberedFolders = 10000;
 
 size_t sequenceLength(unsigned char lead)
 {
@@ -203,6 +206,63 @@ fs::path Store::uniquePath(const fs::path& dir, const std::string& name)
         if (!fs::exists(fs::symlink_status(candidate, error)))
             return candidate;
     }
+}
+
+std::string Store::numberedName(const std::string& base, int number)
+{
+    const std::string suffix = " (" + std::to_string(number) + ")";
+    // Whole characters within safeName's limits, so that the number is never cut off.
+    size_t end = 0;
+    for (size_t characters = 0; end < base.size() && characters + suffix.size() < nameCharacters; ++characters) {
+        const size_t length = sequenceLength(static_cast<unsigned char>(base[end]));
+        if (end + length + suffix.size() > nameBytes)
+            break;
+        end += length;
+    }
+    std::string shortened = base.substr(0, end);
+    while (!shortened.empty() && shortened.back() == ' ')
+        shortened.pop_back();
+    return (shortened.empty() ? std::string("Untitled") : shortened) + suffix;
+}
+
+std::optional<std::string> Store::claimClientFolder(std::string_view client, const std::vector<std::string>& held, bool create, std::error_code& error) const
+{
+    error.clear();
+    std::set<std::string> taken;
+    for (const std::string& name : held)
+        taken.insert(safeName(name));
+    const std::string base = safeName(client);
+    const fs::path root = docsRoot();
+    const FileDescriptor rootFolder(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!rootFolder) {
+        if (create)
+            error = lastSystemError();
+        return std::nullopt;
+    }
+
+    // A folder filed under the client's name before folders were remembered: theirs, unless
+    // another client holds it already. A link there is no client's folder.
+    struct stat information {};
+    if (!taken.contains(base) && ::fstatat(rootFolder.get(), base.c_str(), &information, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(information.st_mode))
+        return base;
+    if (!create)
+        return std::nullopt;
+
+    // mkdir makes a folder only where nothing is, so a folder that appears meanwhile (another
+    // window, a sync) is never taken as new.
+    for (int number = 1; number <= mostNumberedFolders; ++number) {
+        const std::string candidate = number == 1 ? base : numberedName(base, number);
+        if (taken.contains(candidate))
+            continue;
+        if (::mkdirat(rootFolder.get(), candidate.c_str(), 0777) == 0)
+            return candidate;
+        if (errno != EEXIST) {
+            error = lastSystemError();
+            return std::nullopt;
+        }
+    }
+    error = std::make_error_code(std::errc::file_exists);
+    return std::nullopt;
 }
 
 std::optional<fs::path> Store::resolveDocument(const std::string& path) const

@@ -3,7 +3,7 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import {
   cleanInput, validateClient, addClient, updateClient, removeClient, findClient,
-  clientsOf, filterClients, sortByName, countByStatus, newId, statusLabel,
+  clientsOf, filterClients, sortByName, countByStatus, newId, statusLabel, documentsFolder, heldFolders,
 } from '../../resources/app/js/clients-model.js';
 
 const doc = (clients) => ({ version: 1, clients });
@@ -121,5 +121,108 @@ describe('searching and sorting', () => {
     assert.equal(counts.get('closed'), 1);
     assert.equal(statusLabel('on-hold'), 'On hold');
     assert.equal(statusLabel('custom'), 'custom');
+  });
+});
+
+describe('each client\'s documents folder', () => {
+  // The desktop program's folders under the documents root: the name's folder is adopted when it
+  // exists and is not held, otherwise the first free of name, "name (2)", ... is made.
+  const desktop = (existing = []) => {
+    const folders = new Set(existing);
+    const calls = [];
+    return {
+      folders,
+      calls,
+      async claimClientFolder(name, held, create) {
+        calls.push({ name, held, create });
+        await Promise.resolve();
+        if (folders.has(name) && !held.includes(name)) return name;
+        if (!create) return null;
+        for (let n = 1; ; n += 1) {
+          const candidate = n === 1 ? name : `${name} (${n})`;
+          if (!folders.has(candidate) && !held.includes(candidate)) {
+            folders.add(candidate);
+            return candidate;
+          }
+        }
+      },
+    };
+  };
+  const practice = (clients, { editable = true } = {}) => ({
+    data: doc(clients),
+    editable,
+    lock: editable ? null : { message: 'This copy is read-only.' },
+    edits: 0,
+    edit(change) {
+      if (!this.editable) throw new Error(this.lock.message);
+      this.edits += 1;
+      return change(this.data);
+    },
+  });
+
+  test('namesakes get folders of their own, remembered on each client', async () => {
+    const first = client({ name: 'Ana Lima' });
+    const second = client({ name: 'Ana Lima' });
+    const app = practice([first, second]);
+    const bridge = desktop();
+    assert.equal(await documentsFolder(app, bridge, first.id), 'Ana Lima');
+    assert.equal(await documentsFolder(app, bridge, second.id), 'Ana Lima (2)');
+    assert.deepEqual([first.docFolder, second.docFolder], ['Ana Lima', 'Ana Lima (2)']);
+    assert.deepEqual(bridge.calls[1].held, ['Ana Lima'], 'the second claim knows the first client holds the name');
+    assert.equal(await documentsFolder(app, bridge, first.id), 'Ana Lima');
+    assert.equal(bridge.calls.length, 2, 'a remembered folder is not claimed again');
+  });
+
+  test('a renamed client keeps their folder', async () => {
+    const ana = client({ name: 'Ana Lima' });
+    const app = practice([ana]);
+    const bridge = desktop();
+    await documentsFolder(app, bridge, ana.id);
+    updateClient(app.data, ana.id, { ...ana, name: 'Ana Souza' });
+    assert.equal(await documentsFolder(app, bridge, ana.id), 'Ana Lima');
+    assert.equal(bridge.calls.length, 1);
+    // A new client of the old name doesn't get the renamed client's folder.
+    const newcomer = addClient(app.data, { name: 'Ana Lima' });
+    assert.equal(await documentsFolder(app, bridge, newcomer.id), 'Ana Lima (2)');
+  });
+
+  test('a folder filed under the name before is adopted once, even when both namesakes ask at once', async () => {
+    const one = client({ name: 'Bea' });
+    const two = client({ name: 'Bea' });
+    const app = practice([one, two]);
+    const bridge = desktop(['Bea']);
+    const folders = await Promise.all([documentsFolder(app, bridge, one.id), documentsFolder(app, bridge, two.id)]);
+    assert.deepEqual(folders, ['Bea', 'Bea (2)']);
+    assert.deepEqual(heldFolders(app.data, null).sort(), ['Bea', 'Bea (2)']);
+  });
+
+  test('while the data can\'t change nothing is claimed or recorded', async () => {
+    const legacy = client({ name: 'Cara' });
+    const fresh = client({ name: 'Dan' });
+    const app = practice([legacy, fresh], { editable: false });
+    const bridge = desktop(['Cara']);
+    assert.equal(await documentsFolder(app, bridge, legacy.id), 'Cara');
+    assert.equal(await documentsFolder(app, bridge, fresh.id), null);
+    assert.deepEqual(bridge.calls.map((c) => c.create), [false, false]);
+    assert.deepEqual([...bridge.folders], ['Cara']);
+    assert.equal(app.edits, 0);
+    assert.equal('docFolder' in legacy, false);
+  });
+
+  test('a failed claim is told and doesn\'t hold up the next one', async () => {
+    const gone = client({ name: 'Eve' });
+    const fay = client({ name: 'Fay' });
+    const app = practice([gone, fay]);
+    const bridge = desktop();
+    const failing = { ...bridge, claimClientFolder: async () => { throw new Error('Couldn\'t create the folder.'); } };
+    await assert.rejects(documentsFolder(app, failing, fay.id), /Couldn't create the folder/);
+    await assert.rejects(documentsFolder(app, bridge, 'no-such-id'), /no longer in your data/);
+    // Removed before its turn came: nothing is claimed for it.
+    const claim = documentsFolder(app, bridge, gone.id);
+    removeClient(app.data, gone.id);
+    await assert.rejects(claim, /no longer in your data/);
+    assert.equal(bridge.folders.has('Eve'), false);
+    assert.equal(await documentsFolder(app, bridge, fay.id), 'Fay');
+    assert.equal(fay.docFolder, 'Fay');
   });
 });

@@ -139,3 +139,43 @@ export function countByStatus(clients) {
   }
   return counts;
 }
+
+// A client's documents live in a folder of their own under the documents root, claimed the first
+// time their documents are used and remembered on the client as `docFolder`, so that it stays
+// theirs through a rename and is never shared with a namesake.
+export function docFolderOf(client) {
+  return isPlainObject(client) && typeof client.docFolder === 'string' ? client.docFolder : '';
+}
+
+// The folders that clients other than the given one hold.
+export function heldFolders(doc, exceptId) {
+  return clientsOf(doc).filter((c) => c.id !== exceptId).map(docFolderOf).filter(Boolean);
+}
+
+const claims = new WeakMap();
+
+// The client's folder name, claimed from the desktop program when they have none yet (a folder
+// filed under their name before folders were remembered is adopted, unless another client holds
+// it). Claims run one at a time, each seeing the folders the ones before recorded. While the data
+// can't be changed nothing is claimed: the answer is the unheld folder of their name, or null.
+export function documentsFolder(app, bridge, clientId) {
+  const earlier = claims.get(app) ?? Promise.resolve();
+  const claim = earlier.then(async () => {
+    const client = findClient(app.data, clientId);
+    if (!client) throw new Error('This client is no longer in your data.');
+    if (docFolderOf(client)) return docFolderOf(client);
+    const create = app.editable;
+    const folder = await bridge.claimClientFolder(text(client.name), heldFolders(app.data, clientId), create);
+    if (!create) return typeof folder === 'string' && folder ? folder : null;
+    if (typeof folder !== 'string' || !folder) throw new Error("Quillpost couldn't make a folder for this client's documents.");
+    // The data may have been reloaded meanwhile: the folder goes to the client as it is now.
+    return app.edit((doc) => {
+      const current = findClient(doc, clientId);
+      if (!current) throw new Error('This client is no longer in your data.');
+      if (!docFolderOf(current)) current.docFolder = folder;
+      return current.docFolder;
+    });
+  });
+  claims.set(app, claim.catch(() => {}));
+  return claim;
+}

@@ -4,11 +4,20 @@
 import { h, fill, button, toast, confirmDialog, runFrom, showError } from '../ui.js';
 import { icon } from '../icons.js';
 import { formatWhen, isPlainObject, messageOf, plural } from '../format.js';
-import { statusLabel, text } from '../clients-model.js';
+import { statusLabel, text, documentsFolder } from '../clients-model.js';
 
-export function openClientDocuments(host, { bridge, client, tab = 'documents', onEdit }) {
+export function openClientDocuments(host, { app, bridge, client, tab = 'documents', onEdit }) {
   const name = text(client.name) || 'Unnamed client';
   let active = true;
+
+  // The client's own folder, whatever their name is now; null while the data can't be changed
+  // and no folder is theirs yet.
+  const folderOf = () => documentsFolder(app, bridge, client.id);
+  const folderToWrite = async () => {
+    const folder = await folderOf();
+    if (!folder) throw new Error(app.lock ? app.lock.message : 'Your data is still loading.');
+    return folder;
+  };
 
   const tabs = [
     { id: 'details', label: 'Details' },
@@ -44,7 +53,7 @@ export function openClientDocuments(host, { bridge, client, tab = 'documents', o
     h('div', { class: 'row-actions' },
       button('Add files…', { kind: 'primary', iconName: 'plus', id: 'documents-add', disabled: !bridge, onClick: () => fileInput.click() }),
       button('Open client folder', { iconName: 'folder', id: 'documents-folder', disabled: !bridge,
-        onClick: (event) => runFrom(event.currentTarget, () => bridge.clientFolder(name, '', true)) }),
+        onClick: (event) => runFrom(event.currentTarget, async () => bridge.clientFolder(await folderToWrite(), '', true)) }),
       fileInput),
     dropHint,
     listing);
@@ -99,11 +108,18 @@ export function openClientDocuments(host, { bridge, client, tab = 'documents', o
 
   async function addFiles(files) {
     if (!files.length) return;
+    let folder;
+    try {
+      folder = await folderToWrite();
+    } catch (error) {
+      showError(new Error(`Nothing was added: ${messageOf(error)}`));
+      return;
+    }
     let saved = 0;
     for (const file of files) {
       try {
         const bytes = new Uint8Array(await file.arrayBuffer());
-        await bridge.saveDocument({ client: name, fileName: file.name, bytes });
+        await bridge.saveDocument({ client: folder, fileName: file.name, bytes });
         saved += 1;
       } catch (error) {
         showError(new Error(`${file.name} wasn't added: ${messageOf(error)}`));
@@ -121,7 +137,8 @@ export function openClientDocuments(host, { bridge, client, tab = 'documents', o
     }
     let result;
     try {
-      result = await bridge.listDocuments(name);
+      const folder = await folderOf();
+      result = folder ? await bridge.listDocuments(folder) : { files: [] };
       if (!isPlainObject(result) || !Array.isArray(result.files)) throw new Error("Quillpost couldn't list this client's documents.");
     } catch (error) {
       if (active) fill(listing, h('p', { class: 'error-text', role: 'alert', text: messageOf(error) }));

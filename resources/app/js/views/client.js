@@ -58,7 +58,7 @@ export function render(root, { app, bridge, route, navigate }) {
     const name = text(client.name) || 'Unnamed client';
     root.dataset.clientId = client.id;
     root.append(pageHeader(name, [text(client.fileNumber), client.status ? statusLabel(client.status) : ''].filter(Boolean).join(' · '),
-      button('Documents', { iconName: 'document', id: 'client-documents', onClick: () => openClientDocuments(root, { bridge, client, onEdit: app.editable ? edit : null }) }),
+      button('Documents', { iconName: 'document', id: 'client-documents', onClick: () => openClientDocuments(root, { app, bridge, client, onEdit: app.editable ? edit : null }) }),
       button('Edit', { iconName: 'edit', id: 'client-edit', disabled: !app.editable, onClick: edit })));
 
     root.append(h('div', { class: 'grid-2' },

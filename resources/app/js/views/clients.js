@@ -140,7 +140,7 @@ export function render(root, { app, bridge, intent }) {
 
   function documents(client) {
     const opener = document.activeElement;
-    const dialog = openClientDocuments(root, { bridge, client, onEdit: canEdit ? () => edit(client) : null });
+    const dialog = openClientDocuments(root, { app, bridge, client, onEdit: canEdit ? () => edit(client) : null });
     dialog.addEventListener('close', () => {
       if (opener?.isConnected && !root.querySelector('dialog[open]')) opener.focus();
     });

@@ -3,6 +3,7 @@
 
 import { h, card, button, runFrom, toast, showError } from '../ui.js';
 import { messageOf } from '../format.js';
+import { documentsFolder } from '../clients-model.js';
 import { looksLikePdf } from '../print-inbox.js';
 import { withProgress, stepLabel, describeVersion, describeCheck, describeUpdate, isPdfName } from '../pdf-editor.js';
 
@@ -117,17 +118,19 @@ function renderClientDocuments(bridge, app, opened) {
   const list = h('ul', { id: 'editor-documents', class: 'plain-list' });
   const choice = h('select', { id: 'editor-client', 'aria-label': 'Client whose PDFs to list' },
     h('option', { value: '', text: clients.length ? 'Choose a client…' : 'No clients yet' }),
-    clients.map((client) => h('option', { value: client.name, text: client.name })));
+    clients.map((client) => h('option', { value: client.id, text: client.name })));
   choice.disabled = !clients.length;
 
   choice.addEventListener('change', async () => {
     list.replaceChildren();
-    if (!choice.value) return;
+    const client = clients.find((c) => c.id === choice.value);
+    if (!client) return;
     try {
-      const answer = await bridge.listDocuments(choice.value);
+      const folder = await documentsFolder(app, bridge, client.id);
+      const answer = folder ? await bridge.listDocuments(folder) : null;
       const pdfs = (Array.isArray(answer?.files) ? answer.files : []).filter((file) => isPdfName(file?.name));
       if (!pdfs.length) {
-        list.replaceChildren(h('li', { class: 'muted', text: `${choice.value} has no PDFs yet.` }));
+        list.replaceChildren(h('li', { class: 'muted', text: `${client.name} has no PDFs yet.` }));
         return;
       }
       list.replaceChildren(...pdfs.map((file) => {

@@ -7,6 +7,7 @@ import { formatWhen, messageOf } from '../format.js';
 import { hrefFor } from '../routes.js';
 import { saveBytes } from '../download.js';
 import { renderEditor } from './pdf-editor-card.js';
+import { documentsFolder } from '../clients-model.js';
 import { renderFormCopy } from './form-copy-card.js';
 import {
   newestFirst, withArrival, withoutFile, onPrintedFile, passwordProblem, lockedName, looksLikePdf, fileSize, MIN_PASSWORD_LENGTH,
@@ -96,7 +97,7 @@ function renderInbox(root, bridge, app, makeShareable) {
     const file = button('File to client…', { dataset: { action: 'file' }, disabled: !clients.length || !bridge.saveDocument,
       title: clients.length ? null : 'Add a client first' });
     const choice = h('select', { 'aria-label': `Client for ${record.name}`, dataset: { role: 'client' } },
-      clients.map((client) => h('option', { value: client.name, text: client.name })));
+      clients.map((client) => h('option', { value: client.id, text: client.name })));
     const confirm = button('File', { kind: 'primary small', dataset: { action: 'file-confirm' } });
     const cancel = button('Cancel', { kind: 'small' });
     const chooser = h('span', { class: 'file-chooser', hidden: true }, choice, confirm, cancel);
@@ -111,12 +112,15 @@ function renderInbox(root, bridge, app, makeShareable) {
       file.focus();
     });
     confirm.addEventListener('click', () => runFrom(confirm, async () => {
-      const client = choice.value;
+      const client = clients.find((c) => c.id === choice.value);
+      if (!client) return;
+      const folder = await documentsFolder(app, bridge, client.id);
+      if (!folder) throw new Error(app.lock ? app.lock.message : 'Your data is still loading.');
       const bytes = await bridge.readPrinted(record.path);
-      const saved = await bridge.saveDocument({ client, sub: 'Printed', fileName: record.name, bytes });
+      const saved = await bridge.saveDocument({ client: folder, sub: 'Printed', fileName: record.name, bytes });
       chooser.hidden = true;
       file.hidden = false;
-      toast(`${record.name} is filed in ${client}'s documents${saved?.name && saved.name !== record.name ? ` as ${saved.name}` : ''}.`);
+      toast(`${record.name} is filed in ${client.name}'s documents${saved?.name && saved.name !== record.name ? ` as ${saved.name}` : ''}.`);
     }));
     return h('span', { class: 'file-to-client' }, file, chooser);
   };
