@@ -118,8 +118,16 @@ TEST(DriveConnection, ADriveThatIsNotMountedIsNeverWrittenInto)
             EXPECT_TRUE(answer->error->starts_with("Quillpost can't reach its documents folder in your Google Drive (\"" + (drive / "Quillpost" / "Clients").string() + "\")"))
                 << *answer->error;
         }
-        EXPECT_TRUE(fs::is_empty(harness.path("home/GoogleDrive"))) << driveName;
         EXPECT_TRUE(harness.workspace.opened.empty());
+
+        // Nor is the backup copy written there.
+        harness.store().save(R"({"clients":[]})");
+        harness.clock.advance(std::chrono::seconds(2));
+        harness.clock.runBackground();
+        harness.clock.runPosted();
+        EXPECT_TRUE(harness.store().lastBackupError().starts_with("Quillpost couldn't write its backup copy into your Google Drive (\"" + (drive / "Quillpost" / "Backups").string() + "\")"))
+            << harness.store().lastBackupError();
+        EXPECT_TRUE(fs::is_empty(harness.path("home/GoogleDrive"))) << driveName;
 
         // Once the drive is back with Quillpost's folder, documents are filed as before; a
         // Clients folder removed from it is made again.

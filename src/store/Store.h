@@ -146,6 +146,9 @@ public:
     // chosen or drive one only where its own folder is there (and the drive with it). Nothing when
     // the root is there to write into.
     std::optional<DocsRootProblem> makeDocsRoot() const;
+    // Whether folder lies in the connected drive folder and is missing with the folder above it,
+    // as when the drive isn't mounted: nothing is made there.
+    bool onMissingDrive(const std::filesystem::path& folder) const;
 
     // Client documents: folder and file names, where they go, and the containment check.
     struct DocumentEntry {

@@ -98,6 +98,14 @@ std::optional<Store::DocsRootProblem> Store::makeDocsRoot() const
         + "\": it was moved or deleted, or it is on a disk that isn't connected. Nothing was put there; connect the disk and try again, or choose the documents folder in Settings." };
 }
 
+bool Store::onMissingDrive(const fs::path& folder) const
+{
+    const auto drive = configString("drive");
+    if (!drive || drive->empty() || !isWithin(folder, *drive))
+        return false;
+    return !isFolder(folder) && !isFolder(folder.parent_path());
+}
+
 fs::path Store::docsRoot() const
 {
     // A relative or empty setting would put documents wherever the program happened to start.

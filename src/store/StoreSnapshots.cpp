@@ -112,6 +112,13 @@ void Store::scheduleBackup(std::string_view bytes)
 
     // The job captures the folder now: removing the setting later does not redirect or stop it.
     m_backupWork = m_services.mainQueue.after(backupDelay, [this, target = fs::path(*folder) / backupFileName, bytes = std::string(bytes)]() mutable {
+        // A drive that isn't mounted leaves an empty folder behind; a copy made there would
+        // never reach the drive.
+        if (onMissingDrive(target.parent_path())) {
+            m_lastBackupError = "Quillpost couldn't write its backup copy into your Google Drive (\"" + target.parent_path().string()
+                + "\"): the drive isn't available. It may not be mounted, running or signed in; the copy is written with the first save once it is back.";
+            return;
+        }
         handOverBackup(std::move(target), std::move(bytes));
     });
 }

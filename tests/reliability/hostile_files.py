@@ -24,6 +24,7 @@ STEP = "FAULT-STEP "
 BIG = 200 * 1024 * 1024
 DEPTH = 100_000
 UNREADABLE_COPY = re.compile(r"^unreadable-data-[0-9]+\.json$")
+UNREADABLE_SETTINGS = re.compile(r"^unreadable-config-[0-9]+(-[0-9]+)?\.json$")
 NOTICE = re.compile(r"couldn.t read|could not be read|older copy|can.t be read", re.IGNORECASE)
 
 
@@ -197,6 +198,7 @@ class Runner:
             big_document(target, "padding", b'{"backupFolder":"' + os.path.join(folder, "backups").encode() + b'",')
         else:
             zeros(target)
+        damaged_settings = read(target) if damage is not None and which == "config.json" else None
 
         settled, attempted = self.steps(name, self.start(name, data_dir, state_dir, {"rewriteSettings": which == "config.json"}))
         if settled is None or attempted is None:
@@ -210,6 +212,11 @@ class Runner:
         if which == "config.json":
             self.check(attempted["settings"] is not None and attempted["settings"]["ok"],
                        "%s: a change of settings is written: %s" % (name, attempted["settings"]))
+        if damaged_settings is not None:
+            snapshots = os.path.join(data_dir, "snapshots")
+            aside = [n for n in sorted(os.listdir(snapshots)) if UNREADABLE_SETTINGS.match(n)] if os.path.isdir(snapshots) else []
+            self.check(len(aside) == 1 and read(os.path.join(snapshots, aside[0])) == damaged_settings,
+                       "%s: the damaged settings are put aside once, whole, in snapshots/: %s" % (name, aside))
         shutil.rmtree(folder, ignore_errors=True)
 
 
