@@ -189,7 +189,7 @@ public:
     {
         auto task = std::make_shared<CurlTask>();
         // One thread per request: a server that hangs holds only its own thread, never the main one
-        // or another request. The time-out bounds how long each thread lives.
+        // or another request. The idle time-out and the overall cap bound how long each thread lives.
         std::thread([transfer = Transfer { std::move(request), task, {}, false }, completion = std::move(completion)]() mutable {
             perform(transfer);
             MainQueue::shared().post([result = std::move(transfer.result), completion = std::move(completion)]() mutable {
