@@ -136,5 +136,42 @@ TEST(MainViewPolicies, WebLinksLeaveDownloadsAskAndDialogsAreOnTheWindow)
     EXPECT_EQ(confirmed, false);
 }
 
+TEST(MainViewPolicies, TheEndOfEachDownloadReachesThePageAsARecord)
+{
+    FakeWorkspace workspace;
+    FakePanels panels;
+    TemporaryFolder folder { "quillpost-download-records" };
+    std::filesystem::create_directories(folder / "Clients");
+    workspace.downloads = folder.path();
+    std::vector<Json> told;
+    auto policies = mainViewPolicies(workspace, panels, std::make_shared<FakeWindow>(), [&told](const Json& record) { told.push_back(record); });
+    ASSERT_TRUE(policies.downloadEnded);
+
+    using Result = DownloadOutcome::Result;
+    const struct {
+        DownloadOutcome outcome;
+        Json expected;
+    } cases[] = {
+        { { "blob:quillpost-app://app/1", Result::Saved, folder / "Invoice.pdf", 1234, "" },
+            { { "url", "blob:quillpost-app://app/1" }, { "result", "saved" }, { "name", "Invoice.pdf" }, { "folder", folder.path().string() }, { "inDownloads", true }, { "size", 1234 } } },
+        { { "blob:quillpost-app://app/2", Result::Saved, folder / "Clients" / "a.csv", 5, "" },
+            { { "url", "blob:quillpost-app://app/2" }, { "result", "saved" }, { "name", "a.csv" }, { "folder", (folder / "Clients").string() }, { "inDownloads", false }, { "size", 5 } } },
+        { { "blob:quillpost-app://app/3", Result::Cancelled, {}, 0, "cancelled by the user" },
+            { { "url", "blob:quillpost-app://app/3" }, { "result", "cancelled" } } },
+        { { "blob:quillpost-app://app/4", Result::Failed, {}, 0, "No space left on device" },
+            { { "url", "blob:quillpost-app://app/4" }, { "result", "failed" }, { "message", "No space left on device" } } },
+    };
+    for (const auto& entry : cases) {
+        policies.downloadEnded(entry.outcome);
+        EXPECT_EQ(told.back(), entry.expected) << entry.outcome.url;
+    }
+    EXPECT_EQ(told.size(), std::size(cases));
+
+    // Without a Downloads folder nothing counts as being in it.
+    EXPECT_EQ(downloadRecord(cases[0].outcome, std::nullopt)["inDownloads"], false);
+    // Without anyone to tell, downloads are left to the view.
+    EXPECT_FALSE(mainViewPolicies(workspace, panels, std::make_shared<FakeWindow>()).downloadEnded);
+}
+
 }
 }

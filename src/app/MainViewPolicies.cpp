@@ -16,7 +16,27 @@ bool isExternalScheme(std::string_view url)
     return scheme == "http" || scheme == "https" || scheme == "mailto";
 }
 
-WebViewPolicies mainViewPolicies(Workspace& workspace, Panels& panels, std::weak_ptr<Window> window)
+Json downloadRecord(const DownloadOutcome& outcome, const std::optional<std::filesystem::path>& downloadsFolder)
+{
+    static constexpr const char* results[] = { "saved", "cancelled", "failed" };
+    Json record {
+        { "url", outcome.url },
+        { "result", results[static_cast<size_t>(outcome.result)] },
+    };
+    if (outcome.result == DownloadOutcome::Result::Saved) {
+        const auto folder = outcome.destination.parent_path();
+        std::error_code ignored;
+        record["name"] = outcome.destination.filename().string();
+        record["folder"] = folder.string();
+        record["inDownloads"] = downloadsFolder && std::filesystem::equivalent(folder, *downloadsFolder, ignored);
+        record["size"] = outcome.size;
+    } else if (outcome.result == DownloadOutcome::Result::Failed) {
+        record["message"] = outcome.message;
+    }
+    return record;
+}
+
+WebViewPolicies mainViewPolicies(Workspace& workspace, Panels& panels, std::weak_ptr<Window> window, std::function<void(const Json&)> tellPage)
 {
     WebViewPolicies policies;
     policies.decideNavigation = [&workspace](const NavigationAction& action) {
@@ -50,6 +70,11 @@ WebViewPolicies mainViewPolicies(Workspace& workspace, Panels& panels, std::weak
             completion(std::filesystem::path(*chosen));
         });
     };
+    if (tellPage) {
+        policies.downloadEnded = [&workspace, tellPage = std::move(tellPage)](const DownloadOutcome& outcome) {
+            tellPage(downloadRecord(outcome, workspace.downloadsFolder()));
+        };
+    }
     policies.chooseFiles = [&panels, window](bool multiple, auto completion) {
         panels.chooseFiles(window.lock().get(), multiple, [completion = std::move(completion)](std::vector<std::string> chosen) {
             completion(std::vector<std::filesystem::path>(chosen.begin(), chosen.end()));

@@ -80,6 +80,11 @@ std::string fullScreen(bool entered)
     return entered ? "document.documentElement.classList.add('fullscreen')" : "document.documentElement.classList.remove('fullscreen')";
 }
 
+std::string downloadEnded(const Json& record)
+{
+    return call("__qpDownloaded", dump(record));
+}
+
 Notification printedNotification(const Json& info)
 {
     auto name = info.is_object() && info.contains("name") && info["name"].is_string() ? std::optional(info["name"].get<std::string>()) : std::nullopt;

@@ -28,6 +28,8 @@ std::string systemLock(const std::string& detail);
 // The qp-system-lock event's detail: the names the page has always been given for these moments.
 std::string systemLockDetail(SystemLockWatch::Event);
 std::string fullScreen(bool entered);
+// How a download the page started ended (MainViewPolicies' downloadRecord).
+std::string downloadEnded(const Json& record);
 
 // The program's own notification about a printed file that arrived while it was in the background.
 struct Notification {

@@ -110,6 +110,7 @@ constexpr auto commands = std::to_array<Command>({
     command("setAutoDownload", UpdateCommands::setAutoDownload),
     testOnly("simulateOpenURL", ShellCommands::simulateOpenURL),
     testOnly("simulateScreenSleep", ShellCommands::simulateScreenSleep),
+    testOnly("answerSaveDialogs", ShellCommands::answerSaveDialogs),
     testOnly("simulateDrop", ShellCommands::simulateDrop),
 });
 

@@ -2,6 +2,7 @@
 
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
+#include "platform/Panels.h"
 #include "updates/Notifier.h"
 
 namespace quillpost::ShellCommands {
@@ -38,6 +39,13 @@ void simulateScreenSleep(Bridge& bridge, const Json&, const CommandReply& reply)
 {
     if (bridge.shell())
         bridge.shell()->screensDidSleep();
+    reply.reply(true);
+}
+
+// Save dialogs from now on answer with this folder (an empty one cancels them) without showing.
+void answerSaveDialogs(Bridge&, const Json& args, const CommandReply& reply)
+{
+    Panels::s_selfTestSaveFolder = str(args, 0);
     reply.reply(true);
 }
 

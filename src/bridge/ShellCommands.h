@@ -26,6 +26,7 @@ void notify(Bridge&, const Json& args, const CommandReply&);
 void simulateOpenURL(Bridge&, const Json& args, const CommandReply&);
 void simulateScreenSleep(Bridge&, const Json& args, const CommandReply&);
 void simulateDrop(Bridge&, const Json& args, const CommandReply&);
+void answerSaveDialogs(Bridge&, const Json& args, const CommandReply&);
 
 }
 

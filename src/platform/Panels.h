@@ -34,6 +34,11 @@ public:
     virtual void ask(Window* parent, const Question&, std::function<void(std::optional<size_t>)> completion) = 0;
 
     static Panels& shared();
+
+    // A self-test run has no one at the save dialog. Once a test-only command has named a folder
+    // here, save dialogs answer with that folder and the suggested name instead of showing; an
+    // empty folder answers as the user's Cancel would.
+    static inline std::optional<std::string> s_selfTestSaveFolder;
 };
 
 }

@@ -52,6 +52,17 @@ struct NavigationAction {
 
 enum class NavigationDecision { Allow, Cancel, Download };
 
+// How a download ended: written where the user said, cancelled (the save dialog, or the page),
+// or failed while it was written.
+struct DownloadOutcome {
+    enum class Result { Saved, Cancelled, Failed };
+    std::string url; // what the page asked to download: for the page's own files, its blob: address
+    Result result { Result::Failed };
+    std::filesystem::path destination; // where it was written, when Saved
+    std::uint64_t size { 0 }; // bytes written, when Saved
+    std::string message; // the engine's reason, when Failed
+};
+
 struct WebViewPolicies {
     std::function<NavigationDecision(const NavigationAction&)> decideNavigation;
     // A response the view cannot show is turned into a download instead of failing.
@@ -60,6 +71,8 @@ struct WebViewPolicies {
     std::function<void(const NavigationAction&)> onNewWindowRequest;
     // Where a download goes: hand back a path, or nothing to cancel it.
     std::function<void(const std::string& suggestedName, std::function<void(std::optional<std::filesystem::path>)>)> chooseDownloadDestination;
+    // Told once per download that chooseDownloadDestination was asked about.
+    std::function<void(const DownloadOutcome&)> downloadEnded;
     // An <input type=file>: hand back the chosen files, none when cancelled.
     std::function<void(bool multiple, std::function<void(std::vector<std::filesystem::path>)>)> chooseFiles;
     std::function<void(const std::string& message, std::function<void()> done)> alert;

@@ -39,6 +39,10 @@
   // Runs the body of an async function in the newest editor window (a test-only command) and
   // answers what it returns.
   const inEditor = (body) => quillpost.pdfcraftProbe(body);
+  // From now on the save dialog answers with this folder (an empty one cancels), without showing.
+  const answerSaveDialogs = (folder) => window.webkit.messageHandlers.qp.postMessage({ cmd: 'answerSaveDialogs', args: JSON.stringify([folder]) });
+  const readIfThere = (path) => quillpost.readDocument(path).catch(() => null);
+  const toasts = () => [...document.querySelectorAll('#toasts > *')].map(t => t.textContent);
 
   try {
     await until(() => window.App && window.App.ready, 'the page to start');
@@ -84,6 +88,17 @@
     // The runner photographs the screen once the picture is there.
     await pause(3000);
 
+    // The editor's "Save a copy" reaches the save dialog, which the self-test's stand-in answers
+    // with the client's folder, where the page reads the copy back.
+    const copies = await quillpost.clientFolder('Noor Rahman', 'Editor copies');
+    await answerSaveDialogs(copies);
+    await inEditor(`document.querySelector('#save').click(); return true;`);
+    const copyPath = copies + '/' + decodeURIComponent(served.address.split('/').pop()).replace(/\.pdf$/i, '') + '-edited.pdf';
+    await until(async () => (await readIfThere(copyPath))?.length > 0, 'the editor\'s copy to be saved').catch(() => {});
+    const copy = await readIfThere(copyPath);
+    report('"Save a copy" in the editor saves the PDF where the save dialog said',
+      copy && String.fromCharCode(...copy.slice(0, 5)) === '%PDF-' && copy.length >= pdf.length / 2, { copyPath, length: copy && copy.length });
+
     const refused = await quillpost.pdfcraftUpdate();
     report('an update waits until the editor is closed', refused.ok === false && refused.step === 'close' && refused.open === 1, refused);
     report('closing every editor window leaves none open', await quillpost.pdfcraftCloseAll() === 0);
@@ -115,6 +130,67 @@
     await until(() => /^Back on/.test(document.querySelector('#editor-check-result').textContent), 'the roll-back');
     const back = await quillpost.pdfcraftInfo();
     report('rolling back returns to the built-in editor', back.version === before.version && !back.updated && !back.canRollback, back);
+
+    // The page's own downloads (<a download> on a blob) reach the save dialog; the page says where
+    // the file went only once it is written, and says nothing on a cancel.
+    const exports = await quillpost.clientFolder('Noor Rahman', 'Exports');
+    await answerSaveDialogs(exports);
+    location.hash = '#/import';
+    await until(() => document.querySelector('#export-json'), 'the export buttons');
+    document.querySelector('#export-json').click();
+    await until(() => toasts().some(t => t.includes('is saved in ' + exports)), 'the export to be saved');
+    const exportName = toasts().find(t => t.includes('is saved in ' + exports)).split(' is saved in ')[0];
+    const exported = await readIfThere(exports + '/' + exportName);
+    report('the JSON export reaches the folder the save dialog chose, and only then is the user told',
+      exported && JSON.parse(new TextDecoder().decode(exported)).clients.some(c => c.name === 'Noor Rahman'), { exportName, toasts: toasts() });
+    await answerSaveDialogs('');
+    document.querySelector('#export-clients').click();
+    await pause(1500);
+    report('a cancelled save dialog says nothing was saved', !toasts().some(t => /\.csv (is|was)/.test(t)), toasts());
+    await answerSaveDialogs(exports + '/no such folder');
+    document.querySelector('#export-clients').click();
+    await until(() => toasts().some(t => /couldn't save the file/.test(t)), 'the failed save to be reported').catch(() => {});
+    report('a download that cannot be written is reported as a failure, not as saved',
+      toasts().some(t => /couldn't save the file/.test(t)) && !toasts().some(t => /\.csv is (in|saved)/.test(t)), toasts());
+
+    // The invoice's "Save as PDF" prints the page to a PDF and downloads it the same way.
+    App.edit((doc) => {
+      doc.invoices = [{ id: 'inv-e2e', number: 'INV-9', clientId: 'c1', date: '2025-01-15', due: '2025-02-14', currency: 'CAD', taxRate: 1300,
+        lines: [{ description: 'Study permit application', amount: 180000 }] }];
+    });
+    await answerSaveDialogs(exports);
+    location.hash = '#/invoice/inv-e2e';
+    await until(() => document.querySelector('#print-pdf'), 'the invoice');
+    report('an amount shows the thousands separator', /1,800\.00/.test(document.querySelector('.invoice-total, #view').textContent),
+      document.querySelector('.invoice-total')?.textContent);
+    document.querySelector('#print-pdf').click();
+    await until(() => toasts().some(t => /\.pdf is saved in /.test(t)), 'the invoice PDF to be saved', 30000).catch(() => {});
+    const invoiceToast = toasts().find(t => /\.pdf is saved in /.test(t)) || '';
+    const invoicePdf = invoiceToast && await readIfThere(exports + '/' + invoiceToast.split(' is saved in ')[0]);
+    report('the invoice saved as PDF is a PDF in the chosen folder', invoicePdf && String.fromCharCode(...invoicePdf.slice(0, 5)) === '%PDF-', invoiceToast);
+
+    // The backup folder's copy: Settings → Data shows it and restores it through the snapshots'
+    // restore, with a safety copy of what it replaced.
+    // A drive folder of the test's own (any existing folder) puts the backup folder in it.
+    await quillpost.driveConnectPath(await quillpost.clientFolder('Noor Rahman', 'Drive'));
+    App.edit((doc) => { doc.clients = [{ id: 'c1', name: 'Noor Rahman' }, { id: 'c2', name: 'Backed Up' }]; });
+    await App.saveNow();
+    await until(async () => (await quillpost.backupCandidates()).some(c => c.source === 'Backup folder' && c.text.includes('Backed Up')), 'the backup copy', 20000);
+    App.edit((doc) => { doc.clients = [{ id: 'c1', name: 'Noor Rahman' }]; });
+    await App.saveNow();
+    location.hash = '#/settings/data';
+    await until(() => document.querySelector('#restore-backup-copy'), 'the backup copy in Settings → Data');
+    report('Settings → Data shows the backup copy with what it holds',
+      /Holds 2 clients/.test(document.querySelector('#backup-copy-holds').textContent), document.querySelector('#backup-copy').textContent);
+    const safetyBefore = (await quillpost.listSnapshots()).filter(n => n.startsWith('before-restore-')).length;
+    document.querySelector('#restore-backup-copy').click();
+    await until(() => document.querySelector('#confirm-dialog[open] #confirm-ok'), 'the restore confirmation');
+    document.querySelector('#confirm-ok').click();
+    await until(() => App.editable && App.data.clients.length === 2, 'the restore', 15000).catch(() => {});
+    const safetyAfter = (await quillpost.listSnapshots()).filter(n => n.startsWith('before-restore-')).length;
+    report('restoring the backup copy brings its data back and keeps a safety copy of what it replaced',
+      App.data.clients.some(c => c.name === 'Backed Up') && (await quillpost.load()).clients.length === 2 && safetyAfter === safetyBefore + 1,
+      { clients: App.data.clients.map(c => c.name), safetyBefore, safetyAfter });
   } catch (error) {
     report('the page script finished without an exception', false, String(error && (error.message + ' ' + error.stack) || error));
   }

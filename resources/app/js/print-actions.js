@@ -1,7 +1,7 @@
 // The print buttons of printable screens: on paper through the print dialog, or as a PDF.
 
 import { button, runFrom, toast } from './ui.js';
-import { saveBytes } from './download.js';
+import { saveWithNotice } from './download.js';
 
 export function printActions(bridge, pdfName) {
   if (!bridge) return [];
@@ -16,8 +16,7 @@ export function printActions(bridge, pdfName) {
     iconName: 'document', id: 'print-pdf',
     onClick: () => runFrom(pdf, async () => {
       const bytes = await bridge.printPdf();
-      saveBytes(bytes, pdfName);
-      toast(`${pdfName} is in your Downloads folder.`);
+      await saveWithNotice(toast, bytes, pdfName);
     }),
   });
   return [paper, pdf];

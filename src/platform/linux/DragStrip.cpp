@@ -12,6 +12,9 @@ GtkWidget* DragStrip::create(double leading, double height)
 
     auto* band = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     gtk_widget_set_size_request(band, -1, static_cast<int>(height));
+    // Each half of the desktop's button layout (gtk-decoration-layout, "close:" puts the buttons
+    // on the left): the controls draw only the buttons their side names.
+    gtk_box_append(GTK_BOX(band), gtk_window_controls_new(GTK_PACK_START));
     auto* spacer = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     gtk_widget_set_hexpand(spacer, TRUE);
     gtk_box_append(GTK_BOX(band), spacer);

@@ -59,7 +59,7 @@ GtkMainWindow::GtkMainWindow(GtkApplicationHost& application, const Options& opt
     css.append(channel(background.red)).append(", ").append(channel(background.green)).append(", ").append(channel(background.blue));
     css.append(", ").append(cssNumber(background.alpha)).append("); }\n");
     if (options.pageDrawsTitleBar)
-        css.append("#sidebar-backdrop { background-color: alpha(#ebe4da, 0.85); }\n#drag-strip windowcontrols { margin: 4px 8px 0 0; }\n");
+        css.append("#sidebar-backdrop { background-color: alpha(#ebe4da, 0.85); }\n#drag-strip windowcontrols.end { margin: 4px 8px 0 0; }\n#drag-strip windowcontrols.start { margin: 4px 0 0 8px; }\n");
     m_style = gtk_css_provider_new();
     gtk_css_provider_load_from_data(m_style, css.c_str(), static_cast<gssize>(css.size()));
     gtk_style_context_add_provider_for_display(gtk_widget_get_display(GTK_WIDGET(m_window)), GTK_STYLE_PROVIDER(m_style),

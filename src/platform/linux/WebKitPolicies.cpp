@@ -73,11 +73,55 @@ gboolean WebKitWebViewHost::decidePolicy(WebKitWebView*, WebKitPolicyDecision* d
     return FALSE;
 }
 
+// Follows a download to its end: WebKit emits "failed" (a cancel among its reasons) before
+// "finished", and "finished" alone when the file was written.
+static void reportDownloadOutcome(WebKitDownload* download, std::function<void(const DownloadOutcome&)> report)
+{
+    struct Progress {
+        std::function<void(const DownloadOutcome&)> report;
+        DownloadOutcome outcome;
+        bool failed { false };
+    };
+    auto* progress = new Progress { std::move(report), {}, false };
+    auto* request = webkit_download_get_request(download);
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    progress->outcome.url = uri ? uri : "";
+    // The download owns its progress; it goes with the download.
+    g_object_set_data_full(G_OBJECT(download), "quillpost-download-progress", progress, [](gpointer data) { delete static_cast<Progress*>(data); });
+
+    g_signal_connect(download, "failed", G_CALLBACK(+[](WebKitDownload*, GError* error, gpointer data) {
+        auto& state = *static_cast<Progress*>(data);
+        state.failed = true;
+        const bool cancelled = g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER);
+        state.outcome.result = cancelled ? DownloadOutcome::Result::Cancelled : DownloadOutcome::Result::Failed;
+        state.outcome.message = error && error->message ? error->message : "";
+    }),
+        progress);
+    g_signal_connect(download, "finished", G_CALLBACK(+[](WebKitDownload* finished, gpointer data) {
+        auto& state = *static_cast<Progress*>(data);
+        if (!state.failed) {
+            state.outcome.result = DownloadOutcome::Result::Saved;
+            state.outcome.size = webkit_download_get_received_data_length(finished);
+            if (const char* destination = webkit_download_get_destination(finished)) {
+                g_autofree char* path = g_str_has_prefix(destination, "file:") ? g_filename_from_uri(destination, nullptr, nullptr) : g_strdup(destination);
+                if (path)
+                    state.outcome.destination = path;
+            }
+        }
+        // A copy: the page's answer may end the download, and its state with it.
+        auto tell = state.report;
+        tell(state.outcome);
+    }),
+        progress);
+}
+
 void WebKitWebViewHost::downloadStarted(WebKitNetworkSession*, WebKitDownload* download, gpointer self)
 {
     auto* host = static_cast<WebKitWebViewHost*>(self);
     if (webkit_download_get_web_view(download) != host->m_view || !host->m_policies.chooseDownloadDestination)
         return;
+    if (host->m_policies.downloadEnded)
+        reportDownloadOutcome(download, host->m_policies.downloadEnded);
     auto chooser = host->m_policies.chooseDownloadDestination;
     auto decide = +[](WebKitDownload* started, const char* suggestedName, gpointer data) -> gboolean {
         auto& choose = *static_cast<decltype(chooser)*>(data);

@@ -2,7 +2,7 @@
 // form removed, so the client's copy can't be changed by accident.
 
 import { h, card, button, toast, showError } from '../ui.js';
-import { saveBytes } from '../download.js';
+import { saveWithNotice } from '../download.js';
 import { FORM_COPY_ROUTE, shareableName, describeCopy, showCard } from '../form-copy.js';
 
 // Returns { element, make(bytes, name), stop }. make is the one way a copy is made, from the file
@@ -35,14 +35,7 @@ export function renderFormCopy(root, bridge, route) {
     const save = button('Save copy…', {
       kind: 'primary', iconName: 'document', id: 'form-copy-save',
       'aria-label': `Save copy as ${fileName}`,
-      onClick: () => {
-        try {
-          saveBytes(copy.bytes, fileName);
-          toast(`${fileName} is in your Downloads folder.`);
-        } catch (error) {
-          showError(error);
-        }
-      },
+      onClick: () => saveWithNotice(toast, copy.bytes, fileName).catch(showError),
     });
     outcome.replaceChildren(
       h('p', { id: 'form-copy-summary', role: 'status' }, h('strong', { text: fileName }), ': ', describeCopy(copy)),

@@ -8,7 +8,7 @@ import { plural } from '../format.js';
 import { parseCsv, guessMapping, previewImport, importable, toCsv } from '../csv.js';
 import { indexOf, clientName, programmeLabel, fileStatusLabel, deadlineKindLabel } from '../practice-model.js';
 import { invoiceTotals } from '../billing-model.js';
-import { saveBytes } from '../download.js';
+import { saveWithNotice } from '../download.js';
 import { hrefFor } from '../routes.js';
 import { today } from '../dates.js';
 
@@ -127,8 +127,7 @@ export function render(root, { app }) {
     h('div', { class: 'row-actions' }, exports.map(([id, label, fn]) => button(label, { id, iconName: 'document', onClick: fn })))));
 
   function download(textValue, name, type) {
-    saveBytes(new TextEncoder().encode(textValue), name, type);
-    toast(`${name} is in your Downloads folder.`);
+    saveWithNotice(toast, new TextEncoder().encode(textValue), name, { type }).catch(showError);
   }
 
   function csvOf(kind) {

@@ -5,7 +5,7 @@ import { h, pageHeader, card, button, runFrom, toast, confirmDialog, showError }
 import { icon } from '../icons.js';
 import { formatWhen, messageOf } from '../format.js';
 import { hrefFor } from '../routes.js';
-import { saveBytes } from '../download.js';
+import { saveWithNotice } from '../download.js';
 import { renderEditor } from './pdf-editor-card.js';
 import { documentsFolder } from '../clients-model.js';
 import { renderFormCopy } from './form-copy-card.js';
@@ -200,8 +200,8 @@ function renderHandover(root, bridge) {
     if (!locked) return;
     const name = lockedName(picked.name);
     try {
-      saveBytes(locked, name);
-      toast(`${name} is in your Downloads folder. Send the password to your client separately.`);
+      const outcome = await saveWithNotice(toast, locked, name, { more: 'Send the password to your client separately.' });
+      if (outcome.result === 'cancelled') return;
       password.value = '';
       confirmation.value = '';
     } catch (error) {

@@ -1,0 +1,54 @@
+// Downloads say they are saved only once the desktop program reports the file written.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+
+// Just enough of a document for saveBytes: the link it clicks reports its address.
+const clicked = [];
+globalThis.document = {
+  createElement: () => ({ click() { clicked.push(this.href); }, remove() {} }),
+  body: { append() {} },
+};
+globalThis.window = { quillpost: {} }; // the desktop program is there
+const { saveBytes, saveWithNotice, downloadEnded, savedMessage } = await import('../../resources/app/js/download.js');
+
+test('the desktop program hooks its reports into the page', () => {
+  assert.equal(window.__qpDownloaded, downloadEnded);
+});
+
+test('each download ends as the desktop program reports it, and only then is the user told', async () => {
+  const cases = [
+    [{ result: 'saved', name: 'Invoice.pdf', folder: '/home/a/Downloads', inDownloads: true, size: 3 }, 'Invoice.pdf is in your Downloads folder.'],
+    [{ result: 'saved', name: 'Invoice (1).pdf', folder: '/home/a/Clients', inDownloads: false, size: 3 }, 'Invoice (1).pdf is saved in /home/a/Clients.'],
+    [{ result: 'cancelled' }, null],
+    [{ result: 'failed', message: 'No space left on device' }, /couldn't save the file: No space left on device/],
+    [{ result: 'something new' }, /couldn't save the file\.$/],
+  ];
+  for (const [report, expected] of cases) {
+    const toasts = [];
+    const saving = saveWithNotice((m) => toasts.push(m), new Uint8Array([1, 2, 3]), 'Invoice.pdf', { type: 'application/pdf' });
+    const ending = saving.catch((error) => error);
+    await Promise.resolve();
+    assert.deepEqual(toasts, [], 'nothing is said while the save dialog is open');
+    assert.equal(downloadEnded({ url: 'blob:someone-else', result: 'saved' }), false, 'another download is not this one');
+    assert.equal(downloadEnded({ url: clicked.at(-1), ...report }), true);
+    const outcome = await ending;
+    if (expected instanceof RegExp) {
+      assert.ok(outcome instanceof Error);
+      assert.match(outcome.message, expected);
+      assert.deepEqual(toasts, []);
+    } else {
+      assert.equal(outcome.result, report.result);
+      assert.deepEqual(toasts, expected ? [expected] : []);
+    }
+    assert.equal(downloadEnded({ url: clicked.at(-1), ...report }), false, 'a download ends once');
+  }
+});
+
+test('the password reminder follows the saved file, and a browser is only handed the file', async () => {
+  assert.equal(savedMessage({ result: 'saved', name: 'a.pdf', inDownloads: true }, 'a.pdf', 'Send the password to your client separately.'),
+    'a.pdf is in your Downloads folder. Send the password to your client separately.');
+  assert.equal(savedMessage({ result: 'cancelled' }, 'a.pdf', 'Send the password to your client separately.'), null);
+  const outcome = await saveBytes(new Uint8Array([1]), 'a.csv', 'text/csv', { desktop: false });
+  assert.equal(outcome.result, 'handed-over');
+  assert.match(savedMessage(outcome, 'a.csv'), /handed to your browser/);
+});
