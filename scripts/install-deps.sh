@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev libcurl4-openssl-dev libssl-dev libsecret-1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth dbus dbus-x11 gnome-keyring imagemagick python3
+  python3-dbus python3-gi
   fonts-dejavu-core
   xdg-utils unzip
   clang-14 libclang-rt-14-dev llvm-14

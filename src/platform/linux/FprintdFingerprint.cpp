@@ -1,4 +1,4 @@
-#include "platform/Fingerprint.h"
+#include "platform/linux/FprintdFingerprint.h"
 
 #include "platform/MainQueue.h"
 
@@ -66,6 +66,18 @@ private:
 
 class FprintdFingerprint final : public Fingerprint {
 public:
+    // An empty address is the system bus.
+    explicit FprintdFingerprint(std::string busAddress = {})
+        : m_address(std::move(busAddress))
+    {
+    }
+
+    ~FprintdFingerprint() override
+    {
+        if (m_bus)
+            g_object_unref(m_bus);
+    }
+
     Availability availability() override
     {
         std::string reason;
@@ -145,7 +157,12 @@ private:
         if (m_bus)
             return m_bus;
         GError* error = nullptr;
-        m_bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+        if (m_address.empty())
+            m_bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+        else
+            m_bus = g_dbus_connection_new_for_address_sync(m_address.c_str(),
+                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                nullptr, nullptr, &error);
         if (!m_bus) {
             reason = "There is no system message bus, so the fingerprint service (fprintd) can't be reached.";
             g_error_free(error);
@@ -201,6 +218,7 @@ private:
         return fingers;
     }
 
+    std::string m_address;
     GDBusConnection* m_bus { nullptr };
     std::shared_ptr<Session> m_current;
     std::deque<std::shared_ptr<Session>> m_waiting;
@@ -355,6 +373,11 @@ Fingerprint& Fingerprint::shared()
 {
     static Fingerprint* const fingerprint = new FprintdFingerprint;
     return *fingerprint;
+}
+
+std::unique_ptr<Fingerprint> makeFprintdFingerprint(const std::string& busAddress)
+{
+    return std::make_unique<FprintdFingerprint>(busAddress);
 }
 
 }
