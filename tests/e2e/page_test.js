@@ -415,6 +415,10 @@
     report('restoring the day\'s snapshot from Settings → Data brings back the first save of the day', await restored());
     const after = await quillpost.listSnapshots();
     report('a safety copy is taken before the restore', after.some(n => n.startsWith('before-restore-')), after);
+    // The runner reads the files the restore left before the documents below are remembered on
+    // their clients, which saves again; a folder it makes in the documents root says it is done.
+    console.log('E2E-RESTORED ' + JSON.stringify({ docsRoot: (await quillpost.info()).docsRoot }));
+    await until(async () => (await quillpost.listDocuments('E2E restore seen')).exists, 'the runner to read the restored files', 30000);
 
     // Client documents: one saved from the page is listed, read back unchanged and moved to the Trash.
     const docsRoot = (await quillpost.info()).docsRoot;
@@ -460,6 +464,37 @@
     report('the document moved to the Trash is no longer listed',
       !(await quillpost.listDocuments(clientName)).files.some(f => f.path === saved.path));
     document.querySelector('#client-documents-close').click();
+
+    // Two clients of one name each have a folder of their own, and a renamed client keeps theirs.
+    const twinIds = App.edit((doc) => ['twin-one', 'twin-two'].map((id) => {
+      doc.clients.push({ id, name: 'Tess Namesake' });
+      return id;
+    }));
+    const twinFolder = (id) => App.data.clients.find((c) => c.id === id).docFolder;
+    const openTwin = async (id) => {
+      location.hash = `#/client/${id}`;
+      await until(() => document.querySelector(`[data-client-id="${id}"] button#client-documents`), 'the client\'s page');
+      document.querySelector('button#client-documents').click();
+      await until(() => document.querySelector('#documents-table, #documents-empty'), 'the Documents tab');
+    };
+    await openTwin(twinIds[0]);
+    const twinDrop = new DataTransfer();
+    twinDrop.items.add(new File(['first twin'], 'Twin.txt', { type: 'text/plain' }));
+    document.querySelector('#client-panel-documents').dispatchEvent(new DragEvent('drop', { dataTransfer: twinDrop, bubbles: true, cancelable: true }));
+    await until(() => documentRow('Twin.txt'), 'the first namesake\'s document');
+    document.querySelector('#client-documents-close').click();
+    await openTwin(twinIds[1]);
+    report('namesakes have folders of their own and don\'t see each other\'s documents',
+      document.querySelector('#documents-empty') && !documentRow('Twin.txt') && twinFolder(twinIds[0]) === 'Tess Namesake' &&
+      twinFolder(twinIds[1]) === 'Tess Namesake (2)', twinIds.map(twinFolder));
+    document.querySelector('#client-documents-close').click();
+    App.edit((doc) => { doc.clients.find((c) => c.id === twinIds[0]).name = 'Tess Renamed'; });
+    await openTwin(twinIds[0]);
+    await until(() => documentRow('Twin.txt'), 'the renamed client\'s document');
+    report('a renamed client keeps their documents', twinFolder(twinIds[0]) === 'Tess Namesake');
+    document.querySelector('#client-documents-close').click();
+    // The next run expects the clients of the day's first save.
+    App.edit((doc) => { doc.clients = doc.clients.filter((c) => !twinIds.includes(c.id)); });
 
     // Settings → Documents & Drive: connecting a drive folder moves the documents root and the
     // backup folder into it; disconnecting puts them back.

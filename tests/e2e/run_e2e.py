@@ -18,20 +18,22 @@ from loopback_servers import LoopbackServers, RELAY_KEY
 
 RELOADED_MARK = "E2E-RELOADED "
 ENCRYPTED_MARK = "E2E-ENCRYPTED-DONE"
+RESTORED_MARK = "E2E-RESTORED "
 
 
-def check_first_run_on_disk(check, results, data_dir, backup):
+def check_first_run_on_disk(check, results, data_dir, backup, at_restore):
     """What the first run saved must be on disk: the data file, its .bak copy, the day's snapshot,
-    and the safety copy the restore took."""
+    and the safety copy the restore took. at_restore: data.json and its .bak as the restore left
+    them, before the page went on (remembering a client's documents folder saves again)."""
     expected = results.get("disk expectations", {}).get("detail", {})
     data_file = os.path.join(data_dir, "data.json")
     snapshots = os.path.join(data_dir, "snapshots")
     snapshot = os.path.join(snapshots, "data-%s.json" % datetime.date.today().isoformat())
     check(os.path.exists(snapshot) and expected.get("clientName", "\0") in read(snapshot).decode(),
           "the day's snapshot holds the first save of the day")
-    check(os.path.exists(data_file) and os.path.exists(snapshot) and read(data_file) == read(snapshot),
+    check(at_restore.get("data.json") is not None and os.path.exists(snapshot) and at_restore["data.json"] == read(snapshot),
           "after the restore, data.json holds the restored snapshot")
-    check(os.path.exists(data_file + ".bak") and read(data_file + ".bak").decode() == expected.get("bak"),
+    check(at_restore.get("data.json.bak") is not None and at_restore["data.json.bak"].decode() == expected.get("bak"),
           "data.json.bak holds the document saved before the last save, untouched by the refused save and the restore")
     check(os.path.exists(backup) and read(backup).decode() == expected.get("beforeRestore"),
           "the backup folder received the last saved document")
@@ -108,6 +110,14 @@ def main():
     xvfb, display = start_xvfb()
     try:
         run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, environment, wrapper)
+        # The page waits after the restore until the runner has read the files and made this folder.
+        at_restore = {}
+        restored = run.wait_for(RESTORED_MARK, args.timeout)
+        if restored is not None:
+            for name in ("data.json", "data.json.bak"):
+                path = os.path.join(data_dir, name)
+                at_restore[name] = read(path) if os.path.exists(path) else None
+            os.makedirs(os.path.join(json.loads(restored)["docsRoot"], "E2E restore seen"), exist_ok=True)
         done = run.wait_for(DONE_MARK, args.timeout) is not None
         results = run.results
         backup = os.path.join(backups, "Quillpost-backup.json")
@@ -121,7 +131,7 @@ def main():
             check(os.path.getsize(screenshot) > 10000 if os.path.exists(screenshot) else False,
                   "a screenshot of the window is written to " + screenshot)
         if done:
-            check_first_run_on_disk(check, results, data_dir, backup)
+            check_first_run_on_disk(check, results, data_dir, backup, at_restore)
             # A web process that dies (here: killed) must not leave a dead window: the page comes back.
             victims = run.web_processes()
             for pid in victims:
