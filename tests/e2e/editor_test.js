@@ -116,7 +116,7 @@
     report('the update runs every step and shows it', document.querySelector('#editor-check-result').textContent === 'PdfCraft is now on 9.9.0.'
       && steps.join(' ') === 'backup:ok download:ok verify:ok unpack:ok test:ok switch:ok', { steps, text: document.querySelector('#editor-check-result').textContent });
     const after = await quillpost.pdfcraftInfo();
-    report('after the update the editor is the new version', after.version === '9.9' && after.updated && after.canRollback, after);
+    report('after the update the editor is the new version', after.version === '9.9.0' && after.updated && after.canRollback, after);
 
     // The next window runs the new version.
     await quillpost.openPdfCraft(null, '');
