@@ -94,6 +94,7 @@
     seSelfTest: () => call('seSelfTest'),
     simulateOpenURL: (u) => call('simulateOpenURL', u),
     simulateDrop: (u) => call('simulateDrop', u),
+    answerSaveDialogs: (folder) => call('answerSaveDialogs', folder),
     openPdfCraft: (data, name) => (data ? sendBytes(data) : Promise.resolve('')).then((b) => call('openPdfCraft', b, name || '')),
     hasPdfCraft: () => call('hasPdfCraft'),
     pdfcraftInfo: () => call('pdfcraftInfo'),
