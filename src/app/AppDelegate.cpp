@@ -144,7 +144,10 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
 {
     WebViewConfiguration configuration;
     configuration.userScripts.push_back({ std::string(pageApiScript()) });
-    configuration.userScripts.push_back({ "document.documentElement.classList.add('native-glass')" });
+    // The title bar keeps room for the window buttons where the desktop puts them.
+    auto sides = m_window->windowButtonSides();
+    configuration.userScripts.push_back({ std::string("document.documentElement.classList.add('native-glass'")
+        + (sides.start ? ", 'buttons-start'" : "") + (sides.end ? ", 'buttons-end'" : "") + ")" });
     configuration.messageHandlers.push_back({ Bridge::handlerName, [this](const Json& body, ScriptReplyHandler reply) {
                                                  m_bridge.receive(body, std::move(reply));
                                              } });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WindowButtonSides.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -67,6 +69,8 @@ public:
     using ImageCompletion = std::function<void(std::optional<std::string> png, std::string errorMessage)>;
     // An image (PNG bytes) of the window's content as it is drawn now.
     virtual void snapshot(ImageCompletion) = 0;
+    // The ends of the title bar that hold window buttons, as the desktop lays them out.
+    virtual WindowButtonSides windowButtonSides() const = 0;
     // How far below the top of the content the window buttons end; nothing when none are shown.
     virtual std::optional<double> windowButtonsBottom() = 0;
     // Whether a modal dialog is open on this window, and closing such dialogs without an answer.

@@ -73,6 +73,7 @@ public:
     void addSidebarBackdrop(double, double, double) override { }
     void setContent(WebView& view) override { content = &view; }
     void addDragStrip(double, double) override { }
+    WindowButtonSides windowButtonSides() const override { return {}; }
     void present() override { presented = true; }
     void toggleFullScreen() override { }
     WindowGeometry geometry() const override { return {}; }

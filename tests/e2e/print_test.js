@@ -62,7 +62,7 @@
     // Filed to the client's documents from PDF Studio.
     const item = [...document.querySelectorAll('.printed-item')].find(i => i.dataset.path === arrived.path);
     item.querySelector('[data-action="file"]').click();
-    item.querySelector('select[data-role="client"]').value = 'Farah Haddad';
+    item.querySelector('select[data-role="client"]').value = 'print-client';
     item.querySelector('[data-action="file-confirm"]').click();
     const filed = async () => {
       const documents = await quillpost.listDocuments('Farah Haddad');

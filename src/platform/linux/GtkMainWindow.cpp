@@ -268,6 +268,13 @@ static GtkWidget* descendantWithClass(GtkWidget* widget, const char* cssClass)
     return nullptr;
 }
 
+WindowButtonSides GtkMainWindow::windowButtonSides() const
+{
+    g_autofree char* layout = nullptr;
+    g_object_get(gtk_settings_get_default(), "gtk-decoration-layout", &layout, nullptr);
+    return windowButtonSidesOf(layout ? layout : "");
+}
+
 std::optional<double> GtkMainWindow::windowButtonsBottom()
 {
     if (!m_dragStrip || !gtk_widget_get_visible(m_dragStrip))

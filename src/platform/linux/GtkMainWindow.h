@@ -29,6 +29,7 @@ public:
     void setOnCloseRequest(std::function<bool()>) override;
     void setOnFullScreenChanged(std::function<void(bool)>) override;
     void snapshot(ImageCompletion) override;
+    WindowButtonSides windowButtonSides() const override;
     std::optional<double> windowButtonsBottom() override;
     bool showsSheet() const override;
     void endSheets() override;
