@@ -34,8 +34,9 @@ class FprintdFingerprint;
 // itself alive until the device is released, whatever happens to the handle given out.
 class Session final : public Fingerprint::Verification, public std::enable_shared_from_this<Session> {
 public:
-    Session(FprintdFingerprint& owner, std::function<void(Fingerprint::Result)> completion)
+    Session(FprintdFingerprint& owner, std::weak_ptr<void> ownerLife, std::function<void(Fingerprint::Result)> completion)
         : m_owner(owner)
+        , m_ownerLife(std::move(ownerLife))
         , m_completion(std::move(completion))
     {
     }
@@ -53,7 +54,11 @@ private:
     static void released(GObject*, GAsyncResult*, gpointer);
     static void status(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer);
 
+    // The reader's owner, while it lives: a release may come back after it is gone.
+    FprintdFingerprint* owner() const { return m_ownerLife.expired() ? nullptr : &m_owner; }
+
     FprintdFingerprint& m_owner;
+    std::weak_ptr<void> m_ownerLife;
     std::function<void(Fingerprint::Result)> m_completion;
     GDBusConnection* m_bus { nullptr };
     std::string m_device;
@@ -115,7 +120,7 @@ public:
 
     std::shared_ptr<Verification> verify(const std::string&, std::function<void(Result)> completion) override
     {
-        auto session = std::make_shared<Session>(*this, std::move(completion));
+        auto session = std::make_shared<Session>(*this, m_life, std::move(completion));
         // fprintd lets one client claim the reader at a time: a new check waits for the last release.
         m_waiting.push_back(session);
         startNext();
@@ -135,6 +140,8 @@ public:
     }
 
 private:
+    std::shared_ptr<void> m_life { std::make_shared<int>(0) };
+
     void startNext()
     {
         if (m_current || m_waiting.empty())
@@ -271,8 +278,8 @@ void Session::claimed(GObject* source, GAsyncResult* result, gpointer data)
         // Cancelled while claiming: give the reader back.
         if (ok)
             session->call("Release", nullptr, released);
-        else
-            session->m_owner.sessionEnded(session);
+        else if (auto* owner = session->owner())
+            owner->sessionEnded(session);
         return;
     }
     if (!ok) {
@@ -332,7 +339,8 @@ void Session::released(GObject* source, GAsyncResult* result, gpointer data)
 {
     auto session = takeSession(data);
     succeeded(source, result);
-    session->m_owner.sessionEnded(session);
+    if (auto* owner = session->owner())
+        owner->sessionEnded(session);
 }
 
 void Session::finish(Fingerprint::Outcome outcome)
@@ -346,14 +354,16 @@ void Session::finish(Fingerprint::Outcome outcome)
     m_subscription = 0;
 
     Fingerprint::Result result { outcome, std::nullopt };
-    if (outcome == Fingerprint::Outcome::Verified)
-        result.domainState = m_owner.domainState();
+    if (outcome == Fingerprint::Outcome::Verified && owner())
+        result.domainState = owner()->domainState();
     auto completion = std::move(m_completion);
     MainQueue::shared().post([completion = std::move(completion), result] { completion(result); });
 
     if (!m_bus) {
-        m_owner.cancelWaiting(this);
-        m_owner.sessionEnded(self);
+        if (auto* reader = owner()) {
+            reader->cancelWaiting(this);
+            reader->sessionEnded(self);
+        }
         return;
     }
     if (m_verifying)
