@@ -128,6 +128,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         checkName(name, input, 200);
         if (codePoints(name) > 80)
             fail("name longer than 80 characters", input);
+        // A second client of that name gets a folder of its own: numbered, and already safe.
+        for (int number : { 2, 10, 1000000 }) {
+            const std::string numbered = Store::numberedName(name, number);
+            if (Store::safeName(numbered) != numbered)
+                fail("a numbered folder name is not its own safe name", input);
+            if (!numbered.ends_with(" (" + std::to_string(number) + ")"))
+                fail("a numbered folder name lost its number", input);
+        }
         break;
     }
     case 1:

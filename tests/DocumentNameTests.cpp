@@ -14,6 +14,11 @@ TEST(SafeName, CleansFolderAndFileNames)
     EXPECT_EQ(Store::safeName("Ana\xC2\xA0\xE2\x80\x83Lima"), "Ana Lima"); // no-break and em spaces
     EXPECT_EQ(Store::safeName("a\\b*c?d\"e<f>g|h"), "abcdefgh");
     EXPECT_EQ(Store::safeName("O'Brien, Seán"), "O'Brien, Seán");
+    // No space is left at either end: not behind leading dots, not where the length cut falls.
+    EXPECT_EQ(Store::safeName(".. _ Ana"), "_ Ana");
+    std::string cutAtSpace(79, 'x');
+    cutAtSpace.append(" tail");
+    EXPECT_EQ(Store::safeName(cutAtSpace), std::string(79, 'x'));
     for (const auto* untitled : { "", "...", "  ", "\x01\x02\x1f", "/", "//..//" })
         EXPECT_EQ(Store::safeName(untitled), "Untitled") << untitled;
     EXPECT_EQ(Store::safeName(std::nullopt), "Untitled");

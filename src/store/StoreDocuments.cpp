@@ -144,7 +144,8 @@ std::string Store::safeName(std::optional<std::string_view> name)
         return "Untitled";
     cleaned = cleaned.substr(first, cleaned.find_last_not_of(' ') - first + 1);
     // A leading full stop would hide the file, and "." and ".." are not names at all.
-    const size_t visible = cleaned.find_first_not_of('.');
+    // Spaces the dots stood in front of go too, so a name never starts with one.
+    const size_t visible = cleaned.find_first_not_of(". ");
     if (visible == std::string::npos)
         return "Untitled";
     cleaned.erase(0, visible);
@@ -157,6 +158,9 @@ std::string Store::safeName(std::optional<std::string_view> name)
         end += length;
     }
     cleaned.resize(end);
+    // A cut at a space would leave one at the end.
+    while (cleaned.back() == ' ')
+        cleaned.pop_back();
     return cleaned;
 }
 
