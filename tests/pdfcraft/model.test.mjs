@@ -63,6 +63,11 @@ test("page order, rotation and deletion are written to the bytes, and undo steps
   await model.undo();
   assert.deepEqual((await reread(model.bytes)).map((p) => p.width), [101, 102, 103]);
   assert.equal(model.pageCount, 3);
+  await model.redo();
+  assert.equal(model.pageCount, 2);
+  await model.undo();
+  await model.undo();
+  assert.deepEqual((await reread(model.bytes)).map((p) => p.rotation), [0, 180, 0]);
 });
 
 test("bad page edits are refused and leave the document as it was", async () => {

@@ -12,7 +12,7 @@ const $ = (id) => document.getElementById(id);
 const ui = {
   openFile: $("open-file"), emptyOpen: $("empty-open"), docName: $("doc-name"),
   zoomIn: $("zoom-in"), zoomOut: $("zoom-out"), zoomFit: $("zoom-fit"), zoomLevel: $("zoom-level"),
-  addText: $("add-text"), textSize: $("text-size"), undo: $("undo"), save: $("save"),
+  addText: $("add-text"), textSize: $("text-size"), undo: $("undo"), redo: $("redo"), save: $("save"),
   message: $("message"), status: $("status"), view: $("view"), pages: $("pages"),
   empty: $("empty"), emptyText: $("empty-text"), thumbs: $("thumbs"),
   fieldsPanel: $("fields-panel"), fields: $("fields"),
@@ -61,6 +61,9 @@ function updateControls() {
   ui.zoomIn.disabled = ui.zoomOut.disabled = ui.zoomFit.disabled = !hasView;
   ui.addText.disabled = ui.textSize.disabled = !editable;
   ui.undo.disabled = !editable || !state.model.canUndo;
+  ui.redo.disabled = !editable || !state.model.canRedo;
+  ui.undo.title = `Undo${editable && state.model.history.undoLabel ? ` ${state.model.history.undoLabel}` : ""} (Ctrl+Z)`;
+  ui.redo.title = `Redo${editable && state.model.history.redoLabel ? ` ${state.model.history.redoLabel}` : ""} (Ctrl+Shift+Z)`;
   ui.save.disabled = !editable;
   if (state.addingText && (!hasView || state.model === null)) setAddingText(false);
   for (const button of ui.thumbs.querySelectorAll("button")) button.disabled = !editable;
@@ -448,6 +451,7 @@ ui.zoomOut.addEventListener("click", () => zoomTo(state.scale / 1.25));
 ui.zoomFit.addEventListener("click", () => zoomTo(1, { fit: true }));
 ui.addText.addEventListener("click", () => setAddingText(!state.addingText));
 ui.undo.addEventListener("click", () => run(() => state.model.undo()));
+ui.redo.addEventListener("click", () => run(() => state.model.redo()));
 ui.save.addEventListener("click", saveCopy);
 
 new ResizeObserver(() => { if (state.fitWidth) layoutPages(); }).observe(ui.view);
@@ -459,10 +463,13 @@ document.addEventListener("keydown", (event) => {
   const key = event.key.toLowerCase();
   if (key === "s" && !ui.save.disabled) { event.preventDefault(); saveCopy(); }
   if (key === "o") { event.preventDefault(); chooseFile(); }
-  if (typing) return;
-  if (key === "z" && !ui.undo.disabled) { event.preventDefault(); ui.undo.click(); }
   if ((key === "+" || key === "=") && state.view) { event.preventDefault(); ui.zoomIn.click(); }
   if (key === "-" && state.view) { event.preventDefault(); ui.zoomOut.click(); }
+  if (key === "0" && state.view) { event.preventDefault(); zoomTo(1); }
+  if (typing) return;
+  const redo = (key === "z" && event.shiftKey) || key === "y";
+  if (redo && !ui.redo.disabled) { event.preventDefault(); ui.redo.click(); }
+  if (key === "z" && !event.shiftKey && !ui.undo.disabled) { event.preventDefault(); ui.undo.click(); }
 });
 
 // ---- start ----

@@ -5,6 +5,7 @@ import {
   PDFDocument, StandardFonts, degrees, rgb,
   PDFTextField, PDFCheckBox, PDFRadioGroup, PDFDropdown, PDFOptionList,
 } from "pdf-lib";
+import { History } from "./history.js";
 
 export class DocumentError extends Error {}
 
@@ -78,9 +79,10 @@ function writeField(field, value) {
 export class DocumentModel {
   #bytes;
   #doc;
-  #undo = [];
   #pending = new Map();
   #changedSinceSave = false;
+  // Every edit, of any kind, goes through this one history (see history.js).
+  history = new History();
 
   constructor(bytes, doc) {
     this.#bytes = bytes;
@@ -95,7 +97,8 @@ export class DocumentModel {
 
   get bytes() { return this.#bytes; }
   get pageCount() { return this.#doc.getPageCount(); }
-  get canUndo() { return this.#undo.length > 0; }
+  get canUndo() { return this.history.canUndo; }
+  get canRedo() { return this.history.canRedo; }
   get dirty() { return this.#changedSinceSave || this.#pending.size > 0; }
 
   // Rotation a page is shown with, in degrees clockwise (0, 90, 180 or 270).
@@ -110,19 +113,29 @@ export class DocumentModel {
     return doc.getPage(index);
   }
 
-  async #edit(change) {
-    const doc = await load(this.#bytes);
+  // Makes one edit of the document's bytes: `change(doc)` gets a fresh pdf-lib copy of the current
+  // bytes to change (it may be async); the saved result becomes the current bytes and one undoable
+  // step called `label`. If `change` throws, nothing changes.
+  async edit(label, change) {
+    const before = this.#bytes;
+    const doc = await load(before);
     await change(doc);
-    const bytes = await doc.save();
-    this.#undo.push(this.#bytes);
-    this.#bytes = bytes;
+    const after = await doc.save();
+    this.#bytes = after;
     this.#doc = doc;
+    this.#changedSinceSave = true;
+    this.history.record(label, () => this.#restore(before), () => this.#restore(after));
+  }
+
+  async #restore(bytes) {
+    this.#doc = await load(bytes);
+    this.#bytes = bytes;
     this.#changedSinceSave = true;
   }
 
   async rotate(index, delta) {
     if (delta % 90 !== 0) throw new DocumentError("Pages turn in steps of 90 degrees.");
-    return await this.#edit((doc) => {
+    return await this.edit("Turn page", (doc) => {
       const page = this.#page(doc, index);
       page.setRotation(degrees((((page.getRotation().angle + delta) % 360) + 360) % 360));
     });
@@ -130,7 +143,7 @@ export class DocumentModel {
 
   async remove(index) {
     if (this.pageCount === 1) throw new DocumentError("A PDF needs at least one page, so the last page stays.");
-    return await this.#edit((doc) => {
+    return await this.edit("Delete page", (doc) => {
       this.#page(doc, index);
       doc.removePage(index);
     });
@@ -138,7 +151,7 @@ export class DocumentModel {
 
   // Moves the page at `from` so that it ends up at position `to` (both counted before the move).
   async move(from, to) {
-    return await this.#edit((doc) => {
+    return await this.edit("Move page", (doc) => {
       const page = this.#page(doc, from);
       this.#page(doc, to);
       if (from === to) return;
@@ -153,7 +166,7 @@ export class DocumentModel {
     if (lines.every((line) => line.trim() === "")) throw new DocumentError("There is no text to add.");
     if (!(size >= 4 && size <= 144)) throw new DocumentError("Text size must be between 4 and 144 points.");
     if (!Number.isFinite(x) || !Number.isFinite(y)) throw new DocumentError("The text has no place on the page.");
-    return await this.#edit(async (doc) => {
+    return await this.edit("Add text", async (doc) => {
       const page = this.#page(doc, index);
       const font = await doc.embedFont(StandardFonts.Helvetica);
       const bad = firstUnwritable(font, lines.join(""));
@@ -174,13 +187,8 @@ export class DocumentModel {
     });
   }
 
-  async undo() {
-    if (!this.canUndo) return;
-    const bytes = this.#undo.pop();
-    this.#doc = await load(bytes);
-    this.#bytes = bytes;
-    this.#changedSinceSave = true;
-  }
+  undo() { return this.history.undo(); }
+  redo() { return this.history.redo(); }
 
   // The form's fields as the panel shows them, with values not yet written in place of the stored ones.
   fields() {
@@ -220,7 +228,13 @@ export class DocumentModel {
       default:
         throw new DocumentError(`The field "${name}" can't be filled in here.`);
     }
+    const had = this.#pending.has(name);
+    const previous = had ? this.#pending.get(name) : undefined;
     this.#pending.set(name, value);
+    this.history.record(`Fill in "${name}"`,
+      () => { if (had) this.#pending.set(name, previous); else this.#pending.delete(name); },
+      () => { this.#pending.set(name, value); },
+      { key: `field:${name}` });
   }
 
   // The finished document: the page edits plus the form values. The result becomes the document
@@ -241,7 +255,15 @@ export class DocumentModel {
       }
       form.updateFieldAppearances(font);
       bytes = await doc.save();
-      this.#undo.push(this.#bytes);
+      const before = this.#bytes;
+      const pending = new Map(this.#pending);
+      this.history.record("Save", async () => {
+        await this.#restore(before);
+        for (const [name, value] of pending) this.#pending.set(name, value);
+      }, async () => {
+        await this.#restore(bytes);
+        this.#pending.clear();
+      });
     }
     this.#bytes = bytes;
     this.#doc = doc;
