@@ -3,7 +3,7 @@
 
 import { isPlainObject, formatMoney } from './format.js';
 import { newId, text } from './clients-model.js';
-import { itemsOf, settingsOf } from './practice-model.js';
+import { itemsOf, settingsOf, removalBlockers, removeFrom } from './practice-model.js';
 import { isDay, today as todayOf, addDays } from './dates.js';
 
 export const ENTRY_KINDS = [
@@ -98,7 +98,8 @@ export function unbilledEntries(doc, fileId) {
 }
 
 // Subtotal, tax (on time and fees, not on disbursements, which are passed on at cost), total,
-// retainer applied and what is left to pay.
+// retainer applied, payments received and what is still owed (`due`, never below zero). An
+// invoice marked paid before payments were recorded one by one owes nothing.
 export function invoiceTotals(invoice) {
   const lines = Array.isArray(invoice.lines) ? invoice.lines.filter(isPlainObject) : [];
   const subtotal = lines.reduce((s, l) => s + (Number(l.amount) || 0), 0);
@@ -106,7 +107,63 @@ export function invoiceTotals(invoice) {
   const tax = Math.round(taxable * (Number(invoice.taxRate) || 0) / 10000);
   const total = subtotal + tax;
   const retainer = Number(invoice.retainerApplied) || 0;
-  return { subtotal, taxable, tax, total, retainer, due: total - retainer };
+  const payments = paymentsOf(invoice);
+  const received = payments.reduce((s, p) => s + p.amount, 0);
+  const owed = Math.max(0, total - retainer - received);
+  const due = invoice.paid && payments.length === 0 ? 0 : owed;
+  return { subtotal, taxable, tax, total, retainer, received, due };
+}
+
+// The payments of an invoice that can be counted, oldest first.
+export function paymentsOf(invoice) {
+  const list = Array.isArray(invoice?.payments) ? invoice.payments : [];
+  return list.filter((p) => isPlainObject(p) && Number.isFinite(p.amount) && p.amount > 0)
+    .slice().sort((a, b) => String(a.date).localeCompare(String(b.date)));
+}
+
+// Keeps `paid` and `paidAt` in step with the payments, for readers that only know those.
+function settle(invoice) {
+  const payments = paymentsOf(invoice);
+  if (!payments.length) return invoice;
+  invoice.paid = false;
+  invoice.paid = invoiceTotals(invoice).due <= 0;
+  invoice.paidAt = invoice.paid ? payments.at(-1).date : '';
+  return invoice;
+}
+
+export function validatePayment(input, invoice) {
+  const errors = {};
+  const amount = parseMoney(input.amount);
+  if (!isDay(input.date)) errors.date = 'Enter the date the payment arrived.';
+  if (amount === null || amount <= 0) errors.amount = 'Enter an amount above zero, like 150.00.';
+  else if (amount > invoiceTotals(invoice).due) errors.amount = `That is more than the balance of ${formatMoney(invoiceTotals(invoice).due, invoice.currency || 'CAD')}.`;
+  return errors;
+}
+
+export function addPayment(doc, invoiceId, input, now = new Date()) {
+  const invoice = itemsOf(doc, 'invoices').find((i) => i.id === invoiceId);
+  if (!invoice) throw new Error('This invoice is no longer in your data.');
+  const errors = validatePayment(input, invoice);
+  if (Object.keys(errors).length) throw new Error(Object.values(errors)[0]);
+  if (!Array.isArray(invoice.payments)) invoice.payments = [];
+  const payment = { id: newId(), date: input.date, amount: parseMoney(input.amount), note: text(input.note).trim(), createdAt: now.toISOString() };
+  invoice.payments.push(payment);
+  settle(invoice);
+  return payment;
+}
+
+export function removePayment(doc, invoiceId, paymentId) {
+  const invoice = itemsOf(doc, 'invoices').find((i) => i.id === invoiceId);
+  if (!invoice || !Array.isArray(invoice.payments)) return null;
+  const at = invoice.payments.findIndex((p) => isPlainObject(p) && p.id === paymentId);
+  if (at < 0) return null;
+  const [gone] = invoice.payments.splice(at, 1);
+  if (!paymentsOf(invoice).length) {
+    invoice.paid = false;
+    invoice.paidAt = '';
+  }
+  settle(invoice);
+  return gone;
 }
 
 // The next number that no invoice has: the counter never goes back, and a number typed by hand
@@ -125,8 +182,10 @@ export function nextInvoiceNumber(doc, now = new Date()) {
 
 // Makes an invoice of a file's unbilled entries and marks them billed. Throws with a sentence
 // for the user when there is nothing to bill.
-export function createInvoice(doc, file, { now = new Date(), useRetainer = true } = {}) {
-  const entries = unbilledEntries(doc, file.id);
+// entryIds: the unbilled entries to bill (all of them when left out).
+export function createInvoice(doc, file, { now = new Date(), useRetainer = true, entryIds = null } = {}) {
+  const wanted = entryIds ? new Set(entryIds) : null;
+  const entries = unbilledEntries(doc, file.id).filter((e) => !wanted || wanted.has(e.id));
   if (entries.length === 0) throw new Error('This file has no unbilled time, fees or disbursements to invoice.');
   const settings = billingSettings(doc);
   const { number, next } = nextInvoiceNumber(doc, now);
@@ -139,7 +198,7 @@ export function createInvoice(doc, file, { now = new Date(), useRetainer = true 
       description: e.kind === 'time' ? `${e.description} (${formatHours(e.hours)} h)` : e.description,
       amount: entryAmount(e), taxable: e.kind !== 'disbursement',
     })),
-    retainerApplied: 0, paid: false, paidAt: '', createdAt: now.toISOString(),
+    retainerApplied: 0, paid: false, paidAt: '', payments: [], createdAt: now.toISOString(),
   };
   if (useRetainer) {
     invoice.retainerApplied = Math.max(0, Math.min(retainerBalance(doc, file.id), invoiceTotals(invoice).total));
@@ -151,16 +210,94 @@ export function createInvoice(doc, file, { now = new Date(), useRetainer = true 
   return invoice;
 }
 
+// Marking paid records a payment of what is still owed, dated today; marking unpaid is for an
+// invoice marked paid without payments (those are removed one by one).
 export function setInvoicePaid(doc, id, paid, now = new Date()) {
   const invoice = itemsOf(doc, 'invoices').find((i) => i.id === id);
   if (!invoice) return null;
+  const due = invoiceTotals(invoice).due;
+  if (paid && due > 0) {
+    addPayment(doc, id, { date: todayOf(now), amount: (due / 100).toFixed(2) }, now);
+    return invoice;
+  }
+  if (!paid && paymentsOf(invoice).length) throw new Error('This invoice has payments recorded. Remove them to make it unpaid.');
   invoice.paid = !!paid;
   invoice.paidAt = paid ? todayOf(now) : '';
   return invoice;
 }
 
+// An invoice that took no payment can be removed: its entries are unbilled again and the
+// retainer it drew on goes back into trust. Its number is not given out again.
+export function removeInvoice(doc, id) {
+  const blockers = removalBlockers(doc, 'invoice', id);
+  if (blockers.length) throw new Error(blockers[0]);
+  for (const e of itemsOf(doc, 'entries')) if (e.invoiceId === id) e.invoiceId = '';
+  return removeFrom(doc, 'invoices', id);
+}
+
+// Why an entry can't be changed or removed, or '' when it can.
+export function entryLock(doc, entry, index = null) {
+  if (entry.invoiceId) {
+    const invoice = index ? index.invoice.get(entry.invoiceId) : itemsOf(doc, 'invoices').find((i) => i.id === entry.invoiceId);
+    return `Billed on invoice ${text(invoice?.number) || 'that is no longer in your data'}, so it stays as invoiced.`;
+  }
+  if (entry.kind === 'retainer' && retainerBalance(doc, entry.fileId) - entryAmount(entry) < 0) {
+    return 'Invoices have drawn on this retainer, so it stays as received.';
+  }
+  return '';
+}
+
+function entryFor(doc, id) {
+  const entry = itemsOf(doc, 'entries').find((e) => e.id === id);
+  if (!entry) throw new Error('This entry is no longer in your data.');
+  const lock = entryLock(doc, entry);
+  if (lock) throw new Error(lock);
+  return entry;
+}
+
+export function updateEntry(doc, id, input, now = new Date()) {
+  const entry = entryFor(doc, id);
+  const changed = { kind: input.kind, date: input.date, description: text(input.description).trim(), updatedAt: now.toISOString() };
+  delete entry.hours;
+  delete entry.rate;
+  delete entry.amount;
+  if (input.kind === 'time') Object.assign(changed, { hours: parseHours(input.hours), rate: parseMoney(input.rate) });
+  else changed.amount = parseMoney(input.amount);
+  return Object.assign(entry, changed);
+}
+
+export function removeEntry(doc, id) {
+  entryFor(doc, id);
+  return removeFrom(doc, 'entries', id);
+}
+
+// The practice as its invoices name it. The logo is an image kept in the data as a data: address.
+export const LOGO_MAX_BYTES = 200 * 1024;
+
+export function practiceIdentity(doc) {
+  const saved = isPlainObject(settingsOf(doc).practice) ? settingsOf(doc).practice : {};
+  const field = (key) => text(saved[key]).trim();
+  return {
+    name: field('name') || text(settingsOf(doc).practiceName).trim(),
+    address: text(saved.address).trim(),
+    licence: field('licence'),
+    taxNumber: field('taxNumber'),
+    logo: logoProblem(saved.logo) ? '' : saved.logo,
+  };
+}
+
+// Why a logo can't be kept, or '' when it can.
+export function logoProblem(dataUrl) {
+  if (typeof dataUrl !== 'string' || !/^data:image\/(png|jpeg|gif|webp);base64,[A-Za-z0-9+/]+=*$/.test(dataUrl)) {
+    return 'Choose a PNG, JPEG, GIF or WebP image.';
+  }
+  const bytes = Math.floor((dataUrl.length - dataUrl.indexOf(',') - 1) * 3 / 4);
+  if (bytes > LOGO_MAX_BYTES) return `The image is ${Math.ceil(bytes / 1024)} KB; choose one of at most ${LOGO_MAX_BYTES / 1024} KB.`;
+  return '';
+}
+
 // 'paid', 'overdue' or 'unpaid'. One the retainer covered in full has nothing left to pay.
 export function invoiceState(invoice, day) {
-  if (invoice.paid || invoiceTotals(invoice).due <= 0) return 'paid';
+  if (invoiceTotals(invoice).due <= 0) return 'paid';
   return isDay(invoice.due) && invoice.due < day ? 'overdue' : 'unpaid';
 }

@@ -35,6 +35,7 @@ import * as printerSettings from './views/printer.js';
 import { listenForPrinted } from './print-inbox.js';
 import { copyThroughCard } from './form-copy.js';
 import { connectLockWatch, keepBadgeCurrent } from './shell-hooks.js';
+import { attachUndo } from './undo.js';
 
 const SCREENS = {
   dashboard,
@@ -65,6 +66,7 @@ const App = createApp({
   notify: ({ kind, message }) => toast(message, { kind }),
 });
 window.App = App;
+attachUndo(App, { toast, refresh: () => renderRoute() });
 
 const view = document.getElementById('view');
 let cleanup = null;
@@ -266,10 +268,17 @@ if (bridge && typeof bridge.onMenu === 'function') bridge.onMenu(runMenuCommand)
 else window.__qpMenu = runMenuCommand;
 window.__qpLink = openLink;
 
+// Where the browser's own undo applies: typing in a field.
+const typingInField = (target) => target instanceof Element && (target.isContentEditable || target.matches('input:not([type="checkbox"]):not([type="radio"]):not([type="button"]), textarea, select'));
+
 document.addEventListener('keydown', (event) => {
   if ((event.ctrlKey || event.metaKey) && !event.altKey && !event.shiftKey && event.key.toLowerCase() === 'k') {
     event.preventDefault();
     runMenuCommand('find');
+  } else if ((event.ctrlKey || event.metaKey) && !event.altKey && !event.shiftKey && event.key.toLowerCase() === 'z' &&
+      !typingInField(event.target) && !document.querySelector('dialog[open]') && App.editable) {
+    event.preventDefault();
+    App.undo();
   }
 });
 

@@ -213,9 +213,8 @@ export function updateFile(doc, id, input, now = new Date()) {
 // A file goes with its deadlines, appointments and unbilled entries. Invoices stay: they were
 // issued and keep their numbers, so a file that has any can't be removed.
 export function removeFile(doc, id) {
-  if (itemsOf(doc, 'invoices').some((i) => i.fileId === id)) {
-    throw new Error('This file has invoices, so it stays. Close it instead.');
-  }
+  const blockers = removalBlockers(doc, 'file', id);
+  if (blockers.length) throw new Error(blockers[0]);
   for (const name of ['deadlines', 'appointments', 'entries']) {
     doc[name] = listIn(doc, name).filter((item) => !(isPlainObject(item) && item.fileId === id));
   }
@@ -324,6 +323,32 @@ export function addAppointment(doc, input, now = new Date()) {
   return item;
 }
 
+export function updateAppointment(doc, id, input, now = new Date()) {
+  const changed = update(doc, 'appointments', id, cleanAppointment(input), now);
+  return changed && withClientOfFile(doc, changed);
+}
+
+// What stops a client, file or invoice from being removed, as sentences to show before the user
+// confirms; empty when nothing does. kind: 'client' | 'file' | 'invoice'.
+export function removalBlockers(doc, kind, id) {
+  const invoices = itemsOf(doc, 'invoices');
+  const numbers = (list) => list.map((i) => text(i.number) || 'without a number').join(', ');
+  if (kind === 'client' || kind === 'file') {
+    const theirs = invoices.filter((i) => (kind === 'client' ? i.clientId : i.fileId) === id);
+    if (!theirs.length) return [];
+    const [who, instead] = kind === 'client' ? ['client', 'Mark the client closed instead.'] : ['file', 'Close the file instead.'];
+    return [`This ${who} has invoices on record (${numbers(theirs)}), so the ${who} can't be removed. ${instead}`];
+  }
+  if (kind === 'invoice') {
+    const invoice = invoices.find((i) => i.id === id);
+    if (!invoice) return [];
+    const payments = Array.isArray(invoice.payments) ? invoice.payments.filter(isPlainObject) : [];
+    if (payments.length) return [`Invoice ${text(invoice.number)} has ${payments.length === 1 ? 'a payment' : `${payments.length} payments`} recorded. Remove the payments first.`];
+    if (invoice.paid) return [`Invoice ${text(invoice.number)} is marked paid. Mark it unpaid first.`];
+  }
+  return [];
+}
+
 export function cleanContact(input) {
   return {
     clientId: clean(input.clientId),
@@ -343,9 +368,8 @@ export function addContact(doc, input, now = new Date()) {
 // A client goes with everything that is only theirs. Invoices keep them: a client with
 // invoices can't be removed.
 export function removeClientEverywhere(doc, clientId) {
-  if (itemsOf(doc, 'invoices').some((i) => i.clientId === clientId)) {
-    throw new Error('This client has invoices, so they stay on record. Mark the client closed instead.');
-  }
+  const blockers = removalBlockers(doc, 'client', clientId);
+  if (blockers.length) throw new Error(blockers[0]);
   const fileIds = new Set(itemsOf(doc, 'files').filter((f) => f.clientId === clientId).map((f) => f.id));
   for (const name of ['files', 'deadlines', 'appointments', 'contacts', 'entries']) {
     doc[name] = listIn(doc, name).filter((item) => !(isPlainObject(item) && (item.clientId === clientId || fileIds.has(item.fileId) || (name === 'files' && fileIds.has(item.id)))));

@@ -60,7 +60,8 @@ export function notice(kind, message, ...extra) {
 }
 
 // Toasts: short messages in the corner. Errors stay until closed, or for a good while.
-export function toast(message, { kind = 'info', timeout } = {}) {
+// action: { label, run } adds a button (such as Undo) that runs once and closes the toast.
+export function toast(message, { kind = 'info', timeout, action = null } = {}) {
   const host = document.getElementById('toasts');
   if (!host) return;
   const close = () => {
@@ -70,6 +71,7 @@ export function toast(message, { kind = 'info', timeout } = {}) {
   const item = h('div', { class: `toast toast-${kind}`, role: kind === 'error' ? 'alert' : 'status' },
     icon(kind === 'error' ? 'warning' : 'info', 18),
     h('p', { class: 'toast-message', text: message }),
+    action ? h('button', { type: 'button', class: 'toast-action', text: action.label, onClick: () => { close(); action.run(); } }) : null,
     h('button', { type: 'button', class: 'toast-close', 'aria-label': 'Dismiss message', onClick: close }, icon('close', 14)));
   host.append(item);
   const wait = timeout ?? (kind === 'error' ? 12000 : 4000);
@@ -81,7 +83,8 @@ export function showError(error) {
   toast(messageOf(error), { kind: 'error' });
 }
 
-// Asks before something that can't be undone. Resolves true when confirmed.
+// Asks before something that can't be undone. Resolves true when confirmed. With cancelLabel
+// null it only tells (one button).
 export function confirmDialog({ title, message, confirmLabel = 'OK', cancelLabel = 'Cancel', danger = false }) {
   const dialog = document.getElementById('confirm-dialog');
   if (!dialog || dialog.open) return Promise.resolve(false);
@@ -91,7 +94,8 @@ export function confirmDialog({ title, message, confirmLabel = 'OK', cancelLabel
   const cancel = document.getElementById('confirm-cancel');
   ok.textContent = confirmLabel;
   ok.className = `button ${danger ? 'danger' : 'primary'}`;
-  cancel.textContent = cancelLabel;
+  cancel.textContent = cancelLabel ?? '';
+  cancel.hidden = cancelLabel === null;
   dialog.returnValue = '';
   const returnFocus = document.activeElement;
   const form = dialog.querySelector('form');

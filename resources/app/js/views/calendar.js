@@ -1,8 +1,8 @@
 // Calendar: deadlines and appointments by month or week, and adding an appointment.
 
-import { h, button, pageHeader, toast } from '../ui.js';
+import { h, button, pageHeader, showError } from '../ui.js';
 import { text } from '../clients-model.js';
-import { indexOf, clientName, deadlineKindLabel, deadlineState, cleanAppointment, validateAppointment, addAppointment, removeFrom } from '../practice-model.js';
+import { indexOf, clientName, deadlineKindLabel, deadlineState, cleanAppointment, validateAppointment, addAppointment, updateAppointment, removeFrom, fileTitle } from '../practice-model.js';
 import { today, toDate, addDays, monthGrid, weekDays, formatDay } from '../dates.js';
 import { itemHref } from '../routes.js';
 import { formDialog, selectOptions } from './form-kit.js';
@@ -54,18 +54,30 @@ export function render(root, { app, intent }) {
   }
 
   function chip(ev) {
-    const href = ev.kind === 'deadline' ? itemHref('deadline', ev.item.id) : ev.item.clientId ? itemHref('client', ev.item.clientId) : null;
     const label = `${ev.kind === 'deadline' ? 'Deadline' : 'Appointment'}: ${ev.label}${ev.who ? `, ${ev.who}` : ''}`;
     const content = [h('span', { class: 'chip-label', text: ev.label }), ev.who && state.mode === 'week' ? h('span', { class: 'chip-who', text: ev.who }) : null];
     const cls = `chip chip-${ev.kind}${ev.state ? ` due-${ev.state}` : ''}`;
-    const el = href ? h('a', { class: cls, href, title: label, 'aria-label': label }, content) : h('span', { class: cls, title: label }, content);
-    if (ev.kind === 'appointment' && app.editable && state.mode === 'week') {
+    if (ev.kind === 'deadline') return h('a', { class: cls, href: itemHref('deadline', ev.item.id), title: label, 'aria-label': label }, content);
+    // An appointment opens its editor.
+    const el = h('button', { type: 'button', class: cls, title: label, 'aria-label': `${label}: edit`, dataset: { appointmentId: ev.item.id },
+      onClick: () => openAppointment(ev.item) }, content);
+    if (app.editable && state.mode === 'week') {
       return h('div', { class: 'chip-row' }, el, h('button', {
         type: 'button', class: 'chip-remove', 'aria-label': `Remove ${label}`, text: '×',
-        onClick: () => { app.edit((doc) => removeFrom(doc, 'appointments', ev.item.id)); toast('Appointment removed.'); draw(); },
+        onClick: () => removeAppointment(ev.item),
       }));
     }
     return el;
+  }
+
+  function removeAppointment(item) {
+    try {
+      app.undoable({ label: `removing “${text(item.title)}”`, touches: ['appointments'], message: `Removed “${text(item.title)}” on ${formatDay(item.date)}.` },
+        (doc) => removeFrom(doc, 'appointments', item.id));
+      draw();
+    } catch (error) {
+      showError(error);
+    }
   }
 
   function draw() {
@@ -99,29 +111,45 @@ export function render(root, { app, intent }) {
   }
 
   function addFor(date) {
+    openAppointment(null, date);
+  }
+
+  // The form for a new appointment (on `date`) or for changing one.
+  function openAppointment(item, date = '') {
     const index = indexOf(app.data, app.revision);
     const clients = index.clients.map((c) => ({ value: c.id, label: text(c.name) || 'Unnamed client' })).sort((a, b) => a.label.localeCompare(b.label));
-    formDialog(root, {
-      id: 'appointment-form', title: 'New appointment', submitLabel: 'Add appointment',
+    const files = index.files.map((f) => ({ value: f.id, label: `${clientName(index, f.clientId)} – ${fileTitle(index, f)}` })).sort((a, b) => a.label.localeCompare(b.label));
+    const current = item ?? { date, time: '10:00', minutes: 30, clientId: intent?.clientId ?? '' };
+    const editable = app.editable;
+    const form = formDialog(root, {
+      id: 'appointment-form', title: item ? 'Appointment' : 'New appointment', submitLabel: item ? 'Save changes' : 'Add appointment',
       fields: [
-        { name: 'title', label: 'Title', wide: true, required: true, focus: true },
-        { name: 'date', label: 'Date', type: 'date', value: date, required: true },
-        { name: 'time', label: 'Time', type: 'time', value: '10:00' },
-        { name: 'minutes', label: 'Minutes', type: 'number', value: '30', attrs: { min: '0', step: '15' } },
-        { name: 'clientId', label: 'Client', type: 'select', options: selectOptions(clients, 'No client'), value: intent?.clientId ?? '' },
-        { name: 'place', label: 'Place', wide: true },
+        { name: 'title', label: 'Title', wide: true, required: true, focus: true, value: text(current.title) },
+        { name: 'date', label: 'Date', type: 'date', value: text(current.date), required: true },
+        { name: 'time', label: 'Time', type: 'time', value: text(current.time) },
+        { name: 'minutes', label: 'Minutes', type: 'number', value: String(current.minutes ?? ''), attrs: { min: '0', step: '15' } },
+        { name: 'clientId', label: 'Client', type: 'select', options: selectOptions(clients, 'No client'), value: text(current.clientId) },
+        { name: 'fileId', label: 'File', type: 'select', options: selectOptions(files, 'No file'), value: text(current.fileId), wide: true },
+        { name: 'place', label: 'Place', wide: true, value: text(current.place) },
+        { name: 'notes', label: 'Notes', type: 'textarea', wide: true, value: text(current.notes) },
       ],
+      extra: item && editable ? h('div', { class: 'row-actions' },
+        button('Remove appointment', { kind: 'small quiet-danger', iconName: 'trash', id: 'appointment-remove', onClick: () => { form.close(); removeAppointment(item); } })) : null,
       onSubmit(values) {
+        if (!app.editable) return { title: app.lock ? app.lock.message : 'Your data is still loading.' };
         const input = cleanAppointment(values);
+        if (input.fileId) input.clientId = index.file.get(input.fileId)?.clientId ?? input.clientId;
         const errors = validateAppointment(input);
         if (Object.keys(errors).length) return errors;
-        app.edit((doc) => addAppointment(doc, input));
-        toast(`Added “${input.title}” on ${formatDay(input.date)}.`);
+        const message = item ? `Saved “${input.title}”.` : `Added “${input.title}” on ${formatDay(input.date)}.`;
+        app.undoable({ label: item ? `changes to “${input.title}”` : `adding “${input.title}”`, touches: ['appointments'], message },
+          (doc) => (item ? updateAppointment(doc, item.id, input) : addAppointment(doc, input)));
         state.focus = input.date;
         draw();
         return null;
       },
     });
+    return form;
   }
 
   draw();

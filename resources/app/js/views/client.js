@@ -110,7 +110,15 @@ export function render(root, { app, bridge, route, navigate }) {
         h('span', { class: `contact-kind kind-${c.kind}`, text: contactKindLabel(c.kind) }),
         h('div', { class: 'contact-text' }, h('span', { class: 'muted', text: formatDay(c.date) }), h('p', { class: 'prewrap', text: text(c.summary) })),
         h('button', { type: 'button', class: 'button small quiet-danger', text: 'Remove', disabled: !app.editable, 'aria-label': `Remove the ${contactKindLabel(c.kind).toLowerCase()} of ${formatDay(c.date)}`,
-          onClick: () => { try { app.edit((doc) => removeFrom(doc, 'contacts', c.id)); draw(); } catch (error) { showError(error); } } }))))
+          onClick: () => {
+            try {
+              app.undoable({ label: 'removing the log entry', touches: ['contacts'], message: `Removed the ${contactKindLabel(c.kind).toLowerCase()} of ${formatDay(c.date)}.` },
+                (doc) => removeFrom(doc, 'contacts', c.id));
+              draw();
+            } catch (error) {
+              showError(error);
+            }
+          } }))))
         : h('p', { class: 'muted', text: 'No calls, e-mails or meetings logged yet.' }),
       h('div', { class: 'row-actions' }, button('Log a contact', { kind: 'small', iconName: 'plus', id: 'contact-add', disabled: !app.editable,
         onClick: () => openContactForm(root, app, client.id, draw) })));

@@ -4,7 +4,7 @@ import { h, button, pageHeader, confirmDialog, toast, showError } from '../ui.js
 import { printActions } from '../print-actions.js';
 import { icon } from '../icons.js';
 import { clientsOf, filterClients, sortByName, statusLabel, findClient, STATUSES, text } from '../clients-model.js';
-import { removeClientEverywhere } from '../practice-model.js';
+import { removeClientEverywhere, removalBlockers } from '../practice-model.js';
 import { hrefFor, itemHref } from '../routes.js';
 import { plural } from '../format.js';
 import { openClientForm } from './client-form.js';
@@ -148,21 +148,26 @@ export function render(root, { app, bridge, intent }) {
 
   async function remove(client) {
     const name = text(client.name) || 'this client';
+    const blockers = removalBlockers(app.data, 'client', client.id);
+    if (blockers.length) {
+      await confirmDialog({ title: `${name} can't be removed`, message: blockers.join(' '), confirmLabel: 'OK', cancelLabel: null });
+      return;
+    }
     const sure = await confirmDialog({
       title: `Remove ${name}?`,
-      message: `${name}, their files, deadlines, appointments and contact log will be removed from your practice.`,
+      message: `${name}, their files, deadlines, appointments, time and fees and contact log will be removed from your practice. You can undo this for a little while.`,
       confirmLabel: 'Remove client',
       danger: true,
     });
     if (!sure) return;
     try {
-      app.edit((doc) => removeClientEverywhere(doc, client.id));
+      app.undoable({ label: `removing ${name}`, touches: ['clients', 'files', 'deadlines', 'appointments', 'contacts', 'entries'], message: `Removed ${name}.` },
+        (doc) => removeClientEverywhere(doc, client.id));
     } catch (error) {
       showError(error);
       return;
     }
     draw();
-    toast(`Removed ${name}.`);
     search.focus();
   }
 

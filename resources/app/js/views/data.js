@@ -147,7 +147,7 @@ export function render(root, { app, bridge }) {
         h('h2', { class: 'card-title', text: 'Recovery copy' }),
         h('p', { class: 'muted card-intro', text: 'Quillpost has a recovery copy of your data that you can go back to.' }),
         h('div', { class: 'row-actions' },
-          button(`Restore ${label}`, { id: 'restore-recovery', kind: 'primary',
+          button(`Restore ${label}`, { id: 'restore-recovery',
             onClick: (event) => restore(copy.name, label, event.currentTarget) })));
       recoveryCard.hidden = false;
     } catch (error) {

@@ -1,6 +1,6 @@
 // Pieces the Deadlines screen shares with a file and a client: the form and the list row.
 
-import { h, toast, showError } from '../ui.js';
+import { h, showError } from '../ui.js';
 import { text } from '../clients-model.js';
 import {
   indexOf, DEADLINE_KINDS, deadlineKindLabel, deadlineState, clientName, fileTitle,
@@ -37,8 +37,9 @@ export function openDeadlineForm(host, app, { deadline = null, clientId = '', fi
       if (input.fileId) input.clientId = index.file.get(input.fileId)?.clientId ?? input.clientId;
       const errors = validateDeadline(input, index);
       if (Object.keys(errors).length) return errors;
-      const saved = app.edit((doc) => (deadline ? updateDeadline(doc, deadline.id, input) : addDeadline(doc, input)));
-      toast(deadline ? 'Deadline saved.' : `Added “${saved.title}”, due ${formatDay(saved.due)}.`);
+      const message = deadline ? 'Deadline saved.' : `Added “${input.title}”, due ${formatDay(input.due)}.`;
+      const saved = app.undoable({ label: deadline ? `changes to “${input.title}”` : `adding “${input.title}”`, touches: ['deadlines'], message },
+        (doc) => (deadline ? updateDeadline(doc, deadline.id, input) : addDeadline(doc, input)));
       onSaved?.(saved);
       return null;
     },
@@ -57,16 +58,18 @@ export function deadlineItem(app, d, { onChange, showClient = true, host }) {
   });
   box.addEventListener('change', () => {
     try {
-      app.edit((doc) => setDeadlineDone(doc, d.id, box.checked));
-      toast(box.checked ? `Marked “${title}” done.` : `“${title}” is open again.`);
-      onChange?.();
+      const done = box.checked;
+      const message = done ? `Marked “${title}” done.` : `“${title}” is open again.`;
+      app.undoable({ label: done ? `“${title}” done` : `“${title}” open again`, touches: ['deadlines'], message }, (doc) => setDeadlineDone(doc, d.id, done));
+      if (done) standIn(row, message, app);
+      else onChange?.();
     } catch (error) {
       box.checked = !box.checked;
       showError(error);
     }
   });
   const file = d.fileId ? index.file.get(d.fileId) : null;
-  return h('li', { class: `deadline-item state-${state}`, dataset: { row: '', deadlineId: d.id, state } },
+  const row = h('li', { class: `deadline-item state-${state}`, dataset: { row: '', deadlineId: d.id, state } },
     box,
     h('div', { class: 'deadline-text' },
       h('span', { class: 'deadline-title', text: title }),
@@ -85,13 +88,32 @@ export function deadlineItem(app, d, { onChange, showClient = true, host }) {
         type: 'button', class: 'button small quiet-danger', text: 'Remove', disabled: !app.editable, dataset: { action: 'remove' },
         'aria-label': `Remove ${title}`,
         onClick: () => {
+          if (row.classList.contains('stand-in')) return;
           try {
-            app.edit((doc) => removeFrom(doc, 'deadlines', d.id));
-            toast(`Removed “${title}”.`);
-            onChange?.();
+            const message = `Removed “${title}”.`;
+            app.undoable({ label: `removing “${title}”`, touches: ['deadlines'], message }, (doc) => removeFrom(doc, 'deadlines', d.id));
+            standIn(row, message, app);
           } catch (error) {
             showError(error);
           }
         },
       })));
+  return row;
+}
+
+// A row that was removed or ticked done keeps its place and height until the list is drawn
+// again, so the next row never slides under the pointer; a second click lands on nothing.
+// Its Undo sits at the start of the row, away from where Remove and the box were.
+function standIn(row, message, app) {
+  const step = app.lastUndoStep?.();
+  const height = row.getBoundingClientRect().height;
+  row.classList.add('stand-in');
+  if (height) row.style.minHeight = `${height}px`;
+  const armedAt = Date.now();
+  row.replaceChildren(
+    h('span', { class: 'stand-in-text', text: message }),
+    step ? h('button', {
+      type: 'button', class: 'link-button', text: 'Undo', dataset: { action: 'undo' },
+      onClick: () => { if (Date.now() - armedAt > 400) app.undoStep(step); },
+    }) : null);
 }

@@ -5,10 +5,10 @@ import { h, button, pageHeader, card, toast, confirmDialog, showError } from '..
 import { icon } from '../icons.js';
 import { printActions } from '../print-actions.js';
 import { text } from '../clients-model.js';
-import { indexOf, programmeLabel, fileStatusLabel, clientName, fileTitle, removeFile, FILE_STATUSES } from '../practice-model.js';
+import { indexOf, programmeLabel, fileStatusLabel, clientName, fileTitle, removeFile, removalBlockers, FILE_STATUSES } from '../practice-model.js';
 import {
   ENTRY_KINDS, entryKindLabel, formatHours, entryAmount, formatMoney, billingSettings, validateEntry, addEntry,
-  retainerBalance, unbilledEntries, createInvoice, invoiceTotals, invoiceState,
+  retainerBalance, unbilledEntries, createInvoice, invoiceTotals, invoiceState, entryLock, updateEntry, removeEntry,
 } from '../billing-model.js';
 import { today, formatDay, isDay } from '../dates.js';
 import { hrefFor, itemHref } from '../routes.js';
@@ -105,15 +105,33 @@ export function render(root, { app, bridge, route, navigate }) {
     const entryTable = entries.length
       ? h('div', { class: 'table-wrap' }, h('table', { class: 'table compact', id: 'file-entries' },
         h('caption', { class: 'visually-hidden', text: 'Time and fees' }),
-        h('thead', {}, h('tr', {}, ['Date', 'Kind', 'Description', 'Amount', 'Billed'].map((t, i) => h('th', { scope: 'col', class: i === 3 ? 'num' : null, text: t })))),
-        h('tbody', {}, entries.map((e) => h('tr', { dataset: { entryId: e.id } },
-          h('td', { text: formatDay(e.date) }),
-          h('td', { text: entryKindLabel(e.kind) }),
-          h('td', { text: e.kind === 'time' ? `${text(e.description)} (${formatHours(e.hours)} h at ${money(e.rate)})` : text(e.description) }),
-          h('td', { class: 'num', text: money(entryAmount(e)) }),
-          h('td', {}, e.kind === 'retainer' ? h('span', { class: 'muted', text: 'In trust' })
-            : e.invoiceId ? h('a', { href: itemHref('invoice', e.invoiceId), text: index.invoice.get(e.invoiceId)?.number ?? 'Invoiced' })
-              : h('span', { class: 'muted', text: 'Not yet' })))))))
+        h('thead', {}, h('tr', {}, ['Date', 'Kind', 'Description', 'Amount', 'Billed', 'Actions'].map((t, i) => h('th', { scope: 'col', class: i === 3 ? 'num' : null, text: t })))),
+        h('tbody', {}, entries.map((e) => {
+          const lock = entryLock(app.data, e, index);
+          const what = `${entryKindLabel(e.kind).toLowerCase()} of ${formatDay(e.date)}`;
+          return h('tr', { dataset: { entryId: e.id } },
+            h('td', { text: formatDay(e.date) }),
+            h('td', { text: entryKindLabel(e.kind) }),
+            h('td', { text: e.kind === 'time' ? `${text(e.description)} (${formatHours(e.hours)} h at ${money(e.rate)})` : text(e.description) }),
+            h('td', { class: 'num', text: money(entryAmount(e)) }),
+            h('td', {}, e.kind === 'retainer' ? h('span', { class: 'muted', text: 'In trust' })
+              : e.invoiceId ? h('a', { href: itemHref('invoice', e.invoiceId), text: index.invoice.get(e.invoiceId)?.number ?? 'Invoiced' })
+                : h('span', { class: 'muted', text: 'Not yet' })),
+            h('td', { class: 'entry-actions' }, lock
+              ? h('span', { class: 'muted small entry-locked', title: lock, text: 'Locked', 'aria-label': `Locked: ${lock}` })
+              : [h('button', { type: 'button', class: 'button small', text: 'Edit', disabled: !app.editable, dataset: { action: 'edit' }, 'aria-label': `Edit the ${what}`,
+                onClick: () => openEntryForm(root, app, file, draw, e) }),
+              h('button', { type: 'button', class: 'button small quiet-danger', text: 'Remove', disabled: !app.editable, dataset: { action: 'remove' }, 'aria-label': `Remove the ${what}`,
+                onClick: () => {
+                  try {
+                    app.undoable({ label: `removing the ${what}`, touches: ['entries'], message: `Removed the ${what}.` }, (doc) => removeEntry(doc, e.id));
+                    draw();
+                  } catch (error) {
+                    showError(error);
+                  }
+                } })]));
+        }))),
+        entries.some((e) => e.invoiceId) ? h('p', { class: 'muted small table-note', text: 'Invoiced entries are locked: they stay as the invoice shows them. Remove the invoice to change them.' }) : null)
       : h('p', { class: 'muted', text: 'No time or fees recorded for this file.' });
     root.append(card('Time and fees',
       h('p', { class: 'muted card-intro', id: 'file-billing-summary', text: `Unbilled: ${money(unbilledTotal)} · Retainer in trust: ${money(retainerBalance(app.data, file.id))}` }),
@@ -123,8 +141,7 @@ export function render(root, { app, bridge, route, navigate }) {
         button('Create invoice', { kind: 'small primary', iconName: 'receipt', id: 'invoice-create', disabled: !app.editable || unbilled.length === 0,
           onClick: () => {
             try {
-              const invoice = app.edit((doc) => createInvoice(doc, file));
-              toast(`Invoice ${invoice.number} is ready.`);
+              const invoice = app.undoable({ label: 'the new invoice', touches: ['invoices', 'entries', 'settings'], message: 'The invoice is ready.' }, (doc) => createInvoice(doc, file));
               navigate(`invoice/${invoice.id}`);
             } catch (error) {
               showError(error);
@@ -143,15 +160,19 @@ export function render(root, { app, bridge, route, navigate }) {
     }
 
     async function remove() {
-      const sure = await confirmDialog({ title: 'Remove this file?', message: `The ${programmeLabel(file.programme).toLowerCase()} file of ${who}, with its deadlines and unbilled entries, will be removed.`, confirmLabel: 'Remove file', danger: true });
+      const blockers = removalBlockers(app.data, 'file', file.id);
+      if (blockers.length) {
+        await confirmDialog({ title: "This file can't be removed", message: blockers.join(' '), confirmLabel: 'OK', cancelLabel: null });
+        return;
+      }
+      const sure = await confirmDialog({ title: 'Remove this file?', message: `The ${programmeLabel(file.programme).toLowerCase()} file of ${who}, with its deadlines, appointments and time and fees, will be removed. You can undo this for a little while.`, confirmLabel: 'Remove file', danger: true });
       if (!sure) return;
       try {
-        app.edit((doc) => removeFile(doc, file.id));
+        app.undoable({ label: 'removing the file', touches: ['files', 'deadlines', 'appointments', 'entries'], message: `Removed the file of ${who}.` }, (doc) => removeFile(doc, file.id));
       } catch (error) {
         showError(error);
         return;
       }
-      toast('File removed.');
       navigate('files');
     }
   }
@@ -163,23 +184,26 @@ export function render(root, { app, bridge, route, navigate }) {
   };
 }
 
-export function openEntryForm(host, app, file, onSaved) {
+// Records a new entry, or changes `entry`.
+export function openEntryForm(host, app, file, onSaved, entry = null) {
   const settings = billingSettings(app.data);
+  const money = (cents) => (Number.isFinite(cents) ? (cents / 100).toFixed(2) : '');
   return formDialog(host, {
-    id: 'entry-form', title: 'Record time or a fee', submitLabel: 'Record',
+    id: 'entry-form', title: entry ? 'Change time or a fee' : 'Record time or a fee', submitLabel: entry ? 'Save changes' : 'Record',
     fields: [
-      { name: 'kind', label: 'Kind', type: 'select', options: ENTRY_KINDS, value: 'time', focus: true },
-      { name: 'date', label: 'Date', type: 'date', value: today() },
-      { name: 'description', label: 'Description', wide: true, required: true },
-      { name: 'hours', label: 'Hours (time only)', hint: 'Like 1.5 or 1:30' },
-      { name: 'rate', label: 'Hourly rate (time only)', value: (settings.hourlyRate / 100).toFixed(2) },
-      { name: 'amount', label: 'Amount (fees, disbursements, retainers)' },
+      { name: 'kind', label: 'Kind', type: 'select', options: ENTRY_KINDS, value: entry?.kind ?? 'time', focus: true },
+      { name: 'date', label: 'Date', type: 'date', value: entry?.date ?? today() },
+      { name: 'description', label: 'Description', wide: true, required: true, value: text(entry?.description) },
+      { name: 'hours', label: 'Hours (time only)', hint: 'Like 1.5 or 1:30', value: entry?.kind === 'time' ? formatHours(entry.hours) : '' },
+      { name: 'rate', label: 'Hourly rate (time only)', value: entry?.kind === 'time' ? money(entry.rate) : (settings.hourlyRate / 100).toFixed(2) },
+      { name: 'amount', label: 'Amount (fees, disbursements, retainers)', value: entry && entry.kind !== 'time' ? money(entry.amount) : '' },
     ],
     onSubmit(values) {
       const errors = validateEntry(values);
       if (Object.keys(errors).length) return errors;
-      app.edit((doc) => addEntry(doc, file.id, file.clientId, values));
-      toast(`${entryKindLabel(values.kind)} recorded.`);
+      const label = entryKindLabel(values.kind);
+      app.undoable({ label: entry ? `changes to the ${label.toLowerCase()}` : `the ${label.toLowerCase()}`, touches: ['entries'], message: entry ? `${label} saved.` : `${label} recorded.` },
+        (doc) => (entry ? updateEntry(doc, entry.id, values) : addEntry(doc, file.id, file.clientId, values)));
       onSaved?.();
       return null;
     },

@@ -1,0 +1,257 @@
+// Taking changes back, what stops a removal, and what an invoice still owes after payments.
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { beforeChange, changeOf, undoChange, attachUndo } from '../../resources/app/js/undo.js';
+import { createApp, checkDocument, freshDocument } from '../../resources/app/js/store.js';
+import {
+  removeFrom, removeFile, removeClientEverywhere, setDeadlineDone, addAppointment, updateAppointment, removalBlockers, itemsOf,
+} from '../../resources/app/js/practice-model.js';
+import {
+  addEntry, createInvoice, invoiceTotals, invoiceState, addPayment, removePayment, setInvoicePaid, validatePayment,
+  removeInvoice, updateEntry, removeEntry, entryLock, logoProblem, practiceIdentity, LOGO_MAX_BYTES,
+} from '../../resources/app/js/billing-model.js';
+import { addDemoData } from '../../resources/app/js/demo-data.js';
+
+const NOW = new Date('2026-03-10T12:00:00Z');
+const demo = () => {
+  const doc = freshDocument();
+  addDemoData(doc, NOW);
+  return doc;
+};
+const json = (doc) => JSON.parse(JSON.stringify(doc));
+
+// Applies a change the way the page does and undoes it.
+function roundTrip(doc, touches, change) {
+  const before = beforeChange(doc, touches);
+  change(doc);
+  const found = changeOf(doc, before);
+  assert.ok(found, 'the change was noticed');
+  undoChange(doc, found);
+}
+
+describe('undo', () => {
+  const cases = [
+    ['removing a deadline in the middle of the list', ['deadlines'], (doc) => removeFrom(doc, 'deadlines', doc.deadlines[3].id)],
+    ['ticking a deadline done', ['deadlines'], (doc) => setDeadlineDone(doc, doc.deadlines[0].id, true, NOW)],
+    ['removing a client with everything only theirs', ['clients', 'files', 'deadlines', 'appointments', 'contacts', 'entries'],
+      (doc) => removeClientEverywhere(doc, doc.clients.find((c) => !doc.invoices.some((i) => i.clientId === c.id)).id)],
+    ['removing a file', ['files', 'deadlines', 'appointments', 'entries'],
+      (doc) => removeFile(doc, doc.files.find((f) => !doc.invoices.some((i) => i.fileId === f.id)).id)],
+    ['creating an invoice, which bills entries and moves the counter', ['invoices', 'entries', 'settings'],
+      (doc) => { const file = doc.files.find((f) => doc.entries.some((e) => e.fileId === f.id && !e.invoiceId && e.kind !== 'retainer')); addEntry(doc, file.id, file.clientId, { kind: 'fee', date: '2026-03-01', description: 'Extra', amount: '50' }, NOW); createInvoice(doc, file, { now: NOW }); }],
+    ['adding and changing appointments', ['appointments'],
+      (doc) => { addAppointment(doc, { title: 'New', date: '2026-03-11' }, NOW); updateAppointment(doc, doc.appointments[0].id, { title: 'Moved', date: '2026-03-12' }, NOW); }],
+    ['a payment that settles an invoice', ['invoices'],
+      (doc) => { const inv = doc.invoices.find((i) => invoiceTotals(i).due > 0); addPayment(doc, inv.id, { date: '2026-03-09', amount: (invoiceTotals(inv).due / 100).toFixed(2) }, NOW); }],
+  ];
+  for (const [name, touches, change] of cases) {
+    test(`${name} comes back exactly, in its place`, () => {
+      const doc = demo();
+      const original = json(doc);
+      roundTrip(doc, touches, change);
+      assert.deepEqual(json(doc), original);
+    });
+  }
+
+  test('undoing keeps what was changed elsewhere since', () => {
+    const doc = demo();
+    const [first, second] = doc.deadlines;
+    const before = beforeChange(doc, ['deadlines']);
+    removeFrom(doc, 'deadlines', first.id);
+    const found = changeOf(doc, before);
+    second.title = 'Changed afterwards';
+    addAppointment(doc, { title: 'Later', date: '2026-04-01' }, NOW);
+    undoChange(doc, found);
+    assert.equal(doc.deadlines[0].id, first.id);
+    assert.equal(doc.deadlines[1].title, 'Changed afterwards');
+    assert.ok(doc.appointments.some((a) => a.title === 'Later'));
+  });
+
+  test('a change that changed nothing leaves nothing to undo', () => {
+    const doc = demo();
+    const before = beforeChange(doc, ['deadlines', 'settings']);
+    setDeadlineDone(doc, 'no such id', true, NOW);
+    assert.equal(changeOf(doc, before), null);
+  });
+
+  test('through the app: the toast\'s Undo and undo() take back changes, newest first, never across a reload', async () => {
+    const toasts = [];
+    const app = createApp({});
+    attachUndo(app, { toast: (message, options = {}) => toasts.push({ message, ...options }), refresh: () => {} });
+    await app.reload();
+    app.edit((doc) => addDemoData(doc, NOW));
+    const original = json(app.data);
+    const [a, b] = app.data.deadlines;
+    app.undoable({ label: 'removing a', touches: ['deadlines'], message: 'Removed a.' }, (doc) => removeFrom(doc, 'deadlines', a.id));
+    app.undoable({ label: 'a done', touches: ['deadlines'], message: 'Done.' }, (doc) => setDeadlineDone(doc, b.id, true, NOW));
+    assert.ok(toasts[0].timeout >= 10000, 'an undo toast stays at least ten seconds');
+    toasts[0].action.run();
+    assert.ok(app.data.deadlines.some((d) => d.id === a.id), 'the toast brought back the removed deadline');
+    assert.equal(app.data.deadlines.find((d) => d.id === b.id).done, true, 'the later change stays');
+    assert.equal(app.undo(), true);
+    assert.deepEqual(json(app.data), original);
+    assert.equal(app.undo(), false, 'nothing left');
+    app.undoable({ label: 'removing b', touches: ['deadlines'] }, (doc) => removeFrom(doc, 'deadlines', b.id));
+    await app.reload();
+    assert.equal(app.undo(), false, 'a step of the document before the reload is gone');
+  });
+});
+
+describe('what stops a removal is known before asking', () => {
+  const doc = demo();
+  const invoiced = doc.invoices[0];
+  const paidOne = doc.invoices.find((i) => Array.isArray(i.payments) && i.payments.length);
+  const free = doc.clients.find((c) => !doc.invoices.some((i) => i.clientId === c.id));
+  const cases = [
+    ['a client with invoices names them', 'client', invoiced.clientId, new RegExp(`invoices on record \\(.*${invoiced.number}`)],
+    ['a file with invoices names them', 'file', invoiced.fileId, new RegExp(invoiced.number)],
+    ['an invoice with payments says so', 'invoice', paidOne.id, /payment/],
+    ['a client without invoices has nothing in the way', 'client', free.id, null],
+  ];
+  for (const [name, kind, id, expected] of cases) {
+    test(name, () => {
+      const blockers = removalBlockers(doc, kind, id);
+      if (expected) assert.match(blockers.join(' '), expected);
+      else assert.deepEqual(blockers, []);
+    });
+  }
+  test('the removal itself refuses with the same sentence and changes nothing', () => {
+    const copy = structuredClone(doc);
+    assert.throws(() => removeClientEverywhere(copy, invoiced.clientId), { message: removalBlockers(doc, 'client', invoiced.clientId)[0] });
+    assert.throws(() => removeInvoice(copy, paidOne.id), /payment/);
+    assert.deepEqual(json(copy), json(doc));
+  });
+  test('removing an unpaid invoice unbills its entries and keeps the counter', () => {
+    const copy = structuredClone(doc);
+    const inv = copy.invoices.find((i) => !paymentsCount(i) && !i.paid);
+    const next = copy.settings.billing.nextNumber;
+    removeInvoice(copy, inv.id);
+    assert.ok(!copy.invoices.some((i) => i.id === inv.id));
+    assert.ok(!copy.entries.some((e) => e.invoiceId === inv.id));
+    assert.equal(copy.settings.billing.nextNumber, next);
+  });
+});
+const paymentsCount = (inv) => (Array.isArray(inv.payments) ? inv.payments.length : 0);
+
+describe('payments and balance', () => {
+  // One fee of 1000.00 and one disbursement of 100.00 at 13 % tax: 1230.00 in all.
+  const invoiceWith = (extra = {}) => {
+    const doc = freshDocument();
+    doc.clients.push({ id: 'c', name: 'Ana' });
+    doc.files.push({ id: 'f', clientId: 'c' });
+    addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-01', description: 'Fee', amount: '1000' }, NOW);
+    addEntry(doc, 'f', 'c', { kind: 'disbursement', date: '2026-03-01', description: 'Courier', amount: '100' }, NOW);
+    const inv = createInvoice(doc, doc.files[0], { now: NOW });
+    Object.assign(inv, extra);
+    return { doc, inv };
+  };
+  const cases = [
+    ['no payment', {}, [], 123000, 'unpaid'],
+    ['one part payment', {}, [['2026-03-12', '200.00']], 103000, 'unpaid'],
+    ['two part payments', {}, [['2026-03-12', '200'], ['2026-03-20', '30']], 100000, 'unpaid'],
+    ['paid in full over two payments', {}, [['2026-03-12', '1000'], ['2026-03-20', '230']], 0, 'paid'],
+    ['a retainer and a payment', { retainerApplied: 23000 }, [['2026-03-12', '1000']], 0, 'paid'],
+    ['marked paid before payments were recorded', { paid: true, paidAt: '2026-03-11' }, [], 0, 'paid'],
+  ];
+  for (const [name, extra, payments, due, state] of cases) {
+    test(`${name}: ${due / 100} still owed`, () => {
+      const { doc, inv } = invoiceWith(extra);
+      for (const [date, amount] of payments) addPayment(doc, inv.id, { date, amount }, NOW);
+      assert.equal(invoiceTotals(inv).due, due);
+      assert.equal(invoiceState(inv, '2026-03-15'), state);
+      assert.equal(inv.paid, state === 'paid');
+      if (payments.length && state === 'paid') assert.equal(inv.paidAt, payments.at(-1)[0]);
+    });
+  }
+
+  test('marking paid records the rest as a payment; removing it owes it again', () => {
+    const { doc, inv } = invoiceWith();
+    addPayment(doc, inv.id, { date: '2026-03-12', amount: '230' }, NOW);
+    setInvoicePaid(doc, inv.id, true, NOW);
+    assert.equal(inv.payments.length, 2);
+    assert.equal(inv.payments[1].amount, 100000);
+    assert.equal(invoiceTotals(inv).due, 0);
+    removePayment(doc, inv.id, inv.payments[1].id);
+    assert.equal(invoiceTotals(inv).due, 100000);
+    assert.equal(inv.paid, false);
+    assert.equal(inv.paidAt, '');
+    assert.throws(() => setInvoicePaid(doc, inv.id, false, NOW), /payments/);
+  });
+
+  test('a payment needs a date and an amount no larger than the balance', () => {
+    const { inv } = invoiceWith();
+    assert.deepEqual(Object.keys(validatePayment({ date: '', amount: '10' }, inv)), ['date']);
+    assert.deepEqual(Object.keys(validatePayment({ date: '2026-03-12', amount: '0' }, inv)), ['amount']);
+    assert.match(validatePayment({ date: '2026-03-12', amount: '1230.01' }, inv).amount, /more than the balance/);
+    assert.deepEqual(validatePayment({ date: '2026-03-12', amount: '1230.00' }, inv), {});
+  });
+
+  test('an invoice saved before payments existed opens with the same balance', () => {
+    const { doc, inv } = invoiceWith({ paid: true, paidAt: '2026-03-11' });
+    delete inv.payments;
+    const { doc: opened, lock } = checkDocument(json(doc));
+    assert.equal(lock, null);
+    assert.equal(invoiceTotals(itemsOf(opened, 'invoices')[0]).due, 0);
+  });
+
+  test('an invoice bills only the entries chosen for it', () => {
+    const doc = freshDocument();
+    doc.clients.push({ id: 'c', name: 'Ana' });
+    doc.files.push({ id: 'f', clientId: 'c' });
+    const kept = addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-01', description: 'Later', amount: '10' }, NOW);
+    const billed = addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-01', description: 'Now', amount: '20' }, NOW);
+    const inv = createInvoice(doc, doc.files[0], { now: NOW, entryIds: [billed.id] });
+    assert.deepEqual(inv.lines.map((l) => l.entryId), [billed.id]);
+    assert.equal(kept.invoiceId, '');
+    assert.throws(() => createInvoice(doc, doc.files[0], { now: NOW, entryIds: ['nothing'] }), /no unbilled/);
+  });
+});
+
+describe('time entries', () => {
+  test('an unbilled entry can be changed and removed; an invoiced one is locked and says why', () => {
+    const doc = freshDocument();
+    doc.files.push({ id: 'f', clientId: 'c' });
+    const time = addEntry(doc, 'f', 'c', { kind: 'time', date: '2026-03-01', description: 'Call', hours: '1', rate: '200' }, NOW);
+    updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'Flat', amount: '150' }, NOW);
+    assert.deepEqual([time.kind, time.amount, 'hours' in time, 'rate' in time], ['fee', 15000, false, false]);
+    const inv = createInvoice(doc, doc.files[0], { now: NOW });
+    assert.match(entryLock(doc, time), new RegExp(inv.number));
+    assert.throws(() => updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'x', amount: '1' }, NOW), /Billed on invoice/);
+    assert.throws(() => removeEntry(doc, time.id), /Billed on invoice/);
+    const loose = addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-03', description: 'Extra', amount: '5' }, NOW);
+    removeEntry(doc, loose.id);
+    assert.ok(!doc.entries.some((e) => e.id === loose.id));
+  });
+
+  test('a retainer an invoice drew on stays', () => {
+    const doc = freshDocument();
+    doc.files.push({ id: 'f', clientId: 'c' });
+    const retainer = addEntry(doc, 'f', 'c', { kind: 'retainer', date: '2026-03-01', description: 'Trust', amount: '100' }, NOW);
+    addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-01', description: 'Fee', amount: '50' }, NOW);
+    assert.equal(entryLock(doc, retainer), '');
+    createInvoice(doc, doc.files[0], { now: NOW });
+    assert.match(entryLock(doc, retainer), /drawn on/);
+  });
+});
+
+describe('the practice on its invoices', () => {
+  const png = (bytes) => `data:image/png;base64,${'A'.repeat(Math.ceil(bytes / 3) * 4)}`;
+  const cases = [
+    ['a small PNG', png(1000), ''],
+    ['one just too large', png(LOGO_MAX_BYTES + 3), /at most 200 KB/],
+    ['an SVG, which could carry script', 'data:image/svg+xml;base64,PHN2Zz4=', /PNG, JPEG/],
+    ['something that is not an image address', 'https://example.org/logo.png', /PNG, JPEG/],
+  ];
+  for (const [name, logo, expected] of cases) {
+    test(`logo: ${name}`, () => {
+      if (expected) assert.match(logoProblem(logo), expected);
+      else assert.equal(logoProblem(logo), '');
+    });
+  }
+  test('the identity is read from the settings, an unusable logo left out, the old name kept', () => {
+    assert.deepEqual(practiceIdentity({ settings: { practice: { name: ' North Star ', licence: 'R512345', logo: 'javascript:1' } } }),
+      { name: 'North Star', address: '', licence: 'R512345', taxNumber: '', logo: '' });
+    assert.equal(practiceIdentity({ settings: { practiceName: 'Old name' } }).name, 'Old name');
+    assert.equal(practiceIdentity({}).name, '');
+  });
+});
