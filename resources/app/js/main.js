@@ -36,6 +36,7 @@ import { listenForPrinted } from './print-inbox.js';
 import { copyThroughCard } from './form-copy.js';
 import { connectLockWatch, keepBadgeCurrent } from './shell-hooks.js';
 import { attachUndo } from './undo.js';
+import { connectSharing, shareStatus, describeShare, conflictsIn, typingIn } from './share.js';
 
 const SCREENS = {
   dashboard,
@@ -164,6 +165,12 @@ function renderNotices() {
         update.status === 'available' && bridge ? button('Download it', { id: 'update-download', onClick: () => bridge.checkForUpdates().catch(() => {}) }) : null,
         h('a', { class: 'inline-link', href: hrefFor('settings'), text: 'Settings → About' }),
         button('Dismiss', { id: 'update-dismiss', kind: 'ghost', onClick: () => updateNotice.dismiss() })))));
+  }
+  const twice = App.editable ? conflictsIn(App.data).length : 0;
+  if (twice) {
+    host.append(h('div', { id: 'notice-conflicts' }, notice('info',
+      `${twice === 1 ? 'A record was' : `${twice} records were`} changed on two desks at once. Choose the values to keep.`,
+      h('p', { class: 'notice-actions' }, h('a', { class: 'inline-link', href: hrefFor('settings/server'), text: 'Settings → Practice server' })))));
   }
   if (!bridge) {
     host.append(h('div', { id: 'notice-desktop-missing' }, notice('warning',
@@ -355,6 +362,31 @@ updateNotice = connectUpdateNotice({
     shown.onclick = () => navigate('settings');
   },
 });
+
+// Other desks' records arrive through the desktop program; the title bar shows the connection.
+function renderShareIndicator(status) {
+  const link = document.getElementById('share-indicator');
+  const words = describeShare(status);
+  link.hidden = !words.short;
+  link.dataset.state = words.tone;
+  link.textContent = words.short;
+  link.title = words.long;
+}
+connectSharing({
+  app: App,
+  redraw: () => { renderNotices(); renderRoute(); },
+  typing: () => typingIn(document),
+  onState: (status) => shareStatus.set(status),
+});
+shareStatus.on(renderShareIndicator);
+// Settling a value two desks changed takes the notice away.
+let conflictCount = 0;
+App.on('change', () => {
+  const now = conflictsIn(App.data).length;
+  if (now !== conflictCount) renderNotices();
+  conflictCount = now;
+});
+if (typeof bridge?.shareStatus === 'function') Promise.resolve(bridge.shareStatus()).then((s) => shareStatus.set(s)).catch(() => {});
 
 // Encrypted data closes when the computer locks or sleeps.
 connectLockWatch({ app: App, toast });

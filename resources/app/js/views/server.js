@@ -5,6 +5,7 @@ import { h, button, pageHeader, card, toast, showError } from '../ui.js';
 import { icon } from '../icons.js';
 import { hrefFor } from '../routes.js';
 import { serverSettings, checkAddress, whoAmI } from '../practice-server.js';
+import { shareCards } from './share-card.js';
 
 export function render(root, { app, bridge }) {
   root.append(
@@ -28,6 +29,8 @@ export function render(root, { app, bridge }) {
     h('div', { class: 'row-actions' }, save, test),
     status);
   root.append(card('Connection', form));
+  const sharing = shareCards({ app, bridge });
+  root.append(...sharing.cards);
 
   let active = true;
   form.addEventListener('submit', (event) => {
@@ -65,5 +68,8 @@ export function render(root, { app, bridge }) {
     }
   }
 
-  return () => { active = false; };
+  return () => {
+    active = false;
+    sharing.stop();
+  };
 }
