@@ -2,7 +2,7 @@
 // server, its state in words, and the values two desks changed at once.
 
 import { h, button, card, notice, toast, confirmDialog } from '../ui.js';
-import { messageOf } from '../format.js';
+import { messageOf, formatWhen } from '../format.js';
 import {
   readServerForm, describeShare, shareStatus, conflictsIn, chooseValue, showValue, recordLabel,
   ENCRYPTED_REFUSAL, JOIN_QUESTION, DELETED_FIELD,
@@ -143,7 +143,7 @@ function conflictCard({ app }) {
           if (!done) toast('That choice was already made, on this desk or another.');
           draw();
         };
-        const who = [entry.desk ? `desk ${entry.desk.slice(0, 8)}` : '', entry.at ? String(entry.at) : ''].filter(Boolean).join(', ');
+        const who = [entry.desk ? `desk ${entry.desk.slice(0, 8)}` : '', entry.at ? formatWhen(entry.at) : ''].filter(Boolean).join(', ');
         return h('li', { class: 'share-conflict', dataset: { collection, id, field: entry.field } },
           h('p', {}, h('strong', { text: entry.field === DELETED_FIELD ? 'Deleted on another desk' : entry.field })),
           h('p', { text: `Now: ${current}` }),
