@@ -257,3 +257,18 @@ describe('the server form', () => {
     }
   });
 });
+
+describe('a desk joining a large practice', () => {
+  test('thousands of records apply in one pass, twice over the same ids', () => {
+    const doc = practice();
+    const changes = Array.from({ length: 5000 }, (_, i) => ({ collection: 'clients', id: `n${i}`, record: { id: `n${i}`, name: `Client ${i}` } }));
+    const started = performance.now();
+    assert.deepEqual(applyChanges(doc, changes), { added: 5000, changed: 0, removed: 0 });
+    assert.deepEqual(applyChanges(doc, [...changes, { collection: 'clients', id: 'n7', record: null }, { collection: 'clients', id: 'n7', record: { id: 'n7', name: 'back' } }]),
+      { added: 1, changed: 5000, removed: 1 });
+    assert.ok(performance.now() - started < 2000);
+    assert.equal(doc.clients.length, 5002);
+    assert.equal(doc.clients.filter((c) => c.id === 'n7').length, 1);
+    assert.equal(doc.clients.at(-1).name, 'back');
+  });
+});

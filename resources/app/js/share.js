@@ -115,6 +115,16 @@ export function readChanges(payload) {
 // Puts changes into the document. Returns how many records it added, changed and removed.
 export function applyChanges(doc, changes) {
   const counts = { added: 0, changed: 0, removed: 0 };
+  // A desk joining a practice takes thousands of records at once: look them up by id.
+  const places = new Map();
+  const placeOf = (collection) => {
+    if (!places.has(collection)) {
+      const byId = new Map();
+      for (const item of listOf(doc, collection)) if (isPlainObject(item) && !byId.has(item.id)) byId.set(item.id, item);
+      places.set(collection, byId);
+    }
+    return places.get(collection);
+  };
   for (const { collection, id, record } of changes) {
     if (collection === 'settings') {
       if (record === null) continue; // the practice always has settings
@@ -124,17 +134,21 @@ export function applyChanges(doc, changes) {
       continue;
     }
     const list = listOf(doc, collection);
-    const at = list.findIndex((item) => isPlainObject(item) && item.id === id);
+    const byId = placeOf(collection);
+    const present = byId.get(id);
     if (record === null) {
-      if (at >= 0) {
-        list.splice(at, 1);
+      if (present) {
+        list.splice(list.indexOf(present), 1);
+        byId.delete(id);
         counts.removed += 1;
       }
-    } else if (at >= 0) {
-      replaceFields(list[at], structuredClone(record));
+    } else if (present) {
+      replaceFields(present, structuredClone(record));
       counts.changed += 1;
     } else {
-      list.push(structuredClone(record));
+      const added = structuredClone(record);
+      list.push(added);
+      byId.set(id, added);
       counts.added += 1;
     }
   }
