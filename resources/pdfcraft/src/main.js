@@ -4,6 +4,7 @@ import { DocumentModel, DocumentError } from "./model.js";
 import { documentAddress, fileNameOf, editedName, fetchDocument } from "./address.js";
 import { openForView, LazyRenderer } from "./viewer.js";
 import { compileSiteModules } from "./wasm.js";
+import { installTools } from "./tools.js";
 
 /* global __PDFCRAFT_WASM__ */
 const WASM_MODULES = typeof __PDFCRAFT_WASM__ === "undefined" ? [] : __PDFCRAFT_WASM__;
@@ -67,6 +68,7 @@ function updateControls() {
   ui.save.disabled = !editable;
   if (state.addingText && (!hasView || state.model === null)) setAddingText(false);
   for (const button of ui.thumbs.querySelectorAll("button")) button.disabled = !editable;
+  tools?.update(editable);
   for (const control of ui.fields.querySelectorAll("input, select, textarea")) {
     control.disabled = !editable || control.dataset.readOnly === "true";
   }
@@ -421,15 +423,20 @@ async function saveCopy() {
     if (bytes !== before) await showBytes(bytes);
   }, { rerender: false });
   if (!bytes) return;
+  offerDownload(bytes, editedName(state.name));
+}
+
+// Hands the bytes to the window's download, which asks where to save them.
+function offerDownload(bytes, name) {
   const url = URL.createObjectURL(new Blob([bytes], { type: "application/pdf" }));
   const link = document.createElement("a");
   link.href = url;
-  link.download = editedName(state.name);
+  link.download = name;
   document.body.append(link);
   link.click();
   link.remove();
   setTimeout(() => URL.revokeObjectURL(url), 60_000);
-  say(`Saved a copy as ${link.download}.`);
+  say(`Saved a copy as ${name}.`);
 }
 
 // ---- controls ----
@@ -470,6 +477,12 @@ document.addEventListener("keydown", (event) => {
   const redo = (key === "z" && event.shiftKey) || key === "y";
   if (redo && !ui.redo.disabled) { event.preventDefault(); ui.redo.click(); }
   if (key === "z" && !event.shiftKey && !ui.undo.disabled) { event.preventDefault(); ui.undo.click(); }
+});
+
+const tools = installTools({
+  toolbar: document.querySelector(".toolbar"), before: ui.undo, pages: ui.pages, view: ui.view,
+  model: () => state.model, scale: () => state.scale, run, say, showError,
+  download: offerDownload, name: () => state.name,
 });
 
 // ---- start ----

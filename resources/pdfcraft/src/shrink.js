@@ -152,16 +152,17 @@ function replacePicture(doc, picture, encoded) {
 
 // Makes the PDF `bytes` at most `target` bytes if it can. `kit` draws and encodes pictures:
 // { canvas(width, height), decodeJpeg(bytes) → something drawImage takes, jpeg(canvas, quality) → bytes }.
-// Answers { bytes, reached, before, after, pictures } where `pictures` counts those re-encoded.
+// Answers { bytes, reached, before, after, pictures, replaced } where `pictures` counts those
+// re-encoded and `replaced` holds them for applySmaller.
 export async function makeSmaller(bytes, target, kit, { readableDpi = READABLE_DPI, onStep = null } = {}) {
   if (!(target > 0)) throw new DocumentError("Choose the size the file should fit in.");
   const before = bytes.length;
-  if (before <= target) return { bytes, reached: true, before, after: before, pictures: 0 };
-  let best = { bytes, reached: false, before, after: before, pictures: 0 };
+  if (before <= target) return { bytes, reached: true, before, after: before, pictures: 0, replaced: [] };
+  let best = { bytes, reached: false, before, after: before, pictures: 0, replaced: [] };
   for (const [number, step] of STEPS.entries()) {
     onStep?.(number, STEPS.length);
     const doc = await PDFDocument.load(bytes, { updateMetadata: false });
-    let changed = 0;
+    const replaced = [];
     for (const picture of largePictures(doc)) {
       const floor = picture.dpi ? Math.min(1, readableDpi / picture.dpi) : 1;
       const scale = Math.min(1, Math.max(step.scale, floor));
@@ -175,15 +176,22 @@ export async function makeSmaller(bytes, target, kit, { readableDpi = READABLE_D
       }
       if (encoded.bytes.length < old.length) {
         replacePicture(doc, picture, encoded);
-        changed += 1;
+        replaced.push({ picture, encoded });
       }
     }
-    if (changed === 0) continue;
+    if (replaced.length === 0) continue;
     const saved = await doc.save();
-    if (saved.length < best.after) best = { bytes: saved, reached: saved.length <= target, before, after: saved.length, pictures: changed };
+    if (saved.length < best.after) {
+      best = { bytes: saved, reached: saved.length <= target, before, after: saved.length, pictures: replaced.length, replaced };
+    }
     if (best.reached) return best;
   }
   return best;
+}
+
+// Makes in `doc` (a fresh copy of the bytes makeSmaller was given) the changes that made them smaller.
+export function applySmaller(doc, { replaced }) {
+  for (const { picture, encoded } of replaced) replacePicture(doc, picture, encoded);
 }
 
 // What the window says after making a file smaller.
