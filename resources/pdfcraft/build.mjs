@@ -24,6 +24,8 @@ const require = createRequire(join(work, "package.json"));
 const esbuild = require("esbuild");
 const pdfjs = dirname(require.resolve("pdfjs-dist/package.json"));
 const pdflib = dirname(require.resolve("pdf-lib/package.json"));
+const fontkit = dirname(require.resolve("@pdf-lib/fontkit/package.json"));
+const dejavu = dirname(require.resolve("dejavu-fonts-ttf/package.json"));
 const { version } = JSON.parse(readFileSync(join(source, "package.json"), "utf8"));
 
 const staging = `${out}.partial`;
@@ -60,8 +62,23 @@ cpSync(join(pdfjs, "build", "pdf.worker.min.mjs"), join(staging, "pdf.worker.js"
 for (const folder of ["cmaps", "standard_fonts", "iccs"]) {
   cpSync(join(pdfjs, folder), join(staging, folder), { recursive: true });
 }
-for (const name of ["index.html", "pdfcraft.css"]) cpSync(join(source, name), join(staging, name));
+cpSync(join(source, "index.html"), join(staging, "index.html"));
+// pdf.js's own rules for its text, form and XFA layers come first in the site's one stylesheet.
+const viewerCss = readFileSync(join(pdfjs, "web", "pdf_viewer.css"), "utf8");
+// The rules from the text layer up to the XFA layer's end (the second :root block after them).
+const layersFrom = viewerCss.indexOf("\n.textLayer{");
+const layersTo = viewerCss.indexOf("\n:root{", viewerCss.indexOf("\n.xfaLayer", layersFrom));
+if (layersFrom < 0 || layersTo < 0) throw new Error("pdf_viewer.css has no text, form and XFA layer rules where expected");
+writeFileSync(join(staging, "pdfcraft.css"), `${viewerCss.slice(layersFrom, layersTo)}\n${readFileSync(join(source, "pdfcraft.css"), "utf8")}`);
+// Placed text and form values are written in DejaVu Sans; only the one face is shipped.
+mkdirSync(join(staging, "fonts"));
+cpSync(join(dejavu, "ttf", "DejaVuSans.ttf"), join(staging, "fonts", "DejaVuSans.ttf"));
 mkdirSync(join(staging, "licenses"));
+cpSync(join(dejavu, "LICENSE"), join(staging, "licenses", "dejavu-fonts.txt"));
+// @pdf-lib/fontkit ships no licence file; its package names the licence.
+const fontkitPackage = JSON.parse(readFileSync(join(fontkit, "package.json"), "utf8"));
+writeFileSync(join(staging, "licenses", "fontkit.txt"),
+  `${fontkitPackage.name} ${fontkitPackage.version} by ${fontkitPackage.author}: ${fontkitPackage.license} licence.\n`);
 cpSync(join(pdfjs, "LICENSE"), join(staging, "licenses", "pdfjs-dist.txt"));
 cpSync(join(pdflib, "LICENSE.md"), join(staging, "licenses", "pdf-lib.txt"));
 writeFileSync(join(staging, "VERSION.txt"), `PdfCraft web ${version} (built in)\n`);

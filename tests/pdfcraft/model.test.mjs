@@ -1,10 +1,41 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
 import { inflateSync } from "node:zlib";
-import { importSource, pdfLib } from "./build-copy.mjs";
+import { readFile } from "node:fs/promises";
+import { join } from "node:path";
+import { pathToFileURL } from "node:url";
+import { execFileSync } from "node:child_process";
+import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { importSource, pdfLib, workDir } from "./build-copy.mjs";
+import { everyFieldForm, xfaForm } from "./fixtures.mjs";
 
 const { DocumentModel, DocumentError } = await importSource("model.js");
+const { useFontSource } = await importSource("fonts.js");
 const { PDFDocument, PDFName, PDFRawStream } = pdfLib;
+const pdfjs = await import(pathToFileURL(join(workDir, "node_modules/pdfjs-dist/legacy/build/pdf.mjs")).href);
+
+// The text of the fields' appearances (what a reader that doesn't draw fields itself shows), read
+// by pdf.js from a copy with the fields flattened into the page.
+async function appearanceText(bytes) {
+  const doc = await PDFDocument.load(bytes);
+  doc.getForm().flatten({ updateFieldAppearances: false });
+  return (await pageTexts(await doc.save()))[0];
+}
+
+useFontSource(() => readFile(join(workDir, "node_modules/dejavu-fonts-ttf/ttf/DejaVuSans.ttf")));
+
+// Each page's text as pdf.js extracts it (what search and copy in a reader see).
+async function pageTexts(bytes) {
+  const pdf = await pdfjs.getDocument({ data: bytes.slice(), useSystemFonts: false }).promise;
+  const texts = [];
+  for (let n = 1; n <= pdf.numPages; n += 1) {
+    const { items } = await (await pdf.getPage(n)).getTextContent();
+    texts.push(items.map((item) => item.str).join(" ").replace(/\s+/g, " ").trim());
+  }
+  await pdf.destroy();
+  return texts;
+}
 
 // Pages 101, 102, 103 points wide, so their order can be read back from the saved bytes.
 async function threePages() {
@@ -28,8 +59,6 @@ function contentText(doc, pageIndex) {
     return stream.dict.get(PDFName.of("Filter")) ? inflateSync(raw).toString("latin1") : raw.toString("latin1");
   }).join("\n");
 }
-
-const hex = (text) => Buffer.from(text, "latin1").toString("hex").toUpperCase();
 
 test("opening refuses what can't be edited, with a reason", async () => {
   await assert.rejects(DocumentModel.open(new TextEncoder().encode("not a pdf at all")), DocumentError);
@@ -86,77 +115,181 @@ test("bad page edits are refused and leave the document as it was", async () => 
   assert.equal(model.canUndo, false);
 });
 
-test("added text lands on its page, upright on a turned page, and unwritable characters are named", async () => {
+test("placed text lands on its page when saved, upright on a turned page", async () => {
   const model = await DocumentModel.open(await threePages());
   await model.addText(0, { x: 10, y: 150, text: "Hello\nWorld", size: 12 });
   await model.rotate(1, 90);
   await model.addText(1, { x: 80, y: 20, text: "Side", size: 10 });
-  const doc = await PDFDocument.load(model.bytes);
+  assert.doesNotMatch(contentText(await PDFDocument.load(model.bytes), 0), /Tj/, "not written before saving");
+  assert.equal(model.dirty, true);
 
-  const first = contentText(doc, 0);
-  assert.match(first, new RegExp(`<${hex("Hello")}> Tj`));
-  assert.match(first, new RegExp(`<${hex("World")}> Tj`));
-  assert.doesNotMatch(contentText(doc, 2), /Tj/);
+  const saved = await model.save();
+  assert.deepEqual(await pageTexts(saved), ["Hello World", "Side", ""]);
+  assert.equal(model.dirty, false);
+  assert.deepEqual(model.texts(0), [], "saved text is part of the page");
 
   // On a page turned 90° the text runs up the page (matrix 0 1 -1 0) and its baseline sits left of the click.
-  const side = contentText(doc, 1);
+  const side = contentText(await PDFDocument.load(saved), 1);
   const [, a, b, c, d, e, f] = side.match(/(\S+) (\S+) (\S+) (\S+) (\S+) (\S+) Tm\s*<[0-9A-F]+> Tj/).map(Number);
   assert.deepEqual([a, b, c, d].map(Math.round), [0, 1, -1, 0]);
   assert.ok(e < 80 && e > 70, `baseline x ${e}`);
   assert.equal(f, 20);
-
-  const before = model.bytes;
-  await assert.rejects(model.addText(0, { x: 1, y: 1, text: "Имя" }), /“И”/);
-  await assert.rejects(model.addText(0, { x: 1, y: 1, text: "  " }), DocumentError);
-  assert.equal(model.bytes, before);
 });
 
-async function formPdf() {
-  const doc = await PDFDocument.create();
-  const page = doc.addPage([400, 400]);
-  const form = doc.getForm();
-  const name = form.createTextField("name");
-  name.setMaxLength(5);
-  name.addToPage(page, { x: 10, y: 350, width: 200, height: 20 });
-  form.createCheckBox("agree").addToPage(page, { x: 10, y: 300, width: 15, height: 15 });
-  const color = form.createRadioGroup("color");
-  color.addOptionToPage("red", page, { x: 10, y: 250, width: 15, height: 15 });
-  color.addOptionToPage("blue", page, { x: 40, y: 250, width: 15, height: 15 });
-  const country = form.createDropdown("country");
-  country.addOptions(["CA", "US"]);
-  country.addToPage(page, { x: 10, y: 200, width: 100, height: 20 });
-  return doc.save();
+test("every client's name is written in the embedded font and reads back as typed", async () => {
+  const names = ["Żaneta Wróbel", "Олена Коваленко", "Gökhan Yılmaz", "Nguyễn Thị Hương", "Ελένη Παπαδοπούλου",
+    "Łukasz Źdźbło", "Ștefan Țurcanu", "Ærøskøbing Åse"];
+  const model = await DocumentModel.open(await threePages());
+  for (const [i, name] of names.entries()) await model.addText(0, { x: 5, y: 190 - i * 20, text: name, size: 8 });
+  // Vietnamese typed with combining marks is written composed.
+  await model.addText(2, { x: 5, y: 100, text: "Nguye\u0302\u0303n", size: 8 });
+  const saved = await model.save();
+  const [first, , third] = await pageTexts(saved);
+  for (const name of names) assert.ok(first.includes(name), `${name} in ${first}`);
+  assert.equal(third, "Nguyễn");
+
+  const doc = await PDFDocument.load(saved);
+  const fonts = doc.context.enumerateIndirectObjects().map(([, object]) => object)
+    .filter((object) => object.get?.(PDFName.of("Type")) === PDFName.of("Font"))
+    .map((font) => font.get(PDFName.of("BaseFont"))?.asString?.() ?? String(font.get(PDFName.of("BaseFont"))));
+  assert.ok(fonts.length > 0 && fonts.every((name) => /DejaVuSans/.test(name)), `DejaVu Sans, once, among ${fonts}`);
+  assert.ok(saved.length < 120_000, `the font is a subset (${saved.length} bytes)`);
+});
+
+test("text that can't be written is refused with the reason, and nothing changes", async () => {
+  const model = await DocumentModel.open(await threePages());
+  const cases = [
+    ["مريم", /Arabic.*right to left/],
+    ["שרה", /Hebrew.*right to left/],
+    ["प्रिया", /Devanagari.*clusters/],
+    ["สมชาย", /Thai/],
+    ["王芳", /no character “王” \(U\+738B\)/],
+    ["  \n ", /no text/],
+  ];
+  for (const [text, reason] of cases) {
+    await assert.rejects(model.addText(0, { x: 1, y: 1, text }), (error) => error instanceof DocumentError && reason.test(error.message), text);
+  }
+  await assert.rejects(model.addText(0, { x: 1, y: 1, text: "a", color: "red" }), /colour/);
+  await assert.rejects(model.addText(0, { x: 1, y: 1, text: "a", size: 200 }), /between 4 and 144/);
+  assert.equal(model.canUndo, false);
+  assert.equal(model.dirty, false);
+});
+
+test("placed text can be moved, edited, resized, recoloured and deleted, each step undoable", async () => {
+  const model = await DocumentModel.open(await threePages());
+  const id = await model.addText(1, { x: 10, y: 100, text: "Draft" });
+  const other = await model.addText(1, { x: 10, y: 50, text: "Gone" });
+  await model.updateText(id, { x: 30, y: 120 });
+  await model.updateText(id, { text: "Олена" });
+  await model.updateText(id, { size: 20, color: "#CC0000" });
+  model.removeText(other);
+  await assert.rejects(model.updateText(id, { text: "مريم" }), /Arabic/);
+  await assert.rejects(model.updateText("text-99", { x: 1 }), /no longer/);
+  assert.deepEqual(model.texts(1).map(({ x, y, text, size, color }) => [x, y, text, size, color]),
+    [[30, 120, "Олена", 20, "#cc0000"]]);
+
+  await model.undo();
+  assert.equal(model.texts(1).length, 2, "delete undone");
+  await model.undo();
+  await model.undo();
+  assert.deepEqual(model.texts(1).find((t) => t.id === id), { id, page: model.texts(1)[0].page, x: 30, y: 120, text: "Draft", size: 12, color: "#000000" });
+  await model.redo();
+  await model.redo();
+  await model.redo();
+
+  // The text follows its page when pages move, goes with a deleted page and comes back with it.
+  await model.move(1, 0);
+  assert.equal(model.texts(0).length, 1);
+  await model.remove(0);
+  assert.deepEqual([model.texts(0), model.texts(1)], [[], []]);
+  assert.deepEqual(await pageTexts(await model.save()), ["", ""]);
+  await model.undo();
+  await model.undo();
+  assert.equal(model.texts(0)[0].text, "Олена");
+
+  const saved = await model.save();
+  const { items } = await (await (await pdfjs.getDocument({ data: saved.slice() }).promise).getPage(1)).getTextContent();
+  const word = items.find((item) => item.str === "Олена");
+  assert.ok(word, "the edited text is on the page that moved first");
+  assert.equal(Math.round(word.transform[0]), 20);
+  assert.equal(Math.round(word.transform[4]), 30);
+});
+
+function qpdfFieldValues(bytes) {
+  const dir = mkdtempSync(join(tmpdir(), "pdfcraft-form-"));
+  try {
+    writeFileSync(join(dir, "form.pdf"), bytes);
+    const json = JSON.parse(execFileSync("qpdf", ["--json", "--json-key=acroform", join(dir, "form.pdf")], { encoding: "utf8" }));
+    return Object.fromEntries(json.acroform.fields.filter((f) => f.parent === null || f.fullname)
+      .map((f) => [f.fullname, f.value]));
+  } finally {
+    rmSync(dir, { recursive: true, force: true });
+  }
 }
 
-test("form fields are listed, checked when filled, and written on save", async () => {
-  const model = await DocumentModel.open(await formPdf());
-  assert.deepEqual(model.fields().map((f) => [f.name, f.kind, f.value]), [
-    ["name", "text", ""], ["agree", "checkbox", false], ["color", "radio", null], ["country", "dropdown", ""],
+test("form values in any of the supported scripts are written with appearances in the embedded font", async () => {
+  const model = await DocumentModel.open(await everyFieldForm(workDir));
+  assert.deepEqual(model.fields().map((f) => [f.name, f.kind]), [
+    ["name", "text"], ["code", "text"], ["address", "text"], ["agree", "checkbox"], ["color", "radio"],
+    ["country", "dropdown"], ["languages", "list"], ["office", "text"],
   ]);
 
-  assert.throws(() => model.setField("name", "too long"), /at most 5/);
-  assert.throws(() => model.setField("color", "green"), DocumentError);
-  assert.throws(() => model.setField("agree", "yes"), DocumentError);
-  assert.throws(() => model.setField("nope", "x"), /no field called "nope"/);
+  const refusals = [
+    ["code", "too long", /at most 5/],
+    ["color", "green", DocumentError],
+    ["agree", "yes", DocumentError],
+    ["languages", ["Klingon"], DocumentError],
+    ["office", "Kyiv", /read-only/],
+    ["nope", "x", /no field called "nope"/],
+    ["name", "مريم", /Arabic.*field "name"/],
+  ];
+  for (const [name, value, reason] of refusals) await assert.rejects(model.setField(name, value), reason, name);
   assert.equal(model.dirty, false);
 
-  model.setField("name", "Ana");
-  model.setField("agree", true);
-  model.setField("color", "blue");
-  model.setField("country", "CA");
+  const values = [
+    ["name", "Олена Коваленко"], ["code", "Ż1"], ["address", "Żaneta Wróbel\nул. Шевченка 5"],
+    ["agree", true], ["color", "blue"], ["country", "PL"], ["languages", ["Polish", "Ukrainian"]],
+  ];
+  for (const [name, value] of values) await model.setField(name, value);
+  await model.setField("code", "Ż12");
   assert.equal(model.dirty, true);
-  assert.equal(model.fields()[0].value, "Ana");
+  assert.equal(model.fields()[1].value, "Ż12");
+
+  // Typing into one field is one undo step; the other fields keep their values.
+  await model.undo();
+  assert.equal(model.fields()[6].value.length, 2);
+  await model.undo();
+  assert.deepEqual(model.fields()[6].value, []);
+  await model.redo();
+  await model.redo();
 
   const saved = await model.save();
   assert.equal(model.dirty, false);
   const form = (await PDFDocument.load(saved)).getForm();
-  assert.equal(form.getTextField("name").getText(), "Ana");
+  assert.equal(form.getTextField("name").getText(), "Олена Коваленко");
+  assert.equal(form.getTextField("code").getText(), "Ż12");
+  assert.equal(form.getTextField("address").getText(), "Żaneta Wróbel\nул. Шевченка 5");
   assert.equal(form.getCheckBox("agree").isChecked(), true);
   assert.equal(form.getRadioGroup("color").getSelected(), "blue");
-  assert.deepEqual(form.getDropdown("country").getSelected(), ["CA"]);
-  assert.equal(model.fields()[2].value, "blue");
+  assert.deepEqual(form.getDropdown("country").getSelected(), ["PL"]);
+  assert.deepEqual(form.getOptionList("languages").getSelected(), ["Polish", "Ukrainian"]);
+  assert.equal(form.getTextField("office").getText(), "Ottawa");
 
-  model.setField("name", "Żó");
-  await assert.rejects(model.save(), /“Ż” \(field "name"\)/);
-  assert.equal(model.dirty, true);
+  const fromQpdf = qpdfFieldValues(saved);
+  assert.equal(fromQpdf.name, "u:Олена Коваленко");
+  assert.equal(fromQpdf.code, "u:Ż12");
+
+  // The appearances draw the values in the embedded font, whose text pdf.js reads back.
+  const shown = await appearanceText(saved);
+  for (const value of ["Олена Коваленко", "Żaneta Wróbel", "ул. Шевченка 5", "Ż12", "Ottawa"]) {
+    assert.ok(shown.includes(value), `${value} in ${shown}`);
+  }
+});
+
+test("an XFA form without fields has nothing to fill, and says which form it is", async () => {
+  const model = await DocumentModel.open(await xfaForm(workDir));
+  assert.equal(model.fields().length, 0);
+  assert.equal(model.hasXfa, true);
+  const plain = await DocumentModel.open(await threePages());
+  assert.equal(plain.hasXfa, false);
 });

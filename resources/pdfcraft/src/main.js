@@ -1,8 +1,9 @@
-// The editor page: toolbar, page view, thumbnails, form panel, and the document's life from
-// loading to "Save a copy".
-import { DocumentModel, DocumentError } from "./model.js";
+// The editor page: toolbar, page view with its fields and placed text, thumbnails, find, and the
+// document's life from loading to "Save a copy".
+import { DocumentModel, DocumentError, LINE_HEIGHT } from "./model.js";
 import { documentAddress, fileNameOf, editedName, fetchDocument } from "./address.js";
 import { openForView, LazyRenderer } from "./viewer.js";
+import { drawPageLayers, drawPlacedText, highlight } from "./pagelayers.js";
 import { compileSiteModules } from "./wasm.js";
 import { installTools } from "./tools.js";
 
@@ -16,7 +17,7 @@ const ui = {
   addText: $("add-text"), textSize: $("text-size"), undo: $("undo"), redo: $("redo"), save: $("save"),
   message: $("message"), status: $("status"), view: $("view"), pages: $("pages"),
   empty: $("empty"), emptyText: $("empty-text"), thumbs: $("thumbs"),
-  fieldsPanel: $("fields-panel"), fields: $("fields"),
+  textColor: $("text-color"), find: $("find"), findCount: $("find-count"),
 };
 
 const state = {
@@ -27,12 +28,19 @@ const state = {
   fitWidth: true,
   busy: false,
   addingText: false,
+  selectedText: null, // id of the placed text the size and colour controls change
+  query: "",
+  xfaFilled: false,   // an XFA form's values were changed in pdf.js's layer
+  pageTexts: null,    // each page's text, for find
 };
 
-const pageRenderer = new LazyRenderer(ui.view);
+const pageRenderer = new LazyRenderer(ui.view, { layers: drawLayers });
 const thumbRenderer = new LazyRenderer(ui.thumbs.parentElement);
 
 // ---- messages ----
+
+const CANT_FILL = "This form is made with XFA in a way PdfCraft can't fill. Open it in a reader that "
+  + "can fill it, fill it there and print it to “Quillpost PDF”.";
 
 function showError(text) {
   ui.message.textContent = text;
@@ -60,7 +68,8 @@ function updateControls() {
   const hasView = state.view !== null;
   const editable = hasView && state.model !== null && !state.busy;
   ui.zoomIn.disabled = ui.zoomOut.disabled = ui.zoomFit.disabled = !hasView;
-  ui.addText.disabled = ui.textSize.disabled = !editable;
+  ui.addText.disabled = ui.textSize.disabled = ui.textColor.disabled = !editable;
+  ui.find.disabled = !hasView;
   ui.undo.disabled = !editable || !state.model.canUndo;
   ui.redo.disabled = !editable || !state.model.canRedo;
   ui.undo.title = `Undo${editable && state.model.history.undoLabel ? ` ${state.model.history.undoLabel}` : ""} (Ctrl+Z)`;
@@ -69,10 +78,7 @@ function updateControls() {
   if (state.addingText && (!hasView || state.model === null)) setAddingText(false);
   for (const button of ui.thumbs.querySelectorAll("button")) button.disabled = !editable;
   tools?.update(editable);
-  for (const control of ui.fields.querySelectorAll("input, select, textarea")) {
-    control.disabled = !editable || control.dataset.readOnly === "true";
-  }
-  window.onbeforeunload = state.model?.dirty ? warnBeforeLeaving : null;
+  window.onbeforeunload = state.model?.dirty || state.xfaFilled ? warnBeforeLeaving : null;
 }
 
 // Runs one edit at a time; the controls are off while it runs and any failure is shown.
@@ -91,6 +97,7 @@ async function run(action, { rerender = true, focus = document.activeElement?.ge
   } finally {
     state.busy = false;
     updateControls();
+    drawAllPlacedText();
     for (const label of [focus].flat()) {
       const control = label && document.querySelector(`[aria-label="${CSS.escape(label)}"]:not([hidden])`);
       if (control) { control.focus(); break; }
@@ -121,6 +128,76 @@ function layoutPages() {
     const holder = ui.pages.children[index];
     holder.viewport = pageRenderer.place(holder.querySelector("canvas"), page, state.scale);
   });
+  drawAllPlacedText();
+}
+
+// ---- what lies over the pages: text, fields, placed text ----
+
+async function drawLayers(canvas) {
+  const holder = canvas.parentElement;
+  const view = state.view;
+  const values = new Map((state.model?.fields() ?? []).map((field) => [field.name, field.value]));
+  await drawPageLayers(holder, canvas.pdfPage, holder.viewport, {
+    storage: view.pdf.annotationStorage, isXfa: view.isXfa, values, onField: fillField,
+  });
+  holder.querySelector(".xfaLayer")?.addEventListener("input", () => {
+    state.xfaFilled = true;
+    window.onbeforeunload = warnBeforeLeaving;
+  });
+  if (!state.model) {
+    for (const control of holder.querySelectorAll(".annotationLayer :is(input, select, textarea)")) control.disabled = true;
+  }
+  highlight(holder, state.query);
+}
+
+function fillField(name, value, control) {
+  if (!state.model) return;
+  state.model.setField(name, value).then(() => {
+    control.removeAttribute("aria-invalid");
+    clearError();
+  }, (error) => {
+    control.setAttribute("aria-invalid", "true");
+    showError(error.message);
+  }).finally(updateControls);
+}
+
+function drawAllPlacedText() {
+  if (!state.view) return;
+  [...ui.pages.children].forEach((holder, index) => {
+    if (!holder.viewport) return;
+    const items = state.model && index < state.model.pageCount ? state.model.texts(index) : [];
+    drawPlacedText(holder, holder.viewport, items, {
+      lineHeight: LINE_HEIGHT,
+      selected: state.selectedText,
+      onSelect: selectText,
+      onMove: (id, x, y) => run(() => state.model.updateText(id, { x, y }), { rerender: false }),
+      onEdit: editPlacedText,
+    });
+  });
+}
+
+function selectText(id) {
+  state.selectedText = id;
+  for (const piece of ui.pages.querySelectorAll(".placed-text")) piece.classList.toggle("selected", piece.dataset.id === id);
+  const item = findPlaced(id);
+  if (item) {
+    ui.textSize.value = String(item.size);
+    ui.textColor.value = item.color;
+    say("Drag to move; double-click or Enter to edit; Delete removes it. Size and colour change it.");
+  }
+}
+
+function findPlaced(id) {
+  if (!state.model || !id) return null;
+  for (let index = 0; index < state.model.pageCount; index += 1) {
+    const item = state.model.texts(index).find((t) => t.id === id);
+    if (item) return item;
+  }
+  return null;
+}
+
+function changeSelectedText(changes) {
+  if (findPlaced(state.selectedText)) run(() => state.model.updateText(state.selectedText, changes), { rerender: false });
 }
 
 function buildPages() {
@@ -211,103 +288,6 @@ ui.thumbs.addEventListener("drop", (event) => {
   if (from !== to) run(() => state.model.move(from, to));
 });
 
-// ---- form fields ----
-
-function fieldControl(field, id) {
-  const set = (value) => {
-    try {
-      clearError();
-      state.model.setField(field.name, value);
-    } catch (error) {
-      showError(error.message);
-    }
-    updateControls();
-  };
-  switch (field.kind) {
-    case "text": {
-      const input = document.createElement(field.multiline ? "textarea" : "input");
-      input.id = id;
-      input.value = field.value;
-      if (field.maxLength !== null) input.maxLength = field.maxLength;
-      input.addEventListener("input", () => set(input.value));
-      return input;
-    }
-    case "checkbox": {
-      const input = document.createElement("input");
-      input.type = "checkbox";
-      input.id = id;
-      input.checked = field.value;
-      input.addEventListener("change", () => set(input.checked));
-      return input;
-    }
-    case "radio": {
-      const group = document.createElement("div");
-      group.className = "radios";
-      group.setAttribute("role", "radiogroup");
-      group.setAttribute("aria-labelledby", `${id}-label`);
-      field.options.forEach((option, i) => {
-        const label = document.createElement("label");
-        const input = document.createElement("input");
-        input.type = "radio";
-        input.name = id;
-        input.id = i === 0 ? id : `${id}-${i}`;
-        input.value = option;
-        input.checked = field.value === option;
-        input.addEventListener("change", () => set(option));
-        label.append(input, ` ${option}`);
-        group.append(label);
-      });
-      return group;
-    }
-    case "dropdown":
-    case "list": {
-      const select = document.createElement("select");
-      select.id = id;
-      select.multiple = field.kind === "list" && field.multiple;
-      if (field.kind === "dropdown") select.append(new Option("—", ""));
-      const chosen = new Set([field.value].flat());
-      for (const option of field.options) select.append(new Option(option, option, false, chosen.has(option)));
-      if (field.kind === "dropdown" && field.value && !field.options.includes(field.value)) {
-        select.append(new Option(field.value, field.value, false, true));
-      }
-      select.addEventListener("change", () => {
-        const values = [...select.selectedOptions].map((o) => o.value);
-        set(field.kind === "dropdown" ? values[0] ?? "" : values);
-      });
-      return select;
-    }
-    default: {
-      const note = document.createElement("span");
-      note.id = id;
-      note.className = "hint";
-      note.textContent = "Can't be filled in here";
-      return note;
-    }
-  }
-}
-
-function buildFields() {
-  ui.fields.replaceChildren();
-  const fields = state.model ? state.model.fields() : [];
-  ui.fieldsPanel.hidden = fields.length === 0;
-  fields.forEach((field, index) => {
-    const id = `field-${index}`;
-    const row = document.createElement("div");
-    row.className = `field field-${field.kind}`;
-    const label = document.createElement("label");
-    label.id = `${id}-label`;
-    label.htmlFor = id;
-    label.textContent = field.name;
-    const control = fieldControl(field, id);
-    for (const element of [control, ...control.querySelectorAll("input")]) {
-      element.dataset.readOnly = String(field.readOnly);
-    }
-    if (field.kind === "checkbox") row.append(control, label);
-    else row.append(label, control);
-    ui.fields.append(row);
-  });
-}
-
 // ---- adding text ----
 
 function setAddingText(on) {
@@ -318,7 +298,11 @@ function setAddingText(on) {
 }
 
 function placeText(event, holder) {
-  if (!state.addingText || state.busy || event.target.closest("textarea")) return;
+  if (event.target.closest(".placed-text, .annotationLayer section, textarea")) return;
+  if (!state.addingText || state.busy) {
+    if (state.selectedText) selectText(null);
+    return;
+  }
   const canvas = holder.querySelector("canvas");
   const box = canvas.getBoundingClientRect();
   const cssX = event.clientX - box.left;
@@ -326,21 +310,43 @@ function placeText(event, holder) {
   const [x, y] = holder.viewport.convertToPdfPoint(cssX, cssY);
   const index = Number(holder.dataset.index);
   const size = Number(ui.textSize.value);
-  holder.querySelector("textarea")?.remove();
+  const color = ui.textColor.value;
+  textEntry(holder, { left: canvas.offsetLeft + cssX, top: canvas.offsetTop + cssY, size, color,
+    label: `Text to add on page ${index + 1}`, text: "" }, (text) => {
+    if (text.trim() !== "") run(async () => selectText(await state.model.addText(index, { x, y, text, size, color })), { rerender: false });
+  });
+}
+
+function editPlacedText(item, piece) {
+  const holder = piece.closest(".page");
+  piece.hidden = true;
+  textEntry(holder, { left: piece.offsetLeft, top: piece.offsetTop, size: item.size, color: item.color,
+    label: "Edit the placed text", text: item.text }, (text) => {
+    piece.hidden = false;
+    if (text === null || text === item.text) return;
+    run(() => (text.trim() === "" ? state.model.removeText(item.id) : state.model.updateText(item.id, { text })), { rerender: false });
+  });
+}
+
+// A box to type text in at (left, top) of the page; `done(text)` gets the text, or null if cancelled.
+function textEntry(holder, { left, top, size, color, label, text }, done) {
+  holder.querySelector("textarea.text-entry")?.remove();
   const input = document.createElement("textarea");
   input.className = "text-entry";
-  input.setAttribute("aria-label", `Text to add on page ${index + 1}`);
-  input.rows = 1;
-  input.style.left = `${canvas.offsetLeft + cssX}px`;
-  input.style.top = `${canvas.offsetTop + cssY}px`;
+  input.setAttribute("aria-label", label);
+  input.rows = Math.max(1, text.split("\n").length);
+  input.value = text;
+  input.style.left = `${left}px`;
+  input.style.top = `${top}px`;
   input.style.fontSize = `${size * state.scale}px`;
-  let done = false;
+  input.style.color = color;
+  let finished = false;
   const finish = (commit) => {
-    if (done) return;
-    done = true;
-    const text = input.value;
+    if (finished) return;
+    finished = true;
+    const value = input.value;
     input.remove();
-    if (commit && text.trim() !== "") run(() => state.model.addText(index, { x, y, text, size }));
+    done(commit ? value : null);
   };
   input.addEventListener("keydown", (key) => {
     if (key.key === "Enter" && !key.shiftKey) { key.preventDefault(); finish(true); }
@@ -361,7 +367,8 @@ async function showBytes(bytes) {
   ui.empty.hidden = true;
   buildPages();
   buildThumbnails();
-  buildFields();
+  state.pageTexts = null;
+  if (state.query) runFind();
   ui.view.scrollTop = scroll;
 }
 
@@ -371,8 +378,6 @@ function showEmpty(text) {
   state.model = null;
   ui.pages.replaceChildren();
   ui.thumbs.replaceChildren();
-  ui.fields.replaceChildren();
-  ui.fieldsPanel.hidden = true;
   ui.empty.hidden = false;
   ui.emptyText.textContent = text;
   updateControls();
@@ -380,6 +385,8 @@ function showEmpty(text) {
 
 async function openBytes(bytes, name) {
   state.name = name;
+  state.xfaFilled = false;
+  state.selectedText = null;
   ui.docName.textContent = name;
   document.title = `${name} — PdfCraft`;
   clearError();
@@ -400,6 +407,7 @@ async function openBytes(bytes, name) {
     return;
   }
   if (reason) showError(`${reason} It can still be viewed.`);
+  else if (model.hasXfa && !state.view.isXfa && model.fields().length === 0) showError(CANT_FILL);
   updateControls();
 }
 
@@ -419,6 +427,11 @@ async function saveCopy() {
   let bytes;
   await run(async () => {
     const before = state.model.bytes;
+    // An XFA form's values live in pdf.js, which writes them into the form's data.
+    if (state.view.isXfa && state.xfaFilled) {
+      await state.model.adopt("Fill in the form", await state.view.pdf.saveDocument());
+      state.xfaFilled = false;
+    }
     bytes = await state.model.save();
     if (bytes !== before) await showBytes(bytes);
   }, { rerender: false });
@@ -460,6 +473,63 @@ ui.addText.addEventListener("click", () => setAddingText(!state.addingText));
 ui.undo.addEventListener("click", () => run(() => state.model.undo()));
 ui.redo.addEventListener("click", () => run(() => state.model.redo()));
 ui.save.addEventListener("click", saveCopy);
+ui.textSize.addEventListener("change", () => changeSelectedText({ size: Number(ui.textSize.value) }));
+ui.textColor.addEventListener("change", () => changeSelectedText({ color: ui.textColor.value }));
+ui.pages.addEventListener("keydown", (event) => {
+  const piece = event.target.closest?.(".placed-text");
+  if (!piece || !state.model || state.busy) return;
+  const item = findPlaced(piece.dataset.id);
+  if (!item) return;
+  if (event.key === "Delete" || event.key === "Backspace") {
+    event.preventDefault();
+    state.selectedText = null;
+    run(() => state.model.removeText(item.id), { rerender: false });
+  } else if (event.key === "Enter") {
+    event.preventDefault();
+    editPlacedText(item, piece);
+  }
+});
+
+// ---- find ----
+
+async function pageTexts() {
+  if (!state.pageTexts) {
+    const view = state.view;
+    const texts = [];
+    for (const page of view.pages) {
+      const { items } = await page.getTextContent();
+      texts.push(items.map((item) => item.str).join(" ").toLocaleLowerCase());
+    }
+    if (view === state.view) state.pageTexts = texts;
+    return texts;
+  }
+  return state.pageTexts;
+}
+
+async function runFind({ next = false } = {}) {
+  state.query = ui.find.value.trim();
+  for (const holder of ui.pages.children) highlight(holder, state.query);
+  if (!state.query || !state.view) {
+    ui.findCount.textContent = "";
+    return;
+  }
+  const needle = state.query.toLocaleLowerCase();
+  const counts = (await pageTexts()).map((text) => text.split(needle).length - 1);
+  const total = counts.reduce((a, b) => a + b, 0);
+  ui.findCount.textContent = total === 0 ? "Not found" : `${total} found`;
+  if (!next || total === 0) return;
+  // The next page with a match after the one at the top of the view.
+  const top = [...ui.pages.children].findIndex((holder) => holder.offsetTop + holder.offsetHeight > ui.view.scrollTop + 1);
+  const after = counts.findIndex((count, index) => count > 0 && index > top);
+  const target = after >= 0 ? after : counts.findIndex((count) => count > 0);
+  ui.pages.children[target]?.scrollIntoView({ block: "start" });
+}
+
+ui.find.addEventListener("input", () => runFind());
+ui.find.addEventListener("keydown", (event) => {
+  if (event.key === "Enter") { event.preventDefault(); runFind({ next: true }); }
+  if (event.key === "Escape") { ui.find.value = ""; runFind(); }
+});
 
 new ResizeObserver(() => { if (state.fitWidth) layoutPages(); }).observe(ui.view);
 
@@ -470,6 +540,7 @@ document.addEventListener("keydown", (event) => {
   const key = event.key.toLowerCase();
   if (key === "s" && !ui.save.disabled) { event.preventDefault(); saveCopy(); }
   if (key === "o") { event.preventDefault(); chooseFile(); }
+  if (key === "f" && state.view) { event.preventDefault(); ui.find.focus(); ui.find.select(); }
   if ((key === "+" || key === "=") && state.view) { event.preventDefault(); ui.zoomIn.click(); }
   if (key === "-" && state.view) { event.preventDefault(); ui.zoomOut.click(); }
   if (key === "0" && state.view) { event.preventDefault(); zoomTo(1); }

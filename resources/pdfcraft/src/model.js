@@ -1,15 +1,18 @@
-// The document being edited: its bytes, the edits made to them with pdf-lib, undo, and the form
-// values waiting to be written. Every page edit loads the current bytes, changes them and saves
-// them again, so what the view renders is always exactly what "Save a copy" would write.
+// The document being edited: its bytes, the edits made to them with pdf-lib, the placed text and
+// form values waiting to be written, and the undo history. Every page edit loads the current
+// bytes, changes them and saves them again, so what the view renders is what "Save a copy" writes
+// under the placed text and the form values.
 import {
-  PDFDocument, StandardFonts, degrees, rgb,
+  PDFDocument, PDFDict, PDFName, degrees, rgb,
   PDFTextField, PDFCheckBox, PDFRadioGroup, PDFDropdown, PDFOptionList,
 } from "pdf-lib";
 import { History } from "./history.js";
+import { checkWritable, embedTextFont, TextError } from "./fonts.js";
 
 export class DocumentError extends Error {}
 
-const HELVETICA_NOTE = "Text is written in Helvetica, which has no character";
+// Lines of placed text are this many times their size apart.
+export const LINE_HEIGHT = 1.2;
 
 // Loads bytes for editing; anything pdf-lib can't edit becomes a DocumentError with a plain reason.
 async function load(bytes) {
@@ -21,17 +24,6 @@ async function load(bytes) {
     if (encrypted) throw new DocumentError("This PDF is password-protected, so it can't be edited.");
     throw new DocumentError(`This file isn't a PDF that can be edited (${error?.message ?? error}).`);
   }
-}
-
-function firstUnwritable(font, text) {
-  for (const ch of text) {
-    try {
-      font.encodeText(ch);
-    } catch {
-      return ch;
-    }
-  }
-  return null;
 }
 
 export function fieldKind(field) {
@@ -80,13 +72,16 @@ export class DocumentModel {
   #bytes;
   #doc;
   #pending = new Map();
+  #texts = new Map();
+  #nextText = 1;
+  #xfa = false;
   #changedSinceSave = false;
   // Every edit, of any kind, goes through this one history (see history.js).
   history = new History();
 
   constructor(bytes, doc) {
     this.#bytes = bytes;
-    this.#doc = doc;
+    this.#setDoc(doc);
   }
 
   static async open(bytes) {
@@ -95,11 +90,19 @@ export class DocumentModel {
     return new DocumentModel(bytes, doc);
   }
 
+  // Read from the catalog as each copy is loaded: pdf-lib's getForm() drops the XFA part.
+  #setDoc(doc) {
+    this.#doc = doc;
+    this.#xfa = doc.catalog.lookupMaybe(PDFName.of("AcroForm"), PDFDict)?.has(PDFName.of("XFA")) ?? false;
+  }
+
   get bytes() { return this.#bytes; }
+  // Whether the document carries an XFA form (which pdf-lib can't fill; pdf.js may draw it).
+  get hasXfa() { return this.#xfa; }
   get pageCount() { return this.#doc.getPageCount(); }
   get canUndo() { return this.history.canUndo; }
   get canRedo() { return this.history.canRedo; }
-  get dirty() { return this.#changedSinceSave || this.#pending.size > 0; }
+  get dirty() { return this.#changedSinceSave || this.#pending.size > 0 || this.#texts.size > 0; }
 
   // Rotation a page is shown with, in degrees clockwise (0, 90, 180 or 270).
   rotationOf(index) {
@@ -121,14 +124,24 @@ export class DocumentModel {
     const doc = await load(before);
     await change(doc);
     const after = await doc.save();
+    // Read back rather than kept: pdf-lib's page list isn't always current after removePage.
+    this.#setDoc(await load(after));
     this.#bytes = after;
-    this.#doc = doc;
     this.#changedSinceSave = true;
     this.history.record(label, () => this.#restore(before), () => this.#restore(after));
   }
 
+  // Takes bytes changed elsewhere (pdf.js writing an XFA form's values) as one undoable edit.
+  async adopt(label, bytes) {
+    const before = this.#bytes;
+    this.#setDoc(await load(bytes));
+    this.#bytes = bytes;
+    this.#changedSinceSave = true;
+    this.history.record(label, () => this.#restore(before), () => this.#restore(bytes));
+  }
+
   async #restore(bytes) {
-    this.#doc = await load(bytes);
+    this.#setDoc(await load(bytes));
     this.#bytes = bytes;
     this.#changedSinceSave = true;
   }
@@ -160,31 +173,78 @@ export class DocumentModel {
     });
   }
 
-  // Writes `text` on a page at (x, y) in the page's own PDF coordinates, upright as the page is shown.
-  async addText(index, { x, y, text, size = 12 }) {
-    const lines = String(text ?? "").split(/\r?\n/);
-    if (lines.every((line) => line.trim() === "")) throw new DocumentError("There is no text to add.");
+  // ---- placed text ----
+  // Placed text stays movable and editable until the copy is saved: it lives beside the bytes,
+  // tied to its page object (so it follows the page when pages move, and comes back with a
+  // deleted page that is brought back), and is written into the pages by save().
+
+  // The placed text on the page at `index`, in the page's own PDF coordinates: (x, y) is the
+  // top-left corner of the first line as the reader sees the page.
+  texts(index) {
+    const ref = this.#pageRef(this.#doc, index);
+    return [...this.#texts.values()].filter((item) => item.page === ref).map((item) => ({ ...item }));
+  }
+
+  async addText(index, { x, y, text, size = 12, color = "#000000" }) {
+    const item = await this.#checkText({ page: this.#pageRef(this.#doc, index), x, y, text, size, color });
+    item.id = `text-${this.#nextText++}`;
+    this.#texts.set(item.id, item);
+    this.history.record("Add text", () => { this.#texts.delete(item.id); }, () => { this.#texts.set(item.id, item); });
+    return item.id;
+  }
+
+  // Changes any of x, y, text, size and color of a placed text.
+  async updateText(id, changes) {
+    const before = this.#texts.get(id);
+    if (!before) throw new DocumentError("That text is no longer on the page.");
+    const after = await this.#checkText({ ...before, ...changes, id, page: before.page });
+    this.#texts.set(id, after);
+    const label = "text" in changes ? "Edit text" : "x" in changes ? "Move text" : "Change text";
+    this.history.record(label, () => { this.#texts.set(id, before); }, () => { this.#texts.set(id, after); });
+  }
+
+  removeText(id) {
+    const item = this.#texts.get(id);
+    if (!item) return;
+    this.#texts.delete(id);
+    this.history.record("Delete text", () => { this.#texts.set(id, item); }, () => { this.#texts.delete(id); });
+  }
+
+  async #checkText({ id, page, x, y, text, size, color }) {
+    const normal = String(text ?? "").replace(/\r\n?/g, "\n");
+    if (normal.split("\n").every((line) => line.trim() === "")) throw new DocumentError("There is no text to add.");
     if (!(size >= 4 && size <= 144)) throw new DocumentError("Text size must be between 4 and 144 points.");
     if (!Number.isFinite(x) || !Number.isFinite(y)) throw new DocumentError("The text has no place on the page.");
-    return await this.edit("Add text", async (doc) => {
-      const page = this.#page(doc, index);
-      const font = await doc.embedFont(StandardFonts.Helvetica);
-      const bad = firstUnwritable(font, lines.join(""));
-      if (bad !== null) throw new DocumentError(`${HELVETICA_NOTE} for “${bad}”.`);
+    if (!/^#[0-9a-f]{6}$/i.test(color)) throw new DocumentError(`“${color}” isn't a colour (#rrggbb).`);
+    return { id, page, x, y, size, color: color.toLowerCase(), text: await writable(normal) };
+  }
+
+  #pageRef(doc, index) {
+    return this.#page(doc, index).ref.toString();
+  }
+
+  // Writes the placed text into the pages of `doc`, upright as each page is shown.
+  async #drawTexts(doc) {
+    const pages = new Map(doc.getPages().map((page) => [page.ref.toString(), page]));
+    const items = [...this.#texts.values()].filter((item) => pages.has(item.page));
+    if (items.length === 0) return;
+    const font = await embedTextFont(doc);
+    for (const { page: ref, x, y, text, size, color } of items) {
+      const page = pages.get(ref);
       const rotation = ((page.getRotation().angle % 360) + 360) % 360;
-      // (x, y) is the top-left corner of the first line as the reader sees it; the baseline sits
-      // one ascent below, measured along the direction the text reads down.
+      // The baseline sits one ascent below the top-left corner, measured along the direction
+      // the text reads down.
       const ascent = font.heightAtSize(size, { descender: false });
       const down = { 0: [0, -1], 90: [-1, 0], 180: [0, 1], 270: [1, 0] }[rotation];
-      const lineHeight = size * 1.2;
-      lines.forEach((line, i) => {
-        const drop = ascent + i * lineHeight;
+      const [r, g, b] = [1, 3, 5].map((at) => parseInt(color.slice(at, at + 2), 16) / 255);
+      text.split("\n").forEach((line, i) => {
+        const drop = ascent + i * size * LINE_HEIGHT;
         page.drawText(line, {
           x: x + down[0] * drop, y: y + down[1] * drop, size, font,
-          color: rgb(0, 0, 0), rotate: degrees(rotation),
+          color: rgb(r, g, b), rotate: degrees(rotation),
         });
       });
-    });
+    }
   }
 
   undo() { return this.history.undo(); }
@@ -199,7 +259,7 @@ export class DocumentModel {
     });
   }
 
-  setField(name, value) {
+  async setField(name, value) {
     const field = this.#doc.getForm().getFieldMaybe(name);
     if (!field) throw new DocumentError(`This PDF has no field called "${name}".`);
     const info = readField(field);
@@ -208,6 +268,7 @@ export class DocumentModel {
     switch (info.kind) {
       case "text":
         if (typeof value !== "string") throw wrong();
+        value = await writable(value, `field "${name}"`);
         if (info.maxLength !== null && value.length > info.maxLength) {
           throw new DocumentError(`The field "${name}" takes at most ${info.maxLength} characters.`);
         }
@@ -220,6 +281,7 @@ export class DocumentModel {
         break;
       case "dropdown":
         if (typeof value !== "string" || (value !== "" && !info.editable && !info.options.includes(value))) throw wrong();
+        if (!info.options.includes(value)) value = await writable(value, `field "${name}"`);
         break;
       case "list":
         if (!Array.isArray(value) || value.some((v) => !info.options.includes(v))
@@ -237,38 +299,50 @@ export class DocumentModel {
       { key: `field:${name}` });
   }
 
-  // The finished document: the page edits plus the form values. The result becomes the document
-  // being edited, so the view shows what was saved and nothing is left unsaved.
+  // The finished document: the page edits, the placed text and the form values. The result becomes
+  // the document being edited, so the view shows what was saved and nothing is left unsaved.
   async save() {
-    let bytes = this.#bytes;
-    let doc = this.#doc;
-    if (this.#pending.size > 0) {
-      doc = await load(this.#bytes);
-      const form = doc.getForm();
-      const font = await doc.embedFont(StandardFonts.Helvetica);
-      for (const [name, value] of this.#pending) {
-        if (typeof value === "string") {
-          const bad = firstUnwritable(font, value);
-          if (bad !== null) throw new DocumentError(`${HELVETICA_NOTE} for “${bad}” (field "${name}").`);
-        }
-        writeField(form.getField(name), value);
-      }
-      form.updateFieldAppearances(font);
-      bytes = await doc.save();
-      const before = this.#bytes;
-      const pending = new Map(this.#pending);
-      this.history.record("Save", async () => {
-        await this.#restore(before);
-        for (const [name, value] of pending) this.#pending.set(name, value);
-      }, async () => {
-        await this.#restore(bytes);
-        this.#pending.clear();
-      });
+    if (this.#pending.size === 0 && this.#texts.size === 0) {
+      this.#changedSinceSave = false;
+      return this.#bytes;
     }
+    const doc = await load(this.#bytes);
+    if (this.#pending.size > 0) {
+      const form = doc.getForm();
+      for (const [name, value] of this.#pending) writeField(form.getField(name), value);
+      // Every field's appearance is drawn again in the embedded font, so readers that don't
+      // draw fields themselves show the values, whatever their letters.
+      form.updateFieldAppearances(await embedTextFont(doc));
+    }
+    await this.#drawTexts(doc);
+    const bytes = await doc.save();
+    const before = this.#bytes;
+    const pending = new Map(this.#pending);
+    const texts = new Map(this.#texts);
     this.#bytes = bytes;
-    this.#doc = doc;
+    this.#setDoc(await load(bytes));
     this.#pending.clear();
+    this.#texts.clear();
     this.#changedSinceSave = false;
+    this.history.record("Save", async () => {
+      await this.#restore(before);
+      this.#pending = new Map(pending);
+      this.#texts = new Map(texts);
+    }, async () => {
+      await this.#restore(bytes);
+      this.#pending.clear();
+      this.#texts.clear();
+    });
     return bytes;
+  }
+}
+
+// Text ready to be written in the embedded font, or a DocumentError saying what can't be.
+async function writable(text, where) {
+  try {
+    return await checkWritable(text, where);
+  } catch (error) {
+    if (error instanceof TextError) throw new DocumentError(error.message);
+    throw error;
   }
 }

@@ -1,7 +1,7 @@
 // Rendering with pdf.js: the pages in the main view and their thumbnails, each drawn when it
 // scrolls into sight. pdf.js's worker, WebAssembly decoders, character maps and fonts all come
 // from the site's own folder.
-import { getDocument, GlobalWorkerOptions } from "pdfjs-dist";
+import { AnnotationMode, getDocument, GlobalWorkerOptions } from "pdfjs-dist";
 
 const base = new URL("./", document.baseURI).href;
 GlobalWorkerOptions.workerSrc = new URL("pdf.worker.js", base).href;
@@ -13,7 +13,7 @@ export async function openForView(bytes) {
   const task = getDocument({
     data: bytes.slice(),
     isEvalSupported: false,
-    enableXfa: false,
+    enableXfa: true,
     wasmUrl: base,
     cMapUrl: new URL("cmaps/", base).href,
     cMapPacked: true,
@@ -22,9 +22,9 @@ export async function openForView(bytes) {
   });
   try {
     const pdf = await task.promise;
-    const pages = [];
-    for (let n = 1; n <= pdf.numPages; n += 1) pages.push(await pdf.getPage(n));
-    return { pdf, pages, destroy: () => task.destroy() };
+    // Every page is asked for at once: one after another, a long file keeps the worker waiting.
+    const pages = await Promise.all(Array.from({ length: pdf.numPages }, (_, i) => pdf.getPage(i + 1)));
+    return { pdf, pages, isXfa: pdf.isPureXfa, destroy: () => task.destroy() };
   } catch (error) {
     task.destroy();
     if (error?.name === "PasswordException") {
@@ -34,18 +34,24 @@ export async function openForView(bytes) {
   }
 }
 
-// Draws pages into canvases as they come into view; a redraw of the same canvas cancels the last one.
+// Draws pages into canvases as they come into view and empties them again once they are far out
+// of it; a redraw of the same canvas cancels the last one.
 export class LazyRenderer {
   #observer;
   #jobs = new WeakMap();
 
-  constructor(root) {
+  #layers;
+  #annotationMode;
+
+  // `layers(canvas)`, if given, draws what lies over the page each time it is drawn; form fields
+  // then come from those layers rather than the canvas.
+  constructor(root, { layers = null } = {}) {
+    this.#layers = layers;
+    this.#annotationMode = layers ? AnnotationMode.ENABLE_FORMS : AnnotationMode.ENABLE;
     this.#observer = new IntersectionObserver((entries) => {
       for (const entry of entries) {
-        if (entry.isIntersecting) {
-          this.#observer.unobserve(entry.target);
-          this.#draw(entry.target);
-        }
+        if (entry.isIntersecting) this.#draw(entry.target);
+        else this.#release(entry.target);
       }
     }, { root, rootMargin: "400px 0px" });
   }
@@ -68,7 +74,12 @@ export class LazyRenderer {
     const viewport = canvas.pdfPage.getViewport({ scale: canvas.pdfScale * ratio });
     canvas.width = Math.floor(viewport.width);
     canvas.height = Math.floor(viewport.height);
-    const job = canvas.pdfPage.render({ canvasContext: canvas.getContext("2d"), viewport });
+    if (this.#layers) {
+      this.#layers(canvas).catch((error) => {
+        canvas.title = `This page's text and fields couldn't be shown (${error?.message ?? error}).`;
+      });
+    }
+    const job = canvas.pdfPage.render({ canvasContext: canvas.getContext("2d"), viewport, annotationMode: this.#annotationMode });
     this.#jobs.set(canvas, job);
     try {
       await job.promise;
@@ -79,6 +90,17 @@ export class LazyRenderer {
         canvas.title = `This page couldn't be drawn (${error?.message ?? error}).`;
       }
     }
+  }
+
+  // A page well out of sight gives back its pixels and pdf.js's decoded pictures and fonts, so a
+  // long scanned file holds memory only for the pages near the view. It keeps its size on screen.
+  #release(canvas) {
+    this.#jobs.get(canvas)?.cancel();
+    this.#jobs.delete(canvas);
+    if (canvas.width === 0) return;
+    canvas.width = 0;
+    canvas.height = 0;
+    canvas.pdfPage?.cleanup();
   }
 
   clear() {
