@@ -84,7 +84,7 @@ describe('importing clients from CSV', () => {
 
   test('columns are guessed from their headings; bad rows are reported; known clients and repeats are left out', () => {
     const doc = freshDocument();
-    addClient(doc, { name: 'Ana Souza', email: 'ana@example.org' });
+    const ana = addClient(doc, { name: 'Ana Souza', email: 'ana@example.org' });
     const { rows } = parseCsv([
       'Full Name,E-mail,Phone,Stage,Comments',
       'Ana Souza,ANA@example.org,,,already here',
@@ -99,7 +99,7 @@ describe('importing clients from CSV', () => {
     assert.deepEqual(mapping, ['name', 'email', 'phone', 'status', 'notes']);
     const preview = previewImport(rows, mapping, doc);
     const byLine = Object.fromEntries(preview.map((r) => [r.line, r]));
-    assert.equal(byLine[2].duplicate, true);
+    assert.equal(byLine[2].existing, ana.id);
     assert.deepEqual(byLine[3].problems, []);
     assert.equal(byLine[3].input.status, 'active');
     assert.match(byLine[4].problems.join(), /name/);

@@ -33,3 +33,78 @@ test('text and its backgrounds meet WCAG AA contrast in light and dark appearanc
   }
   assert.deepEqual(below, []);
 });
+
+// Buttons as the cascade draws them: the last declaration of the highest specificity wins, and the
+// dark appearance's rules count only in dark. Checked against the rules themselves, not a list of
+// intended colours, so a later light rule that overrides a dark one is caught.
+const rules = (() => {
+  const out = [];
+  const body = css.replace(/\/\*[\s\S]*?\*\//g, '');
+  const walk = (text, dark) => {
+    let at = 0;
+    while (at < text.length) {
+      const open = text.indexOf('{', at);
+      if (open < 0) break;
+      const head = text.slice(at, open).trim();
+      let depth = 1;
+      let end = open + 1;
+      for (; end < text.length && depth; end += 1) depth += text[end] === '{' ? 1 : text[end] === '}' ? -1 : 0;
+      const inner = text.slice(open + 1, end - 1);
+      if (head.startsWith('@media')) walk(inner, head.includes('prefers-color-scheme: dark') ? true : head.includes('print') ? null : dark);
+      else if (dark !== null && !head.startsWith('@')) out.push({ selectors: head.split(',').map((s) => s.trim()), inner, dark, order: out.length });
+      at = end;
+    }
+  };
+  walk(body, false);
+  return out;
+})();
+const specificity = (selector) => {
+  const ids = (selector.match(/#[\w-]+/g) ?? []).length;
+  const classes = (selector.replace(/::[\w-]+/g, '').match(/\.[\w-]+|\[[^\]]*\]|:[\w-]+/g) ?? []).length;
+  const types = (selector.replace(/\[[^\]]*\]|[.#:][\w-]+(\([^)]*\))?/g, ' ').match(/[a-z][\w-]*/gi) ?? []).length;
+  return ids * 10000 + classes * 100 + types;
+};
+// The value of `property` for an element that the selectors in `matches` (with or without a leading ":root ") describe.
+function computed(property, matches, appearance) {
+  let best = null;
+  for (const rule of rules) {
+    if (rule.dark && appearance !== 'dark') continue;
+    const declared = [...rule.inner.matchAll(new RegExp(`(?:^|;)\\s*${property}\\s*:\\s*([^;]+)`, 'g'))].pop()?.[1].trim();
+    if (!declared) continue;
+    for (const selector of rule.selectors) {
+      if (!matches.includes(selector.replace(/^:root\s+/, ''))) continue;
+      const weight = specificity(selector);
+      if (!best || weight > best.weight || (weight === best.weight && rule.order >= best.order)) best = { weight, order: rule.order, value: declared };
+    }
+  }
+  return best?.value.replace(/\s*!important$/, '');
+}
+
+test('button text meets WCAG AA contrast on its button, at rest and under the pointer, in both appearances', () => {
+  const buttons = [
+    ['primary button', ['.button', '.button.primary'], ['.button', '.button.primary', '.button.primary:hover:not(:disabled)']],
+    ['danger button', ['.button', '.button.danger'], ['.button', '.button.danger', '.button.danger:hover:not(:disabled)']],
+    ['plain button', ['.button'], ['.button', '.button:hover']],
+    ['skip link', ['.skip-link'], ['.skip-link']],
+  ];
+  const below = [];
+  for (const appearance of ['light', 'dark']) {
+    const v = { ...variables(palettes.light), ...(appearance === 'dark' ? variables(palettes.dark) : {}) };
+    const colour = (value) => {
+      const named = { '#fff': '#ffffff', white: '#ffffff' }[value] ?? value;
+      const resolved = /^var\(--([\w-]+)\)$/.exec(named)?.[1];
+      return resolved ? v[resolved] : named;
+    };
+    for (const [what, rest, hover] of buttons) {
+      const text = colour(computed('color', rest, appearance));
+      for (const [state, selectors] of [['at rest', rest], ['under the pointer', hover]]) {
+        const back = colour(computed('background', selectors, appearance));
+        assert.match(String(text), /^#[0-9a-f]{6}$/i, `${appearance} ${what}: text colour ${text}`);
+        assert.match(String(back), /^#[0-9a-f]{6}$/i, `${appearance} ${what} ${state}: background ${back}`);
+        const r = ratio(text, back);
+        if (r < 4.5) below.push(`${appearance} ${what} ${state}: ${text} on ${back} is ${r.toFixed(2)}:1`);
+      }
+    }
+  }
+  assert.deepEqual(below, []);
+});

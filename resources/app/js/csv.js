@@ -68,19 +68,35 @@ function statusFrom(value) {
   return STATUSES.find((s) => s.value === v || foldForSearch(s.label) === v)?.value ?? null;
 }
 
+// The same person, as an import sees it: the same file number, or the same name with the same
+// e-mail or phone. A shared e-mail alone is not enough (a family often has one). When one side
+// has nothing but the name, the name decides.
+const nameKey = (v) => foldForSearch(text(v)).trim().replace(/\s+/g, ' ');
+const emailKey = (v) => foldForSearch(text(v)).trim();
+const phoneKey = (v) => { const digits = text(v).replace(/\D/g, ''); return digits.length >= 4 ? digits : ''; };
+const fileKey = (v) => foldForSearch(text(v)).trim();
+const nameOnly = (c) => !fileKey(c.fileNumber) && !emailKey(c.email) && !phoneKey(c.phone);
+
+export function samePerson(a, b) {
+  if (fileKey(a.fileNumber) && fileKey(a.fileNumber) === fileKey(b.fileNumber)) return true;
+  if (!nameKey(a.name) || nameKey(a.name) !== nameKey(b.name)) return false;
+  return (!!emailKey(a.email) && emailKey(a.email) === emailKey(b.email)) ||
+    (!!phoneKey(a.phone) && phoneKey(a.phone) === phoneKey(b.phone)) || nameOnly(a) || nameOnly(b);
+}
+
+// The client in `clients` that is the same person as `input`, or null.
+export function matchClient(clients, input) {
+  return clients.find((c) => samePerson(c, input)) ?? null;
+}
+
 // What importing would do: each row's client or its problem. `mapping[i]` names the field of
-// column i. A row that matches a client already in the practice (same email or file number, or
-// same name when neither is given), or an earlier row of the file, is a duplicate and is skipped.
+// column i. A row that is a client already in the practice carries that client's id as
+// `existing` (to update or to skip); a repeat of an earlier row of the file is a `duplicate`.
 export function previewImport(rows, mapping, doc, { hasHeader = true } = {}) {
   const body = hasHeader ? rows.slice(1) : rows;
   const firstLine = hasHeader ? 2 : 1;
-  const seen = { email: new Set(), fileNumber: new Set(), name: new Set() };
-  const remember = (c) => {
-    if (c.email) seen.email.add(foldForSearch(c.email));
-    if (c.fileNumber) seen.fileNumber.add(foldForSearch(c.fileNumber));
-    if (!c.email && !c.fileNumber) seen.name.add(foldForSearch(c.name));
-  };
-  for (const c of clientsOf(doc)) remember(cleanInput(c));
+  const clients = clientsOf(doc);
+  const earlier = [];
   const result = [];
   body.forEach((cells, n) => {
     const line = firstLine + n;
@@ -97,19 +113,36 @@ export function previewImport(rows, mapping, doc, { hasHeader = true } = {}) {
     problems.push(...Object.values(errors).map((m) => m.replace(/\.$/, '').replace(/^./, (c) => c.toLowerCase())));
     if (cells.slice(mapping.length).some((c) => c.trim())) problems.push(`it has ${cells.length} values where the header has ${mapping.length}`);
     let duplicate = false;
+    let existing = null;
     if (!problems.length) {
-      duplicate = (input.email && seen.email.has(foldForSearch(input.email))) ||
-        (input.fileNumber && seen.fileNumber.has(foldForSearch(input.fileNumber))) ||
-        (!input.email && !input.fileNumber && seen.name.has(foldForSearch(input.name)));
-      if (!duplicate) remember(input);
+      duplicate = matchClient(earlier, input) !== null;
+      existing = duplicate ? null : matchClient(clients, input)?.id ?? null;
+      earlier.push(input);
     }
-    result.push({ line, input, problems, duplicate: !!duplicate });
+    result.push({ line, input, problems, duplicate, existing });
   });
   return result;
 }
 
+// The rows that become new clients.
 export function importable(preview) {
-  return preview.filter((r) => !r.problems.length && !r.duplicate).map((r) => r.input);
+  return preview.filter((r) => !r.problems.length && !r.duplicate && !r.existing).map((r) => r.input);
+}
+
+// The rows that are clients already in the practice, as { id, changes }: only what the row
+// says and the client doesn't have yet or has differently. Empty cells never clear a field.
+export function updates(preview, doc) {
+  const byId = new Map(clientsOf(doc).map((c) => [c.id, c]));
+  return preview.filter((r) => r.existing && byId.has(r.existing)).map((r) => {
+    const client = byId.get(r.existing);
+    const changes = Object.fromEntries(Object.entries(r.input).filter(([k, v]) => v && v !== text(client[k]).trim()));
+    return { id: r.existing, changes };
+  }).filter((u) => Object.keys(u.changes).length);
+}
+
+export function applyUpdates(doc, list, now = new Date()) {
+  const byId = new Map(clientsOf(doc).map((c) => [c.id, c]));
+  for (const { id, changes } of list) if (byId.has(id)) Object.assign(byId.get(id), changes, { updatedAt: now.toISOString() });
 }
 
 // A cell that a spreadsheet would read as a formula gets a leading apostrophe.

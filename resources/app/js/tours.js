@@ -31,10 +31,50 @@ export const TOURS = {
     { target: '#billing-stats', title: 'Money at a glance', text: 'What is outstanding, overdue and not yet invoiced.' },
     { target: '#billing-settings', title: 'Numbering and tax', text: 'Set the invoice prefix, tax rate, currency and terms.' },
   ],
+  pdf: [
+    { target: '#printed-list', title: 'Print inbox', text: 'Print to "Quillpost PDF" from any program and the exact copy lands here, ready to file or share.' },
+    { target: '#form-copy-file', title: 'Shareable copy', text: 'Turn a filled form into a copy whose answers can no longer be changed by accident.' },
+    { target: '#editor-open-empty', title: 'Full PDF editor', text: 'Rotate, reorder and fill pages, and add text, in a window of its own that never goes online.' },
+    { target: '#handover-form', title: 'Handover PDF', text: 'A password-locked copy for a client, with the password said separately.' },
+  ],
+  settings: [
+    { target: '.view .page-header', title: 'Settings', text: 'Each card opens one part: your data and backups, documents, the practice server, security and the printer.' },
+    { target: '#settings-data-link', title: 'Data and backups', text: 'Where the practice is kept, its daily snapshots, and restoring an earlier copy.' },
+    { target: '#settings-security-link', title: 'Security', text: 'Encrypt the data with a passphrase and unlock it with a fingerprint.' },
+  ],
 };
 
+// What a tour panel keeps clear of besides the step's element: what the user came to see.
+const KEEP_CLEAR = ['dialog[open]', '.toasts', '#demo-data'];
+
+// Where the panel goes: the first of below, above, right of and left of the target (then the
+// screen's corners) that overlaps neither the target nor anything in `avoid`, all in viewport
+// pixels. With no free place, the one that covers least.
+export function placePanel(target, avoid, size, viewport, gap = 12) {
+  const fit = (left, top) => ({
+    left: Math.round(Math.max(gap, Math.min(left, viewport.width - size.width - gap))),
+    top: Math.round(Math.max(gap, Math.min(top, viewport.height - size.height - gap))),
+  });
+  const candidates = [
+    fit(target.left, target.bottom + gap),
+    fit(target.left, target.top - gap - size.height),
+    fit(target.right + gap, target.top),
+    fit(target.left - gap - size.width, target.top),
+    fit(viewport.width, viewport.height),
+    fit(viewport.width, 0),
+    fit(0, viewport.height),
+    fit(0, 0),
+  ];
+  const overlap = (p, r) => Math.max(0, Math.min(p.left + size.width, r.right) - Math.max(p.left, r.left)) *
+    Math.max(0, Math.min(p.top + size.height, r.bottom) - Math.max(p.top, r.top));
+  // The target counts more than anything else: covering it defeats the step.
+  const cost = (p) => 1000 * overlap(p, target) + avoid.reduce((sum, r) => sum + overlap(p, r), 0);
+  return candidates.reduce((best, p) => (cost(p) < cost(best) ? p : best));
+}
+
+// The tour of the screen at `path`: an item's screen and a sub-screen have their section's.
 export function tourFor(path) {
-  const key = { client: 'clients', file: 'files', deadline: 'deadlines', invoice: 'billing' }[path] ?? path;
+  const key = { client: 'clients', file: 'files', deadline: 'deadlines', invoice: 'billing', import: 'clients' }[path] ?? String(path ?? '').split('/')[0];
   return TOURS[key] ? key : null;
 }
 
@@ -100,9 +140,11 @@ export function createTours({ app, currentPath }) {
       next.textContent = at === steps.length - 1 ? 'Done' : 'Next';
       const r = outlined?.getBoundingClientRect();
       if (r) {
-        const top = r.bottom + 12 + 180 < innerHeight ? r.bottom + 12 : Math.max(12, r.top - 12 - 180);
-        panel.style.top = `${Math.round(top)}px`;
-        panel.style.left = `${Math.round(Math.max(12, Math.min(r.left, innerWidth - 352)))}px`;
+        const avoid = KEEP_CLEAR.flatMap((s) => [...document.querySelectorAll(s)])
+          .map((el) => (el.id === 'demo-data' ? el.closest('.card') ?? el : el).getBoundingClientRect());
+        const at = placePanel(r, avoid, { width: panel.offsetWidth || 340, height: panel.offsetHeight || 180 }, { width: innerWidth, height: innerHeight });
+        panel.style.top = `${at.top}px`;
+        panel.style.left = `${at.left}px`;
       }
       next.focus();
     }
@@ -127,10 +169,11 @@ export function createTours({ app, currentPath }) {
     seen,
     get showing() { return overlay !== null; },
     markAllSeen() { markSeen(Object.keys(TOURS)); },
-    // First visit of a screen: its tour starts by itself, once.
+    // First visit of a screen: its tour starts by itself, once. Not on an item's screen or a
+    // sub-screen: whoever opened a client from Ctrl+K came to see that client.
     offer(path) {
       const name = tourFor(path);
-      if (name && !seen(name) && app.editable && !overlay && start(name)) markSeen([name]);
+      if (name && name === path && !seen(name) && app.editable && !overlay && start(name)) markSeen([name]);
     },
   };
 }

@@ -5,7 +5,7 @@ import { printActions } from '../print-actions.js';
 import { icon } from '../icons.js';
 import { clientsOf, countByStatus, statusLabel, STATUSES, text } from '../clients-model.js';
 import { irccPanel } from './ircc-panel.js';
-import { indexOf, filterDeadlines, CLOSED_FILE_STATUSES } from '../practice-model.js';
+import { indexOf, filterDeadlines, deadlineCounts, CLOSED_FILE_STATUSES } from '../practice-model.js';
 import { isEmptyPractice } from '../demo-data.js';
 import { today as todayDay } from '../dates.js';
 import { deadlineItem } from './deadline-parts.js';
@@ -26,6 +26,7 @@ export function render(root, { app, bridge, navigate }) {
   const day = todayDay();
   const overdue = filterDeadlines(index.deadlines, { show: 'overdue', day });
   const week = filterDeadlines(index.deadlines, { show: 'week', day });
+  const due = deadlineCounts(index.deadlines, day);
   const openFiles = index.files.filter((f) => !CLOSED_FILE_STATUSES.has(f.status)).length;
   root.append(h('div', { class: 'stats stats-4' },
     stat('stat-clients', unknown ? '—' : clients.length, clients.length === 1 ? 'Client' : 'Clients',
@@ -33,7 +34,7 @@ export function render(root, { app, bridge, navigate }) {
     stat('stat-open', unknown ? '—' : openFiles || open, (openFiles || open) === 1 ? 'Open file' : 'Open files',
       unknown ? 'Not available' : openFiles ? 'Files not closed' : 'Clients not marked closed'),
     stat('stat-overdue', unknown ? '—' : overdue.length, 'Overdue', unknown ? 'Not available' : 'Deadlines past due'),
-    stat('stat-week', unknown ? '—' : week.length - overdue.length, 'Due this week', unknown ? 'Not available' : 'In the next 7 days'),
+    stat('stat-week', unknown ? '—' : due.soon, 'Due this week', unknown ? 'Not available' : 'In the next 7 days'),
   ));
   if (overdue.length) root.querySelector('#stat-overdue').classList.add('stat-alert');
 
@@ -41,7 +42,7 @@ export function render(root, { app, bridge, navigate }) {
   if (week.length) {
     root.append(card('Due soon', h('ul', { class: 'deadline-list', id: 'dashboard-deadlines' },
       week.slice(0, 8).map((d) => deadlineItem(app, d, { onChange: redraw, host: root }))),
-    week.length > 8 ? h('p', {}, h('a', { class: 'inline-link', href: '#/deadlines', text: `All ${week.length} deadlines due this week` })) : null));
+    week.length > 8 ? h('p', {}, h('a', { class: 'inline-link', href: '#/deadlines', text: due.overdue ? `All ${due.week}: ${due.overdue} overdue, ${due.soon} due this week` : `All ${due.soon} due this week` })) : null));
   }
   if (canEdit && isEmptyPractice(app.data)) {
     root.append(card('Try Quillpost with sample clients',

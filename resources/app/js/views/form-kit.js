@@ -2,6 +2,21 @@
 // field they belong to, Escape to cancel, and focus back where it was afterwards.
 
 import { h, button, showError } from '../ui.js';
+import { formatDay, isDay, parseDay, parseTime } from '../dates.js';
+
+// Dates and times are typed as text: the browser's own pickers show an empty date as today's in
+// grey and order day and month by the desktop's locale. A day is shown as "7 Dec 2026" and read
+// back from that or from ISO (2026-12-07); a time is read from "14:30", "1430" or "2:30 pm".
+const TYPED = {
+  date: { parse: parseDay, show: (v) => (isDay(v) ? formatDay(v) : v), placeholder: 'day month year', error: 'Type a date like 7 Dec 2026 or 2026-12-07.' },
+  time: { parse: parseTime, show: (v) => v, placeholder: 'hh:mm', error: 'Type a time like 14:30, 1430 or 2:30 pm.' },
+};
+
+// A typed field's value as the data keeps it: '' when empty, null when it can't be read.
+export function readTyped(type, raw) {
+  const s = String(raw ?? '').trim();
+  return s ? TYPED[type].parse(s) : '';
+}
 
 // Each field: { name, label, type: 'text'|'date'|'time'|'number'|'select'|'textarea', options, value, wide, required, hint }
 export function formDialog(host, { id, title, fields, submitLabel = 'Save', onSubmit, extra = null }) {
@@ -16,10 +31,22 @@ export function formDialog(host, { id, title, fields, submitLabel = 'Save', onSu
     } else if (f.type === 'textarea') {
       control = h('textarea', { id: controlId, name: f.name, rows: 3 });
       control.value = f.value ?? '';
+    } else if (TYPED[f.type]) {
+      const typed = TYPED[f.type];
+      control = h('input', { id: controlId, name: f.name, type: 'text', inputmode: f.type === 'time' ? 'numeric' : null, class: `typed-${f.type}`,
+        placeholder: typed.placeholder, autocomplete: 'off', dataset: { typed: f.type }, ...(f.attrs ?? {}) });
+      control.value = typed.show(f.value ?? '');
+      // Tidied when the field is left, so "1430" reads 14:30 before the form is sent.
+      control.addEventListener('blur', () => {
+        const value = readTyped(f.type, control.value);
+        if (value) control.value = typed.show(value);
+      });
     } else {
       control = h('input', { id: controlId, name: f.name, type: f.type ?? 'text', autocomplete: 'off', ...(f.attrs ?? {}) });
       control.value = f.value ?? '';
     }
+    // A field being corrected loses its error at once rather than at the next save.
+    control.addEventListener(f.type === 'select' ? 'change' : 'input', () => clearError(f.name));
     controls[f.name] = control;
     errors[f.name] = h('p', { class: 'field-error', id: `${controlId}-error`, hidden: true });
     return h('div', { class: `field${f.wide ? ' wide' : ''}` },
@@ -39,6 +66,13 @@ export function formDialog(host, { id, title, fields, submitLabel = 'Save', onSu
       h('button', { type: 'submit', class: 'button primary', id: `${id}-save`, text: submitLabel })));
   const dialog = h('dialog', { class: 'dialog form-dialog', 'aria-labelledby': `${id}-heading` }, form);
 
+  function clearError(name) {
+    errors[name].hidden = true;
+    errors[name].textContent = '';
+    controls[name].removeAttribute('aria-invalid');
+    controls[name].removeAttribute('aria-describedby');
+  }
+
   function close() {
     if (dialog.open) dialog.close();
     dialog.remove();
@@ -47,10 +81,16 @@ export function formDialog(host, { id, title, fields, submitLabel = 'Save', onSu
 
   form.addEventListener('submit', (event) => {
     event.preventDefault();
-    const values = Object.fromEntries(Object.entries(controls).map(([k, c]) => [k, c.value]));
+    const values = {};
+    const unreadable = {};
+    for (const [k, c] of Object.entries(controls)) {
+      const type = c.dataset.typed;
+      values[k] = type ? readTyped(type, c.value) : c.value;
+      if (values[k] === null) unreadable[k] = TYPED[type].error;
+    }
     let found;
     try {
-      found = onSubmit(values) || {};
+      found = Object.keys(unreadable).length ? unreadable : (onSubmit(values) || {});
     } catch (error) {
       showError(error);
       return;

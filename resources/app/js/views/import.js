@@ -1,11 +1,11 @@
 // Import & export: clients from a spreadsheet (CSV: choose the columns, check the preview,
 // import what is new), the whole practice as JSON and the lists as CSV.
 
-import { h, button, pageHeader, card, toast, showError } from '../ui.js';
+import { h, fill, button, pageHeader, card, toast, showError } from '../ui.js';
 import { icon } from '../icons.js';
 import { text, statusLabel, addClient } from '../clients-model.js';
 import { plural } from '../format.js';
-import { parseCsv, guessMapping, previewImport, importable, toCsv } from '../csv.js';
+import { parseCsv, guessMapping, previewImport, importable, updates, applyUpdates, toCsv } from '../csv.js';
 import { indexOf, clientName, programmeLabel, fileStatusLabel, deadlineKindLabel } from '../practice-model.js';
 import { invoiceTotals } from '../billing-model.js';
 import { saveWithNotice } from '../download.js';
@@ -31,7 +31,7 @@ export function render(root, { app }) {
   const chooser = h('input', { type: 'file', id: 'import-file', accept: '.csv,text/csv,text/plain' });
   const step = h('div', { id: 'import-step' });
   root.append(card('Import clients from a spreadsheet',
-    h('p', { class: 'muted card-intro', text: 'Save the sheet as CSV, choose it here, say which column is which, and check the preview. Rows with problems and clients you already have are left out.' }),
+    h('p', { class: 'muted card-intro', text: 'Save the sheet as CSV, choose it here, say which column is which, and check the preview. Rows with problems are left out; clients you already have are skipped or updated, as you choose.' }),
     h('div', { class: 'field' }, h('label', { for: 'import-file', text: 'CSV file' }), chooser),
     step));
 
@@ -61,6 +61,10 @@ export function render(root, { app }) {
     const selects = header.map((cell, i) => h('select', { id: `import-map-${i}`, 'aria-label': `Column ${i + 1} (${cell || 'no heading'}) is` },
       TARGETS.map((t) => h('option', { value: t.value, text: t.label, selected: t.value === guessed[i] }))));
     const preview = h('div', { id: 'import-preview', 'aria-live': 'polite' });
+    const known = h('select', { id: 'import-known', 'aria-label': 'Clients already in your practice' },
+      h('option', { value: 'skip', text: 'Skip clients already in your practice' }),
+      h('option', { value: 'update', text: 'Update clients already in your practice from the file' }));
+    const knownRow = h('div', { class: 'field', hidden: true }, known);
     const run = button('Import', { kind: 'primary', id: 'import-run', disabled: !app.editable });
     step.replaceChildren(
       h('h3', { class: 'step-title', text: `Columns of ${name}` }),
@@ -69,6 +73,7 @@ export function render(root, { app }) {
         h('thead', {}, h('tr', {}, h('th', { scope: 'col', text: 'Column' }), h('th', { scope: 'col', text: 'First value' }), h('th', { scope: 'col', text: 'Goes into' }))),
         h('tbody', {}, header.map((cell, i) => h('tr', {}, h('td', { text: cell || `Column ${i + 1}` }), h('td', { class: 'muted', text: rows[1]?.[i] ?? '' }), h('td', {}, selects[i])))))),
       preview,
+      knownRow,
       h('div', { class: 'row-actions' }, run));
 
     let current = [];
@@ -84,10 +89,15 @@ export function render(root, { app }) {
       const ok = importable(current);
       const bad = current.filter((r) => r.problems.length);
       const dup = current.filter((r) => r.duplicate);
-      run.disabled = !app.editable || ok.length === 0;
-      run.querySelector('span').textContent = ok.length ? `Import ${plural(ok.length, 'client', 'clients')}` : 'Nothing to import';
-      preview.replaceChildren(
-        h('p', { id: 'import-summary', text: `${plural(ok.length, 'new client', 'new clients')}, ${plural(dup.length, 'already known', 'already known')}, ${plural(bad.length, 'row with a problem', 'rows with problems')}.` }),
+      const existing = current.filter((r) => r.existing);
+      const changed = known.value === 'update' ? updates(current, app.data) : [];
+      knownRow.hidden = existing.length === 0;
+      run.disabled = !app.editable || ok.length + changed.length === 0;
+      run.querySelector('span').textContent = ok.length + changed.length
+        ? [ok.length ? `Import ${plural(ok.length, 'client', 'clients')}` : '', changed.length ? `${ok.length ? 'update' : 'Update'} ${plural(changed.length, 'client', 'clients')}` : ''].filter(Boolean).join(', ')
+        : 'Nothing to import';
+      fill(preview,
+        h('p', { id: 'import-summary', text: `${plural(ok.length, 'new client', 'new clients')}, ${plural(existing.length, 'already in your practice', 'already in your practice')}, ${plural(dup.length, 'repeated row', 'repeated rows')}, ${plural(bad.length, 'row with a problem', 'rows with problems')}.` }),
         bad.length ? h('ul', { class: 'import-problems', id: 'import-problems' }, bad.slice(0, 50).map((r) => h('li', { text: `Row ${r.line}: ${r.problems.join('; ')}.` }))) : null,
         ok.length ? h('div', { class: 'table-wrap' }, h('table', { class: 'table compact', id: 'import-rows' },
           h('caption', { class: 'visually-hidden', text: 'Clients to import' }),
@@ -99,16 +109,22 @@ export function render(root, { app }) {
     };
     selects.forEach((s) => s.addEventListener('change', refresh));
     hasHeader.addEventListener('change', refresh);
+    known.addEventListener('change', refresh);
     run.addEventListener('click', () => {
       // The preview is made again against the data as it is now, so a second click imports nothing twice.
-      const fresh = importable(previewImport(rows, selects.map((s) => s.value), app.data, { hasHeader: hasHeader.checked }));
+      const again = previewImport(rows, selects.map((s) => s.value), app.data, { hasHeader: hasHeader.checked });
+      const fresh = importable(again);
+      const changed = known.value === 'update' ? updates(again, app.data) : [];
       try {
-        app.edit((doc) => fresh.forEach((input) => addClient(doc, input)));
+        app.edit((doc) => {
+          fresh.forEach((input) => addClient(doc, input));
+          applyUpdates(doc, changed);
+        });
       } catch (error) {
         showError(error);
         return;
       }
-      toast(`Imported ${plural(fresh.length, 'client', 'clients')}.`);
+      toast([`Imported ${plural(fresh.length, 'client', 'clients')}`, changed.length ? `updated ${plural(changed.length, 'client', 'clients')}` : ''].filter(Boolean).join(', ') + '.');
       refresh();
     });
     refresh();

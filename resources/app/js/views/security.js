@@ -1,7 +1,7 @@
 // Settings → Security: encryption of the practice data with a passphrase, and fingerprint unlock
 // of the data and of the client-account vault.
 
-import { h, button, pageHeader, card, toast, showError, confirmDialog } from '../ui.js';
+import { h, fill, button, pageHeader, card, toast, showError, confirmDialog } from '../ui.js';
 import { icon } from '../icons.js';
 import { hrefFor } from '../routes.js';
 import { hasVault, openVault } from '../vault.js';
@@ -150,7 +150,8 @@ export function render(root, { app, bridge }) {
     if (!active) return;
     const [dataOn, vaultOn] = bridge ? await Promise.all([bridge.touchIdEnabled().catch(() => false), bridge.vaultTouchEnabled().catch(() => false)]) : [false, false];
     if (!active) return;
-    fingerprint.replaceChildren(
+    // fill() leaves out the cards that don't apply; replaceChildren would write them as "null".
+    fill(fingerprint,
       h('p', { id: 'fingerprint-status', class: status.available ? 'muted' : 'notice-text', text: status.available ? 'A fingerprint reader with enrolled fingers is ready.' : status.reason }),
       app.encrypted ? toggle({
         id: 'fingerprint-data', label: 'Unlock my data with a fingerprint', enabled: dataOn, unavailable: !status.available && !dataOn,
