@@ -169,6 +169,15 @@
     await until(() => document.querySelector('#file-deadlines [data-state="overdue"]'), 'the overdue deadline on the file');
     const deadline = App.data.deadlines.find(d => d.fileId === file.id);
     report('a deadline added on the file belongs to its client and shows as overdue', deadline && deadline.clientId === client.id);
+    const deadlineBefore = JSON.stringify(deadline);
+    document.querySelector(`#file-deadlines [data-deadline-id="${deadline.id}"] [data-action="remove"]`).click();
+    const standIn = document.querySelector(`#file-deadlines [data-deadline-id="${deadline.id}"]`);
+    report('a removed deadline keeps its row in place, offering Undo', !App.data.deadlines.some(d => d.id === deadline.id) &&
+      standIn?.classList.contains('stand-in') && !!standIn.querySelector('[data-action="undo"]') &&
+      [...document.querySelectorAll('#toasts .toast-action')].some(b => b.textContent === 'Undo'));
+    document.body.dispatchEvent(new KeyboardEvent('keydown', { key: 'z', ctrlKey: true, bubbles: true }));
+    await until(() => document.querySelector(`#file-deadlines [data-deadline-id="${deadline.id}"]:not(.stand-in)`), 'Ctrl+Z to bring the deadline back');
+    report('Ctrl+Z brings the removed deadline back exactly', JSON.stringify(App.data.deadlines.find(d => d.id === deadline.id)) === deadlineBefore);
     document.querySelector('#entry-add').click();
     await until(() => document.querySelector('#entry-form'), 'the time and fee form');
     document.querySelector('#entry-form-kind').value = 'fee';
@@ -180,8 +189,17 @@
     await until(() => document.querySelector('#invoice-sheet'), 'the invoice');
     report('the invoice is numbered and taxed', /^INV-\d{4}-0001$/.test(App.data.invoices[0].number) &&
       /1,?130\.00/.test(document.querySelector('#invoice-due').textContent), document.querySelector('#invoice-lines').textContent);
+    document.querySelector('#invoice-payment-add').click();
+    await until(() => document.querySelector('#payment-form'), 'the payment form');
+    document.querySelector('#payment-form-amount').value = '300.00';
+    document.querySelector('#payment-form').requestSubmit();
+    await until(() => document.querySelector('#payment-list'), 'the payment to be listed');
+    report('a part payment leaves the rest as the balance due', App.data.invoices[0].payments.length === 1 && App.data.invoices[0].paid === false &&
+      /830\.00/.test(document.querySelector('#invoice-due').textContent), document.querySelector('#invoice-due').textContent);
     document.querySelector('#invoice-paid').click();
-    report('the invoice can be marked paid', App.data.invoices[0].paid === true);
+    report('the invoice can be marked paid, and then owes nothing', App.data.invoices[0].paid === true &&
+      /\b0\.00/.test(document.querySelector('#invoice-due').textContent) && !document.querySelector('#invoice-sheet').textContent.includes('Unpaid'),
+      document.querySelector('#invoice-due').textContent);
     window.__qpLink('quillpost://file/' + file.id);
     await until(() => document.querySelector('#file-client'), 'the quillpost: link to open the file');
     report('a quillpost://file link opens the file', location.hash === '#/file/' + file.id && document.querySelector('#file-client').textContent === clientName);

@@ -320,6 +320,7 @@ setInterval(() => { try { checkReminders(); } catch (error) { console.error(erro
 // App.formCopy(bytes, name)  makes a shareable copy of a filled PDF form (bytes a Uint8Array) on
 //                      PDF Studio's card, then returns to the screen it was on:
 //                      { outputs, pages, fields, text, bytes, restored }; rejects with the reason
+// App.undo()           takes back the latest change that can be undone (what Ctrl+Z does)
 // App.runMenuCommand, App.openLink, App.find(query)
 Object.assign(App, {
   isReady: false,

@@ -110,7 +110,8 @@ export function openClientForm(host, { app, bridge = null, client = null, onSave
     if (Object.keys(found).length > 0) return;
     let saved;
     try {
-      saved = app.edit((doc) => (isNew ? addClient(doc, input) : updateClient(doc, client.id, input)));
+      saved = app.undoable({ label: isNew ? 'adding the client' : 'the changes to the client', touches: ['clients'] },
+        (doc) => (isNew ? addClient(doc, input) : updateClient(doc, client.id, input)));
     } catch (error) {
       showError(error);
       return;

@@ -33,8 +33,7 @@ export function openContactForm(host, app, clientId, onSaved) {
       if (!index.client.has(input.clientId)) errors.clientId = 'Choose the client.';
       if (!input.summary) errors.summary = 'Write a line about the contact.';
       if (Object.keys(errors).length) return errors;
-      app.edit((doc) => addContact(doc, input));
-      toast(`${contactKindLabel(input.kind)} logged.`);
+      app.undoable({ label: 'the log entry', touches: ['contacts'], message: `${contactKindLabel(input.kind)} logged.` }, (doc) => addContact(doc, input));
       onSaved?.();
       return null;
     },

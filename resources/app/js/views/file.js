@@ -12,7 +12,7 @@ import {
 } from '../billing-model.js';
 import { today, formatDay, isDay } from '../dates.js';
 import { hrefFor, itemHref } from '../routes.js';
-import { formDialog } from './form-kit.js';
+import { formDialog, readTyped, typedError, typedPlaceholder } from './form-kit.js';
 import { openDeadlineForm, deadlineItem } from './deadline-parts.js';
 import { openFileForm } from './files.js';
 
@@ -36,8 +36,8 @@ export function render(root, { app, bridge, route, navigate }) {
       FILE_STATUSES.map((s) => h('option', { value: s.value, text: s.label, selected: s.value === file.status })));
     status.addEventListener('change', () => {
       try {
-        app.edit(() => { file.status = status.value; file.updatedAt = new Date().toISOString(); });
-        toast(`The file is now “${fileStatusLabel(status.value)}”.`);
+        app.undoable({ label: 'the status change', touches: ['files'], message: `The file is now “${fileStatusLabel(status.value)}”.` },
+          () => { file.status = status.value; file.updatedAt = new Date().toISOString(); });
       } catch (error) {
         showError(error);
       }
@@ -56,10 +56,20 @@ export function render(root, { app, bridge, route, navigate }) {
     // Stages: each date is set in place.
     const stages = Array.isArray(file.stages) ? file.stages : [];
     const stageList = h('ol', { class: 'stages', id: 'file-stages' }, stages.map((stage, i) => {
-      const input = h('input', { type: 'date', id: `stage-${i}`, value: isDay(stage.date) ? stage.date : '', disabled: !app.editable });
+      // Typed like every date of the page: an empty stage reads empty, not as today.
+      const input = h('input', { type: 'text', class: 'typed-date', id: `stage-${i}`, placeholder: typedPlaceholder('date'), autocomplete: 'off',
+        value: isDay(stage.date) ? formatDay(stage.date) : '', disabled: !app.editable });
+      input.addEventListener('input', () => input.removeAttribute('aria-invalid'));
       input.addEventListener('change', () => {
+        const day = readTyped('date', input.value);
+        if (day === null) {
+          input.setAttribute('aria-invalid', 'true');
+          showError(new Error(typedError('date')));
+          return;
+        }
+        input.value = day ? formatDay(day) : '';
         try {
-          app.edit(() => { stage.date = isDay(input.value) ? input.value : ''; file.updatedAt = new Date().toISOString(); });
+          app.undoable({ label: `the date of “${text(stage.name)}”`, touches: ['files'] }, () => { stage.date = day; file.updatedAt = new Date().toISOString(); });
           li.classList.toggle('stage-done', !!stage.date);
         } catch (error) {
           showError(error);
@@ -76,7 +86,7 @@ export function render(root, { app, bridge, route, navigate }) {
         fields: [{ name: 'name', label: 'Stage', required: true }, { name: 'date', label: 'Date', type: 'date' }],
         onSubmit(values) {
           if (!values.name.trim()) return { name: 'Name the stage.' };
-          app.edit(() => {
+          app.undoable({ label: 'the new stage', touches: ['files'] }, () => {
             if (!Array.isArray(file.stages)) file.stages = [];
             file.stages.push({ name: values.name.trim(), date: isDay(values.date) ? values.date : '' });
           });
