@@ -1,0 +1,282 @@
+#!/usr/bin/env python3
+"""Several desks, one practice: a PostgreSQL 15 server of the test's own and three running copies of
+Quillpost, each with its own data folder and keyring. The first desk uploads its practice and a
+second joins; the two exchange edits (the time for each to arrive is measured); a third joins; the
+server is stopped and all three edit the same records while offline; the server comes back, one
+desk is killed with SIGKILL while it catches up and is started again; every desk ends with the
+same records, the values that lost kept as conflicts, and nothing any desk saved is missing."""
+
+import json
+import os
+import shutil
+import sys
+import tempfile
+import time
+
+from harness import AppRun, Checks, check_page_results, runner_arguments, script_with_checks, start_xvfb, stop_xvfb
+from pg_server import PgServer
+
+STEP_MARK = "E2E-STEP "
+KEYRING_WRAPPER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "with_keyring.sh")
+ARRIVAL_LIMIT_S = 2.0
+
+PRACTICE = {
+    "version": 2,
+    "clients": [
+        {"id": "c1", "name": "Ana Lima", "phone": "100"},
+        {"id": "c2", "name": "Bo Chen", "phone": "200"},
+        {"id": "c3", "name": "Cy Ortiz", "notes": ""},
+    ],
+    "files": [{"id": "f1", "clientId": "c1", "programme": "express-entry", "status": "open"}],
+    "deadlines": [], "appointments": [], "contacts": [], "entries": [], "invoices": [],
+    "settings": {"practiceName": "Lima & Co", "currency": "CAD"},
+}
+
+CLIENT_NAMES = ["Name A", "Name B", "Name C"]
+FINAL = [
+    {"collection": "clients", "id": "c1", "field": "phone", "value": "A1"},
+    {"collection": "clients", "id": "c1", "field": "email", "value": "B1"},
+    {"collection": "clients", "id": "c2", "field": "name", "oneOf": CLIENT_NAMES, "conflictOn": "name", "entries": 2},
+    {"collection": "clients", "id": "c2", "field": "phone", "value": "C2"},
+    {"collection": "clients", "id": "c3", "field": "notes", "value": "A3", "conflictOn": "*deleted*"},
+    {"collection": "clients", "id": "c4", "field": "name", "value": "Cleo"},
+    {"collection": "clients", "id": "c5", "field": "name", "value": "Dana"},
+    {"collection": "files", "id": "f1", "field": "status", "value": "open"},
+    {"collection": "settings", "id": "settings", "field": "practiceName", "value": "Lima Law"},
+]
+
+STEPS = {
+    "A": [
+        ["start", "upload"], ["settled"], ["step", "uploaded"],
+        ["wait", {"collection": "clients", "id": "c1", "field": "email", "value": "B1"}],
+        ["edit", "clients", "c1", {"phone": "A1"}],
+        ["wait", {"collection": "clients", "id": "c4", "field": "name", "value": "Cleo"}, 60000],
+        ["settled"], ["step", "online-done"],
+        ["state", ["offline"], 30000],
+        ["edit", "clients", "c2", {"name": "Name A"}],
+        ["edit", "clients", "c3", {"notes": "A3"}],
+        ["edit", "settings", "settings", {"practiceName": "Lima Law"}],
+        ["step", "offline-edited"],
+        ["state", ["connected", "catching-up"], 40000],
+        ["check", FINAL, 60000],
+    ],
+    "B": [
+        ["start", "join"],
+        ["wait", {"collection": "clients", "id": "c3", "field": "name", "value": "Cy Ortiz"}],
+        ["edit", "clients", "c1", {"email": "B1"}],
+        ["wait", {"collection": "clients", "id": "c1", "field": "phone", "value": "A1"}],
+        ["wait", {"collection": "clients", "id": "c4", "field": "name", "value": "Cleo"}, 60000],
+        ["settled"], ["step", "online-done"],
+        ["state", ["offline"], 30000],
+        ["edit", "clients", "c2", {"name": "Name B"}],
+        ["remove", "clients", "c3"],
+        ["add", "clients", None, {"id": "c5", "name": "Dana"}],
+        ["step", "offline-edited"],
+        ["pause", 60000],
+    ],
+    # B again after SIGKILL: it carries on sharing by itself.
+    "B-again": [
+        ["state", ["connected", "catching-up"], 40000],
+        ["check", FINAL, 60000],
+    ],
+    "C": [
+        ["refused", "upload", "already holds"],
+        ["start", "join"],
+        ["wait", {"collection": "clients", "id": "c1", "field": "phone", "value": "A1"}],
+        ["wait", {"collection": "clients", "id": "c1", "field": "email", "value": "B1"}],
+        ["add", "clients", None, {"id": "c4", "name": "Cleo"}],
+        ["settled"], ["step", "online-done"],
+        ["state", ["offline"], 30000],
+        ["edit", "clients", "c2", {"name": "Name C", "phone": "C2"}],
+        ["step", "offline-edited"],
+        ["state", ["connected", "catching-up"], 40000],
+        ["check", FINAL, 60000],
+    ],
+}
+
+
+class Desks:
+    """The running desks, their output read in turn, and the steps they announced."""
+
+    def __init__(self, app, work, display, server, script_body):
+        self.app, self.work, self.display, self.server, self.body = app, work, display, server, script_body
+        self.runs = {}
+        self.steps = []     # (desk, name, detail, when)
+        self.logs = {}      # the output of desks that were killed
+
+    def folder(self, desk, name):
+        path = os.path.join(self.work, desk, name)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    def start(self, desk, steps_of=None, practice=None):
+        data = self.folder(desk, "data")
+        if practice is not None:
+            with open(os.path.join(data, "data.json"), "w") as f:
+                json.dump(practice, f)
+        runtime = self.folder(desk, "runtime")
+        os.chmod(runtime, 0o700)
+        environment = {"XDG_DATA_HOME": self.folder(desk, "xdg-data"), "XDG_RUNTIME_DIR": runtime,
+                       "XDG_CONFIG_HOME": self.folder(desk, "config")}
+        name = steps_of or desk
+        settings = "const SETTINGS = %s;\n" % json.dumps({"desk": desk, "server": self.server, "steps": STEPS[name]})
+        script = script_with_checks(self.work, "share-%s.js" % name, self.body, settings)
+        self.runs[desk] = AppRun(self.app, script, data, self.folder(desk, "state"), self.display, environment, KEYRING_WRAPPER)
+
+    def pump(self, seconds):
+        """Reads what every desk printed for a while."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            quiet = True
+            for desk, run in list(self.runs.items()):
+                line = run.next_line(time.monotonic() + 0.02)
+                if line is None:
+                    continue
+                quiet = False
+                if STEP_MARK in line:
+                    text = line.split(STEP_MARK, 1)[1]
+                    who_name, _, detail = text.partition(" ")
+                    who, _, name = who_name.partition(":")
+                    try:
+                        parsed = json.loads(detail) if detail else {}
+                    except ValueError:
+                        parsed = {"text": detail}
+                    self.steps.append((who, name, parsed, time.time()))
+                    if name == "failed":
+                        print("     %s: %s" % (who, detail), flush=True)
+            if quiet:
+                time.sleep(0.02)
+
+    def find(self, desk, name, match=lambda detail: True):
+        return next((detail for who, n, detail, _ in self.steps if who == desk and n == name and match(detail)), None)
+
+    def wait(self, wanted, seconds):
+        """Waits until every (desk, step) in wanted was announced; answers whether they all were."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if all(self.find(desk, name) is not None for desk, name in wanted):
+                return True
+            if any(self.find(desk, "failed") is not None for desk, _ in wanted):
+                self.pump(0.5)
+            self.pump(0.2)
+        return all(self.find(desk, name) is not None for desk, name in wanted)
+
+    def results(self):
+        merged = {}
+        for run in self.runs.values():
+            merged.update(run.results)
+        return merged
+
+
+def arrival(desks, saver, what, seer, field_value):
+    """Seconds from one desk's save to another desk seeing it."""
+    saved = desks.find(saver, "saved", lambda d: what in d.get("what", ""))
+    seen = desks.find(seer, "seen", lambda d: d.get("what", {}).get("value") == field_value)
+    if not saved or not seen:
+        return None
+    return (seen["at"] - saved["at"]) / 1000.0
+
+
+def records_of(path):
+    with open(path) as f:
+        doc = json.load(f)
+    out = {}
+    for name in ["clients", "files", "deadlines", "appointments", "contacts", "entries", "invoices"]:
+        items = []
+        for record in doc.get(name, []):
+            record = dict(record)
+            if isinstance(record.get("conflicts"), list):
+                record["conflicts"] = sorted(json.dumps(c, sort_keys=True) for c in record["conflicts"])
+            items.append(record)
+        out[name] = sorted(items, key=lambda r: str(r.get("id")))
+    settings = dict(doc.get("settings", {}))
+    if isinstance(settings.get("conflicts"), list):
+        settings["conflicts"] = sorted(json.dumps(c, sort_keys=True) for c in settings["conflicts"])
+    out["settings"] = settings
+    return json.loads(json.dumps(out, sort_keys=True))
+
+
+def main():
+    args = runner_arguments(timeout=240)
+    check = Checks()
+    work = tempfile.mkdtemp(prefix="quillpost-share-")
+    started = time.monotonic()
+    pg = PgServer().setup()
+    xvfb, display = start_xvfb()
+    desks = Desks(args.app, work, display, pg.server_settings(), args.script)
+    try:
+        # Two desks: the first uploads, the second joins, and each one's edit reaches the other.
+        desks.start("A", practice=PRACTICE)
+        check(desks.wait([("A", "uploaded")], 60), "the first desk uploaded its practice")
+        rows = pg.psql("SELECT count(*) FROM quillpost.records WHERE collection = 'clients' AND NOT deleted", "practice")
+        check(rows == "3", "the server holds the practice's three clients (%s)" % rows)
+        desks.start("B")
+        check(desks.wait([("B", "seen")], 60) and desks.wait([("A", "seen")], 30),
+              "the second desk joined and the two desks see each other's edits")
+        to_a = arrival(desks, "B", "email", "A", "B1")
+        deadline = time.monotonic() + 30
+        while arrival(desks, "A", "phone", "B", "A1") is None and time.monotonic() < deadline:
+            desks.pump(0.3)
+        to_b = arrival(desks, "A", "phone", "B", "A1")
+        print("     arrival: B→A %s s, A→B %s s" % (to_a, to_b), flush=True)
+        check(to_a is not None and to_a <= ARRIVAL_LIMIT_S, "a change from the second desk reached the first within %.0f s (%s s)" % (ARRIVAL_LIMIT_S, to_a))
+        check(to_b is not None and to_b <= ARRIVAL_LIMIT_S, "a change from the first desk reached the second within %.0f s (%s s)" % (ARRIVAL_LIMIT_S, to_b))
+
+        # A third desk joins (an upload over the shared practice is refused first).
+        desks.start("C")
+        check(desks.wait([("A", "online-done"), ("B", "online-done"), ("C", "online-done")], 90),
+              "three desks share the practice and each has the others' changes")
+
+        # The server stops: every desk says it is offline and keeps working.
+        pg.stop()
+        check(desks.wait([("A", "offline-edited"), ("B", "offline-edited"), ("C", "offline-edited")], 60),
+              "with the server stopped every desk goes offline and saves its edits")
+        b_file = os.path.join(work, "B", "data", "data.json")
+        check("Name B" in open(b_file).read(), "the offline desk's edit is in its own data.json")
+
+        # The server comes back; the second desk dies with SIGKILL while it catches up, then starts again.
+        pg.start()
+        time.sleep(0.4)
+        desks.runs["B"].kill()
+        check("Name B" in open(b_file).read() and "Dana" in open(b_file).read(), "the desk killed mid-sync kept its offline edits on disk")
+        desks.logs["B-killed"] = desks.runs["B"].log
+        desks.start("B", steps_of="B-again")
+        check(desks.wait([("A", "digest"), ("B", "digest"), ("C", "digest")], 120), "every desk reached the final records")
+        digests = {desk: desks.find(desk, "digest") for desk in "ABC"}
+        check(digests["A"] is not None and digests["A"] == digests["B"] == digests["C"],
+              "all three desks hold the same records, conflicts included")
+        if digests["A"]:
+            c2 = next((c for c in digests["A"]["clients"] if c["id"] == "c2"), {})
+            print("     c2 on every desk: name %r, set aside %s" % (c2.get("name"), c2.get("conflicts")), flush=True)
+
+        # On disk too, once each desk has saved and quit.
+        for run in desks.runs.values():
+            run.stop()
+        on_disk = {desk: records_of(os.path.join(work, desk, "data", "data.json")) for desk in "ABC"}
+        check(on_disk["A"] == on_disk["B"] == on_disk["C"], "the three data.json files hold the same records")
+        check(os.path.exists(os.path.join(work, "B", "data", "sync-state.json")), "the desk keeps its sync state in its data folder")
+        state_text = open(os.path.join(work, "B", "data", "sync-state.json")).read() if os.path.exists(os.path.join(work, "B", "data", "sync-state.json")) else ""
+        check(pg.password not in state_text, "the password is nowhere in sync-state.json")
+        live = pg.psql("SELECT string_agg(id, ',' ORDER BY id) FROM quillpost.records WHERE collection = 'clients' AND NOT deleted", "practice")
+        check(live == "c1,c2,c3,c4,c5", "the server holds every client, the deleted-yet-edited one too (%s)" % live)
+        check_page_results(check, desks.results(), 8)
+        took = time.monotonic() - started
+        print("     the whole run took %.0f s" % took, flush=True)
+    finally:
+        for run in desks.runs.values():
+            run.stop()
+        for desk, run in desks.runs.items():
+            run.drain(1)
+        logs = dict(desks.logs, **{desk: run.log for desk, run in desks.runs.items()})
+        for desk, lines in logs.items():
+            with open(os.path.join(args.output, "share-%s.log" % desk), "w") as f:
+                f.write("\n".join(lines))
+        shutil.copy(pg.log, os.path.join(args.output, "postgres.log")) if os.path.exists(pg.log) else None
+        stop_xvfb(xvfb)
+        pg.close()
+        shutil.rmtree(work, ignore_errors=True)
+    return check.outcome("share", args.output)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

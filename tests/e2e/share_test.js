@@ -1,0 +1,119 @@
+// One desk of a shared practice. SETTINGS = { desk, server, steps }: the runner (share_system.py)
+// gives each desk its steps and plays the server's part (stopping, starting it, killing desks) when
+// a desk prints "E2E-STEP <desk>:<name>". Every step that waits has a time limit and reports.
+(async () => {
+  const step = (name, detail) => console.log('E2E-STEP ' + SETTINGS.desk + ':' + name + ' ' + JSON.stringify(detail ?? {}));
+  const pause = (ms) => new Promise((r) => setTimeout(r, ms));
+  // The sharing commands through the page API, or straight to the bridge when the API has no entry.
+  const direct = (cmd, ...args) => window.webkit.messageHandlers.qp.postMessage({ cmd, args: JSON.stringify(args) })
+    .then((r) => (r == null || r === '' ? null : JSON.parse(r)));
+  const api = Object.fromEntries(['shareStart', 'shareStatus', 'shareStop', 'shareTest'].map((cmd) =>
+    [cmd, (...args) => (typeof window.quillpost?.[cmd] === 'function' ? window.quillpost[cmd](...args) : direct(cmd, ...args))]));
+  const find = (collection, id) => (collection === 'settings' ? App.data.settings : (App.data[collection] || []).find((r) => r && r.id === id));
+
+  // The document's shared records with keys and conflict entries in one order, so desks compare equal.
+  const canonical = (value) => {
+    if (Array.isArray(value)) return value.map(canonical);
+    if (value && typeof value === 'object') return Object.fromEntries(Object.keys(value).sort().map((k) => [k, canonical(value[k])]));
+    return value;
+  };
+  const digest = () => {
+    const out = {};
+    for (const name of ['clients', 'files', 'deadlines', 'appointments', 'contacts', 'entries', 'invoices']) {
+      out[name] = (App.data[name] || []).map((r) => {
+        const copy = canonical(r);
+        if (Array.isArray(copy.conflicts)) copy.conflicts = copy.conflicts.map((c) => JSON.stringify(c)).sort();
+        return copy;
+      }).sort((a, b) => String(a.id).localeCompare(String(b.id)));
+    }
+    const settings = canonical(App.data.settings || {});
+    if (Array.isArray(settings.conflicts)) settings.conflicts = settings.conflicts.map((c) => JSON.stringify(c)).sort();
+    out.settings = settings;
+    return out;
+  };
+
+  // { collection, id, field, value } | { collection, id, absent } | { collection, id, conflictOn, values }
+  const holds = (spec) => {
+    const record = find(spec.collection, spec.id);
+    if (spec.absent) return !record;
+    if (!record) return false;
+    if ('value' in spec && record[spec.field] !== spec.value) return false;
+    if ('oneOf' in spec && !spec.oneOf.includes(record[spec.field])) return false;
+    if (spec.conflictOn) {
+      const entries = (record.conflicts || []).filter((c) => c && c.field === spec.conflictOn);
+      if (entries.length < (spec.entries ?? 1)) return false;
+      if (spec.field && spec.oneOf) {
+        // Every value that lost is kept, and the one shown is not among them.
+        const all = new Set([record[spec.field], ...entries.map((c) => c.value)]);
+        if (!spec.oneOf.every((v) => all.has(v))) return false;
+      }
+    }
+    return true;
+  };
+
+  // How long the condition took to hold (checks.js's until, with the time it took).
+  const within = async (condition, what, ms) => {
+    const start = Date.now();
+    await until(condition, what, ms);
+    return Date.now() - start;
+  };
+
+  const status = async () => (await api.shareStatus()) || {};
+
+  try {
+    await within(() => window.App && App.ready, 'the page', 30000);
+    await App.ready;
+    for (const [kind, ...args] of SETTINGS.steps) {
+      const label = kind + ' ' + JSON.stringify(args);
+      try {
+        if (kind === 'start') {
+          const answer = await api.shareStart({ ...SETTINGS.server, mode: args[0] });
+          report(SETTINGS.desk + ' ' + args[0], answer === true, answer);
+        } else if (kind === 'refused') {
+          // A start that must be refused, with a sentence.
+          const message = await rejection(api.shareStart({ ...SETTINGS.server, mode: args[0] }));
+          report(SETTINGS.desk + ' refuses ' + args[0], typeof message === 'string' && new RegExp(args[1]).test(message), message);
+        } else if (kind === 'state') {
+          await within(async () => args[0].includes((await status()).state), 'state ' + args[0], args[1] ?? 20000);
+          const now = await status();
+          if (args[0].includes('offline')) report(SETTINGS.desk + ' says when it went offline', now.state !== 'offline' || Number.isFinite(now.since), now);
+        } else if (kind === 'edit' || kind === 'add' || kind === 'remove') {
+          App.edit((doc) => {
+            const [collection, id, fields] = args;
+            if (kind === 'add') return doc[collection].push(fields);
+            if (kind === 'remove') return doc[collection].splice(doc[collection].findIndex((r) => r.id === id), 1);
+            const record = collection === 'settings' ? doc.settings : doc[collection].find((r) => r.id === id);
+            for (const [k, v] of Object.entries(fields)) if (v === null) delete record[k]; else record[k] = v;
+          });
+          await App.saveNow();
+          step('saved', { what: label, at: Date.now() });
+        } else if (kind === 'wait') {
+          const took = await within(() => holds(args[0]), JSON.stringify(args[0]), args[1] ?? 20000);
+          step('seen', { what: args[0], at: Date.now(), took });
+        } else if (kind === 'settled') {
+          // Nothing left to send, and the last changes that came are saved.
+          await within(async () => { const s = await status(); return s.state === 'connected' && !s.pending && !App.dirty; }, 'a settled desk', args[0] ?? 30000);
+        } else if (kind === 'pause') {
+          await pause(args[0]);
+        } else if (kind === 'step') {
+          step(args[0], args[1]);
+        } else if (kind === 'check') {
+          // Every expectation holds (in time), then the whole document goes to the runner.
+          const failed = [];
+          await within(() => args[0].every(holds), 'the final records', args[1] ?? 40000).catch(() => {});
+          for (const spec of args[0]) if (!holds(spec)) failed.push(spec);
+          report(SETTINGS.desk + ' holds every expected record', failed.length === 0, { failed, digest: failed.length ? digest() : undefined });
+          await App.saveNow().catch(() => {});
+          step('digest', digest());
+        }
+      } catch (error) {
+        report(SETTINGS.desk + ' ' + label, false, error.message);
+        step('failed', { what: label, message: error.message });
+        break; // the steps after one that failed would only tell the runner wrong things
+      }
+    }
+  } catch (error) {
+    report(SETTINGS.desk + ' ran its steps', false, error.message);
+  }
+  console.log('E2E-DONE');
+})();
