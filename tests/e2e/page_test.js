@@ -145,6 +145,44 @@
       loadedAfterForm && loadedAfterForm.clients.some(c => c.name === clientName && c.email === 'amara@example.org'));
     report('the Clients screen lists the new client', document.body.textContent.includes(clientName));
 
+    // Layout: however long the screen, only its content scrolls; the sidebar and title bar stay.
+    const view = document.querySelector('#view');
+    const spacer = document.createElement('div');
+    spacer.style.height = '4000px';
+    view.append(spacer);
+    view.scrollTop = 2000;
+    await new Promise(r => requestAnimationFrame(r));
+    const edges = ['.sidebar', '.titlebar'].map(s => Math.round(document.querySelector(s).getBoundingClientRect().top));
+    report('a long screen scrolls inside its content while the sidebar and title bar stay at the top',
+      view.scrollTop > 0 && document.scrollingElement.scrollTop === 0 && document.scrollingElement.scrollHeight <= innerHeight && edges.every(t => t === 0),
+      { edges, view: view.scrollTop, page: document.scrollingElement.scrollHeight, height: innerHeight });
+    spacer.remove();
+
+    // A click on a row's plain cell opens its item, as a click on the name does.
+    const addedId = App.data.clients.find(c => c.name === clientName).id;
+    document.querySelector(`tr[data-client-id="${addedId}"] .cell-file`).click();
+    await until(() => location.hash === '#/client/' + addedId, 'the client row to open its client');
+    report('a click anywhere on a client\'s row opens the client', location.hash === '#/client/' + addedId);
+
+    // Typed times and dates: 1430 is 14:30, an all-number date is refused, and the error goes as the field is corrected.
+    location.hash = '#/calendar';
+    await until(() => document.querySelector('#appointment-add'), 'the Calendar screen');
+    document.querySelector('#appointment-add').click();
+    await until(() => document.querySelector('#appointment-form'), 'the appointment form');
+    const [apptTime, apptDate] = ['#appointment-form-time', '#appointment-form-date'].map(s => document.querySelector(s));
+    apptTime.value = '1430';
+    apptTime.dispatchEvent(new Event('blur'));
+    document.querySelector('#appointment-form-title').value = 'Typed time';
+    apptDate.value = '07/12/2026';
+    document.querySelector('#appointment-form').requestSubmit();
+    const dateError = document.querySelector('#appointment-form-date-error');
+    const dateRefused = apptDate.getAttribute('aria-invalid') === 'true' && !dateError.hidden && !App.data.appointments.some(a => a.title === 'Typed time');
+    apptDate.value = '7 Dec 2026';
+    apptDate.dispatchEvent(new Event('input'));
+    report('a time typed as 1430 reads 14:30; an all-number date is refused and its error goes as soon as it is corrected',
+      apptTime.value === '14:30' && dateRefused && dateError.hidden && !apptDate.hasAttribute('aria-invalid'), { time: apptTime.value, dateRefused });
+    document.querySelector('#appointment-form-cancel').click();
+
     // The practice: a file for the client, a deadline, a fee and its invoice, all through the screens.
     report('the page reports ready and keeps its data as version 2', App.isReady === true && App.data.version === 2);
     App.tours.markAllSeen();

@@ -120,3 +120,21 @@ describe('tours', () => {
     }
   });
 });
+
+test('an error reads without server names, addresses or library codes, which stay in its details', async () => {
+  const { plainError } = await import('../../resources/app/js/format.js');
+  const cases = [
+    ["Couldn't reach https://relay.quillpost.example.com/v1/links (curl error 7).", "Couldn't reach the server."],
+    ['Host relay.example.com:443 refused the connection [errno 111]', 'Host the server refused the connection'],
+    ['No answer from 192.168.1.20:8443 in time.', 'No answer from the server in time.'],
+    // Neither a file name nor an e-mail address is a server.
+    ['The data.json.bak copy is damaged.', 'The data.json.bak copy is damaged.'],
+    ['Mail to ana@example.org was refused.', 'Mail to ana@example.org was refused.'],
+  ];
+  for (const [raw, shown] of cases) {
+    const { message, details } = plainError(new Error(raw));
+    assert.equal(message, shown);
+    assert.equal(details, shown === raw ? '' : raw);
+  }
+  assert.equal(plainError({}).message, 'Something went wrong and Quillpost gave no reason.');
+});

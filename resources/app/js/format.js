@@ -13,6 +13,23 @@ export function messageOf(error) {
   return 'Something went wrong and Quillpost gave no reason.';
 }
 
+// What the user reads of an error: the reason without where it happened or how. Web
+// addresses, server names and IP addresses become "the server"; library codes in brackets
+// ("(curl error 7)", "[errno 111]") are dropped. `details` keeps the original when it differed.
+const ADDRESS = /\b(?:https?|wss?):\/\/[^\s"'<>)]+/gi;
+const HOST = /(?<![@\w.-])(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?\.)+(?:com|org|net|ca|io|dev|app|cloud|local|localdomain|internal|lan|test|example|invalid)(?::\d+)?\b(?![@\w-])/gi;
+const IP = /(?<![\w.])(?:\d{1,3}\.){3}\d{1,3}(?::\d+)?(?![\w.])|\[[0-9a-f:]+\](?::\d+)?/gi;
+const CODES = /\s*[([](?:curl|errno|code|error code|os error|gerror|soup|status)\b[^)\]]*[)\]]/gi;
+export function plainError(error) {
+  const original = messageOf(error);
+  const message = original
+    .replace(ADDRESS, 'the server').replace(IP, 'the server').replace(HOST, 'the server')
+    .replace(CODES, '')
+    .replace(/\bthe server(?: the server)+/g, 'the server')
+    .replace(/\s+([.,;:])/g, '$1').trim();
+  return { message: message || original, details: message === original ? '' : original };
+}
+
 // Lower case without accents, so "jose" finds "José".
 export function foldForSearch(text) {
   return String(text ?? '')

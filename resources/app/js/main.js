@@ -37,6 +37,7 @@ import { copyThroughCard } from './form-copy.js';
 import { connectLockWatch, keepBadgeCurrent } from './shell-hooks.js';
 import { attachUndo } from './undo.js';
 import { connectSharing, shareStatus, describeShare, conflictsIn, typingIn } from './share.js';
+import { installRowOpening } from './row-open.js';
 
 const SCREENS = {
   dashboard,
@@ -277,6 +278,8 @@ window.__qpLink = openLink;
 
 // Where the browser's own undo applies: typing in a field.
 const typingInField = (target) => target instanceof Element && (target.isContentEditable || target.matches('input:not([type="checkbox"]):not([type="radio"]):not([type="button"]), textarea, select'));
+
+installRowOpening(document);
 
 document.addEventListener('keydown', (event) => {
   if ((event.ctrlKey || event.metaKey) && !event.altKey && !event.shiftKey && event.key.toLowerCase() === 'k') {

@@ -1,7 +1,7 @@
 // Building blocks for the screens: elements, toasts, confirmations and page headers.
 
 import { icon } from './icons.js';
-import { messageOf } from './format.js';
+import { plainError } from './format.js';
 
 const PROPERTIES = new Set(['value', 'checked', 'disabled', 'hidden', 'selected', 'type']);
 
@@ -79,8 +79,11 @@ export function toast(message, { kind = 'info', timeout, action = null } = {}) {
   return item;
 }
 
+// The reason in plain words; server names and library codes only under "Details".
 export function showError(error) {
-  toast(messageOf(error), { kind: 'error' });
+  const { message, details } = plainError(error);
+  const item = toast(message, { kind: 'error' });
+  if (item && details) item.querySelector('.toast-message').append(h('details', { class: 'toast-details' }, h('summary', { text: 'Details' }), h('span', { class: 'notice-detail', text: details })));
 }
 
 // Asks before something that can't be undone. Resolves true when confirmed. With cancelLabel

@@ -7,12 +7,12 @@ import { clientsOf, countByStatus, statusLabel, STATUSES, text } from '../client
 import { irccPanel } from './ircc-panel.js';
 import { indexOf, filterDeadlines, deadlineCounts, CLOSED_FILE_STATUSES } from '../practice-model.js';
 import { isEmptyPractice } from '../demo-data.js';
-import { today as todayDay } from '../dates.js';
+import { today as todayDay, formatDay } from '../dates.js';
 import { deadlineItem } from './deadline-parts.js';
 
 export function render(root, { app, bridge, navigate }) {
   const clients = clientsOf(app.data);
-  const today = new Date().toLocaleDateString(undefined, { weekday: 'long', day: 'numeric', month: 'long', year: 'numeric' });
+  const today = formatDay(todayDay(), undefined, 'full');
 
   root.append(pageHeader('Dashboard', today, ...printActions(bridge, 'Dashboard.pdf')));
 

@@ -12,6 +12,9 @@ const TYPED = {
   time: { parse: parseTime, show: (v) => v, placeholder: 'hh:mm', error: 'Type a time like 14:30, 1430 or 2:30 pm.' },
 };
 
+export const typedError = (type) => TYPED[type].error;
+export const typedPlaceholder = (type) => TYPED[type].placeholder;
+
 // A typed field's value as the data keeps it: '' when empty, null when it can't be read.
 export function readTyped(type, raw) {
   const s = String(raw ?? '').trim();

@@ -2,7 +2,7 @@
 
 import { h, pageHeader, card } from '../ui.js';
 import { icon } from '../icons.js';
-import { messageOf, isPlainObject } from '../format.js';
+import { plainError, isPlainObject } from '../format.js';
 import { hrefFor } from '../routes.js';
 import { renderUpdates } from './updates-card.js';
 
@@ -43,12 +43,15 @@ export function render(root, { bridge }) {
       if (!active) return;
       if (!isPlainObject(info)) throw new Error("Quillpost couldn't read its own details.");
       about.replaceChildren(h('dl', { class: 'facts' },
-        fact('Version', 'about-version', info.version),
-        fact('Platform', 'about-platform', info.platform ?? bridge.platform),
-        fact('Native side', 'about-native', info.native ?? bridge.native)));
+        fact('Version', 'about-version', info.version)),
+        // What only a support question needs stays folded away.
+        h('details', { class: 'about-details' }, h('summary', { text: 'Technical details' }),
+          h('dl', { class: 'facts' },
+            fact('Platform', 'about-platform', info.platform ?? bridge.platform),
+            fact('Native side', 'about-native', info.native ?? bridge.native))));
     })
     .catch((error) => {
-      if (active) about.replaceChildren(h('p', { class: 'error-text', role: 'alert', text: messageOf(error) }));
+      if (active) about.replaceChildren(h('p', { class: 'error-text', role: 'alert', text: plainError(error).message }));
     });
 
   return () => {
