@@ -175,6 +175,11 @@ TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
     odd = listing("2.5");
     odd["assets"][1]["browser_download_url"] = "file:///etc/passwd";
     EXPECT_FALSE(PdfCraftRelease::from(odd).zipURL);
+    odd = listing("2.5");
+    odd["tag_name"] = 25;
+    odd["html_url"] = Json::array();
+    EXPECT_EQ(PdfCraftRelease::from(odd).version, "");
+    EXPECT_EQ(PdfCraftRelease::from(odd).page, "");
 
     const std::string digest = PdfCraftRelease::sha256("zip bytes");
     const std::string upper = [&] { std::string text = digest; for (auto& c : text) c = static_cast<char>(std::toupper(c)); return text; }();

@@ -166,6 +166,7 @@ TEST_F(PrintCommandTest, ThePageIsPrintedOnceAtATimeWhateverItAsks)
         { "a double click on Save as PDF", { "printPdf", "printPdf" }, { PdfFile, PdfFile }, { false, false } },
         { "paper while a PDF is made", { "printPdf", "printPage" }, { PdfFile, PrintDialog }, { false, false } },
         { "a PDF while the dialog is open", { "printPage", "printPdf" }, { PrintDialog, PdfFile }, { false, false } },
+        { "a second dialog while one is open", { "printPage", "printPage" }, { PrintDialog }, { false, true } },
         { "a second dialog while one waits", { "printPdf", "printPage", "printPage", "printPdf" }, { PdfFile, PrintDialog, PdfFile }, { false, false, true, false } },
     };
     for (const auto& test : cases) {

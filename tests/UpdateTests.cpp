@@ -555,5 +555,76 @@ TEST_F(UpdaterTest, AScheduledFindIsMarkedForThePageAndDownloadsOnlyWhenTheUserS
     EXPECT_EQ(m_http.sent.back().request.timeout, std::chrono::seconds(60)) << "an idle time, not the whole download's";
 }
 
+
+TEST_F(UpdaterTest, OutsideTestModeADownloadedReleaseIsInstalledOnlyWhenTheUserQuits)
+{
+    Updater::Settings settings { std::nullopt, false, "https://example.org/appcast.xml", m_signer.publicKey(), "0.1.0", m_prefix };
+    Updater made(Updater::Services { *m_store, m_clock, m_clock, m_http, m_processes }, settings);
+    made.quit = [this] { m_quit = true; };
+    int flushes = 0;
+    made.flushForUpdate = [&](std::function<void()> next) {
+        ++flushes;
+        next();
+    };
+    bool quitGoesOn = false;
+    made.installOnQuit([&] { quitGoesOn = true; });
+    EXPECT_TRUE(quitGoesOn) << "with nothing downloaded the quit goes on at once";
+    EXPECT_EQ(flushes, 0);
+
+    auto archive = tarball(release("new page"));
+    made.setAutoDownload(true);
+    made.start();
+    m_clock.advance(std::chrono::seconds(10));
+    m_clock.runPosted();
+    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(appcast("0.2.0", "https://example.org/q.tar.gz", m_signer.sign(archive), archive.size())));
+    m_http.answer("https://example.org/q.tar.gz", FakeHttpClient::ok(archive));
+    m_clock.runPosted();
+    ASSERT_TRUE(made.hasDownloadedUpdate());
+    EXPECT_EQ(page(), "old page");
+    EXPECT_TRUE(m_processes.runs.empty());
+
+    quitGoesOn = false;
+    made.installOnQuit([&] { quitGoesOn = true; });
+    m_clock.runPosted();
+    EXPECT_EQ(flushes, 1) << "the page saves before the swap";
+    EXPECT_TRUE(quitGoesOn);
+    EXPECT_EQ(page(), "new page");
+    ASSERT_EQ(m_processes.runs.size(), 1u);
+    EXPECT_EQ(m_processes.runs[0].back(), "--self-check");
+    EXPECT_TRUE(m_processes.launches.empty()) << "the user quit: nothing is started again";
+    EXPECT_FALSE(m_quit);
+    EXPECT_FALSE(made.hasDownloadedUpdate());
+}
+
+TEST_F(UpdaterTest, ScheduledChecksComeADayAfterTheLastOneAndNotWhileTurnedOff)
+{
+    Updater::Settings settings { std::nullopt, false, "https://example.org/appcast.xml", m_signer.publicKey(), "0.1.0", m_prefix };
+    auto feedChecks = [this] {
+        return std::count_if(m_http.sent.begin(), m_http.sent.end(), [](auto& sent) { return sent.request.url == "https://example.org/appcast.xml"; });
+    };
+    auto run = [this](auto duration) {
+        m_clock.advance(duration);
+        m_clock.runPosted();
+    };
+    const std::string noUpdate = appcast("0.1.0", "https://example.org/q.tar.gz", "c2ln", 10);
+    // The last run checked 23 hours ago: this one waits the hour that is left, not ten seconds.
+    m_store->config()["updateLastCheck"] = Store::isoTime(m_clock.now() - std::chrono::hours(23));
+    m_store->saveConfig();
+    Updater made(Updater::Services { *m_store, m_clock, m_clock, m_http, m_processes }, settings);
+    made.start();
+    run(std::chrono::minutes(59));
+    EXPECT_EQ(feedChecks(), 0);
+    run(std::chrono::minutes(1));
+    EXPECT_EQ(feedChecks(), 1);
+    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(noUpdate));
+
+    made.setAutomatic(false);
+    EXPECT_FALSE(made.info()["automatic"].get<bool>());
+    run(Updater::checkInterval * 2);
+    EXPECT_EQ(feedChecks(), 1) << "turned off, nothing is checked";
+    made.setAutomatic(true);
+    run(std::chrono::seconds(10));
+    EXPECT_EQ(feedChecks(), 2) << "turned on after more than a day, the check comes soon";
+}
 }
 }

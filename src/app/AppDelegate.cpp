@@ -4,13 +4,13 @@
 #include "app/BetaDataQuestion.h"
 #include "app/MainViewPolicies.h"
 #include "app/PageHooks.h"
-#include "app/Resources.h"
 #include "common/Files.h"
 #include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/Fingerprint.h"
 #include "platform/HttpClient.h"
 #include "platform/InlinePromptView.h"
+#include "platform/InstallLayout.h"
 #include "platform/LauncherBadge.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
@@ -151,7 +151,7 @@ std::shared_ptr<WebView> AppDelegate::createWebView()
     configuration.messageHandlers.push_back({ Bridge::handlerName, [this](const Json& body, ScriptReplyHandler reply) {
                                                  m_bridge.receive(body, std::move(reply));
                                              } });
-    configuration.schemeHandlers[std::string(AppScheme::scheme)] = AppScheme::handler([] { return Resources::pageFolder(); });
+    configuration.schemeHandlers[std::string(AppScheme::scheme)] = AppScheme::handler([] { return InstallLayout::pageFolder(); });
     configuration.schemeHandlers[std::string(ByteChannel::scheme)] = m_bridge.byteChannel().handler();
     configuration.trustedOrigin = AppScheme::origin;
     configuration.drawsBackground = false;
@@ -226,7 +226,7 @@ void AppDelegate::applicationWillTerminate()
 
 void AppDelegate::loadPage()
 {
-    auto page = Resources::pageFolder() / "index.html";
+    auto page = InstallLayout::pageFolder() / "index.html";
     std::error_code error;
     // Without its page the window says what is wrong (the scheme answers with a page that does).
     if (!std::filesystem::is_regular_file(page, error))

@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
 #include "app/InstanceIdentity.h"
-#include "app/Resources.h"
 #include "platform/Application.h"
+#include "platform/InstallLayout.h"
 #include "store/Store.h"
 #include "updates/UpdateInstaller.h"
 
@@ -19,7 +19,7 @@ namespace {
 int selfCheck()
 {
     std::error_code error;
-    auto resources = quillpost::Resources::directory();
+    auto resources = quillpost::InstallLayout::sharedFiles();
     bool whole = std::filesystem::is_regular_file(resources / "app" / "index.html", error)
         && std::filesystem::is_regular_file(resources / "pdfcraft" / "index.html", error);
     std::printf("Quillpost %s: %s\n", QUILLPOST_VERSION, whole ? "ready" : "its files are incomplete");
@@ -47,7 +47,7 @@ int main(int argc, char** argv)
     }
 
     // A new version that twice failed to show its page gives way to the previous one.
-    quillpost::UpdateInstaller installer(quillpost::Resources::directory().parent_path().parent_path());
+    quillpost::UpdateInstaller installer(quillpost::InstallLayout::prefix());
     if (installer.atStart() == quillpost::UpdateInstaller::StartOutcome::RolledBack) {
         auto executable = installer.executable();
         ::execv(executable.c_str(), argv);

@@ -7,6 +7,7 @@
 #include "common/Files.h"
 #include "common/Utf8.h"
 #include "platform/Workspace.h"
+#include "share/PracticeShare.h"
 #include "store/Store.h"
 
 namespace quillpost::DataCommands {
@@ -25,6 +26,9 @@ void save(Bridge& bridge, const Json& args, const CommandReply& reply)
         return;
     }
     reply.reply(true);
+    // Other desks hear of the saved changes from the sharing worker, never from the save itself.
+    if (auto* share = bridge.share())
+        share->dataSaved();
 }
 
 namespace {

@@ -2,16 +2,12 @@
 
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
-#include "common/Files.h"
 #include "platform/Workspace.h"
 #include "store/Containment.h"
 #include "store/Store.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <regex>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace quillpost::DocumentCommands {
 
@@ -42,22 +38,6 @@ std::optional<std::string> optionalStringField(const Json& dictionary, const cha
     return entry->get<std::string>();
 }
 
-// Writes the whole buffer; a short write is retried, a failure leaves errno set.
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return true;
-}
-
-
 }
 
 void clientFolder(Bridge& bridge, const Json& args, const CommandReply& reply)
@@ -67,17 +47,13 @@ void clientFolder(Bridge& bridge, const Json& args, const CommandReply& reply)
     const std::string sub = str(args, 1);
     const fs::path folder = store.folder(client, sub);
 
-    // A documents root on a drive that is gone is said so; other failures to make the folder are
-    // no reason not to answer.
+    // A documents root on a drive that is gone is said so.
     if (const auto problem = store.makeDocsRoot(); problem && problem->kind == Store::DocsRootProblem::Kind::Unavailable) {
         reply.fail(problem->message);
         return;
     }
-    std::vector<std::string> names { Store::safeName(client) };
-    if (!sub.empty())
-        names.push_back(Store::safeName(sub));
-    // Made from the root down without following links; a failure is no reason not to answer.
-    const bool made = static_cast<bool>(makeFoldersBelow(store.docsRoot(), names));
+    // A folder that can't be made is no reason not to answer.
+    const bool made = store.makeClientFolder(client, sub);
     if (made && booleanArgument(args, 2, false))
         bridge.workspace().openFile(folder);
     reply.reply(folder.string());
@@ -109,47 +85,13 @@ void saveDocument(Bridge& bridge, const Json& args, const CommandReply& reply)
     }
 
     auto& store = bridge.store();
-    const std::string client = stringField(document, "client");
-    const auto sub = optionalStringField(document, "sub");
-    const fs::path folder = store.folder(client, sub);
-    const fs::path root = store.docsRoot();
-
     if (const auto problem = store.makeDocsRoot()) {
         reply.fail(problem->message);
         return;
     }
-    std::vector<std::string> names { Store::safeName(client) };
-    if (sub && !sub->empty())
-        names.push_back(Store::safeName(*sub));
-    const FileDescriptor folderDescriptor = makeFoldersBelow(root, names);
-    if (!folderDescriptor) {
-        reply.fail(describeFileFailure("create the folder", folder, lastSystemError()));
-        return;
-    }
-
-    // The name is taken only if nothing has it by the time the file is created, so a document
-    // that appeared meanwhile (a sync, a second window) is never written over.
-    const std::string name = Store::safeFile(stringField(document, "fileName", "document.pdf"));
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const fs::path target = Store::uniquePath(folder, name);
-        const FileDescriptor file(::openat(folderDescriptor.get(), target.filename().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (!file && errno == EEXIST)
-            continue;
-        if (!file) {
-            reply.fail(describeFileFailure("write", target, lastSystemError()));
-            return;
-        }
-        if (!writeAll(file.get(), *bytes)) {
-            const auto writeError = lastSystemError();
-            // Half a document is worse than none: it would look saved.
-            ::unlinkat(folderDescriptor.get(), target.filename().c_str(), 0);
-            reply.fail(describeFileFailure("write", target, writeError));
-            return;
-        }
-        reply.reply(Json { { "path", target.string() }, { "name", target.filename().string() }, { "size", bytes->size() } });
-        return;
-    }
-    reply.fail(describeFileFailure("write", folder / name, std::make_error_code(std::errc::file_exists)));
+    const auto sub = optionalStringField(document, "sub");
+    const fs::path target = store.fileDocument(stringField(document, "client"), sub, stringField(document, "fileName", "document.pdf"), *bytes);
+    reply.reply(Json { { "path", target.string() }, { "name", target.filename().string() }, { "size", bytes->size() } });
 }
 
 void listDocuments(Bridge& bridge, const Json& args, const CommandReply& reply)

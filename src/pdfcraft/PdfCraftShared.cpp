@@ -1,7 +1,7 @@
 #include "pdfcraft/PdfCraft.h"
 
-#include "app/Resources.h"
 #include "platform/HttpClient.h"
+#include "platform/InstallLayout.h"
 #include "platform/Log.h"
 #include "platform/Panels.h"
 #include "platform/ProcessRunner.h"
@@ -65,7 +65,7 @@ PdfCraft& PdfCraft::shared()
         .compileRules = [](const std::string& identifier, const std::string& source, RulesCompletion completion) {
             WebView::compileContentRules(rulesFolder(), identifier, source, std::move(completion));
         },
-        .builtInSite = Resources::pdfcraftSite(),
+        .builtInSite = InstallLayout::pdfcraftSite(),
         .releasesURL = PdfCraftRelease::listingURL(),
         .log = [](const std::string& message) { Log::error(message); },
     });

@@ -1,24 +1,29 @@
-#include "app/Resources.h"
+#include "platform/InstallLayout.h"
 
-namespace quillpost::Resources {
+namespace quillpost::InstallLayout {
 
-std::filesystem::path directory()
+std::filesystem::path prefix()
 {
     std::error_code error;
     auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error)
-        return std::filesystem::current_path(error) / "share" / "quillpost";
-    return executable.parent_path().parent_path() / "share" / "quillpost";
+        return std::filesystem::current_path(error);
+    return executable.parent_path().parent_path();
+}
+
+std::filesystem::path sharedFiles()
+{
+    return prefix() / "share" / "quillpost";
 }
 
 std::filesystem::path pageFolder()
 {
-    return directory() / "app";
+    return sharedFiles() / "app";
 }
 
 std::filesystem::path pdfcraftSite()
 {
-    return directory() / "pdfcraft";
+    return sharedFiles() / "pdfcraft";
 }
 
 }

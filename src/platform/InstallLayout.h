@@ -4,11 +4,14 @@
 
 namespace quillpost {
 
-// The program's shared files, found relative to its own executable: <prefix>/bin/quillpost and
+// Where the program's files are, found from its own executable: <prefix>/bin/quillpost and
 // <prefix>/share/quillpost/, both when installed and when run from the build folder.
-namespace Resources {
+namespace InstallLayout {
 
-std::filesystem::path directory();
+// The folder holding bin/ and share/: what an update replaces.
+std::filesystem::path prefix();
+// <prefix>/share/quillpost
+std::filesystem::path sharedFiles();
 std::filesystem::path pageFolder();
 // The editor as shipped with the program.
 std::filesystem::path pdfcraftSite();

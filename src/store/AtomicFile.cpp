@@ -41,20 +41,6 @@ fs::path randomTemporaryName(const fs::path& destination)
     return folderOf(destination) / name;
 }
 
-std::error_code writeAll(int descriptor, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return lastSystemError();
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-    return {};
-}
-
 [[noreturn]] void fail(std::string_view action, const fs::path& path, const std::error_code& error)
 {
     throw FileError(describeFileFailure(action, path, error), error);
@@ -76,6 +62,20 @@ bool isTemporaryName(std::string_view name)
     return destination.ends_with(".json") || destination.ends_with(".json.bak");
 }
 
+}
+
+std::error_code writeAll(int descriptor, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return lastSystemError();
+        }
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return {};
 }
 
 PendingFile::PendingFile(fs::path destination, fs::path temporary)

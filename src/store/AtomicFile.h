@@ -4,8 +4,12 @@
 
 #include <filesystem>
 #include <string_view>
+#include <system_error>
 
 namespace quillpost {
+
+// Writes all of bytes to descriptor, retrying short and interrupted writes; the error of a failed one.
+std::error_code writeAll(int descriptor, std::string_view bytes);
 
 // A file written and synced beside its destination, ready to take the destination's place in one
 // rename: a reader, or the program after a crash, sees the old file whole or the new one whole.

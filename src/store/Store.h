@@ -175,6 +175,13 @@ public:
     // or none. The documents root must be there (makeDocsRoot). A folder that can't be made gives
     // none and sets error.
     std::optional<std::string> claimClientFolder(std::string_view client, const std::vector<std::string>& held, bool create, std::error_code& error) const;
+    // Makes a client's folder (and sub inside it) under the documents root, from the root down
+    // without following links; whether it is there. The root must be there (makeDocsRoot).
+    bool makeClientFolder(std::string_view client, std::optional<std::string_view> sub) const;
+    // Files a new document in a client's folder (made as makeClientFolder does) under fileName's
+    // safe name, numbered when taken. It never writes over a file, not even one that appeared
+    // meanwhile, and a failed write leaves no part of it. Answers its path; throws FileError.
+    std::filesystem::path fileDocument(std::string_view client, std::optional<std::string_view> sub, std::string_view fileName, std::string_view bytes) const;
     // base + " (number)", shortened so that safeName leaves it as it is.
     static std::string numberedName(const std::string& base, int number);
 

@@ -3,6 +3,7 @@
 #include "common/Files.h"
 #include "common/Utf8.h"
 #include "platform/BackgroundQueue.h"
+#include "store/AtomicFile.h"
 #include "store/Containment.h"
 
 #include <algorithm>
@@ -301,6 +302,50 @@ std::vector<Store::DocumentEntry> Store::documents(const fs::path& clientFolder)
         return first.modified > second.modified;
     });
     return entries;
+}
+
+namespace {
+
+std::vector<std::string> clientFolderNames(std::string_view client, std::optional<std::string_view> sub)
+{
+    std::vector<std::string> names { Store::safeName(client) };
+    if (sub && !sub->empty())
+        names.push_back(Store::safeName(sub));
+    return names;
+}
+
+}
+
+bool Store::makeClientFolder(std::string_view client, std::optional<std::string_view> sub) const
+{
+    return static_cast<bool>(makeFoldersBelow(docsRoot(), clientFolderNames(client, sub)));
+}
+
+fs::path Store::fileDocument(std::string_view client, std::optional<std::string_view> sub, std::string_view fileName, std::string_view bytes) const
+{
+    const fs::path clientFolder = folder(client, sub);
+    const FileDescriptor folderDescriptor = makeFoldersBelow(docsRoot(), clientFolderNames(client, sub));
+    if (!folderDescriptor)
+        throw FileError(describeFileFailure("create the folder", clientFolder, lastSystemError()));
+
+    // The name is taken only if nothing has it by the time the file is created, so a document
+    // that appeared meanwhile (a sync, a second window) is never written over.
+    const std::string name = safeFile(fileName);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const fs::path target = uniquePath(clientFolder, name);
+        const FileDescriptor file(::openat(folderDescriptor.get(), target.filename().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!file && errno == EEXIST)
+            continue;
+        if (!file)
+            throw FileError(describeFileFailure("write", target, lastSystemError()));
+        if (const auto error = writeAll(file.get(), bytes)) {
+            // Half a document is worse than none: it would look saved.
+            ::unlinkat(folderDescriptor.get(), target.filename().c_str(), 0);
+            throw FileError(describeFileFailure("write", target, error), error);
+        }
+        return target;
+    }
+    throw FileError(describeFileFailure("write", clientFolder / name, std::make_error_code(std::errc::file_exists)));
 }
 
 void Store::walkDocuments(const fs::path& folder, const std::string& relative, int depth, std::vector<DocumentEntry>& entries) const

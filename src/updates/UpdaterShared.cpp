@@ -1,9 +1,9 @@
 #include "updates/Updater.h"
 
-#include "app/Resources.h"
 #include "net/Deployment.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
+#include "platform/InstallLayout.h"
 #include "platform/Log.h"
 #include "platform/MainQueue.h"
 #include "platform/ProcessRunner.h"
@@ -20,7 +20,7 @@ Updater::Settings Updater::Settings::fromEnvironment()
     settings.feedURL = Deployment::updateFeedURL;
     settings.publicKey = Deployment::updatePublicKey;
     settings.runningVersion = QUILLPOST_VERSION;
-    settings.prefix = Resources::directory().parent_path().parent_path();
+    settings.prefix = InstallLayout::prefix();
     // The test mode installs without asking, so it exists only in test runs.
     if (std::getenv("QUILLPOST_SELFTEST")) {
         if (const char* log = std::getenv("QUILLPOST_UPDATE_TEST"); log && *log) {

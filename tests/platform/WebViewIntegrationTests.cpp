@@ -237,5 +237,57 @@ TEST_F(WebViewIntegration, SnapshotsAndPrintsToPdf)
     EXPECT_TRUE(std::regex_search(bytes, std::regex(R"(/MediaBox \[\s*0 0 612 792\s*\])")));
 }
 
+
+TEST_F(WebViewIntegration, PoliciesDecideWhereThePageGoesAndWhereItsDownloadsAreWritten)
+{
+    std::vector<NavigationAction> navigations;
+    std::vector<std::string> newWindows;
+    std::vector<std::string> suggestedNames;
+    std::vector<DownloadOutcome> downloads;
+    WebViewPolicies policies;
+    policies.decideNavigation = [&](const NavigationAction& action) {
+        navigations.push_back(action);
+        if (action.url.starts_with("blob:"))
+            return NavigationDecision::Download;
+        return action.url.find("refused") == std::string::npos ? NavigationDecision::Allow : NavigationDecision::Cancel;
+    };
+    policies.onNewWindowRequest = [&](const NavigationAction& action) { newWindows.push_back(action.url); };
+    policies.chooseDownloadDestination = [&](const std::string& name, std::function<void(std::optional<std::filesystem::path>)> choose) {
+        suggestedNames.push_back(name);
+        choose(name == "keep.txt" ? std::optional(m_folder / "kept.txt") : std::nullopt);
+    };
+    policies.downloadEnded = [&](const DownloadOutcome& outcome) { downloads.push_back(outcome); };
+    m_view->setPolicies(std::move(policies));
+    call("window.__marker = 7; return true;");
+
+    // A refused navigation leaves the page as it was; a link to a new window is handed to the
+    // policy and no window is made.
+    call("location.href = 'qptest://site/refused.html'; return true;");
+    ASSERT_TRUE(runUntil([&] { return !navigations.empty(); }));
+    EXPECT_EQ(navigations.back().url, "qptest://site/refused.html");
+    call("const a = document.createElement('a'); a.href = 'qptest://site/popup.html'; a.target = '_blank';"
+         "document.body.append(a); a.click(); return true;");
+    runUntil([&] { return !newWindows.empty(); }, 5);
+    EXPECT_EQ(call("return window.open('qptest://site/opened.html');"), nullptr) << "no second view is ever made";
+    EXPECT_EQ(call("return window.__marker;"), 7);
+    EXPECT_EQ(newWindows, std::vector<std::string> { "qptest://site/popup.html" });
+
+    // A download is written where the policy says, or cancelled and written nowhere.
+    const char* download = "const a = document.createElement('a'); a.href = URL.createObjectURL(new Blob(['kept bytes']));"
+                           "a.download = name; document.body.append(a); a.click(); return true;";
+    call(download, { { "name", "keep.txt" } });
+    ASSERT_TRUE(runUntil([&] { return !downloads.empty(); }));
+    EXPECT_EQ(downloads[0].result, DownloadOutcome::Result::Saved);
+    EXPECT_EQ(downloads[0].destination, m_folder / "kept.txt");
+    EXPECT_EQ(downloads[0].size, 10u);
+    std::ifstream kept(m_folder / "kept.txt", std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), {}), "kept bytes");
+    call(download, { { "name", "drop.txt" } });
+    ASSERT_TRUE(runUntil([&] { return downloads.size() == 2; }));
+    EXPECT_EQ(downloads[1].result, DownloadOutcome::Result::Cancelled);
+    EXPECT_EQ(suggestedNames, (std::vector<std::string> { "keep.txt", "drop.txt" }));
+    EXPECT_FALSE(std::filesystem::exists(m_folder / "drop.txt"));
+    EXPECT_EQ(call("return window.__marker;"), 7);
+}
 }
 }

@@ -1,7 +1,7 @@
 // Billing: invoices (paid, unpaid, overdue), what is waiting to be billed, and the practice's
 // invoice settings (numbering, tax, currency, terms).
 
-import { h, button, pageHeader, card, toast, showError } from '../ui.js';
+import { h, fill, button, pageHeader, card, toast, showError } from '../ui.js';
 import { icon } from '../icons.js';
 import { text } from '../clients-model.js';
 import { plural } from '../format.js';
@@ -113,7 +113,7 @@ export function render(root, { app, navigate }) {
     });
     const list = (fileId) => {
       const { entries } = waiting.find((x) => x.f.id === fileId) ?? waiting[0];
-      picks.replaceChildren(h('legend', { text: 'Entries to bill' }), entries.map((e) => h('label', { class: 'check-row' },
+      fill(picks, h('legend', { text: 'Entries to bill' }), entries.map((e) => h('label', { class: 'check-row' },
         h('input', { type: 'checkbox', value: e.id, checked: true, name: 'entry' }),
         h('span', { text: `${formatDay(e.date)} · ${entryKindLabel(e.kind)} · ${text(e.description)}${e.kind === 'time' ? ` (${formatHours(e.hours)} h)` : ''}` }),
         h('span', { class: 'num', text: formatMoney(entryAmount(e), currency) }))));

@@ -1,6 +1,6 @@
 // Pieces the Deadlines screen shares with a file and a client: the form and the list row.
 
-import { h, showError } from '../ui.js';
+import { h, fill, showError } from '../ui.js';
 import { text } from '../clients-model.js';
 import {
   indexOf, DEADLINE_KINDS, deadlineKindLabel, deadlineState, clientName, fileTitle,
@@ -110,7 +110,7 @@ function standIn(row, message, app) {
   row.classList.add('stand-in');
   if (height) row.style.minHeight = `${height}px`;
   const armedAt = Date.now();
-  row.replaceChildren(
+  fill(row,
     h('span', { class: 'stand-in-text', text: message }),
     step ? h('button', {
       type: 'button', class: 'link-button', text: 'Undo', dataset: { action: 'undo' },

@@ -127,9 +127,9 @@ export function render(root, { app, bridge, route, navigate }) {
             h('td', {}, e.kind === 'retainer' ? h('span', { class: 'muted', text: 'In trust' })
               : e.invoiceId ? h('a', { href: itemHref('invoice', e.invoiceId), text: index.invoice.get(e.invoiceId)?.number ?? 'Invoiced' })
                 : h('span', { class: 'muted', text: 'Not yet' })),
-            h('td', { class: 'entry-actions' }, lock
-              ? h('span', { class: 'muted small entry-locked', title: lock, text: 'Locked', 'aria-label': `Locked: ${lock}` })
-              : [h('button', { type: 'button', class: 'button small', text: 'Edit', disabled: !app.editable, dataset: { action: 'edit' }, 'aria-label': `Edit the ${what}`,
+            h('td', {}, lock
+              ? h('span', { class: 'muted small entry-locked', title: lock, text: e.invoiceId ? 'Locked: invoiced' : 'Locked: in use', 'aria-label': `Locked. ${lock}` })
+              : h('span', { class: 'entry-actions' }, h('button', { type: 'button', class: 'button small', text: 'Edit', disabled: !app.editable, dataset: { action: 'edit' }, 'aria-label': `Edit the ${what}`,
                 onClick: () => openEntryForm(root, app, file, draw, e) }),
               h('button', { type: 'button', class: 'button small quiet-danger', text: 'Remove', disabled: !app.editable, dataset: { action: 'remove' }, 'aria-label': `Remove the ${what}`,
                 onClick: () => {
@@ -139,7 +139,7 @@ export function render(root, { app, bridge, route, navigate }) {
                   } catch (error) {
                     showError(error);
                   }
-                } })]));
+                } }))));
         }))),
         entries.some((e) => e.invoiceId) ? h('p', { class: 'muted small table-note', text: 'Invoiced entries are locked: they stay as the invoice shows them. Remove the invoice to change them.' }) : null)
       : h('p', { class: 'muted', text: 'No time or fees recorded for this file.' });

@@ -91,8 +91,8 @@ export function render(root, { app, bridge, route, navigate }) {
             total('Total', money(totals.total), 'invoice-total'),
             totals.retainer ? total('Paid from retainer', `− ${money(totals.retainer)}`) : null,
             payments.map((p) => total(`Payment received ${formatDay(p.date)}`, `− ${money(p.amount)}`)),
-            total('Balance due', money(totals.due), 'invoice-due')))),
-      paymentsCard);
+            total('Balance due', money(totals.due), 'invoice-due')))));
+    if (paymentsCard) root.append(paymentsCard);
   }
 
   function change(message, label, edit) {
