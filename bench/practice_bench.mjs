@@ -6,42 +6,16 @@
 //   node bench/practice_bench.mjs [--clients 5000] [--runs 5]
 
 import { checkDocument } from '../resources/app/js/store.js';
-import { indexOf, filterDeadlines, CLOSED_FILE_STATUSES, PROGRAMMES, DEADLINE_KINDS } from '../resources/app/js/practice-model.js';
-import { find } from '../resources/app/js/search.js';
+import { indexOf, filterDeadlines, CLOSED_FILE_STATUSES } from '../resources/app/js/practice-model.js';
+import { find, prepareSearch } from '../resources/app/js/search.js';
+import { documentText } from '../resources/app/js/doc-text.js';
 import { invoiceTotals, invoiceState } from '../resources/app/js/billing-model.js';
-import { today, addDays } from '../resources/app/js/dates.js';
+import { today } from '../resources/app/js/dates.js';
+import { generatePractice } from './practice-data.mjs';
 
 const args = Object.fromEntries(process.argv.slice(2).reduce((pairs, a, i, all) => (a.startsWith('--') ? [...pairs, [a.slice(2), all[i + 1]]] : pairs), []));
 const CLIENTS = Number(args.clients ?? 5000);
 const RUNS = Number(args.runs ?? 5);
-
-// A deterministic practice, in the shape the page saves.
-function generate() {
-  let seed = 42;
-  const rand = () => ((seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648);
-  const pick = (list) => list[Math.floor(rand() * list.length)];
-  const first = ['Amara', 'José', 'Hoa', 'Priya', 'Tomasz', 'Fatima', 'Wei', 'Olena', 'Kwame', 'Sofía', 'Arjun', 'Aiyana'];
-  const last = ['Okafor', 'Martínez', 'Lê', 'Raman', 'Nowak', 'Benali', 'Chen', 'Kovalenko', 'Mensah', 'Herrera', 'Mehta', 'Redcloud'];
-  const day = today();
-  const stamp = new Date().toISOString();
-  const doc = { version: 2, clients: [], files: [], deadlines: [], appointments: [], contacts: [], entries: [], invoices: [], settings: {} };
-  for (let c = 0; c < CLIENTS; c++) {
-    const id = `c${c}`;
-    doc.clients.push({ id, name: `${pick(first)} ${pick(last)} ${c}`, email: `client${c}@example.org`, phone: `(416) 555-${String(c % 10000).padStart(4, '0')}`, fileNumber: `QP-${c}`, status: 'active', notes: 'Prefers e-mail.', createdAt: stamp, updatedAt: stamp });
-    doc.contacts.push({ id: `k${c}`, clientId: id, kind: 'call', date: addDays(day, -c % 90), summary: 'Discussed the next steps.', createdAt: stamp });
-    for (let f = 0; f < 2; f++) {
-      const fileId = `f${c}-${f}`;
-      doc.files.push({ id: fileId, clientId: id, programme: pick(PROGRAMMES).value, applicationNumber: `W${300000000 + c * 2 + f}`, status: rand() < 0.2 ? 'closed' : 'submitted', opened: addDays(day, -Math.floor(rand() * 700)), stages: [{ name: 'Retainer signed', date: day }, { name: 'Decision', date: '' }], notes: '', createdAt: stamp, updatedAt: stamp });
-      for (let d = 0; d < 5; d++) {
-        doc.deadlines.push({ id: `d${c}-${f}-${d}`, clientId: id, fileId, kind: pick(DEADLINE_KINDS).value, title: 'Send proof of funds', due: addDays(day, Math.floor(rand() * 400) - 100), remindDays: 3, done: rand() < 0.4, doneAt: '', notes: '', createdAt: stamp, updatedAt: stamp });
-      }
-      doc.entries.push({ id: `e${c}-${f}`, fileId, clientId: id, kind: 'time', date: day, description: 'Review', hours: 1.5, rate: 20000, invoiceId: f === 0 ? `i${c}` : '', createdAt: stamp });
-    }
-    doc.invoices.push({ id: `i${c}`, number: `INV-2026-${String(c + 1).padStart(5, '0')}`, fileId: `f${c}-0`, clientId: id, issued: addDays(day, -30), due: addDays(day, c % 60 - 30), currency: 'CAD', taxRate: 1300, lines: [{ entryId: `e${c}-0`, date: day, kind: 'time', description: 'Review (1.5 h)', amount: 30000, taxable: true }], retainerApplied: 0, paid: c % 3 === 0, paidAt: '', createdAt: stamp });
-    if (c % 2 === 0) doc.appointments.push({ id: `a${c}`, clientId: id, title: 'Meeting', date: addDays(day, c % 30), time: '10:00', minutes: 30, createdAt: stamp });
-  }
-  return doc;
-}
 
 function time(fn) {
   const start = performance.now();
@@ -54,10 +28,10 @@ function median(values) {
   return sorted[Math.floor(sorted.length / 2)];
 }
 
-const base = generate();
+const base = generatePractice(CLIENTS);
 const text = JSON.stringify(base);
 const day = today();
-const rows = { parse: [], check: [], index: [], dashboard: [], open: [], lists: [], save: [], firstSearch: [], search: [] };
+const rows = { parse: [], check: [], index: [], dashboard: [], open: [], lists: [], save: [], sliced: [], slice: [], prepare: [], firstSearch: [], editedSearch: [], search: [] };
 const queries = ['martinez', 'W300001234', 'INV-2026-0042', 'proof funds hoa', 'client4999@example.org', 'zzz nothing'];
 
 for (let run = 0; run < RUNS; run++) {
@@ -91,12 +65,29 @@ for (let run = 0; run < RUNS; run++) {
     return shown.length + outstanding;
   }).ms);
 
+  // Find: the search text is folded a slice at a time once the practice is open; the first
+  // search then only gathers it, and after an edit only the edited record is folded again.
+  const prepareStart = performance.now();
+  await prepareSearch(index, { pause: async () => {} });
+  rows.prepare.push(performance.now() - prepareStart);
   rows.firstSearch.push(time(() => find(index, queries[0])).ms);
   for (const q of queries.slice(1)) rows.search.push(time(() => find(index, q)).ms);
+  doc.clients[run].name = `Edited ${run}`;
+  rows.editedSearch.push(time(() => find(indexOf(doc, `edited ${run}`), queries[0])).ms);
 
-  // Saving: the page's part is turning the document into the text the bridge carries
-  // (JSON.stringify of the document, then of the argument list).
+  // Saving the old way: the whole document to the text the bridge carries (JSON.stringify of the
+  // document, then of the argument list) in one task.
   rows.save.push(time(() => JSON.stringify([JSON.stringify(doc)])).ms);
+  // Saving through the text: written in slices with a turn for the event loop between them; the
+  // longest slice is the longest the page waits.
+  let sliceStart = performance.now();
+  let longest = 0;
+  const start = performance.now();
+  const parts = await documentText(doc, { pause: async () => { longest = Math.max(longest, performance.now() - sliceStart); sliceStart = performance.now(); } });
+  longest = Math.max(longest, performance.now() - sliceStart);
+  rows.sliced.push(performance.now() - start);
+  rows.slice.push(longest);
+  if (parts.join('') !== JSON.stringify(doc)) throw new Error('the text written in slices differs from JSON.stringify');
 }
 
 const index = indexOf(checkDocument(JSON.parse(text)).doc, 'check');
@@ -110,7 +101,11 @@ line('  check and migrate the document', rows.check);
 line('  build the lookups', rows.index);
 line('  dashboard counts (overdue, this week)', rows.dashboard);
 line('open deadlines sorted + billing totals', rows.lists);
-line('first search (builds the search text)', rows.firstSearch);
+line('search text folded in slices after opening', rows.prepare);
+line('first search (gathers the folded text)', rows.firstSearch);
+line('first search after an edit', rows.editedSearch);
 line('each later search', rows.search);
-line('save: the document to bridge text', rows.save);
+line('save, in one task: the document to bridge text', rows.save);
+line('save, in slices: all of the text', rows.sliced);
+line('save, in slices: the longest slice', rows.slice);
 for (const q of queries) console.log(`  "${q}" finds ${find(index, q).length}`);

@@ -163,6 +163,27 @@ TEST_F(BridgeTest, SaveAndLoadGoThroughTheStore)
     EXPECT_EQ(command("load")->result, document.dump());
 }
 
+TEST_F(BridgeTest, SaveTakesTheTextUploadedThroughTheByteChannelOnce)
+{
+    auto& channel = m_harness.bridge().byteChannel();
+    const auto upload = [&](const std::string& text) {
+        return channel.answer({ std::string(ByteChannel::addressPrefix), "POST", text }).body;
+    };
+    const std::string document = R"({"version":2,"clients":[{"id":"a","name":"Zoë"}]})";
+    const std::string address = upload(document);
+    EXPECT_EQ(command("save", Json::array({ address }))->result, "true");
+    EXPECT_EQ(command("load")->result, document);
+
+    // Used, unknown or damaged: nothing is saved and the page hears why.
+    const std::string broken = upload(R"({"clients":[)");
+    for (const auto& given : { address, std::string(ByteChannel::addressPrefix) + "0123456789abcdef0123456789abcdef", broken }) {
+        auto answer = command("save", Json::array({ given }));
+        EXPECT_FALSE(answer->result) << given;
+        EXPECT_TRUE(answer->error && !answer->error->empty()) << given;
+        EXPECT_EQ(command("load")->result, document) << given;
+    }
+}
+
 TEST_F(BridgeTest, InfoReportsTheDataFileAndSettings)
 {
     auto info = command("info")->json();

@@ -19,8 +19,18 @@ void load(Bridge& bridge, const Json&, const CommandReply& reply)
 
 void save(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
+    // The text itself, or the address of the text the page uploaded through the byte channel.
+    const std::string_view argument = strView(args, 0);
+    std::optional<std::string> uploaded;
+    if (ByteChannel::isAddress(argument)) {
+        uploaded = bridge.byteChannel().take(argument);
+        if (!uploaded) {
+            reply.fail("The changes to save did not reach Quillpost. They are still here; please try again.");
+            return;
+        }
+    }
     try {
-        bridge.store().save(strView(args, 0));
+        bridge.store().save(uploaded ? std::string_view(*uploaded) : argument);
     } catch (const std::exception& error) {
         reply.fail(error.what());
         return;

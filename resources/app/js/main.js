@@ -21,7 +21,8 @@ import * as invoice from './views/invoice.js';
 import * as clientScreen from './views/client.js';
 import * as importScreen from './views/import.js';
 import { openFind } from './views/find.js';
-import { find } from './search.js';
+import { find, prepareSearch } from './search.js';
+import { nextTask } from './doc-text.js';
 import { openContactForm } from './views/client.js';
 import { menuAction, linkPath } from './commands.js';
 import { createTours } from './tours.js';
@@ -407,6 +408,9 @@ App.on('load', () => {
   } catch (error) {
     console.error(error);
   }
+  // Ctrl+K's first search finds the search text already made.
+  const doc = App.data;
+  prepareSearch(indexOf(doc, App.revision), { pause: nextTask, stillWanted: () => App.data === doc }).catch((error) => console.error(error));
 });
 
 buildNav();

@@ -5,19 +5,79 @@ import { text, statusLabel } from './clients-model.js';
 import { clientName, fileTitle, programmeLabel, fileStatusLabel, deadlineKindLabel } from './practice-model.js';
 import { formatDay } from './dates.js';
 
-// The folded text of every item, made on the first search after a change. Titles and details
-// are only made for what is shown.
+// Folding (accents away, lower case) is the costly part of the search text, so each record keeps
+// its folded text beside the values it was made from, and is folded again only when one of them
+// differs. The values are read from the record on every build, so a record changed in place is
+// never found by its old words.
+const folded = new WeakMap();
+
+function hayOf(item, a, b, c, d, e, words) {
+  const kept = folded.get(item);
+  if (kept !== undefined && kept.a === a && kept.b === b && kept.c === c && kept.d === d && kept.e === e) return kept.hay;
+  const hay = foldForSearch(words().join(' \u0000 '));
+  folded.set(item, { a, b, c, d, e, hay });
+  return hay;
+}
+
+// The folded text of one row; names: client id → name.
+const HAY = {
+  client: (c) => hayOf(c, c.name, c.email, c.phone, c.fileNumber, c.status,
+    () => [text(c.name), text(c.email), text(c.phone), text(c.fileNumber), statusLabel(c.status)]),
+  file: (f, names) => {
+    const name = names.get(f.clientId) ?? '';
+    return hayOf(f, name, f.programme, f.applicationNumber, f.status, undefined,
+      () => [name, programmeLabel(f.programme), text(f.applicationNumber), fileStatusLabel(f.status)]);
+  },
+  deadline: (d, names) => {
+    const name = names.get(d.clientId) ?? '';
+    return hayOf(d, d.title, d.kind, name, d.due, undefined, () => [text(d.title), deadlineKindLabel(d.kind), name, text(d.due)]);
+  },
+  invoice: (i, names) => {
+    const name = names.get(i.clientId) ?? '';
+    const paid = i.paid ? 'paid' : 'unpaid';
+    return hayOf(i, i.number, name, paid, undefined, undefined, () => [text(i.number), name, paid]);
+  },
+};
+const LISTS = [['client', 'clients'], ['file', 'files'], ['deadline', 'deadlines'], ['invoice', 'invoices']];
+
+function namesOf(index) {
+  const names = new Map();
+  for (const c of index.clients) names.set(c.id, text(c.name));
+  return names;
+}
+
+// The folded text of every item, gathered on the first search after a change. Titles and
+// details are only made for what is shown.
 function haystacks(index) {
   if (index.search) return index.search;
+  const names = namesOf(index);
   const rows = [];
-  const add = (type, item, words) => rows.push({ type, item, hay: foldForSearch(words.join(' \u0000 ')) });
-  const names = new Map(index.clients.map((c) => [c.id, text(c.name)]));
-  for (const c of index.clients) add('client', c, [text(c.name), text(c.email), text(c.phone), text(c.fileNumber), statusLabel(c.status)]);
-  for (const f of index.files) add('file', f, [names.get(f.clientId) ?? '', programmeLabel(f.programme), text(f.applicationNumber), fileStatusLabel(f.status)]);
-  for (const d of index.deadlines) add('deadline', d, [text(d.title), deadlineKindLabel(d.kind), names.get(d.clientId) ?? '', text(d.due)]);
-  for (const i of index.invoices) add('invoice', i, [text(i.number), names.get(i.clientId) ?? '', i.paid ? 'paid' : 'unpaid']);
+  for (const [type, list] of LISTS) {
+    const hay = HAY[type];
+    for (const item of index[list]) rows.push({ type, item, hay: hay(item, names) });
+  }
   index.search = rows;
   return rows;
+}
+
+// Folds the search text of every record a slice at a time, so that the first search after the
+// practice opens has little left to fold. pause() hands the event loop a turn; resolves false
+// when stillWanted() turned false at a pause.
+export async function prepareSearch(index, { pause, sliceMs = 6, now = () => performance.now(), stillWanted = () => true } = {}) {
+  const names = namesOf(index);
+  let started = now();
+  let seen = 0;
+  for (const [type, list] of LISTS) {
+    const hay = HAY[type];
+    for (const item of index[list]) {
+      hay(item, names);
+      if (++seen % 64 !== 0 || now() - started < sliceMs) continue;
+      await pause();
+      if (!stillWanted()) return false;
+      started = now();
+    }
+  }
+  return true;
 }
 
 function describe(index, type, item) {

@@ -3,14 +3,20 @@
 // The page keeps one document in memory (`app.data`), edits it in place and hands the
 // whole thing to the native side to save: straight away with saveNow(), or a moment
 // after the last edit. Keys this version doesn't know about are carried along untouched.
+// When the bridge takes text (saveText), the page writes it a slice at a time (doc-text.js)
+// so that saving a large practice never holds the window.
 
 import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
 import { MODEL_VERSION, COLLECTIONS, migrate, indexOf } from './practice-model.js';
 import { isSealedDocument, openDocument, sealDocument, newSession, passphraseOpens } from './sealed-doc.js';
+import { documentText } from './doc-text.js';
 
 export const DOC_VERSION = MODEL_VERSION;
 export const SAVE_DELAY_MS = 700;
+// Edits that arrive while the text is being written start it again this often; after that the
+// text is written in one go, so that a save always lands.
+const TEXT_ATTEMPTS = 3;
 
 const asSentence = (text) => (/[.!?]$/.test(text.trim()) ? text.trim() : `${text.trim()}.`);
 
@@ -150,7 +156,8 @@ function parsedCopy(text) {
 
 // bridge: window.quillpost or null. notify({ kind, message }) shows a toast.
 // timers: { setTimeout, clearTimeout }, replaceable in tests.
-export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis } = {}) {
+// textOptions: what documentText() is given besides the document (its pause and clock in tests).
+export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis, textOptions = {} } = {}) {
   const listeners = new Map();
   let timer = null;
   let revision = 0;       // bumps on every edit
@@ -327,14 +334,19 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       const doc = app.data;
       const session = encryption;
       // One save at a time, so an older copy never lands after a newer one.
+      let saving = target;
       const attempt = queue.then(async () => {
         setSaveState('saving');
-        return bridge.save(session ? await sealDocument(session, doc) : doc);
+        if (session) return bridge.save(await sealDocument(session, doc));
+        if (typeof bridge.saveText !== 'function' || !isPlainObject(doc)) return bridge.save(doc);
+        const written = await textOf(doc);
+        saving = written.revision;
+        return bridge.saveText(written.text);
       }).then((answer) => {
         if (answer !== true) {
           throw new Error("Quillpost couldn't confirm that your changes were saved. They are still here; please try again.");
         }
-        if (doc === app.data) savedRevision = Math.max(savedRevision, target);
+        if (doc === app.data) savedRevision = Math.max(savedRevision, Math.max(target, saving));
         app.lastError = '';
         // Edits made meanwhile are already waiting: on the timer, or queued behind this save.
         setSaveState(!app.dirty ? 'saved' : timer !== null ? 'pending' : 'saving');
@@ -350,6 +362,20 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       return attempt;
     },
   };
+
+  // The document's text as a Blob (a string where there is none) and the revision it holds. An
+  // edit made while it is written starts it again, so the text never mixes two moments.
+  async function textOf(doc) {
+    const part = typeof Blob === 'function' ? (text) => new Blob([text]) : (text) => text;
+    const whole = (parts) => (typeof Blob === 'function' ? new Blob(parts, { type: 'application/json' }) : parts.join(''));
+    for (let tries = 0; tries < TEXT_ATTEMPTS; tries++) {
+      const stamp = revision;
+      const current = () => doc !== app.data || revision === stamp;
+      const parts = await documentText(doc, { ...textOptions, part, current });
+      if (parts && current()) return { text: whole(parts), revision: doc === app.data ? stamp : 0 };
+    }
+    return { text: whole([JSON.stringify(doc)]), revision: doc === app.data ? revision : 0 };
+  }
 
   async function reloadAfter(answer) {
     await app.reload();

@@ -1,0 +1,83 @@
+// The document's JSON text, made a slice at a time so that a large practice never holds the
+// window for longer than one slice.
+//
+// Each top-level list is written record by record; everything else is written whole. The text is
+// the very text JSON.stringify(doc) gives. Records are encoded afresh on every save rather than
+// kept from an earlier one: callers edit records in place, so a kept text could be out of date.
+
+export const SLICE_MS = 6;
+// How many records are written between looks at the clock.
+const STRIDE = 32;
+
+// Gives the event loop a turn without the clamping that nested timers get.
+export function nextTask() {
+  if (typeof MessageChannel !== 'function') return new Promise((resolve) => setTimeout(resolve, 0));
+  return new Promise((resolve) => {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => {
+      channel.port1.close();
+      resolve();
+    };
+    channel.port2.postMessage(0);
+  });
+}
+
+// A key and its value as they stand inside an object's JSON text, or '' when JSON leaves the
+// key out (undefined, functions).
+function member(key, value) {
+  const text = JSON.stringify({ [key]: value });
+  return text.length > 2 ? text.slice(1, -1) : '';
+}
+
+// doc: a plain object. Resolves to the text's parts (each made by part(string), strings unless
+// told otherwise), or null when current() stops answering true at a pause: the document changed
+// meanwhile and the caller starts again.
+export async function documentText(doc, {
+  sliceMs = SLICE_MS,
+  now = () => performance.now(),
+  pause = nextTask,
+  current = () => true,
+  part = (text) => text,
+} = {}) {
+  const parts = [];
+  let pieces = ['{'];
+  let started = now();
+  let written = 0;
+
+  const flush = () => {
+    if (pieces.length) parts.push(part(pieces.join('')));
+    pieces = [];
+  };
+  // Whether the slice is used up; if so, hands the loop back and reports whether to go on.
+  const due = async () => {
+    if (++written % STRIDE !== 0 || now() - started < sliceMs) return true;
+    flush();
+    await pause();
+    started = now();
+    return current();
+  };
+
+  let first = true;
+  for (const key of Object.keys(doc)) {
+    const value = doc[key];
+    if (!Array.isArray(value) || typeof value.toJSON === 'function') {
+      const text = member(key, value);
+      if (!text) continue;
+      pieces.push(first ? text : `,${text}`);
+      first = false;
+      continue;
+    }
+    pieces.push(`${first ? '' : ','}${JSON.stringify(key)}:[`);
+    first = false;
+    for (let i = 0; i < value.length; i++) {
+      // As JSON.stringify writes a list: what it cannot write becomes null.
+      const text = JSON.stringify(value[i]) ?? 'null';
+      pieces.push(i ? `,${text}` : text);
+      if (!(await due())) return null;
+    }
+    pieces.push(']');
+  }
+  pieces.push('}');
+  flush();
+  return parts;
+}

@@ -1,0 +1,201 @@
+// The document's text written a slice at a time: always the text JSON.stringify gives, after any
+// kind of edit, and never a mix of two moments when edits arrive while it is written.
+// Run with: node --test tests/page/
+import { test, describe } from 'node:test';
+import assert from 'node:assert/strict';
+import { documentText } from '../../resources/app/js/doc-text.js';
+import { createApp } from '../../resources/app/js/store.js';
+import { addClient, updateClient } from '../../resources/app/js/clients-model.js';
+import {
+  addFile, updateFile, removeFile, addDeadline, updateDeadline, setDeadlineDone, removeFrom,
+  addAppointment, updateAppointment, addContact, removeClientEverywhere,
+} from '../../resources/app/js/practice-model.js';
+import { addEntry, updateEntry, removeEntry, createInvoice, setInvoicePaid, addPayment, removePayment, removeInvoice } from '../../resources/app/js/billing-model.js';
+
+// Every pause is a slice's end: the clock moves on a second between looks, so that each stride of
+// records ends a slice.
+function slicing(onPause = () => {}) {
+  let clock = 0;
+  let pauses = 0;
+  return {
+    get pauses() { return pauses; },
+    options: {
+      sliceMs: 1,
+      now: () => (clock += 1000),
+      pause: async () => { pauses += 1; onPause(pauses); },
+    },
+  };
+}
+
+async function textOf(doc, options = slicing().options) {
+  const parts = await documentText(doc, options);
+  return parts.join('');
+}
+
+// A practice large enough that every list spans several slices.
+function practice(clients = 12) {
+  const doc = { version: 2, clients: [], files: [], deadlines: [], appointments: [], contacts: [], entries: [], invoices: [], settings: { billing: { currency: 'CAD', taxRate: 1300 } } };
+  for (let c = 0; c < clients; c++) {
+    doc.clients.push({ id: `c${c}`, name: `Client ${c} Ñoño`, email: `c${c}@example.org`, status: 'active', createdAt: '2026-01-01T00:00:00.000Z', updatedAt: '2026-01-01T00:00:00.000Z' });
+    doc.contacts.push({ id: `k${c}`, clientId: `c${c}`, kind: 'call', date: '2026-01-02', summary: 'Called "back"\n' });
+    for (let f = 0; f < 2; f++) {
+      const fileId = `f${c}-${f}`;
+      doc.files.push({ id: fileId, clientId: `c${c}`, programme: 'express-entry', status: 'submitted', stages: [{ name: 'Retainer signed', date: '2026-01-03' }, { name: 'Decision', date: '' }] });
+      for (let d = 0; d < 4; d++) doc.deadlines.push({ id: `d${c}-${f}-${d}`, clientId: `c${c}`, fileId, kind: 'biometrics', title: 'Send proof', due: '2026-03-01', done: false });
+      doc.entries.push({ id: `e${c}-${f}`, fileId, clientId: `c${c}`, kind: 'time', date: '2026-01-04', description: 'Review', hours: 1.5, rate: 20000, invoiceId: '' });
+    }
+  }
+  return doc;
+}
+
+// A stand-in for window.quillpost that takes the text as a Blob, as the page API does.
+function textBridge(loaded) {
+  const texts = [];
+  const docs = [];
+  return {
+    texts,
+    docs,
+    listSnapshots: async () => [],
+    recoveryCopy: async () => null,
+    dataStatus: async () => ({ dataFile: 'whole', loadedFrom: 'data.json', loadedAt: '' }),
+    load: async () => structuredClone(loaded),
+    async save(doc) { docs.push(structuredClone(doc)); return true; },
+    async saveText(blob) { texts.push(typeof blob === 'string' ? blob : await blob.text()); return true; },
+  };
+}
+
+const idleTimers = { setTimeout: () => 1, clearTimeout: () => {} };
+
+describe('the document text', () => {
+  test('is the text JSON.stringify gives, whatever the document holds', async () => {
+    const cases = [
+      { name: 'empty document', doc: {} },
+      { name: 'empty lists', doc: { version: 2, clients: [], files: [] } },
+      { name: 'members JSON leaves out', doc: { a: undefined, b: () => 1, c: 1, d: Symbol('x') } },
+      { name: 'list items JSON writes as null', doc: { list: [undefined, () => 1, Symbol('s'), NaN, -0, Infinity, null, 1] } },
+      { name: 'values with toJSON', doc: { when: new Date(0), list: [new Date(86400000), { at: new Date(1) }] } },
+      { name: 'a list with its own toJSON', doc: { odd: Object.assign([1, 2], { toJSON: () => 'mine' }) } },
+      { name: 'text that needs escapes', doc: { clients: [{ name: 'Tab\there "quoted" \\ back \u2028 \u0001', lone: '\ud800x', emoji: '👩🏽‍⚖️' }] } },
+      { name: 'keys in the order they were made, numeric keys first', doc: { z: [1], 2: 'two', a: { y: 1, x: [2] }, 1: [] } },
+      { name: 'a list first, then a value', doc: { clients: [{ id: 'a' }], version: 3 } },
+      { name: 'long lists across many slices', doc: practice(30) },
+    ];
+    for (const { name, doc } of cases) {
+      assert.equal(await textOf(doc), JSON.stringify(doc), name);
+    }
+  });
+
+  test('stops at a pause when the document changed meanwhile', async () => {
+    const doc = practice(6);
+    let current = true;
+    const { options } = slicing(() => { current = false; });
+    assert.equal(await documentText(doc, { ...options, current: () => current }), null);
+  });
+
+  test('gives its parts through the given maker, several of them for a long document', async () => {
+    const doc = practice(10);
+    const run = slicing();
+    const parts = await documentText(doc, { ...run.options, part: (text) => ({ text }) });
+    assert.ok(parts.length > 2 && parts.length === run.pauses + 1, `${parts.length} parts after ${run.pauses} pauses`);
+    assert.equal(parts.map((p) => p.text).join(''), JSON.stringify(doc));
+  });
+});
+
+describe('saving through the text', () => {
+  async function opened(doc = practice(), onPause = () => {}) {
+    const run = slicing(() => onPause(app));
+    const bridge = textBridge(doc);
+    const app = createApp({ bridge, timers: idleTimers, textOptions: run.options });
+    await app.reload();
+    return { app, bridge, run };
+  }
+
+  const now = new Date('2026-02-01T10:00:00Z');
+  // Every kind of edit the screens make: through the model, and on records held from before.
+  const edits = [
+    ['add a client', (doc) => addClient(doc, { name: 'Nouvelle Cliente', email: 'n@example.org' }, now)],
+    ['update a client', (doc) => updateClient(doc, 'c3', { name: 'Renamed', email: 'r@example.org' }, now)],
+    ['add a file', (doc) => addFile(doc, { clientId: 'c1', programme: 'study-permit' }, now)],
+    ['update a file', (doc) => updateFile(doc, 'f2-1', { status: 'approved' }, now)],
+    ['remove a file', (doc) => removeFile(doc, 'f4-0')],
+    ['add a deadline', (doc) => addDeadline(doc, { clientId: 'c2', title: 'Medical', kind: 'medical', due: '2026-04-01' }, now)],
+    ['update a deadline', (doc) => updateDeadline(doc, 'd5-1-2', { title: 'Changed', due: '2026-05-05' }, now)],
+    ['tick a deadline', (doc) => setDeadlineDone(doc, 'd6-0-0', true, now)],
+    ['remove a deadline', (doc) => removeFrom(doc, 'deadlines', 'd7-1-3')],
+    ['add an appointment', (doc) => addAppointment(doc, { clientId: 'c1', title: 'Meeting', date: '2026-02-03', time: '09:30', minutes: 45 }, now)],
+    ['update an appointment', (doc) => updateAppointment(doc, doc.appointments[0].id, { title: 'Moved', date: '2026-02-04', time: '10:00', minutes: 30 }, now)],
+    ['log a contact', (doc) => addContact(doc, { clientId: 'c8', kind: 'email', date: '2026-02-01', summary: 'Sent the list' }, now)],
+    ['add time', (doc) => addEntry(doc, 'f9-0', 'c9', { kind: 'time', date: '2026-02-01', description: 'Forms', hours: '2', rate: '150' }, now)],
+    ['update time', (doc) => updateEntry(doc, 'e9-1', { kind: 'time', date: '2026-02-01', description: 'Forms again', hours: '1', rate: '150' }, now)],
+    ['invoice a file', (doc) => createInvoice(doc, doc.files.find((f) => f.id === 'f9-0'), { now })],
+    ['record a payment', (doc) => addPayment(doc, doc.invoices[0].id, { date: '2026-02-02', amount: '10' }, now)],
+    ['remove the payment', (doc) => removePayment(doc, doc.invoices[0].id, doc.invoices[0].payments[0].id)],
+    ['remove the invoice', (doc) => removeInvoice(doc, doc.invoices[0].id)],
+    ['invoice another file', (doc) => createInvoice(doc, doc.files.find((f) => f.id === 'f9-1'), { now })],
+    ['mark the invoice paid', (doc) => setInvoicePaid(doc, doc.invoices[0].id, true, now)],
+    ['remove time', (doc) => removeEntry(doc, 'e10-1')],
+    ['remove a client everywhere', (doc) => removeClientEverywhere(doc, 'c11')],
+    ['change a stage held from before', (doc, held) => { held.stage.date = '2026-02-09'; }],
+    ['change a client held from before', (doc, held) => { held.client.notes = 'Prefers mornings'; delete held.client.email; }],
+    ['add a key to a held deadline', (doc, held) => { held.deadline.remindedFor = held.deadline.due; }],
+    ['sort a list in place', (doc) => doc.deadlines.sort((a, b) => b.id.localeCompare(a.id))],
+    ['replace a list', (doc) => { doc.contacts = doc.contacts.filter((k) => k.kind !== 'call'); }],
+    ['a key this version does not know', (doc) => { doc.extra = { nested: [1, { deep: true }] }; }],
+    ['change the settings', (doc) => { doc.settings.billing.termsDays = 15; }],
+  ];
+
+  test('after every kind of edit, the saved text is the document as JSON.stringify writes it', async () => {
+    const { app, bridge } = await opened();
+    const held = { stage: app.data.files[3].stages[1], client: app.data.clients[5], deadline: app.data.deadlines[40] };
+    for (const [name, change] of edits) {
+      let failure = null;
+      try {
+        app.edit((doc) => change(doc, held));
+      } catch (error) {
+        failure = error;
+      }
+      assert.equal(failure, null, `${name}: ${failure?.message}`);
+      await app.saveNow();
+      assert.equal(bridge.texts.at(-1), JSON.stringify(app.data), name);
+      assert.equal(app.dirty, false, name);
+    }
+    assert.equal(bridge.texts.length, edits.length);
+    assert.equal(bridge.docs.length, 0);
+  });
+
+  test('an edit while the text is written starts it again, so the saved text holds it', async () => {
+    let edited = false;
+    const { app, bridge, run } = await opened(practice(), (a) => {
+      if (edited) return;
+      edited = true;
+      a.edit((doc) => { doc.clients[0].name = 'Changed while saving'; });
+    });
+    app.edit((doc) => { doc.clients[1].name = 'Before the save'; });
+    await app.saveNow();
+    const saved = JSON.parse(bridge.texts.at(-1));
+    assert.equal(saved.clients[0].name, 'Changed while saving');
+    assert.equal(saved.clients[1].name, 'Before the save');
+    assert.equal(bridge.texts.at(-1), JSON.stringify(app.data));
+    assert.ok(run.pauses > 1);
+  });
+
+  test('edits that keep coming while the text is written still end in one whole, current save', async () => {
+    let n = 0;
+    const { app, bridge } = await opened(practice(), (a) => a.edit((doc) => { doc.clients[0].notes = `edit ${++n}`; }));
+    app.edit((doc) => { doc.clients[2].notes = 'first'; });
+    await app.saveNow();
+    assert.equal(bridge.texts.length, 1);
+    assert.equal(bridge.texts[0], JSON.stringify(app.data));
+    assert.ok(n >= 3, `${n} edits during the save`);
+  });
+
+  test('encrypted data is sealed whole and goes through save(), never as plain text', async () => {
+    const { app, bridge } = await opened();
+    await app.encrypt('correct horse battery staple');
+    app.edit((doc) => { doc.clients[0].name = 'Secret'; });
+    await app.saveNow();
+    assert.equal(bridge.texts.length, 0);
+    assert.ok(bridge.docs.length >= 2);
+    assert.ok(!JSON.stringify(bridge.docs.at(-1)).includes('Secret'));
+  });
+});

@@ -1,0 +1,58 @@
+// Find's search text is kept per record and folded again only when its words change: after
+// every kind of edit, in place or through the model, the search finds what the data now says.
+// Run with: node --test tests/page/
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { find, prepareSearch } from '../../resources/app/js/search.js';
+import { indexOf, removeFrom } from '../../resources/app/js/practice-model.js';
+
+function practice() {
+  return {
+    version: 2,
+    clients: [
+      { id: 'c1', name: 'José Álvarez', email: 'jose@example.org', fileNumber: 'QP-1', status: 'active' },
+      { id: 'c2', name: 'Hoa Lê', email: 'hoa@example.org', fileNumber: 'QP-2', status: 'active' },
+    ],
+    files: [{ id: 'f1', clientId: 'c1', programme: 'express-entry', applicationNumber: 'W111', status: 'submitted' }],
+    deadlines: [{ id: 'd1', clientId: 'c1', fileId: 'f1', kind: 'biometrics', title: 'Send proof of funds', due: '2026-03-01' }],
+    appointments: [], contacts: [], entries: [],
+    invoices: [{ id: 'i1', number: 'INV-7', clientId: 'c2', paid: false, lines: [] }],
+  };
+}
+
+const ids = (doc, stamp, query) => find(indexOf(doc, stamp), query).map((r) => r.id).sort();
+
+test('the search finds what each record says after it changes', async () => {
+  const doc = practice();
+  let stamp = 0;
+  await prepareSearch(indexOf(doc, stamp), { pause: async () => {}, sliceMs: 0, now: () => 0 });
+  assert.deepEqual(ids(doc, stamp, 'alvarez'), ['c1', 'd1', 'f1']);
+
+  const cases = [
+    { name: 'a client renamed in place', edit: (d) => { d.clients[0].name = 'José Ortega'; }, finds: { alvarez: [], ortega: ['c1', 'd1', 'f1'] } },
+    { name: 'a field made empty', edit: (d) => { delete d.clients[1].email; }, finds: { 'hoa@example': [], hoa: ['c2', 'i1'] } },
+    { name: 'a deadline retitled', edit: (d) => { d.deadlines[0].title = 'Medical exam'; }, finds: { 'proof funds': [], 'medical exam': ['d1'] } },
+    { name: 'an invoice paid', edit: (d) => { d.invoices[0].paid = true; }, finds: { unpaid: [], 'inv-7 paid': ['i1'] } },
+    { name: 'a file renumbered', edit: (d) => { d.files[0].applicationNumber = 'W222'; }, finds: { w111: [], w222: ['f1'] } },
+    { name: 'a record removed', edit: (d) => removeFrom(d, 'deadlines', 'd1'), finds: { medical: [], ortega: ['c1', 'f1'] } },
+    { name: 'a record added', edit: (d) => d.clients.push({ id: 'c3', name: 'Ñandú Pérez' }), finds: { nandu: ['c3'], perez: ['c3'] } },
+    { name: 'a record replaced by a copy', edit: (d) => { d.clients[1] = { ...d.clients[1], name: 'Hoa Tran' }; }, finds: { 'hoa le': [], 'hoa tran': ['c2', 'i1'] } },
+  ];
+  for (const { name, edit, finds } of cases) {
+    edit(doc);
+    stamp += 1;
+    for (const [query, expected] of Object.entries(finds)) {
+      assert.deepEqual(ids(doc, stamp, query), expected.slice().sort(), `${name}: "${query}"`);
+    }
+  }
+});
+
+test('preparing the search stops when it is no longer wanted, and a search still finds everything', async () => {
+  const doc = practice();
+  for (let n = 0; n < 300; n++) doc.clients.push({ id: `x${n}`, name: `Extra ${n}` });
+  let pauses = 0;
+  const done = await prepareSearch(indexOf(doc, 1), { pause: async () => { pauses += 1; }, sliceMs: 0, now: () => pauses * 10 + 10, stillWanted: () => pauses < 2 });
+  assert.equal(done, false);
+  assert.equal(pauses, 2);
+  assert.deepEqual(ids(doc, 1, 'extra 299'), ['x299']);
+});
