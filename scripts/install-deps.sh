@@ -14,6 +14,7 @@ packages=(
   clang-14 libclang-rt-14-dev llvm-14
   cups cups-ipp-utils cups-client avahi-daemon libqpdf-dev qpdf
   libarchive-dev libxml2-dev
+  libpq-dev postgresql
   lintian appstream desktop-file-utils dpkg-dev
 )
 

@@ -24,6 +24,7 @@
 #include "secrets/Secrets.h"
 #include "printinbox/PrintInbox.h"
 #include "selftest/SelfTestPdfCraft.h"
+#include "share/PracticeShare.h"
 #include "store/Store.h"
 #include "updates/Updater.h"
 #include "updates/Notifier.h"
@@ -58,6 +59,7 @@ AppDelegate::AppDelegate(Application& application)
           .pdfcraft = &PdfCraft::shared(),
           .notifier = &Notifier::shared(),
           .shell = this,
+          .share = &PracticeShare::shared(),
       })
     , m_windowState(WindowState::defaultFile())
     , m_pageRecovery(Clock::system(), MainQueue::shared(), [this] { m_webView->reload(); }, [](const std::string& message) { Log::error(message); })
@@ -86,6 +88,9 @@ void AppDelegate::applicationDidFinishLaunching()
         for (auto& command : std::exchange(m_pendingMenuCommands, {}))
             m_webView->evaluateScript(PageHooks::afterPageLoad(PageHooks::menuCommand(command)));
         m_links.pageLoaded();
+        // Sharing starts once there is a page to take other desks' changes.
+        PracticeShare::shared().resume();
+        PracticeShare::shared().pageLoaded();
     });
     m_webView->setPolicies(mainViewPolicies(Workspace::shared(), Panels::shared(), m_window,
         [this](const Json& record) { m_webView->evaluateScript(PageHooks::downloadEnded(record)); }));
@@ -103,6 +108,8 @@ void AppDelegate::applicationDidFinishLaunching()
         m_webView->evaluateScript("window.__qpPcProgress && window.__qpPcProgress(" + event.dump(-1, ' ', false, Json::error_handler_t::replace) + ")");
     };
     connectNotifier();
+    PracticeShare::shared().deliver = [this](const Json& changes) { m_webView->evaluateScript(PageHooks::afterPageLoad(PageHooks::sharedChanges(changes))); };
+    PracticeShare::shared().stateChanged = [this](const Json& status) { m_webView->evaluateScript(PageHooks::shareState(status)); };
     watchTermination();
     watchSystemLock();
     watchFullScreen();

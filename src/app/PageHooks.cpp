@@ -85,6 +85,16 @@ std::string downloadEnded(const Json& record)
     return call("__qpDownloaded", dump(record));
 }
 
+std::string sharedChanges(const Json& changes)
+{
+    return call("__qpShared", dump(changes));
+}
+
+std::string shareState(const Json& status)
+{
+    return call("__qpShareState", dump(status));
+}
+
 Notification printedNotification(const Json& info)
 {
     auto name = info.is_object() && info.contains("name") && info["name"].is_string() ? std::optional(info["name"].get<std::string>()) : std::nullopt;

@@ -30,6 +30,10 @@ std::string systemLockDetail(SystemLockWatch::Event);
 std::string fullScreen(bool entered);
 // How a download the page started ended (MainViewPolicies' downloadRecord).
 std::string downloadEnded(const Json& record);
+// Records other desks changed: { changes: [{ collection, id, record }] }, a null record being a deletion.
+std::string sharedChanges(const Json& changes);
+// The practice server's sharing state, as shareStatus answers it.
+std::string shareState(const Json& status);
 
 // The program's own notification about a printed file that arrived while it was in the background.
 struct Notification {

@@ -21,6 +21,7 @@ Bridge::Bridge(Services services)
     , m_pdfcraft(services.pdfcraft)
     , m_notifier(services.notifier)
     , m_shell(services.shell)
+    , m_share(services.share)
     , m_byteChannel(services.clock ? *services.clock : Clock::system())
 {
 }

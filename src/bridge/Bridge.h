@@ -21,6 +21,7 @@ class Notifier;
 class MainQueue;
 class Panels;
 class PdfCraft;
+class PracticeShare;
 class PrintInbox;
 class ProcessRunner;
 class Secrets;
@@ -53,6 +54,8 @@ public:
         Notifier* notifier { nullptr };
         // The application shell, for the test-only commands that act as the desktop would.
         ShellEvents* shell { nullptr };
+        // Sharing the practice with other desks; nothing in bridges that tests build without it.
+        PracticeShare* share { nullptr };
         // The side channel's expiry clock; the system clock when none is given.
         Clock* clock { nullptr };
     };
@@ -103,6 +106,7 @@ public:
     PdfCraft* pdfcraft() { return m_pdfcraft; }
     Notifier* notifier() { return m_notifier; }
     ShellEvents* shell() { return m_shell; }
+    PracticeShare* share() { return m_share; }
     std::shared_ptr<WebView> webView() const { return m_webView.lock(); }
     std::shared_ptr<Window> window() const { return m_window.lock(); }
 
@@ -126,6 +130,7 @@ private:
     PdfCraft* m_pdfcraft { nullptr };
     Notifier* m_notifier { nullptr };
     ShellEvents* m_shell { nullptr };
+    PracticeShare* m_share { nullptr };
     PrintQueue m_prints { [this] { return webView(); } };
     ByteChannel m_byteChannel;
 };

@@ -11,6 +11,7 @@
 #include "bridge/PdfCraftCommands.h"
 #include "bridge/PrintCommands.h"
 #include "bridge/ShellCommands.h"
+#include "bridge/ShareCommands.h"
 
 #include <array>
 #include <exception>
@@ -39,6 +40,11 @@ constexpr auto commands = std::to_array<Command>({
     command("readSnapshot", DataCommands::readSnapshot),
     command("plainCopies", DataCommands::plainCopies),
     command("removePlainCopies", DataCommands::removePlainCopies),
+
+    command("shareStatus", ShareCommands::shareStatus),
+    command("shareTest", ShareCommands::shareTest),
+    command("shareStart", ShareCommands::shareStart),
+    command("shareStop", ShareCommands::shareStop),
 
     command("driveDetect", DriveCommands::driveDetect),
     command("driveConnect", DriveCommands::driveConnect),
