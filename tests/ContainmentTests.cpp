@@ -106,6 +106,8 @@ TEST_F(ContainmentTest, OpeningRefusesALinkSwappedInAfterTheCheck)
 
     // A path that is not below the root is refused whatever it is.
     EXPECT_FALSE(openBelow(m_root, m_folder / "secret.txt", O_RDONLY));
+    // Nor is the root itself, even when it holds an entry of its own name.
+    writeText(m_root / fs::canonical(m_root).filename(), "a namesake");
     EXPECT_FALSE(openBelow(m_root, fs::canonical(m_root), O_RDONLY));
 }
 
