@@ -1,7 +1,7 @@
 // The maker's IRCC updates, which the desktop program hands over only when their signature
 // verifies. The feed is JSON: { "updated": "...", "items": [{ "title", "date", "summary" }] }.
 
-import { isPlainObject, messageOf } from './format.js';
+import { isPlainObject, plainError } from './format.js';
 
 export const MAX_ITEMS = 8;
 
@@ -31,6 +31,7 @@ export async function fetchFeed(bridge) {
   try {
     return readFeed(await bridge.irccFeed());
   } catch (error) {
-    return { ok: false, error: messageOf(error) };
+    const { message, details } = plainError(error);
+    return { ok: false, error: message, details };
   }
 }

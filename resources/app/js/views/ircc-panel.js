@@ -20,7 +20,8 @@ export function irccPanel(bridge) {
     refresh.disabled = false;
     panel.dataset.state = feed.ok ? 'verified' : 'failed';
     if (!feed.ok) {
-      body.replaceChildren(h('div', { id: 'ircc-error' }, notice('warning', feed.error)));
+      body.replaceChildren(h('div', { id: 'ircc-error' }, notice('warning', feed.error,
+        feed.details ? h('details', {}, h('summary', { text: 'Details' }), h('p', { class: 'notice-detail', text: feed.details })) : null)));
       return;
     }
     if (!feed.items.length) {

@@ -2,7 +2,7 @@
 // server, its state in words, and the values two desks changed at once.
 
 import { h, button, card, notice, toast, confirmDialog } from '../ui.js';
-import { messageOf, formatWhen } from '../format.js';
+import { plainError, formatWhen } from '../format.js';
 import {
   readServerForm, describeShare, shareStatus, conflictsIn, chooseValue, showValue, recordLabel,
   ENCRYPTED_REFUSAL, JOIN_QUESTION, DELETED_FIELD,
@@ -98,7 +98,7 @@ function shareCard({ app, bridge }, live) {
         shareStatus.set(await bridge.shareStatus());
       }
     } catch (failure) {
-      message.textContent = messageOf(failure);
+      message.textContent = plainError(failure).message;
     } finally {
       btn.disabled = false;
     }
@@ -116,7 +116,7 @@ function shareCard({ app, bridge }, live) {
       shareStatus.set(await bridge.shareStatus());
       message.textContent = 'This desk no longer shares the practice. Its data stays here.';
     } catch (failure) {
-      message.textContent = messageOf(failure);
+      message.textContent = plainError(failure).message;
     }
   }
 
