@@ -6,7 +6,7 @@ import { parseDay, parseTime, formatDay, addDays } from '../../resources/app/js/
 import { parseCsv, previewImport, importable, updates, applyUpdates, samePerson } from '../../resources/app/js/csv.js';
 import { addClient } from '../../resources/app/js/clients-model.js';
 import { deadlineCounts, filterDeadlines } from '../../resources/app/js/practice-model.js';
-import { placePanel, tourFor, TOURS } from '../../resources/app/js/tours.js';
+import { placePanel, tourFor, tourToOffer, TOURS } from '../../resources/app/js/tours.js';
 import { ROUTES } from '../../resources/app/js/routes.js';
 
 describe('typed times and dates', () => {
@@ -100,6 +100,13 @@ describe('tours', () => {
     for (const route of ROUTES) assert.ok(tourFor(route.path), route.path);
     assert.deepEqual(['settings/security', 'pdf/formcopy', 'client', 'invoice', 'import'].map(tourFor), ['settings', 'pdf', 'clients', 'billing', 'clients']);
     for (const [name, steps] of Object.entries(TOURS)) assert.ok(steps.length > 0 && steps.every((s) => s.target && s.title && s.text), name);
+  });
+
+  test('a tour starts by itself once, on its own screen only, never over an item opened from Ctrl+K', () => {
+    const seen = new Set(['billing']);
+    const offered = (path) => tourToOffer(path, (n) => seen.has(n));
+    assert.deepEqual(['dashboard', 'pdf', 'settings', 'billing', 'client', 'file', 'invoice', 'settings/security', 'pdf/formcopy', 'nowhere'].map(offered),
+      ['dashboard', 'pdf', 'settings', null, null, null, null, null, null, null]);
   });
 
   test('the panel covers neither the step it points at nor what is kept clear', () => {

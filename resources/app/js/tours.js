@@ -78,6 +78,13 @@ export function tourFor(path) {
   return TOURS[key] ? key : null;
 }
 
+// The tour that starts by itself on arriving at `path`, or null: once per screen, and not on an
+// item's screen or a sub-screen, since whoever opened a client from Ctrl+K came to see that client.
+export function tourToOffer(path, seen) {
+  const name = tourFor(path);
+  return name && name === path && !seen(name) ? name : null;
+}
+
 export function seenTours(doc) {
   const tours = doc?.settings?.tours;
   return isPlainObject(tours) ? tours : {};
@@ -169,11 +176,9 @@ export function createTours({ app, currentPath }) {
     seen,
     get showing() { return overlay !== null; },
     markAllSeen() { markSeen(Object.keys(TOURS)); },
-    // First visit of a screen: its tour starts by itself, once. Not on an item's screen or a
-    // sub-screen: whoever opened a client from Ctrl+K came to see that client.
     offer(path) {
-      const name = tourFor(path);
-      if (name && name === path && !seen(name) && app.editable && !overlay && start(name)) markSeen([name]);
+      const name = tourToOffer(path, seen);
+      if (name && app.editable && !overlay && start(name)) markSeen([name]);
     },
   };
 }
