@@ -110,6 +110,8 @@ public:
             disconnect();
             throw connectionError(server, message);
         }
+        // The server's notices ("already exists, skipping") are of no interest to anyone here.
+        PQsetNoticeProcessor(m_connection, [](void*, const char*) {}, nullptr);
         // Statements that hang on a server that stopped answering give up rather than hold the worker.
         run("SET statement_timeout = '30s'");
         run("LISTEN quillpost_records");
@@ -126,14 +128,14 @@ public:
 
     void migrate() override
     {
+        // A server already at this version needs nothing, not even the right to create schemas.
+        if (storedVersion() == schemaVersion)
+            return;
         run("BEGIN");
         try {
             // One desk at a time sets the schema up.
             run("SELECT pg_advisory_xact_lock(7146281)");
-            run(migrationSteps[0]);
-            run(migrationSteps[1]);
-            Result found(query("SELECT value FROM quillpost.meta WHERE key = 'schema_version'", {}));
-            const int version = PQntuples(found) ? std::atoi(PQgetvalue(found, 0, 0)) : 0;
+            const int version = storedVersion();
             if (version > schemaVersion)
                 throw DatabaseError(DatabaseError::Kind::Refused, "The practice server was set up by a newer Quillpost: update this desk first.");
             if (version < schemaVersion) {
@@ -215,6 +217,16 @@ public:
     }
 
 private:
+    // The schema's version on the server; 0 when there is none yet.
+    int storedVersion()
+    {
+        Result table(query("SELECT to_regclass('quillpost.meta') IS NOT NULL", {}));
+        if (std::string_view(PQgetvalue(table, 0, 0)) != "t")
+            return 0;
+        Result found(query("SELECT value FROM quillpost.meta WHERE key = 'schema_version'", {}));
+        return PQntuples(found) ? std::atoi(PQgetvalue(found, 0, 0)) : 0;
+    }
+
     DatabaseError lost() const
     {
         return { DatabaseError::Kind::Unreachable, "The connection to the practice server at " + m_server.hostAndPort() + " was lost." };
