@@ -103,6 +103,82 @@
     report('an update waits until the editor is closed', refused.ok === false && refused.step === 'close' && refused.open === 1, refused);
     report('closing every editor window leaves none open', await quillpost.pdfcraftCloseAll() === 0);
 
+    // Signing, a scan added as a page and "Make smaller": a scan of 2000 × 1500 pixels whose
+    // EXIF says to turn it right becomes an upright page, a drawn signature goes on page 1, the
+    // file is made to fit 1 MB and saved; the runner checks the copy with qpdf.
+    await quillpost.openPdfCraft(onePagePdf(), 'Noor/signed scan.pdf');
+    await until(async () => await inEditor(`return !document.querySelector('#sign').disabled`).catch(() => false), 'the editor to offer signing');
+    await inEditor(`document.querySelector('#sign').click();
+      const pad = document.querySelector('.sign-pad');
+      await new Promise((r) => setTimeout(r, 300));
+      const box = pad.getBoundingClientRect();
+      const at = (i) => ({ clientX: box.left + 40 + i * 12, clientY: box.top + 100 + Math.sin(i / 3) * 50, pointerId: 7, pointerType: 'pen', pressure: 0.6, bubbles: true });
+      pad.dispatchEvent(new PointerEvent('pointerdown', at(0)));
+      for (let i = 1; i < 40; i++) pad.dispatchEvent(new PointerEvent('pointermove', at(i)));
+      pad.dispatchEvent(new PointerEvent('pointerup', at(40)));
+      document.querySelector('#sign-place').click();
+      return true;`);
+    await until(async () => await inEditor(`return !!document.querySelector('.sign-box')`), 'the signature box on the page');
+    const moved = await inEditor(`const box = document.querySelector('.sign-box');
+      const before = box.getBoundingClientRect();
+      const drag = (target, dx, dy) => {
+        const r = target.getBoundingClientRect();
+        const x = r.left + r.width / 2, y = r.top + r.height / 2;
+        target.dispatchEvent(new PointerEvent('pointerdown', { clientX: x, clientY: y, pointerId: 8, bubbles: true }));
+        box.dispatchEvent(new PointerEvent('pointermove', { clientX: x + dx, clientY: y + dy, pointerId: 8, bubbles: true }));
+        box.dispatchEvent(new PointerEvent('pointerup', { clientX: x + dx, clientY: y + dy, pointerId: 8, bubbles: true }));
+      };
+      drag(box, -60, -200);
+      drag(box.querySelector('.sign-handle'), 50, 0);
+      const after = box.getBoundingClientRect();
+      return { dx: Math.round(after.left - before.left), dy: Math.round(after.top - before.top), grew: Math.round(after.width - before.width) };`);
+    report('the signature is moved and sized on the page before it is placed', moved.dx === -60 && moved.dy === -200 && moved.grew === 50, moved);
+    await inEditor(`document.querySelector('#sign-box-place').click(); return true;`);
+    await until(async () => /^Undo Sign/.test(await inEditor(`return document.querySelector('#undo').title`)), 'the signature to be placed');
+    const again = await inEditor(`document.querySelector('#sign').click();
+      const earlier = document.querySelectorAll('.sign-again').length;
+      [...document.querySelectorAll('#sign-dialog button')].find((b) => b.textContent === 'Cancel').click();
+      return earlier;`);
+    report('a signature drawn once is offered again while the window is open', again === 1, again);
+
+    const inserted = await inEditor(`const canvas = document.createElement('canvas');
+      canvas.width = 2000; canvas.height = 1500;
+      const g = canvas.getContext('2d');
+      const grain = g.createImageData(1000, 1500);
+      let s = 1;
+      for (let i = 0; i < grain.data.length; i += 4) { s = (Math.imul(s, 1103515245) + 12345) >>> 0; grain.data.fill(120 + (s >>> 25), i, i + 3); grain.data[i + 3] = 255; }
+      g.putImageData(grain, 1000, 0);
+      g.fillStyle = '#c00'; g.fillRect(0, 0, 1000, 1500);
+      const jpeg = new Uint8Array(await (await new Promise((r) => canvas.toBlob(r, 'image/jpeg', 0.95))).arrayBuffer());
+      const exif = [0xff, 0xe1, 0, 34, 0x45, 0x78, 0x69, 0x66, 0, 0, 0x4d, 0x4d, 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0];
+      const file = new File([jpeg.slice(0, 2), new Uint8Array(exif), jpeg.slice(2)], 'passport scan.jpg', { type: 'image/jpeg' });
+      const input = document.querySelector('#insert-files');
+      const list = new DataTransfer();
+      list.items.add(file);
+      input.files = list.files;
+      input.dispatchEvent(new Event('change'));
+      for (let i = 0; i < 200 && document.querySelectorAll('.page').length < 2; i++) await new Promise((r) => setTimeout(r, 100));
+      const page = document.querySelectorAll('.page canvas')[1];
+      return { pages: document.querySelectorAll('.page').length, portrait: page && page.offsetHeight > page.offsetWidth, size: document.querySelector('#file-size').textContent, status: document.querySelector('#status').textContent };`);
+    report('a scan turned by its EXIF orientation is added as an upright page after the page in view',
+      inserted.pages === 2 && inserted.portrait && /page added after page 1/.test(inserted.status), inserted);
+    const smaller = await inEditor(`document.querySelector('#size-target').value = '1000000';
+      document.querySelector('#make-smaller').click();
+      for (let i = 0; i < 600 && !/went from|can't get/.test(document.querySelector('#status').textContent); i++) await new Promise((r) => setTimeout(r, 100));
+      return { status: document.querySelector('#status').textContent, size: document.querySelector('#file-size').textContent };`);
+    report('"Make smaller" brings the file within the size chosen and shows the new size',
+      /^The file went from .* to .* \(\d+ pictures? re-encoded\)\.$/.test(smaller.status) && smaller.size !== inserted.size && /KB$/.test(smaller.size), { before: inserted.size, ...smaller });
+    await pause(1000);
+    report('a picture of the editor window after signing and adding a scan is taken',
+      await quillpost.pdfcraftSnapshot(SETTINGS.snapshot.replace(/editor-window\.png$/, 'editor-signed.png')) === true);
+    await answerSaveDialogs(copies);
+    await inEditor(`document.querySelector('#save').click(); return true;`);
+    const signedCopy = copies + '/signed scan-edited.pdf';
+    await until(async () => (await readIfThere(signedCopy))?.length > 0, 'the signed copy to be saved').catch(() => {});
+    const signedBytes = await readIfThere(signedCopy);
+    report('the signed copy with the scan is saved', signedBytes && signedBytes.length > 0 && signedBytes.length <= 1000000, { signedCopy, length: signedBytes && signedBytes.length });
+    await quillpost.pdfcraftCloseAll();
+
     // The update through PDF Studio's own controls.
     location.hash = '#/pdf';
     await until(() => document.querySelector('#editor-check'), 'the editor card');

@@ -78,6 +78,12 @@ test("the large pictures are found with the resolution their pages show them at"
     { width: 1000, filter: "DCTDecode", dpi: 300 },
     { width: 1000, filter: "FlateDecode", dpi: 300 },
   ]);
+  // A scan turned on its page: 400 pixels along the page's 160 points is 180 dpi, not 240.
+  const turned = await PDFDocument.create();
+  const scan = await turned.embedJpg(await jpegOf(grainyScan(400, 300, 9), 95));
+  turned.addPage([120, 160]).drawImage(scan, { x: 120, y: 0, width: 160, height: 120, rotate: pdfLib.degrees(90) });
+  assert.deepEqual(await pictureSizes(await turned.save()), [{ width: 400, filter: "DCTDecode", dpi: 180 }]);
+
   assert.deepEqual([999, 1000, 45_600, 4_000_000, 12_345_678].map(formatSize), ["999 bytes", "1 KB", "46 KB", "4.0 MB", "12.3 MB"]);
 });
 

@@ -57,7 +57,7 @@ const numberIn = (dict, key) => {
 };
 
 // The dots per inch each picture is shown at on the pages that draw it directly (the lowest when
-// several do), by the picture's object number.
+// several do), by the picture's object number, taking it as filling the page.
 function shownResolutions(doc) {
   const dpi = new Map();
   for (const page of doc.getPages()) {
@@ -70,7 +70,9 @@ function shownResolutions(doc) {
       const w = numberIn(stream.dict, "Width");
       const h = numberIn(stream.dict, "Height");
       if (!w || !h) continue;
-      const here = 72 * Math.max(w / width, h / height);
+      // The picture may be drawn turned; of the two ways it can fill the page, the lower
+      // resolution is taken, so a picture is never thought sharper than it is.
+      const here = 72 * Math.min(Math.max(w / width, h / height), Math.max(h / width, w / height));
       const key = ref.toString();
       dpi.set(key, Math.min(dpi.get(key) ?? Infinity, here));
     }

@@ -117,7 +117,7 @@ export class SignaturePad {
     pad.addEventListener("pointerdown", (event) => {
       if (this.#mode !== "draw") return;
       event.preventDefault();
-      pad.setPointerCapture?.(event.pointerId);
+      try { pad.setPointerCapture(event.pointerId); } catch { /* a pointer the window no longer tracks */ }
       last = point(event);
       const context = pad.getContext("2d");
       context.fillStyle = "#12205c";

@@ -123,7 +123,7 @@ export function installTools(host) {
     box.addEventListener("pointerdown", (event) => {
       if (event.target.closest("button")) return;
       event.preventDefault();
-      box.setPointerCapture?.(event.pointerId);
+      try { box.setPointerCapture(event.pointerId); } catch { /* a pointer the window no longer tracks */ }
       drag = { resize: event.target === handle, x: event.clientX, y: event.clientY, start: { ...frame } };
     });
     box.addEventListener("pointermove", (event) => {
