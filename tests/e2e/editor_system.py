@@ -4,6 +4,7 @@ editor window, the window's page fetches it and cannot reach the network, and an
 release server on this machine installs, starts and rolls back. The release is the built-in editor
 itself, packed as version 9.9.0 the way the editor's authors publish it."""
 
+import base64
 import hashlib
 import io
 import json
@@ -111,7 +112,17 @@ def main():
     snapshot = os.path.join(args.output, "editor-window.png")
     if os.path.exists(snapshot):
         os.remove(snapshot)
-    settings = {"outside": server.base + "/outside", "outsideTls": server.tls_base, "snapshot": snapshot}
+    form_snapshot = os.path.join(args.output, "editor-form.png")
+    if os.path.exists(form_snapshot):
+        os.remove(form_snapshot)
+    # A form with every kind of field, made by the unit tests' fixture maker with the site's pdf-lib.
+    form_path = os.path.join(work, "every-field.pdf")
+    subprocess.run(["node", os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "pdfcraft", "fixtures.mjs"),
+                    os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(args.app))), "pdfcraft-work"), form_path], check=True, timeout=60)
+    with open(form_path, "rb") as f:
+        form = base64.b64encode(f.read()).decode()
+    settings = {"outside": server.base + "/outside", "outsideTls": server.tls_base, "snapshot": snapshot,
+                "formSnapshot": form_snapshot, "form": form}
     script = page_script(work, "editor_test.js", settings, args.script)
     xvfb, display = start_xvfb()
     run = None
@@ -127,6 +138,12 @@ def main():
         if os.path.exists(snapshot):
             subprocess.run(["import", "-display", display, "-window", "root", screen], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         check(os.path.exists(screen) and os.path.getsize(screen) > 20000, "a screenshot of the screen with the editor window is in " + screen)
+        form_screen = os.path.join(args.output, "editor-form-screen.png")
+        while not os.path.exists(form_snapshot) and time.monotonic() < deadline and not run.ended:
+            run.next_line(time.monotonic() + 0.2)
+        if os.path.exists(form_snapshot):
+            subprocess.run(["import", "-display", display, "-window", "root", form_screen], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        check(os.path.exists(form_screen) and os.path.getsize(form_screen) > 20000, "a screenshot of the filled form is in " + form_screen)
         done = run.wait_for(DONE_MARK, args.timeout) is not None
         run.stop()
         run.drain()
@@ -135,7 +152,14 @@ def main():
 
         check(done, "the page script ran to its end")
         check(os.path.exists(snapshot) and os.path.getsize(snapshot) > 20000, "the picture of the editor window is in " + snapshot)
-        check_page_results(check, run.results, 15)
+        check_page_results(check, run.results, 20)
+        saved_form = run.results.get("the saved form holds the Cyrillic and Polish names and the other values", {}).get("detail", {}).get("formCopy")
+        fields = {}
+        if saved_form and os.path.exists(saved_form):
+            described = json.loads(subprocess.run(["qpdf", "--json", "--json-key=acroform", saved_form], capture_output=True, text=True, timeout=60).stdout)
+            fields = {f["fullname"]: f["value"] for f in described["acroform"]["fields"]}
+        check(fields.get("name") == "u:Олена Коваленко" and fields.get("address") == "u:Żaneta Wróbel\nул. Шевченка 5"
+              and fields.get("country") in ("u:PL", "PL"), "qpdf reads the filled values from the saved form (%s)" % fields)
         signed = run.results.get("the signed copy with the scan is saved", {}).get("detail") or {}
         signed_path = signed.get("signedCopy") if isinstance(signed, dict) else None
         pages = []

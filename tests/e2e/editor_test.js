@@ -75,7 +75,7 @@
       blocked.http === 'blocked' && blocked.https === 'blocked' && blocked.image === 'blocked', blocked);
     // pdf.js draws the page and its thumbnail once the document has loaded in its worker: the
     // line of text shows as dark pixels on both canvases.
-    const inked = () => inEditor(`return [...document.querySelectorAll('canvas')].map((canvas) => {
+    const inked = () => inEditor(`return [...document.querySelectorAll('.page canvas, .thumb canvas')].map((canvas) => {
       const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
       let dark = 0;
       for (let i = 0; i < pixels.length; i += 4) if (pixels[i] < 128 && pixels[i + 3] > 0) dark++;
@@ -102,6 +102,57 @@
     const refused = await quillpost.pdfcraftUpdate();
     report('an update waits until the editor is closed', refused.ok === false && refused.step === 'close' && refused.open === 1, refused);
     report('closing every editor window leaves none open', await quillpost.pdfcraftCloseAll() === 0);
+
+    // A form with every kind of field, filled where its fields are with a Cyrillic and a Polish
+    // name, then saved: the copy, read back by the editor's pdf.js, holds the values.
+    const form = Uint8Array.from(atob(SETTINGS.form), (c) => c.charCodeAt(0));
+    await quillpost.openPdfCraft(form, 'Noor/application form.pdf');
+    await until(async () => await inEditor(`return document.querySelectorAll('.annotationLayer [name]').length >= 8`).catch(() => false),
+      'the form\'s fields on the page');
+    const layout = await inEditor(`const by = (name) => document.querySelector('.annotationLayer [name="' + name + '"]');
+      const page = document.querySelector('.page').getBoundingClientRect();
+      const box = by('name').getBoundingClientRect();
+      return { onPage: box.left > page.left && box.right < page.right && box.top > page.top && box.bottom < page.bottom,
+        codeMax: by('code').maxLength, officeLocked: by('office').disabled || by('office').readOnly,
+        multiline: by('address').localName, radios: document.querySelectorAll('.annotationLayer [name="color"]').length };`);
+    report('the form\'s fields are drawn on the page, with their maximum lengths, read-only fields and kinds',
+      layout.onPage && layout.codeMax === 5 && layout.officeLocked && layout.multiline === 'textarea' && layout.radios === 2, layout);
+    await inEditor(`const by = (name) => document.querySelector('.annotationLayer [name="' + name + '"]');
+      const type = (name, value) => { const input = by(name); input.focus(); input.value = value; input.dispatchEvent(new Event('input', { bubbles: true })); input.blur(); };
+      type('name', 'Олена Коваленко');
+      type('address', 'Żaneta Wróbel\\nул. Шевченка 5');
+      by('agree').click();
+      document.querySelectorAll('.annotationLayer [name="color"]')[1].click();
+      const country = by('country');
+      country.value = [...country.options].find((o) => o.textContent === 'PL').value;
+      country.dispatchEvent(new Event('input', { bubbles: true }));
+      country.dispatchEvent(new Event('change', { bubbles: true }));
+      return true;`);
+    await until(async () => await inEditor(`return !document.querySelector('#undo').disabled`), 'the values to be taken').catch(() => {});
+    report('filling the fields is an edit that can be undone', await inEditor(`return !document.querySelector('#undo').disabled && window.onbeforeunload !== null`) === true);
+    const found = await inEditor(`const find = document.querySelector('#find');
+      find.value = 'country'; find.dispatchEvent(new Event('input'));
+      await new Promise((r) => setTimeout(r, 1500));
+      return { count: document.querySelector('#find-count').textContent, marked: [...document.querySelectorAll('.textLayer .highlight')].map((s) => s.textContent) };`);
+    report('find counts the matches in the document and marks them on the page', found.count === '1 found' && found.marked.join() === 'Country', found);
+    await pause(1000);
+    report('a picture of the editor window with the filled form is taken', await quillpost.pdfcraftSnapshot(SETTINGS.formSnapshot) === true);
+    await pause(3000);
+    await answerSaveDialogs(copies);
+    await inEditor(`document.querySelector('#save').click(); return true;`);
+    const formCopy = copies + '/Noor-application form-edited.pdf';
+    await until(async () => (await readIfThere(formCopy))?.length > 0, 'the filled form to be saved').catch(() => {});
+    // After saving, the editor shows the saved copy: its fields hold what the file holds.
+    await until(async () => await inEditor(`return document.querySelector('.annotationLayer [name="name"]')?.value === 'Олена Коваленко'`).catch(() => false),
+      'the saved copy to be shown').catch(() => {});
+    const shown = await inEditor(`const by = (name) => document.querySelector('.annotationLayer [name="' + name + '"]');
+      return { name: by('name')?.value, address: by('address')?.value, agree: by('agree')?.checked,
+        blue: document.querySelectorAll('.annotationLayer [name="color"]')[1]?.checked,
+        country: by('country')?.selectedOptions[0]?.textContent, dirty: window.onbeforeunload !== null };`);
+    report('the saved form holds the Cyrillic and Polish names and the other values',
+      shown.name === 'Олена Коваленко' && shown.address === 'Żaneta Wróbel\nул. Шевченка 5' && shown.agree && shown.blue
+      && shown.country === 'PL' && !shown.dirty && (await readIfThere(formCopy))?.length > 0, { ...shown, formCopy });
+    await quillpost.pdfcraftCloseAll();
 
     // Signing, a scan added as a page and "Make smaller": a scan of 2000 × 1500 pixels whose
     // EXIF says to turn it right becomes an upright page, a drawn signature goes on page 1, the

@@ -248,20 +248,25 @@ test("form values in any of the supported scripts are written with appearances i
 
   const values = [
     ["name", "Олена Коваленко"], ["code", "Ż1"], ["address", "Żaneta Wróbel\nул. Шевченка 5"],
-    ["agree", true], ["color", "blue"], ["country", "PL"], ["languages", ["Polish", "Ukrainian"]],
+    ["agree", true], ["color", "red"], ["country", "PL"], ["languages", ["Polish", "Ukrainian"]],
   ];
   for (const [name, value] of values) await model.setField(name, value);
+  // A viewer names a radio button by its state ("1" for the second option).
+  await model.setField("color", "1");
+  assert.equal(model.fields()[4].value, "blue");
+  await assert.rejects(model.setField("color", "7"), DocumentError);
   await model.setField("code", "Ż12");
   assert.equal(model.dirty, true);
   assert.equal(model.fields()[1].value, "Ż12");
 
   // Typing into one field is one undo step; the other fields keep their values.
   await model.undo();
+  await model.undo();
+  assert.equal(model.fields()[4].value, "red");
   assert.equal(model.fields()[6].value.length, 2);
   await model.undo();
   assert.deepEqual(model.fields()[6].value, []);
-  await model.redo();
-  await model.redo();
+  for (let step = 0; step < 3; step += 1) await model.redo();
 
   const saved = await model.save();
   assert.equal(model.dirty, false);

@@ -136,7 +136,7 @@ function layoutPages() {
 async function drawLayers(canvas) {
   const holder = canvas.parentElement;
   const view = state.view;
-  const values = new Map((state.model?.fields() ?? []).map((field) => [field.name, field.value]));
+  const values = new Map((state.model?.fields() ?? []).map((field) => [field.name, field]));
   await drawPageLayers(holder, canvas.pdfPage, holder.viewport, {
     storage: view.pdf.annotationStorage, isXfa: view.isXfa, values, onField: fillField,
   });

@@ -45,7 +45,7 @@ function readField(field) {
     case "checkbox":
       return { ...base, value: field.isChecked() };
     case "radio":
-      return { ...base, value: field.getSelected() ?? null, options: field.getOptions() };
+      return { ...base, value: field.getSelected() ?? null, options: field.getOptions(), states: radioStates(field) };
     case "dropdown":
       return { ...base, value: field.getSelected()[0] ?? "", options: field.getOptions(),
         editable: field.isEditable() };
@@ -55,6 +55,12 @@ function readField(field) {
     default:
       return { ...base, value: null };
   }
+}
+
+// The "on" state of each radio button, in the order of the group's options; a viewer names the
+// button by its state, which is the option's position when the group lists its options.
+function radioStates(field) {
+  return field.acroField.getWidgets().map((widget) => widget.getOnValue()?.decodeText() ?? null);
 }
 
 function writeField(field, value) {
@@ -277,7 +283,11 @@ export class DocumentModel {
         if (typeof value !== "boolean") throw wrong();
         break;
       case "radio":
-        if (value !== null && !info.options.includes(value)) throw wrong();
+        if (value !== null && !info.options.includes(value)) {
+          const at = info.states.indexOf(value);
+          if (at < 0 || info.options.length !== info.states.length) throw wrong();
+          value = info.options[at];
+        }
         break;
       case "dropdown":
         if (typeof value !== "string" || (value !== "" && !info.editable && !info.options.includes(value))) throw wrong();

@@ -36,10 +36,14 @@ export function fieldValue(data, control) {
   return undefined;
 }
 
-// What pdf.js's form layer keeps for a field's control, from the model's value.
-export function storedValue(data, value) {
+// What pdf.js's form layer keeps for a field's control, from the model's field (its value, and
+// for radio buttons each option's state name).
+export function storedValue(data, { value, options, states }) {
   if (data.fieldType === "Tx" || data.checkBox) return { value };
-  if (data.radioButton) return { value: value === data.buttonValue };
+  if (data.radioButton) {
+    const state = states && options.length === states.length ? states[options.indexOf(value)] : undefined;
+    return { value: value !== null && (value === data.buttonValue || state === data.buttonValue) };
+  }
   if (data.fieldType === "Ch") {
     const exportOf = new Map((data.options ?? []).map((o) => [o.displayValue, o.exportValue]));
     return { value: [value].flat().filter((v) => v !== "").map((v) => exportOf.get(v) ?? v) };
@@ -47,8 +51,7 @@ export function storedValue(data, value) {
   return null;
 }
 
-// Draws the text and form layers of one page. `values` maps field names to values not yet
-// written; `onField(name, value, control)` is called as fields are filled in.
+// Draws the text and form layers of one page. `values` maps field names to the model's fields; `onField(name, value, control)` is called as fields are filled in.
 export async function drawPageLayers(holder, page, viewport, { storage, isXfa, values, onField }) {
   holder.style.setProperty("--scale-factor", String(viewport.scale));
   holder.style.setProperty("--total-scale-factor", String(viewport.scale));
