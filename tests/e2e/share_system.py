@@ -45,6 +45,9 @@ FINAL = [
     {"collection": "settings", "id": "settings", "field": "practiceName", "value": "Lima Law"},
 ]
 
+# The first desk, started again, then settles one of the values set aside on the server screen.
+CHOSEN = {"collection": "clients", "id": "c2", "conflictCount": 1}
+
 STEPS = {
     "A": [
         ["start", "upload"], ["settled"], ["step", "uploaded"],
@@ -59,6 +62,11 @@ STEPS = {
         ["step", "offline-edited"],
         ["state", ["connected", "catching-up"], 40000],
         ["check", FINAL, 60000],
+    ],
+    # A again once every desk holds the final records: the server screen, and one value chosen there.
+    "A-ui": [
+        ["state", ["connected"], 40000],
+        ["ui"], ["settled"], ["step", "ui-done"],
     ],
     "B": [
         ["start", "join"],
@@ -78,6 +86,7 @@ STEPS = {
     "B-again": [
         ["state", ["connected", "catching-up"], 40000],
         ["check", FINAL, 60000],
+        ["wait", CHOSEN, 30000], ["settled"], ["step", "chosen-seen"],
     ],
     "C": [
         ["refused", "upload", "already holds"],
@@ -91,6 +100,7 @@ STEPS = {
         ["step", "offline-edited"],
         ["state", ["connected", "catching-up"], 40000],
         ["check", FINAL, 60000],
+        ["wait", CHOSEN, 30000], ["settled"], ["step", "chosen-seen"],
     ],
 }
 
@@ -102,7 +112,8 @@ class Desks:
         self.app, self.work, self.display, self.server, self.body = app, work, display, server, script_body
         self.runs = {}
         self.steps = []     # (desk, name, detail, when)
-        self.logs = {}      # the output of desks that were killed
+        self.logs = {}      # the output of desks' earlier runs
+        self.earlier = {}   # and what their pages reported
 
     def folder(self, desk, name):
         path = os.path.join(self.work, desk, name)
@@ -110,6 +121,8 @@ class Desks:
         return path
 
     def start(self, desk, steps_of=None, practice=None):
+        if desk in self.runs:
+            self.earlier.update(self.runs[desk].results)
         data = self.folder(desk, "data")
         if practice is not None:
             with open(os.path.join(data, "data.json"), "w") as f:
@@ -162,7 +175,7 @@ class Desks:
         return all(self.find(desk, name) is not None for desk, name in wanted)
 
     def results(self):
-        merged = {}
+        merged = dict(self.earlier)
         for run in self.runs.values():
             merged.update(run.results)
         return merged
@@ -175,6 +188,14 @@ def arrival(desks, saver, what, seer, field_value):
     if not saved or not seen:
         return None
     return (seen["at"] - saved["at"]) / 1000.0
+
+
+def query(pg, sql):
+    """The answer of SQL on the practice's database, or what went wrong (a failed check, not a crash)."""
+    try:
+        return pg.psql(sql, pg.database)
+    except RuntimeError as error:
+        return str(error)
 
 
 def records_of(path):
@@ -208,7 +229,7 @@ def main():
         # Two desks: the first uploads, the second joins, and each one's edit reaches the other.
         desks.start("A", practice=PRACTICE)
         check(desks.wait([("A", "uploaded")], 60), "the first desk uploaded its practice")
-        rows = pg.psql("SELECT count(*) FROM quillpost.records WHERE collection = 'clients' AND NOT deleted", "practice")
+        rows = query(pg, "SELECT count(*) FROM quillpost.records WHERE collection = 'clients' AND NOT deleted")
         check(rows == "3", "the server holds the practice's three clients (%s)" % rows)
         desks.start("B")
         check(desks.wait([("B", "seen")], 60) and desks.wait([("A", "seen")], 30),
@@ -249,6 +270,12 @@ def main():
             c2 = next((c for c in digests["A"]["clients"] if c["id"] == "c2"), {})
             print("     c2 on every desk: name %r, set aside %s" % (c2.get("name"), c2.get("conflicts")), flush=True)
 
+        desks.runs["A"].stop()
+        desks.logs["A-first"] = desks.runs["A"].log
+        desks.start("A", steps_of="A-ui")
+        check(desks.wait([("A", "ui-done"), ("B", "chosen-seen"), ("C", "chosen-seen")], 90),
+              "a value chosen on the first desk's server screen is settled on every desk")
+
         # On disk too, once each desk has saved and quit.
         for run in desks.runs.values():
             run.stop()
@@ -257,9 +284,9 @@ def main():
         check(os.path.exists(os.path.join(work, "B", "data", "sync-state.json")), "the desk keeps its sync state in its data folder")
         state_text = open(os.path.join(work, "B", "data", "sync-state.json")).read() if os.path.exists(os.path.join(work, "B", "data", "sync-state.json")) else ""
         check(pg.password not in state_text, "the password is nowhere in sync-state.json")
-        live = pg.psql("SELECT string_agg(id, ',' ORDER BY id) FROM quillpost.records WHERE collection = 'clients' AND NOT deleted", "practice")
+        live = query(pg, "SELECT string_agg(id, ',' ORDER BY id) FROM quillpost.records WHERE collection = 'clients' AND NOT deleted")
         check(live == "c1,c2,c3,c4,c5", "the server holds every client, the deleted-yet-edited one too (%s)" % live)
-        check_page_results(check, desks.results(), 8)
+        check_page_results(check, desks.results(), 13)
         took = time.monotonic() - started
         print("     the whole run took %.0f s" % took, flush=True)
     finally:

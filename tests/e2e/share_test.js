@@ -37,6 +37,7 @@
     const record = find(spec.collection, spec.id);
     if (spec.absent) return !record;
     if (!record) return false;
+    if ('conflictCount' in spec && (record.conflicts || []).length !== spec.conflictCount) return false;
     if ('value' in spec && record[spec.field] !== spec.value) return false;
     if ('oneOf' in spec && !spec.oneOf.includes(record[spec.field])) return false;
     if (spec.conflictOn) {
@@ -59,6 +60,30 @@
   };
 
   const status = async () => (await api.shareStatus()) || {};
+
+  // The sharing card and the title bar as the user sees them, and a value two desks changed
+  // settled with a click (the other desks then settle it too).
+  const uiChecks = async () => {
+    location.hash = '#/settings/server';
+    await within(() => document.querySelector('#share-state') && document.querySelector('#share-conflicts-card'), 'the server screen', 10000);
+    const state = document.querySelector('#share-state');
+    report(SETTINGS.desk + ' the server card says the desk is connected', /^Connected/.test(state.textContent) &&
+      document.querySelector('#share-form').hidden && !document.querySelector('#share-running').hidden, state.textContent);
+    const indicator = document.querySelector('#share-indicator');
+    report(SETTINGS.desk + ' the title bar shows the practice is shared', !indicator.hidden && indicator.textContent === 'Shared', indicator.textContent);
+    report(SETTINGS.desk + ' every screen says values were changed on two desks', !!document.querySelector('#notice-conflicts'), document.querySelector('#notices').textContent);
+    const row = document.querySelector('.share-conflict[data-id="c2"][data-field="name"]');
+    const before = find('clients', 'c2');
+    const other = (before.conflicts || []).find((c) => c.field === 'name');
+    report(SETTINGS.desk + ' the values set aside are listed', !!row && !!other && row.textContent.includes(other.value), row && row.textContent);
+    if (!row || !other) return;
+    const count = before.conflicts.length;
+    row.querySelector('.share-other').click();
+    const after = find('clients', 'c2');
+    report(SETTINGS.desk + ' choosing the other value takes it and settles that entry',
+      after.name === other.value && (after.conflicts || []).length === count - 1, { name: after.name, conflicts: after.conflicts });
+    await App.saveNow();
+  };
 
   try {
     await within(() => window.App && App.ready, 'the page', 30000);
@@ -93,6 +118,8 @@
         } else if (kind === 'settled') {
           // Nothing left to send, and the last changes that came are saved.
           await within(async () => { const s = await status(); return s.state === 'connected' && !s.pending && !App.dirty; }, 'a settled desk', args[0] ?? 30000);
+        } else if (kind === 'ui') {
+          await uiChecks();
         } else if (kind === 'pause') {
           await pause(args[0]);
         } else if (kind === 'step') {
