@@ -130,6 +130,26 @@
       return true;`);
     await until(async () => await inEditor(`return !document.querySelector('#undo').disabled`), 'the values to be taken').catch(() => {});
     report('filling the fields is an edit that can be undone', await inEditor(`return !document.querySelector('#undo').disabled && window.onbeforeunload !== null`) === true);
+    // Text placed on the page stays a piece of its own, movable, until the copy is saved.
+    const placed = await inEditor(`document.querySelector('#add-text').click();
+      const page = document.querySelector('.page');
+      const box = page.getBoundingClientRect();
+      page.dispatchEvent(new MouseEvent('click', { bubbles: true, clientX: box.left + 60, clientY: box.top + box.height * 0.9 }));
+      const entry = document.querySelector('textarea.text-entry');
+      entry.value = 'Gökhan Yılmaz';
+      entry.dispatchEvent(new KeyboardEvent('keydown', { key: 'Enter', bubbles: true }));
+      await new Promise((r) => setTimeout(r, 1000));
+      document.querySelector('#add-text').click();
+      const piece = document.querySelector('.placed-text');
+      const before = piece?.getBoundingClientRect();
+      const at = { bubbles: true, pointerId: 1, button: 0 };
+      piece?.dispatchEvent(new PointerEvent('pointerdown', { ...at, clientX: before.left + 5, clientY: before.top + 5 }));
+      piece?.dispatchEvent(new PointerEvent('pointermove', { ...at, clientX: before.left + 45, clientY: before.top + 5 }));
+      piece?.dispatchEvent(new PointerEvent('pointerup', { ...at, clientX: before.left + 45, clientY: before.top + 5 }));
+      await new Promise((r) => setTimeout(r, 1000));
+      const after = document.querySelector('.placed-text')?.getBoundingClientRect();
+      return { text: piece?.textContent, moved: after && Math.round(after.left - before.left) };`);
+    report('placed text is a piece of its own on the page that can be moved', placed.text === 'Gökhan Yılmaz' && placed.moved >= 35 && placed.moved <= 45, placed);
     const found = await inEditor(`const find = document.querySelector('#find');
       find.value = 'country'; find.dispatchEvent(new Event('input'));
       await new Promise((r) => setTimeout(r, 1500));
@@ -148,10 +168,14 @@
     const shown = await inEditor(`const by = (name) => document.querySelector('.annotationLayer [name="' + name + '"]');
       return { name: by('name')?.value, address: by('address')?.value, agree: by('agree')?.checked,
         blue: document.querySelectorAll('.annotationLayer [name="color"]')[1]?.checked,
-        country: by('country')?.selectedOptions[0]?.textContent, dirty: window.onbeforeunload !== null };`);
+        country: by('country')?.selectedOptions[0]?.textContent, dirty: window.onbeforeunload !== null,
+        placed: [...document.querySelectorAll('.textLayer span')].map((s) => s.textContent).filter((t) => t.includes('Gökhan')),
+        pieces: document.querySelectorAll('.placed-text').length };`);
     report('the saved form holds the Cyrillic and Polish names and the other values',
       shown.name === 'Олена Коваленко' && shown.address === 'Żaneta Wróbel\nул. Шевченка 5' && shown.agree && shown.blue
       && shown.country === 'PL' && !shown.dirty && (await readIfThere(formCopy))?.length > 0, { ...shown, formCopy });
+    report('the placed text is written into the saved page, where it can be found and copied',
+      shown.placed.join() === 'Gökhan Yılmaz' && shown.pieces === 0, shown);
     await quillpost.pdfcraftCloseAll();
 
     // Signing, a scan added as a page and "Make smaller": a scan of 2000 × 1500 pixels whose

@@ -136,7 +136,11 @@ export function drawPlacedText(holder, viewport, items, { lineHeight, selected, 
       onSelect(item.id);
       const start = { x: event.clientX, y: event.clientY };
       let moved = false;
-      piece.setPointerCapture(event.pointerId);
+      try {
+        piece.setPointerCapture(event.pointerId);
+      } catch {
+        // A pointer the browser doesn't know (a synthetic one) still moves the text.
+      }
       const move = (step) => {
         const dx = step.clientX - start.x;
         const dy = step.clientY - start.y;
