@@ -103,6 +103,8 @@
           const now = await status();
           if (args[0].includes('offline')) report(SETTINGS.desk + ' says when it went offline', now.state !== 'offline' || Number.isFinite(now.since), now);
         } else if (kind === 'edit' || kind === 'add' || kind === 'remove') {
+          // Arrival times count from the edit: the save is part of what the user waits for.
+          const editedAt = Date.now();
           App.edit((doc) => {
             const [collection, id, fields] = args;
             if (kind === 'add') return doc[collection].push(fields);
@@ -111,7 +113,7 @@
             for (const [k, v] of Object.entries(fields)) if (v === null) delete record[k]; else record[k] = v;
           });
           await App.saveNow();
-          step('saved', { what: label, at: Date.now() });
+          step('saved', { what: label, at: editedAt, saveTook: Date.now() - editedAt });
         } else if (kind === 'wait') {
           const took = await within(() => holds(args[0]), JSON.stringify(args[0]), args[1] ?? 20000);
           step('seen', { what: args[0], at: Date.now(), took });
