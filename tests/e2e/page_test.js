@@ -458,7 +458,8 @@
       !/null|undefined/.test(document.querySelector('#view').textContent),
       document.querySelector('#view').textContent);
     await until(() => document.querySelector('#recovery:not([hidden]) #restore-recovery'), 'the recovery copy', 5000);
-    report('the recovery copy is offered', document.querySelector('#recovery').textContent.includes('data.json.bak'),
+    report('the recovery copy is offered, but not as the page\'s main action while nothing is wrong',
+      document.querySelector('#recovery').textContent.includes('data.json.bak') && !document.querySelector('#restore-recovery').classList.contains('primary'),
       document.querySelector('#recovery').textContent);
     await until(() => document.querySelector('#snapshot-list li[data-snapshot] [data-action="restore"]'), 'the snapshot list');
     document.querySelector('#snapshot-list li[data-snapshot] [data-action="restore"]').click();
