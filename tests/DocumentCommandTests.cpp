@@ -363,6 +363,13 @@ TEST_F(DocumentCommandTest, AnAttachmentWithAQuoteInItsPathGoesAsAPrivateCopy)
     EXPECT_EQ(failed->json(), (Json { { "attached", false } }));
     EXPECT_EQ(harness.workspace.revealed.back(), fs::canonical(letter));
     EXPECT_FALSE(fs::exists(secondCopy.parent_path()));
+
+    // Nor are two spaces in a row passed on.
+    const fs::path spaced = root() / "Ana" / "two  spaces.pdf";
+    writeText(spaced, "x");
+    harness.send("composeEmail", Json::array({ Json { { "path", spaced.string() } } }));
+    EXPECT_EQ(fs::path(harness.processes.runs.back()[3]).filename(), "two spaces.pdf");
+    harness.processes.exit(0);
 }
 
 TEST_F(DocumentCommandTest, ReadsAnswerFromTheBackgroundQueueAndRefuseFilesOverTheLimit)

@@ -41,7 +41,7 @@ TEST(JsonText, ReadsMessagesAsTheJsonLibraryDoes)
         R"([1e400])", R"({"a":{"b":[true,false,null]}} )", "\xEF\xBB\xBF[1]", "[1]\0x"s, "[\"\xC3\xA9\"]", "[\"\xC3\"]", "[\"a\tb\"]", "[01]", "[1,]", "{\"a\":1,}",
         "", "  ", "nul", "\"lone\"", "[\"\\u12\"]", "{\"a\" :\n 1 , \"b\":[ ]\t}", std::string(600, '[') + std::string(600, ']'),
         std::string(512, '[') + std::string(512, ']'), std::string(513, '[') + std::string(513, ']'), std::string(100, '[') + "1" + std::string(100, ']'),
-        R"(["Zo\u00eb","\u0041\ud83d\ude00\u00e9"])",
+        R"(["Zo\u00eb","\u0041\ud83d\ude00\u00e9","\udfff\udc00"])",
     };
     for (const auto& text : cases)
         expectSameValue(text);

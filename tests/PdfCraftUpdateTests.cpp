@@ -177,6 +177,7 @@ TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
     EXPECT_FALSE(PdfCraftRelease::from(odd).zipURL);
     odd = listing("2.5");
     odd["tag_name"] = 25;
+    odd["assets"][0]["name"] = 25;
     odd["html_url"] = Json::array();
     EXPECT_EQ(PdfCraftRelease::from(odd).version, "");
     EXPECT_EQ(PdfCraftRelease::from(odd).page, "");

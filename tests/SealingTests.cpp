@@ -140,9 +140,12 @@ TEST_F(SealingTest, OnlyWellFormedRecordsAreRead)
 
 TEST_F(SealingTest, TextThatIsNotUtf8DoesNotComeBack)
 {
-    auto parts = SealedRecord::parse(SealedRecord::seal("caf\xe9", m_deviceKeys.key, Binding::None, std::nullopt));
-    ASSERT_TRUE(parts);
-    EXPECT_EQ(openFailure(m_sealer, SealedRecord::encode(*parts)), SealError::Code::InvalidText);
+    // The edges of the three- and four-byte forms: U+0800, U+D7FF, U+10000 and U+10FFFF are text; an
+    // overlong form, a surrogate and anything past U+10FFFF are not.
+    for (const char* text : { "\xE0\xA0\x80", "\xED\x9F\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF" })
+        EXPECT_EQ(m_sealer.seOpen(SealedRecord::seal(text, m_deviceKeys.key, Binding::None, std::nullopt)).view(), text);
+    for (const char* text : { "caf\xe9", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80" })
+        EXPECT_EQ(openFailure(m_sealer, SealedRecord::seal(text, m_deviceKeys.key, Binding::None, std::nullopt)), SealError::Code::InvalidText) << text;
 }
 
 TEST_F(SealingTest, SelfTestProvesEveryStep)

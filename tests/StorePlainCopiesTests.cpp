@@ -55,6 +55,7 @@ TEST(SealedFormTest, RecognisesOnlyThePagesEncryptedFormWhole)
         { R"({"enc":"yes","v":2,"people":[)" + person + R"(],"iv":"AAAA","ct":"AAAA"})", false },
         { R"({"enc":true,"v":2,"people":[)" + person + R"(],"iv":"AAAA","ct":"Amara Okafor"})", false },
         { R"({"enc":true,"v":2,"people":[)" + person + R"(],"iv":"AAAA","ct":""})", false },
+        { R"({"enc":true,"v":2,"people":[)" + person + R"(],"iv":"AAAA","ct":12})", false },
     };
     for (const Case& entry : cases)
         EXPECT_EQ(isSealedDocument(entry.bytes), entry.sealedForm) << entry.bytes;

@@ -335,6 +335,8 @@ TEST(InstallManifest, ReadsOnlyAVersionAndPlainRelativePaths)
         { manifestText("0.2.0", { "bin/quillpost", "/etc/passwd" }), "outside" },
         { manifestText("0.2.0", { "bin/quillpost", "share/../../home" }), "outside" },
         { manifestText("0.2.0", { "bin/quillpost", "share//x" }), "outside" },
+        { manifestText("0.2.0", { "bin/quillpost", "share/a\x01b" }), "outside" },
+        { manifestText("0.2.0", { "bin/quillpost", "share/a\x7f" }), "outside" },
         { manifestText("0.2.0", { "share/quillpost/app/index.html" }), "doesn't list the program" },
     };
     for (auto& [text, why] : refused) {
