@@ -135,7 +135,14 @@
     await until(() => document.querySelector('#client-add'), 'the Clients screen');
     document.querySelector('#client-add').click();
     await until(() => document.querySelector('#client-form'), 'the client form');
+    // Saving without a name marks the field; typing the name takes the mark away at once.
+    document.querySelector('#client-form').requestSubmit();
+    const nameError = document.querySelector('#client-name-error');
+    const marked = !nameError.hidden && document.querySelector('#client-name').getAttribute('aria-invalid') === 'true';
     document.querySelector('#client-name').value = clientName;
+    document.querySelector('#client-name').dispatchEvent(new Event('input'));
+    report('a client\'s name left empty is marked, and the mark goes as the name is typed',
+      marked && nameError.hidden && !document.querySelector('#client-name').hasAttribute('aria-invalid'), { marked });
     document.querySelector('#client-email').value = 'amara@example.org';
     document.querySelector('#client-form').requestSubmit();
     await until(() => App.data.clients.some(c => c.name === clientName), 'the client to be added');

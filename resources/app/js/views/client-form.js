@@ -42,6 +42,12 @@ export function openClientForm(host, { app, bridge = null, client = null, onSave
     }
     controls[item.field] = control;
     errors[item.field] = h('p', { class: 'field-error', id: errorId, hidden: true });
+    // A field being corrected loses its error at once.
+    control.addEventListener(item.select ? 'change' : 'input', () => {
+      errors[item.field].hidden = true;
+      control.removeAttribute('aria-invalid');
+      control.removeAttribute('aria-describedby');
+    });
     return h('div', { class: `field${item.wide ? ' wide' : ''}` },
       h('label', { for: item.id, text: item.label }, item.attrs?.required ? h('span', { class: 'required', text: ' (required)' }) : null),
       control,
