@@ -174,13 +174,22 @@ TEST_F(BridgeTest, SaveTakesTheTextUploadedThroughTheByteChannelOnce)
     EXPECT_EQ(command("save", Json::array({ address }))->result, "true");
     EXPECT_EQ(command("load")->result, document);
 
+    // In pieces, put together in the order given; a cut inside a character is no matter.
+    const std::string later = R"({"version":2,"clients":[{"id":"b","name":"Zoë Ng"}]})";
+    const std::size_t cut = later.find("\xC3") + 1;
+    const std::string pieces = upload(later.substr(0, 10)) + " " + upload(later.substr(10, cut - 10)) + " " + upload(later.substr(cut));
+    EXPECT_EQ(command("save", Json::array({ pieces }))->result, "true");
+    EXPECT_EQ(command("load")->result, later);
+
     // Used, unknown or damaged: nothing is saved and the page hears why.
     const std::string broken = upload(R"({"clients":[)");
-    for (const auto& given : { address, std::string(ByteChannel::addressPrefix) + "0123456789abcdef0123456789abcdef", broken }) {
+    const std::string oneMissing = upload(R"({"version":2,)") + " " + address;
+    const std::string trailingSpace = upload(later) + " ";
+    for (const auto& given : { address, std::string(ByteChannel::addressPrefix) + "0123456789abcdef0123456789abcdef", broken, oneMissing, trailingSpace }) {
         auto answer = command("save", Json::array({ given }));
         EXPECT_FALSE(answer->result) << given;
         EXPECT_TRUE(answer->error && !answer->error->empty()) << given;
-        EXPECT_EQ(command("load")->result, document) << given;
+        EXPECT_EQ(command("load")->result, later) << given;
     }
 }
 

@@ -19,14 +19,21 @@ void load(Bridge& bridge, const Json&, const CommandReply& reply)
 
 void save(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
-    // The text itself, or the address of the text the page uploaded through the byte channel.
+    // The text itself, or the addresses (space-separated, in order) of the pieces of text the
+    // page uploaded through the byte channel.
     const std::string_view argument = strView(args, 0);
     std::optional<std::string> uploaded;
     if (ByteChannel::isAddress(argument)) {
-        uploaded = bridge.byteChannel().take(argument);
-        if (!uploaded) {
-            reply.fail("The changes to save did not reach Quillpost. They are still here; please try again.");
-            return;
+        uploaded.emplace();
+        for (std::size_t at = 0; at <= argument.size();) {
+            const std::size_t end = std::min(argument.find(' ', at), argument.size());
+            auto piece = bridge.byteChannel().take(argument.substr(at, end - at));
+            if (!piece) {
+                reply.fail("The changes to save did not reach Quillpost. They are still here; please try again.");
+                return;
+            }
+            *uploaded += *piece;
+            at = end + 1;
         }
     }
     try {

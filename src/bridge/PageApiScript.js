@@ -48,17 +48,26 @@
     platform: 'linux',
     load: () => call('load'),
     save: (blob) => call('save', JSON.stringify(blob)),
-    // The document's JSON text as a Blob: large text is uploaded and the save takes its address;
-    // small text, or text the upload refused, goes as it is. The upload sends the Blob's bytes
-    // rather than the Blob, whose body WebKit cannot hand to a scheme handler.
-    saveText: (blob) => {
-      const asText = () => blob.text().then((t) => call('save', t));
-      if (blob.size < large)
+    // The document's JSON text as UTF-8 bytes: large text is uploaded a piece at a time, since
+    // the page waits while each upload's body is copied, and the save takes the pieces'
+    // addresses; small text, or text an upload refused, goes as text.
+    saveText: async (u8) => {
+      const asText = () => call('save', new TextDecoder().decode(u8));
+      if (u8.length < large)
         return asText();
-      return blob.arrayBuffer()
-        .then((b) => fetch(channel, { method: 'POST', body: new Uint8Array(b) }))
-        .then((r) => r.ok ? r.text() : Promise.reject(new Error('upload refused')))
-        .then((address) => call('save', address), asText);
+      const piece = 1024 * 1024;
+      const addresses = [];
+      try {
+        for (let at = 0; at < u8.length; at += piece) {
+          const r = await fetch(channel, { method: 'POST', body: u8.subarray(at, at + piece) });
+          if (!r.ok)
+            throw new Error('upload refused');
+          addresses.push(await r.text());
+        }
+      } catch {
+        return asText();
+      }
+      return call('save', addresses.join(' '));
     },
     info: () => call('info'),
     dataStatus: () => call('dataStatus'),

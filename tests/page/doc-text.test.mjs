@@ -3,7 +3,7 @@
 // Run with: node --test tests/page/
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
-import { documentText } from '../../resources/app/js/doc-text.js';
+import { documentText, utf8Writer } from '../../resources/app/js/doc-text.js';
 import { createApp } from '../../resources/app/js/store.js';
 import { addClient, updateClient } from '../../resources/app/js/clients-model.js';
 import {
@@ -48,7 +48,7 @@ function practice(clients = 12) {
   return doc;
 }
 
-// A stand-in for window.quillpost that takes the text as a Blob, as the page API does.
+// A stand-in for window.quillpost that takes the text as UTF-8 bytes, as the page API does.
 function textBridge(loaded) {
   const texts = [];
   const docs = [];
@@ -60,7 +60,7 @@ function textBridge(loaded) {
     dataStatus: async () => ({ dataFile: 'whole', loadedFrom: 'data.json', loadedAt: '' }),
     load: async () => structuredClone(loaded),
     async save(doc) { docs.push(structuredClone(doc)); return true; },
-    async saveText(blob) { texts.push(typeof blob === 'string' ? blob : await blob.text()); return true; },
+    async saveText(bytes) { texts.push(new TextDecoder().decode(bytes)); return true; },
   };
 }
 
@@ -82,6 +82,16 @@ describe('the document text', () => {
     ];
     for (const { name, doc } of cases) {
       assert.equal(await textOf(doc), JSON.stringify(doc), name);
+    }
+  });
+
+  test('as UTF-8 bytes, is what TextEncoder makes of the whole, however the parts fall', async () => {
+    const texts = ['', 'plain', 'é', '€ and 👩🏽‍⚖️', '\ud800 lone', 'x'.repeat(5000), '日本語'.repeat(700)];
+    for (const capacity of [0, 1, 4096, 1 << 20]) {
+      const writer = utf8Writer(capacity);
+      for (const text of texts) writer.add(text);
+      assert.deepEqual(writer.bytes(), new TextEncoder().encode(texts.join('')), `capacity ${capacity}`);
+      assert.equal(writer.length, writer.bytes().length);
     }
   });
 

@@ -81,3 +81,31 @@ export async function documentText(doc, {
   flush();
   return parts;
 }
+
+// Collects the text as UTF-8 bytes in one buffer, each part encoded as it comes, so that the
+// whole never has to be encoded or copied in one go. capacity: a guess at the final size (the
+// last save's), which spares growing the buffer.
+export function utf8Writer(capacity = 0) {
+  const encoder = new TextEncoder();
+  let buffer = new Uint8Array(Math.max(1024, capacity));
+  let length = 0;
+  return {
+    get length() { return length; },
+    add(text) {
+      let rest = text;
+      for (;;) {
+        const { read, written } = encoder.encodeInto(rest, buffer.subarray(length));
+        length += written;
+        if (read === rest.length) return;
+        // Out of room: grow for the worst case of what is left, three bytes a UTF-16 unit.
+        rest = rest.slice(read);
+        const grown = new Uint8Array(Math.max(length + rest.length * 3, buffer.length * 2));
+        grown.set(buffer.subarray(0, length));
+        buffer = grown;
+      }
+    },
+    bytes() {
+      return buffer.subarray(0, length);
+    },
+  };
+}

@@ -3,14 +3,14 @@
 // The page keeps one document in memory (`app.data`), edits it in place and hands the
 // whole thing to the native side to save: straight away with saveNow(), or a moment
 // after the last edit. Keys this version doesn't know about are carried along untouched.
-// When the bridge takes text (saveText), the page writes it a slice at a time (doc-text.js)
-// so that saving a large practice never holds the window.
+// When the bridge takes the text (saveText), the page writes it as UTF-8 a slice at a time
+// (doc-text.js), so that saving a large practice never holds the window.
 
 import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
 import { MODEL_VERSION, COLLECTIONS, migrate, indexOf } from './practice-model.js';
 import { isSealedDocument, openDocument, sealDocument, newSession, passphraseOpens } from './sealed-doc.js';
-import { documentText } from './doc-text.js';
+import { documentText, utf8Writer } from './doc-text.js';
 
 export const DOC_VERSION = MODEL_VERSION;
 export const SAVE_DELAY_MS = 700;
@@ -165,6 +165,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
   let savedRevision = 0;  // the last revision the native side confirmed
   let queue = Promise.resolve();
   let encryption = null;  // { key, people } while the data is kept encrypted
+  let lastTextSize = 0;   // bytes in the last text saved
 
   const app = {
     data: freshDocument(),
@@ -363,18 +364,22 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
     },
   };
 
-  // The document's text as a Blob (a string where there is none) and the revision it holds. An
-  // edit made while it is written starts it again, so the text never mixes two moments.
+  // The document's text as UTF-8 bytes and the revision it holds. An edit made while it is
+  // written starts it again, so the text never mixes two moments.
   async function textOf(doc) {
-    const part = typeof Blob === 'function' ? (text) => new Blob([text]) : (text) => text;
-    const whole = (parts) => (typeof Blob === 'function' ? new Blob(parts, { type: 'application/json' }) : parts.join(''));
     for (let tries = 0; tries < TEXT_ATTEMPTS; tries++) {
       const stamp = revision;
       const current = () => doc !== app.data || revision === stamp;
-      const parts = await documentText(doc, { ...textOptions, part, current });
-      if (parts && current()) return { text: whole(parts), revision: doc === app.data ? stamp : 0 };
+      const writer = utf8Writer(lastTextSize + 65536);
+      const parts = await documentText(doc, { ...textOptions, part: writer.add, current });
+      if (parts && current()) {
+        lastTextSize = writer.length;
+        return { text: writer.bytes(), revision: doc === app.data ? stamp : 0 };
+      }
     }
-    return { text: whole([JSON.stringify(doc)]), revision: doc === app.data ? revision : 0 };
+    const writer = utf8Writer();
+    writer.add(JSON.stringify(doc));
+    return { text: writer.bytes(), revision: doc === app.data ? revision : 0 };
   }
 
   async function reloadAfter(answer) {
