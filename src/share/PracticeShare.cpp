@@ -2,6 +2,7 @@
 
 #include "common/Error.h"
 #include "common/Files.h"
+#include "common/JsonText.h"
 #include "common/Uuid.h"
 #include "platform/BackgroundQueue.h"
 #include "platform/Keyring.h"
@@ -63,7 +64,7 @@ LocalRecords readLocal(const std::filesystem::path& file, bool mayBeMissing)
     }
     if (isSealedDocument(*bytes))
         throw LocalProblem(PracticeShare::encryptedRefusal);
-    const Json document = Json::parse(*bytes, nullptr, false);
+    const Json document = parseJsonText(*bytes);
     if (document.is_discarded() || !document.is_object())
         throw LocalProblem("The practice's data file doesn't read, so nothing was shared.");
     return { RecordDiff::records(document), RecordDiff::listedCollections(document) };

@@ -1,6 +1,7 @@
 #include "share/SyncState.h"
 
 #include "common/Files.h"
+#include "common/JsonText.h"
 #include "store/Store.h"
 
 namespace quillpost {
@@ -83,7 +84,7 @@ std::optional<SyncState> SyncState::read(const std::filesystem::path& file)
     auto bytes = readFile(file);
     if (!bytes)
         return std::nullopt;
-    const Json document = Json::parse(*bytes, nullptr, false);
+    const Json document = parseJsonText(*bytes);
     if (document.is_discarded())
         throw SyncStateDamaged("does not parse");
     return fromJson(document);

@@ -1,5 +1,7 @@
 #include "platform/PracticeDatabase.h"
 
+#include "common/JsonText.h"
+
 #include <libpq-fe.h>
 
 #include <cerrno>
@@ -29,7 +31,8 @@ const char* const migrationSteps[] = {
     "CREATE TRIGGER records_announce AFTER INSERT OR UPDATE ON quillpost.records FOR EACH ROW EXECUTE FUNCTION quillpost.announce()",
 };
 
-constexpr const char* recordColumns = "collection, id, body::text, deleted, rev, desk, (extract(epoch from changed_at) * 1000)::bigint";
+// Every statement that answers records gives these columns, in this order.
+#define RECORD_COLUMNS "collection, id, body::text, deleted, rev, desk, (extract(epoch from changed_at) * 1000)::bigint"
 
 struct Result {
     PGresult* result { nullptr };
@@ -160,7 +163,7 @@ public:
 
     std::vector<RemoteRecord> pullSince(std::int64_t rev, std::size_t limit) override
     {
-        Result result(query(std::string("SELECT ") + recordColumns + " FROM quillpost.records WHERE rev > $1 ORDER BY rev LIMIT $2",
+        Result result(query("SELECT " RECORD_COLUMNS " FROM quillpost.records WHERE rev > $1 ORDER BY rev LIMIT $2",
             { std::to_string(rev), std::to_string(limit) }));
         std::vector<RemoteRecord> records;
         for (int row = 0; row < PQntuples(result); ++row)
@@ -170,7 +173,7 @@ public:
 
     std::optional<RemoteRecord> fetch(const std::string& collection, const std::string& id) override
     {
-        Result result(query(std::string("SELECT ") + recordColumns + " FROM quillpost.records WHERE collection = $1 AND id = $2", { collection, id }));
+        Result result(query("SELECT " RECORD_COLUMNS " FROM quillpost.records WHERE collection = $1 AND id = $2", { collection, id }));
         if (PQntuples(result) == 0)
             return std::nullopt;
         return record(result, 0);
@@ -184,17 +187,16 @@ public:
         std::optional<std::string> bodyParameter;
         if (!deleted)
             bodyParameter = text;
-        const std::string returning = std::string(" RETURNING ") + recordColumns;
         std::unique_ptr<Result> result;
         if (expectedRev == 0) {
             result = std::make_unique<Result>(query("INSERT INTO quillpost.records (collection, id, body, deleted, rev, desk)"
                                                     " VALUES ($1, $2, $3::jsonb, $4, nextval('quillpost.revs'), $5) ON CONFLICT DO NOTHING"
-                    + returning,
+                                                    " RETURNING " RECORD_COLUMNS,
                 { collection, id, bodyParameter, deleted ? "true" : "false", desk }));
         } else {
             result = std::make_unique<Result>(query("UPDATE quillpost.records SET body = $3::jsonb, deleted = $4, rev = nextval('quillpost.revs'),"
                                                     " desk = $5, changed_at = now() WHERE collection = $1 AND id = $2 AND rev = $6"
-                    + returning,
+                                                    " RETURNING " RECORD_COLUMNS,
                 { collection, id, bodyParameter, deleted ? "true" : "false", desk, std::to_string(expectedRev) }));
         }
         if (PQntuples(*result) == 0)
@@ -279,7 +281,7 @@ private:
         record.id = PQgetvalue(result, row, 1);
         const bool deleted = std::string_view(PQgetvalue(result, row, 3)) == "t";
         if (!deleted && !PQgetisnull(result, row, 2)) {
-            record.body = Json::parse(PQgetvalue(result, row, 2), nullptr, false);
+            record.body = parseJsonText(PQgetvalue(result, row, 2));
             if (record.body.is_discarded())
                 record.body = nullptr;
         }
