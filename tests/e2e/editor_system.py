@@ -117,12 +117,16 @@ def main():
         os.remove(form_snapshot)
     # A form with every kind of field, made by the unit tests' fixture maker with the site's pdf-lib.
     form_path = os.path.join(work, "every-field.pdf")
+    xfa_path = os.path.join(work, "xfa.pdf")
     subprocess.run(["node", os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "pdfcraft", "fixtures.mjs"),
-                    os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(args.app))), "pdfcraft-work"), form_path], check=True, timeout=60)
+                    os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(args.app))), "pdfcraft-work"), form_path, xfa_path],
+                   check=True, timeout=60)
     with open(form_path, "rb") as f:
         form = base64.b64encode(f.read()).decode()
+    with open(xfa_path, "rb") as f:
+        xfa = base64.b64encode(f.read()).decode()
     settings = {"outside": server.base + "/outside", "outsideTls": server.tls_base, "snapshot": snapshot,
-                "formSnapshot": form_snapshot, "form": form}
+                "formSnapshot": form_snapshot, "form": form, "xfa": xfa}
     script = page_script(work, "editor_test.js", settings, args.script)
     xvfb, display = start_xvfb()
     run = None
@@ -152,7 +156,7 @@ def main():
 
         check(done, "the page script ran to its end")
         check(os.path.exists(snapshot) and os.path.getsize(snapshot) > 20000, "the picture of the editor window is in " + snapshot)
-        check_page_results(check, run.results, 22)
+        check_page_results(check, run.results, 23)
         saved_form = run.results.get("the saved form holds the Cyrillic and Polish names and the other values", {}).get("detail", {}).get("formCopy")
         fields = {}
         if saved_form and os.path.exists(saved_form):

@@ -178,6 +178,15 @@
       shown.placed.join() === 'Gökhan Yılmaz' && shown.pieces === 0, shown);
     await quillpost.pdfcraftCloseAll();
 
+    // A form drawn from its XFA shows its fields to fill.
+    await quillpost.openPdfCraft(Uint8Array.from(atob(SETTINGS.xfa), (c) => c.charCodeAt(0)), 'Noor/xfa form.pdf');
+    await until(async () => await inEditor(`return !!document.querySelector('.xfaLayer input')`).catch(() => false), 'the XFA form to be drawn').catch(() => {});
+    const xfa = await inEditor(`const input = document.querySelector('.xfaLayer input');
+      return { field: !!input && !input.disabled, caption: document.querySelector('.xfaLayer')?.textContent.includes('Family name'),
+        message: document.querySelector('#message').hidden ? '' : document.querySelector('#message').textContent };`);
+    report('a form drawn from its XFA is shown with its fields to fill', xfa.field && xfa.caption && xfa.message === '', xfa);
+    await quillpost.pdfcraftCloseAll();
+
     // Signing, a scan added as a page and "Make smaller": a scan of 2000 × 1500 pixels whose
     // EXIF says to turn it right becomes an upright page, a drawn signature goes on page 1, the
     // file is made to fit 1 MB and saved; the runner checks the copy with qpdf.

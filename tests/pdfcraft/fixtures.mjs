@@ -1,6 +1,6 @@
 // Test documents made on the spot: a form with every kind of field, and an XFA form.
 // As a script it writes them for the end-to-end tests:
-//   node fixtures.mjs <pdfcraft work folder> <every-field.pdf> [<xfa.pdf>]
+//   node fixtures.mjs <pdfcraft work folder> <every-field.pdf> [<xfa.pdf, drawn from its XFA>]
 import { createRequire } from "node:module";
 import { writeFileSync } from "node:fs";
 import { join, resolve } from "node:path";
@@ -57,27 +57,28 @@ export async function everyFieldForm(workDir) {
 }
 
 // A form described only by XFA, with no AcroForm fields to fill: what some government forms are.
-export async function xfaForm(workDir) {
-  const { PDFDocument, PDFName } = await pdfLibFrom(workDir);
+// With `drawn`, it asks readers to draw it from its XFA (NeedsRendering), as pdf.js can.
+export async function xfaForm(workDir, { drawn = false } = {}) {
+  const { PDFDocument, PDFName, PDFBool } = await pdfLibFrom(workDir);
   const doc = await PDFDocument.create();
   const page = doc.addPage([612, 792]);
   page.drawText("Please wait... If this message is not replaced, your reader can't show this form.", { x: 40, y: 740, size: 10 });
-  const template = `<?xml version="1.0" encoding="UTF-8"?>
-<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/"><template xmlns="http://www.xfa.org/schema/xfa-template/3.3/">
+  const template = `<template xmlns="http://www.xfa.org/schema/xfa-template/3.3/">
 <subform name="form1" layout="tb" locale="en_US"><pageSet><pageArea name="Page1" id="Page1">
 <contentArea x="0.25in" y="0.25in" w="8in" h="10.5in"/><medium stock="letter" short="8.5in" long="11in"/></pageArea></pageSet>
 <subform w="8in" h="10.5in" name="main"><field name="familyName" y="10mm" x="10mm" w="80mm" h="9mm">
 <ui><textEdit/></ui><caption reserve="25mm"><value><text>Family name</text></value></caption></field></subform>
-</subform></template>
-<xfa:datasets xmlns:xfa="http://www.xfa.org/schema/xfa-data/1.0/"><xfa:data><form1><main><familyName/></main></form1></xfa:data></xfa:datasets>
-</xdp:xdp>`;
-  const xfa = doc.context.flateStream(template);
-  doc.catalog.set(PDFName.of("AcroForm"), doc.context.obj({ Fields: [], XFA: doc.context.register(xfa) }));
+</subform></template>`;
+  const datasets = `<xfa:datasets xmlns:xfa="http://www.xfa.org/schema/xfa-data/1.0/"><xfa:data><form1><main><familyName/></main></form1></xfa:data></xfa:datasets>`;
+  const xfa = doc.context.register(doc.context.flateStream(
+    `<?xml version="1.0" encoding="UTF-8"?>\n<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/">${template}${datasets}</xdp:xdp>`));
+  doc.catalog.set(PDFName.of("AcroForm"), doc.context.obj({ Fields: [], XFA: xfa }));
+  if (drawn) doc.catalog.set(PDFName.of("NeedsRendering"), PDFBool.True);
   return doc.save();
 }
 
 if (import.meta.url === pathToFileURL(process.argv[1] ?? "").href) {
   const [workDir, formOut, xfaOut] = process.argv.slice(2);
   writeFileSync(formOut, await everyFieldForm(workDir));
-  if (xfaOut) writeFileSync(xfaOut, await xfaForm(workDir));
+  if (xfaOut) writeFileSync(xfaOut, await xfaForm(workDir, { drawn: true }));
 }

@@ -291,10 +291,26 @@ test("form values in any of the supported scripts are written with appearances i
   }
 });
 
-test("an XFA form without fields has nothing to fill, and says which form it is", async () => {
+test("an XFA form without fields has nothing to fill, says which form it is, and takes bytes filled elsewhere", async () => {
   const model = await DocumentModel.open(await xfaForm(workDir));
   assert.equal(model.fields().length, 0);
   assert.equal(model.hasXfa, true);
   const plain = await DocumentModel.open(await threePages());
   assert.equal(plain.hasXfa, false);
+
+  // One that asks to be drawn from its XFA is drawn by pdf.js as a form of its own.
+  const drawn = await xfaForm(workDir, { drawn: true });
+  const pdf = await pdfjs.getDocument({ data: drawn.slice(), enableXfa: true }).promise;
+  assert.equal(pdf.isPureXfa, true);
+  assert.match(JSON.stringify(await (await pdf.getPage(1)).getXfa()), /"dataId":"familyName/);
+  await pdf.destroy();
+
+  // Values pdf.js wrote come in as one undoable edit; bytes that aren't a PDF are refused.
+  const before = model.bytes;
+  await model.adopt("Fill in the form", drawn);
+  assert.equal(model.bytes, drawn);
+  await assert.rejects(model.adopt("Fill in the form", new TextEncoder().encode("garbage")), DocumentError);
+  assert.equal(model.bytes, drawn);
+  await model.undo();
+  assert.equal(model.bytes, before);
 });

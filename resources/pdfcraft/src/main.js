@@ -39,8 +39,8 @@ const thumbRenderer = new LazyRenderer(ui.thumbs.parentElement);
 
 // ---- messages ----
 
-const CANT_FILL = "This form is made with XFA in a way PdfCraft can't fill. Open it in a reader that "
-  + "can fill it, fill it there and print it to “Quillpost PDF”.";
+const FILL_ELSEWHERE = "Open it in a reader that can fill it, fill it there and print it to “Quillpost PDF”.";
+const CANT_FILL = `This form is made with XFA in a way PdfCraft can't fill. ${FILL_ELSEWHERE}`;
 
 function showError(text) {
   ui.message.textContent = text;
@@ -429,7 +429,13 @@ async function saveCopy() {
     const before = state.model.bytes;
     // An XFA form's values live in pdf.js, which writes them into the form's data.
     if (state.view.isXfa && state.xfaFilled) {
-      await state.model.adopt("Fill in the form", await state.view.pdf.saveDocument());
+      let filled;
+      try {
+        filled = await state.view.pdf.saveDocument();
+      } catch (error) {
+        throw new DocumentError(`This XFA form's values couldn't be written (${error?.message ?? error}). ${FILL_ELSEWHERE}`);
+      }
+      await state.model.adopt("Fill in the form", filled);
       state.xfaFilled = false;
     }
     bytes = await state.model.save();
