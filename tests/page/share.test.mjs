@@ -4,7 +4,7 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { createApp } from '../../resources/app/js/store.js';
 import {
-  connectSharing, applyChanges, readChanges, conflictsIn, chooseValue, describeShare, readServerForm, DELETED_FIELD,
+  connectSharing, applyChanges, readChanges, conflictsIn, chooseValue, describeShare, readServerForm, typingIn, DELETED_FIELD,
 } from '../../resources/app/js/share.js';
 
 function manualTimers() {
@@ -270,5 +270,30 @@ describe('a desk joining a large practice', () => {
     assert.equal(doc.clients.length, 5002);
     assert.equal(doc.clients.filter((c) => c.id === 'n7').length, 1);
     assert.equal(doc.clients.at(-1).name, 'back');
+  });
+});
+
+describe('whether the user is busy in a form', () => {
+  // A stand-in document: the focused element's tag and the nearest form or dialog around it.
+  const page = ({ tag = 'body', inside = null, editable = false, dialogOpen = false }) => ({
+    querySelector: (selector) => (selector === 'dialog[open]' && dialogOpen ? {} : null),
+    activeElement: tag === null ? null : {
+      matches: (selector) => editable && selector.includes('contenteditable'),
+      closest: (selector) => (inside && selector.split(',').map((x) => x.trim()).includes(inside) ? {} : null),
+    },
+  });
+  test('fields and buttons of a form or dialog count, the rest of the screen does not', () => {
+    const cases = [
+      [{ tag: 'input', inside: 'form' }, true],
+      [{ tag: 'button', inside: 'form' }, true, 'a Save button being pressed'],
+      [{ tag: 'textarea', inside: 'dialog' }, true],
+      [{ tag: 'div', editable: true }, true],
+      [{ tag: 'body', dialogOpen: true }, true],
+      [{ tag: 'a' }, false],
+      [{ tag: 'body' }, false],
+      [{ tag: null }, false],
+    ];
+    for (const [where, busy, why] of cases) assert.equal(typingIn(page(where)), busy, why ?? JSON.stringify(where));
+    assert.equal(typingIn(null), false);
   });
 });
