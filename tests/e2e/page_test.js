@@ -171,6 +171,27 @@
     await until(() => location.hash === '#/client/' + addedId, 'the client row to open its client');
     report('a click anywhere on a client\'s row opens the client', location.hash === '#/client/' + addedId);
 
+    // A spreadsheet row for a client already here is offered for update, not added a second time.
+    location.hash = '#/import';
+    await until(() => document.querySelector('#import-file'), 'the import screen');
+    const sheet = new DataTransfer();
+    sheet.items.add(new File([`Name,Email,Phone\n${clientName},amara@example.org,555 0101\nNew Person,new@example.org,\n`], 'clients.csv', { type: 'text/csv' }));
+    document.querySelector('#import-file').files = sheet.files;
+    document.querySelector('#import-file').dispatchEvent(new Event('change'));
+    await until(() => document.querySelector('#import-summary'), 'the import preview');
+    const known = document.querySelector('#import-known');
+    known.value = 'update';
+    known.dispatchEvent(new Event('change'));
+    const previewText = document.querySelector('#import-step').textContent;
+    const clientsBefore = App.data.clients.length;
+    document.querySelector('#import-run').click();
+    report('an import updates the client already here and adds only the new one, with no "null" in its preview',
+      !/\bnull\b/.test(previewText) && !known.parentElement.hidden && App.data.clients.length === clientsBefore + 1 &&
+      App.data.clients.filter(c => c.name === clientName).length === 1 && App.data.clients.find(c => c.id === addedId).phone === '555 0101',
+      { previewText: previewText.slice(-200), clients: App.data.clients.length - clientsBefore });
+    App.edit(doc => { doc.clients = doc.clients.filter(c => c.name !== 'New Person'); });
+    await App.saveNow();
+
     // Typed times and dates: 1430 is 14:30, an all-number date is refused, and the error goes as the field is corrected.
     location.hash = '#/calendar';
     await until(() => document.querySelector('#appointment-add'), 'the Calendar screen');
