@@ -11,31 +11,34 @@ import { formatDay } from './dates.js';
 // never found by its old words.
 const folded = new WeakMap();
 
-function hayOf(item, a, b, c, d, e, words) {
+function hayOf(item, a, b, c, d, e, words, name) {
   const kept = folded.get(item);
   if (kept !== undefined && kept.a === a && kept.b === b && kept.c === c && kept.d === d && kept.e === e) return kept.hay;
-  const hay = foldForSearch(words().join(' \u0000 '));
+  const hay = foldForSearch(words(item, name).join(' \u0000 '));
   folded.set(item, { a, b, c, d, e, hay });
   return hay;
 }
 
+// The words a row is found by.
+const clientWords = (c) => [text(c.name), text(c.email), text(c.phone), text(c.fileNumber), statusLabel(c.status)];
+const fileWords = (f, name) => [name, programmeLabel(f.programme), text(f.applicationNumber), fileStatusLabel(f.status)];
+const deadlineWords = (d, name) => [text(d.title), deadlineKindLabel(d.kind), name, text(d.due)];
+const invoiceWords = (i, name) => [text(i.number), name, i.paid ? 'paid' : 'unpaid'];
+
 // The folded text of one row; names: client id → name.
 const HAY = {
-  client: (c) => hayOf(c, c.name, c.email, c.phone, c.fileNumber, c.status,
-    () => [text(c.name), text(c.email), text(c.phone), text(c.fileNumber), statusLabel(c.status)]),
+  client: (c) => hayOf(c, c.name, c.email, c.phone, c.fileNumber, c.status, clientWords, ''),
   file: (f, names) => {
     const name = names.get(f.clientId) ?? '';
-    return hayOf(f, name, f.programme, f.applicationNumber, f.status, undefined,
-      () => [name, programmeLabel(f.programme), text(f.applicationNumber), fileStatusLabel(f.status)]);
+    return hayOf(f, name, f.programme, f.applicationNumber, f.status, undefined, fileWords, name);
   },
   deadline: (d, names) => {
     const name = names.get(d.clientId) ?? '';
-    return hayOf(d, d.title, d.kind, name, d.due, undefined, () => [text(d.title), deadlineKindLabel(d.kind), name, text(d.due)]);
+    return hayOf(d, d.title, d.kind, name, d.due, undefined, deadlineWords, name);
   },
   invoice: (i, names) => {
     const name = names.get(i.clientId) ?? '';
-    const paid = i.paid ? 'paid' : 'unpaid';
-    return hayOf(i, i.number, name, paid, undefined, undefined, () => [text(i.number), name, paid]);
+    return hayOf(i, i.number, name, !!i.paid, undefined, undefined, invoiceWords, name);
   },
 };
 const LISTS = [['client', 'clients'], ['file', 'files'], ['deadline', 'deadlines'], ['invoice', 'invoices']];
