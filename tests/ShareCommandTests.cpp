@@ -1,0 +1,122 @@
+#include "app/PageHooks.h"
+#include "share/PracticeShare.h"
+
+#include "doubles/CommandHarness.h"
+#include "doubles/FakePracticeDatabase.h"
+#include "doubles/SecretDoubles.h"
+
+#include <gtest/gtest.h>
+
+namespace quillpost {
+
+namespace {
+
+// A bridge whose sharing talks to a server in memory.
+class ShareCommandTest : public testing::Test {
+protected:
+    std::shared_ptr<FakePracticeDatabase::Server> server = std::make_shared<FakePracticeDatabase::Server>();
+    FakeKeyring keyring;
+    VirtualClock clock;
+    TemporaryFolder folder { "quillpost-share" };
+    std::unique_ptr<PracticeShare> share = std::make_unique<PracticeShare>(PracticeShare::Services {
+        .dataFile = folder / "data.json",
+        .stateFile = folder / "sync-state.json",
+        .openDatabase = [this] { return std::make_unique<FakePracticeDatabase>(server); },
+        .keyring = keyring,
+        .clock = clock,
+        .mainQueue = clock,
+        .background = clock,
+        .safetyCopy = [] { return true; },
+        .workerThread = false,
+    });
+    std::unique_ptr<CommandHarness> harness = std::make_unique<CommandHarness>(true, [this](Bridge::Services& services) { services.share = share.get(); });
+
+    std::shared_ptr<CommandAnswer> send(const std::string& cmd, const Json& settings)
+    {
+        auto answer = harness->send(cmd, Json::array({ settings }));
+        clock.runBackground();
+        clock.runPosted();
+        return answer;
+    }
+};
+
+const Json goodServer { { "host", "db.office.example" }, { "port", 5432 }, { "database", "practice" }, { "user", "clerk" }, { "password", "secret" } };
+
+Json with(const char* key, const Json& value)
+{
+    Json copy = goodServer;
+    if (value.is_null())
+        copy.erase(key);
+    else
+        copy[key] = value;
+    return copy;
+}
+
+}
+
+TEST_F(ShareCommandTest, SettingsThePageSendsAreCheckedBeforeAnyConnection)
+{
+    const std::pair<Json, const char*> refused[] = {
+        { with("host", ""), "Enter the server's host, database and user." },
+        { with("database", nullptr), "Enter the server's host, database and user." },
+        { with("user", 7), "Enter the server's host, database and user." },
+        { with("port", 0), "The port is a number from 1 to 65535." },
+        { with("port", 65536), "The port is a number from 1 to 65535." },
+        { with("port", "54x"), "The port is a number from 1 to 65535." },
+        { with("port", 5.5), "The port is a number from 1 to 65535." },
+        { with("port", "99999999999999999999"), "The port is a number from 1 to 65535." },
+    };
+    for (auto& [settings, sentence] : refused) {
+        auto answer = send("shareTest", settings);
+        EXPECT_EQ(answer->calls, 1) << settings.dump();
+        EXPECT_EQ(answer->error, sentence) << settings.dump();
+    }
+    auto noMode = send("shareStart", goodServer);
+    EXPECT_EQ(noMode->error, "Choose whether this desk uploads its practice or uses the shared one.");
+    EXPECT_EQ(server->connects, 0);
+}
+
+TEST_F(ShareCommandTest, TestStartStatusAndStopAnswerThePage)
+{
+    auto tested = send("shareTest", with("port", "5432"));
+    EXPECT_EQ(tested->result, "true");
+    auto wrong = send("shareTest", with("password", "nope"));
+    EXPECT_EQ(wrong->error, "The server refused the password for user clerk.");
+
+    auto off = harness->send("shareStatus");
+    EXPECT_EQ(off->json()["state"], "off");
+    EXPECT_EQ(off->json()["enabled"], false);
+
+    auto started = send("shareStart", with("mode", "upload"));
+    EXPECT_EQ(started->result, "true");
+    auto on = harness->send("shareStatus")->json();
+    EXPECT_EQ(on["enabled"], true);
+    EXPECT_EQ(on["state"], "connecting");
+    EXPECT_FALSE(on["desk"].get<std::string>().empty());
+    EXPECT_TRUE(std::filesystem::exists(folder / "sync-state.json"));
+
+    EXPECT_EQ(harness->send("shareStop")->result, "true");
+    EXPECT_EQ(harness->send("shareStatus")->json()["state"], "off");
+    EXPECT_FALSE(std::filesystem::exists(folder / "sync-state.json"));
+}
+
+TEST(ShareCommandsWithoutSharing, StatusIsOffAndTheRestSaysSo)
+{
+    CommandHarness harness;
+    EXPECT_EQ(harness.send("shareStatus")->json()["state"], "off");
+    EXPECT_EQ(harness.send("shareTest", Json::array({ goodServer }))->error, "Sharing with other desks isn't available in this copy of Quillpost.");
+    EXPECT_EQ(harness.send("shareStop")->result, "true");
+}
+
+TEST(ShareHooks, OtherDesksTextReachesThePageAsData)
+{
+    const Json changes { { "changes", { { { "collection", "clients" }, { "id", "c1" }, { "record", { { "name", "</script><b>\u2028'\")" } } } } } } };
+    const std::string script = PageHooks::sharedChanges(changes);
+    const std::string opening = "window.__qpShared && window.__qpShared(";
+    ASSERT_TRUE(script.starts_with(opening));
+    ASSERT_TRUE(script.ends_with(")"));
+    EXPECT_EQ(Json::parse(script.substr(opening.size(), script.size() - opening.size() - 1)), changes);
+    EXPECT_EQ(PageHooks::shareState(Json { { "state", "offline" } }), "window.__qpShareState && window.__qpShareState({\"state\":\"offline\"})");
+}
+
+}
