@@ -76,6 +76,7 @@
     // pdf.js draws the page and its thumbnail once the document has loaded in its worker: the
     // line of text shows as dark pixels on both canvases.
     const inked = () => inEditor(`return [...document.querySelectorAll('.page canvas, .thumb canvas')].map((canvas) => {
+      if (canvas.width === 0) return 0; // not drawn yet, or given back out of sight
       const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
       let dark = 0;
       for (let i = 0; i < pixels.length; i += 4) if (pixels[i] < 128 && pixels[i + 3] > 0) dark++;
@@ -150,6 +151,31 @@
       const after = document.querySelector('.placed-text')?.getBoundingClientRect();
       return { text: piece?.textContent, moved: after && Math.round(after.left - before.left) };`);
     report('placed text is a piece of its own on the page that can be moved', placed.text === 'Gökhan Yılmaz' && placed.moved >= 35 && placed.moved <= 45, placed);
+    // Ctrl+Z takes the move back, Ctrl+Shift+Z makes it again; Ctrl+plus and Ctrl+0 zoom.
+    // Each step redraws the document, so the next key waits for the editor to be idle again.
+    const keys = await inEditor(`const idle = async () => {
+        for (let i = 0; i < 100 && document.querySelector('#save').disabled; i += 1) await new Promise((r) => setTimeout(r, 100));
+        await new Promise((r) => setTimeout(r, 500)); };
+      const press = async (key, shiftKey = false) => {
+        await idle();
+        document.querySelector('.placed-text').focus();
+        document.dispatchEvent(new KeyboardEvent('keydown', { key, ctrlKey: true, shiftKey, bubbles: true }));
+        await new Promise((r) => setTimeout(r, 300));
+        await idle(); };
+      const left = () => Math.round(document.querySelector('.placed-text').getBoundingClientRect().left);
+      const moved = left();
+      await press('z');
+      const undone = left();
+      await press('Z', true);
+      const redone = left();
+      const zoom = () => document.querySelector('#zoom-level').textContent;
+      const before = zoom();
+      await press('=');
+      const larger = zoom();
+      await press('0');
+      return { moved, undone, redone, before, larger, reset: zoom() };`);
+    report('Ctrl+Z and Ctrl+Shift+Z undo and redo the move, Ctrl+plus and Ctrl+0 zoom',
+      keys.moved - keys.undone >= 35 && keys.redone === keys.moved && parseInt(keys.larger) > parseInt(keys.before) && keys.reset === '100%', keys);
     const found = await inEditor(`const find = document.querySelector('#find');
       find.value = 'country'; find.dispatchEvent(new Event('input'));
       await new Promise((r) => setTimeout(r, 1500));
