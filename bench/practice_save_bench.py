@@ -4,6 +4,7 @@ and prints, side by side, how soon the page is ready, the longest main-thread ta
 saved and how long the edit takes to reach the disk.
 Usage: bench/practice_save_bench.py [build-tests/bin/quillpost] [--clients 5000]"""
 
+import json
 import os
 import shutil
 import subprocess
@@ -15,18 +16,24 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from harness import DONE_MARK, AppRun, start_xvfb, stop_xvfb  # noqa: E402
 
 
-def run_with(app, clients, display):
+def run_with(app, clients_wanted, display):
     work = tempfile.mkdtemp(prefix="quillpost-practice-bench-")
     try:
         data = os.path.join(work, "data")
         os.makedirs(data)
         with open(os.path.join(data, "data.json"), "wb") as out:
-            subprocess.run(["node", os.path.join(HERE, "practice-data.mjs"), "--clients", str(clients)], stdout=out, check=True)
+            subprocess.run(["node", os.path.join(HERE, "practice-data.mjs"), "--clients", str(clients_wanted)], stdout=out, check=True)
         run = AppRun(app, os.path.join(HERE, "practice_save_bench.js"), data, os.path.join(work, "state"), display)
         done = run.wait_for(DONE_MARK, 300) is not None
         run.stop()
         if not done:
             print("\n".join(run.log[-30:]))
+            return None
+        # The last edits must be on disk, whole.
+        with open(os.path.join(data, "data.json"), encoding="utf-8") as saved:
+            clients = json.load(saved)["clients"]
+        if len(clients) != clients_wanted or any(clients[r]["notes"] != "Called back, round %d." % r for r in range(5)):
+            print("the saved data.json does not hold the edits")
             return None
         figures = {}
         for name, entry in run.results.items():
