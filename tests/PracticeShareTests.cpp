@@ -392,6 +392,24 @@ TEST_F(PracticeShareTest, AStateFileThatDoesNotReadIsPutAsideAndSharingStops)
     EXPECT_EQ(first->document()["clients"].size(), 2u);
 }
 
+TEST_F(PracticeShareTest, ADataFileThatDoesNotReadSendsNothingAndSaysWhy)
+{
+    auto [first, second] = twoDesks();
+    const int writes = server->writes;
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const std::string unreadable[] = { "{\"clients\": [", deep, "[]", "" };
+    for (auto& text : unreadable) {
+        writeText(first->folder / "data.json", text);
+        EXPECT_GT(first->sync(), 0ms) << text.substr(0, 20);
+        EXPECT_EQ(first->share->status()["lastError"], "The practice's data file doesn't read, so nothing was shared.") << text.substr(0, 20);
+    }
+    std::filesystem::remove(first->folder / "data.json");
+    first->sync();
+    EXPECT_EQ(first->share->status()["lastError"], "The practice's data file isn't there, so nothing was shared.");
+    EXPECT_EQ(server->writes, writes);
+    EXPECT_EQ(server->rows.size(), 3u);
+}
+
 TEST_F(PracticeShareTest, StopKeepsTheDataAndForgetsTheServer)
 {
     auto [first, second] = twoDesks();
