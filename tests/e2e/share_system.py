@@ -45,9 +45,6 @@ FINAL = [
     {"collection": "settings", "id": "settings", "field": "practiceName", "value": "Lima Law"},
 ]
 
-# The first desk, started again, then settles one of the values set aside on the server screen.
-CHOSEN = {"collection": "clients", "id": "c2", "conflictCount": 1}
-
 STEPS = {
     "A": [
         ["start", "upload"], ["settled"], ["step", "uploaded"],
@@ -66,7 +63,7 @@ STEPS = {
     # A again once every desk holds the final records: the server screen, and one value chosen there.
     "A-ui": [
         ["state", ["connected"], 40000],
-        ["ui"], ["settled"], ["step", "ui-done"],
+        ["ui", CLIENT_NAMES], ["settled"], ["step", "ui-done"],
     ],
     "B": [
         ["start", "join"],
@@ -80,13 +77,15 @@ STEPS = {
         ["remove", "clients", "c3"],
         ["add", "clients", None, {"id": "c5", "name": "Dana"}],
         ["step", "offline-edited"],
+        # The runner kills this desk as soon as it is back in touch with the server.
+        ["state", ["catching-up", "connected"], 40000],
         ["pause", 60000],
     ],
     # B again after SIGKILL: it carries on sharing by itself.
     "B-again": [
         ["state", ["connected", "catching-up"], 40000],
         ["check", FINAL, 60000],
-        ["wait", CHOSEN, 30000], ["settled"], ["step", "chosen-seen"],
+        ["waitChoice", "clients", "c2", "name", CLIENT_NAMES, 30000], ["settled"], ["step", "chosen-seen"],
     ],
     "C": [
         ["refused", "upload", "already holds"],
@@ -100,7 +99,7 @@ STEPS = {
         ["step", "offline-edited"],
         ["state", ["connected", "catching-up"], 40000],
         ["check", FINAL, 60000],
-        ["wait", CHOSEN, 30000], ["settled"], ["step", "chosen-seen"],
+        ["waitChoice", "clients", "c2", "name", CLIENT_NAMES, 30000], ["settled"], ["step", "chosen-seen"],
     ],
 }
 
@@ -257,7 +256,11 @@ def main():
 
         # The server comes back; the second desk dies with SIGKILL while it catches up, then starts again.
         pg.start()
-        time.sleep(0.4)
+        back = lambda detail: detail.get("state") in ("catching-up", "connected")
+        deadline = time.monotonic() + 40
+        while desks.find("B", "state", back) is None and time.monotonic() < deadline:
+            desks.pump(0.02)
+        print("     the second desk is killed when it says %s" % desks.find("B", "state", back), flush=True)
         desks.runs["B"].kill()
         check("Name B" in open(b_file).read() and "Dana" in open(b_file).read(), "the desk killed mid-sync kept its offline edits on disk")
         desks.logs["B-killed"] = desks.runs["B"].log

@@ -43,6 +43,8 @@
     if (spec.conflictOn) {
       const entries = (record.conflicts || []).filter((c) => c && c.field === spec.conflictOn);
       if (entries.length < (spec.entries ?? 1)) return false;
+      // A value set aside is one the record doesn't show.
+      if (spec.field && entries.some((c) => c.value === record[spec.field])) return false;
       if (spec.field && spec.oneOf) {
         // Every value that lost is kept, and the one shown is not among them.
         const all = new Set([record[spec.field], ...entries.map((c) => c.value)]);
@@ -63,7 +65,11 @@
 
   // The sharing card and the title bar as the user sees them, and a value two desks changed
   // settled with a click (the other desks then settle it too).
-  const uiChecks = async () => {
+  // The value set aside that every desk expects to be chosen: the first candidate that isn't shown.
+  const pickOther = (record, field, candidates) =>
+    candidates.find((v) => v !== record[field] && (record.conflicts || []).some((c) => c && c.field === field && c.value === v));
+
+  const uiChecks = async (candidates) => {
     location.hash = '#/settings/server';
     await within(() => document.querySelector('#share-state') && document.querySelector('#share-conflicts-card'), 'the server screen', 10000);
     const state = document.querySelector('#share-state');
@@ -72,11 +78,12 @@
     const indicator = document.querySelector('#share-indicator');
     report(SETTINGS.desk + ' the title bar shows the practice is shared', !indicator.hidden && indicator.textContent === 'Shared', indicator.textContent);
     report(SETTINGS.desk + ' every screen says values were changed on two desks', !!document.querySelector('#notice-conflicts'), document.querySelector('#notices').textContent);
-    const row = document.querySelector('.share-conflict[data-id="c2"][data-field="name"]');
     const before = find('clients', 'c2');
-    const other = (before.conflicts || []).find((c) => c.field === 'name');
-    report(SETTINGS.desk + ' the values set aside are listed', !!row && !!other && row.textContent.includes(other.value), row && row.textContent);
-    if (!row || !other) return;
+    const other = { value: pickOther(before, 'name', candidates) };
+    const row = [...document.querySelectorAll('.share-conflict[data-id="c2"][data-field="name"]')]
+      .find((li) => li.querySelectorAll('p')[2]?.textContent.endsWith(': ' + other.value));
+    report(SETTINGS.desk + ' the values set aside are listed', !!row && other.value !== undefined, document.querySelector('#share-conflicts')?.textContent);
+    if (!row || other.value === undefined) return;
     const count = before.conflicts.length;
     row.querySelector('.share-other').click();
     const after = find('clients', 'c2');
@@ -101,6 +108,7 @@
         } else if (kind === 'state') {
           await within(async () => args[0].includes((await status()).state), 'state ' + args[0], args[1] ?? 20000);
           const now = await status();
+          step('state', { state: now.state, pending: now.pending });
           if (args[0].includes('offline')) report(SETTINGS.desk + ' says when it went offline', now.state !== 'offline' || Number.isFinite(now.since), now);
         } else if (kind === 'edit' || kind === 'add' || kind === 'remove') {
           // Arrival times count from the edit: the save is part of what the user waits for.
@@ -121,7 +129,13 @@
           // Nothing left to send, and the last changes that came are saved.
           await within(async () => { const s = await status(); return s.state === 'connected' && !s.pending && !App.dirty; }, 'a settled desk', args[0] ?? 30000);
         } else if (kind === 'ui') {
-          await uiChecks();
+          await uiChecks(args[0]);
+        } else if (kind === 'waitChoice') {
+          // Another desk chooses among the values set aside (see uiChecks); this one sees the choice.
+          const [collection, id, field, candidates, ms] = args;
+          const expected = pickOther(find(collection, id), field, candidates);
+          const took = await within(() => expected !== undefined && find(collection, id)?.[field] === expected, 'the choice of ' + expected, ms);
+          step('seen', { what: { collection, id, field, value: expected }, at: Date.now(), took });
         } else if (kind === 'pause') {
           await pause(args[0]);
         } else if (kind === 'step') {
