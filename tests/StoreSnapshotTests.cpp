@@ -228,6 +228,13 @@ TEST_F(StoreSnapshotTest, BackupCandidatesAreTheBackupAndTheTwoNewestDaysByTime)
     EXPECT_EQ(candidates[1].source, "Backup folder");
     EXPECT_EQ(candidates[1].at, "2024-05-04T13:00:00Z");
     EXPECT_EQ(candidates[2].name, "data-2024-05-04.json");
+
+    // Copies of the same time keep their order: the backup folder's first.
+    writeModifiedAt(backupFile(), "{\"backup\": 1}", may1 + 4 * day);
+    const auto tied = m_store->backupCandidates();
+    ASSERT_EQ(tied.size(), 3u);
+    EXPECT_EQ(tied[0].source, "Backup folder");
+    EXPECT_EQ(tied[1].name, "data-2024-05-05.json");
 }
 
 }
