@@ -303,6 +303,43 @@ TEST_F(PracticeShareTest, BothDesksEndWithTheSameWinnerAndTheLoserKept)
     EXPECT_TRUE(second->given.empty());
 }
 
+TEST_F(PracticeShareTest, ThreeDesksChangingOneFieldKeepBothLosingValues)
+{
+    auto [first, second] = twoDesks();
+    Desk third(server, clock, practice({}));
+    ASSERT_EQ(third.start(PracticeShare::Mode::Join), std::nullopt);
+    third.sync();
+    third.applyGiven();
+    third.sync();
+
+    Desk* desks[] = { first.get(), second.get(), &third };
+    const char* names[] = { "Name A", "Name B", "Name C" };
+    for (int index = 0; index < 3; ++index) {
+        Json data = desks[index]->document();
+        for (auto& item : data["clients"])
+            if (item["id"] == "c2")
+                item["name"] = names[index];
+        desks[index]->save(data);
+    }
+    for (auto* desk : desks) {
+        clock.advance(1s);
+        desk->sync();
+    }
+    for (auto* desk : desks) {
+        desk->sync();
+        desk->applyGiven();
+        desk->sync();
+    }
+
+    const Json settled = serverBody("clients", "c2");
+    EXPECT_EQ(settled["name"], "Name C");
+    ASSERT_EQ(settled["conflicts"].size(), 2u);
+    EXPECT_EQ(settled["conflicts"][0]["value"], "Name A");
+    EXPECT_EQ(settled["conflicts"][1]["value"], "Name B");
+    for (auto* desk : desks)
+        EXPECT_EQ(desk->clientRecord("c2"), settled);
+}
+
 TEST_F(PracticeShareTest, ADeletionAgainstAnEditBringsTheRecordBack)
 {
     auto [first, second] = twoDesks();
