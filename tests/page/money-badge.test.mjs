@@ -45,6 +45,9 @@ describe('launcher badge', () => {
       { id: 'd', due: '2025-03-01', done: true }, // done
       { id: 'e', due: 'soon' }, // no date
       { due: '2025-01-01' }, // no id: not a deadline the page lists
+      { id: 'f', due: '2025-02-30' }, // not a day of the calendar
+      { id: '', due: '2025-01-01' }, // empty id
+      ['2025-01-01'], // not a record
       null,
     ],
   };
@@ -69,7 +72,15 @@ describe('launcher badge', () => {
     const sent = [];
     const bridge = { setBadge: async (n) => sent.push(n) };
     let ticker = null;
-    const timers = { setInterval: (fn) => { ticker = fn; return 1; }, clearInterval: () => { ticker = null; } };
+    const waiting = new Map();
+    let nextTimer = 10;
+    const timers = {
+      setInterval: (fn) => { ticker = fn; return 1; },
+      clearInterval: () => { ticker = null; },
+      setTimeout: (fn) => { waiting.set(++nextTimer, fn); return nextTimer; },
+      clearTimeout: (id) => waiting.delete(id),
+    };
+    const runTimers = () => { const due = [...waiting.values()]; waiting.clear(); for (const fn of due) fn(); };
     let today = day;
     const settle = () => new Promise((resolve) => setTimeout(resolve, 0));
 
@@ -81,7 +92,24 @@ describe('launcher badge', () => {
     listeners.get('change')();
     listeners.get('change')();
     await settle();
+    assert.deepEqual(sent, [2], 'edits are not counted inside the edit');
+    assert.equal(waiting.size, 1, 'edits in a row wait for one count');
+    runTimers();
+    await settle();
     assert.deepEqual(sent, [2, 1], 'an edit that closes a deadline lowers the count, once');
+
+    app.data.deadlines[0].done = false;
+    listeners.get('change')();
+    listeners.get('load')();
+    await settle();
+    assert.deepEqual(sent, [2, 1, 2], 'a load counts at once');
+    assert.equal(waiting.size, 0, 'and takes the place of a count still waiting');
+    app.data.deadlines[0].done = true;
+    listeners.get('change')();
+    runTimers();
+    await settle();
+    assert.deepEqual(sent, [2, 1, 2, 1]);
+    sent.splice(0, 2);
 
     today = '2025-03-11';
     ticker();
@@ -93,9 +121,11 @@ describe('launcher badge', () => {
     await settle();
     assert.deepEqual(sent, [2, 1, 2, 0], 'locked data shows no count');
 
+    listeners.get('change')();
     stop();
     assert.equal(listeners.size, 0);
     assert.equal(ticker, null);
+    assert.equal(waiting.size, 0, 'a count still waiting is dropped');
   });
 
   test('a failed badge call is tried again at the next change', async () => {
@@ -103,7 +133,7 @@ describe('launcher badge', () => {
     const app = { editable: true, data: structuredClone(doc), on: (event, fn) => { listeners.set(event, fn); return () => {}; } };
     let calls = 0;
     const bridge = { setBadge: async () => { calls += 1; if (calls === 1) throw new Error('no launcher'); } };
-    keepBadgeCurrent({ app, bridge, day: () => day, timers: { setInterval: () => 0, clearInterval: () => {} } });
+    keepBadgeCurrent({ app, bridge, day: () => day, timers: { setInterval: () => 0, clearInterval: () => {}, setTimeout: (fn) => { fn(); return 0; }, clearTimeout: () => {} } });
     await new Promise((resolve) => setTimeout(resolve, 0));
     listeners.get('change')();
     await new Promise((resolve) => setTimeout(resolve, 0));

@@ -384,12 +384,18 @@ connectSharing({
   onState: (status) => shareStatus.set(status),
 });
 shareStatus.on(renderShareIndicator);
-// Settling a value two desks changed takes the notice away.
+// Settling a value two desks changed takes the notice away. Looking means visiting every record,
+// so edits in a row are looked at once, a moment after the last, rather than inside each edit.
 let conflictCount = 0;
+let conflictLook = null;
 App.on('change', () => {
-  const now = conflictsIn(App.data).length;
-  if (now !== conflictCount) renderNotices();
-  conflictCount = now;
+  if (conflictLook !== null) return;
+  conflictLook = setTimeout(() => {
+    conflictLook = null;
+    const now = App.editable ? conflictsIn(App.data).length : 0;
+    if (now !== conflictCount) renderNotices();
+    conflictCount = now;
+  }, 300);
 });
 if (typeof bridge?.shareStatus === 'function') Promise.resolve(bridge.shareStatus()).then((s) => shareStatus.set(s)).catch(() => {});
 
