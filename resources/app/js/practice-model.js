@@ -91,6 +91,7 @@ export function migrate(doc) {
 // ---------- Looking things up quickly ----------
 
 const indexes = new WeakMap();
+const shapes = new WeakMap();
 
 function groupBy(items, key) {
   const map = new Map();
@@ -104,11 +105,61 @@ function groupBy(items, key) {
   return map;
 }
 
-// Lists and lookups of the document, built once per change: `stamp` is anything that changes
-// with every edit (the app's revision).
+// What the lookups are made of: every list's records, and in each the fields they are keyed on.
+const KEYED = ['id', 'clientId', 'fileId'];
+
+function shapeOf(doc) {
+  const shape = [];
+  for (const name of COLLECTIONS) {
+    const list = doc?.[name];
+    const kept = { list: Array.isArray(list) ? list : null, records: [], keys: [] };
+    if (kept.list) {
+      for (const record of kept.list) {
+        kept.records.push(record);
+        if (isPlainObject(record)) for (const key of KEYED) kept.keys.push(record[key]);
+      }
+    }
+    shape.push(kept);
+  }
+  return shape;
+}
+
+// Whether the document still holds the very records the lookups were made from, in the same
+// order and with the same keys; fields beyond those may have changed, since lists and lookups
+// hold the records themselves.
+function sameShape(doc, shape) {
+  for (let at = 0; at < COLLECTIONS.length; at++) {
+    const list = doc[COLLECTIONS[at]];
+    const { records, keys } = shape[at];
+    if (!Array.isArray(list)) {
+      if (shape[at].list !== null) return false;
+      continue;
+    }
+    if (shape[at].list === null || list.length !== records.length) return false;
+    let k = 0;
+    for (let i = 0; i < list.length; i++) {
+      const record = list[i];
+      if (record !== records[i]) return false;
+      if (!isPlainObject(record)) continue;
+      if (record.id !== keys[k] || record.clientId !== keys[k + 1] || record.fileId !== keys[k + 2]) return false;
+      k += 3;
+    }
+  }
+  return true;
+}
+
+// Lists and lookups of the document: `stamp` is anything that changes with every edit (the app's
+// revision). After an edit they are made again only when a record came, went, moved or changed
+// one of its keys; otherwise a new index shares the lists and lookups already made.
 export function indexOf(doc, stamp = 0) {
   const cached = indexes.get(doc);
   if (cached && cached.stamp === stamp) return cached;
+  if (cached && sameShape(doc, shapes.get(cached))) {
+    const index = { ...cached, stamp, search: null };
+    shapes.set(index, shapes.get(cached));
+    indexes.set(doc, index);
+    return index;
+  }
   const clients = clientsOf(doc);
   const files = itemsOf(doc, 'files');
   const deadlines = itemsOf(doc, 'deadlines');
@@ -133,6 +184,7 @@ export function indexOf(doc, stamp = 0) {
     appointmentsByClient: groupBy(appointments, 'clientId'),
     search: null, // built on the first search (search.js)
   };
+  shapes.set(index, shapeOf(doc));
   indexes.set(doc, index);
   return index;
 }

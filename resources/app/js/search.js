@@ -11,12 +11,12 @@ import { formatDay } from './dates.js';
 // never found by its old words.
 const folded = new WeakMap();
 
-function hayOf(item, a, b, c, d, e, words, name) {
-  const kept = folded.get(item);
-  if (kept !== undefined && kept.a === a && kept.b === b && kept.c === c && kept.d === d && kept.e === e) return kept.hay;
-  const hay = foldForSearch(words(item, name).join(' \u0000 '));
-  folded.set(item, { a, b, c, d, e, hay });
-  return hay;
+// Answers the record's { a, b, c, d, e, hay }; `kept` is what it answered last time, if known.
+function hayOf(item, a, b, c, d, e, words, name, kept = folded.get(item)) {
+  if (kept !== undefined && kept.a === a && kept.b === b && kept.c === c && kept.d === d && kept.e === e) return kept;
+  const made = { a, b, c, d, e, hay: foldForSearch(words(item, name).join(' \u0000 ')) };
+  folded.set(item, made);
+  return made;
 }
 
 // The words a row is found by.
@@ -27,18 +27,18 @@ const invoiceWords = (i, name) => [text(i.number), name, i.paid ? 'paid' : 'unpa
 
 // The folded text of one row; names: client id → name.
 const HAY = {
-  client: (c) => hayOf(c, c.name, c.email, c.phone, c.fileNumber, c.status, clientWords, ''),
-  file: (f, names) => {
+  client: (c, names, kept) => hayOf(c, c.name, c.email, c.phone, c.fileNumber, c.status, clientWords, '', kept),
+  file: (f, names, kept) => {
     const name = names.get(f.clientId) ?? '';
-    return hayOf(f, name, f.programme, f.applicationNumber, f.status, undefined, fileWords, name);
+    return hayOf(f, name, f.programme, f.applicationNumber, f.status, undefined, fileWords, name, kept);
   },
-  deadline: (d, names) => {
+  deadline: (d, names, kept) => {
     const name = names.get(d.clientId) ?? '';
-    return hayOf(d, d.title, d.kind, name, d.due, undefined, deadlineWords, name);
+    return hayOf(d, d.title, d.kind, name, d.due, undefined, deadlineWords, name, kept);
   },
-  invoice: (i, names) => {
+  invoice: (i, names, kept) => {
     const name = names.get(i.clientId) ?? '';
-    return hayOf(i, i.number, name, !!i.paid, undefined, undefined, invoiceWords, name);
+    return hayOf(i, i.number, name, !!i.paid, undefined, undefined, invoiceWords, name, kept);
   },
 };
 const LISTS = [['client', 'clients'], ['file', 'files'], ['deadline', 'deadlines'], ['invoice', 'invoices']];
@@ -49,15 +49,26 @@ function namesOf(index) {
   return names;
 }
 
+// The rows made for an index's lists: an edit that leaves the lists as they were (see indexOf)
+// looks each row over again rather than making the rows afresh.
+const rowsOfLists = new WeakMap();
+
 // The folded text of every item, gathered on the first search after a change. Titles and
 // details are only made for what is shown.
 function haystacks(index) {
   if (index.search) return index.search;
   const names = namesOf(index);
-  const rows = [];
-  for (const [type, list] of LISTS) {
-    const hay = HAY[type];
-    for (const item of index[list]) rows.push({ type, item, hay: hay(item, names) });
+  let rows = rowsOfLists.get(index.deadlines);
+  if (rows && rows.lists === index.clients) {
+    for (const row of rows) row.kept = HAY[row.type](row.item, names, row.kept);
+  } else {
+    rows = [];
+    for (const [type, list] of LISTS) {
+      const hay = HAY[type];
+      for (const item of index[list]) rows.push({ type, item, kept: hay(item, names) });
+    }
+    rows.lists = index.clients;
+    rowsOfLists.set(index.deadlines, rows);
   }
   index.search = rows;
   return rows;
@@ -106,8 +117,9 @@ export function find(index, query, limit = 50) {
   if (words.length === 0) return [];
   const found = [];
   for (const row of haystacks(index)) {
-    if (!words.every((w) => row.hay.includes(w))) continue;
-    found.push(row);
+    const hay = row.kept.hay;
+    if (!words.every((w) => hay.includes(w))) continue;
+    found.push({ type: row.type, item: row.item, hay });
   }
   const first = words[0];
   found.sort((a, b) => (Number(!a.hay.startsWith(first)) - Number(!b.hay.startsWith(first))) || ORDER[a.type] - ORDER[b.type]);
