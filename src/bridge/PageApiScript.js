@@ -43,6 +43,56 @@
       .catch(() => b64(u8));
   };
 
+  // WebKit brings the whole program down when a request to one of the program's own schemes
+  // carries a body it holds as a Blob (a File, FormData or a stream). Such a body is read into
+  // bytes here before the request leaves the page, whichever code sends it; text and bytes go as
+  // they are.
+  const resolved = (url) => {
+    try {
+      return new URL(String(url), window.location?.href);
+    } catch {
+      return null;
+    }
+  };
+  const toProgram = (url) => {
+    const at = resolved(url);
+    return at !== null && !/^(https?|data|blob):$/.test(at.protocol);
+  };
+  const plainBody = (body) => body == null || typeof body === 'string' || body instanceof ArrayBuffer || ArrayBuffer.isView(body) ||
+    (typeof URLSearchParams === 'function' && body instanceof URLSearchParams);
+  if (typeof fetch === 'function' && typeof Request === 'function') {
+    const fetchAsIs = fetch;
+    window.fetch = async (input, init) => {
+      const viaRequest = typeof Request === 'function' && input instanceof Request;
+      const url = viaRequest ? input.url : (input instanceof URL ? input.href : input);
+      if (!toProgram(url) || (!viaRequest && plainBody(init?.body)))
+        return fetchAsIs(input, init);
+      const request = new Request(viaRequest ? input : resolved(url).href, init);
+      if (request.method === 'GET' || request.method === 'HEAD')
+        return fetchAsIs(request);
+      const body = await request.arrayBuffer();
+      return fetchAsIs(request.url, { method: request.method, headers: request.headers, body, signal: request.signal, cache: request.cache, credentials: request.credentials });
+    };
+  }
+  if (typeof XMLHttpRequest === 'function' && typeof Response === 'function') {
+    const open = XMLHttpRequest.prototype.open;
+    const send = XMLHttpRequest.prototype.send;
+    const target = new WeakMap();
+    XMLHttpRequest.prototype.open = function (method, url, ...rest) {
+      target.set(this, url);
+      return open.call(this, method, url, ...rest);
+    };
+    XMLHttpRequest.prototype.send = function (body) {
+      if (plainBody(body) || !toProgram(target.get(this)))
+        return send.call(this, body);
+      const read = new Response(body);
+      const type = read.headers.get('content-type');
+      if (type)
+        this.setRequestHeader('Content-Type', type);
+      read.arrayBuffer().then((bytes) => send.call(this, bytes), () => this.abort());
+    };
+  }
+
   const api = {
     native: 'cpp',
     platform: 'linux',

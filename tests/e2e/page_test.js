@@ -517,6 +517,14 @@
     const readBack = await quillpost.readDocument(saved.path);
     report('the document reads back unchanged',
       readBack instanceof Uint8Array && readBack.length === documentBytes.length && readBack.every((b, i) => b === documentBytes[i]));
+    // Bytes sent to the side channel as a Blob (which the engine itself can't hand over) arrive
+    // whole, and the program goes on answering.
+    const blobAddress = await fetch('quillpost-bytes://bytes/', { method: 'POST', body: new Blob([documentBytes]) }).then((r) => r.text());
+    const blobSaved = JSON.parse(await post({ cmd: 'saveDocument', args: JSON.stringify([{ client: 'E2E blob upload', fileName: 'Blob.pdf', bytes: blobAddress }]) }));
+    const blobBack = await quillpost.readDocument(blobSaved.path);
+    report('a Blob sent to the bytes channel arrives as its bytes',
+      blobAddress.startsWith('quillpost-bytes://') && blobBack.length === documentBytes.length && blobBack.every((b, i) => b === documentBytes[i]), blobAddress);
+    await quillpost.deleteDocument(blobSaved.path);
     for (const outside of ['/etc/hosts', docsRoot, `${docsRoot}/../data.json`, `${docsRoot}2/x.pdf`]) {
       const refusal = await rejection(quillpost.readDocument(outside));
       report(`reading ${outside} is refused with "Not allowed"`, refusal === 'Not allowed', refusal);

@@ -107,3 +107,99 @@ test('flattenPdf answers its object with the copy as a Uint8Array, from Base64 o
   assert.equal(answer.pages, 1);
   assert.deepEqual(JSON.parse(big.posted[0].args), [{ bytes: 'quillpost-bytes://bytes/up' }]);
 });
+
+// Installs the script with a fake fetch that records what reaches the engine, and with `xhr` as
+// the page's XMLHttpRequest; answers the guarded fetch and the installed script's window.
+function installGuard(xhr = undefined) {
+  const sent = [];
+  const engineFetch = (input, init) => {
+    sent.push({ input, init });
+    return Promise.resolve({ ok: true });
+  };
+  const window = {
+    webkit: { messageHandlers: { qp: { postMessage: () => Promise.resolve('') } } },
+    addEventListener: () => {},
+    location: { href: 'quillpost-app://app/index.html' },
+  };
+  const document = { documentElement: { classList: { add: () => {} } }, addEventListener: () => {} };
+  new Function('window', 'document', 'fetch', 'XMLHttpRequest', script)(window, document, engineFetch, xhr);
+  return { window, sent };
+}
+
+const bodyBytes = async (body) => new Uint8Array(await new Response(body).arrayBuffer());
+
+test('a body held as a Blob never reaches the program\'s own schemes: it goes as bytes, and the same bytes', async () => {
+  const bytes = sample(3000);
+  const form = new FormData();
+  form.append('name', 'Zoë');
+  form.append('scan', new Blob([bytes]), 'scan.pdf');
+  const cases = [
+    ['a Blob to the bytes channel', () => ['quillpost-bytes://bytes/', { method: 'POST', body: new Blob([bytes]) }], bytes],
+    ['a File to a relative address of the page', () => ['upload', { method: 'PUT', body: new File([bytes], 'a.pdf') }], bytes],
+    ['a Request holding a Blob', () => [new Request('quillpost-bytes://bytes/', { method: 'POST', body: new Blob([bytes]) })], bytes],
+    ['a URL object with a Blob', () => [new URL('quillpost-bytes://bytes/'), { method: 'POST', body: new Blob(['Zoë']) }], new TextEncoder().encode('Zoë')],
+  ];
+  for (const [name, request, expected] of cases) {
+    const { window, sent } = installGuard();
+    await window.fetch(...request());
+    assert.equal(sent.length, 1, name);
+    const { init } = sent[0];
+    assert.ok(init.body instanceof ArrayBuffer, `${name}: the engine gets bytes`);
+    assert.deepEqual(new Uint8Array(init.body), expected, name);
+  }
+
+  // A form keeps its fields and the boundary its content type names.
+  const { window, sent } = installGuard();
+  await window.fetch('quillpost-bytes://bytes/', { method: 'POST', body: form });
+  const { input, init } = sent[0];
+  assert.equal(input, 'quillpost-bytes://bytes/');
+  assert.ok(init.body instanceof ArrayBuffer);
+  const back = await new Response(init.body, { headers: { 'content-type': init.headers.get('content-type') } }).formData();
+  assert.equal(back.get('name'), 'Zoë');
+  assert.deepEqual(await bodyBytes(back.get('scan')), bytes);
+});
+
+test('other requests reach the engine untouched', async () => {
+  const bytes = sample(10);
+  const blob = new Blob([bytes]);
+  const cases = [
+    ['bytes to the channel', 'quillpost-bytes://bytes/', { method: 'POST', body: bytes }],
+    ['text to the channel', 'quillpost-bytes://bytes/', { method: 'POST', body: 'text' }],
+    ['a read of the channel', 'quillpost-bytes://bytes/1', undefined],
+    ['a Blob to a web server', 'https://example.org/upload', { method: 'POST', body: blob }],
+  ];
+  for (const [name, input, init] of cases) {
+    const { window, sent } = installGuard();
+    await window.fetch(input, init);
+    assert.equal(sent[0].input, input, name);
+    assert.equal(sent[0].init, init, name);
+  }
+});
+
+test('an XMLHttpRequest sends a Blob to the program as bytes, and anything else as given', async () => {
+  class FakeXhr {
+    constructor() { this.headers = {}; this.sent = []; }
+    open(method, url) { this.url = url; }
+    setRequestHeader(name, value) { this.headers[name] = value; }
+    send(body) { this.sent.push(body); }
+    abort() { this.aborted = true; }
+  }
+  installGuard(FakeXhr);
+  const bytes = sample(2000);
+  const blobbed = new FakeXhr();
+  blobbed.open('POST', 'quillpost-bytes://bytes/');
+  blobbed.send(new Blob([bytes], { type: 'application/pdf' }));
+  await new Promise((resolve) => setTimeout(resolve, 10));
+  assert.equal(blobbed.sent.length, 1);
+  assert.ok(blobbed.sent[0] instanceof ArrayBuffer);
+  assert.deepEqual(new Uint8Array(blobbed.sent[0]), bytes);
+  assert.equal(blobbed.headers['Content-Type'], 'application/pdf');
+
+  const blob = new Blob([bytes]);
+  for (const [url, body] of [['https://example.org/', blob], ['quillpost-bytes://bytes/', bytes], ['quillpost-bytes://bytes/', null]]) {
+    const plain = new FakeXhr();
+    plain.open('POST', url);
+    plain.send(body);
+    assert.equal(plain.sent[0], body, url);
+  }
+});
