@@ -409,11 +409,14 @@ App.on('load', () => {
   renderNotices();
   renderRoute();
   App.isReady = true;
-  try {
-    checkReminders();
-  } catch (error) {
-    console.error(error);
-  }
+  // Reminders wait for the screen to be drawn.
+  setTimeout(() => {
+    try {
+      checkReminders();
+    } catch (error) {
+      console.error(error);
+    }
+  }, 0);
   // Ctrl+K's first search finds the search text already made.
   const doc = App.data;
   prepareSearch(indexOf(doc, App.revision), { pause: nextTask, stillWanted: () => App.data === doc }).catch((error) => console.error(error));

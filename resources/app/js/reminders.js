@@ -3,17 +3,28 @@
 
 import { text } from './clients-model.js';
 import { clientName, deadlineKindLabel } from './practice-model.js';
-import { isDay, daysBetween, formatDay, relativeDay } from './dates.js';
+import { isDay, daysBetween, addDays, formatDay, relativeDay } from './dates.js';
 
 export const DEFAULT_REMIND_DAYS = 3;
 
 // Open deadlines that are within their reminder window (or past due) and haven't been reminded
 // of for this due date. Moving the due date arms the reminder again.
+// The last day of each reminder window is worked out once per window rather than once per
+// deadline (days compare as text); unusually long windows are counted in days.
 export function dueReminders(deadlines, day) {
+  const lastDays = new Map();
+  const lastDayOf = (window) => {
+    let last = lastDays.get(window);
+    if (last === undefined) lastDays.set(window, (last = Math.abs(window) <= 36500 ? addDays(day, window) : null));
+    return last;
+  };
   return deadlines.filter((d) => {
-    if (d.done || !isDay(d.due) || d.remindedFor === d.due) return false;
+    if (d.done || typeof d.due !== 'string' || d.remindedFor === d.due) return false;
     const window = Number.isInteger(d.remindDays) ? d.remindDays : DEFAULT_REMIND_DAYS;
-    return daysBetween(day, d.due) <= window;
+    const last = lastDayOf(window);
+    if (last !== null && d.due > last) return false;
+    if (!isDay(d.due)) return false;
+    return last !== null || daysBetween(day, d.due) <= window;
   });
 }
 
