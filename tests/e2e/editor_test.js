@@ -77,7 +77,6 @@
     // line of text shows as dark pixels on both canvases.
     const inked = () => inEditor(`return [...document.querySelectorAll('.page > canvas, .thumb-show > canvas')].map((canvas) => {
       if (canvas.width === 0) return 0; // not drawn yet, or given back out of sight
-      if (canvas.width === 0) return 0; // not drawn yet, or given back out of sight
       const pixels = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
       let dark = 0;
       for (let i = 0; i < pixels.length; i += 4) if (pixels[i] < 128 && pixels[i + 3] > 0) dark++;
