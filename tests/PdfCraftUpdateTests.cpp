@@ -191,6 +191,16 @@ TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
     EXPECT_FALSE(PdfCraftRelease::checksumMatches(digest + "  pdfcraft-web-2.6.zip\n", "pdfcraft-web-2.5.zip", digest));
 }
 
+TEST(PdfCraftSiteCheck, AFolderIsAllInsideOnlyWhenItIsThereWithoutLinks)
+{
+    TemporaryFolder folder;
+    writeText(folder / "site" / "index.html", "editor");
+    EXPECT_TRUE(PdfCraft::allInside(folder / "site"));
+    EXPECT_FALSE(PdfCraft::allInside(folder / "missing"));
+    fs::create_symlink(folder / "elsewhere", folder / "site" / "link");
+    EXPECT_FALSE(PdfCraft::allInside(folder / "site"));
+}
+
 TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedReleaseReportingEachStep)
 {
     EXPECT_EQ(m_pdfcraft.info(), (Json { { "version", "2.4.0" }, { "bundled", "2.4.0" }, { "updated", false }, { "open", 0 }, { "canRollback", false } }));
