@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace quillpost {
 
 namespace {
@@ -388,6 +390,114 @@ TEST_F(PracticeShareTest, ACycleRepeatedAfterACrashChangesNothingMore)
     second->sync();
     second->applyGiven();
     EXPECT_EQ(second->clientRecord("c1")["name"], "Ada K.");
+}
+
+// Killed after its writes reached the server and before its state file was replaced, a desk merges
+// its same changes again on restart, against records other desks have merged on top of since.
+TEST_F(PracticeShareTest, AMergeRepeatedAfterACrashGivesTheSameOutcomeAndLosesNothing)
+{
+    auto [first, second] = twoDesks();
+    Desk third(server, clock, practice({}));
+    ASSERT_EQ(third.start(PracticeShare::Mode::Join), std::nullopt);
+    third.sync();
+    third.applyGiven();
+    third.sync();
+
+    Desk* desks[] = { first.get(), second.get(), &third };
+    const char* names[] = { "Name A", "Name B", "Name C" };
+    for (int index = 0; index < 3; ++index) {
+        Json data = desks[index]->document();
+        for (auto& item : data["clients"])
+            if (item["id"] == "c2")
+                item["name"] = names[index];
+        if (index == 1)
+            data["clients"].erase(0); // and deletes Ada, whom the first desk edits
+        if (index == 0)
+            data["clients"][0]["phone"] = "11";
+        desks[index]->save(data);
+    }
+
+    // The second desk sends first, then dies before recording it.
+    const std::string before = readText(second->folder / "sync-state.json");
+    clock.advance(1s);
+    second->sync();
+    writeText(second->folder / "sync-state.json", before);
+    second->given.clear();
+    clock.advance(1s);
+    third.sync();
+    clock.advance(1s);
+    first->sync();
+    const Json merged = serverBody("clients", "c2");
+    const Json edited = serverBody("clients", "c1");
+
+    clock.advance(1s);
+    second->share = second->make();
+    second->connection.disconnect();
+    second->share->resume();
+    second->sync();
+    EXPECT_EQ(serverBody("clients", "c2"), merged) << "the repeated merge changed a record that already held it";
+    EXPECT_EQ(serverBody("clients", "c1"), edited) << "the repeated deletion was noted again";
+
+    for (auto* desk : desks) {
+        desk->sync();
+        desk->applyGiven();
+        desk->sync();
+    }
+    const Json settled = serverBody("clients", "c2");
+    EXPECT_EQ(settled["name"], "Name A");
+    std::multiset<std::string> setAside;
+    for (auto& entry : settled["conflicts"])
+        setAside.insert(entry["value"].get<std::string>());
+    EXPECT_EQ(setAside, (std::multiset<std::string> { "Name B", "Name C" }));
+    const Json ada = serverBody("clients", "c1");
+    EXPECT_EQ(ada["phone"], "11");
+    ASSERT_EQ(ada["conflicts"].size(), 1u);
+    EXPECT_EQ(ada["conflicts"][0]["field"], "*deleted*");
+    for (auto* desk : desks) {
+        EXPECT_EQ(desk->clientRecord("c2"), settled);
+        EXPECT_EQ(desk->clientRecord("c1"), ada);
+    }
+}
+
+// Versions of a record can reach a desk faster than its page saves them: a page that saves an
+// earlier one on its way to the last hasn't edited anything, and nothing of the later one is undone.
+TEST_F(PracticeShareTest, AnEarlierVersionThePageSavesLateIsNoEdit)
+{
+    auto [first, second] = twoDesks();
+    auto rename = [&](const std::string& name) {
+        auto data = second->document();
+        for (auto& item : data["clients"])
+            if (item["id"] == "c2")
+                item["name"] = name;
+        second->save(data);
+        second->sync();
+        second->applyGiven();
+        second->sync();
+        first->sync();
+    };
+    rename("Robert");
+    ASSERT_EQ(first->given.size(), 1u);
+    const Json earlier = first->given.front();
+    rename("Roberto");
+    ASSERT_EQ(first->given.size(), 2u);
+
+    // Only the first version is saved when the next turn runs; then the desk starts again.
+    first->given = { earlier };
+    first->applyGiven();
+    ASSERT_EQ(first->clientRecord("c2")["name"], "Robert");
+    const int writes = server->writes;
+    first->sync();
+    EXPECT_EQ(server->writes, writes);
+    first->share = first->make();
+    first->connection.disconnect();
+    first->share->resume();
+    first->sync();
+    EXPECT_EQ(server->writes, writes);
+    EXPECT_EQ(serverBody("clients", "c2")["name"], "Roberto");
+    first->applyGiven();
+    first->sync();
+    EXPECT_EQ(first->clientRecord("c2"), serverBody("clients", "c2"));
+    EXPECT_EQ(server->writes, writes);
 }
 
 TEST_F(PracticeShareTest, WhatThePageWasGivenAndDidNotSaveIsGivenAgainAfterAReload)

@@ -86,6 +86,39 @@ TEST(RecordMerge, ConflictListsMergeAsSets)
     EXPECT_EQ(merged["conflicts"], Json({ kept, conflict("name", "S", early) }));
 }
 
+// A desk that went down after sending a merge and before recording it merges the same change
+// again, with a later stamp, against a record that already holds that merge: nothing moves.
+TEST(RecordMerge, RepeatingAMergeTheRecordAlreadyHoldsChangesNothing)
+{
+    const Json base { { "id", "c2" }, { "name", "Bo" } };
+    const Stamp first { 1000, "desk-b" };
+    const Stamp other { 1500, "desk-c" };
+    const Stamp again { 9000, "desk-b" };
+    const Json setAsideB = conflict("name", "Name B", first);
+    const Json setAsideA = conflict("name", "Name A", { 1200, "desk-a" });
+    const Json kept = conflict("phone", "0", { 500, "desk-c" });
+    const Json deletion = conflict("*deleted*", nullptr, first);
+    const MergeCase cases[] = {
+        { "a value another desk's later write set aside stays set aside", base, { { "id", "c2" }, { "name", "Name B" } }, again,
+            { { "id", "c2" }, { "name", "Name C" }, { "conflicts", { setAsideB, setAsideA } } }, other,
+            { { "id", "c2" }, { "name", "Name C" }, { "conflicts", { setAsideB, setAsideA } } } },
+        { "a value the record shows again is no longer set aside", { { "id", "c2" }, { "name", "Bo" }, { "conflicts", { setAsideB, kept } } },
+            { { "id", "c2" }, { "name", "Name B" }, { "conflicts", { setAsideB, kept } } }, again,
+            { { "id", "c2" }, { "name", "Bo" }, { "phone", "2" }, { "conflicts", { setAsideB, kept } } }, other,
+            { { "id", "c2" }, { "name", "Name B" }, { "phone", "2" }, { "conflicts", { kept } } } },
+        { "a deletion the record already notes isn't noted twice", base, nullptr, again,
+            { { "id", "c2" }, { "name", "Bo K" }, { "conflicts", { deletion } } }, other,
+            { { "id", "c2" }, { "name", "Bo K" }, { "conflicts", { deletion } } } },
+        { "a deletion removes no value set aside before", { { "id", "c2" }, { "name", "Bo" }, { "conflicts", { kept } } }, nullptr, again,
+            { { "id", "c2" }, { "name", "Bo K" }, { "conflicts", { kept } } }, other,
+            { { "id", "c2" }, { "name", "Bo K" }, { "conflicts", { kept, conflict("*deleted*", nullptr, again) } } } },
+    };
+    for (auto& item : cases) {
+        EXPECT_EQ(RecordMerge::merge(item.base, item.local, item.localStamp, item.server, item.serverStamp), item.expected) << item.name;
+        EXPECT_EQ(RecordMerge::merge(item.base, item.server, item.serverStamp, item.local, item.localStamp), item.expected) << item.name << " (swapped)";
+    }
+}
+
 TEST(RecordMerge, TimesAreUtcWithMilliseconds)
 {
     EXPECT_EQ(RecordMerge::isoMilliseconds(1714564800123), "2024-05-01T12:00:00.123Z");
@@ -118,10 +151,10 @@ TEST(RecordDiff, ChangesAgainstTheBases)
     const Json bob { { "id", "c2" }, { "name", "Bob" } };
     const Json cyd { { "id", "c3" }, { "name", "Cyd" } };
     std::map<RecordKey, RecordBase> bases {
-        { { "clients", "c1" }, { 1, ada, std::nullopt } },
-        { { "clients", "c2" }, { 2, bob, std::nullopt } },
-        { { "files", "f1" }, { 3, { { "id", "f1" } }, std::nullopt } },
-        { { "clients", "c9" }, { 4, nullptr, std::nullopt } },
+        { { "clients", "c1" }, { 1, ada, std::nullopt, {} } },
+        { { "clients", "c2" }, { 2, bob, std::nullopt, {} } },
+        { { "files", "f1" }, { 3, { { "id", "f1" } }, std::nullopt, {} } },
+        { { "clients", "c9" }, { 4, nullptr, std::nullopt, {} } },
     };
     std::map<RecordKey, Json> local {
         { { "clients", "c1" }, ada },
@@ -146,7 +179,7 @@ TEST(RecordDiff, AVersionTheDeskWasGivenIsNoEditUntilTheUserChangesIt)
 {
     const Json before { { "id", "c1" }, { "name", "Ada" }, { "phone", "1" } };
     const Json given { { "id", "c1" }, { "name", "Ada Lovelace" }, { "phone", "1" } };
-    std::map<RecordKey, RecordBase> bases { { { "clients", "c1" }, { 5, given, before } } };
+    std::map<RecordKey, RecordBase> bases { { { "clients", "c1" }, { 5, given, before, {} } } };
 
     // data.json still holds what it had: nothing to send.
     EXPECT_TRUE(RecordDiff::localChanges({ { { "clients", "c1" }, before } }, { "clients" }, bases).empty());
@@ -167,9 +200,10 @@ TEST(SyncState, RoundTripsThroughItsFile)
     state.desk = "desk-1";
     state.lastRev = 77;
     state.joining = true;
-    state.bases[{ "clients", "c1" }] = { 5, { { "id", "c1" }, { "name", "Ada" } }, Json { { "id", "c1" } } };
-    state.bases[{ "settings", "settings" }] = { 6, { { "billing", 1 } }, std::nullopt };
-    state.bases[{ "files", "f1" }] = { 7, nullptr, std::nullopt };
+    state.bases[{ "clients", "c1" }] = { 5, { { "id", "c1" }, { "name", "Ada" } }, Json { { "id", "c1" } },
+        { Json { { "id", "c1" }, { "name", "Ad" } }, Json { { "id", "c1" }, { "name", "Ada" } } } };
+    state.bases[{ "settings", "settings" }] = { 6, { { "billing", 1 } }, std::nullopt, {} };
+    state.bases[{ "files", "f1" }] = { 7, nullptr, std::nullopt, {} };
     const auto file = folder / "sync-state.json";
     state.write(file);
     EXPECT_FALSE(readText(file).find("password") != std::string::npos);
@@ -214,6 +248,7 @@ TEST(SyncState, ADamagedFileIsRefusedNotGuessed)
         with("records", Json::array()),
         with("records", { { "clients", { { "c1", { { "body", nullptr } } } } } }),
         with("records", { { "clients", { { "c1", 3 } } } }),
+        with("records", { { "clients", { { "c1", { { "rev", 1 }, { "body", nullptr }, { "awaiting", nullptr }, { "given", "x" } } } } } }),
     };
     const auto file = folder / "sync-state.json";
     for (auto& text : damaged) {

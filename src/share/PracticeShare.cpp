@@ -420,8 +420,10 @@ void PracticeShare::cycle(PracticeDatabase& database)
     }
     // Versions the page has saved since it was given them are agreed.
     for (auto& [key, base] : state.bases) {
-        if (base.awaiting && valueOf(local.records, key) == base.body)
+        if (base.awaiting && valueOf(local.records, key) == base.body) {
             base.awaiting.reset();
+            base.given.clear();
+        }
     }
 
     Json given = Json::array();
@@ -430,9 +432,14 @@ void PracticeShare::cycle(PracticeDatabase& database)
         const Json& current = valueOf(local.records, key);
         if (record == current) {
             base.awaiting.reset();
+            base.given.clear();
             return;
         }
+        // Versions given earlier and not saved yet may still reach data.json before this one.
+        if (!base.awaiting || (current != *base.awaiting && std::find(base.given.begin(), base.given.end(), current) == base.given.end()))
+            base.given.clear();
         base.awaiting = current;
+        base.given.push_back(record);
         given.push_back(changeEntry(key, record));
     };
 
@@ -525,7 +532,8 @@ void PracticeShare::cycle(PracticeDatabase& database)
     if (m_redeliver) {
         // The page started over from data.json: what it was given and hadn't saved is given again.
         for (auto& [key, base] : state.bases) {
-            if (base.awaiting && valueOf(local.records, key) == *base.awaiting
+            const Json& now = valueOf(local.records, key);
+            if (base.awaiting && (now == *base.awaiting || std::find(base.given.begin(), base.given.end(), now) != base.given.end())
                 && std::none_of(given.begin(), given.end(), [&](const Json& entry) { return entry["collection"] == key.collection && entry["id"] == key.id; }))
                 given.push_back(changeEntry(key, base.body));
         }

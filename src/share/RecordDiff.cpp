@@ -1,5 +1,6 @@
 #include "share/RecordDiff.h"
 
+#include <algorithm>
 #include <set>
 
 namespace quillpost::RecordDiff {
@@ -83,7 +84,7 @@ std::vector<Change> localChanges(const std::map<RecordKey, Json>& local, const s
         if (now == agreed)
             return;
         if (base && base->awaiting) {
-            if (now == *base->awaiting)
+            if (now == *base->awaiting || std::find(base->given.begin(), base->given.end(), now) != base->given.end())
                 return;
             Json edited = editsOnTop(*base->awaiting, now, agreed);
             if (edited != agreed)

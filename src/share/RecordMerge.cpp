@@ -49,6 +49,25 @@ bool before(const Json& first, const Json& second)
     return key(first) < key(second);
 }
 
+// The entries a side holds that its base didn't: values set aside in merges the base hadn't seen.
+std::vector<Json> addedSince(const Json& base, const Json& side)
+{
+    const auto baseList = conflictsOf(base);
+    std::vector<Json> added;
+    for (auto& entry : conflictsOf(side)) {
+        if (!contains(baseList, entry))
+            added.push_back(entry);
+    }
+    return added;
+}
+
+bool setAside(const std::vector<Json>& entries, const std::string& field, const Json& value)
+{
+    return std::any_of(entries.begin(), entries.end(), [&](const Json& entry) {
+        return fieldOf(entry, "field") == field && entry.is_object() && entry.contains("value") && entry["value"] == value;
+    });
+}
+
 // Entries both sides kept, and those either side added since the base.
 Json mergedConflicts(const Json& base, const Json& local, const Json& server, std::vector<Json> added)
 {
@@ -102,14 +121,19 @@ Json merge(const Json& base, const Json& local, const Stamp& localStamp, const J
     const Json& loser = localWins ? server : local;
     const Stamp& losingStamp = localWins ? serverStamp : localStamp;
 
-    // An edit overrules a deletion; the deletion is remembered beside the values that lost.
+    // An edit overrules a deletion; the deletion is remembered beside the values that lost. A
+    // deletion removes no entry from the list, and one the edited side already notes (this same
+    // deletion merged before, by a desk that went down before it recorded so) isn't noted twice.
     if (local.is_null() || server.is_null()) {
         const bool localDeleted = local.is_null();
         const Json& edited = localDeleted ? server : local;
         if (!edited.is_object())
             return edited;
+        std::vector<Json> lost;
+        if (!setAside(addedSince(base, edited), deletedField, nullptr))
+            lost.push_back(conflictEntry(deletedField, nullptr, localDeleted ? localStamp : serverStamp));
         Json result = edited;
-        result[conflictsField] = mergedConflicts(base, local, server, { conflictEntry(deletedField, nullptr, localDeleted ? localStamp : serverStamp) });
+        result[conflictsField] = localDeleted ? mergedConflicts(base, base, server, std::move(lost)) : mergedConflicts(base, local, base, std::move(lost));
         return result;
     }
 
@@ -125,6 +149,8 @@ Json merge(const Json& base, const Json& local, const Stamp& localStamp, const J
     fields.erase(conflictsField);
 
     static const Json absent;
+    const auto localAdded = addedSince(base, local);
+    const auto serverAdded = addedSince(base, server);
     Json result = Json::object();
     std::vector<Json> lost;
     for (auto& field : fields) {
@@ -144,14 +170,31 @@ Json merge(const Json& base, const Json& local, const Stamp& localStamp, const J
         else if (localSame)
             chosen = inServer ? &serverValue : nullptr;
         else {
-            const bool inWinner = winner.contains(field);
-            chosen = inWinner ? &fieldOf(winner, field) : nullptr;
-            lost.push_back(conflictEntry(field, loser.contains(field) ? fieldOf(loser, field) : absent, losingStamp));
+            // A value one side already set aside against the other's lost that merge before: a
+            // desk repeating a merge it had sent but not recorded gets the same outcome again.
+            const bool localLostBefore = setAside(serverAdded, field, localValue);
+            const bool serverLostBefore = setAside(localAdded, field, serverValue);
+            if (localLostBefore != serverLostBefore)
+                chosen = localLostBefore ? (inServer ? &serverValue : nullptr) : (inLocal ? &localValue : nullptr);
+            else {
+                const bool inWinner = winner.contains(field);
+                chosen = inWinner ? &fieldOf(winner, field) : nullptr;
+                lost.push_back(conflictEntry(field, loser.contains(field) ? fieldOf(loser, field) : absent, losingStamp));
+            }
         }
         if (chosen)
             result[field] = *chosen;
     }
     Json conflicts = mergedConflicts(base, local, server, std::move(lost));
+    // A value set aside that the record shows again needs no choosing.
+    Json kept = Json::array();
+    for (auto& entry : conflicts) {
+        const Json& field = fieldOf(entry, "field");
+        if (!(field.is_string() && field != deletedField && result.contains(field.get<std::string>())
+                && entry.contains("value") && entry["value"] == result[field.get<std::string>()]))
+            kept.push_back(entry);
+    }
+    conflicts = std::move(kept);
     if (!conflicts.empty() || local.contains(conflictsField) || server.contains(conflictsField))
         result[conflictsField] = std::move(conflicts);
     return result;

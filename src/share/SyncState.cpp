@@ -30,6 +30,8 @@ Json SyncState::toJson() const
         Json entry { { "rev", base.rev }, { "body", base.body } };
         if (base.awaiting)
             entry["awaiting"] = *base.awaiting;
+        if (base.awaiting && !base.given.empty())
+            entry["given"] = base.given;
         records[key.collection][key.id] = std::move(entry);
     }
     return Json {
@@ -73,6 +75,12 @@ SyncState SyncState::fromJson(const Json& document)
             base.body = member<Json>(entry, "body");
             if (entry.contains("awaiting"))
                 base.awaiting = entry["awaiting"];
+            if (entry.contains("given")) {
+                const Json given = entry["given"];
+                if (!given.is_array())
+                    throw SyncStateDamaged("bad given");
+                base.given.assign(given.begin(), given.end());
+            }
             state.bases.emplace(RecordKey { collection, id }, std::move(base));
         }
     }

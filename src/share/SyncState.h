@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quillpost {
 
@@ -28,6 +29,9 @@ struct RecordBase {
     // Set while the page has been given body and data.json doesn't hold it yet: what data.json
     // held before, so that the old text isn't taken for an edit.
     std::optional<Json> awaiting;
+    // The versions given to the page meanwhile, body last: the page may save an earlier one on
+    // its way to the last, which is no edit either.
+    std::vector<Json> given;
 };
 
 // A sync-state file that can't be read: the caller puts it aside rather than guessing.
