@@ -87,10 +87,28 @@ Json mergedConflicts(const Json& base, const Json& local, const Json& server, st
         if (!contains(baseList, entry))
             keep(entry);
     }
-    for (auto& entry : added)
-        keep(entry);
+    // A value already set aside for the field (by an earlier round of this same merge) isn't added twice.
+    for (auto& entry : added) {
+        if (!setAside(result, fieldOf(entry, "field").get<std::string>(), entry["value"]))
+            keep(entry);
+    }
     std::sort(result.begin(), result.end(), before);
     return Json(result);
+}
+
+// A value set aside that the record shows again needs no choosing.
+Json withoutShown(const Json& record, const Json& conflicts)
+{
+    Json kept = Json::array();
+    for (auto& entry : conflicts) {
+        const Json& field = fieldOf(entry, "field");
+        // (A null entry may stand for a field that was gone: it is never taken for the value shown.)
+        const bool shown = field.is_string() && field != deletedField && record.contains(field.get<std::string>()) && entry.contains("value")
+            && !entry["value"].is_null() && entry["value"] == record[field.get<std::string>()];
+        if (!shown)
+            kept.push_back(entry);
+    }
+    return kept;
 }
 
 }
@@ -133,7 +151,7 @@ Json merge(const Json& base, const Json& local, const Stamp& localStamp, const J
         if (!setAside(addedSince(base, edited), deletedField, nullptr))
             lost.push_back(conflictEntry(deletedField, nullptr, localDeleted ? localStamp : serverStamp));
         Json result = edited;
-        result[conflictsField] = localDeleted ? mergedConflicts(base, base, server, std::move(lost)) : mergedConflicts(base, local, base, std::move(lost));
+        result[conflictsField] = withoutShown(result, localDeleted ? mergedConflicts(base, base, server, std::move(lost)) : mergedConflicts(base, local, base, std::move(lost)));
         return result;
     }
 
@@ -185,16 +203,7 @@ Json merge(const Json& base, const Json& local, const Stamp& localStamp, const J
         if (chosen)
             result[field] = *chosen;
     }
-    Json conflicts = mergedConflicts(base, local, server, std::move(lost));
-    // A value set aside that the record shows again needs no choosing.
-    Json kept = Json::array();
-    for (auto& entry : conflicts) {
-        const Json& field = fieldOf(entry, "field");
-        if (!(field.is_string() && field != deletedField && result.contains(field.get<std::string>())
-                && entry.contains("value") && entry["value"] == result[field.get<std::string>()]))
-            kept.push_back(entry);
-    }
-    conflicts = std::move(kept);
+    Json conflicts = withoutShown(result, mergedConflicts(base, local, server, std::move(lost)));
     if (!conflicts.empty() || local.contains(conflictsField) || server.contains(conflictsField))
         result[conflictsField] = std::move(conflicts);
     return result;
