@@ -56,3 +56,26 @@ test('preparing the search stops when it is no longer wanted, and a search still
   assert.equal(pauses, 2);
   assert.deepEqual(ids(doc, 1, 'extra 299'), ['x299']);
 });
+
+test('the rows made while preparing serve later searches, with what records say by then', async () => {
+  const doc = practice();
+  for (let n = 0; n < 200; n++) doc.deadlines.push({ id: `d${n + 10}`, clientId: 'c2', title: `Follow-up ${n}`, due: '2026-05-01' });
+  let pauses = 0;
+  // A client renamed while the rows are made, after their rows were made.
+  const pause = async () => { pauses += 1; if (pauses === 2) doc.clients[1].name = 'Hoa Tran'; };
+  const done = await prepareSearch(indexOf(doc, 1), { pause, sliceMs: 0, now: () => pauses * 10 + 10 });
+  assert.equal(done, true);
+  assert.ok(pauses >= 2);
+  const cases = [
+    [1, 'hoa tran hoa@example', ['c2']],
+    [1, 'hoa tran inv-7', ['i1']],
+    [2, 'follow-up 199', ['d209']],
+    [3, 'changed', ['d14'], (d) => { d.deadlines[5].title = 'Changed'; }],
+    [4, 'hoa tran gone', ['d13'], (d) => { d.deadlines[4].title = 'Gone'; }],
+    [4, 'follow-up 199', ['d209']],
+  ];
+  for (const [stamp, query, expected, edit] of cases) {
+    edit?.(doc);
+    assert.deepEqual(ids(doc, stamp, query), expected.sort(), query);
+  }
+});

@@ -148,43 +148,62 @@ function sameShape(doc, shape) {
   return true;
 }
 
+// The lookups, each made the first time a screen asks for it: [list, key, grouped].
+const LOOKUPS = {
+  client: ['clients', 'id', false],
+  file: ['files', 'id', false],
+  deadline: ['deadlines', 'id', false],
+  invoice: ['invoices', 'id', false],
+  filesByClient: ['files', 'clientId', true],
+  deadlinesByClient: ['deadlines', 'clientId', true],
+  deadlinesByFile: ['deadlines', 'fileId', true],
+  contactsByClient: ['contacts', 'clientId', true],
+  entriesByFile: ['entries', 'fileId', true],
+  invoicesByClient: ['invoices', 'clientId', true],
+  invoicesByFile: ['invoices', 'fileId', true],
+  appointmentsByClient: ['appointments', 'clientId', true],
+};
+
+// An index of `lists` whose lookups are kept in `made`, which indexes of the same lists share.
+function indexWith(lists, made, stamp) {
+  const index = { stamp, ...lists, search: null }; // search: made on the first search (search.js)
+  for (const [name, [list, key, grouped]] of Object.entries(LOOKUPS)) {
+    Object.defineProperty(index, name, {
+      enumerable: true,
+      get: () => {
+        if (!made.has(name)) made.set(name, grouped ? groupBy(lists[list], key) : new Map(lists[list].map((item) => [item[key], item])));
+        return made.get(name);
+      },
+    });
+  }
+  return index;
+}
+
 // Lists and lookups of the document: `stamp` is anything that changes with every edit (the app's
 // revision). After an edit they are made again only when a record came, went, moved or changed
 // one of its keys; otherwise a new index shares the lists and lookups already made.
 export function indexOf(doc, stamp = 0) {
   const cached = indexes.get(doc);
   if (cached && cached.stamp === stamp) return cached;
-  if (cached && sameShape(doc, shapes.get(cached))) {
-    const index = { ...cached, stamp, search: null };
-    shapes.set(index, shapes.get(cached));
+  const kept = cached ? shapes.get(cached) : null;
+  if (kept && sameShape(doc, kept.shape)) {
+    const index = indexWith(kept.lists, kept.made, stamp);
+    shapes.set(index, kept);
     indexes.set(doc, index);
     return index;
   }
-  const clients = clientsOf(doc);
-  const files = itemsOf(doc, 'files');
-  const deadlines = itemsOf(doc, 'deadlines');
-  const appointments = itemsOf(doc, 'appointments');
-  const contacts = itemsOf(doc, 'contacts');
-  const entries = itemsOf(doc, 'entries');
-  const invoices = itemsOf(doc, 'invoices');
-  const index = {
-    stamp,
-    clients, files, deadlines, appointments, contacts, entries, invoices,
-    client: new Map(clients.map((c) => [c.id, c])),
-    file: new Map(files.map((f) => [f.id, f])),
-    deadline: new Map(deadlines.map((d) => [d.id, d])),
-    invoice: new Map(invoices.map((i) => [i.id, i])),
-    filesByClient: groupBy(files, 'clientId'),
-    deadlinesByClient: groupBy(deadlines, 'clientId'),
-    deadlinesByFile: groupBy(deadlines, 'fileId'),
-    contactsByClient: groupBy(contacts, 'clientId'),
-    entriesByFile: groupBy(entries, 'fileId'),
-    invoicesByClient: groupBy(invoices, 'clientId'),
-    invoicesByFile: groupBy(invoices, 'fileId'),
-    appointmentsByClient: groupBy(appointments, 'clientId'),
-    search: null, // built on the first search (search.js)
+  const lists = {
+    clients: clientsOf(doc),
+    files: itemsOf(doc, 'files'),
+    deadlines: itemsOf(doc, 'deadlines'),
+    appointments: itemsOf(doc, 'appointments'),
+    contacts: itemsOf(doc, 'contacts'),
+    entries: itemsOf(doc, 'entries'),
+    invoices: itemsOf(doc, 'invoices'),
   };
-  shapes.set(index, shapeOf(doc));
+  const made = new Map();
+  const index = indexWith(lists, made, stamp);
+  shapes.set(index, { shape: shapeOf(doc), lists, made });
   indexes.set(doc, index);
   return index;
 }

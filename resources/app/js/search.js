@@ -77,19 +77,26 @@ function haystacks(index) {
 // Folds the search text of every record a slice at a time, so that the first search after the
 // practice opens has little left to fold. pause() hands the event loop a turn; resolves false
 // when stillWanted() turned false at a pause.
+// The rows are kept for the index's lists, so that a search after later edits only looks them over.
 export async function prepareSearch(index, { pause, sliceMs = 6, now = () => performance.now(), stillWanted = () => true } = {}) {
   const names = namesOf(index);
+  const rows = [];
   let started = now();
   let seen = 0;
   for (const [type, list] of LISTS) {
     const hay = HAY[type];
     for (const item of index[list]) {
-      hay(item, names);
+      rows.push({ type, item, kept: hay(item, names) });
       if (++seen % 64 !== 0 || now() - started < sliceMs) continue;
       await pause();
       if (!stillWanted()) return false;
       started = now();
     }
+  }
+  // The names may have changed during the pauses; a search looks every row over anyway.
+  if (!rowsOfLists.has(index.deadlines)) {
+    rows.lists = index.clients;
+    rowsOfLists.set(index.deadlines, rows);
   }
   return true;
 }
