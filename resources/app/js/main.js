@@ -385,7 +385,7 @@ connectSharing({
 });
 shareStatus.on(renderShareIndicator);
 // Settling a value two desks changed takes the notice away. Looking means visiting every record,
-// so edits in a row are looked at once, a moment after the last, rather than inside each edit.
+// so edits in a row are looked at together a moment later rather than inside each edit.
 let conflictCount = 0;
 let conflictLook = null;
 App.on('change', () => {

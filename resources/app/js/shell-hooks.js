@@ -41,7 +41,7 @@ export function overdueCount(doc, day) {
 }
 
 const DAY_CHECK_MS = 60 * 1000;
-// Edits are counted together a moment after the last of them, never inside the edit itself.
+// Edits are counted a moment after the first of them, all at once, never inside an edit itself.
 export const BADGE_DELAY_MS = 1000;
 
 // Keeps the launcher's badge at the number of overdue deadlines: when the data is read, shortly
