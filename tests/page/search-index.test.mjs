@@ -79,3 +79,22 @@ test('the rows made while preparing serve later searches, with what records say 
     assert.deepEqual(ids(doc, stamp, query), expected.sort(), query);
   }
 });
+
+test('results that start with the first word come first, then clients, files, invoices and deadlines, each in the order of the data, at most the limit', () => {
+  const doc = practice();
+  doc.clients.push({ id: 'c3', name: 'Proof Reader' }, { id: 'c4', name: 'Anna Proof' });
+  doc.files.push({ id: 'f2', clientId: 'c3', applicationNumber: 'W333' });
+  doc.invoices.push({ id: 'i2', number: 'INV-8', clientId: 'c4' }, { id: 'i3', number: 'INV-9', clientId: 'c3' });
+  doc.deadlines.push({ id: 'd2', clientId: 'c3', title: 'Proof of address', due: '2026-03-02' }, { id: 'd3', clientId: 'c4', title: 'Send proof', due: '2026-03-03' });
+  const index = indexOf(doc, 1);
+  const cases = [
+    ['proof', 50, ['c3', 'f2', 'd2', 'c4', 'i2', 'i3', 'd1', 'd3']],
+    ['proof', 4, ['c3', 'f2', 'd2', 'c4']],
+    ['proof address', 50, ['d2']],
+    ['anna proof', 50, ['c4', 'i2', 'd3']],
+    ['inv', 2, ['i1', 'i2']],
+  ];
+  for (const [query, limit, expected] of cases) {
+    assert.deepEqual(find(index, query, limit).map((r) => r.id), expected, `${query} (${limit})`);
+  }
+});

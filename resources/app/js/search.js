@@ -122,13 +122,22 @@ const ORDER = { client: 0, file: 1, invoice: 2, deadline: 3 };
 export function find(index, query, limit = 50) {
   const words = foldForSearch(query).split(/\s+/).filter(Boolean);
   if (words.length === 0) return [];
-  const found = [];
+  // One bucket per place in the order (starts with the query or not, then kind), each in the
+  // order of the data: the same as a stable sort, without sorting every match.
+  const first = words[0];
+  const kinds = Object.keys(ORDER).length;
+  const buckets = Array.from({ length: 2 * kinds }, () => []);
   for (const row of haystacks(index)) {
     const hay = row.kept.hay;
     if (!words.every((w) => hay.includes(w))) continue;
-    found.push({ type: row.type, item: row.item, hay });
+    buckets[(hay.startsWith(first) ? 0 : kinds) + ORDER[row.type]].push(row);
   }
-  const first = words[0];
-  found.sort((a, b) => (Number(!a.hay.startsWith(first)) - Number(!b.hay.startsWith(first))) || ORDER[a.type] - ORDER[b.type]);
-  return found.slice(0, limit).map(({ type, item }) => ({ type, id: item.id, ...describe(index, type, item) }));
+  const shown = [];
+  for (const bucket of buckets) {
+    for (const row of bucket) {
+      if (shown.length === limit) break;
+      shown.push(row);
+    }
+  }
+  return shown.map(({ type, item }) => ({ type, id: item.id, ...describe(index, type, item) }));
 }
