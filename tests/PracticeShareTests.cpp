@@ -463,7 +463,9 @@ TEST_F(PracticeShareTest, AMergeRepeatedAfterACrashGivesTheSameOutcomeAndLosesNo
 // earlier one on its way to the last hasn't edited anything, and nothing of the later one is undone.
 TEST_F(PracticeShareTest, AnEarlierVersionThePageSavesLateIsNoEdit)
 {
-    auto [first, second] = twoDesks();
+    auto desks = twoDesks(); // named, not bound: the lambda below captures them
+    auto& first = desks.first;
+    auto& second = desks.second;
     auto rename = [&](const std::string& name) {
         auto data = second->document();
         for (auto& item : data["clients"])

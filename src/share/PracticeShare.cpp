@@ -532,9 +532,10 @@ void PracticeShare::cycle(PracticeDatabase& database)
     if (m_redeliver) {
         // The page started over from data.json: what it was given and hadn't saved is given again.
         for (auto& [key, base] : state.bases) {
+            const RecordKey& record = key; // a lambda can't capture a structured binding in clang 14
             const Json& now = valueOf(local.records, key);
             if (base.awaiting && (now == *base.awaiting || std::find(base.given.begin(), base.given.end(), now) != base.given.end())
-                && std::none_of(given.begin(), given.end(), [&](const Json& entry) { return entry["collection"] == key.collection && entry["id"] == key.id; }))
+                && std::none_of(given.begin(), given.end(), [&](const Json& entry) { return entry["collection"] == record.collection && entry["id"] == record.id; }))
                 given.push_back(changeEntry(key, base.body));
         }
         m_redeliver = false;

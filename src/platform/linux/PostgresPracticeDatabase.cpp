@@ -20,13 +20,13 @@ const char* const migrationSteps[] = {
     "CREATE SCHEMA IF NOT EXISTS quillpost",
     "CREATE TABLE IF NOT EXISTS quillpost.meta (key text PRIMARY KEY, value text NOT NULL)",
     "CREATE SEQUENCE IF NOT EXISTS quillpost.revs",
-    "CREATE TABLE IF NOT EXISTS quillpost.records ("
+    ("CREATE TABLE IF NOT EXISTS quillpost.records ("
     " collection text NOT NULL, id text NOT NULL, body jsonb, deleted boolean NOT NULL DEFAULT false,"
     " rev bigint NOT NULL, desk text NOT NULL, changed_at timestamptz NOT NULL DEFAULT now(),"
-    " PRIMARY KEY (collection, id))",
+    " PRIMARY KEY (collection, id))"),
     "CREATE INDEX IF NOT EXISTS records_rev ON quillpost.records (rev)",
-    "CREATE OR REPLACE FUNCTION quillpost.announce() RETURNS trigger LANGUAGE plpgsql AS $$"
-    " BEGIN PERFORM pg_notify('quillpost_records', NEW.rev::text); RETURN NEW; END $$",
+    ("CREATE OR REPLACE FUNCTION quillpost.announce() RETURNS trigger LANGUAGE plpgsql AS $$"
+    " BEGIN PERFORM pg_notify('quillpost_records', NEW.rev::text); RETURN NEW; END $$"),
     "DROP TRIGGER IF EXISTS records_announce ON quillpost.records",
     "CREATE TRIGGER records_announce AFTER INSERT OR UPDATE ON quillpost.records FOR EACH ROW EXECUTE FUNCTION quillpost.announce()",
 };
