@@ -139,12 +139,26 @@ protected:
         auto first = std::make_unique<Desk>(server, clock, practice({ client("c1", "Ada", "1"), client("c2", "Bob") }));
         EXPECT_EQ(first->start(PracticeShare::Mode::Upload), std::nullopt);
         first->sync();
-        auto second = std::make_unique<Desk>(server, clock, practice({}));
-        EXPECT_EQ(second->start(PracticeShare::Mode::Join), std::nullopt);
-        second->sync();
-        second->applyGiven();
-        second->sync();
-        return { std::move(first), std::move(second) };
+        return { std::move(first), joinedDesk() };
+    }
+
+    // One more desk joining the same practice, with what it was given saved.
+    std::unique_ptr<Desk> joinedDesk()
+    {
+        auto desk = std::make_unique<Desk>(server, clock, practice({}));
+        EXPECT_EQ(desk->start(PracticeShare::Mode::Join), std::nullopt);
+        desk->sync();
+        desk->applyGiven();
+        desk->sync();
+        return desk;
+    }
+
+    static Json withName(Json data, const std::string& clientId, const std::string& name)
+    {
+        for (auto& item : data["clients"])
+            if (item["id"] == clientId)
+                item["name"] = name;
+        return data;
     }
 };
 
@@ -308,19 +322,11 @@ TEST_F(PracticeShareTest, BothDesksEndWithTheSameWinnerAndTheLoserKept)
 TEST_F(PracticeShareTest, ThreeDesksChangingOneFieldKeepBothLosingValues)
 {
     auto [first, second] = twoDesks();
-    Desk third(server, clock, practice({}));
-    ASSERT_EQ(third.start(PracticeShare::Mode::Join), std::nullopt);
-    third.sync();
-    third.applyGiven();
-    third.sync();
-
-    Desk* desks[] = { first.get(), second.get(), &third };
+    auto third = joinedDesk();
+    Desk* desks[] = { first.get(), second.get(), third.get() };
     const char* names[] = { "Name A", "Name B", "Name C" };
     for (int index = 0; index < 3; ++index) {
-        Json data = desks[index]->document();
-        for (auto& item : data["clients"])
-            if (item["id"] == "c2")
-                item["name"] = names[index];
+        Json data = withName(desks[index]->document(), "c2", names[index]);
         desks[index]->save(data);
     }
     for (auto* desk : desks) {
@@ -397,19 +403,11 @@ TEST_F(PracticeShareTest, ACycleRepeatedAfterACrashChangesNothingMore)
 TEST_F(PracticeShareTest, AMergeRepeatedAfterACrashGivesTheSameOutcomeAndLosesNothing)
 {
     auto [first, second] = twoDesks();
-    Desk third(server, clock, practice({}));
-    ASSERT_EQ(third.start(PracticeShare::Mode::Join), std::nullopt);
-    third.sync();
-    third.applyGiven();
-    third.sync();
-
-    Desk* desks[] = { first.get(), second.get(), &third };
+    auto third = joinedDesk();
+    Desk* desks[] = { first.get(), second.get(), third.get() };
     const char* names[] = { "Name A", "Name B", "Name C" };
     for (int index = 0; index < 3; ++index) {
-        Json data = desks[index]->document();
-        for (auto& item : data["clients"])
-            if (item["id"] == "c2")
-                item["name"] = names[index];
+        Json data = withName(desks[index]->document(), "c2", names[index]);
         if (index == 1)
             data["clients"].erase(0); // and deletes Ada, whom the first desk edits
         if (index == 0)
@@ -424,7 +422,7 @@ TEST_F(PracticeShareTest, AMergeRepeatedAfterACrashGivesTheSameOutcomeAndLosesNo
     writeText(second->folder / "sync-state.json", before);
     second->given.clear();
     clock.advance(1s);
-    third.sync();
+    third->sync();
     clock.advance(1s);
     first->sync();
     const Json merged = serverBody("clients", "c2");
@@ -467,11 +465,7 @@ TEST_F(PracticeShareTest, AnEarlierVersionThePageSavesLateIsNoEdit)
     auto& first = desks.first;
     auto& second = desks.second;
     auto rename = [&](const std::string& name) {
-        auto data = second->document();
-        for (auto& item : data["clients"])
-            if (item["id"] == "c2")
-                item["name"] = name;
-        second->save(data);
+        second->save(withName(second->document(), "c2", name));
         second->sync();
         second->applyGiven();
         second->sync();
