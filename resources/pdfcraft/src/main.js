@@ -124,10 +124,23 @@ function layoutPages() {
   if (!state.view) return;
   if (state.fitWidth) state.scale = fitScale();
   ui.zoomLevel.textContent = `${Math.round(state.scale * 100)}%`;
-  state.view.pages.forEach((page, index) => {
-    const holder = ui.pages.children[index];
-    holder.viewport = pageRenderer.place(holder.querySelector("canvas"), page, state.scale);
-  });
+  state.view.pages.forEach((_, index) => placePage(index));
+  drawAllPlacedText();
+}
+
+// Sizes page `index` in the view and its thumbnail; a page whose size isn't known yet stands in
+// at the first page's size.
+function placePage(index) {
+  const { pages } = state.view;
+  const page = pages[index];
+  const holder = ui.pages.children[index];
+  if (holder) holder.viewport = pageRenderer.place(holder.querySelector("canvas"), page, state.scale, pages[0]);
+  const thumb = ui.thumbs.children[index]?.querySelector("canvas");
+  if (thumb) thumbRenderer.place(thumb, page, 112 / (page ?? pages[0]).getViewport({ scale: 1 }).width, pages[0]);
+}
+
+function pageArrived(index) {
+  placePage(index);
   drawAllPlacedText();
 }
 
@@ -243,8 +256,8 @@ function buildThumbnails() {
     const canvas = document.createElement("canvas");
     show.append(canvas);
     show.addEventListener("click", () => ui.pages.children[index]?.scrollIntoView({ block: "start" }));
-    const width = page.getViewport({ scale: 1 }).width;
-    thumbRenderer.place(canvas, page, 112 / width);
+    const width = (page ?? state.view.pages[0]).getViewport({ scale: 1 }).width;
+    thumbRenderer.place(canvas, page, 112 / width, state.view.pages[0]);
     const number = document.createElement("span");
     number.className = "thumb-number";
     number.textContent = String(index + 1);
@@ -303,6 +316,7 @@ function placeText(event, holder) {
     if (state.selectedText) selectText(null);
     return;
   }
+  if (!holder.viewport) return;
   const canvas = holder.querySelector("canvas");
   const box = canvas.getBoundingClientRect();
   const cssX = event.clientX - box.left;
@@ -367,6 +381,8 @@ async function showBytes(bytes) {
   ui.empty.hidden = true;
   buildPages();
   buildThumbnails();
+  const view = state.view;
+  view.onPage = (index) => { if (state.view === view) pageArrived(index); };
   state.pageTexts = null;
   if (state.query) runFind();
   ui.view.scrollTop = scroll;
@@ -502,7 +518,7 @@ async function pageTexts() {
   if (!state.pageTexts) {
     const view = state.view;
     const texts = [];
-    for (const page of view.pages) {
+    for (const page of await view.ready) {
       const { items } = await page.getTextContent();
       texts.push(items.map((item) => item.str).join(" ").toLocaleLowerCase());
     }

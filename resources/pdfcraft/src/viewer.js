@@ -2,6 +2,7 @@
 // scrolls into sight. pdf.js's worker, WebAssembly decoders, character maps and fonts all come
 // from the site's own folder.
 import { AnnotationMode, getDocument, GlobalWorkerOptions } from "pdfjs-dist";
+import { loadPages } from "./pageload.js";
 
 const base = new URL("./", document.baseURI).href;
 GlobalWorkerOptions.workerSrc = new URL("pdf.worker.js", base).href;
@@ -22,9 +23,9 @@ export async function openForView(bytes) {
   });
   try {
     const pdf = await task.promise;
-    // Every page is asked for at once: one after another, a long file keeps the worker waiting.
-    const pages = await Promise.all(Array.from({ length: pdf.numPages }, (_, i) => pdf.getPage(i + 1)));
-    return { pdf, pages, isXfa: pdf.isPureXfa, destroy: () => task.destroy() };
+    // Returns once page 1 is known; the others fill `pages` as they arrive (see loadPages).
+    const loaded = await loadPages(pdf);
+    return Object.assign(loaded, { pdf, isXfa: pdf.isPureXfa, destroy: () => task.destroy() });
   } catch (error) {
     task.destroy();
     if (error?.name === "PasswordException") {
@@ -57,10 +58,15 @@ export class LazyRenderer {
   }
 
   // Sizes the canvas at once (so the layout is stable) and draws it when it is near the viewport.
-  place(canvas, page, scale) {
-    const viewport = page.getViewport({ scale });
+  // A page not known yet (null) is held empty at the size of `standIn` until it is placed.
+  place(canvas, page, scale, standIn = page) {
+    const viewport = (page ?? standIn).getViewport({ scale });
     canvas.style.width = `${Math.floor(viewport.width)}px`;
     canvas.style.height = `${Math.floor(viewport.height)}px`;
+    if (!page) {
+      this.#observer.unobserve(canvas);
+      return null;
+    }
     canvas.pdfPage = page;
     canvas.pdfScale = scale;
     this.#observer.unobserve(canvas);
