@@ -314,3 +314,48 @@ test("an XFA form without fields has nothing to fill, says which form it is, and
   await model.undo();
   assert.equal(model.bytes, before);
 });
+
+// The font sizes ("n Tf") an appearance stream of a field's first widget draws with.
+function appearanceSizes(field) {
+  const widget = field.acroField.getWidgets()[0];
+  const stream = widget.dict.context.lookup(widget.getNormalAppearance());
+  const raw = stream.dict.get(PDFName.of("Filter")) ? inflateSync(stream.contents) : stream.contents;
+  return [...Buffer.from(raw).toString("latin1").matchAll(/([\d.]+) Tf/g)].map((m) => Number(m[1]));
+}
+
+test("a multi-line field is drawn at a size that fits its value, not one as tall as its box", async () => {
+  const { multilineSize, sensibleSize, MULTILINE_SIZES } = await importSource("textsize.js");
+  for (const [asked, used] of [[0, 12], [51, 12], [12.5, 12], [10, 10], [12, 12], [-3, 12]]) {
+    assert.equal(sensibleSize(asked), used, `asked ${asked}`);
+  }
+  const doc = await PDFDocument.create();
+  const helvetica = await doc.embedFont(pdfLib.StandardFonts.Helvetica);
+  const long = "Zaneta Wrobel, ul. Dluga 15 m. 4, 00-238 Warszawa, Polska ".repeat(6);
+  const cases = [
+    // text, width, height, largest, check
+    ["Kyiv", 300, 60, 12, (size) => size === MULTILINE_SIZES.largest],
+    ["Kyiv", 300, 60, 9, (size) => size === 9],
+    ["Kyiv\nLviv\nOdesa\nDnipro", 300, 60, 12, (size) => size === 11.5],
+    [long, 300, 60, 12, (size) => size < 10 && size > MULTILINE_SIZES.smallest],
+    [long.repeat(20), 100, 20, 12, (size) => size === MULTILINE_SIZES.smallest],
+  ];
+  for (const [text, width, height, largest, fits] of cases) {
+    const size = multilineSize(text, helvetica, width, height, largest);
+    assert.ok(fits(size), `${text.slice(0, 20)} in ${width}x${height} up to ${largest}: ${size}`);
+  }
+
+  // The form made with pdf-lib asks for 51 points in its multi-line field, the height of its box.
+  const model = await DocumentModel.open(await everyFieldForm(workDir));
+  await model.setField("address", "Kyiv");
+  await model.setField("name", "Олена Коваленко");
+  const form = (await PDFDocument.load(await model.save())).getForm();
+  const address = form.getTextField("address");
+  assert.deepEqual(appearanceSizes(address), [12]);
+  assert.match(address.acroField.getDefaultAppearance(), / 12 Tf/);
+
+  // Filled again with a long value, the same field comes out smaller.
+  await model.setField("address", long.replace("Zaneta Wrobel", "Żaneta Wróbel"));
+  const again = (await PDFDocument.load(await model.save())).getForm().getTextField("address");
+  const [size] = appearanceSizes(again);
+  assert.ok(size < 10 && size > MULTILINE_SIZES.smallest, `size ${size}`);
+});

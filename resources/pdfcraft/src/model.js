@@ -7,6 +7,7 @@ import {
   PDFTextField, PDFCheckBox, PDFRadioGroup, PDFDropdown, PDFOptionList,
 } from "pdf-lib";
 import { History } from "./history.js";
+import { multilineSize, sensibleSize } from "./textsize.js";
 import { checkWritable, embedTextFont, TextError } from "./fonts.js";
 
 export class DocumentError extends Error {}
@@ -61,6 +62,27 @@ function readField(field) {
 // button by its state, which is the option's position when the group lists its options.
 function radioStates(field) {
   return field.acroField.getWidgets().map((widget) => widget.getOnValue()?.decodeText() ?? null);
+}
+
+const SIZE_IN_APPEARANCE = /(\d*\.?\d+)(\s+Tf)/;
+
+// A multi-line field's value is drawn at a size that fits its box (see multilineSize), no larger
+// than the size its appearance string asks for when that is a sensible one. The size chosen is
+// written where the string was found, so every reader draws the field alike.
+function fitMultiline(field, font) {
+  if (fieldKind(field) !== "text" || !field.isMultiline()) return;
+  const text = field.getText() ?? "";
+  if (text === "") return;
+  for (const widget of field.acroField.getWidgets()) {
+    const holder = widget.getDefaultAppearance() !== undefined ? widget : field.acroField;
+    const appearance = holder.getDefaultAppearance() ?? "/Helv 0 Tf 0 g";
+    const match = SIZE_IN_APPEARANCE.exec(appearance);
+    if (!match) continue;
+    const { width, height } = widget.getRectangle();
+    const size = multilineSize(text, font, width, height, sensibleSize(Number(match[1])));
+    holder.setDefaultAppearance(appearance.replace(SIZE_IN_APPEARANCE, `${size}$2`));
+  }
+  field.markAsDirty();
 }
 
 function writeField(field, value) {
@@ -319,10 +341,14 @@ export class DocumentModel {
     const doc = await load(this.#bytes);
     if (this.#pending.size > 0) {
       const form = doc.getForm();
-      for (const [name, value] of this.#pending) writeField(form.getField(name), value);
+      const font = await embedTextFont(doc);
+      for (const [name, value] of this.#pending) {
+        writeField(form.getField(name), value);
+        fitMultiline(form.getField(name), font);
+      }
       // Every field's appearance is drawn again in the embedded font, so readers that don't
       // draw fields themselves show the values, whatever their letters.
-      form.updateFieldAppearances(await embedTextFont(doc));
+      form.updateFieldAppearances(font);
     }
     await this.#drawTexts(doc);
     const bytes = await doc.save();

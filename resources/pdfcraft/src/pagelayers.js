@@ -2,6 +2,7 @@
 // (fields filled where they are) or, for XFA forms, its XFA layer, and the placed text, which
 // stays movable and editable until the copy is saved.
 import { AnnotationLayer, TextLayer, XfaLayer } from "pdfjs-dist";
+import { sensibleSize } from "./textsize.js";
 
 // Links in the document are shown but never followed: the editor stays offline.
 const linkService = {
@@ -76,6 +77,11 @@ export async function drawPageLayers(holder, page, viewport, { storage, isXfa, v
   const byId = new Map();
   for (const data of annotations) {
     if (!data.fieldName) continue;
+    // pdf.js sizes a multi-line field's text from its appearance string, which may ask for the
+    // size of the whole box (see textsize.js).
+    if (data.fieldType === "Tx" && data.multiLine && data.defaultAppearanceData) {
+      data.defaultAppearanceData.fontSize = sensibleSize(data.defaultAppearanceData.fontSize);
+    }
     byId.set(data.id, data);
     if (values.has(data.fieldName)) {
       const stored = storedValue(data, values.get(data.fieldName));
