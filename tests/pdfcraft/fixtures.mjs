@@ -57,9 +57,11 @@ export async function everyFieldForm(workDir) {
 }
 
 // A form described only by XFA, with no AcroForm fields to fill: what some government forms are.
-// With `drawn`, it asks readers to draw it from its XFA (NeedsRendering), as pdf.js can.
-export async function xfaForm(workDir, { drawn = false } = {}) {
-  const { PDFDocument, PDFName, PDFBool } = await pdfLibFrom(workDir);
+// With `drawn`, it asks readers to draw it from its XFA (NeedsRendering), as pdf.js can. With
+// `parts`, its XFA is kept as separate streams (template, datasets, ...) as form designers write
+// it, rather than as one stream.
+export async function xfaForm(workDir, { drawn = false, parts = false } = {}) {
+  const { PDFDocument, PDFName, PDFBool, PDFString } = await pdfLibFrom(workDir);
   const doc = await PDFDocument.create();
   const page = doc.addPage([612, 792]);
   page.drawText("Please wait... If this message is not replaced, your reader can't show this form.", { x: 40, y: 740, size: 10 });
@@ -70,8 +72,15 @@ export async function xfaForm(workDir, { drawn = false } = {}) {
 <ui><textEdit/></ui><caption reserve="25mm"><value><text>Family name</text></value></caption></field></subform>
 </subform></template>`;
   const datasets = `<xfa:datasets xmlns:xfa="http://www.xfa.org/schema/xfa-data/1.0/"><xfa:data><form1><main><familyName/></main></form1></xfa:data></xfa:datasets>`;
-  const xfa = doc.context.register(doc.context.flateStream(
-    `<?xml version="1.0" encoding="UTF-8"?>\n<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/">${template}${datasets}</xdp:xdp>`));
+  const stream = (text) => doc.context.register(doc.context.flateStream(text));
+  const xfa = parts
+    ? doc.context.obj([
+      PDFString.of("preamble"), stream(`<?xml version="1.0" encoding="UTF-8"?>\n<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/">`),
+      PDFString.of("template"), stream(template),
+      PDFString.of("datasets"), stream(datasets),
+      PDFString.of("postamble"), stream("</xdp:xdp>"),
+    ])
+    : stream(`<?xml version="1.0" encoding="UTF-8"?>\n<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/">${template}${datasets}</xdp:xdp>`);
   doc.catalog.set(PDFName.of("AcroForm"), doc.context.obj({ Fields: [], XFA: xfa }));
   if (drawn) doc.catalog.set(PDFName.of("NeedsRendering"), PDFBool.True);
   return doc.save();
