@@ -90,6 +90,14 @@
     report(SETTINGS.desk + ' choosing the other value takes it and settles that entry',
       after.name === other.value && (after.conflicts || []).length === count - 1, { name: after.name, conflicts: after.conflicts });
     await App.saveNow();
+
+    // A shared practice isn't encrypted: its records on the server would stay readable.
+    location.hash = '#/settings/security';
+    await within(() => document.querySelector('#encryption-form'), 'the security screen', 10000);
+    document.querySelector('#encryption-passphrase').value = document.querySelector('#encryption-confirm').value = 'maple leaf 2024';
+    document.querySelector('#encryption-on').click();
+    const refusal = document.querySelector('#encryption-error');
+    report(SETTINGS.desk + ' refuses to encrypt a shared practice', !refusal.hidden && /shared with other desks/.test(refusal.textContent) && !App.encrypted, refusal.textContent);
   };
 
   try {

@@ -9,6 +9,8 @@ import { COLLECTIONS } from './practice-model.js';
 export const SHARED_COLLECTIONS = [...COLLECTIONS, 'settings'];
 export const DELETED_FIELD = '*deleted*';
 export const ENCRYPTED_REFUSAL = "An encrypted practice can't be shared yet: its records would leave this desk readable.";
+export const SHARED_ENCRYPTION_REFUSAL = "This practice is shared with other desks, so it can't be encrypted yet: its records on the server would stay readable. " +
+  'Stop sharing under Settings → Practice server first.';
 export const JOIN_QUESTION = "This desk's own data is put into a safety copy first (Settings → Data lists it), " +
   "then the practice on the server replaces it. Use the shared practice?";
 

@@ -7,6 +7,7 @@ import { hrefFor } from '../routes.js';
 import { hasVault, openVault } from '../vault.js';
 import { fingerprintStatus } from './fingerprint.js';
 import { isPlainObject, plural } from '../format.js';
+import { shareStatus, SHARED_ENCRYPTION_REFUSAL } from '../share.js';
 
 export function render(root, { app, bridge }) {
   root.append(
@@ -89,7 +90,8 @@ export function render(root, { app, bridge }) {
       h('div', { class: 'row-actions' }, h('button', { type: 'submit', class: 'button primary', id: 'encryption-on', text: 'Encrypt my data', disabled: !app.editable })));
     form.addEventListener('submit', async (event) => {
       event.preventDefault();
-      const problem = first.value.length < 8 ? 'Use at least 8 characters.' : first.value !== second.value ? "The two passphrases don't match." : '';
+      const problem = shareStatus.current.enabled ? SHARED_ENCRYPTION_REFUSAL
+        : first.value.length < 8 ? 'Use at least 8 characters.' : first.value !== second.value ? "The two passphrases don't match." : '';
       error.textContent = problem;
       error.hidden = !problem;
       if (problem) return first.focus();
