@@ -156,7 +156,7 @@ def main():
 
         check(done, "the page script ran to its end")
         check(os.path.exists(snapshot) and os.path.getsize(snapshot) > 20000, "the picture of the editor window is in " + snapshot)
-        check_page_results(check, run.results, 24)
+        check_page_results(check, run.results, 25)
         saved_form = run.results.get("the saved form holds the Cyrillic and Polish names and the other values", {}).get("detail", {}).get("formCopy")
         fields = {}
         if saved_form and os.path.exists(saved_form):
@@ -177,6 +177,13 @@ def main():
         check(len(pages) == 2 and len(images[0]) == 1 and len(images[1]) == 1 and images[1][0][2] == ["/DCTDecode"]
               and 1200 <= images[1][0][0] <= 2000 and os.path.getsize(signed_path) <= 1000000,
               "the signed copy has the signature on page 1 and the smaller scan as page 2 (%s)" % images)
+        merged = run.results.get('"Merge…" saves the chosen files as a new file and leaves the open document as it was', {}).get("detail") or {}
+        merged_path = merged.get("mergedCopy") if isinstance(merged, dict) else None
+        merged_pages = []
+        if merged_path and os.path.exists(merged_path):
+            merged_pages = json.loads(subprocess.run(["qpdf", "--json", "--json-key=pages", merged_path], capture_output=True, text=True, timeout=60).stdout)["pages"]
+        check(len(merged_pages) == 2 and all(len(page["images"]) == 1 for page in merged_pages),
+              "the merged file holds the two scans as its two pages (%d pages)" % len(merged_pages))
         findings = [line for line in run.log if any(mark in line for mark in SANITIZER_MARKS)]
         check(not findings, "the program reported no memory error, leak or undefined behaviour" + "".join("\n  " + f for f in findings[:5]))
 

@@ -288,6 +288,27 @@
     await until(async () => (await readIfThere(signedCopy))?.length > 0, 'the signed copy to be saved').catch(() => {});
     const signedBytes = await readIfThere(signedCopy);
     report('the signed copy with the scan is saved', signedBytes && signedBytes.length > 0 && signedBytes.length <= 1000000, { signedCopy, length: signedBytes && signedBytes.length });
+    // "Merge…" puts a PDF and a scan together into a new file saved beside the copies; the
+    // document being edited keeps its pages.
+    await answerSaveDialogs(copies);
+    const merging = await inEditor(`const canvas = document.createElement('canvas');
+      canvas.width = 300; canvas.height = 400;
+      canvas.getContext('2d').fillRect(20, 20, 100, 100);
+      const png = await new Promise((r) => canvas.toBlob(r, 'image/png'));
+      const list = new DataTransfer();
+      list.items.add(new File([png], 'residence permit.png', { type: 'image/png' }));
+      list.items.add(new File([png], 'second page.png', { type: 'image/png' }));
+      const input = document.querySelector('#merge-files');
+      input.files = list.files;
+      input.dispatchEvent(new Event('change'));
+      for (let i = 0; i < 100 && !/merged/.test(document.querySelector('#status').textContent); i++) await new Promise((r) => setTimeout(r, 100));
+      return { status: document.querySelector('#status').textContent, pages: document.querySelectorAll('.page').length };`);
+    const mergedCopy = copies + '/residence permit-merged.pdf';
+    await until(async () => (await readIfThere(mergedCopy))?.length > 0, 'the merged file to be saved').catch(() => {});
+    const mergedBytes = await readIfThere(mergedCopy);
+    report('"Merge…" saves the chosen files as a new file and leaves the open document as it was',
+      mergedBytes && String.fromCharCode(...mergedBytes.slice(0, 5)) === '%PDF-' && merging.pages === 2 && /residence permit-merged\.pdf/.test(merging.status),
+      { mergedCopy, ...merging, length: mergedBytes && mergedBytes.length });
     await quillpost.pdfcraftCloseAll();
 
     // The update through PDF Studio's own controls.

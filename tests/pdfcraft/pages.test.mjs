@@ -8,7 +8,7 @@ import { importSource, pdfLib } from "./build-copy.mjs";
 import { bands, colourName, drawPage, jpegOf, pngOf, pngWithExif, withExif } from "./pictures.mjs";
 
 const {
-  fileKind, imageOrientation, insertImage, insertFiles, mergeFiles, extractPages, parsePageChoice, PagesError,
+  fileKind, imageOrientation, insertImage, insertFiles, mergeFiles, mergedName, extractPages, parsePageChoice, PagesError,
 } = await importSource("pages.js");
 const { placeSignature, inkBounds } = await importSource("signature.js");
 const { DocumentError } = await importSource("model.js");
@@ -190,4 +190,26 @@ test("the ink of a drawn signature is found however little there is", () => {
   assert.deepEqual(ink([[2, 1]]), { x: 2, y: 1, width: 1, height: 1 });
   assert.deepEqual(ink([[5, 0], [0, 3]]), { x: 0, y: 0, width: 6, height: 4 });
   assert.deepEqual(ink([[1, 2], [4, 1], [3, 3, 5]]), { x: 1, y: 1, width: 4, height: 2 }, "a faint edge isn't ink");
+});
+
+test("merged files keep the order chosen, refuse what isn't a PDF or scan by name, and are named after the first", async () => {
+  const merged = await mergeFiles([
+    { name: "c.pdf", bytes: await pdfOfWidths([302, 303]) },
+    { name: "a.pdf", bytes: await pdfOfWidths([301]) },
+  ]);
+  assert.deepEqual(await widthsOf(merged), [302, 303, 301]);
+  await assert.rejects(mergeFiles([
+    { name: "a.pdf", bytes: await pdfOfWidths([301]) },
+    { name: "letter.docx", bytes: new TextEncoder().encode("PK not a pdf") },
+  ]), (error) => error instanceof PagesError && /letter\.docx isn't a PDF, JPEG or PNG/.test(error.message));
+
+  const names = [
+    [["Passport scan.JPG", "form.pdf"], "Passport scan-merged.pdf"],
+    [["IMM5257.pdf"], "IMM5257-merged.pdf"],
+    [["photo.png"], "photo-merged.pdf"],
+    [["notes.pdf.txt"], "notes.pdf.txt-merged.pdf"],
+    [[".pdf"], "document-merged.pdf"],
+    [[], "document-merged.pdf"],
+  ];
+  for (const [given, expected] of names) assert.equal(mergedName(given), expected, given.join(", "));
 });

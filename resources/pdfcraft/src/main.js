@@ -77,7 +77,7 @@ function updateControls() {
   ui.save.disabled = !editable;
   if (state.addingText && (!hasView || state.model === null)) setAddingText(false);
   for (const button of ui.thumbs.querySelectorAll("button")) button.disabled = !editable;
-  tools?.update(editable);
+  tools?.update(editable, { busy: state.busy });
   window.onbeforeunload = state.model?.dirty || state.xfaFilled ? warnBeforeLeaving : null;
 }
 

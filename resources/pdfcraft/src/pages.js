@@ -203,6 +203,12 @@ export async function mergeFiles(files) {
   return doc.save();
 }
 
+// The name offered for files merged into one: the first file's, marked as merged.
+export function mergedName(names) {
+  const base = String(names[0] ?? "").replace(/\.(pdf|jpe?g|png)$/i, "").trim();
+  return `${base || "document"}-merged.pdf`;
+}
+
 // Reads a choice of pages such as "1-3, 5, 8-" (counted from 1) into page indexes, in the order
 // written, each page once.
 export function parsePageChoice(text, pageCount) {

@@ -1,7 +1,7 @@
 // The toolbar's page tools: signing, inserting pages from other files, extracting pages into a
 // new file, and the file's size with "Make smaller". Every change goes through the document's
 // edits, so undo and redo cover it like any other.
-import { insertFiles, extractPages, parsePageChoice } from "./pages.js";
+import { insertFiles, extractPages, parsePageChoice, mergeFiles, mergedName } from "./pages.js";
 import { placeSignature } from "./signature.js";
 import { SIZE_TARGETS, browserKit, formatSize, makeSmaller, applySmaller, smallerMessage } from "./shrink.js";
 import { SignaturePad } from "./signpad.js";
@@ -21,6 +21,10 @@ export function installTools(host) {
     accept: "application/pdf,image/jpeg,image/png,.pdf,.jpg,.jpeg,.png", className: "visually-hidden" });
   const insertLabel = element("label", { className: "button", id: "insert-label", title: "Insert pages from PDFs or scans after the page in view" },
     "Insert pages…", insertInput);
+  const mergeInput = element("input", { type: "file", id: "merge-files", multiple: true,
+    accept: "application/pdf,image/jpeg,image/png,.pdf,.jpg,.jpeg,.png", className: "visually-hidden" });
+  const mergeLabel = element("label", { className: "button", id: "merge-label", title: "Put several PDFs or scans together into a new file" },
+    "Merge…", mergeInput);
   const sign = element("button", { type: "button", id: "sign", textContent: "Sign…", disabled: true });
   const choice = element("input", { type: "text", id: "extract-choice", size: 7, placeholder: "1-3, 5",
     attrs: { "aria-label": "Pages to extract" } });
@@ -31,7 +35,7 @@ export function installTools(host) {
   for (const bytes of SIZE_TARGETS) target.append(new Option(`Fit ${formatSize(bytes)}`, String(bytes)));
   const smaller = element("button", { type: "button", id: "make-smaller", textContent: "Make smaller", disabled: true });
   host.toolbar.insertBefore(element("span", { className: "group", attrs: { role: "group", "aria-label": "Pages" } },
-    insertLabel, sign, choice, extract), host.before);
+    insertLabel, sign, choice, extract, mergeLabel), host.before);
   host.toolbar.insertBefore(element("span", { className: "group", attrs: { role: "group", "aria-label": "File size" } },
     size, target, smaller), host.before);
 
@@ -71,6 +75,20 @@ export function installTools(host) {
     const base = host.name().replace(/\.pdf$/i, "");
     const pagesText = choice.value.replace(/\s+/g, "").replace(/,/g, "_");
     host.download(bytes, `${base}-pages-${pagesText}.pdf`);
+  });
+
+  // The files chosen, in the order chosen, become a new file saved like an extract; the
+  // document being edited is left as it is.
+  mergeInput.addEventListener("change", async () => {
+    const chosen = [...mergeInput.files];
+    mergeInput.value = "";
+    if (chosen.length === 0) return;
+    let bytes = null;
+    await host.run(async () => {
+      const files = await Promise.all(chosen.map(async (file) => ({ name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) })));
+      bytes = await mergeFiles(files);
+    }, { rerender: false });
+    if (bytes) host.download(bytes, mergedName(chosen.map((file) => file.name)));
   });
 
   smaller.addEventListener("click", () => {
@@ -163,8 +181,10 @@ export function installTools(host) {
 
   return {
     // Follows the editor's state: whether edits can be made now.
-    update(editable) {
+    update(editable, { busy = false } = {}) {
       const model = host.model();
+      mergeInput.disabled = busy;
+      mergeLabel.classList.toggle("disabled", busy);
       insertInput.disabled = sign.disabled = extract.disabled = smaller.disabled = target.disabled = choice.disabled = !editable;
       insertLabel.classList.toggle("disabled", !editable);
       size.textContent = model ? formatSize(model.bytes.length) : "";
