@@ -34,8 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Nothing a side brought since the base is lost: a value it changed is shown or set aside, and
     // so is every value it set aside since.
-    auto shownOrSetAside = [&](const std::string& field, const Json& value) {
-        if (field != RecordMerge::deletedField && merged.is_object() && merged.contains(field) && merged[field] == value)
+    // An entry noting a deletion is never "shown"; a record's own field of that name is.
+    auto shownOrSetAside = [&](const std::string& field, const Json& value, bool entry) {
+        if (!(entry && field == RecordMerge::deletedField) && merged.is_object() && merged.contains(field) && merged[field] == value)
             return true;
         const Json& list = merged.is_object() && merged.contains(RecordMerge::conflictsField) ? merged[RecordMerge::conflictsField] : Json();
         return list.is_array() && std::any_of(list.begin(), list.end(), [&](const Json& entry) {
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (field == RecordMerge::conflictsField)
                     continue;
                 if (!(base.is_object() && base.contains(field) && base[field] == value))
-                    FUZZ_CHECK(shownOrSetAside(field, value));
+                    FUZZ_CHECK(shownOrSetAside(field, value, false));
             }
             for (auto& entry : entriesOf(*side)) {
                 if (!entry.is_object() || !entry.contains("field") || !entry["field"].is_string() || !entry.contains("value"))
@@ -68,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const auto otherEntries = entriesOf(otherSide);
                 const bool settledThere = otherSide.is_object() && std::find(otherEntries.begin(), otherEntries.end(), entry) == otherEntries.end();
                 if (std::find(baseEntries.begin(), baseEntries.end(), entry) == baseEntries.end() || !settledThere)
-                    FUZZ_CHECK(shownOrSetAside(entry["field"].get<std::string>(), entry["value"]));
+                    FUZZ_CHECK(shownOrSetAside(entry["field"].get<std::string>(), entry["value"], true));
             }
         }
         // A desk that sent this merge of fresh edits and went down before recording it merges its
