@@ -156,7 +156,7 @@ def main():
 
         check(done, "the page script ran to its end")
         check(os.path.exists(snapshot) and os.path.getsize(snapshot) > 20000, "the picture of the editor window is in " + snapshot)
-        check_page_results(check, run.results, 25)
+        check_page_results(check, run.results, 26)
         saved_form = run.results.get("the saved form holds the Cyrillic and Polish names and the other values", {}).get("detail", {}).get("formCopy")
         fields = {}
         if saved_form and os.path.exists(saved_form):

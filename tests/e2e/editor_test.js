@@ -211,6 +211,24 @@
       return { field: !!input && !input.disabled, caption: document.querySelector('.xfaLayer')?.textContent.includes('Family name'),
         message: document.querySelector('#message').hidden ? '' : document.querySelector('#message').textContent };`);
     report('a form drawn from its XFA is shown with its fields to fill', xfa.field && xfa.caption && xfa.message === '', xfa);
+    // Filled in and saved, the name is in the form's XFA data.
+    await inEditor(`const input = document.querySelector('.xfaLayer input');
+      input.focus();
+      input.value = 'Олена Коваленко';
+      input.dispatchEvent(new Event('input', { bubbles: true }));
+      input.dispatchEvent(new Event('change', { bubbles: true }));
+      input.blur();
+      return true;`);
+    await answerSaveDialogs(copies);
+    await inEditor(`document.querySelector('#save').click(); return true;`);
+    const xfaCopy = copies + '/Noor-xfa form-edited.pdf';
+    await until(async () => (await readIfThere(xfaCopy))?.length > 0, 'the filled XFA form to be saved').catch(() => {});
+    const xfaBytes = await readIfThere(xfaCopy);
+    const xfaText = xfaBytes ? Array.from(xfaBytes, (b) => String.fromCharCode(b)).join('') : '';
+    const xfaValue = [...xfaText.matchAll(/<familyName>([^<]*)<\/familyName>/g)].map((m) => m[1]
+      .replace(/&#x([0-9a-f]+);/gi, (_, hex) => String.fromCodePoint(parseInt(hex, 16)))).pop();
+    report('a filled XFA form is saved with the name in its data', xfaValue === 'Олена Коваленко',
+      { xfaCopy, length: xfaBytes && xfaBytes.length, xfaValue, message: await inEditor(`return document.querySelector('#message').textContent`) });
     await quillpost.pdfcraftCloseAll();
 
     // Signing, a scan added as a page and "Make smaller": a scan of 2000 × 1500 pixels whose

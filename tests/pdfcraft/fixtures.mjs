@@ -89,5 +89,5 @@ export async function xfaForm(workDir, { drawn = false, parts = false } = {}) {
 if (import.meta.url === pathToFileURL(process.argv[1] ?? "").href) {
   const [workDir, formOut, xfaOut] = process.argv.slice(2);
   writeFileSync(formOut, await everyFieldForm(workDir));
-  if (xfaOut) writeFileSync(xfaOut, await xfaForm(workDir, { drawn: true }));
+  if (xfaOut) writeFileSync(xfaOut, await xfaForm(workDir, { drawn: true, parts: true }));
 }

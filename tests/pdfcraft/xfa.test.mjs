@@ -51,6 +51,7 @@ test("an XFA form kept in parts is filled and saved with its value in the form's
   const form = await xfaForm(workDir, { drawn: true, parts: true });
   const model = await DocumentModel.open(form);
   assert.equal(model.hasXfa, true);
+  assert.equal(model.xfaWritable, true);
   for (const name of ["Олена Коваленко", "Żaneta Wróbel"]) {
     const filled = await fillAndSave(model.bytes, name);
     await model.adopt("Fill in the form", filled);
@@ -69,4 +70,11 @@ test("an XFA form kept in parts is filled and saved with its value in the form's
 test("an XFA form kept in one stream can't be written by pdf.js, which fails rather than dropping the value", async () => {
   const form = await xfaForm(workDir, { drawn: true });
   await assert.rejects(fillAndSave(form, "Олена Коваленко"));
+  // The editor knows this before anything is typed, and so doesn't take values it would lose.
+  const model = await DocumentModel.open(form);
+  assert.deepEqual([model.hasXfa, model.xfaWritable], [true, false]);
+  const blank = await PDFDocument.create();
+  blank.addPage();
+  const plain = await DocumentModel.open(await blank.save());
+  assert.deepEqual([plain.hasXfa, plain.xfaWritable], [false, false]);
 });

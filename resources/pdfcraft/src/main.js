@@ -41,6 +41,7 @@ const thumbRenderer = new LazyRenderer(ui.thumbs.parentElement);
 
 const FILL_ELSEWHERE = "Open it in a reader that can fill it, fill it there and print it to “Quillpost PDF”.";
 const CANT_FILL = `This form is made with XFA in a way PdfCraft can't fill. ${FILL_ELSEWHERE}`;
+const CANT_SAVE_XFA = `This form is made with XFA in a way PdfCraft can show but can't save filled in. ${FILL_ELSEWHERE}`;
 
 function showError(text) {
   ui.message.textContent = text;
@@ -159,6 +160,9 @@ async function drawLayers(canvas) {
   });
   if (!state.model) {
     for (const control of holder.querySelectorAll(".annotationLayer :is(input, select, textarea)")) control.disabled = true;
+  }
+  if (!state.model?.xfaWritable) {
+    for (const control of holder.querySelectorAll(".xfaLayer :is(input, select, textarea)")) control.disabled = true;
   }
   highlight(holder, state.query);
 }
@@ -424,6 +428,7 @@ async function openBytes(bytes, name) {
   }
   if (reason) showError(`${reason} It can still be viewed.`);
   else if (model.hasXfa && !state.view.isXfa && model.fields().length === 0) showError(CANT_FILL);
+  else if (state.view.isXfa && !model.xfaWritable) showError(CANT_SAVE_XFA);
   updateControls();
 }
 

@@ -3,7 +3,7 @@
 // bytes, changes them and saves them again, so what the view renders is what "Save a copy" writes
 // under the placed text and the form values.
 import {
-  PDFDocument, PDFDict, PDFName, degrees, rgb,
+  PDFDocument, PDFArray, PDFDict, PDFName, degrees, rgb,
   PDFTextField, PDFCheckBox, PDFRadioGroup, PDFDropdown, PDFOptionList,
 } from "pdf-lib";
 import { History } from "./history.js";
@@ -103,6 +103,7 @@ export class DocumentModel {
   #texts = new Map();
   #nextText = 1;
   #xfa = false;
+  #xfaWritable = false;
   #changedSinceSave = false;
   // Every edit, of any kind, goes through this one history (see history.js).
   history = new History();
@@ -121,12 +122,19 @@ export class DocumentModel {
   // Read from the catalog as each copy is loaded: pdf-lib's getForm() drops the XFA part.
   #setDoc(doc) {
     this.#doc = doc;
-    this.#xfa = doc.catalog.lookupMaybe(PDFName.of("AcroForm"), PDFDict)?.has(PDFName.of("XFA")) ?? false;
+    const xfa = doc.catalog.lookupMaybe(PDFName.of("AcroForm"), PDFDict)?.lookup(PDFName.of("XFA"));
+    this.#xfa = xfa !== undefined;
+    // pdf.js writes an XFA form's values into its "datasets" part; an XFA kept as one stream has
+    // none, and pdf.js can't save it filled in.
+    this.#xfaWritable = xfa instanceof PDFArray
+      && xfa.asArray().some((part, i) => i % 2 === 0 && part.decodeText?.() === "datasets");
   }
 
   get bytes() { return this.#bytes; }
   // Whether the document carries an XFA form (which pdf-lib can't fill; pdf.js may draw it).
   get hasXfa() { return this.#xfa; }
+  // Whether values typed into the XFA form as pdf.js draws it can be saved.
+  get xfaWritable() { return this.#xfaWritable; }
   get pageCount() { return this.#doc.getPageCount(); }
   get canUndo() { return this.history.canUndo; }
   get canRedo() { return this.history.canRedo; }
