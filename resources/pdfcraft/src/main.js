@@ -523,8 +523,10 @@ async function pageTexts() {
   if (!state.pageTexts) {
     const view = state.view;
     const texts = [];
-    for (const page of await view.ready) {
-      const { items } = await page.getTextContent();
+    // A page pdf.js couldn't read has no text to find.
+    await view.ready.catch(() => {});
+    for (const page of view.pages) {
+      const { items } = page ? await page.getTextContent() : { items: [] };
       texts.push(items.map((item) => item.str).join(" ").toLocaleLowerCase());
     }
     if (view === state.view) state.pageTexts = texts;
