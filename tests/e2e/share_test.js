@@ -76,6 +76,8 @@
     report(SETTINGS.desk + ' the server card says the desk is connected', /^Connected/.test(state.textContent) &&
       document.querySelector('#share-form').hidden && !document.querySelector('#share-running').hidden, state.textContent);
     const indicator = document.querySelector('#share-indicator');
+    // A poll may be catching up just now; the indicator comes back to "Shared" once it is done.
+    await within(() => !indicator.hidden && indicator.textContent === 'Shared', 'the shared indicator', 10000).catch(() => {});
     report(SETTINGS.desk + ' the title bar shows the practice is shared', !indicator.hidden && indicator.textContent === 'Shared', indicator.textContent);
     report(SETTINGS.desk + ' every screen says values were changed on two desks', !!document.querySelector('#notice-conflicts'), document.querySelector('#notices').textContent);
     const before = find('clients', 'c2');
