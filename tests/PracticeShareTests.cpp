@@ -2,6 +2,7 @@
 
 #include "doubles/FakePracticeDatabase.h"
 #include "doubles/SecretDoubles.h"
+#include "doubles/ShareServices.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
 
@@ -44,20 +45,10 @@ struct Desk {
 
     std::unique_ptr<PracticeShare> make()
     {
-        auto made = std::make_unique<PracticeShare>(PracticeShare::Services {
-            .dataFile = folder / "data.json",
-            .stateFile = folder / "sync-state.json",
-            .openDatabase = [this] { return std::make_unique<FakePracticeDatabase>(server); },
-            .keyring = keyring,
-            .clock = clock,
-            .mainQueue = clock,
-            .background = clock,
-            .safetyCopy = [this] {
-                ++safetyCopies;
-                return safetyCopyWorks;
-            },
-            .workerThread = false,
-        });
+        auto made = std::make_unique<PracticeShare>(testShareServices(folder.path(), server, keyring, clock, [this] {
+            ++safetyCopies;
+            return safetyCopyWorks;
+        }));
         made->deliver = [this](const Json& changes) { given.push_back(changes); };
         made->stateChanged = [this](const Json& status) { states.push_back(status["state"]); };
         return made;

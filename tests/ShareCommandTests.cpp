@@ -4,6 +4,7 @@
 #include "doubles/CommandHarness.h"
 #include "doubles/FakePracticeDatabase.h"
 #include "doubles/SecretDoubles.h"
+#include "doubles/ShareServices.h"
 
 #include <gtest/gtest.h>
 
@@ -18,17 +19,7 @@ protected:
     FakeKeyring keyring;
     VirtualClock clock;
     TemporaryFolder folder { "quillpost-share" };
-    std::unique_ptr<PracticeShare> share = std::make_unique<PracticeShare>(PracticeShare::Services {
-        .dataFile = folder / "data.json",
-        .stateFile = folder / "sync-state.json",
-        .openDatabase = [this] { return std::make_unique<FakePracticeDatabase>(server); },
-        .keyring = keyring,
-        .clock = clock,
-        .mainQueue = clock,
-        .background = clock,
-        .safetyCopy = [] { return true; },
-        .workerThread = false,
-    });
+    std::unique_ptr<PracticeShare> share = std::make_unique<PracticeShare>(testShareServices(folder.path(), server, keyring, clock, [] { return true; }));
     std::unique_ptr<CommandHarness> harness = std::make_unique<CommandHarness>(true, [this](Bridge::Services& services) { services.share = share.get(); });
 
     std::shared_ptr<CommandAnswer> send(const std::string& cmd, const Json& settings)
