@@ -76,7 +76,9 @@ def read_document(path):
     if not isinstance(trial, dict) or not isinstance(trial.get("payload"), str):
         return None, "holds no trial document"
     payload = trial["payload"]
-    if len(payload) != trial.get("size") or "%08x" % zlib.crc32(payload.encode("ascii", "replace")) != trial.get("sum"):
+    if len(payload) != trial.get("size"):
+        return None, "its payload is %d characters, not %s (seq %s)" % (len(payload), trial.get("size"), trial.get("seq"))
+    if "%08x" % zlib.crc32(payload.encode("ascii", "replace")) != trial.get("sum"):
         return None, "its checksum does not match its payload (seq %s)" % trial.get("seq")
     return trial["seq"], None
 

@@ -31,7 +31,8 @@
     for (let filled = 0, index = 0; filled < size; index++) {
       const head = `[${seq}:${index}]`;
       const offset = Math.floor(Math.random() * (pool.length - blockSize));
-      const block = head + pool.slice(offset, offset + Math.min(blockSize, size - filled) - head.length);
+      // The last block may have room for less than its head: it is cut so the payload is exactly size long.
+      const block = (head + pool.slice(offset, offset + blockSize - head.length)).slice(0, Math.min(blockSize, size - filled));
       blocks.push(block);
       filled += block.length;
     }
