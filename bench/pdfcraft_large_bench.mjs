@@ -1,25 +1,28 @@
 // Measures how the editor's view copes with a long scanned file: a 300-page PDF of 150 dpi page
 // scans, made here, opened with pdf.js the way the view opens it.
-//   PDFCRAFT_WORK_DIR=<build>/pdfcraft-work node tests/pdfcraft/bench-large.mjs [--pages 300] [--out file.pdf]
+//   PDFCRAFT_WORK_DIR=build-tests/pdfcraft-work node bench/pdfcraft_large_bench.mjs [--pages 300] [--out file.pdf]
 // Prints the file's size, the time to the first page drawn, the time to have every page's size,
 // and the memory held after scrolling through every page with and without giving back the
 // pages out of sight.
 import { writeFileSync } from "node:fs";
 import { performance } from "node:perf_hooks";
 import { createRequire } from "node:module";
-import { join } from "node:path";
+import { join, resolve } from "node:path";
 import { pathToFileURL } from "node:url";
-import { importSource, pdfLib, workDir } from "./build-copy.mjs";
-import { napi } from "./pictures.mjs";
 
+// The editor's modules, pdf-lib, pdf.js and the canvas kit, from the build folder's copy of the site.
+const workDir = resolve(process.env.PDFCRAFT_WORK_DIR ?? "");
+if (!process.env.PDFCRAFT_WORK_DIR) throw new Error("PDFCRAFT_WORK_DIR is not set: point it at <build>/pdfcraft-work after building pdfcraft_site");
 const require = createRequire(join(workDir, "package.json"));
+const napi = require("@napi-rs/canvas");
+const pdfLib = await import(pathToFileURL(require.resolve("pdf-lib")).href);
 const pdfjs = await import(pathToFileURL(require.resolve("pdfjs-dist/legacy/build/pdf.mjs")).href);
 const option = (name, fallback) => {
   const at = process.argv.indexOf(name);
   return at < 0 ? fallback : process.argv[at + 1];
 };
 const pageCount = Number(option("--pages", 300));
-const { loadPages } = await importSource("pageload.js");
+const { loadPages } = await import(pathToFileURL(join(workDir, "src", "pageload.js")).href);
 
 // A page scan: off-white paper with lines of dark "words" and a little grain, different on every page.
 function scan(seed) {
