@@ -1,15 +1,14 @@
-// Money and invoices; reading spreadsheets and writing lists; find; menu commands and links.
+// Money and invoices; reading spreadsheets and writing lists; menu commands and links.
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { freshDocument } from '../../resources/app/js/store.js';
-import { addFile, indexOf } from '../../resources/app/js/practice-model.js';
+import { addFile } from '../../resources/app/js/practice-model.js';
 import {
   parseMoney, parseHours, validateEntry, addEntry, createInvoice, invoiceTotals, nextInvoiceNumber,
   retainerBalance, unbilledEntries, invoiceState, setInvoicePaid,
 } from '../../resources/app/js/billing-model.js';
 import { parseCsv, guessMapping, previewImport, importable, toCsv } from '../../resources/app/js/csv.js';
 import { addClient } from '../../resources/app/js/clients-model.js';
-import { find } from '../../resources/app/js/search.js';
 import { menuAction, linkPath } from '../../resources/app/js/commands.js';
 
 const day = '2026-03-10';
@@ -121,44 +120,20 @@ describe('importing clients from CSV', () => {
   });
 });
 
-describe('find', () => {
-  test('one query finds clients, files, deadlines and invoices, ignoring accents and case', () => {
-    const { doc, file } = practiceWithFile();
-    doc.clients.push({ id: 'c2', name: 'José Martínez', email: 'jose@example.org' });
-    file.applicationNumber = 'W123456';
-    doc.deadlines.push({ id: 'd1', clientId: 'c2', title: 'Biometrics for José', kind: 'biometrics', due: day });
-    addEntry(doc, file.id, 'c1', { kind: 'fee', date: day, description: 'A', amount: '10' });
-    const invoice = createInvoice(doc, file, { now });
-    const index = indexOf(doc, 1);
-    assert.deepEqual(find(index, 'JOSE').map((r) => r.type), ['client', 'deadline']);
-    assert.deepEqual(find(index, 'w1234').map((r) => r.href), [`file/${file.id}`]);
-    assert.deepEqual(find(index, invoice.number).map((r) => r.href), [`invoice/${invoice.id}`]);
-    assert.deepEqual(find(index, 'ana permit').map((r) => r.type), ['file']);
-    assert.deepEqual(find(index, '   '), []);
-  });
-});
+test('each menu command of the shell has its action, and each quillpost: link its screen; anything else none', () => {
+  for (const path of ['dashboard', 'clients', 'files', 'deadlines', 'calendar', 'pdf', 'billing', 'settings', 'import']) {
+    assert.deepEqual(menuAction(`go:${path}`), { kind: 'go', path });
+  }
+  assert.deepEqual(menuAction('newClient'), { kind: 'go', path: 'clients', intent: { action: 'add' } });
+  assert.deepEqual(menuAction('newFile'), { kind: 'go', path: 'files', intent: { action: 'add' } });
+  assert.deepEqual(['find', 'tour', 'logComm'].map((c) => menuAction(c).kind), ['find', 'tour', 'log-contact']);
+  for (const odd of ['go:nowhere', 'go:', 'NEWCLIENT', '', null, 42, 'go:__proto__']) assert.equal(menuAction(odd), null, String(odd));
 
-describe('menu commands and links', () => {
-  test('each menu command of the shell has its action; anything else none', () => {
-    for (const path of ['dashboard', 'clients', 'files', 'deadlines', 'calendar', 'pdf', 'billing', 'settings', 'import']) {
-      assert.deepEqual(menuAction(`go:${path}`), { kind: 'go', path });
-    }
-    assert.deepEqual(menuAction('newClient'), { kind: 'go', path: 'clients', intent: { action: 'add' } });
-    assert.deepEqual(menuAction('newFile'), { kind: 'go', path: 'files', intent: { action: 'add' } });
-    assert.equal(menuAction('find').kind, 'find');
-    assert.equal(menuAction('tour').kind, 'tour');
-    assert.equal(menuAction('logComm').kind, 'log-contact');
-    for (const odd of ['go:nowhere', 'go:', 'NEWCLIENT', '', null, 42, 'go:__proto__']) assert.equal(menuAction(odd), null, String(odd));
-  });
-
-  test('quillpost: links land on the item or screen they name', () => {
-    assert.equal(linkPath('quillpost://file/AbC-1'), 'file/AbC-1');
-    assert.equal(linkPath('QUILLPOST://File/x%2Fy?from=mail#top'), 'file/x/y');
-    assert.equal(linkPath('quillpost://Settings/data'), 'settings/data');
-    assert.equal(linkPath('quillpost://settings/nowhere'), null);
-    assert.equal(linkPath('quillpost:invoice/i9'), 'invoice/i9');
-    assert.equal(linkPath('quillpost://deadlines'), 'deadlines');
-    assert.equal(linkPath('quillpost://'), 'dashboard');
-    for (const odd of ['https://file/1', 'quillpost://file', 'quillpost://file/a/b', 'quillpost://secret', null]) assert.equal(linkPath(odd), null, String(odd));
-  });
+  const links = [
+    ['quillpost://file/AbC-1', 'file/AbC-1'], ['QUILLPOST://File/x%2Fy?from=mail#top', 'file/x/y'],
+    ['quillpost://Settings/data', 'settings/data'], ['quillpost:invoice/i9', 'invoice/i9'], ['quillpost://deadlines', 'deadlines'],
+    ['quillpost://', 'dashboard'], ['quillpost://settings/nowhere', null], ['https://file/1', null], ['quillpost://file', null],
+    ['quillpost://file/a/b', null], ['quillpost://secret', null], [null, null],
+  ];
+  assert.deepEqual(links.map(([link]) => [link, linkPath(link)]), links);
 });

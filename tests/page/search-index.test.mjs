@@ -93,6 +93,7 @@ test('results that start with the first word come first, then clients, files, in
     ['proof address', 50, ['d2']],
     ['anna proof', 50, ['c4', 'i2', 'd3']],
     ['inv', 2, ['i1', 'i2']],
+    ['ALVAREZ EXPRESS', 50, ['f1']], // a file by its client's name and its programme
   ];
   for (const [query, limit, expected] of cases) {
     assert.deepEqual(find(index, query, limit).map((r) => r.id), expected, `${query} (${limit})`);

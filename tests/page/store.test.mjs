@@ -9,7 +9,7 @@ function manualTimers() {
   let next = 1;
   const pending = new Map();
   return {
-    setTimeout(fn) { const id = next++; pending.set(id, fn); return id; },
+    setTimeout(fn) { pending.set(next, fn); return next++; },
     clearTimeout(id) { pending.delete(id); },
     get count() { return pending.size; },
     fire() {
@@ -20,15 +20,9 @@ function manualTimers() {
   };
 }
 
-function deferred() {
-  let resolve;
-  let reject;
-  const promise = new Promise((res, rej) => { resolve = res; reject = rej; });
-  return { promise, resolve, reject };
-}
-
-// A stand-in for window.quillpost that records what it was asked to save.
-function fakeBridge({ loaded = null, loadError = null, saveAnswers = [], snapshots = [], status = { dataFile: 'whole', loadedFrom: 'data.json', loadedAt: '' } } = {}) {
+// A stand-in for window.quillpost that records what it was asked to save; each save takes the
+// next of saveAnswers (an Error rejects, a promise is handed on), true when there are none.
+function fakeBridge({ loaded = null, loadError = null, saveAnswers = [], snapshots = [], status = { dataFile: 'whole', loadedFrom: 'data.json' } } = {}) {
   const saved = [];
   return {
     saved,
@@ -39,98 +33,78 @@ function fakeBridge({ loaded = null, loadError = null, saveAnswers = [], snapsho
     save(doc) {
       saved.push(structuredClone(doc));
       const answer = saveAnswers.length ? saveAnswers.shift() : true;
-      if (answer instanceof Error) return Promise.reject(answer);
-      if (answer && typeof answer.then === 'function') return answer;
-      return Promise.resolve(answer);
+      return answer instanceof Error ? Promise.reject(answer) : Promise.resolve(answer);
     },
   };
 }
 
-function setup(options = {}) {
+async function opened(options = {}) {
   const bridge = 'bridge' in options ? options.bridge : fakeBridge(options);
   const timers = manualTimers();
   const notes = [];
   const app = createApp({ bridge, timers, notify: (n) => notes.push(n) });
+  await app.reload();
   return { app, bridge, timers, notes };
 }
 
 const flush = () => new Promise((resolve) => setImmediate(resolve));
+const addOne = (app, id = '1') => app.edit((doc) => doc.clients.push({ id, name: id }));
 
 describe('loading', () => {
-  test('no readable data file while earlier copies exist opens read-only and saves nothing', async () => {
-    const { app, bridge, timers } = setup({ loaded: null, snapshots: ['data-2024-05-01.json'] });
-    await app.reload();
-    assert.equal(app.lock?.kind, 'unreadable');
-    assert.equal(app.editable, false);
-    await assert.rejects(app.saveNow());
-    timers.fire();
-    assert.equal(bridge.saved.length, 0);
-  });
-
-  test('a data file that did not open is mentioned before anything is saved, and the user chooses how to go on', async () => {
-    const older = { version: 1, clients: [{ id: 'a', name: 'From the older copy' }] };
-    const cases = [
-      // The .bak copy stands in for a damaged or missing data file.
-      { loaded: older, status: { dataFile: 'unreadable', loadedFrom: 'data.json.bak', loadedAt: '2026-01-02T03:04:05Z' }, kind: 'older-copy', shown: older },
-      { loaded: older, status: { dataFile: 'missing', loadedFrom: 'data.json.bak', loadedAt: '' }, kind: 'older-copy', shown: older },
-      // Nothing opens at all, and there are no copies: still not an empty practice without asking.
-      { loaded: null, status: { dataFile: 'unreadable', loadedFrom: '', loadedAt: '' }, kind: 'unreadable', shown: freshDocument() },
-    ];
-    for (const { loaded, status, kind, shown } of cases) {
-      const { app, bridge, timers } = setup({ loaded, status });
-      await app.reload();
-      assert.equal(app.lock?.kind, kind, JSON.stringify(status));
-      assert.equal(app.editable, false);
-      assert.throws(() => app.edit((doc) => { doc.clients = []; }));
-      await assert.rejects(app.saveNow());
+  const older = { version: 1, clients: [{ id: 'a', name: 'From the older copy' }] };
+  const fromBak = (dataFile) => ({ dataFile, loadedFrom: 'data.json.bak', loadedAt: '2026-01-02T03:04:05Z' });
+  // [what, bridge options, lock kind or null, what carrying on shows (null: it can't)]
+  const cases = [
+    ['no data file at all', {}, null],
+    ['a whole data file', { loaded: older, status: { dataFile: 'whole', loadedFrom: 'data.json' } }, null],
+    ['an emptied data file with its older copy shown', { loaded: older, status: fromBak('empty') }, null],
+    ['no data status', { loaded: older, status: {} }, null],
+    ['an unreadable data file, its .bak shown', { loaded: older, status: fromBak('unreadable') }, 'older-copy', older],
+    ['a missing data file, its .bak shown', { loaded: older, status: fromBak('missing') }, 'older-copy', older],
+    ['nothing opens and there are no copies', { status: { dataFile: 'unreadable', loadedFrom: '' } }, 'unreadable', freshDocument()],
+    ['no data file while earlier copies exist', { snapshots: ['data-2024-05-01.json'] }, 'unreadable', null],
+    ['an encrypted document', { loaded: { enc: true, v: 1, data: 'QUJD' } }, 'encrypted', null],
+    ['a failed load', { loadError: new Error('The data file is unreadable') }, 'load-failed', null],
+  ];
+  for (const [what, options, kind, carriedOn] of cases) {
+    test(`${what}: ${kind ? `locked as ${kind}, nothing saved until the user goes on` : 'editable'}`, async () => {
+      const { app, bridge, timers, notes } = await opened(options);
+      assert.equal(app.lock?.kind ?? null, kind);
+      assert.equal(app.editable, !kind);
+      if (!kind) {
+        assert.equal(app.carryOn(), false, 'no question to answer');
+        assert.deepEqual(app.data, checkDocument(structuredClone(options.loaded ?? null)).doc);
+        assert.equal(bridge.saved.length, 0, 'opening saves nothing');
+        return;
+      }
+      assert.throws(() => addOne(app));
+      await assert.rejects(app.saveNow(), /Nothing was saved/);
+      assert.deepEqual(notes.map((n) => n.kind), ['error']);
       timers.fire();
       await flush();
       assert.equal(bridge.saved.length, 0);
-
-      assert.equal(app.carryOn(), true);
+      if (options.loadError) assert.match(app.lock.message, /The data file is unreadable\. Nothing has been changed/);
+      if (options.loaded?.enc) assert.deepEqual(app.data, options.loaded, 'encrypted data stays as loaded');
+      assert.equal(app.carryOn(), carriedOn !== null);
+      if (!carriedOn) return;
       assert.equal(app.lock, null);
-      assert.deepEqual(app.data, checkDocument(structuredClone(shown)).doc);
-      app.edit((doc) => doc.clients.push({ id: 'n', name: 'New' }));
+      assert.deepEqual(app.data, checkDocument(structuredClone(carriedOn)).doc);
+      addOne(app, 'n');
       await app.saveNow();
       assert.equal(bridge.saved.length, 1);
-    }
-  });
+    });
+  }
 
-  test('an emptied data file with its older copy shown, or a whole one, needs no question', async () => {
-    for (const status of [{ dataFile: 'empty', loadedFrom: 'data.json.bak' }, { dataFile: 'whole', loadedFrom: 'data.json' }, {}]) {
-      const { app } = setup({ loaded: { version: 1, clients: [] }, status });
-      await app.reload();
-      assert.equal(app.lock, null, JSON.stringify(status));
-      assert.equal(app.carryOn(), false);
-    }
-  });
-
-  test('no saved data gives an empty, editable document and saves nothing', async () => {
-    const { app, bridge } = setup({ loaded: null });
-    await app.reload();
-    assert.deepEqual(app.data, freshDocument());
+  test('ids are given where missing and kept where set; keys this version does not know survive a save', async () => {
+    const { app, bridge } = await opened({ loaded: { version: 1, clients: [{ name: 'No id' }, { id: 'keep', name: 'A' }], deadlines: [{ due: 'x' }], prefs: { z: 1 } } });
     assert.equal(app.data.version, 2);
-    assert.equal(app.editable, true);
-    assert.equal(bridge.saved.length, 0);
-  });
-
-  test('top-level keys this version does not know survive a save', async () => {
-    const { app, bridge } = setup({ loaded: { version: 1, clients: [{ id: 'a', name: 'A' }], deadlines: [{ due: 'x' }], prefs: { z: 1 } } });
-    await app.reload();
-    app.edit((doc) => { doc.clients[0].name = 'B'; });
+    assert.match(app.data.clients[0].id, /^[0-9a-f-]{36}$/);
+    app.edit((doc) => { doc.clients[1].name = 'B'; });
     await app.saveNow();
     const saved = bridge.saved.at(-1);
-    assert.deepEqual(saved.clients, [{ id: 'a', name: 'B' }]);
+    assert.deepEqual(saved.clients[1], { id: 'keep', name: 'B' });
     assert.deepEqual(saved.prefs, { z: 1 });
-    assert.equal(saved.deadlines.length, 1);
     assert.equal(saved.deadlines[0].due, 'x');
-  });
-
-  test('clients without an id get one, and existing ids are kept', async () => {
-    const { app } = setup({ loaded: { version: 1, clients: [{ name: 'No id' }, { id: 'keep', name: 'Has id' }] } });
-    await app.reload();
-    assert.match(app.data.clients[0].id, /^[0-9a-f-]{36}$/);
-    assert.equal(app.data.clients[1].id, 'keep');
   });
 
   test('documents that must not be written over are locked', () => {
@@ -142,130 +116,84 @@ describe('loading', () => {
       [{ version: 1, clients: { a: 1 } }, 'unreadable'],
       [[1, 2, 3], 'unreadable'],
       ['text', 'unreadable'],
+      [{ clients: [] }, undefined],
+      [{ enc: false, clients: [] }, undefined],
     ];
     for (const [loaded, kind] of cases) {
       assert.equal(checkDocument(loaded).lock?.kind, kind, JSON.stringify(loaded));
     }
-    assert.equal(checkDocument({ clients: [] }).lock, null);
-    assert.equal(checkDocument({ enc: false, clients: [] }).lock, null);
-  });
-
-  test('an encrypted document stays as loaded and is never saved', async () => {
-    const encrypted = { enc: true, v: 1, data: 'QUJD' };
-    const { app, bridge, notes, timers } = setup({ loaded: encrypted });
-    await app.reload();
-    assert.deepEqual(app.data, encrypted);
-    assert.equal(app.editable, false);
-    assert.equal(app.lock.kind, 'encrypted');
-    assert.throws(() => app.edit((doc) => { doc.clients = []; }), /encrypted/i);
-    await assert.rejects(app.saveNow(), /Nothing was saved/);
-    timers.fire();
-    await flush();
-    assert.equal(bridge.saved.length, 0);
-    assert.equal(notes.length, 1);
-    assert.equal(notes[0].kind, 'error');
-  });
-
-  test('a failed load locks the page and passes the reason on', async () => {
-    const { app, bridge } = setup({ loadError: new Error('The data file is unreadable.') });
-    await app.reload();
-    assert.equal(app.lock.kind, 'load-failed');
-    assert.match(app.lock.message, /The data file is unreadable\./);
-    await assert.rejects(app.saveNow());
-    assert.equal(bridge.saved.length, 0);
   });
 });
 
 describe('saving', () => {
-  test('edits in quick succession are saved once, after the pause', async () => {
-    const { app, bridge, timers } = setup();
-    await app.reload();
-    app.edit((doc) => doc.clients.push({ id: '1', name: 'One' }));
-    app.edit((doc) => doc.clients.push({ id: '2', name: 'Two' }));
+  test('edits in quick succession are saved once, after the pause; saveNow saves at once', async () => {
+    const { app, bridge, timers } = await opened();
+    addOne(app, '1');
+    addOne(app, '2');
     assert.equal(app.saveState, 'pending');
     assert.equal(timers.count, 1);
     assert.equal(bridge.saved.length, 0);
     timers.fire();
     await flush();
-    assert.equal(bridge.saved.length, 1);
-    assert.equal(bridge.saved[0].clients.length, 2);
+    assert.deepEqual(bridge.saved.map((d) => d.clients.length), [2]);
     assert.equal(app.saveState, 'saved');
     assert.equal(app.dirty, false);
-  });
 
-  test('saveNow saves at once and cancels the waiting save', async () => {
-    const { app, bridge, timers } = setup();
-    await app.reload();
-    app.edit((doc) => doc.clients.push({ id: '1', name: 'One' }));
+    addOne(app, '3');
     assert.equal(await app.saveNow(), true);
-    assert.equal(timers.count, 0);
-    assert.equal(bridge.saved.length, 1);
-  });
-
-  test('a refused save is shown with its own message and the edits stay unsaved', async () => {
-    const reason = "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.";
-    const { app, bridge, notes } = setup({ saveAnswers: [new Error(reason), true] });
-    await app.reload();
-    app.edit((doc) => doc.clients.push({ id: '1', name: 'One' }));
-    await assert.rejects(app.saveNow(), { message: reason });
-    assert.deepEqual(notes, [{ kind: 'error', message: reason }]);
-    assert.equal(app.saveState, 'failed');
-    assert.equal(app.dirty, true);
-    assert.equal(app.data.clients.length, 1);
-    assert.equal(await app.saveNow(), true);
-    assert.equal(app.saveState, 'saved');
-    assert.equal(app.dirty, false);
+    assert.equal(timers.count, 0, 'the waiting save is cancelled');
     assert.equal(bridge.saved.length, 2);
   });
 
-  test('a save answered with null or a bare rejection counts as failed', async () => {
-    for (const answer of [null, Promise.reject('disk full')]) {
+  test('a refused save, or one answered with null or a bare rejection, is shown and the edits stay unsaved', async () => {
+    const reason = "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.";
+    for (const answer of [new Error(reason), null, Promise.reject('disk full')]) {
       answer?.catch?.(() => {});
-      const { app, notes } = setup({ saveAnswers: [answer] });
-      await app.reload();
-      app.edit((doc) => doc.clients.push({ id: '1' }));
-      await assert.rejects(app.saveNow());
+      const { app, bridge, notes } = await opened({ saveAnswers: [answer] });
+      addOne(app);
+      const error = await app.saveNow().catch((e) => e);
+      assert.ok(error instanceof Error && error.message.length > 0, String(answer));
+      assert.deepEqual(notes, [{ kind: 'error', message: error.message }]);
+      if (answer instanceof Error) assert.equal(error.message, reason);
       assert.equal(app.saveState, 'failed');
-      assert.equal(notes.length, 1);
-      assert.ok(notes[0].message.length > 0);
+      assert.equal(app.dirty, true);
+      assert.equal(await app.saveNow(), true, 'the next try saves them');
+      assert.equal(app.dirty, false);
+      assert.equal(bridge.saved.length, 2);
     }
   });
 
   test('saves go out one at a time and an edit made meanwhile is saved afterwards', async () => {
-    const first = deferred();
-    const { app, bridge, timers } = setup({ saveAnswers: [first.promise] });
-    await app.reload();
-    app.edit((doc) => doc.clients.push({ id: '1', name: 'One' }));
+    let answerFirst;
+    const first = new Promise((resolve) => { answerFirst = resolve; });
+    const { app, bridge, timers } = await opened({ saveAnswers: [first] });
+    addOne(app, '1');
     const firstSave = app.saveNow();
     await flush();
-    app.edit((doc) => doc.clients.push({ id: '2', name: 'Two' }));
+    addOne(app, '2');
     const secondSave = app.saveNow();
     await flush();
     assert.equal(bridge.saved.length, 1, 'the second save waits for the first');
-    first.resolve(true);
+    answerFirst(true);
     await firstSave;
     assert.equal(app.dirty, true);
     await secondSave;
-    assert.equal(bridge.saved.length, 2);
-    assert.equal(bridge.saved[1].clients.length, 2);
+    assert.deepEqual(bridge.saved.map((d) => d.clients.length), [1, 2]);
     assert.equal(app.dirty, false);
     assert.equal(timers.count, 0);
   });
 
   test('without the desktop program edits stay in memory', async () => {
-    const { app } = setup({ bridge: null });
-    await app.reload();
+    const { app } = await opened({ bridge: null });
     assert.equal(app.hasBridge, false);
-    app.edit((doc) => doc.clients.push({ id: '1', name: 'One' }));
+    addOne(app);
     assert.equal(await app.saveNow(), false);
     assert.equal(app.data.clients.length, 1);
   });
 
   test('reload replaces the document and forgets the old edits', async () => {
-    const bridge = fakeBridge({ loaded: { version: 1, clients: [] } });
-    const { app, timers } = setup({ bridge });
-    await app.reload();
-    app.edit((doc) => doc.clients.push({ id: 'x' }));
+    const { app, bridge, timers } = await opened({ loaded: { version: 1, clients: [] } });
+    addOne(app, 'x');
     bridge.load = () => Promise.resolve({ version: 1, clients: [{ id: 'restored' }] });
     const events = [];
     app.on('load', () => events.push('load'));

@@ -98,32 +98,25 @@ describe('undo', () => {
 });
 
 describe('what stops a removal is known before asking', () => {
-  const doc = demo();
-  const invoiced = doc.invoices[0];
-  const paidOne = doc.invoices.find((i) => Array.isArray(i.payments) && i.payments.length);
-  const free = doc.clients.find((c) => !doc.invoices.some((i) => i.clientId === c.id));
-  const cases = [
-    ['a client with invoices names them', 'client', invoiced.clientId, new RegExp(`invoices on record \\(.*${invoiced.number}`)],
-    ['a file with invoices names them', 'file', invoiced.fileId, new RegExp(invoiced.number)],
-    ['an invoice with payments says so', 'invoice', paidOne.id, /payment/],
-    ['a client without invoices has nothing in the way', 'client', free.id, null],
-  ];
-  for (const [name, kind, id, expected] of cases) {
-    test(name, () => {
-      const blockers = removalBlockers(doc, kind, id);
-      if (expected) assert.match(blockers.join(' '), expected);
-      else assert.deepEqual(blockers, []);
-    });
-  }
-  test('the removal itself refuses with the same sentence and changes nothing', () => {
+  test('blockers name the invoices or payments, and the removal refuses with them, changing nothing', () => {
+    const doc = demo();
+    const invoiced = doc.invoices[0];
+    const paidOne = doc.invoices.find((i) => i.payments?.length);
+    const free = doc.clients.find((c) => !doc.invoices.some((i) => i.clientId === c.id));
+    const cases = [
+      ['client', invoiced.clientId, new RegExp(`invoices on record \\(.*${invoiced.number}`)],
+      ['file', invoiced.fileId, new RegExp(invoiced.number)],
+      ['invoice', paidOne.id, /payment/],
+    ];
+    for (const [kind, id, expected] of cases) assert.match(removalBlockers(doc, kind, id).join(' '), expected, kind);
+    assert.deepEqual(removalBlockers(doc, 'client', free.id), []);
     const copy = structuredClone(doc);
     assert.throws(() => removeClientEverywhere(copy, invoiced.clientId), { message: removalBlockers(doc, 'client', invoiced.clientId)[0] });
     assert.throws(() => removeInvoice(copy, paidOne.id), /payment/);
     assert.deepEqual(json(copy), json(doc));
-  });
-  test('removing an unpaid invoice unbills its entries and keeps the counter', () => {
-    const copy = structuredClone(doc);
-    const inv = copy.invoices.find((i) => !paymentsCount(i) && !i.paid);
+
+    // An unpaid invoice goes, unbilling its entries and keeping the counter.
+    const inv = copy.invoices.find((i) => !i.payments?.length && !i.paid);
     const next = copy.settings.billing.nextNumber;
     removeInvoice(copy, inv.id);
     assert.ok(!copy.invoices.some((i) => i.id === inv.id));
@@ -131,59 +124,58 @@ describe('what stops a removal is known before asking', () => {
     assert.equal(copy.settings.billing.nextNumber, next);
   });
 });
-const paymentsCount = (inv) => (Array.isArray(inv.payments) ? inv.payments.length : 0);
+
+// A practice with one client 'c' and one file 'f', entries added as given.
+function fileWith(...entries) {
+  const doc = freshDocument();
+  doc.clients.push({ id: 'c', name: 'Ana' });
+  doc.files.push({ id: 'f', clientId: 'c' });
+  const added = entries.map(([kind, amount, description = kind]) => addEntry(doc, 'f', 'c', { kind, date: '2026-03-01', description, amount }, NOW));
+  return { doc, added };
+}
 
 describe('payments and balance', () => {
   // One fee of 1000.00 and one disbursement of 100.00 at 13 % tax: 1230.00 in all.
   const invoiceWith = (extra = {}) => {
-    const doc = freshDocument();
-    doc.clients.push({ id: 'c', name: 'Ana' });
-    doc.files.push({ id: 'f', clientId: 'c' });
-    addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-01', description: 'Fee', amount: '1000' }, NOW);
-    addEntry(doc, 'f', 'c', { kind: 'disbursement', date: '2026-03-01', description: 'Courier', amount: '100' }, NOW);
-    const inv = createInvoice(doc, doc.files[0], { now: NOW });
-    Object.assign(inv, extra);
+    const { doc } = fileWith(['fee', '1000'], ['disbursement', '100']);
+    const inv = Object.assign(createInvoice(doc, doc.files[0], { now: NOW }), extra);
     return { doc, inv };
   };
-  const cases = [
-    ['no payment', {}, [], 123000, 'unpaid'],
-    ['one part payment', {}, [['2026-03-12', '200.00']], 103000, 'unpaid'],
-    ['two part payments', {}, [['2026-03-12', '200'], ['2026-03-20', '30']], 100000, 'unpaid'],
-    ['paid in full over two payments', {}, [['2026-03-12', '1000'], ['2026-03-20', '230']], 0, 'paid'],
-    ['a retainer and a payment', { retainerApplied: 23000 }, [['2026-03-12', '1000']], 0, 'paid'],
-    ['marked paid before payments were recorded', { paid: true, paidAt: '2026-03-11' }, [], 0, 'paid'],
-  ];
-  for (const [name, extra, payments, due, state] of cases) {
-    test(`${name}: ${due / 100} still owed`, () => {
+  test('what is still owed after payments, a retainer or a paid mark', () => {
+    const cases = [
+      ['no payment', {}, [], 123000, 'unpaid'],
+      ['one part payment', {}, [['2026-03-12', '200.00']], 103000, 'unpaid'],
+      ['two part payments', {}, [['2026-03-12', '200'], ['2026-03-20', '30']], 100000, 'unpaid'],
+      ['paid in full over two payments', {}, [['2026-03-12', '1000'], ['2026-03-20', '230']], 0, 'paid'],
+      ['a retainer and a payment', { retainerApplied: 23000 }, [['2026-03-12', '1000']], 0, 'paid'],
+      ['marked paid before payments were recorded', { paid: true, paidAt: '2026-03-11' }, [], 0, 'paid'],
+    ];
+    for (const [name, extra, payments, due, state] of cases) {
       const { doc, inv } = invoiceWith(extra);
       for (const [date, amount] of payments) addPayment(doc, inv.id, { date, amount }, NOW);
-      assert.equal(invoiceTotals(inv).due, due);
-      assert.equal(invoiceState(inv, '2026-03-15'), state);
-      assert.equal(inv.paid, state === 'paid');
-      if (payments.length && state === 'paid') assert.equal(inv.paidAt, payments.at(-1)[0]);
-    });
-  }
+      assert.equal(invoiceTotals(inv).due, due, name);
+      assert.equal(invoiceState(inv, '2026-03-15'), state, name);
+      assert.equal(inv.paid, state === 'paid', name);
+      if (payments.length && state === 'paid') assert.equal(inv.paidAt, payments.at(-1)[0], name);
+    }
+  });
 
   test('marking paid records the rest as a payment; removing it owes it again', () => {
     const { doc, inv } = invoiceWith();
     addPayment(doc, inv.id, { date: '2026-03-12', amount: '230' }, NOW);
     setInvoicePaid(doc, inv.id, true, NOW);
-    assert.equal(inv.payments.length, 2);
-    assert.equal(inv.payments[1].amount, 100000);
+    assert.deepEqual(inv.payments.map((p) => p.amount), [23000, 100000]);
     assert.equal(invoiceTotals(inv).due, 0);
     removePayment(doc, inv.id, inv.payments[1].id);
-    assert.equal(invoiceTotals(inv).due, 100000);
-    assert.equal(inv.paid, false);
-    assert.equal(inv.paidAt, '');
+    assert.deepEqual([invoiceTotals(inv).due, inv.paid, inv.paidAt], [100000, false, '']);
     assert.throws(() => setInvoicePaid(doc, inv.id, false, NOW), /payments/);
   });
 
   test('a payment needs a date and an amount no larger than the balance', () => {
     const { inv } = invoiceWith();
-    assert.deepEqual(Object.keys(validatePayment({ date: '', amount: '10' }, inv)), ['date']);
-    assert.deepEqual(Object.keys(validatePayment({ date: '2026-03-12', amount: '0' }, inv)), ['amount']);
+    const cases = [['', '10', ['date']], ['2026-03-12', '0', ['amount']], ['2026-03-12', '1230.01', ['amount']], ['2026-03-12', '1230.00', []]];
+    for (const [date, amount, wrong] of cases) assert.deepEqual(Object.keys(validatePayment({ date, amount }, inv)), wrong, amount);
     assert.match(validatePayment({ date: '2026-03-12', amount: '1230.01' }, inv).amount, /more than the balance/);
-    assert.deepEqual(validatePayment({ date: '2026-03-12', amount: '1230.00' }, inv), {});
   });
 
   test('an invoice saved before payments existed opens with the same balance', () => {
@@ -195,11 +187,7 @@ describe('payments and balance', () => {
   });
 
   test('an invoice bills only the entries chosen for it', () => {
-    const doc = freshDocument();
-    doc.clients.push({ id: 'c', name: 'Ana' });
-    doc.files.push({ id: 'f', clientId: 'c' });
-    const kept = addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-01', description: 'Later', amount: '10' }, NOW);
-    const billed = addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-01', description: 'Now', amount: '20' }, NOW);
+    const { doc, added: [kept, billed] } = fileWith(['fee', '10'], ['fee', '20']);
     const inv = createInvoice(doc, doc.files[0], { now: NOW, entryIds: [billed.id] });
     assert.deepEqual(inv.lines.map((l) => l.entryId), [billed.id]);
     assert.equal(kept.invoiceId, '');
@@ -207,51 +195,33 @@ describe('payments and balance', () => {
   });
 });
 
-describe('time entries', () => {
-  test('an unbilled entry can be changed and removed; an invoiced one is locked and says why', () => {
-    const doc = freshDocument();
-    doc.files.push({ id: 'f', clientId: 'c' });
-    const time = addEntry(doc, 'f', 'c', { kind: 'time', date: '2026-03-01', description: 'Call', hours: '1', rate: '200' }, NOW);
-    updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'Flat', amount: '150' }, NOW);
-    assert.deepEqual([time.kind, time.amount, 'hours' in time, 'rate' in time], ['fee', 15000, false, false]);
-    const inv = createInvoice(doc, doc.files[0], { now: NOW });
-    assert.match(entryLock(doc, time), new RegExp(inv.number));
-    assert.throws(() => updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'x', amount: '1' }, NOW), /Billed on invoice/);
-    assert.throws(() => removeEntry(doc, time.id), /Billed on invoice/);
-    const loose = addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-03', description: 'Extra', amount: '5' }, NOW);
-    removeEntry(doc, loose.id);
-    assert.ok(!doc.entries.some((e) => e.id === loose.id));
-  });
-
-  test('a retainer an invoice drew on stays', () => {
-    const doc = freshDocument();
-    doc.files.push({ id: 'f', clientId: 'c' });
-    const retainer = addEntry(doc, 'f', 'c', { kind: 'retainer', date: '2026-03-01', description: 'Trust', amount: '100' }, NOW);
-    addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-01', description: 'Fee', amount: '50' }, NOW);
-    assert.equal(entryLock(doc, retainer), '');
-    createInvoice(doc, doc.files[0], { now: NOW });
-    assert.match(entryLock(doc, retainer), /drawn on/);
-  });
+test('an unbilled entry can be changed and removed; an invoiced one, or a retainer drawn on, is locked and says why', () => {
+  const { doc, added: [retainer] } = fileWith(['retainer', '100']);
+  const time = addEntry(doc, 'f', 'c', { kind: 'time', date: '2026-03-01', description: 'Call', hours: '1', rate: '200' }, NOW);
+  updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'Flat', amount: '150' }, NOW);
+  assert.deepEqual([time.kind, time.amount, 'hours' in time, 'rate' in time], ['fee', 15000, false, false]);
+  assert.equal(entryLock(doc, retainer), '');
+  const inv = createInvoice(doc, doc.files[0], { now: NOW });
+  assert.match(entryLock(doc, time), new RegExp(inv.number));
+  assert.match(entryLock(doc, retainer), /drawn on/);
+  assert.throws(() => updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'x', amount: '1' }, NOW), /Billed on invoice/);
+  assert.throws(() => removeEntry(doc, time.id), /Billed on invoice/);
+  const loose = addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-03', description: 'Extra', amount: '5' }, NOW);
+  removeEntry(doc, loose.id);
+  assert.ok(!doc.entries.some((e) => e.id === loose.id));
 });
 
-describe('the practice on its invoices', () => {
+test('the practice on its invoices: a logo only as a small PNG or JPEG, the identity from the settings', () => {
   const png = (bytes) => `data:image/png;base64,${'A'.repeat(Math.ceil(bytes / 3) * 4)}`;
   const cases = [
-    ['a small PNG', png(1000), ''],
+    ['a small PNG', png(1000), /^$/],
     ['one just too large', png(LOGO_MAX_BYTES + 3), /at most 200 KB/],
     ['an SVG, which could carry script', 'data:image/svg+xml;base64,PHN2Zz4=', /PNG, JPEG/],
     ['something that is not an image address', 'https://example.org/logo.png', /PNG, JPEG/],
   ];
-  for (const [name, logo, expected] of cases) {
-    test(`logo: ${name}`, () => {
-      if (expected) assert.match(logoProblem(logo), expected);
-      else assert.equal(logoProblem(logo), '');
-    });
-  }
-  test('the identity is read from the settings, an unusable logo left out, the old name kept', () => {
-    assert.deepEqual(practiceIdentity({ settings: { practice: { name: ' North Star ', licence: 'R512345', logo: 'javascript:1' } } }),
-      { name: 'North Star', address: '', licence: 'R512345', taxNumber: '', logo: '' });
-    assert.equal(practiceIdentity({ settings: { practiceName: 'Old name' } }).name, 'Old name');
-    assert.equal(practiceIdentity({}).name, '');
-  });
+  for (const [name, logo, expected] of cases) assert.match(logoProblem(logo), expected, name);
+  assert.deepEqual(practiceIdentity({ settings: { practice: { name: ' North Star ', licence: 'R512345', logo: 'javascript:1' } } }),
+    { name: 'North Star', address: '', licence: 'R512345', taxNumber: '', logo: '' });
+  assert.equal(practiceIdentity({ settings: { practiceName: 'Old name' } }).name, 'Old name');
+  assert.equal(practiceIdentity({}).name, '');
 });
