@@ -5,12 +5,8 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { documentText, utf8Writer } from '../../resources/app/js/doc-text.js';
 import { createApp } from '../../resources/app/js/store.js';
-import { addClient, updateClient } from '../../resources/app/js/clients-model.js';
-import {
-  addFile, updateFile, removeFile, addDeadline, updateDeadline, setDeadlineDone, removeFrom,
-  addAppointment, updateAppointment, addContact, removeClientEverywhere,
-} from '../../resources/app/js/practice-model.js';
-import { addEntry, updateEntry, removeEntry, createInvoice, setInvoicePaid, addPayment, removePayment, removeInvoice } from '../../resources/app/js/billing-model.js';
+import { addClient } from '../../resources/app/js/clients-model.js';
+import { setDeadlineDone, removeClientEverywhere } from '../../resources/app/js/practice-model.js';
 
 // Every pause is a slice's end: the clock moves on a second between looks, so that each stride of
 // records ends a slice.
@@ -95,19 +91,15 @@ describe('the document text', () => {
     }
   });
 
-  test('stops at a pause when the document changed meanwhile', async () => {
-    const doc = practice(6);
-    let current = true;
-    const { options } = slicing(() => { current = false; });
-    assert.equal(await documentText(doc, { ...options, current: () => current }), null);
-  });
-
-  test('gives its parts through the given maker, several of them for a long document', async () => {
+  test('gives its parts through the given maker, one more than the pauses, and stops at a pause once the document changed', async () => {
     const doc = practice(10);
     const run = slicing();
     const parts = await documentText(doc, { ...run.options, part: (text) => ({ text }) });
     assert.ok(parts.length > 2 && parts.length === run.pauses + 1, `${parts.length} parts after ${run.pauses} pauses`);
     assert.equal(parts.map((p) => p.text).join(''), JSON.stringify(doc));
+    let current = true;
+    const { options } = slicing(() => { current = false; });
+    assert.equal(await documentText(doc, { ...options, current: () => current }), null);
   });
 });
 
@@ -120,34 +112,13 @@ describe('saving through the text', () => {
     return { app, bridge, run };
   }
 
-  const now = new Date('2026-02-01T10:00:00Z');
-  // Every kind of edit the screens make: through the model, and on records held from before.
+  // Edits through the model, and on records held from before: each text is written afresh.
   const edits = [
-    ['add a client', (doc) => addClient(doc, { name: 'Nouvelle Cliente', email: 'n@example.org' }, now)],
-    ['update a client', (doc) => updateClient(doc, 'c3', { name: 'Renamed', email: 'r@example.org' }, now)],
-    ['add a file', (doc) => addFile(doc, { clientId: 'c1', programme: 'study-permit' }, now)],
-    ['update a file', (doc) => updateFile(doc, 'f2-1', { status: 'approved' }, now)],
-    ['remove a file', (doc) => removeFile(doc, 'f4-0')],
-    ['add a deadline', (doc) => addDeadline(doc, { clientId: 'c2', title: 'Medical', kind: 'medical', due: '2026-04-01' }, now)],
-    ['update a deadline', (doc) => updateDeadline(doc, 'd5-1-2', { title: 'Changed', due: '2026-05-05' }, now)],
-    ['tick a deadline', (doc) => setDeadlineDone(doc, 'd6-0-0', true, now)],
-    ['remove a deadline', (doc) => removeFrom(doc, 'deadlines', 'd7-1-3')],
-    ['add an appointment', (doc) => addAppointment(doc, { clientId: 'c1', title: 'Meeting', date: '2026-02-03', time: '09:30', minutes: 45 }, now)],
-    ['update an appointment', (doc) => updateAppointment(doc, doc.appointments[0].id, { title: 'Moved', date: '2026-02-04', time: '10:00', minutes: 30 }, now)],
-    ['log a contact', (doc) => addContact(doc, { clientId: 'c8', kind: 'email', date: '2026-02-01', summary: 'Sent the list' }, now)],
-    ['add time', (doc) => addEntry(doc, 'f9-0', 'c9', { kind: 'time', date: '2026-02-01', description: 'Forms', hours: '2', rate: '150' }, now)],
-    ['update time', (doc) => updateEntry(doc, 'e9-1', { kind: 'time', date: '2026-02-01', description: 'Forms again', hours: '1', rate: '150' }, now)],
-    ['invoice a file', (doc) => createInvoice(doc, doc.files.find((f) => f.id === 'f9-0'), { now })],
-    ['record a payment', (doc) => addPayment(doc, doc.invoices[0].id, { date: '2026-02-02', amount: '10' }, now)],
-    ['remove the payment', (doc) => removePayment(doc, doc.invoices[0].id, doc.invoices[0].payments[0].id)],
-    ['remove the invoice', (doc) => removeInvoice(doc, doc.invoices[0].id)],
-    ['invoice another file', (doc) => createInvoice(doc, doc.files.find((f) => f.id === 'f9-1'), { now })],
-    ['mark the invoice paid', (doc) => setInvoicePaid(doc, doc.invoices[0].id, true, now)],
-    ['remove time', (doc) => removeEntry(doc, 'e10-1')],
+    ['add a client', (doc) => addClient(doc, { name: 'Nouvelle Cliente', email: 'n@example.org' })],
+    ['tick a deadline', (doc) => setDeadlineDone(doc, 'd6-0-0', true)],
     ['remove a client everywhere', (doc) => removeClientEverywhere(doc, 'c11')],
     ['change a stage held from before', (doc, held) => { held.stage.date = '2026-02-09'; }],
     ['change a client held from before', (doc, held) => { held.client.notes = 'Prefers mornings'; delete held.client.email; }],
-    ['add a key to a held deadline', (doc, held) => { held.deadline.remindedFor = held.deadline.due; }],
     ['sort a list in place', (doc) => doc.deadlines.sort((a, b) => b.id.localeCompare(a.id))],
     ['replace a list', (doc) => { doc.contacts = doc.contacts.filter((k) => k.kind !== 'call'); }],
     ['a key this version does not know', (doc) => { doc.extra = { nested: [1, { deep: true }] }; }],
@@ -156,15 +127,9 @@ describe('saving through the text', () => {
 
   test('after every kind of edit, the saved text is the document as JSON.stringify writes it', async () => {
     const { app, bridge } = await opened();
-    const held = { stage: app.data.files[3].stages[1], client: app.data.clients[5], deadline: app.data.deadlines[40] };
+    const held = { stage: app.data.files[3].stages[1], client: app.data.clients[5] };
     for (const [name, change] of edits) {
-      let failure = null;
-      try {
-        app.edit((doc) => change(doc, held));
-      } catch (error) {
-        failure = error;
-      }
-      assert.equal(failure, null, `${name}: ${failure?.message}`);
+      app.edit((doc) => change(doc, held));
       await app.saveNow();
       assert.equal(bridge.texts.at(-1), JSON.stringify(app.data), name);
       assert.equal(app.dirty, false, name);
