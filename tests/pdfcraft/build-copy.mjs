@@ -13,4 +13,7 @@ function folder(name) {
 export const workDir = folder("PDFCRAFT_WORK_DIR");
 export const siteDir = () => folder("PDFCRAFT_SITE_DIR");
 export const importSource = (name) => import(pathToFileURL(join(workDir, "src", name)).href);
-export const pdfLib = await import(pathToFileURL(createRequire(join(workDir, "package.json")).resolve("pdf-lib")).href);
+const require = createRequire(join(workDir, "package.json"));
+export const pdfLib = await import(pathToFileURL(require.resolve("pdf-lib")).href);
+export const pdfjs = await import(pathToFileURL(require.resolve("pdfjs-dist/legacy/build/pdf.mjs")).href);
+export const napi = require("@napi-rs/canvas");

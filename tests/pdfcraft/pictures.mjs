@@ -1,13 +1,11 @@
-// Pictures and PDFs the page and size tests make for themselves: JPEGs with an EXIF orientation,
-// PNGs, scanned-looking pages, plus pdf.js to draw saved pages back and read their text.
-import { createRequire } from "node:module";
+// Pictures and PDFs the tests make and read back: JPEGs and PNGs with an EXIF orientation, pdf.js
+// to draw saved pages and read their text, qpdf to check them.
+import { spawnSync } from "node:child_process";
+import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { tmpdir } from "node:os";
 import { join } from "node:path";
-import { pathToFileURL } from "node:url";
-import { workDir } from "./build-copy.mjs";
+import { napi, pdfjs, workDir } from "./build-copy.mjs";
 
-const require = createRequire(join(workDir, "package.json"));
-export const napi = require("@napi-rs/canvas");
-const pdfjs = await import(pathToFileURL(require.resolve("pdfjs-dist/legacy/build/pdf.mjs")).href);
 const standardFontDataUrl = join(workDir, "node_modules", "pdfjs-dist", "standard_fonts") + "/";
 
 // Draws with the canvas kit that "Make smaller" uses in the window, here in Node.
@@ -41,14 +39,8 @@ function tiffWithOrientation(orientation, little) {
   const bytes = new Uint8Array(26);
   const view = new DataView(bytes.buffer);
   bytes.set(little ? [0x49, 0x49] : [0x4d, 0x4d]);
-  view.setUint16(2, 42, little);
-  view.setUint32(4, 8, little);
-  view.setUint16(8, 1, little);
-  view.setUint16(10, 0x0112, little);
-  view.setUint16(12, 3, little);
-  view.setUint32(14, 1, little);
-  view.setUint16(18, orientation, little);
-  view.setUint32(22, 0, little);
+  const fields = [[2, 16, 42], [4, 32, 8], [8, 16, 1], [10, 16, 0x0112], [12, 16, 3], [14, 32, 1], [18, 16, orientation]];
+  for (const [at, bits, value] of fields) view[`setUint${bits}`](at, value, little);
   return bytes;
 }
 
@@ -72,49 +64,57 @@ export function pngWithExif(png, orientation) {
   return new Uint8Array([...png.subarray(0, afterHeader), ...chunk, ...png.subarray(afterHeader)]);
 }
 
-// Draws page `number` (from 1) of the PDF `bytes` and answers a way to read its pixels.
-export async function drawPage(bytes, number = 1, scale = 1) {
-  const task = pdfjs.getDocument({ data: bytes.slice(), standardFontDataUrl, isEvalSupported: false, verbosity: 0 });
-  const pdf = await task.promise;
+// Opens the PDF `bytes` with pdf.js for `use`, and closes it after.
+export async function withPdf(bytes, use, options = {}) {
+  const task = pdfjs.getDocument({ data: bytes.slice(), standardFontDataUrl, isEvalSupported: false, verbosity: 0, ...options });
   try {
-    const page = await pdf.getPage(number);
-    const viewport = page.getViewport({ scale });
-    const canvas = napi.createCanvas(Math.ceil(viewport.width), Math.ceil(viewport.height));
-    await page.render({ canvasContext: canvas.getContext("2d"), viewport, canvas }).promise;
-    const { data } = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height);
-    const pixel = (x, y) => {
-      const at = (Math.floor(y) * canvas.width + Math.floor(x)) * 4;
-      return [data[at], data[at + 1], data[at + 2]];
-    };
-    return { width: canvas.width, height: canvas.height, pixel, viewport };
+    return await use(await task.promise);
   } finally {
     await task.destroy();
   }
 }
 
-// The colour a pixel is closest to, of red, blue, white and black.
+// Draws page `number` (from 1) of the PDF `bytes` and answers a way to read its pixels.
+export const drawPage = (bytes, number = 1, scale = 1) => withPdf(bytes, async (pdf) => {
+  const page = await pdf.getPage(number);
+  const viewport = page.getViewport({ scale });
+  const canvas = napi.createCanvas(Math.ceil(viewport.width), Math.ceil(viewport.height));
+  await page.render({ canvasContext: canvas.getContext("2d"), viewport, canvas }).promise;
+  const { data } = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height);
+  const pixel = (x, y) => {
+    const at = (Math.floor(y) * canvas.width + Math.floor(x)) * 4;
+    return [data[at], data[at + 1], data[at + 2]];
+  };
+  return { width: canvas.width, height: canvas.height, pixel, viewport };
+});
+
+// The colour a pixel is closest to, of red, blue and white.
 export function colourName([r, g, b]) {
   if (r > 170 && g < 90 && b < 90) return "red";
   if (b > 170 && r < 90 && g < 90) return "blue";
   if (r > 200 && g > 200 && b > 200) return "white";
-  if (r < 60 && g < 60 && b < 60) return "black";
   return `rgb(${r},${g},${b})`;
 }
 
-// Every page's text as pdf.js extracts it.
-export async function pageTexts(bytes) {
-  const task = pdfjs.getDocument({ data: bytes.slice(), standardFontDataUrl, isEvalSupported: false, verbosity: 0 });
-  const pdf = await task.promise;
+// Every page's text as pdf.js extracts it (what search and copy in a reader see).
+export const pageTexts = (bytes) => withPdf(bytes, async (pdf) => {
+  const texts = [];
+  for (let n = 1; n <= pdf.numPages; n += 1) {
+    const { items } = await (await pdf.getPage(n)).getTextContent();
+    texts.push(items.map((item) => item.str).join(" ").replace(/\s+/g, " ").trim());
+  }
+  return texts;
+});
+
+// qpdf run with `args` on the bytes: its exit status (0: nothing wrong) and what it printed.
+export function qpdf(bytes, ...args) {
+  const folder = mkdtempSync(join(tmpdir(), "pdfcraft-"));
   try {
-    const texts = [];
-    for (let n = 1; n <= pdf.numPages; n += 1) {
-      const content = await (await pdf.getPage(n)).getTextContent();
-      texts.push(content.items.map((item) => item.str).join(" "));
-    }
-    return texts;
+    writeFileSync(join(folder, "file.pdf"), bytes);
+    const run = spawnSync("qpdf", [...args, join(folder, "file.pdf")], { encoding: "utf8", maxBuffer: 1 << 26 });
+    if (run.error) throw run.error;
+    return run;
   } finally {
-    await task.destroy();
+    rmSync(folder, { recursive: true, force: true });
   }
 }
-
-export const viewportOf = async (bytes, number = 1, scale = 1) => (await drawPage(bytes, number, scale)).viewport;

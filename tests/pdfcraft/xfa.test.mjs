@@ -1,14 +1,12 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
 import { inflateSync } from "node:zlib";
-import { join } from "node:path";
-import { pathToFileURL } from "node:url";
 import { importSource, pdfLib, workDir } from "./build-copy.mjs";
 import { xfaForm } from "./fixtures.mjs";
+import { withPdf } from "./pictures.mjs";
 
-const { DocumentModel } = await importSource("model.js");
+const { DocumentModel, DocumentError } = await importSource("model.js");
 const { PDFDocument, PDFName } = pdfLib;
-const pdfjs = await import(pathToFileURL(join(workDir, "node_modules/pdfjs-dist/legacy/build/pdf.mjs")).href);
 
 // The text controls of an XFA form as pdf.js draws it, each with the key its value is kept under.
 function xfaControls(node, found = []) {
@@ -18,21 +16,17 @@ function xfaControls(node, found = []) {
   }
   return found;
 }
+const firstControl = (pdf) => pdf.getPage(1).then(async (page) => xfaControls(await page.getXfa())[0]);
 
 // Fills the form's first text control in pdf.js, the way the editor's XFA layer does, and has
 // pdf.js write the values into a copy.
-async function fillAndSave(bytes, value) {
-  const pdf = await pdfjs.getDocument({ data: bytes.slice(), enableXfa: true }).promise;
-  try {
-    assert.equal(pdf.isPureXfa, true);
-    const [control] = xfaControls(await (await pdf.getPage(1)).getXfa());
-    assert.ok(control?.dataId, "the form has a text control");
-    pdf.annotationStorage.setValue(control.dataId, { value });
-    return await pdf.saveDocument();
-  } finally {
-    await pdf.destroy();
-  }
-}
+const fillAndSave = (bytes, value) => withPdf(bytes, async (pdf) => {
+  assert.equal(pdf.isPureXfa, true);
+  const control = await firstControl(pdf);
+  assert.ok(control?.dataId, "the form has a text control");
+  pdf.annotationStorage.setValue(control.dataId, { value });
+  return pdf.saveDocument();
+}, { enableXfa: true });
 
 // The form's XFA data as the saved file holds it, from its "datasets" part.
 async function datasets(bytes) {
@@ -48,21 +42,19 @@ async function datasets(bytes) {
 }
 
 test("an XFA form kept in parts is filled and saved with its value in the form's data", async () => {
-  const form = await xfaForm(workDir, { drawn: true, parts: true });
-  const model = await DocumentModel.open(form);
-  assert.equal(model.hasXfa, true);
-  assert.equal(model.xfaWritable, true);
+  const model = await DocumentModel.open(await xfaForm(workDir, { drawn: true, parts: true }));
+  assert.deepEqual([model.hasXfa, model.xfaWritable, model.fields().length], [true, true, 0]);
   for (const name of ["Олена Коваленко", "Żaneta Wróbel"]) {
-    const filled = await fillAndSave(model.bytes, name);
-    await model.adopt("Fill in the form", filled);
+    await model.adopt("Fill in the form", await fillAndSave(model.bytes, name));
     const saved = await model.save();
     assert.match(await datasets(saved), new RegExp(`<familyName>${name}</familyName>`));
     // Opened again, pdf.js shows the value in the field.
-    const pdf = await pdfjs.getDocument({ data: saved.slice(), enableXfa: true }).promise;
-    const [control] = xfaControls(await (await pdf.getPage(1)).getXfa());
-    await pdf.destroy();
-    assert.equal(control.value, name);
+    assert.equal((await withPdf(saved, firstControl, { enableXfa: true })).value, name);
   }
+  // Bytes that aren't a PDF are refused and change nothing; undo steps back one fill.
+  const filled = model.bytes;
+  await assert.rejects(model.adopt("Fill in the form", new TextEncoder().encode("garbage")), DocumentError);
+  assert.equal(model.bytes, filled);
   await model.undo();
   assert.match(await datasets(model.bytes), /<familyName>Олена Коваленко<\/familyName>/);
 });
