@@ -37,60 +37,6 @@ function diskBridge(initial = null) {
 
 const noTimers = { setTimeout: () => 0, clearTimeout: () => {} };
 
-describe('encrypted practice data', () => {
-  test('is saved in the checked form, opens only with its passphrase and stays encrypted', async () => {
-    const bridge = diskBridge({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] });
-    const app = createApp({ bridge, timers: noTimers });
-    await app.reload();
-    await app.encrypt('maple leaf 2024');
-    const saved = JSON.parse(bridge.disk.text);
-    assert.equal(saved.enc, true);
-    assert.equal(saved.v, 2);
-    assert.ok(openable(saved));
-    assert.ok(!bridge.disk.text.includes('Amara'), 'no client name in the encrypted file');
-    assert.equal(await app.checkPassphrase('maple leaf 2024'), true);
-    assert.equal(await app.checkPassphrase('maple leaf'), false);
-
-    // A restart finds the data locked until the passphrase is given.
-    const again = createApp({ bridge, timers: noTimers });
-    await again.reload();
-    assert.equal(again.lock.kind, 'encrypted');
-    assert.equal(again.lock.canUnlock, true);
-    await assert.rejects(again.unlock('wrong'), { message: WRONG_PASSPHRASE });
-    assert.equal(again.editable, false);
-    await assert.rejects(again.saveNow(), /Nothing was saved/);
-    assert.equal(bridge.disk.text, JSON.stringify(saved));
-
-    assert.equal(await again.unlock('maple leaf 2024'), true);
-    assert.equal(again.editable, true);
-    assert.equal(again.data.clients[0].name, 'Amara Okafor');
-    again.edit((doc) => { doc.clients.push({ id: 'c2', name: 'Second Client' }); });
-    await again.saveNow();
-    const resaved = JSON.parse(bridge.disk.text);
-    assert.deepEqual(resaved.people, saved.people, 'the same document key, no new derivation');
-    assert.notEqual(resaved.ct, saved.ct);
-    assert.ok(!bridge.disk.text.includes('Second Client'));
-
-    await again.decrypt();
-    assert.equal(JSON.parse(bridge.disk.text).clients.length, 2);
-  });
-
-  test('a damaged encrypted file is not taken for a wrong passphrase and is never saved over', async () => {
-    const bridge = diskBridge({ version: 1, clients: [] });
-    const app = createApp({ bridge, timers: noTimers });
-    await app.reload();
-    await app.encrypt('pass');
-    const damaged = JSON.parse(bridge.disk.text);
-    damaged.ct = damaged.ct.slice(0, -4) + 'AAAA';
-    bridge.disk.text = JSON.stringify(damaged);
-    const again = createApp({ bridge, timers: noTimers });
-    await again.reload();
-    await assert.rejects(again.unlock('pass'), /damaged/);
-    assert.equal(again.editable, false);
-    assert.equal(bridge.disk.text, JSON.stringify(damaged));
-  });
-});
-
 // The desktop program's restore: a copy that isn't encrypted never replaces encrypted data unless
 // the page brings its encrypted form or says the user agreed.
 function withCopies(bridge, copies) {
@@ -110,66 +56,107 @@ function withCopies(bridge, copies) {
   });
 }
 
-describe('restoring an earlier copy', () => {
-  const older = { version: 1, clients: [{ id: 'c9', name: 'Olu Adeyemi' }] };
+const older = { version: 1, clients: [{ id: 'c9', name: 'Olu Adeyemi' }] };
+const OLDER = 'data-2024-05-01.json';
+const PASS = 'maple leaf 2024';
 
-  test('a readable copy restored into encrypted data is encrypted with the passphrase in use before it is saved', async () => {
-    const bridge = withCopies(diskBridge({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] }), { 'data-2024-05-01.json': older });
+// A practice with one client and an older readable copy; encrypted with PASS unless told not to.
+// opened() starts the page again on what is on the disk.
+async function practice({ encrypt = true } = {}) {
+  const bridge = withCopies(diskBridge({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] }), { [OLDER]: older });
+  const opened = async () => {
     const app = createApp({ bridge, timers: noTimers });
     await app.reload();
-    await app.encrypt('maple leaf 2024');
-    const confirmPlain = () => assert.fail('nobody is asked while the page holds the passphrase');
+    return app;
+  };
+  const app = await opened();
+  if (encrypt) await app.encrypt(PASS);
+  return { bridge, app, opened };
+}
+const names = (app) => app.data.clients.map((c) => c.name);
 
-    assert.equal(await app.restoreCopy('data-2024-05-01.json', { confirmPlain }), true);
-    assert.deepEqual(bridge.restored, [{ name: 'data-2024-05-01.json', sealed: true, plainAgreed: false }]);
+describe('encrypted practice data', () => {
+  test('is saved in the checked form, opens only with its passphrase and stays encrypted', async () => {
+    const { bridge, app, opened } = await practice();
+    const saved = JSON.parse(bridge.disk.text);
+    assert.deepEqual([saved.enc, saved.v, openable(saved)], [true, 2, true]);
+    assert.ok(!bridge.disk.text.includes('Amara'), 'no client name in the encrypted file');
+    assert.deepEqual([await app.checkPassphrase(PASS), await app.checkPassphrase('maple leaf')], [true, false]);
+
+    // A restart finds the data locked until the passphrase is given.
+    const again = await opened();
+    assert.deepEqual([again.lock.kind, again.lock.canUnlock], ['encrypted', true]);
+    await assert.rejects(again.unlock('wrong'), { message: WRONG_PASSPHRASE });
+    assert.equal(again.editable, false);
+    await assert.rejects(again.saveNow(), /Nothing was saved/);
+    assert.equal(bridge.disk.text, JSON.stringify(saved));
+
+    assert.equal(await again.unlock(PASS), true);
+    assert.deepEqual(names(again), ['Amara Okafor']);
+    again.edit((doc) => { doc.clients.push({ id: 'c2', name: 'Second Client' }); });
+    await again.saveNow();
+    const resaved = JSON.parse(bridge.disk.text);
+    assert.deepEqual(resaved.people, saved.people, 'the same document key, no new derivation');
+    assert.notEqual(resaved.ct, saved.ct);
+    assert.ok(!bridge.disk.text.includes('Second Client'));
+    await again.decrypt();
+    assert.equal(JSON.parse(bridge.disk.text).clients.length, 2);
+  });
+
+  test('a damaged encrypted file is not taken for a wrong passphrase and is never saved over', async () => {
+    const { bridge, opened } = await practice();
+    const damaged = JSON.parse(bridge.disk.text);
+    damaged.ct = damaged.ct.slice(0, -4) + 'AAAA';
+    bridge.disk.text = JSON.stringify(damaged);
+    const again = await opened();
+    await assert.rejects(again.unlock(PASS), /damaged/);
+    assert.equal(again.editable, false);
+    assert.equal(bridge.disk.text, JSON.stringify(damaged));
+  });
+});
+
+describe('restoring an earlier copy', () => {
+  test('a readable copy restored into encrypted data is encrypted with the passphrase in use before it is saved', async () => {
+    const { bridge, app, opened } = await practice();
+    const confirmPlain = () => assert.fail('nobody is asked while the page holds the passphrase');
+    assert.equal(await app.restoreCopy(OLDER, { confirmPlain }), true);
+    assert.deepEqual(bridge.restored, [{ name: OLDER, sealed: true, plainAgreed: false }]);
     assert.ok(!bridge.disk.text.includes('Olu'), 'no client name reaches the disk');
-    assert.equal(app.encrypted, true);
-    assert.equal(app.editable, true);
-    assert.deepEqual(app.data.clients.map((c) => c.name), ['Olu Adeyemi']);
+    assert.deepEqual([app.encrypted, app.editable, names(app)], [true, true, ['Olu Adeyemi']]);
 
     // Saved again, it stays encrypted, and the passphrase in use opens what was restored.
     app.edit((doc) => { doc.clients[0].phone = '555-0100'; });
     await app.saveNow();
     assert.ok(!bridge.disk.text.includes('555-0100'));
-    const again = createApp({ bridge, timers: noTimers });
-    await again.reload();
-    await again.unlock('maple leaf 2024');
+    const again = await opened();
+    await again.unlock(PASS);
     assert.equal(again.data.clients[0].phone, '555-0100');
   });
 
   test('without the passphrase a readable copy goes back only when the user agrees', async () => {
-    const bridge = withCopies(diskBridge({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] }), { 'data-2024-05-01.json': older });
-    const setup = createApp({ bridge, timers: noTimers });
-    await setup.reload();
-    await setup.encrypt('maple leaf 2024');
+    const { bridge, opened } = await practice();
     const sealedText = bridge.disk.text;
-
-    const locked = createApp({ bridge, timers: noTimers });
-    await locked.reload();
-    assert.equal(locked.lock.kind, 'encrypted');
+    const locked = await opened();
     let asked = 0;
-    assert.equal(await locked.restoreCopy('data-2024-05-01.json', { confirmPlain: async () => { asked += 1; return false; } }), null);
+    assert.equal(await locked.restoreCopy(OLDER, { confirmPlain: async () => { asked += 1; return false; } }), null);
     assert.equal(asked, 1);
     assert.equal(bridge.disk.text, sealedText);
     assert.deepEqual(bridge.restored, []);
 
-    assert.equal(await locked.restoreCopy('data-2024-05-01.json', { confirmPlain: async () => true }), true);
-    assert.deepEqual(bridge.restored, [{ name: 'data-2024-05-01.json', sealed: false, plainAgreed: true }]);
+    assert.equal(await locked.restoreCopy(OLDER, { confirmPlain: async () => true }), true);
+    assert.deepEqual(bridge.restored, [{ name: OLDER, sealed: false, plainAgreed: true }]);
     assert.equal(locked.encrypted, false);
-    assert.deepEqual(locked.data.clients.map((c) => c.name), ['Olu Adeyemi']);
+    assert.deepEqual(names(locked), ['Olu Adeyemi']);
   });
 
   test('copies of unencrypted data, and encrypted copies, go back as they are', async () => {
-    const bridge = withCopies(diskBridge({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] }), { 'data-2024-05-01.json': older });
-    const app = createApp({ bridge, timers: noTimers });
-    await app.reload();
-    assert.equal(await app.restoreCopy('data-2024-05-01.json'), true);
-    assert.deepEqual(app.data.clients.map((c) => c.name), ['Olu Adeyemi']);
+    const { bridge, app } = await practice({ encrypt: false });
+    assert.equal(await app.restoreCopy(OLDER), true);
+    assert.deepEqual(names(app), ['Olu Adeyemi']);
 
-    await app.encrypt('maple leaf 2024');
-    const sealedCopy = JSON.parse(bridge.disk.text);
+    await app.encrypt(PASS);
     bridge.restored.length = 0;
-    withCopies(bridge, { 'before-restore-1.json': sealedCopy });
+    withCopies(bridge, { 'before-restore-1.json': JSON.parse(bridge.disk.text) });
     assert.equal(await app.restoreCopy('before-restore-1.json'), true);
     assert.deepEqual(bridge.restored, [{ name: 'before-restore-1.json', sealed: false, plainAgreed: false }]);
     assert.equal(app.lock.kind, 'encrypted', 'an encrypted copy opens with its own passphrase');
@@ -195,13 +182,10 @@ describe('the client-account vault', () => {
 
 describe('fingerprint unlock answers', () => {
   test('a passphrase opens, outcomes worth telling are told, the rest are quiet', () => {
-    assert.deepEqual(readUnlock(''), { passphrase: '' });
-    assert.deepEqual(readUnlock('pass'), { passphrase: 'pass' });
+    const cases = [['', { passphrase: '' }], ['pass', { passphrase: 'pass' }], [{ cancelled: true }, { outcome: 'cancelled', message: '' }],
+      [null, {}], [{ fingersChanged: false }, {}], [{ toString: true }, {}]];
+    for (const [answer, read] of cases) assert.deepEqual(readUnlock(answer), read, JSON.stringify(answer));
     assert.match(readUnlock({ fingersChanged: true }).message, /fingerprints changed/);
     assert.match(readUnlock({ lockout: true }).message, /passphrase instead/);
-    assert.equal(readUnlock({ cancelled: true }).message, '');
-    assert.deepEqual(readUnlock(null), {});
-    assert.deepEqual(readUnlock({ fingersChanged: false }), {});
-    assert.deepEqual(readUnlock({ toString: true }), {});
   });
 });
