@@ -7,17 +7,25 @@ import { readFileSync } from 'node:fs';
 const script = readFileSync(new URL('../../src/bridge/PageApiScript.js', import.meta.url), 'utf8');
 
 // Installs the script against a fake message handler that records what is posted and answers
-// with the given reply text.
-function install(replyText, fetch = globalThis.fetch) {
+// with the given reply text; fetch and XMLHttpRequest are the engine's as the script sees them.
+function install(replyText, fetch = globalThis.fetch, xhr = undefined) {
   const posted = [];
   const window = {
     webkit: { messageHandlers: { qp: { postMessage: (body) => { posted.push(body); return Promise.resolve(replyText); } } } },
     addEventListener: () => {},
+    location: { href: 'quillpost-app://app/index.html' },
   };
   const document = { documentElement: { classList: { add: () => {} } }, addEventListener: () => {} };
-  new Function('window', 'document', 'fetch', script)(window, document, fetch);
-  return { api: window.quillpost, posted };
+  new Function('window', 'document', 'fetch', 'XMLHttpRequest', script)(window, document, fetch, xhr);
+  return { api: window.quillpost, posted, window };
 }
+
+// The bytes channel: an upload answers its address; a read of `known` answers `bytes`.
+const channelOf = (bytes, known = 'quillpost-bytes://bytes/down', requests = []) => (address, options = {}) => {
+  requests.push({ address, options });
+  if (options.method === 'POST') return Promise.resolve({ ok: true, text: () => Promise.resolve('quillpost-bytes://bytes/up') });
+  return Promise.resolve({ ok: address === known, arrayBuffer: () => Promise.resolve(bytes.slice().buffer) });
+};
 
 function sample(length) {
   const bytes = new Uint8Array(length);
@@ -43,12 +51,9 @@ async function roundTrips() {
   }
 }
 
-test('without the engine methods, bytes go as chunked btoa and come back through atob', async () => {
+test('bytes go as chunked btoa and come back through atob, or through the engine methods with the same values', async (t) => {
   assert.equal(typeof Uint8Array.prototype.toBase64, 'undefined');
   await roundTrips();
-});
-
-test('with the engine methods, they do the work and the values are the same', async (t) => {
   let used = 0;
   // Node 20 lacks them; stand-ins with the engine's contract let the script take that path.
   Uint8Array.prototype.toBase64 = function () { used++; return Buffer.from(this).toString('base64'); };
@@ -64,13 +69,7 @@ test('with the engine methods, they do the work and the values are the same', as
 test('large bytes go up and come back through the side channel, and up as Base64 when it refuses', async () => {
   const bytes = sample(100000);
   const requests = [];
-  const channel = (address, options = {}) => {
-    requests.push({ address, options });
-    if (options.method === 'POST')
-      return Promise.resolve({ ok: true, text: () => Promise.resolve('quillpost-bytes://bytes/up') });
-    const known = address === 'quillpost-bytes://bytes/down';
-    return Promise.resolve({ ok: known, arrayBuffer: () => Promise.resolve(bytes.slice().buffer) });
-  };
+  const channel = channelOf(bytes, undefined, requests);
 
   const saving = install('{"path":"/p","name":"x","size":1}', channel);
   await saving.api.saveDocument({ client: 'Ana', fileName: 'x.pdf', bytes });
@@ -93,36 +92,19 @@ test('large bytes go up and come back through the side channel, and up as Base64
 test('flattenPdf answers its object with the copy as a Uint8Array, from Base64 or the side channel', async () => {
   const small = install(JSON.stringify({ bytes: Buffer.from(sample(5)).toString('base64'), pages: 2, fields: 3, text: ['Ana'] }));
   assert.deepEqual(await small.api.flattenPdf(sample(10)), { bytes: sample(5), pages: 2, fields: 3, text: ['Ana'] });
-  assert.equal(small.posted[0].cmd, 'flattenPdf');
-  assert.equal(small.posted[0].via, 'quillpost-bytes');
+  assert.deepEqual([small.posted[0].cmd, small.posted[0].via], ['flattenPdf', 'quillpost-bytes']);
   assert.deepEqual(JSON.parse(small.posted[0].args), [{ bytes: Buffer.from(sample(10)).toString('base64') }]);
 
   const large = sample(100000);
-  const channel = (address, options = {}) => options.method === 'POST'
-    ? Promise.resolve({ ok: true, text: () => Promise.resolve('quillpost-bytes://bytes/up') })
-    : Promise.resolve({ ok: address === 'quillpost-bytes://bytes/down', arrayBuffer: () => Promise.resolve(large.slice().buffer) });
-  const big = install(JSON.stringify({ bytes: 'quillpost-bytes://bytes/down', pages: 1, fields: 1, text: [] }), channel);
-  const answer = await big.api.flattenPdf(large);
-  assert.deepEqual(answer.bytes, large);
-  assert.equal(answer.pages, 1);
+  const big = install(JSON.stringify({ bytes: 'quillpost-bytes://bytes/down', pages: 1, fields: 1, text: [] }), channelOf(large));
+  assert.deepEqual(await big.api.flattenPdf(large), { bytes: large, pages: 1, fields: 1, text: [] });
   assert.deepEqual(JSON.parse(big.posted[0].args), [{ bytes: 'quillpost-bytes://bytes/up' }]);
 });
 
-// Installs the script with a fake fetch that records what reaches the engine, and with `xhr` as
-// the page's XMLHttpRequest; answers the guarded fetch and the installed script's window.
+// The script over a fetch that records what reaches the engine, with `xhr` as the page's XMLHttpRequest.
 function installGuard(xhr = undefined) {
   const sent = [];
-  const engineFetch = (input, init) => {
-    sent.push({ input, init });
-    return Promise.resolve({ ok: true });
-  };
-  const window = {
-    webkit: { messageHandlers: { qp: { postMessage: () => Promise.resolve('') } } },
-    addEventListener: () => {},
-    location: { href: 'quillpost-app://app/index.html' },
-  };
-  const document = { documentElement: { classList: { add: () => {} } }, addEventListener: () => {} };
-  new Function('window', 'document', 'fetch', 'XMLHttpRequest', script)(window, document, engineFetch, xhr);
+  const { window } = install('', (input, init) => { sent.push({ input, init }); return Promise.resolve({ ok: true }); }, xhr);
   return { window, sent };
 }
 
