@@ -1,8 +1,9 @@
-// Amounts in the user's locale, and the launcher badge's count of overdue deadlines.
+// Amounts in the user's locale, the launcher badge's count of overdue deadlines, and lock events
+// as the desktop program hands them to the page.
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { formatMoney, practiceLocale } from '../../resources/app/js/format.js';
-import { overdueCount, keepBadgeCurrent } from '../../resources/app/js/shell-hooks.js';
+import { overdueCount, keepBadgeCurrent, connectLockWatch } from '../../resources/app/js/shell-hooks.js';
 
 describe('money', () => {
   test('the locale is the user\'s own, without the POSIX variant that drops grouping', () => {
@@ -53,24 +54,16 @@ describe('launcher badge', () => {
   };
 
   test('counts open deadlines whose day has passed', () => {
-    assert.equal(overdueCount(doc, day), 2);
-    assert.equal(overdueCount(doc, '2025-03-11'), 3);
-    assert.equal(overdueCount({}, day), 0);
-    assert.equal(overdueCount({ deadlines: 'broken' }, day), 0);
+    const cases = [[doc, day, 2], [doc, '2025-03-11', 3], [{}, day, 0], [{ deadlines: 'broken' }, day, 0]];
+    for (const [data, today, count] of cases) assert.equal(overdueCount(data, today), count, today);
   });
 
-  test('follows loads, edits, locking and the turn of the day, and tells the program only of changes', async () => {
+  test('follows loads, edits, locking and the turn of the day, tells the program only of changes, and tries a failed call again', async () => {
     const listeners = new Map();
-    const app = {
-      editable: true,
-      data: structuredClone(doc),
-      on(event, fn) {
-        listeners.set(event, fn);
-        return () => listeners.delete(event);
-      },
-    };
+    const app = { editable: true, data: structuredClone(doc), on: (event, fn) => { listeners.set(event, fn); return () => listeners.delete(event); } };
     const sent = [];
-    const bridge = { setBadge: async (n) => sent.push(n) };
+    let failNext = false;
+    const bridge = { setBadge: async (n) => { sent.push(n); if (failNext) { failNext = false; throw new Error('no launcher'); } } };
     let ticker = null;
     const waiting = new Map();
     let nextTimer = 10;
@@ -83,64 +76,63 @@ describe('launcher badge', () => {
     const runTimers = () => { const due = [...waiting.values()]; waiting.clear(); for (const fn of due) fn(); };
     let today = day;
     const settle = () => new Promise((resolve) => setTimeout(resolve, 0));
+    // Sets deadline a's done, then sends each event; a timer still waiting runs when told.
+    const step = async (done, events, { run = false } = {}) => {
+      app.data.deadlines[0].done = done;
+      for (const event of events) listeners.get(event)();
+      if (run) runTimers();
+      await settle();
+    };
 
     const stop = keepBadgeCurrent({ app, bridge, day: () => today, timers });
     await settle();
     assert.deepEqual(sent, [2], 'shown as soon as the page starts');
-
-    app.data.deadlines[0].done = true;
-    listeners.get('change')();
-    listeners.get('change')();
-    await settle();
+    await step(true, ['change', 'change']);
     assert.deepEqual(sent, [2], 'edits are not counted inside the edit');
     assert.equal(waiting.size, 1, 'edits in a row wait for one count');
-    runTimers();
-    await settle();
+    await step(true, [], { run: true });
     assert.deepEqual(sent, [2, 1], 'an edit that closes a deadline lowers the count, once');
-
-    app.data.deadlines[0].done = false;
-    listeners.get('change')();
-    listeners.get('load')();
-    await settle();
+    await step(false, ['change', 'load']);
     assert.deepEqual(sent, [2, 1, 2], 'a load counts at once');
     assert.equal(waiting.size, 0, 'and takes the place of a count still waiting');
-    app.data.deadlines[0].done = true;
-    listeners.get('change')();
-    runTimers();
-    await settle();
-    assert.deepEqual(sent, [2, 1, 2, 1]);
-    sent.splice(0, 2);
+    failNext = true;
+    await step(true, ['change'], { run: true });
+    await step(true, ['change'], { run: true });
+    assert.deepEqual(sent, [2, 1, 2, 1, 1], 'a failed call is made again at the next change');
 
     today = '2025-03-11';
     ticker();
     await settle();
-    assert.deepEqual(sent, [2, 1, 2], 'a deadline due yesterday counts once the day turns');
-
+    assert.deepEqual(sent.slice(5), [2], 'a deadline due yesterday counts once the day turns');
     app.editable = false;
-    listeners.get('load')();
-    await settle();
-    assert.deepEqual(sent, [2, 1, 2, 0], 'locked data shows no count');
+    await step(true, ['load']);
+    assert.deepEqual(sent.slice(5), [2, 0], 'locked data shows no count');
 
     listeners.get('change')();
     stop();
-    assert.equal(listeners.size, 0);
-    assert.equal(ticker, null);
-    assert.equal(waiting.size, 0, 'a count still waiting is dropped');
+    assert.deepEqual([listeners.size, ticker, waiting.size], [0, null, 0], 'a count still waiting is dropped');
+    assert.equal(typeof keepBadgeCurrent({ app: {}, bridge: null }), 'function', 'without the desktop program nothing is kept');
   });
+});
 
-  test('a failed badge call is tried again at the next change', async () => {
-    const listeners = new Map();
-    const app = { editable: true, data: structuredClone(doc), on: (event, fn) => { listeners.set(event, fn); return () => {}; } };
-    let calls = 0;
-    const bridge = { setBadge: async () => { calls += 1; if (calls === 1) throw new Error('no launcher'); } };
-    keepBadgeCurrent({ app, bridge, day: () => day, timers: { setInterval: () => 0, clearInterval: () => {}, setTimeout: (fn) => { fn(); return 0; }, clearTimeout: () => {} } });
+test('a lock event saves pending edits and closes encrypted data; plain data stays open', async (t) => {
+  const calls = [];
+  const app = { encrypted: true, editable: true, dirty: true, saveNow: async () => calls.push('save'), reload: async () => calls.push('reload') };
+  globalThis.window = new EventTarget();
+  t.after(() => delete globalThis.window);
+  const toasts = [];
+  connectLockWatch({ app, toast: (m) => toasts.push(m) });
+  const lock = async () => {
+    calls.length = 0;
+    window.dispatchEvent(new CustomEvent('qp-system-lock', { detail: 'com.apple.screenIsLocked' }));
     await new Promise((resolve) => setTimeout(resolve, 0));
-    listeners.get('change')();
-    await new Promise((resolve) => setTimeout(resolve, 0));
-    assert.equal(calls, 2);
-  });
-
-  test('without the desktop program nothing is kept', () => {
-    assert.equal(typeof keepBadgeCurrent({ app: {}, bridge: null }), 'function');
-  });
+    return calls;
+  };
+  assert.deepEqual(await lock(), ['save', 'reload']);
+  app.saveNow = async () => { throw new Error('disk full'); };
+  assert.deepEqual(await lock(), [], 'edits that could not be saved are not thrown away');
+  assert.match(toasts.at(-1), /couldn't lock/);
+  app.encrypted = false;
+  app.saveNow = async () => calls.push('save');
+  assert.deepEqual(await lock(), []);
 });
