@@ -1,52 +1,35 @@
-// Addresses of screens, error sentences and snapshot names.
+// Addresses of screens, error sentences, snapshot names and the backup folder's copy as Settings →
+// Data describes it before the user restores it.
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { parseHash } from '../../resources/app/js/routes.js';
-import { messageOf, describeSnapshot, formatWhen, foldForSearch } from '../../resources/app/js/format.js';
+import { messageOf, describeSnapshot, formatWhen, foldForSearch, describeBackupCopy } from '../../resources/app/js/format.js';
+import { inspectCopy } from '../../resources/app/js/store.js';
 
-describe('routes', () => {
-  test('each screen has its address; the data settings keep Settings highlighted', () => {
-    const expected = {
-      '#/dashboard': 'dashboard', '#/clients': 'clients', '#/files': 'files', '#/deadlines': 'deadlines',
-      '#/calendar': 'calendar', '#/pdf': 'pdf', '#/billing': 'billing', '#/settings': 'settings',
-    };
-    for (const [hash, path] of Object.entries(expected)) {
-      assert.equal(parseHash(hash).path, path, hash);
-      assert.equal(parseHash(hash).section, path, hash);
-    }
-    assert.deepEqual(parseHash('#/settings/data'), { path: 'settings/data', section: 'settings', title: 'Data & backups' });
-    assert.deepEqual(parseHash('#/settings/documents'), { path: 'settings/documents', section: 'settings', title: 'Documents & Drive' });
-    assert.deepEqual(parseHash('#/settings/printer'), { path: 'settings/printer', section: 'settings', title: 'Printer' });
-    assert.deepEqual(parseHash('#/import'), { path: 'import', section: 'clients', title: 'Import & export' });
-  });
-
-  test('one item of the practice keeps its id as written and its list highlighted', () => {
-    assert.deepEqual(parseHash('#/file/AbC-12'), { path: 'file', section: 'files', title: 'File', id: 'AbC-12' });
-    assert.deepEqual(parseHash('#/File/x%20y/'), { path: 'file', section: 'files', title: 'File', id: 'x y' });
-    assert.equal(parseHash('#/invoice/i1').section, 'billing');
-    assert.equal(parseHash('#/deadline/d1').section, 'deadlines');
-    assert.equal(parseHash('#/client/c1?tab=x').id, 'c1');
-    for (const hash of ['#/file/', '#/file/a/b', '#/unknown/a']) assert.equal(parseHash(hash).path, 'dashboard', hash);
-    assert.equal(parseHash('#/file/%E0%A4%A').id, '%E0%A4%A', 'a broken escape is kept as typed');
-  });
-
-  test('unknown or empty addresses lead to the dashboard', () => {
-    for (const hash of ['', '#', '#/', '#/nowhere', '#/settings/other', '#/clients/123', undefined, '#/constructor', '#/__proto__']) {
-      assert.equal(parseHash(hash).path, 'dashboard', String(hash));
-    }
-    assert.equal(parseHash('#/Clients/').path, 'clients');
-  });
+test('each address leads to its screen or item, with its list highlighted; anything else to the dashboard', () => {
+  const screens = ['dashboard', 'clients', 'files', 'deadlines', 'calendar', 'pdf', 'billing', 'settings'];
+  for (const path of screens) assert.deepEqual([parseHash(`#/${path}`).path, parseHash(`#/${path}`).section], [path, path], path);
+  const cases = [
+    ['#/settings/data', { path: 'settings/data', section: 'settings', title: 'Data & backups' }],
+    ['#/settings/documents', { path: 'settings/documents', section: 'settings', title: 'Documents & Drive' }],
+    ['#/settings/printer', { path: 'settings/printer', section: 'settings', title: 'Printer' }],
+    ['#/import', { path: 'import', section: 'clients', title: 'Import & export' }],
+    ['#/file/AbC-12', { path: 'file', section: 'files', title: 'File', id: 'AbC-12' }],
+    ['#/File/x%20y/', { path: 'file', section: 'files', title: 'File', id: 'x y' }],
+  ];
+  for (const [hash, route] of cases) assert.deepEqual(parseHash(hash), route, hash);
+  assert.deepEqual(['#/invoice/i1', '#/deadline/d1'].map((h) => parseHash(h).section), ['billing', 'deadlines']);
+  assert.equal(parseHash('#/client/c1?tab=x').id, 'c1');
+  assert.equal(parseHash('#/file/%E0%A4%A').id, '%E0%A4%A', 'a broken escape is kept as typed');
+  assert.equal(parseHash('#/Clients/').path, 'clients');
+  const nowhere = ['', '#', '#/', '#/nowhere', '#/settings/other', '#/clients/123', undefined, '#/constructor', '#/__proto__',
+    '#/file/', '#/file/a/b', '#/unknown/a'];
+  for (const hash of nowhere) assert.equal(parseHash(hash).path, 'dashboard', String(hash));
 });
 
-describe('messages', () => {
-  test('the native sentence is shown as is, with a fallback when there is none', () => {
-    assert.equal(messageOf(new Error('Invalid snapshot')), 'Invalid snapshot');
-    assert.equal(messageOf('Disk is full.'), 'Disk is full.');
-    assert.equal(messageOf({ message: 'From an object' }), 'From an object');
-    for (const odd of [undefined, null, new Error(''), '   ', 42, {}]) {
-      assert.match(messageOf(odd), /Something went wrong/);
-    }
-  });
+test('the native sentence is shown as is, with a fallback when there is none', () => {
+  for (const given of [new Error('Said.'), 'Said.', { message: 'Said.' }]) assert.equal(messageOf(given), 'Said.');
+  for (const odd of [undefined, null, new Error(''), '   ', 42, {}]) assert.match(messageOf(odd), /Something went wrong/);
 });
 
 describe('snapshot names and dates', () => {
@@ -72,13 +55,36 @@ describe('snapshot names and dates', () => {
   test('timestamps are shown in the local format; other text passes through', () => {
     assert.equal(formatWhen('2024-05-01', 'en-GB'), '1 May 2024');
     assert.match(formatWhen('2024-05-10T09:41:00', 'en-GB'), /^10 May 2024, 09:41$/);
-    assert.equal(formatWhen('yesterday evening'), 'yesterday evening');
-    assert.equal(formatWhen(''), '');
-    assert.equal(formatWhen(null), '');
+    assert.deepEqual(['yesterday evening', '', null].map((t) => formatWhen(t)), ['yesterday evening', '', '']);
   });
 
   test('search folding drops accents and case', () => {
     assert.equal(foldForSearch('Ángel MARTÍNEZ Lê'), 'angel martinez le');
     assert.equal(foldForSearch(undefined), '');
   });
+});
+
+test('the backup copy is described by its date, size and what it holds; one that does not open cannot be restored', () => {
+  const practice = JSON.stringify({
+    version: 1,
+    clients: [{ id: 'c1', name: 'Maria Alvarez' }, { id: 'c2', name: 'Li Wei' }],
+    files: [{ id: 'f1', clientId: 'c1' }],
+    deadlines: [],
+    invoices: [{ id: 'i1' }],
+  });
+  const at = '2025-03-10T14:05:00Z';
+  const cases = [
+    [{ at, size: 512, text: practice }, /^Backup folder copy, .*2025.* · 512 bytes$/, 'Holds 2 clients, 1 file, 0 deadlines, 1 invoice.', true],
+    [{ at, size: 20480, text: practice }, / · 20 KB$/, 'Holds 2 clients, 1 file, 0 deadlines, 1 invoice.', true],
+    [{ at, size: 3 * 1024 * 1024, text: '{"enc":true,"v":2,"salt":"AA","iv":"AA","data":"AA"}' }, / · 3\.0 MB$/, /^Encrypted/, true],
+    [{ at, size: 9, text: '{"clients' }, /^Backup folder copy/, /^This copy doesn't open: The copy isn't readable JSON/, false],
+    [{ at: '', size: -1, text: '[]' }, /^Backup folder copy$/, /^This copy doesn't open/, false],
+  ];
+  for (const [candidate, title, holds, restorable] of cases) {
+    const described = describeBackupCopy(candidate, inspectCopy(candidate.text), 'en-CA');
+    assert.match(described.title, title, candidate.text);
+    if (holds instanceof RegExp) assert.match(described.holds, holds, candidate.text);
+    else assert.equal(described.holds, holds);
+    assert.equal(described.restorable, restorable, candidate.text);
+  }
 });
