@@ -76,37 +76,32 @@ class PrintSystem:
         self.started = []
 
     def start(self):
-        if not system_bus_up():
-            os.makedirs("/run/dbus", exist_ok=True)
-            remove_stale_pid_file("/run/dbus/pid")
-            result = quiet(["/usr/bin/dbus-daemon", "--system", "--fork", "--print-pid"])
-            if result.returncode != 0 or not wait_until(system_bus_up, 10):
-                skip("the system D-Bus didn't start: " + result.stdout.strip())
-            self.started.append(("dbus-daemon", int(result.stdout.split()[0])))
-        if not avahi_up():
-            result = quiet(["/usr/sbin/avahi-daemon", "--daemonize", "--no-drop-root", "--no-chroot"])
-            if result.returncode != 0 or not wait_until(avahi_up, 10):
-                skip("avahi-daemon didn't start: " + result.stdout.strip())
-            self.started.append(("avahi-daemon", None))
-        if not cups_up():
-            result = quiet(["/usr/sbin/cupsd"])
-            if result.returncode != 0 or not wait_until(cups_up, 15):
-                skip("cupsd didn't start: " + result.stdout.strip())
-            self.started.append(("cupsd", None))
+        services = [
+            ("the system D-Bus", system_bus_up, ["/usr/bin/dbus-daemon", "--system", "--fork", "--print-pid"]),
+            ("avahi-daemon", avahi_up, ["/usr/sbin/avahi-daemon", "--daemonize", "--no-drop-root", "--no-chroot"]),
+            ("cupsd", cups_up, ["/usr/sbin/cupsd"]),
+        ]
+        for name, up, command in services:
+            if up():
+                continue
+            if name == "the system D-Bus":
+                os.makedirs("/run/dbus", exist_ok=True)
+                remove_stale_pid_file("/run/dbus/pid")
+            result = quiet(command)
+            if result.returncode != 0 or not wait_until(up, 15):
+                skip("%s didn't start: %s" % (name, result.stdout.strip()))
+            self.started.append((name, result.stdout.split()[0] if name == "the system D-Bus" else None))
 
     def stop(self):
         for name, pid in reversed(self.started):
             if name == "avahi-daemon":
                 quiet(["/usr/sbin/avahi-daemon", "--kill"])
-            elif name == "cupsd":
-                pids = quiet(["pidof", "cupsd"]).stdout.split()
-                for found in pids:
-                    os.kill(int(found), 15)
-            elif pid:
-                try:
-                    os.kill(pid, 15)
-                except ProcessLookupError:
-                    pass
+            else:
+                for found in [pid] if pid else quiet(["pidof", "cupsd"]).stdout.split():
+                    try:
+                        os.kill(int(found), 15)
+                    except (ValueError, ProcessLookupError):
+                        pass
 
 
 def destinations():
@@ -163,8 +158,7 @@ def restart(args, work, data_dir, display, page_pdf, check):
     """A job printed while Quillpost is closed waits in CUPS, held, and reaches the inbox after the
     next start, even with a stranger listening on the port the queue last pointed at."""
     env = {"QUILLPOST_PRINTER_TEST": "1", "HOME": os.path.join(work, "home")}
-    body = os.path.join(os.path.dirname(os.path.abspath(__file__)), "print_restart_test.js")
-    setup = AppRun(args.app, script_with_checks(work, "print_setup.js", body, 'const SETTINGS = {"phase": "setup"};\n'),
+    setup = AppRun(args.app, script_with_checks(work, "print_setup.js", args.script, 'const SETTINGS = {"phase": "setup"};\n'),
                    data_dir, os.path.join(work, "state"), display, env)
     run_to_done(setup, 60)
     check_page_results(check, setup.results, 1)
@@ -181,7 +175,7 @@ def restart(args, work, data_dir, display, page_pdf, check):
         time.sleep(5)
         check(not stranger.was_reached(), "nothing reaches the stranger on port %d while Quillpost is closed" % port)
 
-        arrival = AppRun(args.app, script_with_checks(work, "print_arrival.js", body, 'const SETTINGS = {"phase": "arrival", "port": %d};\n' % port),
+        arrival = AppRun(args.app, script_with_checks(work, "print_arrival.js", args.script, 'const SETTINGS = {"phase": "arrival", "port": %d};\n' % port),
                          data_dir, os.path.join(work, "state"), display, env)
         run_to_done(arrival, 120)
         with open(os.path.join(args.output, "app-restart.log"), "w") as f:
@@ -218,7 +212,7 @@ def main():
     xvfb, display = start_xvfb()
     run = None
     try:
-        run = AppRun(args.app, script_with_checks(work, "print_test.js", args.script), data_dir, os.path.join(work, "state"), display,
+        run = AppRun(args.app, script_with_checks(work, "print_test.js", args.script, 'const SETTINGS = {"phase": "jobs"};\n'), data_dir, os.path.join(work, "state"), display,
                      {"QUILLPOST_PRINTER_TEST": "1", "HOME": os.path.join(work, "home")})
         spool = os.path.join(data_dir, "Print Inbox", ".spool")
         page_pdf = locked = None
