@@ -40,23 +40,13 @@ describe('print inbox list', () => {
   });
 });
 
-describe('handover PDF', () => {
-  test('a password needs eight characters, counted as the user sees them', () => {
-    assert.equal(passwordProblem('1234567'), 'Use at least 8 characters.');
-    assert.equal(passwordProblem('12345678'), null);
-    assert.equal(passwordProblem('ééééééé'), 'Use at least 8 characters.');
-    assert.equal(passwordProblem('pässwörd', 'pässwörd'), null);
-    assert.equal(passwordProblem('😀😀😀😀'), 'Use at least 8 characters.');
-    assert.equal(passwordProblem('12345678', '12345679'), "The two passwords don't match.");
-    assert.equal(passwordProblem(undefined), 'Use at least 8 characters.');
-  });
-
-  test('the locked copy is named after the original, and only a PDF is taken', () => {
-    assert.equal(lockedName('Study permit.PDF'), 'Study permit (locked).pdf');
-    assert.equal(lockedName('.pdf'), 'Handover (locked).pdf');
-    assert.equal(looksLikePdf(new TextEncoder().encode('%PDF-1.7')), true);
-    assert.equal(looksLikePdf(new TextEncoder().encode('%!PS-Adobe')), false);
-    assert.equal(looksLikePdf(new Uint8Array()), false);
-  });
+test('a handover password needs eight characters as the user sees them; the locked copy is named after a PDF it takes', () => {
+  const short = 'Use at least 8 characters.';
+  const cases = [['1234567', undefined, short], ['12345678', undefined, null], ['ééééééé', undefined, short], ['pässwörd', 'pässwörd', null],
+    ['😀😀😀😀', undefined, short], ['12345678', '12345679', "The two passwords don't match."], [undefined, undefined, short]];
+  for (const [password, again, problem] of cases) assert.equal(passwordProblem(password, again), problem, password);
+  assert.equal(lockedName('Study permit.PDF'), 'Study permit (locked).pdf');
+  assert.equal(lockedName('.pdf'), 'Handover (locked).pdf');
+  const bytes = (text) => new TextEncoder().encode(text);
+  assert.deepEqual([bytes('%PDF-1.7'), bytes('%!PS-Adobe'), new Uint8Array()].map(looksLikePdf), [true, false, false]);
 });
-
