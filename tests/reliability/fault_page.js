@@ -33,29 +33,23 @@
     await App.ready;
     step('started', { editable: App.editable, lock: App.lock, clients: App.data.clients.length });
 
-    if (SETTINGS.scenario === 'full-disk') {
-      const notes = 'n'.repeat(SETTINGS.bigNotes);
+    if (SETTINGS.scenario === 'full-disk' || SETTINGS.scenario === 'read-only') {
+      const notes = 'n'.repeat(SETTINGS.notes);
       const direct = await outcome(quillpost.save({ ...App.data, clients: [...App.data.clients, { id: 'direct', name: 'Direct', notes }] }));
-      addClient('Full disk client', notes);
+      addClient('Refused client', notes);
       const saved = await outcome(App.saveNow());
       await settled();
       const right = pageState();
       await sleep(1500);
       step('failed', { direct, saved, right, later: pageState() });
-      // The runner frees space by deleting its filler, an old snapshot: it leaves the list.
-      await until(async () => !(await quillpost.listSnapshots()).includes(SETTINGS.filler), 'the runner to free space');
-      document.querySelector('#save-retry')?.click();
-      await sleep(50);
-      await settled();
-      step('retried', pageState());
-    } else if (SETTINGS.scenario === 'read-only') {
-      const direct = await outcome(quillpost.save({ ...App.data, note: 'direct' }));
-      addClient('Read-only client');
-      const saved = await outcome(App.saveNow());
-      await settled();
-      const right = pageState();
-      await sleep(1500);
-      step('failed', { direct, saved, right, later: pageState() });
+      if (SETTINGS.scenario === 'full-disk') {
+        // The runner frees space by deleting its filler, an old snapshot: it leaves the list.
+        await until(async () => !(await quillpost.listSnapshots()).includes(SETTINGS.filler), 'the runner to free space');
+        document.querySelector('#save-retry')?.click();
+        await sleep(50);
+        await settled();
+        step('retried', pageState());
+      }
     } else if (SETTINGS.scenario === 'backup-read-only') {
       const direct = await outcome(quillpost.save({ ...App.data, note: 'direct' }));
       addClient('Backup client');
@@ -68,18 +62,6 @@
         info = await quillpost.info();
       }
       step('saved', { direct, saved, page: pageState(), backupError: info.backupError, after: Date.now() - start });
-    } else if (SETTINGS.scenario === 'vanish') {
-      addClient('Before the folder goes');
-      const first = await outcome(App.saveNow());
-      const before = await quillpost.listSnapshots();
-      step('ready', { first, snapshots: before });
-      // The runner removes the whole data folder; the day's snapshot goes with it.
-      await until(async () => (await quillpost.listSnapshots()).length === 0, 'the data folder to vanish');
-      addClient('After the folder went');
-      const saved = await outcome(App.saveNow());
-      await settled();
-      const loaded = await outcome(quillpost.load());
-      step('after', { saved, page: pageState(), loadedClients: loaded.ok && loaded.value ? loaded.value.clients.map(c => c.name) : loaded });
     }
   } catch (error) {
     step('error', String(error && error.stack || error));
