@@ -23,11 +23,9 @@ test('text and its backgrounds meet WCAG AA contrast in light and dark appearanc
   const below = [];
   for (const [name, block] of Object.entries(palettes)) {
     const v = { ...variables(palettes.light), ...variables(block) };
-    // Button text: white on the accent in light appearance, the page's background colour in dark.
-    const checks = [...pairs.map(([fg, bg]) => [fg, v[fg], bg, v[bg]]), ['button text', name === 'light' ? '#ffffff' : v.bg, 'accent', v.accent]];
-    for (const [fg, fgColour, bg, bgColour] of checks) {
-      assert.ok(fgColour && bgColour, `${name}: --${fg} or --${bg} is not a #rrggbb colour`);
-      const r = ratio(fgColour, bgColour);
+    for (const [fg, bg] of pairs) {
+      assert.ok(v[fg] && v[bg], `${name}: --${fg} or --${bg} is not a #rrggbb colour`);
+      const r = ratio(v[fg], v[bg]);
       if (r < 4.5) below.push(`${name} ${fg} on ${bg}: ${r.toFixed(2)}:1`);
     }
   }
