@@ -1,6 +1,7 @@
-// Test documents made on the spot: a form with every kind of field, and an XFA form.
-// As a script it writes them for the end-to-end tests:
-//   node fixtures.mjs <pdfcraft work folder> <every-field.pdf> [<xfa.pdf, drawn from its XFA>]
+// Test documents made on the spot: a one-page letter, a form with every kind of field, and an XFA
+// form. As a script it writes them for the end-to-end tests, as onePage.pdf, form.pdf and xfa.pdf
+// (drawn from its XFA, kept in parts):
+//   node fixtures.mjs <pdfcraft work folder> <folder>
 import { createRequire } from "node:module";
 import { writeFileSync } from "node:fs";
 import { join, resolve } from "node:path";
@@ -8,6 +9,14 @@ import { pathToFileURL } from "node:url";
 
 async function pdfLibFrom(workDir) {
   return import(pathToFileURL(createRequire(join(resolve(workDir), "package.json")).resolve("pdf-lib")).href);
+}
+
+// A US Letter page with one line of large text.
+export async function onePage(workDir) {
+  const { PDFDocument } = await pdfLibFrom(workDir);
+  const doc = await PDFDocument.create();
+  doc.addPage([612, 792]).drawText("Quillpost editor test", { x: 72, y: 680, size: 36 });
+  return doc.save();
 }
 
 // One page, fields from the top down in tab order: name (text, at most 40), code (at most 5),
@@ -19,39 +28,26 @@ export async function everyFieldForm(workDir) {
   const page = doc.addPage([400, 500]);
   const font = await doc.embedFont(StandardFonts.Helvetica);
   const form = doc.getForm();
-  const label = (text, y) => page.drawText(text, { x: 10, y: y + 6, size: 9, font });
-  label("Name", 450);
-  const name = form.createTextField("name");
-  name.setMaxLength(40);
-  name.addToPage(page, { x: 80, y: 450, width: 300, height: 22 });
-  label("Code", 415);
-  const code = form.createTextField("code");
-  code.setMaxLength(5);
-  code.addToPage(page, { x: 80, y: 415, width: 80, height: 22 });
-  label("Address", 340);
-  const address = form.createTextField("address");
-  address.enableMultiline();
-  address.addToPage(page, { x: 80, y: 340, width: 300, height: 60 });
-  label("Agree", 305);
-  form.createCheckBox("agree").addToPage(page, { x: 80, y: 305, width: 16, height: 16 });
-  label("Colour", 270);
+  const place = (field, label, y, width = 120, height = 22) => {
+    page.drawText(label, { x: 10, y: y + 6, size: 9, font });
+    field.addToPage(page, { x: 80, y, width, height });
+    return field;
+  };
+  place(form.createTextField("name"), "Name", 450, 300).setMaxLength(40);
+  place(form.createTextField("code"), "Code", 415, 80).setMaxLength(5);
+  place(form.createTextField("address"), "Address", 340, 300, 60).enableMultiline();
+  place(form.createCheckBox("agree"), "Agree", 305, 16, 16);
+  page.drawText("Colour", { x: 10, y: 276, size: 9, font });
   const color = form.createRadioGroup("color");
   color.addOptionToPage("red", page, { x: 80, y: 270, width: 16, height: 16 });
   color.addOptionToPage("blue", page, { x: 110, y: 270, width: 16, height: 16 });
-  label("Country", 230);
-  const country = form.createDropdown("country");
-  country.addOptions(["CA", "PL", "UA"]);
-  country.addToPage(page, { x: 80, y: 230, width: 120, height: 22 });
-  label("Languages", 150);
-  const languages = form.createOptionList("languages");
+  place(form.createDropdown("country"), "Country", 230).addOptions(["CA", "PL", "UA"]);
+  const languages = place(form.createOptionList("languages"), "Languages", 150, 120, 64);
   languages.addOptions(["English", "French", "Polish", "Ukrainian"]);
   languages.enableMultiselect();
-  languages.addToPage(page, { x: 80, y: 150, width: 120, height: 64 });
-  label("Office", 110);
-  const office = form.createTextField("office");
+  const office = place(form.createTextField("office"), "Office", 110);
   office.setText("Ottawa");
   office.enableReadOnly();
-  office.addToPage(page, { x: 80, y: 110, width: 120, height: 22 });
   form.updateFieldAppearances(font);
   return doc.save();
 }
@@ -87,7 +83,8 @@ export async function xfaForm(workDir, { drawn = false, parts = false } = {}) {
 }
 
 if (import.meta.url === pathToFileURL(process.argv[1] ?? "").href) {
-  const [workDir, formOut, xfaOut] = process.argv.slice(2);
-  writeFileSync(formOut, await everyFieldForm(workDir));
-  if (xfaOut) writeFileSync(xfaOut, await xfaForm(workDir, { drawn: true, parts: true }));
+  const [workDir, folder] = process.argv.slice(2);
+  writeFileSync(join(folder, "onePage.pdf"), await onePage(workDir));
+  writeFileSync(join(folder, "form.pdf"), await everyFieldForm(workDir));
+  writeFileSync(join(folder, "xfa.pdf"), await xfaForm(workDir, { drawn: true, parts: true }));
 }
