@@ -47,10 +47,7 @@ def main():
     try:
         run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, environment)
         done = run.wait_for(DONE_MARK, args.timeout) is not None
-        run.stop()
-        run.drain()
-        with open(os.path.join(args.output, "app.log"), "w") as f:
-            f.write("\n".join(run.log))
+        run.finish(os.path.join(args.output, "app.log"))
         check(done, "the page script ran to its end (the page was never replaced)")
         check_page_results(check, run.results, 10)
         hostile = [line for line in run.log if "E2E-HOSTILE" in line]

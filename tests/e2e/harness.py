@@ -175,6 +175,13 @@ class AppRun:
         while self.next_line(deadline) is not None:
             pass
 
+    def finish(self, log_path):
+        """Stops the program and writes all it wrote to log_path."""
+        self.stop()
+        self.drain()
+        with open(log_path, "w") as f:
+            f.write("\n".join(self.log))
+
     def _kill_group(self, sig):
         try:
             os.killpg(self.process.pid, sig)

@@ -4,7 +4,6 @@ the practice's relay server. The feed is signed with a key made for this run."""
 import base64
 import json
 import os
-import secrets
 import ssl
 import subprocess
 import threading
@@ -61,7 +60,6 @@ def test_certificates(folder):
 class LoopbackServers:
     def __init__(self, folder):
         self.feed, self.signature, self.public_key = signed_feed(folder)
-        self.links = {}
         self.requests = []
         servers = self
 
@@ -88,28 +86,10 @@ class LoopbackServers:
                     return self.answer(401, b'{"error":"unknown practice key"}')
                 if method == "GET" and self.path == "/api/me":
                     return self.answer(200, b'{"firm":"Maple Leaf Immigration"}')
-                if method == "GET" and self.path == "/api/r":
-                    return self.answer(200, json.dumps({"links": list(servers.links.values())}).encode())
-                if method == "POST" and self.path == "/api/r":
-                    request = json.loads(body or b"{}")
-                    link_id = secrets.token_urlsafe(12)[:16]
-                    link = {"id": link_id, "url": "https://practice.example/u/" + link_id, "client": request.get("client", ""),
-                            "label": request.get("label", ""), "expires": "2026-12-31T00:00:00Z"}
-                    servers.links[link_id] = link
-                    return self.answer(201, json.dumps(link).encode())
-                if method == "DELETE" and self.path.startswith("/api/r/"):
-                    servers.links.pop(self.path.rsplit("/", 1)[1], None)
-                    return self.answer(204)
                 return self.answer(404, b'{"error":"no such thing"}')
 
             def do_GET(self):
                 self.handle_request("GET")
-
-            def do_POST(self):
-                self.handle_request("POST")
-
-            def do_DELETE(self):
-                self.handle_request("DELETE")
 
         def serve(certificate=None, key=None):
             server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)

@@ -14,7 +14,7 @@ import sys
 import tempfile
 import time
 
-from harness import AppRun, Checks, DONE_MARK, check_page_results, page_script, runner_arguments, start_xvfb, stop_xvfb
+from harness import AppRun, Checks, DONE_MARK, check_page_results, runner_arguments, script_with_checks, start_xvfb, stop_xvfb, wait_until
 
 APP_ID = "org.quillpost.Quillpost"
 STEP_MARK = "E2E-STEP "
@@ -46,16 +46,6 @@ def activate_action(bus, name, parameter):
                           env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=bus), capture_output=True, text=True, timeout=20)
 
 
-def wait_for_file(path, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if os.path.exists(path) and os.path.getsize(path) > 0:
-            with open(path) as f:
-                return f.read()
-        time.sleep(0.05)
-    return None
-
-
 def main():
     args = runner_arguments(timeout=60)
     work = tempfile.mkdtemp(prefix="quillpost-shell-")
@@ -77,7 +67,8 @@ def main():
         last_edit = "Saved on close %d" % time.time()
         data_dir = os.path.join(work, "data")
         bus_file = os.path.join(work, "bus")
-        script = page_script(work, "shell_test.js", {"mode": "full", "firstLinks": first_links, "lastEdit": last_edit}, args.script)
+        settings = {"mode": "full", "firstLinks": first_links, "lastEdit": last_edit}
+        script = script_with_checks(work, "shell_test.js", args.script, "const SETTINGS = %s;\n" % json.dumps(settings))
         # The desktop's browser, for the test: a handler of https links that writes down what it was given.
         browser_log = os.path.join(work, "browser.log")
         applications = os.path.join(work, "xdg-data", "applications")
@@ -95,13 +86,10 @@ def main():
                        "DBUS_SYSTEM_BUS_ADDRESS": system_address, "XDG_DATA_HOME": os.path.join(work, "xdg-data"),
                        "XDG_RUNTIME_DIR": runtime_dir, "XDG_CONFIG_HOME": config_home}
         run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, environment, wrapper)
-        bus = wait_for_file(bus_file, 20)
+        found = wait_until(lambda: os.path.exists(bus_file) and os.path.getsize(bus_file) > 0, 20)
+        bus = open(bus_file).read() if found else None
         check(bus is not None, "the program started on the test's session bus")
-        own_id = None
-        deadline = time.monotonic() + 20
-        while bus and own_id is None and time.monotonic() < deadline:
-            own_id = application_id(bus)
-            time.sleep(0.1)
+        own_id = application_id(bus) if bus and wait_until(lambda: application_id(bus), 20, 0.1) else None
         check(own_id is not None and own_id.startswith(APP_ID + ".Data_"),
               "on a data folder of its own the program is an instance of its own (%s), not the user's copy" % own_id)
         app_env = dict(os.environ, DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=bus or "", GDK_BACKEND="x11",
@@ -117,11 +105,7 @@ def main():
                 second = subprocess.run([args.app] + detail["links"], env=app_env, capture_output=True, text=True, timeout=30)
                 check(second.returncode == 0, "a second launch hands over its links and ends (%d)" % second.returncode)
             elif name == "browser-check":
-                deadline = time.monotonic() + 5
-                opened = []
-                while not opened and time.monotonic() < deadline:
-                    time.sleep(0.1)
-                    opened = sorted(open(browser_log).read().split()) if os.path.exists(browser_log) else []
+                wait_until(lambda: os.path.exists(browser_log), 5, 0.1)
                 time.sleep(0.3)
                 opened = sorted(open(browser_log).read().split()) if os.path.exists(browser_log) else []
                 check(opened == ["https://example.invalid/guide?x=1"], "the web link went to the desktop's browser, once: %s" % opened)
@@ -158,10 +142,7 @@ def main():
             data_file = os.path.join(data_dir, "data.json")
             saved = open(data_file).read() if os.path.exists(data_file) else ""
             check(last_edit in saved, "the edit made just before the window closed is in data.json")
-        run.stop()
-        run.drain()
-        with open(os.path.join(args.output, "shell.log"), "w") as f:
-            f.write("\n".join(run.log))
+        run.finish(os.path.join(args.output, "shell.log"))
         check_page_results(check, run.results, 12)
 
         # Two PDFs asked for at once, then SIGTERM: the page saves what is waiting within a second,
@@ -173,7 +154,8 @@ def main():
             json.dump({"printerPid": 2147483646}, f)
         print_edit = "Edited before two prints %d" % time.time()
         term_edit = "Edited just before SIGTERM %d" % time.time()
-        script = page_script(work, "shell_term.js", {"mode": "terminate", "printEdit": print_edit, "lastEdit": term_edit}, args.script)
+        settings = {"mode": "terminate", "printEdit": print_edit, "lastEdit": term_edit}
+        script = script_with_checks(work, "shell_term.js", args.script, "const SETTINGS = %s;\n" % json.dumps(settings))
         term = AppRun(args.app, script, data_dir, os.path.join(work, "state-term"), display,
                       {"DBUS_SYSTEM_BUS_ADDRESS": system_address})
         ready = term.wait_for(STEP_MARK + "ready", 60) is not None
@@ -195,11 +177,8 @@ def main():
             saved = open(data_file).read() if os.path.exists(data_file) else ""
             check(print_edit in saved, "the edit made before the two prints is in data.json")
             check(term_edit in saved, "the edit made about 150 ms before SIGTERM is in data.json")
-        term.stop()
-        term.drain()
+        term.finish(os.path.join(args.output, "shell-term.log"))
         check_page_results(check, term.results, 4)
-        with open(os.path.join(args.output, "shell-term.log"), "w") as f:
-            f.write("\n".join(term.log))
     finally:
         stop_xvfb(xvfb)
         system_bus.terminate()

@@ -1,18 +1,10 @@
 // The desktop around the page: links from a second launch, notification clicks, lock events,
 // menu commands and the quicklist, then the orderly quit. The runner (shell_system.py) plays the
-// desktop's part when the page prints "E2E-STEP <name>".
+// desktop's part when the page prints "E2E-STEP <name>". report and until come from checks.js.
 (async () => {
-  const report = (name, ok, detail) => console.log('E2E-RESULT ' + JSON.stringify({ name, ok: !!ok, detail }));
   const step = (name, detail) => console.log('E2E-STEP ' + name + (detail === undefined ? '' : ' ' + JSON.stringify(detail)));
-  const until = async (condition, ms = 15000) => {
-    const start = Date.now();
-    while (!condition()) {
-      if (Date.now() - start > ms)
-        return false;
-      await new Promise(r => setTimeout(r, 50));
-    }
-    return true;
-  };
+  // Whether the condition came to hold in time (checks.js's until, without the throw).
+  const holds = (condition, ms) => until(condition, '', ms).then(() => true, () => false);
   const pause = (ms) => new Promise(r => setTimeout(r, ms));
 
   // Every link the program hands over, recorded before the page's own hook sees it.
@@ -32,7 +24,7 @@
   window.addEventListener('qp-system-lock', (event) => locks.push(event.detail));
 
   try {
-    await until(() => window.App && window.App.ready);
+    await holds(() => window.App && window.App.ready);
     await App.ready;
     if (SETTINGS.mode === 'terminate') {
       // Two PDFs at once, as a double click on "Save as PDF" asks: each answers (or says the
@@ -46,7 +38,7 @@
       report('two printPdf calls made without waiting each answer with a PDF or busy', answered.includes('pdf') && answered.every((a) => a === 'pdf' || a === 'busy'), answered);
       await pause(500);
       report('the page lived through both prints', window.__qpSamePage === true && App.data.clients.some((c) => c.id === 'before-print'));
-      report('the edit made before the prints is saved', await until(() => !App.dirty, 5000));
+      report('the edit made before the prints is saved', await holds(() => !App.dirty, 5000));
 
       // SIGTERM comes about 150 ms after this edit, well inside the save delay.
       App.edit((data) => { data.clients.push({ id: 'before-term', name: SETTINGS.lastEdit }); });
@@ -56,13 +48,13 @@
     }
 
     // The links of the first launch came before the page had loaded; they wait for it.
-    await until(() => links.length >= 2, 5000);
+    await holds(() => links.length >= 2, 5000);
     await pause(300);
     report('the first launch\'s links reach the page once each, in order, after it loaded', JSON.stringify(links) === JSON.stringify(SETTINGS.firstLinks), links);
 
     const hostile = 'quillpost://client/x"\');alert(1)//</script>';
     step('second-launch', { links: ['quillpost://client/third', 'https://example.com/ignored', hostile, 'QUILLPOST://file/last'] });
-    await until(() => links.length >= 5, 10000);
+    await holds(() => links.length >= 5, 10000);
     await pause(500);
     const expected = [...SETTINGS.firstLinks, 'quillpost://client/third', hostile, 'QUILLPOST://file/last'];
     report('a second launch hands its quillpost: links to the running program, in order, unchanged, once; other schemes are dropped',
@@ -70,7 +62,7 @@
     report('the last link opened the screen it names', location.hash === '#/file/last', location.hash);
 
     await quillpost.simulateOpenURL('quillpost://settings/data');
-    report('simulateOpenURL delivers a link like the desktop does', await until(() => location.hash === '#/settings/data', 3000), location.hash);
+    report('simulateOpenURL delivers a link like the desktop does', await holds(() => location.hash === '#/settings/data', 3000), location.hash);
 
     // Web links leave for the browser (the runner's stand-in records them); the page stays where it
     // is and never gets a second window. (A script's click is no user gesture, so WebKit blocks the
@@ -97,26 +89,26 @@
     const notification = new Notification('Deadline tomorrow', { body: 'Work permit for A. Okafor' });
     notification.onclick = () => { clicked = notification.id; };
     step('click-notification', { id: notification.id });
-    report('a click on a notification reaches the page\'s handler', await until(() => clicked === notification.id, 10000), clicked);
+    report('a click on a notification reaches the page\'s handler', await holds(() => clicked === notification.id, 10000), clicked);
     step('click-notification', { id: 'printed:IMM 5257.pdf' });
-    report('a click on the printed-file notification opens PDF Studio\'s print inbox', await until(() => location.hash === '#/pdf/formcopy', 10000), location.hash);
+    report('a click on the printed-file notification opens PDF Studio\'s print inbox', await holds(() => location.hash === '#/pdf/formcopy', 10000), location.hash);
 
     // Menus and the quicklist: the same commands, from the menu bar's action and a second launch.
     step('menu-command', { command: 'go:deadlines' });
-    report('a menu command reaches the page and opens its screen', await until(() => location.hash === '#/deadlines', 10000), location.hash);
+    report('a menu command reaches the page and opens its screen', await holds(() => location.hash === '#/deadlines', 10000), location.hash);
     step('quicklist', { command: 'newClient' });
-    report('a quicklist item opens the new-client form', await until(() => document.querySelector('#client-form'), 10000), location.hash);
+    report('a quicklist item opens the new-client form', await holds(() => document.querySelector('#client-form'), 10000), location.hash);
     document.querySelector('#client-form')?.closest('dialog')?.close();
 
     // Lock events: the test-only one, then logind's on the test's system bus, with encrypted data.
     await quillpost.simulateScreenSleep();
     report('simulateScreenSleep sends qp-system-lock with the screens-asleep detail',
-      await until(() => locks.includes('NSWorkspaceScreensDidSleepNotification'), 3000), locks);
+      await holds(() => locks.includes('NSWorkspaceScreensDidSleepNotification'), 3000), locks);
     report('plain data stays open on a lock event', App.editable);
     await App.encrypt('correct horse battery');
     App.edit((data) => { data.clients.push({ id: 'locked-1', name: 'Edited before the lock' }); });
     step('logind-lock');
-    const lockedUp = await until(() => locks.includes('com.apple.screenIsLocked') && App.lock && App.lock.canUnlock, 10000);
+    const lockedUp = await holds(() => locks.includes('com.apple.screenIsLocked') && App.lock && App.lock.canUnlock, 10000);
     report('logind\'s Lock signal reaches the page, which saves and closes its encrypted data', lockedUp, { locks, lock: App.lock });
     await App.unlock('correct horse battery');
     report('the edit made just before the lock was saved', App.data.clients.some(c => c.id === 'locked-1'));
