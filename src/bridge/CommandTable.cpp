@@ -27,6 +27,7 @@ constexpr Command testOnly(std::string_view name, CommandFunction run) { return 
 
 constexpr auto commands = std::to_array<Command>({
     command("load", DataCommands::load),
+    command("loadText", DataCommands::loadText),
     command("save", DataCommands::save),
     command("info", DataCommands::info),
     command("dataStatus", DataCommands::dataStatus),

@@ -17,6 +17,11 @@ void load(Bridge& bridge, const Json&, const CommandReply& reply)
     reply.reply(RawJSON { bridge.store().load() });
 }
 
+void loadText(Bridge& bridge, const Json&, const CommandReply& reply)
+{
+    reply.replyBytes(bridge.store().load());
+}
+
 void save(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
     // The text itself, or the addresses (space-separated, in order) of the pieces of text the

@@ -417,10 +417,24 @@ App.on('load', () => {
       console.error(error);
     }
   }, 0);
-  // Ctrl+K's first search finds the search text already made.
-  const doc = App.data;
-  prepareSearch(indexOf(doc, App.revision), { pause: nextTask, stillWanted: () => App.data === doc }).catch((error) => console.error(error));
+  prepareSearchSoon(0);
 });
+
+// Ctrl+K finds the search text already made: after the practice opens, and a moment after edits.
+let searchLook = null;
+function prepareSearchSoon(delay) {
+  clearTimeout(searchLook);
+  searchLook = setTimeout(() => {
+    const doc = App.data;
+    const revision = App.revision;
+    prepareSearch(indexOf(doc, revision), {
+      pause: nextTask,
+      stillWanted: () => App.data === doc && App.revision === revision,
+      settled: () => App.data === doc && App.revision === revision,
+    }).catch((error) => console.error(error));
+  }, delay);
+}
+App.on('change', () => prepareSearchSoon(400));
 
 buildNav();
 renderNotices();

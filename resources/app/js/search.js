@@ -74,30 +74,44 @@ function haystacks(index) {
   return rows;
 }
 
-// Folds the search text of every record a slice at a time, so that the first search after the
-// practice opens has little left to fold. pause() hands the event loop a turn; resolves false
-// when stillWanted() turned false at a pause.
-// The rows are kept for the index's lists, so that a search after later edits only looks them over.
-export async function prepareSearch(index, { pause, sliceMs = 6, now = () => performance.now(), stillWanted = () => true } = {}) {
+// Makes or looks over the search text of every record a slice at a time, so that the next search
+// (the first after the practice opens, or after an edit) finds it made. pause() hands the event
+// loop a turn; resolves false when stillWanted() turned false at a pause. The rows are kept for
+// the index's lists; when settled() says nothing changed meanwhile, the index's search is done.
+export async function prepareSearch(index, { pause, sliceMs = 6, now = () => performance.now(), stillWanted = () => true, settled = () => false } = {}) {
+  if (index.search) return true;
   const names = namesOf(index);
-  const rows = [];
+  const known = rowsOfLists.get(index.deadlines);
+  const rows = known && known.lists === index.clients ? known : [];
   let started = now();
   let seen = 0;
-  for (const [type, list] of LISTS) {
-    const hay = HAY[type];
-    for (const item of index[list]) {
-      rows.push({ type, item, kept: hay(item, names) });
-      if (++seen % 64 !== 0 || now() - started < sliceMs) continue;
-      await pause();
-      if (!stillWanted()) return false;
-      started = now();
+  const turn = async () => {
+    if (++seen % 64 !== 0 || now() - started < sliceMs) return true;
+    await pause();
+    started = now();
+    return stillWanted();
+  };
+  if (rows === known) {
+    for (const row of rows) {
+      row.kept = HAY[row.type](row.item, names, row.kept);
+      if (!await turn()) return false;
+    }
+  } else {
+    for (const [type, list] of LISTS) {
+      const hay = HAY[type];
+      for (const item of index[list]) {
+        rows.push({ type, item, kept: hay(item, names) });
+        if (!await turn()) return false;
+      }
+    }
+    if (!rowsOfLists.has(index.deadlines)) {
+      rows.lists = index.clients;
+      rowsOfLists.set(index.deadlines, rows);
     }
   }
-  // The names may have changed during the pauses; a search looks every row over anyway.
-  if (!rowsOfLists.has(index.deadlines)) {
-    rows.lists = index.clients;
-    rowsOfLists.set(index.deadlines, rows);
-  }
+  // Names read before a pause may have changed since; only an unchanged index keeps the rows as
+  // they are, and a later search looks them over otherwise.
+  if (settled() && rowsOfLists.get(index.deadlines) === rows) index.search = rows;
   return true;
 }
 
@@ -127,10 +141,14 @@ export function find(index, query, limit = 50) {
   const first = words[0];
   const kinds = Object.keys(ORDER).length;
   const buckets = Array.from({ length: 2 * kinds }, () => []);
-  for (const row of haystacks(index)) {
-    const hay = row.kept.hay;
-    if (!words.every((w) => hay.includes(w))) continue;
-    buckets[(hay.startsWith(first) ? 0 : kinds) + ORDER[row.type]].push(row);
+  // Plain loops: a callback per row costs JavaScriptCore several times the search itself.
+  const rows = haystacks(index);
+  rows: for (let r = 0; r < rows.length; r++) {
+    const hay = rows[r].kept.hay;
+    for (let w = 0; w < words.length; w++) {
+      if (hay.indexOf(words[w]) < 0) continue rows;
+    }
+    buckets[(hay.startsWith(first) ? 0 : kinds) + ORDER[rows[r].type]].push(rows[r]);
   }
   const shown = [];
   for (const bucket of buckets) {
