@@ -103,17 +103,13 @@ class Scenario:
     def finish(self):
         self.run.wait_for(DONE_MARK, 10)
         alive = self.run.alive()
-        self.run.stop()
-        self.run.drain()
-        with open(os.path.join(self.context.output, self.name + ".log"), "w") as f:
-            f.write("\n".join(self.run.log))
+        self.run.finish(os.path.join(self.context.output, self.name + ".log"))
         self.context.check(alive, "%s: the program was still running at the end" % self.name)
 
 
 def check_refused(context, label, failed, cause):
     """Both ways of saving fail naming the cause, and the page shows "Changes not saved" and keeps showing it."""
     for way, what in (("direct", "quillpost.save"), ("saved", "App.saveNow")):
-        context.record("%s: %s" % (label, what), failed[way])
         message = failed[way].get("message") or ""
         context.check(not failed[way]["ok"] and cause in message, "%s: the save through %s fails, naming the cause: %r" % (label, what, message))
     context.check(failed["right"]["status"] == failed["later"]["status"] == "Changes not saved",
@@ -146,7 +142,6 @@ def full_disk(context):
 
     os.remove(os.path.join(data_dir, "snapshots", FILLER))
     retried = scenario.step("retried")
-    context.record("full disk: after freeing space, Try again", retried)
     saved = json.loads(read(os.path.join(data_dir, "data.json")))
     check(retried is not None and retried["saveState"] == "saved" and retried["status"] == "All changes saved"
           and any(c.get("name") == "Refused client" for c in saved.get("clients", [])),
@@ -172,7 +167,7 @@ def read_only_data(context):
 
 
 def read_only_backup(context):
-    check, record = context.check, context.record
+    check = context.check
     source = os.path.join(context.work, "backup-source")
     os.makedirs(os.path.join(source, "backups"))
     mounted = os.path.join(context.work, "backup-ro")
@@ -184,7 +179,6 @@ def read_only_backup(context):
     scenario = Scenario(context, "backup-read-only", data_dir, {})
     saved = scenario.step("saved")
     if saved is not None:
-        record("read-only backup folder: info().backupError", saved["backupError"])
         check(saved["direct"]["ok"] and saved["saved"]["ok"] and saved["page"]["status"] == "All changes saved",
               "read-only backup folder: saves succeed and the page shows \"All changes saved\"")
         check("Read-only file system" in (saved["backupError"] or ""),
@@ -199,11 +193,6 @@ class Context:
     def __init__(self, app, output, work, display, mounts):
         self.app, self.output, self.work, self.display, self.mounts = app, output, work, display, mounts
         self.check = Checks()
-        self.outcomes = []
-
-    def record(self, what, value):
-        print("     %s: %s" % (what, json.dumps(value)), flush=True)
-        self.outcomes.append({"what": what, "value": value})
 
 
 def main():
@@ -241,8 +230,6 @@ def main():
         mounts.release()
         shutil.rmtree(work, ignore_errors=True)
 
-    with open(os.path.join(args.output, "disk-faults.json"), "w") as f:
-        json.dump(context.outcomes, f, indent=2)
     return context.check.outcome("disk-fault", args.output)
 
 
