@@ -98,4 +98,6 @@ test('results that start with the first word come first, then clients, files, in
   for (const [query, limit, expected] of cases) {
     assert.deepEqual(find(index, query, limit).map((r) => r.id), expected, `${query} (${limit})`);
   }
+  assert.deepEqual(find(index, 'proof', 5).map((r) => `${r.type} ${r.href}`),
+    ['client client/c3', 'file file/f2', 'deadline deadline/d2', 'client client/c4', 'invoice invoice/i2']);
 });
