@@ -1,10 +1,10 @@
 #include "pdfcraft/PdfCraft.h"
 
+#include "doubles/Archive.h"
 #include "doubles/FakeHttpClient.h"
 #include "doubles/PdfCraftDoubles.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
-#include "doubles/ZipWriter.h"
 #include "common/Files.h"
 #include "store/Store.h"
 
@@ -65,13 +65,11 @@ Json listing(const std::string& version, bool withZip = true, bool withSums = tr
 // A release's zip: the site's files under prefix.
 std::string siteZip(const std::string& prefix = "", bool withScript = true)
 {
-    ZipWriter zip;
-    zip.file(prefix + "index.html", "<html>new</html>");
-    zip.file(prefix + "pdfcraft_bg.wasm", "wasm");
+    std::vector<ArchiveEntry> entries { { prefix + "index.html", "<html>new</html>" }, { prefix + "pdfcraft_bg.wasm", "wasm" },
+        { prefix + "VERSION.txt", "from the zip" } };
     if (withScript)
-        zip.file(prefix + "pdfcraft.js", "window.wasmBindings = {};");
-    zip.file(prefix + "VERSION.txt", "from the zip");
-    return zip.bytes();
+        entries.push_back({ prefix + "pdfcraft.js", "window.wasmBindings = {};" });
+    return archiveOf(entries, ArchiveFormat::Zip);
 }
 
 std::string sums(const std::string& zip, const std::string& version, const std::string& separator = "  ")
@@ -111,6 +109,13 @@ protected:
             m_http.answer(zipURL(version), FakeHttpClient::ok(zip));
         if (!result)
             m_http.answer(sumsURL, FakeHttpClient::ok(checksums.value_or(sums(zip, version))));
+        settle(result, started);
+        return result;
+    }
+
+    // Lets the unpacking and the start-up test run, the candidate answering with started.
+    void settle(const std::optional<Json>& result, bool started = true)
+    {
         m_clock.runPosted();
         for (int i = 0; i < 200 && !result; ++i) {
             for (auto& webView : m_editor.webViews)
@@ -118,7 +123,6 @@ protected:
             m_clock.advance(250ms);
         }
         m_clock.runPosted();
-        return result;
     }
 
     Json failure(const std::string& step, const std::string& error) { return { { "ok", false }, { "step", step }, { "error", error } }; }
@@ -139,15 +143,12 @@ protected:
 
 TEST(PdfCraftReleaseTest, ComparesVersionsNumberByNumber)
 {
-    EXPECT_TRUE(PdfCraftRelease::newer("2.10", "2.9"));
-    EXPECT_TRUE(PdfCraftRelease::newer("2.4.1", "2.4"));
-    EXPECT_TRUE(PdfCraftRelease::newer("2.5", "2.4"));
-    EXPECT_TRUE(PdfCraftRelease::newer("3", "2.99.99"));
-    EXPECT_FALSE(PdfCraftRelease::newer("2.4", "2.4.0"));
-    EXPECT_FALSE(PdfCraftRelease::newer("2.4", "2.4"));
-    EXPECT_FALSE(PdfCraftRelease::newer("", ""));
-    EXPECT_FALSE(PdfCraftRelease::newer("2.x", "2.0"));
-    EXPECT_FALSE(PdfCraftRelease::newer("99999999999999999999999", "1"));
+    const std::tuple<const char*, const char*, bool> newer[] = {
+        { "2.10", "2.9", true }, { "2.4.1", "2.4", true }, { "2.5", "2.4", true }, { "3", "2.99.99", true }, { "2.4", "2.4.0", false },
+        { "2.4", "2.4", false }, { "", "", false }, { "2.x", "2.0", false }, { "99999999999999999999999", "1", false },
+    };
+    for (auto [a, b, expected] : newer)
+        EXPECT_EQ(PdfCraftRelease::newer(a, b), expected) << a << " against " << b;
     const std::pair<const char*, const char*> found[] = {
         { "PdfCraft web 2.4.1 (installed 2026-12-05T12:00:00Z, sha256 00ff)", "2.4.1" },
         { "PdfCraft web 2.4", "2.4" },
@@ -232,10 +233,8 @@ TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedReleaseReportingEachStep)
     EXPECT_TRUE(m_editor.windows[0]->closed);
     EXPECT_EQ(m_editor.webViews[0]->scripts, std::vector<std::string> { "!!window.wasmBindings" });
     ASSERT_EQ(m_http.sent.size(), 3u);
-    for (auto& sent : m_http.sent) {
+    for (auto& sent : m_http.sent)
         EXPECT_EQ(sent.request.timeout, 60s);
-        EXPECT_EQ(sent.request.headers, (std::vector<std::pair<std::string, std::string>> { { "User-Agent", "Quillpost" }, { "Accept", "application/vnd.github+json" } }));
-    }
 
     // The installed x.y.z is the newest: neither offered nor installed again.
     std::optional<Json> checked;
@@ -305,17 +304,9 @@ TEST_F(PdfCraftUpdateTest, RefusesZipsThatReachOutsideOrLackTheEditor)
         return result ? result->at("error").get<std::string>() : std::string();
     };
 
-    ZipWriter linked;
-    linked.file("index.html", "x");
-    linked.file("a.wasm", "x");
-    linked.file("a.js", "x");
-    linked.symlink("passwd.js", "/etc/passwd");
-    EXPECT_EQ(unpackError(linked.bytes()), incomplete + "unexpected files). Nothing was changed.");
-
-    ZipWriter slip;
-    slip.file("index.html", "x");
-    slip.file("../../escaped.txt", "x");
-    unpackError(slip.bytes());
+    const std::vector<ArchiveEntry> linked { { "index.html", "x" }, { "a.wasm", "x" }, { "a.js", "x" }, { "passwd.js", "", "/etc/passwd" } };
+    EXPECT_EQ(unpackError(archiveOf(linked, ArchiveFormat::Zip)), incomplete + "unexpected files). Nothing was changed.");
+    unpackError(archiveOf({ { "index.html", "x" }, { "../../escaped.txt", "x" } }, ArchiveFormat::Zip));
     EXPECT_FALSE(fs::exists(m_folder / "escaped.txt"));
     EXPECT_FALSE(fs::exists(m_folder / "data" / "escaped.txt"));
 
@@ -360,13 +351,7 @@ TEST_F(PdfCraftUpdateTest, AWindowAskedForDuringAnUpdateOpensOnceTheSwitchIsDone
         EXPECT_EQ(m_editor.windows.size(), before) << "no window opens while the sites may switch";
         m_http.answer(zipURL("2.5"), FakeHttpClient::ok(zip));
         m_http.answer(sumsURL, FakeHttpClient::ok(c.checksums));
-        m_clock.runPosted();
-        for (int i = 0; i < 200 && !result; ++i) {
-            for (auto& webView : m_editor.webViews)
-                webView->answerEvaluations(Json(true));
-            m_clock.advance(250ms);
-        }
-        m_clock.runPosted();
+        settle(result);
         ASSERT_TRUE(result);
         EXPECT_EQ(result->at("ok"), c.switched);
         // The start-up test's hidden window, if any, and then the held one, shown.

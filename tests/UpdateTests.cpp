@@ -1,5 +1,6 @@
 #include "common/Error.h"
 #include "common/Files.h"
+#include "doubles/Archive.h"
 #include "doubles/FakeHttpClient.h"
 #include "doubles/FakeProcessRunner.h"
 #include "doubles/TemporaryFolder.h"
@@ -13,8 +14,6 @@
 #include "updates/UpdateInstaller.h"
 #include "updates/Updater.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -22,47 +21,10 @@ namespace quillpost {
 namespace {
 
 namespace fs = std::filesystem;
+using Entries = std::vector<ArchiveEntry>;
 
-// A .tar.gz made in memory; each entry is a file, unless it names a link target.
-struct Entry {
-    std::string name;
-    std::string content;
-    std::string symlink {};
-    std::string hardlink {};
-};
-
-std::string tarball(const std::vector<Entry>& entries)
-{
-    std::string bytes(1 << 20, '\0');
-    size_t used = 0;
-    auto* writer = archive_write_new();
-    archive_write_add_filter_gzip(writer);
-    archive_write_set_format_pax_restricted(writer);
-    archive_write_open_memory(writer, bytes.data(), bytes.size(), &used);
-    for (auto& item : entries) {
-        auto* entry = archive_entry_new();
-        archive_entry_set_pathname(entry, item.name.c_str());
-        archive_entry_set_perm(entry, 0755);
-        if (!item.symlink.empty()) {
-            archive_entry_set_filetype(entry, AE_IFLNK);
-            archive_entry_set_symlink(entry, item.symlink.c_str());
-        } else if (!item.hardlink.empty()) {
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_set_hardlink(entry, item.hardlink.c_str());
-        } else {
-            archive_entry_set_filetype(entry, AE_IFREG);
-            archive_entry_set_size(entry, static_cast<la_int64_t>(item.content.size()));
-        }
-        archive_write_header(writer, entry);
-        if (item.symlink.empty() && item.hardlink.empty())
-            archive_write_data(writer, item.content.data(), item.content.size());
-        archive_entry_free(entry);
-    }
-    archive_write_close(writer);
-    archive_write_free(writer);
-    bytes.resize(used);
-    return bytes;
-}
+constexpr const char* feedURL = "https://example.org/appcast.xml";
+constexpr const char* archiveURL = "https://example.org/q.tar.gz";
 
 // The text of an install manifest naming version and files.
 std::string manifestText(const std::string& version, const std::vector<std::string>& files)
@@ -76,30 +38,30 @@ std::string manifestText(const std::string& version, const std::vector<std::stri
 const std::vector<std::string> releaseFiles { "bin/quillpost", "share/quillpost/app/index.html", "share/quillpost/pdfcraft/index.html" };
 
 // A release as the maker builds it: its manifest names its version and lists its files.
-std::vector<Entry> release(const std::string& mark, const std::string& version = "0.2.0")
+Entries release(const std::string& mark, const std::string& version = "0.2.0")
 {
     return { { "quillpost-0.2.0/bin/quillpost", "#!/bin/sh\n" }, { "quillpost-0.2.0/share/quillpost/app/index.html", mark },
         { "quillpost-0.2.0/share/quillpost/pdfcraft/index.html", "editor" },
         { "quillpost-0.2.0/share/quillpost/install-manifest", manifestText(version, releaseFiles) } };
 }
 
-std::string appcast(const std::string& version, const std::string& url, const std::string& signature, size_t length, const std::string& shortVersion = {})
+std::string appcast(const std::string& version, const std::string& signature, size_t length, const std::string& shortVersion = {})
 {
     std::string shortElement = shortVersion.empty() ? "" : "<sparkle:shortVersionString>" + shortVersion + "</sparkle:shortVersionString>";
     return R"(<?xml version="1.0"?><rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)"
            R"(<item><title>Old</title><sparkle:version>0.0.9</sparkle:version><enclosure url="https://example.org/old.tar.gz" length="1"/></item>)"
            "<item><title>Quillpost " + version + "</title><sparkle:version>" + version + "</sparkle:version>" + shortElement +
-           "<enclosure url=\"" + url + "\" length=\"" + std::to_string(length) + "\" type=\"application/gzip\" sparkle:edSignature=\"" + signature + "\"/>"
+           "<enclosure url=\"" + archiveURL + "\" length=\"" + std::to_string(length) + "\" type=\"application/gzip\" sparkle:edSignature=\"" + signature + "\"/>"
            "</item></channel></rss>";
 }
 
 TEST(Appcast, ReadsItemsAndComparesVersionsAsPeopleDo)
 {
     std::string error;
-    auto items = parseAppcast(appcast("0.2.0", "https://example.org/q.tar.gz", "c2ln", 42), error);
+    auto items = parseAppcast(appcast("0.2.0", "c2ln", 42), error);
     ASSERT_TRUE(items);
     ASSERT_EQ(items->size(), 2u);
-    EXPECT_EQ((*items)[1].url, "https://example.org/q.tar.gz");
+    EXPECT_EQ((*items)[1].url, archiveURL);
     EXPECT_EQ((*items)[1].signature, "c2ln");
     EXPECT_EQ((*items)[1].length, 42u);
     EXPECT_EQ(newestUpdate(*items, "0.1.0")->version, "0.2.0");
@@ -118,23 +80,22 @@ TEST(Appcast, ReadsItemsAndComparesVersionsAsPeopleDo)
     ASSERT_TRUE(entity && entity->size() == 1);
     EXPECT_EQ((*entity)[0].title.find("root"), std::string::npos);
 
-    EXPECT_GT(compareVersions("1.10", "1.9"), 0);
-    EXPECT_GT(compareVersions("2.0", "2.0b1"), 0);
-    EXPECT_GT(compareVersions("2.0b2", "2.0b1"), 0);
-    EXPECT_EQ(compareVersions("1.0", "1.0.0"), 0);
-    EXPECT_GT(compareVersions("1.0.1", "1.0"), 0);
-    EXPECT_LT(compareVersions("0.1.0", "0.2.0"), 0);
+    const std::tuple<const char*, const char*, int> order[] {
+        { "1.10", "1.9", 1 }, { "2.0", "2.0b1", 1 }, { "2.0b2", "2.0b1", 1 }, { "1.0", "1.0.0", 0 }, { "1.0.1", "1.0", 1 }, { "0.1.0", "0.2.0", -1 },
+    };
+    for (auto [a, b, sign] : order)
+        EXPECT_EQ((compareVersions(a, b) > 0) - (compareVersions(a, b) < 0), sign) << a << " against " << b;
 }
 
 TEST(UpdateArchive, UnpacksOnlyPlainFilesThatStayInside)
 {
     TemporaryFolder folder;
-    EXPECT_FALSE(UpdateArchive::problem(tarball(release("page"))));
-    UpdateArchive::unpack(tarball(release("page")), folder / "good");
+    EXPECT_FALSE(UpdateArchive::problem(archiveOf(release("page"))));
+    UpdateArchive::unpack(archiveOf(release("page")), folder / "good");
     EXPECT_EQ(UpdateArchive::findTree(folder / "good"), folder / "good" / "quillpost-0.2.0");
     EXPECT_EQ(readFile(folder / "good" / "quillpost-0.2.0" / "share" / "quillpost" / "app" / "index.html"), "page");
 
-    const std::vector<std::vector<Entry>> refused {
+    const std::vector<Entries> refused {
         { { "bin/quillpost", "x" }, { "bin/link", "", "/etc/passwd" } },
         { { "bin/quillpost", "x" }, { "bin/hard", "", "", "bin/quillpost" } },
         { { "../outside", "x" } },
@@ -144,177 +105,15 @@ TEST(UpdateArchive, UnpacksOnlyPlainFilesThatStayInside)
     int index = 0;
     for (auto& entries : refused) {
         auto target = folder / ("bad" + std::to_string(index++));
-        EXPECT_TRUE(UpdateArchive::problem(tarball(entries))) << entries.back().name;
-        EXPECT_THROW(UpdateArchive::unpack(tarball(entries), target), FileError);
+        EXPECT_TRUE(UpdateArchive::problem(archiveOf(entries))) << entries.back().name;
+        EXPECT_THROW(UpdateArchive::unpack(archiveOf(entries), target), FileError);
         EXPECT_FALSE(fs::exists(target));
     }
     EXPECT_FALSE(fs::exists(folder.path().parent_path() / "outside"));
-    auto damaged = tarball(release("page"));
+    auto damaged = archiveOf(release("page"));
     damaged.resize(damaged.size() / 2);
     EXPECT_TRUE(UpdateArchive::problem(damaged));
     EXPECT_TRUE(UpdateArchive::problem("not an archive"));
-}
-
-class UpdaterTest : public testing::Test {
-protected:
-    UpdaterTest()
-    {
-        installOldVersion();
-        Store::Location location { m_folder / "data", true, m_folder / "home", m_folder / "home" / "Documents" };
-        m_store = std::make_unique<Store>(location, Store::Services { m_clock, m_clock, m_clock });
-        m_store->save(R"({"clients":[]})");
-    }
-
-    std::unique_ptr<Updater> updater(std::string publicKey)
-    {
-        Updater::Settings settings { m_folder / "update.log", true, "https://example.org/appcast.xml", std::move(publicKey), "0.1.0", m_prefix };
-        auto made = std::make_unique<Updater>(Updater::Services { *m_store, m_clock, m_clock, m_http, m_processes }, settings);
-        made->evaluateInPage = [this](const std::string& script) { m_events.push_back(script); };
-        made->quit = [this] { m_quit = true; };
-        return made;
-    }
-
-    // The installed copy: a prefix that holds Quillpost 0.1.0 and nothing else.
-    void installOldVersion()
-    {
-        std::error_code ignored;
-        fs::remove_all(m_prefix, ignored);
-        writeText(m_prefix / "bin" / "quillpost", "old program");
-        writeText(m_prefix / "share" / "quillpost" / "app" / "index.html", "old page");
-        writeText(InstallManifest::location(m_prefix), manifestText("0.1.0", { "bin/quillpost", "share/quillpost/app/index.html" }));
-    }
-
-    // Starts a test-mode run and answers the feed and the download.
-    void runUpdate(Updater& updater, const std::string& archive, const std::string& signature, const std::string& version = "0.2.0",
-        const std::string& shortVersion = {})
-    {
-        updater.start();
-        m_http.answer("https://example.org/appcast.xml",
-            FakeHttpClient::ok(appcast(version, "https://example.org/q.tar.gz", signature, archive.size(), shortVersion)));
-        // A copy that can't install never asks for the archive.
-        bool asked = std::any_of(m_http.sent.begin(), m_http.sent.end(),
-            [](auto& sent) { return sent.request.url == "https://example.org/q.tar.gz" && sent.completion; });
-        if (asked)
-            m_http.answer("https://example.org/q.tar.gz", FakeHttpClient::ok(archive));
-        m_clock.runPosted();
-    }
-
-    std::string log() const { return readFile(m_folder / "update.log").value_or(""); }
-    std::string page() const { return readFile(m_prefix / "share" / "quillpost" / "app" / "index.html").value_or(""); }
-
-    TemporaryFolder m_folder;
-    fs::path m_prefix { m_folder / "apps" / "quillpost" };
-    VirtualClock m_clock;
-    FakeHttpClient m_http;
-    FakeProcessRunner m_processes { m_clock };
-    std::unique_ptr<Store> m_store;
-    TestSigner m_signer;
-    std::vector<std::string> m_events;
-    bool m_quit { false };
-};
-
-TEST_F(UpdaterTest, InstallsASignedReleaseAfterASafetyCopyAndStartsIt)
-{
-    auto archive = tarball(release("new page"));
-    auto made = updater(m_signer.publicKey());
-    runUpdate(*made, archive, m_signer.sign(archive));
-
-    EXPECT_EQ(page(), "new page");
-    EXPECT_EQ(readFile(UpdateInstaller(m_prefix).previousTree() / "share" / "quillpost" / "app" / "index.html"), "old page");
-    ASSERT_EQ(m_processes.launches.size(), 1u);
-    EXPECT_EQ(m_processes.launches[0][0], (m_prefix / "bin" / "quillpost").string());
-    EXPECT_TRUE(m_quit);
-    for (auto* line : { " found 0.2.0\n", " downloaded 0.2.0, installing\n", " safety copy ok\n", " installed 0.2.0\n" })
-        EXPECT_NE(log().find(line), std::string::npos) << line << log();
-    bool safetyCopy = false;
-    for (auto& entry : fs::directory_iterator(m_folder / "data" / "snapshots"))
-        safetyCopy |= entry.path().filename().string().starts_with("before-update-");
-    EXPECT_TRUE(safetyCopy);
-
-    // The new version starts twice without showing its page: the third start is the old one again.
-    UpdateInstaller installer(m_prefix);
-    EXPECT_EQ(installer.atStart(), UpdateInstaller::StartOutcome::Trying);
-    EXPECT_EQ(installer.atStart(), UpdateInstaller::StartOutcome::Trying);
-    EXPECT_EQ(installer.atStart(), UpdateInstaller::StartOutcome::RolledBack);
-    EXPECT_EQ(page(), "old page");
-    EXPECT_EQ(installer.atStart(), UpdateInstaller::StartOutcome::Normal);
-}
-
-TEST_F(UpdaterTest, ANewVersionThatShowsItsPageIsKept)
-{
-    auto archive = tarball(release("new page"));
-    auto made = updater(m_signer.publicKey());
-    runUpdate(*made, archive, m_signer.sign(archive));
-    UpdateInstaller installer(m_prefix);
-    EXPECT_EQ(installer.atStart(), UpdateInstaller::StartOutcome::Trying);
-    made->startedOnce();
-    EXPECT_FALSE(fs::exists(installer.previousTree()));
-    EXPECT_EQ(installer.atStart(), UpdateInstaller::StartOutcome::Normal);
-    EXPECT_EQ(page(), "new page");
-}
-
-TEST_F(UpdaterTest, RefusesWhatIsNotSignedByTheKeyAndChangesNothing)
-{
-    auto archive = tarball(release("new page"));
-    TestSigner stranger;
-    auto altered = tarball(release("tampered page"));
-    const std::vector<std::pair<std::string, std::string>> cases {
-        { stranger.sign(archive), "signature doesn't match" }, // someone else's key
-        { m_signer.sign(archive), "signature doesn't match" }, // a signature of different bytes (below)
-        { "", "isn't signed" },
-        { "bm90IGEgc2lnbmF0dXJl", "signature doesn't match" },
-    };
-    for (size_t index = 0; index < cases.size(); ++index) {
-        auto made = updater(m_signer.publicKey());
-        runUpdate(*made, index == 1 ? altered : archive, cases[index].first);
-        EXPECT_NE(log().find(cases[index].second), std::string::npos) << index << log();
-        EXPECT_EQ(page(), "old page");
-        EXPECT_FALSE(fs::exists(UpdateInstaller(m_prefix).stagingFolder("0.2.0")));
-    }
-    EXPECT_TRUE(m_processes.launches.empty());
-    EXPECT_FALSE(m_quit);
-}
-
-TEST_F(UpdaterTest, AVersionThatDoesNotStartIsSwappedBackOut)
-{
-    m_processes.respond = [](const std::vector<std::string>& arguments) {
-        return ProcessRunner::Result { true, arguments.back() == "--self-check" ? 127 : 0, {}, {} };
-    };
-    auto archive = tarball(release("new page"));
-    auto made = updater(m_signer.publicKey());
-    runUpdate(*made, archive, m_signer.sign(archive));
-    EXPECT_EQ(page(), "old page");
-    EXPECT_NE(log().find("rolled back"), std::string::npos);
-    EXPECT_TRUE(m_processes.launches.empty());
-    EXPECT_NE(m_events.back().find("didn't start"), std::string::npos);
-}
-
-TEST_F(UpdaterTest, APackagedCopyPointsToThePackageManager)
-{
-    EXPECT_NE(UpdateInstaller("/usr").cannotInstall().value_or("").find("package manager"), std::string::npos);
-    // Not in test mode, and on a folder of its own: the updater stays off but answers.
-    Updater::Settings settings { std::nullopt, true, "https://example.org/appcast.xml", m_signer.publicKey(), "0.1.0", m_prefix };
-    Updater idle({ *m_store, m_clock, m_clock, m_http, m_processes }, settings);
-    idle.start();
-    m_clock.advance(std::chrono::hours(48));
-    EXPECT_TRUE(m_http.sent.empty());
-    EXPECT_EQ(idle.info()["canCheck"], false);
-    EXPECT_EQ(idle.info()["lastCheck"], "");
-    EXPECT_EQ(idle.info()["version"], "0.1.0");
-}
-
-// Every entry under a folder with what it holds, to show that nothing changed.
-std::map<std::string, std::string> contents(const fs::path& folder)
-{
-    std::map<std::string, std::string> found;
-    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-        auto status = fs::symlink_status(it->path());
-        auto relative = it->path().lexically_relative(folder).string();
-        found[relative] = fs::is_symlink(status) ? "link to " + fs::read_symlink(it->path()).string()
-            : fs::is_directory(status)           ? std::string("folder")
-                                                 : readFile(it->path()).value_or("?");
-    }
-    return found;
 }
 
 TEST(InstallManifest, ReadsOnlyAVersionAndPlainRelativePaths)
@@ -324,6 +123,7 @@ TEST(InstallManifest, ReadsOnlyAVersionAndPlainRelativePaths)
     ASSERT_TRUE(good) << error;
     EXPECT_EQ(good->version, "0.2.0");
     EXPECT_EQ(good->files.size(), releaseFiles.size());
+    EXPECT_TRUE(InstallManifest::parse(manifestText(std::string(64, '1'), releaseFiles), error)) << "the longest version";
 
     const std::vector<std::pair<std::string, std::string>> refused {
         { "", "empty" },
@@ -346,6 +146,172 @@ TEST(InstallManifest, ReadsOnlyAVersionAndPlainRelativePaths)
     }
 }
 
+// Every entry under a folder with what it holds, to show that nothing changed.
+std::map<std::string, std::string> contents(const fs::path& folder)
+{
+    std::map<std::string, std::string> found;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        auto status = fs::symlink_status(it->path());
+        auto relative = it->path().lexically_relative(folder).string();
+        found[relative] = fs::is_symlink(status) ? "link to " + fs::read_symlink(it->path()).string()
+            : fs::is_directory(status)           ? std::string("folder")
+                                                 : readFile(it->path()).value_or("?");
+    }
+    return found;
+}
+
+class UpdaterTest : public testing::Test {
+protected:
+    UpdaterTest()
+    {
+        installOldVersion();
+        Store::Location location { m_folder / "data", true, m_folder / "home", m_folder / "home" / "Documents" };
+        m_store = std::make_unique<Store>(location, Store::Services { m_clock, m_clock, m_clock });
+        m_store->save(R"({"clients":[]})");
+    }
+
+    // In test mode the updater logs to a file and installs what it finds at once; outside it, it
+    // keeps its daily schedule, unless it runs on a data folder of its own.
+    std::unique_ptr<Updater> updater(bool testMode = true, bool ownDataFolder = true)
+    {
+        std::optional<fs::path> testLog;
+        if (testMode)
+            testLog = m_folder / "update.log";
+        Updater::Settings settings { testLog, ownDataFolder, feedURL, m_signer.publicKey(), "0.1.0", m_prefix };
+        auto made = std::make_unique<Updater>(Updater::Services { *m_store, m_clock, m_clock, m_http, m_processes }, settings);
+        made->evaluateInPage = [this](const std::string& script) { m_events.push_back(script); };
+        made->quit = [this] { m_quit = true; };
+        return made;
+    }
+
+    // The installed copy: a prefix that holds Quillpost 0.1.0 and nothing else.
+    void installOldVersion()
+    {
+        std::error_code ignored;
+        fs::remove_all(m_prefix, ignored);
+        writeText(m_prefix / "bin" / "quillpost", "old program");
+        writeText(m_prefix / "share" / "quillpost" / "app" / "index.html", "old page");
+        writeText(InstallManifest::location(m_prefix), manifestText("0.1.0", { "bin/quillpost", "share/quillpost/app/index.html" }));
+    }
+
+    // Starts a test-mode run and answers the feed and the download; signed by our key unless told.
+    void runUpdate(Updater& updater, const std::string& archive, std::optional<std::string> signature = {},
+        const std::string& version = "0.2.0", const std::string& shortVersion = {})
+    {
+        updater.start();
+        m_http.answer(feedURL, FakeHttpClient::ok(appcast(version, signature.value_or(m_signer.sign(archive)), archive.size(), shortVersion)));
+        // A copy that can't install never asks for the archive.
+        bool asked = std::any_of(m_http.sent.begin(), m_http.sent.end(), [](auto& sent) { return sent.request.url == archiveURL && sent.completion; });
+        if (asked)
+            m_http.answer(archiveURL, FakeHttpClient::ok(archive));
+        m_clock.runPosted();
+    }
+
+    long requests(const std::string& url) const
+    {
+        return std::count_if(m_http.sent.begin(), m_http.sent.end(), [&](auto& sent) { return sent.request.url == url; });
+    }
+    void run(std::chrono::milliseconds duration)
+    {
+        m_clock.advance(duration);
+        m_clock.runPosted();
+    }
+    std::string log() const { return readFile(m_folder / "update.log").value_or(""); }
+    std::string page() const { return readFile(m_prefix / "share" / "quillpost" / "app" / "index.html").value_or(""); }
+
+    TemporaryFolder m_folder;
+    fs::path m_prefix { m_folder / "apps" / "quillpost" };
+    VirtualClock m_clock;
+    FakeHttpClient m_http;
+    FakeProcessRunner m_processes { m_clock };
+    std::unique_ptr<Store> m_store;
+    TestSigner m_signer;
+    std::vector<std::string> m_events;
+    bool m_quit { false };
+};
+
+TEST_F(UpdaterTest, InstallsASignedReleaseAfterASafetyCopyAndKeepsItOnlyOnceItShowsItsPage)
+{
+    auto archive = archiveOf(release("new page"));
+    auto made = updater();
+    runUpdate(*made, archive);
+
+    EXPECT_EQ(page(), "new page");
+    EXPECT_EQ(readFile(UpdateInstaller(m_prefix).previousTree() / "share" / "quillpost" / "app" / "index.html"), "old page");
+    ASSERT_EQ(m_processes.launches.size(), 1u);
+    EXPECT_EQ(m_processes.launches[0][0], (m_prefix / "bin" / "quillpost").string());
+    EXPECT_TRUE(m_quit);
+    for (auto* line : { " found 0.2.0\n", " downloaded 0.2.0, installing\n", " safety copy ok\n", " installed 0.2.0\n" })
+        EXPECT_NE(log().find(line), std::string::npos) << line << log();
+    EXPECT_TRUE(std::any_of(fs::directory_iterator(m_folder / "data" / "snapshots"), fs::directory_iterator(),
+        [](auto& entry) { return entry.path().filename().string().starts_with("before-update-"); }));
+
+    // The new version starts twice without showing its page: the third start is the old one again.
+    UpdateInstaller installer(m_prefix);
+    using enum UpdateInstaller::StartOutcome;
+    EXPECT_EQ(installer.atStart(), Trying);
+    EXPECT_EQ(installer.atStart(), Trying);
+    EXPECT_EQ(installer.atStart(), RolledBack);
+    EXPECT_EQ(page(), "old page");
+    EXPECT_EQ(installer.atStart(), Normal);
+
+    // Installed again, it shows its page this time and is kept.
+    made = updater();
+    runUpdate(*made, archive);
+    EXPECT_EQ(installer.atStart(), Trying);
+    made->startedOnce();
+    EXPECT_FALSE(fs::exists(installer.previousTree()));
+    EXPECT_EQ(installer.atStart(), Normal);
+    EXPECT_EQ(page(), "new page");
+}
+
+TEST_F(UpdaterTest, RefusesWhatIsNotSignedByTheKeyAndChangesNothing)
+{
+    auto archive = archiveOf(release("new page"));
+    TestSigner stranger;
+    auto altered = archiveOf(release("tampered page"));
+    const std::vector<std::pair<std::string, std::string>> cases {
+        { stranger.sign(archive), "signature doesn't match" }, // someone else's key
+        { m_signer.sign(archive), "signature doesn't match" }, // a signature of different bytes (below)
+        { "", "isn't signed" },
+        { "bm90IGEgc2lnbmF0dXJl", "signature doesn't match" },
+    };
+    for (size_t index = 0; index < cases.size(); ++index) {
+        auto made = updater();
+        runUpdate(*made, index == 1 ? altered : archive, cases[index].first);
+        EXPECT_NE(log().find(cases[index].second), std::string::npos) << index << log();
+        EXPECT_EQ(page(), "old page");
+        EXPECT_FALSE(fs::exists(UpdateInstaller(m_prefix).stagingFolder("0.2.0")));
+    }
+    EXPECT_TRUE(m_processes.launches.empty());
+    EXPECT_FALSE(m_quit);
+}
+
+TEST_F(UpdaterTest, AVersionThatDoesNotStartIsSwappedBackOut)
+{
+    m_processes.respond = [](const std::vector<std::string>& arguments) {
+        return ProcessRunner::Result { true, arguments.back() == "--self-check" ? 127 : 0, {}, {} };
+    };
+    auto made = updater();
+    runUpdate(*made, archiveOf(release("new page")));
+    EXPECT_EQ(page(), "old page");
+    EXPECT_NE(log().find("rolled back"), std::string::npos);
+    EXPECT_TRUE(m_processes.launches.empty());
+    EXPECT_NE(m_events.back().find("didn't start"), std::string::npos);
+}
+
+TEST_F(UpdaterTest, APackagedCopyPointsToThePackageManager)
+{
+    EXPECT_NE(UpdateInstaller("/usr").cannotInstall().value_or("").find("package manager"), std::string::npos);
+    // Not in test mode, and on a folder of its own: the updater stays off but answers.
+    auto idle = updater(false);
+    idle->start();
+    m_clock.advance(std::chrono::hours(48));
+    EXPECT_TRUE(m_http.sent.empty());
+    EXPECT_EQ(idle->info()["canCheck"], false);
+    EXPECT_EQ(idle->info()["lastCheck"], "");
+}
+
 TEST_F(UpdaterTest, ASharedFolderIsLeftAloneAndTheUserToldWhereToDownload)
 {
     const std::vector<std::pair<std::string, std::function<void()>>> shared {
@@ -358,14 +324,14 @@ TEST_F(UpdaterTest, ASharedFolderIsLeftAloneAndTheUserToldWhereToDownload)
         { "no manifest", [this] { fs::remove(InstallManifest::location(m_prefix)); } },
         { "a damaged manifest", [this] { writeText(InstallManifest::location(m_prefix), "garbage"); } },
     };
-    auto archive = tarball(release("new page"));
+    auto archive = archiveOf(release("new page"));
     for (auto& [name, share] : shared) {
         installOldVersion();
         share();
         auto before = contents(m_folder / "apps");
         m_events.clear();
-        auto made = updater(m_signer.publicKey());
-        runUpdate(*made, archive, m_signer.sign(archive));
+        auto made = updater();
+        runUpdate(*made, archive);
 
         EXPECT_EQ(contents(m_folder / "apps"), before) << name;
         EXPECT_NE(log().find("can't update itself"), std::string::npos) << name << log();
@@ -379,7 +345,7 @@ TEST_F(UpdaterTest, ASharedFolderIsLeftAloneAndTheUserToldWhereToDownload)
     EXPECT_FALSE(m_quit);
     // Only the feed was read: nothing was downloaded for a copy that can't take it.
     for (auto& request : m_http.sent)
-        EXPECT_EQ(request.request.url, "https://example.org/appcast.xml");
+        EXPECT_EQ(request.request.url, feedURL);
 
     // A folder that becomes shared after the check is still refused before anything moves.
     installOldVersion();
@@ -432,7 +398,7 @@ TEST_F(UpdaterTest, AVersionWithPathSeparatorsNeverReachesBeyondTheStagingArea)
     for (auto* decoy : { ".quillpost-update-0.2.0", ".quillpost-update-x" })
         fs::create_directories(m_folder / "apps" / decoy);
     writeText(m_folder / "victim" / "keep.txt", "keep");
-    auto archive = tarball(release("new page"));
+    auto archive = archiveOf(release("new page"));
     auto outside = [this] {
         auto found = contents(m_folder.path());
         std::erase_if(found, [](auto& entry) {
@@ -456,8 +422,8 @@ TEST_F(UpdaterTest, AVersionWithPathSeparatorsNeverReachesBeyondTheStagingArea)
     };
     for (auto& test : cases) {
         installOldVersion();
-        auto made = updater(m_signer.publicKey());
-        runUpdate(*made, archive, m_signer.sign(archive), test.version, test.shortVersion);
+        auto made = updater();
+        runUpdate(*made, archive, {}, test.version, test.shortVersion);
         EXPECT_EQ(outside(), before) << test.version << log();
         EXPECT_EQ(page(), test.installs ? "new page" : "old page") << test.version << log();
     }
@@ -480,7 +446,7 @@ TEST_F(UpdaterTest, AnArchiveThatIsOlderOrNotWhatTheFeedAnnouncedIsRefused)
     unlisted.push_back({ "quillpost-0.2.0/share/quillpost/extra.js", "unlisted" });
     auto badVersion = release("new page");
     badVersion.back().content = manifestText("0.2.0/../x", releaseFiles);
-    const std::vector<std::pair<std::vector<Entry>, std::string>> cases {
+    const std::vector<std::pair<Entries, std::string>> cases {
         { release("old signed page", "0.0.5"), "Quillpost 0.0.5, which isn't newer than this 0.1.0, so it was refused as a downgrade" },
         { release("same page", "0.1.0"), "refused as a downgrade" },
         { release("later page", "0.3.0"), "holds Quillpost 0.3.0, not the 0.2.0 its feed announced" },
@@ -490,9 +456,9 @@ TEST_F(UpdaterTest, AnArchiveThatIsOlderOrNotWhatTheFeedAnnouncedIsRefused)
     };
     for (auto& [entries, why] : cases) {
         m_events.clear();
-        auto archive = tarball(entries);
-        auto made = updater(m_signer.publicKey());
-        runUpdate(*made, archive, m_signer.sign(archive));
+        auto archive = archiveOf(entries);
+        auto made = updater();
+        runUpdate(*made, archive);
         EXPECT_NE(log().find(why), std::string::npos) << why << log();
         ASSERT_GE(m_events.size(), 2u);
         EXPECT_NE(m_events[m_events.size() - 2].find(why), std::string::npos) << m_events[m_events.size() - 2];
@@ -504,89 +470,71 @@ TEST_F(UpdaterTest, AnArchiveThatIsOlderOrNotWhatTheFeedAnnouncedIsRefused)
     EXPECT_FALSE(m_quit);
 }
 
-}
-}
-
-namespace quillpost {
-namespace {
 
 TEST_F(UpdaterTest, AScheduledFindIsMarkedForThePageAndDownloadsOnlyWhenTheUserSaidSo)
 {
-    Updater::Settings settings { std::nullopt, false, "https://example.org/appcast.xml", m_signer.publicKey(), "0.1.0", m_prefix };
-    Updater made(Updater::Services { *m_store, m_clock, m_clock, m_http, m_processes }, settings);
-    made.evaluateInPage = [this](const std::string& script) { m_events.push_back(script); };
-    const std::string feed = appcast("0.2.0", "https://example.org/q.tar.gz", "c2ln", 10);
-    auto archiveAsked = [this] {
-        return std::count_if(m_http.sent.begin(), m_http.sent.end(), [](auto& sent) { return sent.request.url == "https://example.org/q.tar.gz"; });
-    };
+    auto made = updater(false, false);
+    const std::string feed = appcast("0.2.0", "c2ln", 10);
     auto announced = [this](const std::string& marked) {
         return std::any_of(m_events.begin(), m_events.end(), [&](const std::string& event) {
             return event.find(R"("status":"available")") != std::string::npos && event.find(marked) != std::string::npos;
         });
     };
 
-    made.start();
-    EXPECT_FALSE(made.info()["autoDownload"].get<bool>());
-    m_clock.advance(std::chrono::seconds(10));
-    m_clock.runPosted();
-    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(feed));
+    made->start();
+    EXPECT_FALSE(made->info()["autoDownload"].get<bool>());
+    run(std::chrono::seconds(10));
+    m_http.answer(feedURL, FakeHttpClient::ok(feed));
     EXPECT_TRUE(announced(R"("scheduled":true)")) << "the page is told it came from a scheduled check";
-    EXPECT_EQ(archiveAsked(), 0) << "without automatic downloads a scheduled find only tells";
-    m_clock.advance(std::chrono::minutes(5));
-    m_clock.runPosted();
-    EXPECT_EQ(std::count_if(m_http.sent.begin(), m_http.sent.end(), [](auto& sent) { return sent.request.url == "https://example.org/appcast.xml"; }), 1)
-        << "one check at the start, the next a day later";
+    EXPECT_EQ(requests(archiveURL), 0) << "without automatic downloads a scheduled find only tells";
+    run(std::chrono::minutes(5));
+    EXPECT_EQ(requests(feedURL), 1) << "one check at the start, the next a day later";
 
     // A check the user asked for is answered where they asked, and downloads.
     m_events.clear();
-    made.checkNow();
-    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(feed));
+    made->checkNow();
+    m_http.answer(feedURL, FakeHttpClient::ok(feed));
     EXPECT_TRUE(announced("0.2.0"));
     EXPECT_FALSE(announced("scheduled"));
-    EXPECT_EQ(archiveAsked(), 1);
-    m_http.answer("https://example.org/q.tar.gz", FakeHttpClient::failed("no network"));
+    EXPECT_EQ(requests(archiveURL), 1);
+    m_http.answer(archiveURL, FakeHttpClient::failed("no network"));
 
     // Turned on, the setting is kept and the next scheduled find downloads by itself.
-    made.setAutoDownload(true);
-    EXPECT_TRUE(made.info()["autoDownload"].get<bool>());
+    made->setAutoDownload(true);
+    EXPECT_TRUE(made->info()["autoDownload"].get<bool>());
     EXPECT_EQ(Json::parse(*readFile(m_folder / "data" / "config.json"))["updateAutoDownload"], true);
-    m_clock.advance(Updater::checkInterval);
-    m_clock.runPosted();
-    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(feed));
-    EXPECT_EQ(archiveAsked(), 2);
+    run(Updater::checkInterval);
+    m_http.answer(feedURL, FakeHttpClient::ok(feed));
+    EXPECT_EQ(requests(archiveURL), 2);
     EXPECT_EQ(m_http.sent.back().request.timeout, std::chrono::seconds(60)) << "an idle time, not the whole download's";
 }
 
-
 TEST_F(UpdaterTest, OutsideTestModeADownloadedReleaseIsInstalledOnlyWhenTheUserQuits)
 {
-    Updater::Settings settings { std::nullopt, false, "https://example.org/appcast.xml", m_signer.publicKey(), "0.1.0", m_prefix };
-    Updater made(Updater::Services { *m_store, m_clock, m_clock, m_http, m_processes }, settings);
-    made.quit = [this] { m_quit = true; };
+    auto made = updater(false, false);
     int flushes = 0;
-    made.flushForUpdate = [&](std::function<void()> next) {
+    made->flushForUpdate = [&](std::function<void()> next) {
         ++flushes;
         next();
     };
     bool quitGoesOn = false;
-    made.installOnQuit([&] { quitGoesOn = true; });
+    made->installOnQuit([&] { quitGoesOn = true; });
     EXPECT_TRUE(quitGoesOn) << "with nothing downloaded the quit goes on at once";
     EXPECT_EQ(flushes, 0);
 
-    auto archive = tarball(release("new page"));
-    made.setAutoDownload(true);
-    made.start();
-    m_clock.advance(std::chrono::seconds(10));
+    auto archive = archiveOf(release("new page"));
+    made->setAutoDownload(true);
+    made->start();
+    run(std::chrono::seconds(10));
+    m_http.answer(feedURL, FakeHttpClient::ok(appcast("0.2.0", m_signer.sign(archive), archive.size())));
+    m_http.answer(archiveURL, FakeHttpClient::ok(archive));
     m_clock.runPosted();
-    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(appcast("0.2.0", "https://example.org/q.tar.gz", m_signer.sign(archive), archive.size())));
-    m_http.answer("https://example.org/q.tar.gz", FakeHttpClient::ok(archive));
-    m_clock.runPosted();
-    ASSERT_TRUE(made.hasDownloadedUpdate());
+    ASSERT_TRUE(made->hasDownloadedUpdate());
     EXPECT_EQ(page(), "old page");
     EXPECT_TRUE(m_processes.runs.empty());
 
     quitGoesOn = false;
-    made.installOnQuit([&] { quitGoesOn = true; });
+    made->installOnQuit([&] { quitGoesOn = true; });
     m_clock.runPosted();
     EXPECT_EQ(flushes, 1) << "the page saves before the swap";
     EXPECT_TRUE(quitGoesOn);
@@ -595,38 +543,30 @@ TEST_F(UpdaterTest, OutsideTestModeADownloadedReleaseIsInstalledOnlyWhenTheUserQ
     EXPECT_EQ(m_processes.runs[0].back(), "--self-check");
     EXPECT_TRUE(m_processes.launches.empty()) << "the user quit: nothing is started again";
     EXPECT_FALSE(m_quit);
-    EXPECT_FALSE(made.hasDownloadedUpdate());
+    EXPECT_FALSE(made->hasDownloadedUpdate());
 }
 
 TEST_F(UpdaterTest, ScheduledChecksComeADayAfterTheLastOneAndNotWhileTurnedOff)
 {
-    Updater::Settings settings { std::nullopt, false, "https://example.org/appcast.xml", m_signer.publicKey(), "0.1.0", m_prefix };
-    auto feedChecks = [this] {
-        return std::count_if(m_http.sent.begin(), m_http.sent.end(), [](auto& sent) { return sent.request.url == "https://example.org/appcast.xml"; });
-    };
-    auto run = [this](auto duration) {
-        m_clock.advance(duration);
-        m_clock.runPosted();
-    };
-    const std::string noUpdate = appcast("0.1.0", "https://example.org/q.tar.gz", "c2ln", 10);
     // The last run checked 23 hours ago: this one waits the hour that is left, not ten seconds.
     m_store->config()["updateLastCheck"] = Store::isoTime(m_clock.now() - std::chrono::hours(23));
     m_store->saveConfig();
-    Updater made(Updater::Services { *m_store, m_clock, m_clock, m_http, m_processes }, settings);
-    made.start();
+    auto made = updater(false, false);
+    made->start();
     run(std::chrono::minutes(59));
-    EXPECT_EQ(feedChecks(), 0);
+    EXPECT_EQ(requests(feedURL), 0);
     run(std::chrono::minutes(1));
-    EXPECT_EQ(feedChecks(), 1);
-    m_http.answer("https://example.org/appcast.xml", FakeHttpClient::ok(noUpdate));
+    EXPECT_EQ(requests(feedURL), 1);
+    m_http.answer(feedURL, FakeHttpClient::ok(appcast("0.1.0", "c2ln", 10)));
 
-    made.setAutomatic(false);
-    EXPECT_FALSE(made.info()["automatic"].get<bool>());
+    made->setAutomatic(false);
+    EXPECT_FALSE(made->info()["automatic"].get<bool>());
     run(Updater::checkInterval * 2);
-    EXPECT_EQ(feedChecks(), 1) << "turned off, nothing is checked";
-    made.setAutomatic(true);
+    EXPECT_EQ(requests(feedURL), 1) << "turned off, nothing is checked";
+    made->setAutomatic(true);
     run(std::chrono::seconds(10));
-    EXPECT_EQ(feedChecks(), 2) << "turned on after more than a day, the check comes soon";
+    EXPECT_EQ(requests(feedURL), 2) << "turned on after more than a day, the check comes soon";
 }
+
 }
 }
