@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
+#include <regex>
 #include <set>
 
 namespace quillpost {
@@ -15,25 +15,8 @@ namespace fs = std::filesystem;
 // none starting with a digit, at least two, at most 255 characters.
 bool validApplicationId(const std::string& id)
 {
-    if (id.empty() || id.size() > 255)
-        return false;
-    int elements = 0;
-    size_t start = 0;
-    while (start <= id.size()) {
-        size_t end = id.find('.', start);
-        if (end == std::string::npos)
-            end = id.size();
-        std::string element = id.substr(start, end - start);
-        if (element.empty() || std::isdigit(static_cast<unsigned char>(element[0])))
-            return false;
-        for (char c : element) {
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-')
-                return false;
-        }
-        ++elements;
-        start = end + 1;
-    }
-    return elements >= 2;
+    static const std::regex rule("[A-Za-z_-][A-Za-z0-9_-]*(\\.[A-Za-z_-][A-Za-z0-9_-]*)+");
+    return id.size() <= 255 && std::regex_match(id, rule);
 }
 
 TEST(InstanceIdentity, EachDataFolderIsItsOwnInstanceAndTheSelfTestNeverHandsOver)
