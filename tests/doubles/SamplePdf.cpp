@@ -74,12 +74,8 @@ std::string filledFormPdf(const SampleForm& form)
             byte = static_cast<char>(state);
         }
         auto image = QPDFObjectHandle::newStream(&document, noise);
-        image.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-        image.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-        image.getDict().replaceKey("/Width", QPDFObjectHandle::newInteger(static_cast<long long>(form.filler)));
-        image.getDict().replaceKey("/Height", QPDFObjectHandle::newInteger(1));
-        image.getDict().replaceKey("/ColorSpace", QPDFObjectHandle::newName("/DeviceGray"));
-        image.getDict().replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+        image.replaceDict(QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Image /Width " + std::to_string(form.filler)
+            + " /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 >>"));
         auto xobjects = QPDFObjectHandle::newDictionary();
         xobjects.replaceKey("/Filler", image);
         pages.front().getKey("/Resources").replaceKey("/XObject", xobjects);
@@ -100,9 +96,7 @@ std::string filledFormPdf(const SampleForm& form)
             // Text as a reader draws it: the value in the field's font, encoded for that font.
             auto content = "/Tx BMC BT /Helv 10 Tf 2 6 Td " + QPDFObjectHandle::newString(QUtil::utf8_to_win_ansi(value)).unparse() + " Tj ET EMC";
             auto appearance = QPDFObjectHandle::newStream(&document, content);
-            appearance.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-            appearance.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
-            appearance.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 300 20]"));
+            appearance.replaceDict(QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Form /BBox [0 0 300 20] >>"));
             appearance.getDict().replaceKey("/Resources", fieldResources);
             auto appearances = QPDFObjectHandle::newDictionary();
             appearances.replaceKey("/N", appearance);
@@ -136,11 +130,8 @@ std::string nestedFormXObjectsPdf()
     auto outer = QPDFObjectHandle::newStream(&document, "BT /F1 9 Tf (outer) Tj ET /Inner Do /Outer Do");
     // The inner form has no resources of its own: it uses those of the form that draws it.
     auto inner = QPDFObjectHandle::newStream(&document, "BT /F1 9 Tf [(in) -50 (ner)] TJ ET /Outer Do");
-    for (auto form : { outer, inner }) {
-        form.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-        form.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
-        form.getDict().replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 100 100]"));
-    }
+    for (auto form : { outer, inner })
+        form.replaceDict(QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Form /BBox [0 0 100 100] >>"));
     auto formResources = QPDFObjectHandle::parse("<< /Font << >> /XObject << >> >>");
     formResources.getKey("/Font").replaceKey("/F1", font);
     formResources.getKey("/XObject").replaceKey("/Outer", outer);
