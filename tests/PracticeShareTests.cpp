@@ -2,9 +2,7 @@
 
 #include "doubles/FakePracticeDatabase.h"
 #include "doubles/SecretDoubles.h"
-#include "doubles/ShareServices.h"
 #include "doubles/TemporaryFolder.h"
-#include "doubles/VirtualClock.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +37,7 @@ struct Desk {
         , server(shared)
         , connection(shared)
     {
-        writeText(folder / "data.json", document.dump());
+        save(document);
         share = make();
     }
 
@@ -52,6 +50,14 @@ struct Desk {
         made->deliver = [this](const Json& changes) { given.push_back(changes); };
         made->stateChanged = [this](const Json& status) { states.push_back(status["state"]); };
         return made;
+    }
+
+    // Killed and started again on the same folder and keyring.
+    void restart()
+    {
+        share = make();
+        connection.disconnect();
+        share->resume();
     }
 
     std::optional<std::string> start(PracticeShare::Mode mode, const std::string& password = "secret")
@@ -72,6 +78,19 @@ struct Desk {
 
     Json document() const { return Json::parse(readText(folder / "data.json")); }
     void save(const Json& document) { writeText(folder / "data.json", document.dump()); }
+
+    // The user sets one field of a client, or deletes the client when field is empty.
+    void edit(const std::string& id, const std::string& field, const std::string& value = "")
+    {
+        Json data = document();
+        auto& list = data["clients"];
+        auto item = std::find_if(list.begin(), list.end(), [&](const Json& entry) { return entry["id"] == id; });
+        if (field.empty())
+            list.erase(item);
+        else
+            (*item)[field] = value;
+        save(data);
+    }
 
     // The page: each change replaces or removes its item, then the whole document is saved.
     void applyGiven()
@@ -117,6 +136,8 @@ struct Desk {
     std::unique_ptr<PracticeShare> share;
 };
 
+using Desks = std::vector<std::unique_ptr<Desk>>;
+
 class PracticeShareTest : public testing::Test {
 protected:
     VirtualClock clock;
@@ -124,83 +145,63 @@ protected:
 
     Json serverBody(const std::string& collection, const std::string& id) { return server->rows.at({ collection, id }).body; }
 
-    // A desk that uploaded Ada and Bob, and a second desk that joined it and saved what it was given.
-    std::pair<std::unique_ptr<Desk>, std::unique_ptr<Desk>> twoDesks()
+    // A desk that uploaded Ada and Bob, and more desks that joined it (each with a client of its
+    // own that the join replaces) and saved what they were given.
+    Desks sharedDesks(int count)
     {
-        auto first = std::make_unique<Desk>(server, clock, practice({ client("c1", "Ada", "1"), client("c2", "Bob") }));
-        EXPECT_EQ(first->start(PracticeShare::Mode::Upload), std::nullopt);
-        first->sync();
-        return { std::move(first), joinedDesk() };
+        Desks desks;
+        desks.push_back(std::make_unique<Desk>(server, clock, practice({ client("c1", "Ada", "1"), client("c2", "Bob") })));
+        EXPECT_EQ(desks[0]->start(PracticeShare::Mode::Upload), std::nullopt);
+        desks[0]->sync();
+        while (static_cast<int>(desks.size()) < count) {
+            auto& desk = desks.emplace_back(std::make_unique<Desk>(server, clock, practice({ client("c9", "Local only") })));
+            EXPECT_EQ(desk->start(PracticeShare::Mode::Join), std::nullopt);
+            desk->sync();
+            desk->applyGiven();
+            desk->sync();
+        }
+        return desks;
     }
 
-    // One more desk joining the same practice, with what it was given saved.
-    std::unique_ptr<Desk> joinedDesk()
+    // Three sharing desks, each having renamed Bob to "Name A", "Name B" or "Name C" without sending it.
+    Desks threeRenamingBob()
     {
-        auto desk = std::make_unique<Desk>(server, clock, practice({}));
-        EXPECT_EQ(desk->start(PracticeShare::Mode::Join), std::nullopt);
-        desk->sync();
-        desk->applyGiven();
-        desk->sync();
-        return desk;
+        auto desks = sharedDesks(3);
+        for (std::size_t index = 0; index < desks.size(); ++index)
+            desks[index]->edit("c2", "name", std::string("Name ") + char('A' + index));
+        return desks;
     }
 
-    static Json withName(Json data, const std::string& clientId, const std::string& name)
+    // Every desk takes what the others sent and saves it.
+    static void settle(const Desks& desks)
     {
-        for (auto& item : data["clients"])
-            if (item["id"] == clientId)
-                item["name"] = name;
-        return data;
+        for (auto& desk : desks) {
+            desk->sync();
+            desk->applyGiven();
+            desk->sync();
+        }
     }
 };
 
 }
 
-TEST_F(PracticeShareTest, WithNoServerSetUpNothingRunsAndNothingIsWritten)
-{
-    Desk desk(server, clock, practice({ client("c1", "Ada") }));
-    desk.share->resume();
-    desk.share->dataSaved();
-    clock.runPosted();
-    EXPECT_EQ(desk.share->status()["state"], "off");
-    EXPECT_EQ(desk.share->status()["enabled"], false);
-    EXPECT_FALSE(std::filesystem::exists(desk.folder / "sync-state.json"));
-    EXPECT_EQ(server->connects, 0);
-    EXPECT_TRUE(desk.keyring.items.empty());
-}
-
 TEST_F(PracticeShareTest, UploadThenJoinGivesTheSecondDeskThePracticeAndKeepsItsOwnDataSafe)
 {
-    Desk first(server, clock, practice({ client("c1", "Ada"), client("c2", "Bob") }));
-    ASSERT_EQ(first.start(PracticeShare::Mode::Upload), std::nullopt);
+    auto desks = sharedDesks(2);
+    Desk& first = *desks[0];
+    Desk& second = *desks[1];
     EXPECT_EQ(first.keyring.items.at({ PracticeShare::keyringService, "clerk@db.office.example:5432/practice" }), "secret");
     EXPECT_EQ(readText(first.folder / "sync-state.json").find("secret"), std::string::npos);
-    EXPECT_EQ(first.sync(), 0ms);
     EXPECT_EQ(first.share->status()["state"], "connected");
-    EXPECT_EQ(server->rows.size(), 3u);
-    EXPECT_EQ(serverBody("clients", "c2")["name"], "Bob");
     EXPECT_TRUE(first.given.empty());
 
-    // A second upload to the same server is refused.
-    Desk other(server, clock, practice({ client("c7", "Other") }));
-    EXPECT_EQ(other.start(PracticeShare::Mode::Upload), "The server already holds a shared practice: on this desk, use the shared practice instead of uploading this one.");
-    EXPECT_FALSE(std::filesystem::exists(other.folder / "sync-state.json"));
-
-    Desk second(server, clock, practice({ client("c9", "Local only") }));
-    ASSERT_EQ(second.start(PracticeShare::Mode::Join), std::nullopt);
+    // The joining desk's own client went into the safety copy only; saving what it was given sent nothing back.
     EXPECT_EQ(second.safetyCopies, 1);
-    second.sync();
-    second.applyGiven();
-    EXPECT_EQ(second.clientRecord("c1")["name"], "Ada");
-    EXPECT_EQ(second.clientRecord("c2")["name"], "Bob");
-    EXPECT_TRUE(second.clientRecord("c9").is_null());
+    EXPECT_EQ(second.document()["clients"], first.document()["clients"]);
     EXPECT_EQ(second.document()["settings"]["billing"]["rate"], 100);
-
-    // Saving what it was given sends nothing back.
-    const int writes = server->writes;
-    second.sync();
-    EXPECT_EQ(server->writes, writes);
+    EXPECT_EQ(server->writes, 3);
+    EXPECT_EQ(server->rows.size(), 3u);
     EXPECT_TRUE(second.given.empty());
-    EXPECT_FALSE(server->rows.contains({ "clients", "c9" }));
 }
 
 TEST_F(PracticeShareTest, StartIsRefusedWithASentence)
@@ -224,225 +225,118 @@ TEST_F(PracticeShareTest, StartIsRefusedWithASentence)
 
 TEST_F(PracticeShareTest, ADeskOfflineKeepsItsChangesAndCatchesUp)
 {
-    auto [first, second] = twoDesks();
+    auto desks = sharedDesks(2);
+    Desk& first = *desks[0];
     // The second desk changes the phone while the first is cut off and changes the name.
-    auto data = second->document();
-    data["clients"][0]["phone"] = "2";
-    ASSERT_EQ(data["clients"][0]["id"], "c1");
-    second->save(data);
-    second->sync();
+    desks[1]->edit("c1", "phone", "2");
+    desks[1]->sync();
 
     server->reachable = false;
-    auto mine = first->document();
-    mine["clients"][0]["name"] = "Ada Lovelace";
-    first->save(mine);
-    EXPECT_EQ(first->sync(), 1000ms);
-    EXPECT_EQ(first->share->status()["state"], "offline");
-    EXPECT_EQ(first->share->status()["lastError"], "The connection to the practice server was lost.");
-    EXPECT_EQ(first->share->status()["pending"], 1);
-    EXPECT_FALSE(first->share->status()["since"].is_null());
-    EXPECT_EQ(first->sync(), 2000ms);
-    EXPECT_EQ(first->sync(), 4000ms);
+    first.edit("c1", "name", "Ada Lovelace");
+    EXPECT_EQ(first.sync(), 1000ms);
+    const Json offline = first.share->status();
+    EXPECT_EQ(offline["state"], "offline");
+    EXPECT_EQ(offline["lastError"], "The connection to the practice server was lost.");
+    EXPECT_EQ(offline["pending"], 1);
+    EXPECT_FALSE(offline["since"].is_null());
+    EXPECT_EQ(first.sync(), 2000ms);
+    EXPECT_EQ(first.sync(), 4000ms);
 
     server->reachable = true;
-    EXPECT_EQ(first->sync(), 0ms);
-    EXPECT_EQ(first->share->status()["state"], "connected");
-    EXPECT_EQ(first->share->status()["lastError"], "");
-    EXPECT_EQ(first->share->status()["pending"], 0);
+    EXPECT_EQ(first.sync(), 0ms);
+    const Json online = first.share->status();
+    EXPECT_EQ(online["state"], "connected");
+    EXPECT_EQ(online["lastError"], "");
+    EXPECT_EQ(online["pending"], 0);
+    settle(desks);
     EXPECT_EQ(serverBody("clients", "c1"), client("c1", "Ada Lovelace", "2"));
-    first->applyGiven();
-    EXPECT_EQ(first->clientRecord("c1"), client("c1", "Ada Lovelace", "2"));
-
-    second->sync();
-    second->applyGiven();
-    EXPECT_EQ(second->clientRecord("c1"), client("c1", "Ada Lovelace", "2"));
-    EXPECT_EQ(first->document()["clients"].size(), second->document()["clients"].size());
+    for (auto& desk : desks)
+        EXPECT_EQ(desk->clientRecord("c1"), client("c1", "Ada Lovelace", "2"));
 }
 
 TEST_F(PracticeShareTest, AWriteThatLosesARaceIsMergedAndRetried)
 {
-    auto [first, second] = twoDesks();
-    auto mine = first->document();
-    mine["clients"][1]["name"] = "Robert";
-    first->save(mine);
+    auto desks = sharedDesks(2);
+    Desk& first = *desks[0];
+    first.edit("c2", "name", "Robert");
     // Another desk writes Bob's phone between this desk's pull and its write.
     server->beforeWrite = [&] { server->put("clients", "c2", client("c2", "Bob", "555"), "desk-x"); };
-    EXPECT_EQ(first->sync(), 0ms);
+    EXPECT_EQ(first.sync(), 0ms);
     EXPECT_EQ(serverBody("clients", "c2"), client("c2", "Robert", "555"));
-    first->applyGiven();
-    EXPECT_EQ(first->clientRecord("c2"), client("c2", "Robert", "555"));
+    first.applyGiven();
+    EXPECT_EQ(first.clientRecord("c2"), client("c2", "Robert", "555"));
 }
 
-TEST_F(PracticeShareTest, BothDesksEndWithTheSameWinnerAndTheLoserKept)
+TEST_F(PracticeShareTest, ThreeDesksChangingOneFieldEndAlikeWithBothLosingValuesKept)
 {
-    auto [first, second] = twoDesks();
-    auto one = first->document();
-    one["clients"][0]["name"] = "Ada (first)";
-    first->save(one);
-    auto two = second->document();
-    for (auto& item : two["clients"])
-        if (item["id"] == "c1")
-            item["name"] = "Ada (second)";
-    second->save(two);
-
-    second->sync();
-    clock.advance(5s);
-    first->sync();
-    first->applyGiven();
-    second->sync();
-    second->applyGiven();
-
-    const Json onFirst = first->clientRecord("c1");
-    EXPECT_EQ(onFirst, second->clientRecord("c1"));
-    EXPECT_EQ(onFirst, serverBody("clients", "c1"));
-    EXPECT_EQ(onFirst["name"], "Ada (first)");
-    ASSERT_EQ(onFirst["conflicts"].size(), 1u);
-    EXPECT_EQ(onFirst["conflicts"][0]["field"], "name");
-    EXPECT_EQ(onFirst["conflicts"][0]["value"], "Ada (second)");
-    EXPECT_EQ(onFirst["conflicts"][0]["desk"], second->share->status()["desk"]);
-
-    // Settled, nothing more moves.
-    const int writes = server->writes;
-    first->sync();
-    second->sync();
-    EXPECT_EQ(server->writes, writes);
-    EXPECT_TRUE(first->given.empty());
-    EXPECT_TRUE(second->given.empty());
-}
-
-TEST_F(PracticeShareTest, ThreeDesksChangingOneFieldKeepBothLosingValues)
-{
-    auto [first, second] = twoDesks();
-    auto third = joinedDesk();
-    Desk* desks[] = { first.get(), second.get(), third.get() };
-    const char* names[] = { "Name A", "Name B", "Name C" };
-    for (int index = 0; index < 3; ++index) {
-        Json data = withName(desks[index]->document(), "c2", names[index]);
-        desks[index]->save(data);
-    }
-    for (auto* desk : desks) {
+    auto desks = threeRenamingBob();
+    for (auto& desk : desks) {
         clock.advance(1s);
         desk->sync();
     }
-    for (auto* desk : desks) {
-        desk->sync();
-        desk->applyGiven();
-        desk->sync();
-    }
+    settle(desks);
 
     const Json settled = serverBody("clients", "c2");
     EXPECT_EQ(settled["name"], "Name C");
     ASSERT_EQ(settled["conflicts"].size(), 2u);
-    EXPECT_EQ(settled["conflicts"][0]["value"], "Name A");
-    EXPECT_EQ(settled["conflicts"][1]["value"], "Name B");
-    for (auto* desk : desks)
+    for (int index = 0; index < 2; ++index) {
+        EXPECT_EQ(settled["conflicts"][index]["field"], "name");
+        EXPECT_EQ(settled["conflicts"][index]["value"], std::string("Name ") + char('A' + index));
+        EXPECT_EQ(settled["conflicts"][index]["desk"], desks[index]->share->status()["desk"]);
+    }
+    // Settled, nothing more moves.
+    const int writes = server->writes;
+    for (auto& desk : desks) {
         EXPECT_EQ(desk->clientRecord("c2"), settled);
-}
-
-TEST_F(PracticeShareTest, ADeletionAgainstAnEditBringsTheRecordBack)
-{
-    auto [first, second] = twoDesks();
-    auto one = first->document();
-    one["clients"].erase(1);
-    first->save(one);
-    first->sync();
-    EXPECT_TRUE(serverBody("clients", "c2").is_null());
-
-    auto two = second->document();
-    for (auto& item : two["clients"])
-        if (item["id"] == "c2")
-            item["phone"] = "777";
-    second->save(two);
-    second->sync();
-    EXPECT_EQ(serverBody("clients", "c2")["phone"], "777");
-    EXPECT_EQ(serverBody("clients", "c2")["conflicts"][0]["field"], "*deleted*");
-
-    first->sync();
-    first->applyGiven();
-    EXPECT_EQ(first->clientRecord("c2"), serverBody("clients", "c2"));
-}
-
-TEST_F(PracticeShareTest, ACycleRepeatedAfterACrashChangesNothingMore)
-{
-    auto [first, second] = twoDesks();
-    const std::string before = readText(first->folder / "sync-state.json");
-    auto mine = first->document();
-    mine["clients"][0]["name"] = "Ada K.";
-    first->save(mine);
-    first->sync();
-    const auto written = server->rows.at({ "clients", "c1" });
-
-    // Killed after the write, before its state file was replaced: the restarted desk finds the old one.
-    writeText(first->folder / "sync-state.json", before);
-    first->share = first->make();
-    first->connection.disconnect();
-    first->share->resume();
-    EXPECT_EQ(first->share->status()["state"], "connecting");
-    first->sync();
-    EXPECT_EQ(first->share->status()["state"], "connected");
-    EXPECT_EQ(server->rows.at({ "clients", "c1" }).rev, written.rev);
-    EXPECT_EQ(serverBody("clients", "c1")["name"], "Ada K.");
-    EXPECT_TRUE(first->given.empty());
-
-    second->sync();
-    second->applyGiven();
-    EXPECT_EQ(second->clientRecord("c1")["name"], "Ada K.");
+        desk->sync();
+        EXPECT_TRUE(desk->given.empty());
+    }
+    EXPECT_EQ(server->writes, writes);
 }
 
 // Killed after its writes reached the server and before its state file was replaced, a desk merges
 // its same changes again on restart, against records other desks have merged on top of since.
 TEST_F(PracticeShareTest, AMergeRepeatedAfterACrashGivesTheSameOutcomeAndLosesNothing)
 {
-    auto [first, second] = twoDesks();
-    auto third = joinedDesk();
-    Desk* desks[] = { first.get(), second.get(), third.get() };
-    const char* names[] = { "Name A", "Name B", "Name C" };
-    for (int index = 0; index < 3; ++index) {
-        Json data = withName(desks[index]->document(), "c2", names[index]);
-        if (index == 1)
-            data["clients"].erase(0); // and deletes Ada, whom the first desk edits
-        if (index == 0)
-            data["clients"][0]["phone"] = "11";
-        desks[index]->save(data);
-    }
+    auto desks = threeRenamingBob();
+    Desk& first = *desks[0];
+    Desk& second = *desks[1];
+    first.edit("c1", "phone", "11");
+    second.edit("c1", ""); // deletes Ada, whom the first desk edits
 
     // The second desk sends first, then dies before recording it.
-    const std::string before = readText(second->folder / "sync-state.json");
+    const std::string before = readText(second.folder / "sync-state.json");
     clock.advance(1s);
-    second->sync();
-    writeText(second->folder / "sync-state.json", before);
-    second->given.clear();
+    second.sync();
+    EXPECT_TRUE(serverBody("clients", "c1").is_null());
+    writeText(second.folder / "sync-state.json", before);
+    second.given.clear();
     clock.advance(1s);
-    third->sync();
+    desks[2]->sync();
     clock.advance(1s);
-    first->sync();
-    const Json merged = serverBody("clients", "c2");
-    const Json edited = serverBody("clients", "c1");
+    first.sync();
+    const int writes = server->writes;
 
     clock.advance(1s);
-    second->share = second->make();
-    second->connection.disconnect();
-    second->share->resume();
-    second->sync();
-    EXPECT_EQ(serverBody("clients", "c2"), merged) << "the repeated merge changed a record that already held it";
-    EXPECT_EQ(serverBody("clients", "c1"), edited) << "the repeated deletion was noted again";
+    second.restart();
+    EXPECT_EQ(second.share->status()["state"], "connecting");
+    second.sync();
+    EXPECT_EQ(second.share->status()["state"], "connected");
+    EXPECT_EQ(server->writes, writes) << "the repeated merge changed records that already held it";
 
-    for (auto* desk : desks) {
-        desk->sync();
-        desk->applyGiven();
-        desk->sync();
-    }
+    settle(desks);
     const Json settled = serverBody("clients", "c2");
     EXPECT_EQ(settled["name"], "Name A");
     std::multiset<std::string> setAside;
     for (auto& entry : settled["conflicts"])
         setAside.insert(entry["value"].get<std::string>());
     EXPECT_EQ(setAside, (std::multiset<std::string> { "Name B", "Name C" }));
+    // The edit brought the deleted record back, the deletion noted once.
     const Json ada = serverBody("clients", "c1");
     EXPECT_EQ(ada["phone"], "11");
     ASSERT_EQ(ada["conflicts"].size(), 1u);
     EXPECT_EQ(ada["conflicts"][0]["field"], "*deleted*");
-    for (auto* desk : desks) {
+    for (auto& desk : desks) {
         EXPECT_EQ(desk->clientRecord("c2"), settled);
         EXPECT_EQ(desk->clientRecord("c1"), ada);
     }
@@ -452,108 +346,107 @@ TEST_F(PracticeShareTest, AMergeRepeatedAfterACrashGivesTheSameOutcomeAndLosesNo
 // earlier one on its way to the last hasn't edited anything, and nothing of the later one is undone.
 TEST_F(PracticeShareTest, AnEarlierVersionThePageSavesLateIsNoEdit)
 {
-    auto desks = twoDesks(); // named, not bound: the lambda below captures them
-    auto& first = desks.first;
-    auto& second = desks.second;
-    auto rename = [&](const std::string& name) {
-        second->save(withName(second->document(), "c2", name));
-        second->sync();
-        second->applyGiven();
-        second->sync();
-        first->sync();
-    };
-    rename("Robert");
-    ASSERT_EQ(first->given.size(), 1u);
-    const Json earlier = first->given.front();
-    rename("Roberto");
-    ASSERT_EQ(first->given.size(), 2u);
+    auto desks = sharedDesks(2);
+    Desk& first = *desks[0];
+    Desk& second = *desks[1];
+    for (const char* name : { "Robert", "Roberto" }) {
+        second.edit("c2", "name", name);
+        second.sync();
+        first.sync();
+    }
+    ASSERT_EQ(first.given.size(), 2u);
 
     // Only the first version is saved when the next turn runs; then the desk starts again.
-    first->given = { earlier };
-    first->applyGiven();
-    ASSERT_EQ(first->clientRecord("c2")["name"], "Robert");
+    first.given.pop_back();
+    first.applyGiven();
+    ASSERT_EQ(first.clientRecord("c2")["name"], "Robert");
     const int writes = server->writes;
-    first->sync();
-    EXPECT_EQ(server->writes, writes);
-    first->share = first->make();
-    first->connection.disconnect();
-    first->share->resume();
-    first->sync();
+    first.sync();
+    first.restart();
+    first.sync();
     EXPECT_EQ(server->writes, writes);
     EXPECT_EQ(serverBody("clients", "c2")["name"], "Roberto");
-    first->applyGiven();
-    first->sync();
-    EXPECT_EQ(first->clientRecord("c2"), serverBody("clients", "c2"));
+    first.applyGiven();
+    first.sync();
+    EXPECT_EQ(first.clientRecord("c2"), serverBody("clients", "c2"));
     EXPECT_EQ(server->writes, writes);
 }
 
 TEST_F(PracticeShareTest, WhatThePageWasGivenAndDidNotSaveIsGivenAgainAfterAReload)
 {
-    auto [first, second] = twoDesks();
-    auto one = first->document();
-    one["clients"][1]["name"] = "Bobby";
-    first->save(one);
-    first->sync();
+    auto desks = sharedDesks(2);
+    Desk& second = *desks[1];
+    desks[0]->edit("c2", "name", "Bobby");
+    desks[0]->sync();
 
-    second->sync();
-    ASSERT_EQ(second->given.size(), 1u);
-    second->given.clear();
+    second.sync();
+    ASSERT_EQ(second.given.size(), 1u);
+    second.given.clear();
     // The page reloaded from data.json before it saved: the change comes again, and meanwhile the old text isn't sent back.
-    second->sync();
-    EXPECT_TRUE(second->given.empty());
+    second.sync();
+    EXPECT_TRUE(second.given.empty());
     EXPECT_EQ(serverBody("clients", "c2")["name"], "Bobby");
-    second->share->pageLoaded();
-    second->sync();
-    ASSERT_EQ(second->given.size(), 1u);
-    second->applyGiven();
-    EXPECT_EQ(second->clientRecord("c2")["name"], "Bobby");
+    second.share->pageLoaded();
+    second.sync();
+    ASSERT_EQ(second.given.size(), 1u);
+    second.applyGiven();
+    EXPECT_EQ(second.clientRecord("c2")["name"], "Bobby");
 }
 
 TEST_F(PracticeShareTest, AStateFileThatDoesNotReadIsPutAsideAndSharingStops)
 {
-    auto [first, second] = twoDesks();
-    writeText(first->folder / "sync-state.json", "{\"version\": 1, \"desk\": ");
-    first->share = first->make();
-    first->share->resume();
+    auto desks = sharedDesks(1);
+    Desk& first = *desks[0];
+    writeText(first.folder / "sync-state.json", "{\"version\": 1, \"desk\": ");
+    first.restart();
     clock.runPosted();
-    EXPECT_EQ(first->share->status()["state"], "off");
-    EXPECT_NE(first->share->status()["lastError"].get<std::string>().find("damaged"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(first->folder / "sync-state.json"));
+    EXPECT_EQ(first.share->status()["state"], "off");
+    EXPECT_NE(first.share->status()["lastError"].get<std::string>().find("damaged"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(first.folder / "sync-state.json"));
     bool keptAside = false;
-    for (auto& entry : std::filesystem::directory_iterator(first->folder.path()))
+    for (auto& entry : std::filesystem::directory_iterator(first.folder.path()))
         keptAside |= entry.path().filename().string().starts_with("sync-state-unreadable-");
     EXPECT_TRUE(keptAside);
-    EXPECT_EQ(first->document()["clients"].size(), 2u);
+    EXPECT_EQ(first.document()["clients"].size(), 2u);
 }
 
 TEST_F(PracticeShareTest, ADataFileThatDoesNotReadSendsNothingAndSaysWhy)
 {
-    auto [first, second] = twoDesks();
-    const int writes = server->writes;
+    auto desks = sharedDesks(1);
+    Desk& first = *desks[0];
     const std::string deep = std::string(100000, '[') + std::string(100000, ']');
     const std::string unreadable[] = { "{\"clients\": [", deep, "[]", "" };
     for (auto& text : unreadable) {
-        writeText(first->folder / "data.json", text);
-        EXPECT_GT(first->sync(), 0ms) << text.substr(0, 20);
-        EXPECT_EQ(first->share->status()["lastError"], "The practice's data file doesn't read, so nothing was shared.") << text.substr(0, 20);
+        writeText(first.folder / "data.json", text);
+        EXPECT_GT(first.sync(), 0ms) << text.substr(0, 20);
+        EXPECT_EQ(first.share->status()["lastError"], "The practice's data file doesn't read, so nothing was shared.") << text.substr(0, 20);
     }
-    std::filesystem::remove(first->folder / "data.json");
-    first->sync();
-    EXPECT_EQ(first->share->status()["lastError"], "The practice's data file isn't there, so nothing was shared.");
-    EXPECT_EQ(server->writes, writes);
+    std::filesystem::remove(first.folder / "data.json");
+    first.sync();
+    EXPECT_EQ(first.share->status()["lastError"], "The practice's data file isn't there, so nothing was shared.");
+    EXPECT_EQ(server->writes, 3);
     EXPECT_EQ(server->rows.size(), 3u);
 }
 
 TEST_F(PracticeShareTest, StopKeepsTheDataAndForgetsTheServer)
 {
-    auto [first, second] = twoDesks();
-    first->share->stop();
+    auto desks = sharedDesks(1);
+    Desk& first = *desks[0];
+    first.share->stop();
     clock.runPosted();
-    EXPECT_EQ(first->share->status()["state"], "off");
-    EXPECT_FALSE(std::filesystem::exists(first->folder / "sync-state.json"));
-    EXPECT_TRUE(first->keyring.items.empty());
-    EXPECT_EQ(first->document()["clients"].size(), 2u);
-    EXPECT_EQ(first->states.back(), "off");
+    EXPECT_EQ(first.states.back(), "off");
+    EXPECT_FALSE(std::filesystem::exists(first.folder / "sync-state.json"));
+    EXPECT_TRUE(first.keyring.items.empty());
+    EXPECT_EQ(first.document()["clients"].size(), 2u);
+
+    // Started again with no server set up, nothing runs and nothing is written.
+    const int connects = server->connects;
+    first.restart();
+    first.share->dataSaved();
+    clock.runPosted();
+    EXPECT_EQ(first.share->status()["enabled"], false);
+    EXPECT_FALSE(std::filesystem::exists(first.folder / "sync-state.json"));
+    EXPECT_EQ(server->connects, connects);
 }
 
 TEST(PracticeShareRetry, WaitsDoubleUpToAMinute)

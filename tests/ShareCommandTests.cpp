@@ -4,7 +4,6 @@
 #include "doubles/CommandHarness.h"
 #include "doubles/FakePracticeDatabase.h"
 #include "doubles/SecretDoubles.h"
-#include "doubles/ShareServices.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,12 @@
 #pragma once
 
 #include "platform/PracticeDatabase.h"
+#include "share/PracticeShare.h"
 
+#include "doubles/VirtualClock.h"
+
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -9,7 +14,7 @@
 
 namespace quillpost {
 
-// The practice server in memory: one table of records keyed by (collection, id), one rev counter
+// The practice server in memory (and, below, a share that uses it): one table of records keyed by (collection, id), one rev counter
 // for every write, and a clock in milliseconds that moves one step per write. Several desks' fake
 // connections share one Server.
 class FakePracticeDatabase final : public PracticeDatabase {
@@ -59,17 +64,13 @@ public:
     std::vector<RemoteRecord> pullSince(std::int64_t rev, std::size_t limit) override
     {
         check();
-        std::map<std::int64_t, RemoteRecord> ordered;
+        std::vector<RemoteRecord> result;
         for (auto& [key, row] : m_server->rows) {
             if (row.rev > rev)
-                ordered.emplace(row.rev, row);
+                result.push_back(row);
         }
-        std::vector<RemoteRecord> result;
-        for (auto& [at, row] : ordered) {
-            if (result.size() == limit)
-                break;
-            result.push_back(row);
-        }
+        std::sort(result.begin(), result.end(), [](auto& a, auto& b) { return a.rev < b.rev; });
+        result.resize(std::min(result.size(), limit));
         return result;
     }
 
@@ -117,5 +118,22 @@ private:
     std::shared_ptr<Server> m_server;
     bool m_connected { false };
 };
+
+// A share working in `folder` against the fake server, driven step by step on the virtual clock.
+inline PracticeShare::Services testShareServices(const std::filesystem::path& folder, std::shared_ptr<FakePracticeDatabase::Server> server,
+    Keyring& keyring, VirtualClock& clock, std::function<bool()> safetyCopy)
+{
+    return PracticeShare::Services {
+        .dataFile = folder / "data.json",
+        .stateFile = folder / "sync-state.json",
+        .openDatabase = [server] { return std::make_unique<FakePracticeDatabase>(server); },
+        .keyring = keyring,
+        .clock = clock,
+        .mainQueue = clock,
+        .background = clock,
+        .safetyCopy = std::move(safetyCopy),
+        .workerThread = false,
+    };
+}
 
 }
