@@ -93,12 +93,21 @@
     };
   }
 
+  // The document's text comes as bytes, through the byte channel when large: a script reply
+  // carrying tens of megabytes of text costs the page seconds. The first load starts with the
+  // document, while the page's modules are still arriving, and the page's first load() takes it.
+  const loadDocument = () => callBytes('loadText').then((u8) => JSON.parse(new TextDecoder().decode(u8)));
+  let firstLoad = document.readyState === 'loading' ? loadDocument() : null;
+  firstLoad?.catch(() => {});
+
   const api = {
     native: 'cpp',
     platform: 'linux',
-    // The document's text comes as bytes, through the byte channel when large: a script reply
-    // carrying tens of megabytes of text costs the page seconds.
-    load: () => callBytes('loadText').then((u8) => JSON.parse(new TextDecoder().decode(u8))),
+    load: () => {
+      const early = firstLoad;
+      firstLoad = null;
+      return early ?? loadDocument();
+    },
     save: (blob) => call('save', JSON.stringify(blob)),
     // The document's JSON text as UTF-8 bytes: large text is uploaded a piece at a time, since
     // the page waits while each upload's body is copied, and the save takes the pieces'
