@@ -34,23 +34,23 @@ def practice(clients, extra=None):
     return json.dumps(document).encode()
 
 
-def truncated(path):
-    whole = practice(200)
-    write(path, whole[:len(whole) // 2])
+# What a damaged file holds, by kind.
+DAMAGED = {
+    "truncated": lambda: practice(200)[:len(practice(200)) // 2],
+    "garbage": lambda: random.Random(7).randbytes(64 * 1024),
+    "not UTF-8": lambda: '{"version":1,"clients":[{"id":"c1","name":"Fran\xe7ois M\xfcller","notes":"caf\xe9"}]}'.encode("latin-1"),
+    "nested arrays": lambda: b"[" * DEPTH + b"]" * DEPTH,
+    "nested objects": lambda: b'{"a":' * DEPTH + b"1" + b"}" * DEPTH,
+}
 
 
-def garbage(path):
-    write(path, random.Random(7).randbytes(64 * 1024))
-
-
-def not_utf8(path):
-    write(path, '{"version":1,"clients":[{"id":"c1","name":"Fran\xe7ois M\xfcller","notes":"caf\xe9"}]}'.encode("latin-1"))
-
-
-def zeros(path):
-    # Sparse: 200 MB that take no room on disk.
+def damage(path, kind):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
-        f.truncate(BIG)
+        if kind == "zeros":
+            f.truncate(BIG)  # sparse: 200 MB that take no room on disk
+        else:
+            f.write(DAMAGED[kind]())
 
 
 def big_document(path, key="notes", head=b'{"version":1,"clients":[{"id":"c1","name":"Big"}],'):
@@ -62,14 +62,6 @@ def big_document(path, key="notes", head=b'{"version":1,"clients":[{"id":"c1","n
         f.write(b'"}')
 
 
-def nested_arrays(path):
-    write(path, b"[" * DEPTH + b"]" * DEPTH)
-
-
-def nested_objects(path):
-    write(path, b'{"a":' * DEPTH + b"1" + b"}" * DEPTH)
-
-
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
@@ -78,20 +70,16 @@ def write(path, data):
 
 # name, what is done to data.json, whether earlier copies exist
 DATA_CASES = [
-    ("data truncated", truncated, False),
-    ("data truncated, with .bak and a snapshot", truncated, True),
-    ("data garbage", garbage, False),
-    ("data not UTF-8", not_utf8, False),
-    ("data 200 MB of zero bytes", zeros, False),
-    ("data nested 100,000 deep", nested_arrays, False),
+    ("data truncated", "truncated", False),
+    ("data truncated, with .bak and a snapshot", "truncated", True),
+    ("data garbage", "garbage", False),
+    ("data not UTF-8", "not UTF-8", False),
+    ("data 200 MB of zero bytes", "zeros", False),
+    ("data nested 100,000 deep", "nested arrays", False),
 ]
-SETTINGS_CASES = [
-    ("truncated", truncated),
-    ("garbage", garbage),
-    ("not UTF-8", not_utf8),
-    ("200 MB", None),  # config: a 200 MB valid file; window state: 200 MB of zero bytes
-    ("nested 100,000 deep", nested_objects),
-]
+# name, what is done to the settings file (None: config.json a valid 200 MB file, window state 200 MB of zero bytes)
+SETTINGS_CASES = [("truncated", "truncated"), ("garbage", "garbage"), ("not UTF-8", "not UTF-8"), ("200 MB", None),
+                  ("nested 100,000 deep", "nested objects")]
 
 
 class Runner:
@@ -100,6 +88,14 @@ class Runner:
         self.check = Checks()
         self.outcomes = []
         self.count = 0
+        self.last = None
+
+    def folder(self):
+        """A fresh folder for the next case; the previous case's (with its 200 MB files) goes."""
+        if self.last:
+            shutil.rmtree(self.last, ignore_errors=True)
+        self.last = tempfile.mkdtemp(dir=self.work)
+        return self.last
 
     def start(self, name, data_dir, state_dir, settings):
         self.count += 1
@@ -120,12 +116,9 @@ class Runner:
                 break
         run.wait_for(DONE_MARK, 5)
         alive = run.alive()
-        run.stop()
-        run.drain()
+        run.finish(os.path.join(self.output, re.sub(r"[^A-Za-z0-9]+", "-", name).strip("-") + ".log"))
         if not alive:
             found["ended"] = "the program ended on its own, exit status %s; last lines: %s" % (run.process.returncode, run.log[-3:])
-        with open(os.path.join(self.output, re.sub(r"[^A-Za-z0-9]+", "-", name).strip("-") + ".log"), "w") as f:
-            f.write("\n".join(run.log))
         self.check("settled" in found, "%s: the program starts and the page gets ready%s"
                    % (name, " (page script: %s)" % found["error"] if "error" in found else ""))
         self.check(alive, "%s: the program never crashed" % name)
@@ -133,8 +126,8 @@ class Runner:
         print("     %s: %s" % (name, json.dumps({k: v for k, v in found.items()})[:1500]), flush=True)
         return found.get("settled"), found.get("attempted")
 
-    def data_case(self, name, damage, earlier_copies):
-        folder = tempfile.mkdtemp(dir=self.work)
+    def data_case(self, name, kind, earlier_copies):
+        folder = self.folder()
         data_dir = os.path.join(folder, "data")
         data_file = os.path.join(data_dir, "data.json")
         os.makedirs(data_dir)
@@ -142,13 +135,12 @@ class Runner:
             write(data_file + ".bak", practice(2))
             yesterday = (datetime.date.today() - datetime.timedelta(days=1)).isoformat()
             write(os.path.join(data_dir, "snapshots", "data-%s.json" % yesterday), practice(1))
-        damage(data_file)
+        damage(data_file, kind)
         original_size = os.path.getsize(data_file)
         original = read(data_file)
 
         settled, attempted = self.steps(name, self.start(name, data_dir, os.path.join(folder, "state"), {}))
         if settled is None:
-            shutil.rmtree(folder, ignore_errors=True)
             return
         page = attempted["page"] if attempted else settled
         self.check(page["locked"] or NOTICE.search(page["notices"] or "") is not None,
@@ -166,11 +158,10 @@ class Runner:
                 pass
         self.check(replaced is None or any(n != "Hostile probe" for n in replaced),
                    "%s: no new, empty practice was saved over it (data.json now holds clients %s)" % (name, replaced))
-        shutil.rmtree(folder, ignore_errors=True)
 
     def big_document_case(self):
         name = "data a 200 MB document"
-        folder = tempfile.mkdtemp(dir=self.work)
+        folder = self.folder()
         data_dir = os.path.join(folder, "data")
         data_file = os.path.join(data_dir, "data.json")
         os.makedirs(data_dir)
@@ -181,28 +172,24 @@ class Runner:
         # Whatever happened, the 200 MB of notes are on disk: as they were, or saved again with the edit.
         size = os.path.getsize(data_file) if os.path.exists(data_file) else 0
         self.check(size >= BIG, "%s: data.json still holds the notes (%d bytes)" % (name, size))
-        shutil.rmtree(folder, ignore_errors=True)
 
-    def settings_case(self, which, kind, damage):
-        name = "%s %s" % (which, kind)
-        folder = tempfile.mkdtemp(dir=self.work)
+    def settings_case(self, which, name, kind):
+        name = "%s %s" % (which, name)
+        folder = self.folder()
         data_dir = os.path.join(folder, "data")
         state_dir = os.path.join(folder, "state")
         data_file = os.path.join(data_dir, "data.json")
         write(data_file, practice(1))
         target = os.path.join(data_dir, "config.json") if which == "config.json" else os.path.join(state_dir, "Quillpost", "window-state.json")
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        if damage is not None:
-            damage(target)
-        elif which == "config.json":
+        if kind is None and which == "config.json":
             big_document(target, "padding", b'{"backupFolder":"' + os.path.join(folder, "backups").encode() + b'",')
         else:
-            zeros(target)
-        damaged_settings = read(target) if damage is not None and which == "config.json" else None
+            damage(target, kind or "zeros")
+        damaged_settings = read(target) if kind is not None and which == "config.json" else None
 
         settled, attempted = self.steps(name, self.start(name, data_dir, state_dir, {"rewriteSettings": which == "config.json"}))
         if settled is None or attempted is None:
-            shutil.rmtree(folder, ignore_errors=True)
             return
         self.check(settled["editable"] and settled["clients"] == 1 and not settled["locked"],
                    "%s: the page opens the data file as usual" % name)
@@ -217,7 +204,6 @@ class Runner:
             aside = [n for n in sorted(os.listdir(snapshots)) if UNREADABLE_SETTINGS.match(n)] if os.path.isdir(snapshots) else []
             self.check(len(aside) == 1 and read(os.path.join(snapshots, aside[0])) == damaged_settings,
                        "%s: the damaged settings are put aside once, whole, in snapshots/: %s" % (name, aside))
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 def main():
@@ -232,12 +218,12 @@ def main():
     runner = Runner(args.app, args.output, work, display)
     started = time.monotonic()
     try:
-        for name, damage, earlier_copies in DATA_CASES:
-            runner.data_case(name, damage, earlier_copies)
+        for name, kind, earlier_copies in DATA_CASES:
+            runner.data_case(name, kind, earlier_copies)
         runner.big_document_case()
         for which in ("config.json", "window-state.json"):
-            for kind, damage in SETTINGS_CASES:
-                runner.settings_case(which, kind, damage)
+            for name, kind in SETTINGS_CASES:
+                runner.settings_case(which, name, kind)
     finally:
         stop_xvfb(xvfb)
         shutil.rmtree(work, ignore_errors=True)
