@@ -115,43 +115,28 @@ def qpdf_opens(path, password=None):
     return quiet(arguments).returncode in (0, 3)
 
 
-def run_to_done(app_run, timeout):
-    """Reads the run's output up to the page script's end mark, then ends the program with SIGTERM."""
-    deadline = time.monotonic() + timeout
-    while True:
-        line = app_run.next_line(deadline)
-        if line is None or DONE_MARK in line:
-            break
-    app_run.stop()
-    app_run.drain()
-
-
-class Stranger:
+def stranger(port):
     """Whatever else may listen on the queue's port while Quillpost is closed: it must get no job."""
+    sockets = []
+    for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
+        s = socket.socket(family, socket.SOCK_STREAM)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        s.bind((address, port))
+        s.listen(8)
+        s.setblocking(False)
+        sockets.append(s)
+    return sockets
 
-    def __init__(self, port):
-        self.sockets = []
-        for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
-            s = socket.socket(family, socket.SOCK_STREAM)
-            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            s.bind((address, port))
-            s.listen(8)
-            s.setblocking(False)
-            self.sockets.append(s)
 
-    def was_reached(self):
-        for s in self.sockets:
-            try:
-                connection, _ = s.accept()
-                connection.close()
-                return True
-            except BlockingIOError:
-                pass
-        return False
-
-    def close(self):
-        for s in self.sockets:
-            s.close()
+def reached(sockets):
+    """Whether anything connected to one of the sockets."""
+    for s in sockets:
+        try:
+            s.accept()[0].close()
+            return True
+        except BlockingIOError:
+            pass
+    return False
 
 
 def restart(args, work, data_dir, display, page_pdf, check):
@@ -160,30 +145,32 @@ def restart(args, work, data_dir, display, page_pdf, check):
     env = {"QUILLPOST_PRINTER_TEST": "1", "HOME": os.path.join(work, "home")}
     setup = AppRun(args.app, script_with_checks(work, "print_setup.js", args.script, 'const SETTINGS = {"phase": "setup"};\n'),
                    data_dir, os.path.join(work, "state"), display, env)
-    run_to_done(setup, 60)
+    # Read up to the page script's end, then ended with SIGTERM.
+    setup.wait_for(DONE_MARK, 60)
+    setup.finish(os.path.join(args.output, "app-setup.log"))
     check_page_results(check, setup.results, 1)
     port_line = [line.split("E2E-PRINTER-UP ", 1)[1].strip() for line in setup.log if "E2E-PRINTER-UP " in line]
     port = int(port_line[0]) if port_line and port_line[0].isdigit() else 47631
     check(wait_until(lambda: "disabled" in quiet(["/usr/bin/lpstat", "-p", QUEUE]).stdout, 10),
           "after SIGTERM the queue is paused: " + quiet(["/usr/bin/lpstat", "-p", QUEUE]).stdout.strip())
 
-    stranger = Stranger(port)
+    sockets = stranger(port)
     try:
         printed = quiet(["/usr/bin/lp", "-d", QUEUE, "-t", "Held form", page_pdf or "/nonexistent"])
         check(printed.returncode == 0, "lp takes a job while Quillpost is closed: " + printed.stdout.strip())
         check(wait_until(lambda: QUEUE in quiet(["/usr/bin/lpstat", "-o", QUEUE]).stdout, 5), "the job waits in the queue")
         time.sleep(5)
-        check(not stranger.was_reached(), "nothing reaches the stranger on port %d while Quillpost is closed" % port)
+        check(not reached(sockets), "nothing reaches the stranger on port %d while Quillpost is closed" % port)
 
         arrival = AppRun(args.app, script_with_checks(work, "print_arrival.js", args.script, 'const SETTINGS = {"phase": "arrival", "port": %d};\n' % port),
                          data_dir, os.path.join(work, "state"), display, env)
-        run_to_done(arrival, 120)
-        with open(os.path.join(args.output, "app-restart.log"), "w") as f:
-            f.write("\n".join(setup.log + ["----"] + arrival.log))
+        arrival.wait_for(DONE_MARK, 120)
+        arrival.finish(os.path.join(args.output, "app-arrival.log"))
         check_page_results(check, arrival.results, 3)
-        check(not stranger.was_reached(), "the stranger got nothing after the start either")
+        check(not reached(sockets), "the stranger got nothing after the start either")
     finally:
-        stranger.close()
+        for s in sockets:
+            s.close()
 
 
 def main():
@@ -237,10 +224,7 @@ def main():
                 # A job the server kept that isn't a PDF, as a PostScript job would be.
                 with open(os.path.join(spool, "99-scan.ps"), "w") as f:
                     f.write("%!PS-Adobe-3.0\n/Helvetica findfont 12 scalefont setfont 72 72 moveto (scan) show showpage\n")
-        run.stop()
-        run.drain()
-        with open(os.path.join(args.output, "app.log"), "w") as f:
-            f.write("\n".join(run.log))
+        run.finish(os.path.join(args.output, "app.log"))
 
         check_page_results(check, run.results, 5)
         arrivals = [line.split("E2E-PRINTED ", 1)[1] for line in run.log if "E2E-PRINTED " in line]
