@@ -68,8 +68,9 @@ TEST_F(ShareCommandTest, SettingsThePageSendsAreCheckedBeforeAnyConnection)
 
 TEST_F(ShareCommandTest, TestStartStatusAndStopAnswerThePage)
 {
-    auto tested = send("shareTest", with("port", "5432"));
-    EXPECT_EQ(tested->result, "true");
+    // The port's bounds, and the longest port typed as text.
+    for (const Json& port : { Json(1), Json("65535") })
+        EXPECT_EQ(send("shareTest", with("port", port))->result, "true") << port;
     auto wrong = send("shareTest", with("password", "nope"));
     EXPECT_EQ(wrong->error, "The server refused the password for user clerk.");
 
