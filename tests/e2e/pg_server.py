@@ -68,9 +68,6 @@ class PgServer:
     def stop(self, mode="fast"):
         self._run(_tool("pg_ctl"), "-D", self.data, "-m", mode, "-w", "-t", "30", "stop", check=False)
 
-    def running(self):
-        return self._run(_tool("pg_ctl"), "-D", self.data, "status", check=False).returncode == 0
-
     def psql(self, sql, database=None):
         """Runs SQL as the superuser over the socket; answers its output, unaligned, tuples only."""
         done = self._run(_tool("psql"), "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-h", self.folder, "-p", str(self.port),
@@ -86,9 +83,3 @@ class PgServer:
     def close(self):
         self.stop("immediate")
         shutil.rmtree(self.folder, ignore_errors=True)
-
-    def __enter__(self):
-        return self.setup()
-
-    def __exit__(self, *exc):
-        self.close()
