@@ -1,7 +1,8 @@
 #pragma once
 
 #include <functional>
-#include <glib.h>
+#include <gio/gio.h>
+#include <string>
 
 namespace quillpost {
 
@@ -17,5 +18,31 @@ inline bool runUntil(const std::function<bool()>& condition, int seconds = 30)
     g_source_remove(tick);
     return condition();
 }
+
+// A Python stand-in beside these tests, for as long as this lives. It prints one line once ready.
+struct StandIn {
+    GSubprocess* process { nullptr };
+    std::string ready; // the line, empty when it didn't start
+
+    explicit StandIn(const char* script)
+    {
+        const std::string path = std::string(QUILLPOST_SOURCE_DIR "/tests/platform/") + script;
+        process = g_subprocess_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE, nullptr, "/usr/bin/python3", path.c_str(), nullptr);
+        if (!process)
+            return;
+        g_autoptr(GDataInputStream) lines = g_data_input_stream_new(g_subprocess_get_stdout_pipe(process));
+        g_autofree char* line = g_data_input_stream_read_line(lines, nullptr, nullptr, nullptr);
+        ready = line ? line : "";
+    }
+
+    ~StandIn()
+    {
+        if (process) {
+            g_subprocess_force_exit(process);
+            g_subprocess_wait(process, nullptr, nullptr);
+            g_object_unref(process);
+        }
+    }
+};
 
 }
