@@ -1,15 +1,19 @@
-// The GSubprocess runner with real programs: both outputs apart, exit codes, programs that don't
-// exist, and a long-lived child that ends when asked.
+// The GSubprocess runner with real programs (both outputs apart, exit codes, programs that don't
+// exist, a long-lived child that ends when asked), and the freedesktop Trash.
 
 #include "platform/ProcessRunner.h"
+#include "platform/Workspace.h"
 
 #include "MainLoop.h"
 
 #include <gtest/gtest.h>
 #include <glib.h>
 
-#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <thread>
 
 namespace quillpost {
 namespace {
@@ -17,8 +21,13 @@ namespace {
 std::optional<ProcessRunner::Result> runToEnd(const std::vector<std::string>& arguments)
 {
     std::optional<ProcessRunner::Result> result;
-    ProcessRunner::shared().run(arguments, [&](ProcessRunner::Result answer) { result = std::move(answer); });
+    std::thread::id answeredOn;
+    ProcessRunner::shared().run(arguments, [&](ProcessRunner::Result answer) {
+        answeredOn = std::this_thread::get_id();
+        result = std::move(answer);
+    });
     runUntil([&] { return result.has_value(); });
+    EXPECT_EQ(answeredOn, std::this_thread::get_id()) << "the answer comes on the main thread";
     return result;
 }
 
@@ -32,8 +41,10 @@ TEST(ProcessIntegration, KeepsBothOutputsApartWithTheExitStatus)
     EXPECT_EQ(result->errorOutput, "lpadmin: \xEF\xBF\xBD denied") << "bytes that are no text become U+FFFD";
 
     // Arguments reach the program as they are: no shell reads them.
-    auto echoed = runToEnd({ "/bin/echo", "$HOME;", "a b" });
-    EXPECT_EQ(echoed->output, "$HOME; a b\n");
+    auto echoed = runToEnd({ "printf", "%s|", "a b", "$HOME;`x`" });
+    ASSERT_TRUE(echoed);
+    EXPECT_EQ(echoed->exitStatus, 0);
+    EXPECT_EQ(echoed->output, "a b|$HOME;`x`|");
 
     // A tool that reads its input finds it closed, never our terminal.
     auto reader = runToEnd({ "/bin/cat" });
@@ -73,6 +84,23 @@ TEST(ProcessIntegration, ALongLivedChildRunsUntilItIsTerminated)
     runner.terminate(stray->pid());
     EXPECT_TRUE(runUntil([&] { return !stray->running(); }));
     EXPECT_FALSE(runner.alive(0));
+}
+
+TEST(WorkspaceIntegration, TrashMovesTheFileIntoTheTrashOfXdgDataHome)
+{
+    // GLib reads XDG_DATA_HOME once, so the test binary is given a temporary one by its runner;
+    // without it the test would touch the user's own Trash and is skipped.
+    const char* dataHome = std::getenv("QUILLPOST_TEST_TRASH_HOME");
+    if (!dataHome)
+        GTEST_SKIP() << "needs QUILLPOST_TEST_TRASH_HOME";
+    const std::filesystem::path home(dataHome);
+    std::filesystem::create_directories(home / "docs");
+    std::ofstream(home / "docs" / "letter.pdf") << "letter";
+
+    ASSERT_TRUE(Workspace::shared().moveToTrash(home / "docs" / "letter.pdf"));
+    EXPECT_FALSE(std::filesystem::exists(home / "docs" / "letter.pdf"));
+    EXPECT_TRUE(std::filesystem::exists(home / "Trash" / "files" / "letter.pdf"));
+    EXPECT_FALSE(Workspace::shared().moveToTrash(home / "docs" / "missing.pdf"));
 }
 
 }

@@ -52,13 +52,12 @@ TEST(NestedLoopIntegration, ServesTheMainLoopUntilDoneOrTheLimit)
     }, &done);
     auto start = g_get_monotonic_time();
     NestedLoop::shared().runUntil([&] { return done; }, std::chrono::milliseconds(5000));
-    auto waited = (g_get_monotonic_time() - start) / 1000;
     EXPECT_TRUE(done);
-    EXPECT_LT(waited, 1000);
+    EXPECT_LT(g_get_monotonic_time() - start, 1000 * 1000);
 
     start = g_get_monotonic_time();
     NestedLoop::shared().runUntil([] { return false; }, std::chrono::milliseconds(300));
-    waited = (g_get_monotonic_time() - start) / 1000;
+    const auto waited = (g_get_monotonic_time() - start) / 1000;
     EXPECT_GE(waited, 290);
     EXPECT_LT(waited, 1500);
 }
@@ -78,7 +77,6 @@ TEST(MenuBarIntegration, KeysAreTheApplicationsAndItsActionsReachTheDelegate)
         return keys && keys[0] ? std::string(keys[0]) : std::string();
     };
     EXPECT_EQ(keysOf("app.menu-command('newClient')"), "<Control>n");
-    EXPECT_EQ(keysOf("app.menu-command('go:pdf')"), "<Control>6");
     EXPECT_EQ(keysOf("app.quit"), "<Control>q");
     EXPECT_EQ(keysOf("app.copy"), "") << "the focused field keeps Ctrl+C";
 
