@@ -40,20 +40,23 @@ protected:
         m_fingerprint = makeFprintdFingerprint(address);
     }
 
+    static GVariant* control(const char* method, GVariant* parameters)
+    {
+        return g_dbus_connection_call_sync(s_bus, "net.reactivated.Fprint", "/net/reactivated/Fprint/Manager", "net.reactivated.Fprint.Test",
+            method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    }
+
     // Whether there is a reader, its enrolled fingers and the results its next scans give.
     static void setReader(bool present, const char* fingers, const char* results = "")
     {
-        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(s_bus, "net.reactivated.Fprint", "/net/reactivated/Fprint/Manager",
-            "net.reactivated.Fprint.Test", "SetReader", g_variant_new("(bss)", present, fingers, results), nullptr,
-            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        g_autoptr(GVariant) reply = control("SetReader", g_variant_new("(bss)", present, fingers, results));
         ASSERT_TRUE(reply);
     }
 
     // The reader's calls so far ("!" marks one it refused), and whether it is claimed.
     static std::pair<std::string, bool> state()
     {
-        g_autoptr(GVariant) reply = g_dbus_connection_call_sync(s_bus, "net.reactivated.Fprint", "/net/reactivated/Fprint/Manager",
-            "net.reactivated.Fprint.Test", "State", nullptr, G_VARIANT_TYPE("(sb)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        g_autoptr(GVariant) reply = control("State", nullptr);
         const char* log = "";
         gboolean claimed = FALSE;
         if (reply)

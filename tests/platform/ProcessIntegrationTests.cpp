@@ -1,17 +1,13 @@
-// The GSubprocess runner with real programs (both outputs apart, exit codes, programs that don't
-// exist, a long-lived child that ends when asked), and the freedesktop Trash.
+// The GSubprocess runner with real programs: both outputs apart, exit codes, programs that don't
+// exist, and a long-lived child that ends when asked.
 
 #include "platform/ProcessRunner.h"
-#include "platform/Workspace.h"
 
 #include "MainLoop.h"
 
 #include <gtest/gtest.h>
 #include <glib.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -84,23 +80,6 @@ TEST(ProcessIntegration, ALongLivedChildRunsUntilItIsTerminated)
     runner.terminate(stray->pid());
     EXPECT_TRUE(runUntil([&] { return !stray->running(); }));
     EXPECT_FALSE(runner.alive(0));
-}
-
-TEST(WorkspaceIntegration, TrashMovesTheFileIntoTheTrashOfXdgDataHome)
-{
-    // GLib reads XDG_DATA_HOME once, so the test binary is given a temporary one by its runner;
-    // without it the test would touch the user's own Trash and is skipped.
-    const char* dataHome = std::getenv("QUILLPOST_TEST_TRASH_HOME");
-    if (!dataHome)
-        GTEST_SKIP() << "needs QUILLPOST_TEST_TRASH_HOME";
-    const std::filesystem::path home(dataHome);
-    std::filesystem::create_directories(home / "docs");
-    std::ofstream(home / "docs" / "letter.pdf") << "letter";
-
-    ASSERT_TRUE(Workspace::shared().moveToTrash(home / "docs" / "letter.pdf"));
-    EXPECT_FALSE(std::filesystem::exists(home / "docs" / "letter.pdf"));
-    EXPECT_TRUE(std::filesystem::exists(home / "Trash" / "files" / "letter.pdf"));
-    EXPECT_FALSE(Workspace::shared().moveToTrash(home / "docs" / "missing.pdf"));
 }
 
 }

@@ -80,10 +80,10 @@ TEST(MenuBarIntegration, KeysAreTheApplicationsAndItsActionsReachTheDelegate)
     EXPECT_EQ(keysOf("app.quit"), "<Control>q");
     EXPECT_EQ(keysOf("app.copy"), "") << "the focused field keeps Ctrl+C";
 
-    // As the launcher's quicklist and the menu bar reach them, over the application's actions.
-    g_action_group_activate_action(G_ACTION_GROUP(application), "menu-command", g_variant_new_string("go:\"deadlines\""));
+    // As the menu bar reaches them, over the application's actions (the shell's end-to-end run
+    // sends a menu command the same way).
     g_action_group_activate_action(G_ACTION_GROUP(application), "quit", nullptr);
-    EXPECT_EQ(commands, std::vector<std::string> { "go:\"deadlines\"" });
+    EXPECT_TRUE(commands.empty());
     EXPECT_EQ(actions, std::vector<std::string> { "quit" });
     EXPECT_TRUE(G_IS_MENU_MODEL(gtk_application_get_menubar(application)));
     g_application_set_default(nullptr);
