@@ -96,7 +96,9 @@
   // The document's text comes as bytes, through the byte channel when large: a script reply
   // carrying tens of megabytes of text costs the page seconds. The first load starts with the
   // document, while the page's modules are still arriving, and the page's first load() takes it.
-  const loadDocument = () => callBytes('loadText').then((u8) => JSON.parse(new TextDecoder().decode(u8)));
+  // Bytes that didn't arrive (an address that expired) are asked for again as a script reply.
+  const loadDocument = () => callBytes('loadText')
+    .then((u8) => JSON.parse(new TextDecoder().decode(u8)), () => call('load'));
   let firstLoad = document.readyState === 'loading' ? loadDocument() : null;
   firstLoad?.catch(() => {});
 
