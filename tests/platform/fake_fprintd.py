@@ -101,15 +101,13 @@ class Fprintd(dbus.service.Object):
 
 def main():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()
+    bus = dbus.SessionBus()  # which ends the program when the bus goes
     Fprintd(bus)
     # The name last: once it is owned, every object answers.
     name = dbus.service.BusName('net.reactivated.Fprint', bus)
     print('ready', flush=True)
-    loop = GLib.MainLoop()
-    bus.call_on_disconnection(lambda connection: loop.quit())
-    loop.run()
-    del name
+    GLib.MainLoop().run()
+    return name
 
 
 if __name__ == '__main__':
