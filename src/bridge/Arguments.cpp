@@ -41,7 +41,7 @@ std::int64_t integerArgument(const Json& args, std::size_t i, std::int64_t fallb
     auto* value = argumentAt(args, i);
     if (!value || !value->is_number())
         return fallback;
-    if (value->is_number_integer())
+    if (value->is_number_integer() && !value->is_number_unsigned())
         return value->get<std::int64_t>();
     if (value->is_number_unsigned()) {
         auto unsignedValue = value->get<std::uint64_t>();
