@@ -14,8 +14,7 @@ namespace {
 Json hookArgument(const std::string& script, const std::string& hook)
 {
     std::string prefix = "window." + hook + " && window." + hook + "(";
-    EXPECT_TRUE(script.starts_with(prefix)) << script;
-    EXPECT_TRUE(script.ends_with(")")) << script;
+    EXPECT_TRUE(script.starts_with(prefix) && script.ends_with(")")) << script;
     return Json::parse(script.substr(prefix.size(), script.size() - prefix.size() - 1));
 }
 
@@ -31,27 +30,24 @@ Json linkArgument(const std::string& script)
     return Json::parse(script.substr(from, to - from));
 }
 
-TEST(Links, WaitForThePageThenArriveInOrderExactlyOnce)
+TEST(Links, WaitForThePageThenArriveInOrderExactlyOnceAsTheSameString)
 {
-    std::vector<std::string> evaluated;
-    LinkRouter router([&](const std::string& script) { evaluated.push_back(script); });
-
+    std::vector<Json> delivered;
+    LinkRouter router([&](const std::string& script) { delivered.push_back(linkArgument(script)); });
+    const std::string hostile = "quillpost://x/\");alert(1)//\\'</script>\xe2\x80\xa8\xe2\x80\xa9${1}";
     router.open({ "quillpost://client/1", "https://example.com/", "QUILLPOST://File/ABC?x=1#Y", "mailto:a@b.c", "quillpostx://no" });
-    router.open({ "QuillPost:client/3" });
-    EXPECT_TRUE(evaluated.empty()) << "nothing reaches a page that hasn't loaded";
-    EXPECT_EQ(router.pending(), (std::vector<std::string> { "quillpost://client/1", "QUILLPOST://File/ABC?x=1#Y", "QuillPost:client/3" }));
+    router.open({ hostile, "quillpost://bad/\xff\xfe" });
+    EXPECT_TRUE(delivered.empty()) << "nothing reaches a page that hasn't loaded";
+    EXPECT_EQ(router.pending().size(), 4u);
 
     router.pageLoaded();
-    ASSERT_EQ(evaluated.size(), 3u);
-    EXPECT_EQ(linkArgument(evaluated[0]), "quillpost://client/1");
-    EXPECT_EQ(linkArgument(evaluated[1]), "QUILLPOST://File/ABC?x=1#Y") << "letter case and the rest unchanged";
-    EXPECT_EQ(linkArgument(evaluated[2]), "QuillPost:client/3");
+    // Letter case and the rest unchanged; invalid UTF-8 arrives as U+FFFD.
+    EXPECT_EQ(delivered, (std::vector<Json> { "quillpost://client/1", "QUILLPOST://File/ABC?x=1#Y", hostile, "quillpost://bad/\xef\xbf\xbd\xef\xbf\xbd" }));
     EXPECT_TRUE(router.pending().empty());
-
     router.open({ "quillpost://client/4" });
-    ASSERT_EQ(evaluated.size(), 4u) << "after the load a link goes straight through";
+    EXPECT_EQ(delivered.size(), 5u) << "after the load a link goes straight through";
     router.pageLoaded();
-    EXPECT_EQ(evaluated.size(), 4u) << "a reload does not repeat links";
+    EXPECT_EQ(delivered.size(), 5u) << "a reload does not repeat links";
 }
 
 TEST(Links, OnlyTextsThatFormAQuillpostUrlAreLinks)
@@ -65,32 +61,15 @@ TEST(Links, OnlyTextsThatFormAQuillpostUrlAreLinks)
     EXPECT_FALSE(LinkRouter::isQuillpostLink("quillpost://" + std::string(LinkRouter::maximumLength, 'a')));
 }
 
-TEST(Links, HostileTextReachesThePageAsTheSameStringNeverAsScript)
+TEST(Notifications, HooksCarryTheirTextAsAStringAndPrintedOnesOpenTheFormCopy)
 {
-    std::vector<std::string> evaluated;
-    LinkRouter router([&](const std::string& script) { evaluated.push_back(script); });
-    router.pageLoaded();
-    const std::string hostile = "quillpost://x/\");alert(1)//\\'</script>\xe2\x80\xa8\xe2\x80\xa9${1}";
-    router.open({ hostile, "quillpost://bad/\xff\xfe" });
-    ASSERT_EQ(evaluated.size(), 2u);
-    EXPECT_EQ(linkArgument(evaluated[0]), hostile);
-    EXPECT_EQ(linkArgument(evaluated[1]), "quillpost://bad/\xef\xbf\xbd\xef\xbf\xbd") << "invalid UTF-8 arrives as U+FFFD";
-
     EXPECT_EQ(hookArgument(PageHooks::menuCommand("go:\"x\\"), "__qpMenu"), "go:\"x\\");
-    EXPECT_EQ(PageHooks::systemLock("a'b"), "window.dispatchEvent(new CustomEvent('qp-system-lock', { detail: \"a'b\" }))");
-}
-
-TEST(Notifications, ClicksRouteByIdentifier)
-{
-    EXPECT_EQ(PageHooks::notificationClick("printed:Form.pdf"), "location.hash = '#/pdf/formcopy'");
-    EXPECT_EQ(PageHooks::notificationClick("printed:"), "location.hash = '#/pdf/formcopy'");
     EXPECT_EQ(hookArgument(PageHooks::notificationClick("17\"');x\\"), "__qpNotifyClick"), "17\"');x\\");
     EXPECT_EQ(hookArgument(PageHooks::notificationClick(""), "__qpNotifyClick"), "");
+    EXPECT_EQ(PageHooks::notificationClick("printed:Form.pdf"), "location.hash = '#/pdf/formcopy'");
+    EXPECT_EQ(PageHooks::notificationClick("printed:"), "location.hash = '#/pdf/formcopy'");
 
-    auto named = PageHooks::printedNotification(Json { { "name", "IMM 5257.pdf" }, { "size", 10 } });
-    EXPECT_EQ(named.id, "printed:IMM 5257.pdf");
-    EXPECT_EQ(named.title, "Exact copy received 📥");
-    EXPECT_EQ(named.body, "IMM 5257.pdf is in Quillpost. Click to save it to a client.");
+    EXPECT_EQ(PageHooks::printedNotification(Json { { "name", "IMM 5257.pdf" }, { "size", 10 } }).id, "printed:IMM 5257.pdf");
     for (auto& unnamed : { Json::object(), Json { { "name", 5 } }, Json("x") }) {
         auto notification = PageHooks::printedNotification(unnamed);
         EXPECT_EQ(notification.id, "printed:");
@@ -104,28 +83,23 @@ TEST(Notifications, ShownOrRecordedAndClicksComeBack)
     Notifier shown(desktop, Notifier::Mode::Show);
     std::vector<std::string> clicked;
     shown.onClick = [&](const std::string& id) { clicked.push_back(id); };
-    shown.post("a", "Title", "Body");
-    ASSERT_EQ(desktop.shown.size(), 1u);
-    EXPECT_EQ(desktop.shown[0].title, "Title");
-    EXPECT_FALSE(shown.recorded());
-    desktop.click("a");
-    EXPECT_EQ(clicked, std::vector<std::string> { "a" });
     shown.post("printed:\xff.pdf", "T", "\xff.pdf is in Quillpost.");
-    EXPECT_EQ(desktop.shown.back().id, "printed:\xef\xbf\xbd.pdf") << "the desktop gets valid UTF-8";
-    EXPECT_EQ(desktop.shown.back().body, "\xef\xbf\xbd.pdf is in Quillpost.");
+    ASSERT_EQ(desktop.shown.size(), 1u);
+    EXPECT_FALSE(shown.recorded());
+    EXPECT_EQ(desktop.shown[0].id, "printed:\xef\xbf\xbd.pdf") << "the desktop gets valid UTF-8";
+    EXPECT_EQ(desktop.shown[0].body, "\xef\xbf\xbd.pdf is in Quillpost.");
+    desktop.onClick("a");
+    EXPECT_EQ(clicked, std::vector<std::string> { "a" });
 
     FakeNotifications quiet;
     Notifier recording(quiet, Notifier::Mode::Record);
     CommandHarness harness(true, [&](Bridge::Services& services) { services.notifier = &recording; });
-    auto answer = harness.send("notify", Json::array({ "n1", 42, "Body" }));
-    EXPECT_EQ(answer->result, "true");
-    auto empty = harness.send("notify");
-    EXPECT_EQ(empty->result, "true");
+    EXPECT_EQ(harness.send("notify", Json::array({ "n1", 42, "Body" }))->result, "true");
     EXPECT_TRUE(quiet.shown.empty()) << "a self-test run shows nothing";
-    ASSERT_EQ(recording.recorded()->size(), 2u);
+    ASSERT_EQ(recording.recorded()->size(), 1u);
     EXPECT_EQ(recording.recorded()->at(0).id, "n1");
     EXPECT_EQ(recording.recorded()->at(0).title, "") << "a title that isn't a string reads as empty";
-    EXPECT_EQ(recording.recorded()->at(1).id, "");
+    EXPECT_TRUE(CommandHarness().send("notify")->error) << "a window without notifications";
 }
 
 struct RecordingShell final : ShellEvents {
@@ -138,17 +112,16 @@ struct RecordingShell final : ShellEvents {
 TEST(ShellCommands, SimulatedDesktopEventsExistOnlyInASelfTestRun)
 {
     RecordingShell shell;
-    CommandHarness normal(true, [&](Bridge::Services& services) { services.shell = &shell; });
-    EXPECT_EQ(normal.send("simulateOpenURL", Json::array({ "quillpost://a" }))->error, "Unknown command simulateOpenURL");
-    EXPECT_EQ(normal.send("simulateScreenSleep")->error, "Unknown command simulateScreenSleep");
-    EXPECT_TRUE(shell.opened.empty());
-
-    CommandHarness selfTest(true, [&](Bridge::Services& services) {
-        services.shell = &shell;
-        services.selfTest = true;
-    });
-    EXPECT_EQ(selfTest.send("simulateOpenURL", Json::array({ "quillpost://file/7" }))->result, "true");
-    EXPECT_EQ(selfTest.send("simulateScreenSleep")->result, "true");
+    for (bool selfTest : { false, true }) {
+        CommandHarness harness(true, [&](Bridge::Services& services) {
+            services.shell = &shell;
+            services.selfTest = selfTest;
+        });
+        auto opened = harness.send("simulateOpenURL", Json::array({ "quillpost://file/7" }));
+        auto slept = harness.send("simulateScreenSleep");
+        EXPECT_EQ(opened->result.has_value(), selfTest);
+        EXPECT_EQ(slept->result.has_value(), selfTest);
+    }
     EXPECT_EQ(shell.opened, std::vector<std::string> { "quillpost://file/7" });
     EXPECT_EQ(shell.sleeps, 1);
 }
