@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 namespace quillpost {
 namespace {
 
@@ -64,90 +66,98 @@ protected:
     std::shared_ptr<FakeWindow> m_window = std::make_shared<FakeWindow>();
 };
 
-TEST(PdfLock, LocksWithThePasswordOnly)
+TEST(PdfLock, LocksWithThePasswordOnlyAndRefusesInputItCannotVouchFor)
 {
     auto pdf = samplePdf(2);
     auto locked = PdfLock::protect(pdf, "correct horse");
     ASSERT_TRUE(std::holds_alternative<std::string>(locked));
     auto& bytes = std::get<std::string>(locked);
     EXPECT_TRUE(PdfLock::opens(bytes, "correct horse"));
-    EXPECT_FALSE(PdfLock::opens(bytes, ""));
-    EXPECT_FALSE(PdfLock::opens(bytes, "xcorrect horse"));
-    EXPECT_FALSE(PdfLock::opens(bytes, "correct hors"));
+    for (const char* wrong : { "", "xcorrect horse", "correct hors" })
+        EXPECT_FALSE(PdfLock::opens(bytes, wrong)) << wrong;
     EXPECT_EQ(bytes.find("correct horse"), std::string::npos);
-}
 
-TEST(PdfLock, RefusesInputItCannotVouchFor)
-{
-    auto pdf = samplePdf();
-    auto refusal = [](std::string_view bytes, std::string_view password) {
-        auto result = PdfLock::protect(bytes, password);
-        return std::holds_alternative<PdfLock::Refusal>(result) ? std::optional(std::get<PdfLock::Refusal>(result)) : std::nullopt;
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string_view password;
+        bool refused;
+    } cases[] = {
+        { "seven characters", pdf, "1234567", true },
+        { "eight characters", pdf, "12345678", false },
+        { "seven characters in fourteen bytes", pdf, "ééééééé", true },
+        { "eight characters in eleven bytes", pdf, "pässwörd", false },
+        { "a NUL the lock would stop at", pdf, std::string_view("abc\0defghij", 11), true },
+        { "PostScript", "%!PS-Adobe-3.0\nshowpage\n", "12345678", true },
+        { "nothing", "", "12345678", true },
+        { "truncated", pdf.substr(0, pdf.size() / 2), "12345678", true },
+        { "encrypted already", samplePdf(1, "already"), "12345678", true },
     };
-    EXPECT_EQ(refusal(pdf, "1234567"), PdfLock::Refusal::Unusable) << "seven characters";
-    EXPECT_EQ(refusal(pdf, "12345678"), std::nullopt) << "eight characters";
-    EXPECT_EQ(refusal(pdf, "ééééééé"), PdfLock::Refusal::Unusable) << "seven characters in fourteen bytes";
-    EXPECT_EQ(refusal(pdf, "pässwörd"), std::nullopt);
-    EXPECT_EQ(refusal(pdf, std::string_view("abc\0defghij", 11)), PdfLock::Refusal::Unusable) << "the lock would stop at the NUL";
-    EXPECT_EQ(refusal("%!PS-Adobe-3.0\nshowpage\n", "12345678"), PdfLock::Refusal::Unusable);
-    EXPECT_EQ(refusal("", "12345678"), PdfLock::Refusal::Unusable);
-    EXPECT_EQ(refusal(pdf.substr(0, pdf.size() / 2), "12345678"), PdfLock::Refusal::Unusable) << "truncated";
-    EXPECT_EQ(refusal(samplePdf(1, "already"), "12345678"), PdfLock::Refusal::Unusable) << "encrypted already";
+    for (const auto& test : cases) {
+        auto result = PdfLock::protect(test.bytes, test.password);
+        EXPECT_EQ(std::holds_alternative<PdfLock::Refusal>(result), test.refused) << test.name;
+        if (test.refused) {
+            EXPECT_EQ(std::get<PdfLock::Refusal>(result), PdfLock::Refusal::Unusable) << test.name;
+        }
+    }
 }
 
 TEST_F(PrintCommandTest, ProtectPdfAnswersTheLockedBytesOrTheDescribedFailure)
 {
-    auto pdf = samplePdf();
-    auto locked = command("protectPdf", Json::array({ { { "bytes", base64Encode(pdf) }, { "password", "handover1" } } }));
+    auto pdf = base64Encode(samplePdf());
+    auto locked = command("protectPdf", Json::array({ { { "bytes", pdf }, { "password", "handover1" } } }));
     ASSERT_TRUE(locked->result) << locked->error.value_or("");
     auto bytes = base64Decode(locked->json().get<std::string>());
     ASSERT_TRUE(bytes);
     EXPECT_TRUE(PdfLock::opens(*bytes, "handover1"));
-    EXPECT_FALSE(PdfLock::opens(*bytes, ""));
 
-    for (Json args : {
-             Json::array(),
-             Json::array({ "not a dictionary" }),
-             Json::array({ { { "bytes", base64Encode(pdf) } } }),
-             Json::array({ { { "bytes", base64Encode(pdf) }, { "password", 12345678 } } }),
-             Json::array({ { { "bytes", base64Encode(pdf) }, { "password", "short12" } } }),
-             Json::array({ { { "bytes", "not base64!" }, { "password", "handover1" } } }),
-             Json::array({ { { "bytes", base64Encode(pdf) + "\n" }, { "password", "handover1" } } }),
-             Json::array({ { { "bytes", base64Encode("plain text") }, { "password", "handover1" } } }),
-         }) {
-        auto refused = command("protectPdf", args);
-        EXPECT_EQ(refused->error, "The handover PDF couldn't be prepared") << args.dump();
-    }
+    for (Json request : {
+             Json("not a dictionary"),
+             Json { { "bytes", pdf } },
+             Json { { "password", "handover1" } },
+             Json { { "bytes", 42 }, { "password", "handover1" } },
+             Json { { "bytes", pdf }, { "password", 12345678 } },
+             Json { { "bytes", pdf }, { "password", "short12" } },
+             Json { { "bytes", "not base64!" }, { "password", "handover1" } },
+             Json { { "bytes", pdf + "\n" }, { "password", "handover1" } },
+             Json { { "bytes", base64Encode("plain text") }, { "password", "handover1" } },
+         })
+        EXPECT_EQ(command("protectPdf", Json::array({ request }))->error, "The handover PDF couldn't be prepared") << request.dump();
+    EXPECT_EQ(command("protectPdf")->error, "The handover PDF couldn't be prepared");
 }
 
 TEST_F(PrintCommandTest, PrintPdfAnswersThePageAndLeavesNoTemporaryFile)
 {
     EXPECT_EQ(command("printPdf")->error, "No window");
+    EXPECT_EQ(command("printPage")->error, "No window to print");
     attachWindow();
 
-    auto first = command("printPdf");
-    auto second = command("printPdf");
-    ASSERT_EQ(m_webView->prints.size(), 1u) << "the second waits for the first";
-    auto run = m_webView->prints[0];
-    EXPECT_EQ(run.destination, WebView::PrintDestination::PdfFile);
-    EXPECT_TRUE(run.file.filename().string().starts_with("quillpost-print-"));
-    writeText(run.file, "%PDF-1.4 the page");
-    run.completion(true, {});
-    EXPECT_EQ(first->json(), base64Encode("%PDF-1.4 the page"));
-    EXPECT_FALSE(fs::exists(run.file));
-    ASSERT_EQ(m_webView->prints.size(), 2u);
-    EXPECT_NE(m_webView->prints[1].file, m_webView->prints[0].file);
-
-    // A failed run, and a "successful" one that wrote something other than a PDF.
-    writeText(m_webView->prints[1].file, "%PDF-1.4 half");
-    m_webView->prints[1].completion(false, "The printer failed");
-    EXPECT_EQ(second->error, "Printing to PDF failed");
-    EXPECT_FALSE(fs::exists(m_webView->prints[1].file));
-    auto third = command("printPdf");
-    ASSERT_EQ(m_webView->prints.size(), 3u);
-    writeText(m_webView->prints[2].file, "");
-    m_webView->prints[2].completion(true, {});
-    EXPECT_EQ(third->error, "Printing to PDF failed");
+    const struct {
+        const char* name;
+        bool succeeded;
+        std::string written;
+        std::optional<std::string> error;
+    } cases[] = {
+        { "a PDF made", true, "%PDF-1.4 the page", std::nullopt },
+        { "a failed run", false, "%PDF-1.4 half", "Printing to PDF failed" },
+        { "a run that wrote no PDF", true, "", "Printing to PDF failed" },
+    };
+    std::set<fs::path> files;
+    for (const auto& test : cases) {
+        auto answer = command("printPdf");
+        ASSERT_EQ(m_webView->prints.size(), files.size() + 1) << test.name;
+        auto run = m_webView->prints.back();
+        EXPECT_EQ(run.destination, WebView::PrintDestination::PdfFile);
+        EXPECT_TRUE(run.file.filename().string().starts_with("quillpost-print-"));
+        EXPECT_TRUE(files.insert(run.file).second) << "a file of its own each time";
+        writeText(run.file, test.written);
+        run.completion(test.succeeded, test.succeeded ? "" : "The printer failed");
+        EXPECT_EQ(answer->error, test.error) << test.name;
+        if (!test.error) {
+            EXPECT_EQ(answer->json(), base64Encode(test.written));
+        }
+        EXPECT_FALSE(fs::exists(run.file)) << test.name;
+    }
 }
 
 // WebKit's web process ends when a print operation starts while another runs: whatever the page
@@ -197,8 +207,7 @@ TEST_F(PrintCommandTest, WaitingPrintsAreCappedAndFailWhenThePageIsGone)
     std::vector<std::shared_ptr<CommandAnswer>> answers;
     for (size_t index = 0; index < PrintCommands::maximumWaitingPrints + 1; ++index)
         answers.push_back(command("printPdf"));
-    auto refused = command("printPdf");
-    EXPECT_EQ(refused->error, "Quillpost is still making the PDFs asked for before. Try again in a moment.");
+    EXPECT_EQ(command("printPdf")->error, "Quillpost is still making the PDFs asked for before. Try again in a moment.");
     EXPECT_EQ(m_webView->prints.size(), 1u);
 
     // The view goes while the first print runs: the ones waiting are told, none is left hanging.

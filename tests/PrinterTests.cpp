@@ -13,9 +13,14 @@ namespace quillpost {
 namespace {
 
 using Arguments = std::vector<std::string>;
+using Calls = std::vector<Arguments>;
 using namespace std::chrono_literals;
 
 const PrintTools tools;
+const Arguments holdNew { tools.cupsdisable, "--hold", "Quillpost_PDF" };
+const Arguments pause { tools.cupsdisable, "Quillpost_PDF" };
+const Arguments resume { tools.cupsenable, "Quillpost_PDF" };
+const Arguments releaseHeld { tools.cupsenable, "--release", "Quillpost_PDF" };
 
 class PrinterTest : public testing::Test {
 protected:
@@ -28,12 +33,14 @@ protected:
                 return m_avahiAnswer;
             if (arguments[0] == tools.lpstat && arguments[1] == "-r")
                 return { true, 0, m_schedulerRunning ? "scheduler is running\n" : "scheduler is not running\n", {} };
+            if (arguments[0] == tools.lpstat && m_queueUri.empty())
+                return { true, 1, "", "lpstat: Invalid destination name" };
             if (arguments[0] == tools.lpstat)
-                return { true, m_queueUri.empty() ? 1 : 0, m_queueUri.empty() ? "" : "device for Quillpost_PDF: " + m_queueUri + m_lpstatTail, m_queueUri.empty() ? "lpstat: Invalid destination name" : "" };
-            if (arguments[0] == tools.lpadmin && arguments[1] == "-p" && m_lpadminError.empty())
-                m_queueUri = arguments[5];
+                return { true, 0, "device for Quillpost_PDF: " + m_queueUri + m_lpstatTail, "" };
             if (arguments[0] == tools.lpadmin && !m_lpadminError.empty())
                 return { true, 1, {}, m_lpadminError };
+            if (arguments[0] == tools.lpadmin && arguments[1] == "-p")
+                m_queueUri = arguments[5];
             if (arguments[0] == tools.ps)
                 return { true, 0, m_psAnswer, {} };
             return { true, 0, {}, {} };
@@ -59,17 +66,26 @@ protected:
         m_clock.runPosted();
     }
 
+    Json status()
+    {
+        Json answer;
+        inbox().status([&](Json given) { answer = std::move(given); });
+        m_clock.runPosted();
+        return answer;
+    }
+
+    bool pidSaved() { return savedSettings().contains("printerPid"); }
     Json savedSettings() { return Json::parse(readText(m_folder / "config.json")); }
 
     // The calls that change the queue, in order: hold, (re)create, release, remove.
-    std::vector<Arguments> queueChanges() const
+    Calls queueChanges(size_t from = 0) const
     {
-        std::vector<Arguments> changes;
+        Calls changes;
         for (const auto& arguments : m_runner.runs) {
             if (arguments[0] == tools.cupsdisable || arguments[0] == tools.cupsenable || arguments[0] == tools.lpadmin)
                 changes.push_back(arguments);
         }
-        return changes;
+        return Calls(changes.begin() + static_cast<std::ptrdiff_t>(std::min(from, changes.size())), changes.end());
     }
 
     TemporaryFolder m_folder { "quillpost-printer" };
@@ -92,22 +108,29 @@ protected:
 
 TEST_F(PrinterTest, StartsTheServerAndAddsTheQueueWithExactCommandLines)
 {
+    EXPECT_EQ(status(), (Json { { "available", true }, { "enabled", true }, { "running", false }, { "queue", false }, { "port", 0 }, { "error", "" },
+                            { "inbox", (m_folder / "Print Inbox").string() } }));
     startAndSettle();
 
-    ASSERT_EQ(m_runner.starts.size(), 1u);
     auto spool = (m_folder / "Print Inbox" / ".spool").string();
-    EXPECT_EQ(m_runner.starts[0], (Arguments { tools.server, "-n", "localhost", "-p", "47631", "-r", "off", "-f", "application/pdf", "-k", "-d", spool,
-                                      "-M", "Quillpost", "-m", "PDF copy", "Quillpost PDF" }));
+    EXPECT_EQ(m_runner.starts, (Calls { { tools.server, "-n", "localhost", "-p", "47631", "-r", "off", "-f", "application/pdf", "-k", "-d", spool,
+                                   "-M", "Quillpost", "-m", "PDF copy", "Quillpost PDF" } }));
     EXPECT_TRUE(std::filesystem::is_directory(spool));
     EXPECT_EQ(savedSettings()["printerPid"], 4242);
+    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause,
+                                  { tools.lpadmin, "-p", "Quillpost_PDF", "-E", "-v", "ipp://localhost:47631/ipp/print", "-m", "everywhere", "-D",
+                                      "Quillpost PDF", "-L", "Saves into Quillpost", "-o", "printer-error-policy=retry-job" },
+                                  resume, releaseHeld }));
+    auto running = status();
+    EXPECT_EQ(running["queue"], true);
+    EXPECT_EQ(running["running"], true);
+    EXPECT_EQ(running["port"], 47631);
+    EXPECT_EQ(running["error"], "");
 
-    auto added = m_runner.runsOf(tools.lpadmin);
-    ASSERT_EQ(added.size(), 1u);
-    EXPECT_EQ(added[0], (Arguments { tools.lpadmin, "-p", "Quillpost_PDF", "-E", "-v", "ipp://localhost:47631/ipp/print", "-m", "everywhere",
-                            "-D", "Quillpost PDF", "-L", "Saves into Quillpost", "-o", "printer-error-policy=retry-job" }));
-    EXPECT_EQ(m_runner.runsOf(tools.cupsenable), (std::vector<Arguments> { { tools.cupsenable, "Quillpost_PDF" }, { tools.cupsenable, "--release", "Quillpost_PDF" } }));
-    EXPECT_TRUE(inbox().running());
-    EXPECT_EQ(inbox().lastError(), "");
+    // Started again while it runs: nothing more.
+    inbox().start();
+    m_clock.runPosted();
+    EXPECT_EQ(m_runner.starts.size(), 1u);
 }
 
 TEST_F(PrinterTest, AQueueInPlaceIsKeptAndOneOnAnotherPortIsRepointed)
@@ -163,7 +186,7 @@ TEST_F(PrinterTest, SaysWhichPartOfThePrintSystemIsMissingBeforeStarting)
         const char* name;
         ProcessRunner::Result avahi;
         bool scheduler;
-        const char* error;
+        std::string error;
     };
     const Case cases[] = {
         { "no system bus", { true, 1, {}, "Error connecting: Could not connect: Connection refused" }, true,
@@ -182,70 +205,33 @@ TEST_F(PrinterTest, SaysWhichPartOfThePrintSystemIsMissingBeforeStarting)
         m_inbox.reset();
         startAndSettle();
         EXPECT_EQ(inbox().lastError(), c.error);
-        EXPECT_EQ(m_runner.starts.size(), *c.error ? 0u : 1u);
-        EXPECT_EQ(inbox().running(), !*c.error);
+        EXPECT_EQ(m_runner.starts.size(), c.error.empty() ? 1u : 0u);
         inbox().stop();
     }
 }
 
-TEST_F(PrinterTest, DoesNothingWhenMissingTurnedOffOrAlreadyRunning)
+TEST_F(PrinterTest, AMissingServerOrAPrinterTurnedOffStartsNothingAndLeavesTheQueueAlone)
 {
+    // A test run with its own data folder, or a copy without ippeveprinter, quits without touching the print system.
     m_installed = false;
+    inbox().stop();
     startAndSettle();
-    EXPECT_TRUE(m_runner.starts.empty());
-    std::optional<Json> status;
-    inbox().status([&](Json answer) { status = answer; });
+    inbox().stop();
     m_clock.runPosted();
-    EXPECT_EQ((*status)["available"], false);
+    EXPECT_EQ(status()["available"], false);
+    EXPECT_TRUE(queueChanges().empty());
 
     m_installed = true;
     m_store.config()["printer"] = "off";
     startAndSettle();
     EXPECT_TRUE(m_runner.starts.empty());
-    inbox().status([&](Json answer) { status = answer; });
-    m_clock.runPosted();
-    EXPECT_EQ((*status)["enabled"], false);
-    EXPECT_EQ((*status)["running"], false);
-
+    EXPECT_EQ(status()["enabled"], false);
     m_store.config()["printer"] = true; // anything but "off" means on
     startAndSettle();
-    inbox().start();
-    m_clock.runPosted();
     EXPECT_EQ(m_runner.starts.size(), 1u);
 }
 
 TEST_F(PrinterTest, EndsAStaleServerOnlyWhenItIsOurs)
-{
-    m_store.config()["printerPid"] = 777;
-    m_runner.livePids = { 777 };
-    m_psAnswer = "bash\n";
-    startAndSettle();
-    EXPECT_EQ(m_runner.runsOf(tools.ps), (std::vector<Arguments> { { tools.ps, "-p", "777", "-o", "comm=" } }));
-    EXPECT_TRUE(m_runner.terminatedPids.empty()) << "the id belongs to another program now";
-    inbox().stop();
-
-    // A server that ignores SIGTERM is checked 20 times, 50 ms apart, and then left.
-    m_store.config()["printerPid"] = 777;
-    m_psAnswer = "ippeveprinter\n";
-    m_runner.staleServerObeys = false;
-    m_runner.aliveChecks = 0;
-    inbox().start();
-    m_clock.runPosted();
-    EXPECT_EQ(m_runner.terminatedPids, (std::vector<int> { 777 }));
-    EXPECT_EQ(m_runner.starts.size(), 1u) << "the new server waits for the old one";
-    // Set up asked for meanwhile waits for the start under way instead of finding no server.
-    bool waited = false;
-    inbox().start([&] { waited = inbox().running(); });
-    m_clock.advance(999ms);
-    EXPECT_EQ(m_runner.starts.size(), 1u);
-    m_clock.advance(1ms);
-    EXPECT_EQ(m_runner.aliveChecks, 20);
-    EXPECT_EQ(m_runner.starts.size(), 2u);
-    m_clock.advance(1000ms);
-    EXPECT_TRUE(waited);
-}
-
-TEST_F(PrinterTest, IgnoresStoredIdsThatAreNoProcess)
 {
     for (Json stored : { Json(0), Json(-5), Json("777"), Json(7.5), Json(true), Json(std::int64_t(1) << 40) }) {
         m_store.config()["printerPid"] = stored;
@@ -253,8 +239,36 @@ TEST_F(PrinterTest, IgnoresStoredIdsThatAreNoProcess)
         m_clock.runPosted();
         inbox().stop();
     }
-    EXPECT_TRUE(m_runner.runsOf(tools.ps).empty());
+    EXPECT_TRUE(m_runner.runsOf(tools.ps).empty()) << "stored ids that are no process";
     EXPECT_EQ(m_runner.starts.size(), 6u);
+
+    m_store.config()["printerPid"] = 777;
+    m_runner.livePids = { 777 };
+    m_psAnswer = "bash\n";
+    startAndSettle();
+    EXPECT_EQ(m_runner.runsOf(tools.ps), (Calls { { tools.ps, "-p", "777", "-o", "comm=" } }));
+    EXPECT_TRUE(m_runner.terminatedPids.empty()) << "the id belongs to another program now";
+    inbox().stop();
+
+    // A server that ignores SIGTERM is checked 20 times, 50 ms apart, and then left.
+    const size_t startsBefore = m_runner.starts.size();
+    m_store.config()["printerPid"] = 777;
+    m_psAnswer = "ippeveprinter\n";
+    m_runner.staleServerObeys = false;
+    m_runner.aliveChecks = 0;
+    inbox().start();
+    m_clock.runPosted();
+    EXPECT_EQ(m_runner.terminatedPids, (std::vector<int> { 777 }));
+    // Set up asked for meanwhile waits for the start under way instead of finding no server.
+    bool waited = false;
+    inbox().start([&] { waited = inbox().running(); });
+    m_clock.advance(999ms);
+    EXPECT_EQ(m_runner.starts.size(), startsBefore) << "the new server waits for the old one";
+    m_clock.advance(1ms);
+    EXPECT_EQ(m_runner.aliveChecks, 20);
+    EXPECT_EQ(m_runner.starts.size(), startsBefore + 1);
+    m_clock.advance(1000ms);
+    EXPECT_TRUE(waited);
 }
 
 TEST_F(PrinterTest, StopWinsOverAStartStillUnderWay)
@@ -277,39 +291,11 @@ TEST_F(PrinterTest, StopWinsOverAStartStillUnderWay)
     inbox().stop();
     inbox().removeQueue();
     m_clock.advance(5000ms);
-    EXPECT_EQ(m_runner.runsOf(tools.lpadmin), (std::vector<Arguments> { { tools.lpadmin, "-x", "Quillpost_PDF" } }));
+    EXPECT_EQ(m_runner.runsOf(tools.lpadmin), (Calls { { tools.lpadmin, "-x", "Quillpost_PDF" } }));
     EXPECT_TRUE(m_runner.children.back()->terminated);
-    EXPECT_FALSE(savedSettings().contains("printerPid"));
+    EXPECT_FALSE(pidSaved());
     EXPECT_EQ(m_clock.pendingTimers(), 0u) << "the collection stops with the server";
 }
-
-TEST_F(PrinterTest, StatusReportsTheQueueFromLpstat)
-{
-    std::optional<Json> status;
-    inbox().status([&](Json answer) { status = answer; });
-    m_clock.runPosted();
-    EXPECT_EQ(*status, (Json { { "available", true }, { "enabled", true }, { "running", false }, { "queue", false }, { "port", 0 }, { "error", "" },
-                           { "inbox", (m_folder / "Print Inbox").string() } }));
-
-    startAndSettle();
-    inbox().status([&](Json answer) { status = answer; });
-    m_clock.runPosted();
-    EXPECT_EQ((*status)["queue"], true);
-    EXPECT_EQ((*status)["running"], true);
-    EXPECT_EQ((*status)["port"], 47631);
-
-    // The server died on its own.
-    m_runner.children.back()->alive = false;
-    inbox().status([&](Json answer) { status = answer; });
-    m_clock.runPosted();
-    EXPECT_EQ((*status)["running"], false);
-}
-
-const Arguments holdNew { tools.cupsdisable, "--hold", "Quillpost_PDF" };
-const Arguments pause { tools.cupsdisable, "Quillpost_PDF" };
-const Arguments resume { tools.cupsenable, "Quillpost_PDF" };
-const Arguments releaseHeld { tools.cupsenable, "--release", "Quillpost_PDF" };
-using Calls = std::vector<Arguments>;
 
 TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
 {
@@ -317,20 +303,17 @@ TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
     m_queueUri = "ipp://localhost:47633/ipp/print";
     m_serverListens = false;
     inbox().start();
-    m_clock.runPosted();
-    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause })) << "held before anything else";
-
     m_clock.advance(3000ms);
     m_clock.runPosted();
-    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause })) << "a server that doesn't listen yet gets no jobs";
+    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause })) << "held first; a server that doesn't listen yet gets no jobs";
 
     m_serverListens = true;
     m_clock.advance(250ms);
     m_clock.runPosted();
-    auto changes = queueChanges();
-    ASSERT_EQ(changes.size(), 5u);
-    EXPECT_EQ(changes[2][5], "ipp://localhost:47631/ipp/print");
-    EXPECT_EQ(Calls(changes.begin() + 3, changes.end()), (Calls { resume, releaseHeld })) << "released only once it points at our listening server";
+    auto changes = queueChanges(2);
+    ASSERT_EQ(changes.size(), 3u);
+    EXPECT_EQ(changes[0][5], "ipp://localhost:47631/ipp/print");
+    EXPECT_EQ(Calls(changes.begin() + 1, changes.end()), (Calls { resume, releaseHeld })) << "released once it points at our listening server";
 
     for (const auto& [stopping, why] : std::vector<std::pair<std::function<void()>, std::string>> {
              { [&] { inbox().stop(); }, "quit, SIGTERM or printerOff" },
@@ -340,10 +323,10 @@ TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
         stopping();
         m_clock.advance(1000ms);
         m_clock.runPosted();
-        changes = queueChanges();
-        EXPECT_EQ(Calls(changes.begin() + static_cast<std::ptrdiff_t>(before), changes.end()), (Calls { holdNew, pause })) << why;
+        EXPECT_EQ(queueChanges(before), (Calls { holdNew, pause })) << why;
         EXPECT_FALSE(inbox().running()) << why;
-        EXPECT_FALSE(savedSettings().contains("printerPid")) << why;
+        EXPECT_EQ(status()["running"], false) << why;
+        EXPECT_FALSE(pidSaved()) << why;
     }
     EXPECT_EQ(inbox().lastError(), "The printer stopped. Jobs printed to it wait until it starts again.");
     EXPECT_EQ(m_clock.pendingTimers(), 0u) << "nothing collects for a server that is gone";
@@ -366,27 +349,14 @@ TEST_F(PrinterTest, TheQueueStaysHeldWhenTheServerNeverListensOrStopsFirst)
     inbox().stop();
     m_clock.advance(20000ms);
     m_clock.runPosted();
-    EXPECT_EQ(queueChanges(), (Calls { holdNew, pause, holdNew, pause, holdNew, pause, holdNew, pause }));
+    EXPECT_EQ(queueChanges(2), (Calls { holdNew, pause, holdNew, pause, holdNew, pause }));
 
     // No free port: the queue stays held, and a quit afterwards holds it again.
     m_busyPorts = { 47631, 47632, 47633, 47634, 47635 };
     startAndSettle();
     inbox().stop();
     m_clock.runPosted();
-    const auto changes = queueChanges();
-    ASSERT_EQ(changes.size(), 12u);
-    EXPECT_EQ(Calls(changes.end() - 4, changes.end()), (Calls { holdNew, pause, holdNew, pause }));
-}
-
-TEST_F(PrinterTest, ARunThatNeverStartedThePrinterLeavesTheQueueAlone)
-{
-    // A test run with its own data folder, or a copy without ippeveprinter, quits without touching the print system.
-    inbox().stop();
-    m_installed = false;
-    inbox().start();
-    inbox().stop();
-    m_clock.runPosted();
-    EXPECT_TRUE(queueChanges().empty());
+    EXPECT_EQ(queueChanges(8), (Calls { holdNew, pause, holdNew, pause }));
 }
 
 }
