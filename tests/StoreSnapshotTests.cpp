@@ -1,10 +1,11 @@
 #include "common/Error.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
+#include "store/SealedForm.h"
 #include "store/Store.h"
 
 #include <fcntl.h>
-#include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -18,13 +19,31 @@ constexpr std::time_t may1 = 1714564800; // 2024-05-01T12:00:00Z
 constexpr std::time_t day = 86400;
 
 // Writes the file (and its folders) with the given modification time, in seconds since 1970.
-void writeModifiedAt(const fs::path& path, std::string_view text, std::optional<std::time_t> modified)
+void writeModifiedAt(const fs::path& path, std::string_view text, std::time_t modified)
 {
     writeText(path, text);
-    if (!modified)
-        return;
-    const timespec times[2] { { *modified, 0 }, { *modified, 0 } };
+    const timespec times[2] { { modified, 0 }, { modified, 0 } };
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// The page's encrypted form, as JSON.stringify writes it.
+std::string sealed(std::string_view ct = "c2VhbGVkIHRleHQ=")
+{
+    return R"({"enc":true,"v":2,"people":[{"name":"Practice","salt":"AAAAAAAAAAAAAAAAAAAAAA==","priv":{"kdf":"PBKDF2","hash":"SHA-256","iterations":310000},"dk":{"iv":"AAAAAAAAAAAAAAAA","ct":"AAAA"}}],"iv":"AAAAAAAAAAAAAAAA","ct":")"
+        + std::string(ct) + "\"}";
+}
+
+const std::string plain = R"({"version":3,"clients":[{"id":"c1","name":"Amara Okafor","email":"amara@example.org"}]})";
+
+// The code of the refusal the call throws; 0 when it throws none.
+int refusal(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const QuillpostError& error) {
+        return error.code();
+    }
+    return 0;
 }
 
 class StoreSnapshotTest : public testing::Test {
@@ -35,16 +54,31 @@ protected:
         m_store->config()["backupFolder"] = (m_root / "backups" / "nested").string();
     }
 
-    void TearDown() override { m_store.reset(); }
-
     std::unique_ptr<Store> makeStore()
     {
         return std::make_unique<Store>(Store::Location { m_root / "data", true, m_root, m_root }, Store::Services { m_clock, m_clock, m_clock });
     }
 
+    // Lets the backup timer run and its writer report back.
+    void backUp()
+    {
+        m_clock.advance(1500ms);
+        m_clock.runBackground();
+        m_clock.runPosted();
+    }
+
     fs::path bak() const { return m_store->dir() / "data.json.bak"; }
     fs::path snapshot(std::string_view name) const { return m_store->snapshotsDir() / name; }
     fs::path backupFile() const { return m_root / "backups" / "nested" / "Quillpost-backup.json"; }
+
+    std::vector<std::string> plainCopies() const
+    {
+        std::vector<std::string> result;
+        for (const auto& copy : m_store->plainCopies())
+            result.push_back(copy.place + "/" + copy.name);
+        std::sort(result.begin(), result.end());
+        return result;
+    }
 
     TemporaryFolder m_folder { "quillpost-snapshots" };
     const fs::path& m_root { m_folder.path() };
@@ -56,11 +90,9 @@ TEST_F(StoreSnapshotTest, ListsDailySnapshotsThenSafetyCopiesNewestFirst)
 {
     EXPECT_TRUE(m_store->allSnapshots().empty());
     EXPECT_TRUE(m_store->backupCandidates().empty());
-
     for (const char* name : { "before-restore-20.json", "data-2024-05-01.json", "notes.json", "before-update-1.2.0-to-1.3.0-10.json",
              "data-2024-5-1.json", "data-2024-05-02.json", "before-update-x.json", ".data-2024-05-03.json.a1B2c3" })
         writeText(snapshot(name), "{}");
-
     EXPECT_EQ(m_store->allSnapshots(),
         (std::vector<std::string> { "data-2024-05-02.json", "data-2024-05-01.json", "before-update-x.json", "before-update-1.2.0-to-1.3.0-10.json", "before-restore-20.json" }));
 }
@@ -74,7 +106,6 @@ TEST_F(StoreSnapshotTest, RecoveryCopyIsTheNewestCandidateThatDiffersAndOpens)
     writeModifiedAt(snapshot("data-2024-05-04.json"), R"({"enc":true,"v":2})", may1 + 3 * day);
     writeModifiedAt(snapshot("before-update-1.0-to-1.1-9.json"), "{\"n\": 4}", may1 + 2 * day);
     writeModifiedAt(snapshot("data-2024-05-02.json"), "{\"n\": 5}", may1 + day);
-
     auto copy = m_store->recoveryCopy();
     ASSERT_TRUE(copy);
     EXPECT_EQ(copy->name, "before-update-1.0-to-1.1-9.json");
@@ -93,50 +124,36 @@ TEST_F(StoreSnapshotTest, RestoreRefusesOtherNamesAndDocumentsThatWouldNotOpen)
     writeText(m_store->data(), "{\"current\": true}");
     writeText(snapshot("data-2024-05-01.json"), "{}");
     writeText(snapshot("data-2024-04-01.json"), R"({"enc":true,"v":2,"people":[]})");
-
     // A name as long as the page cares to send must not exhaust the pattern matcher's stack.
     const std::string endless = "before-update-" + std::string(100000, 'a') + ".json";
-    for (const std::string name : { "../data.json", "data.json", "data-2024-05-01.txt", "../snapshots/data-2024-05-01.json", "data-2024-04-01.json", endless.c_str() }) {
-        try {
-            m_store->restore(name);
-            ADD_FAILURE() << "restored " << name;
-        } catch (const QuillpostError& error) {
-            EXPECT_EQ(error.code(), 1) << name;
-        }
-    }
+    for (const std::string name : { "../data.json", "data.json", "data-2024-05-01.txt", "../snapshots/data-2024-05-01.json", "data-2024-04-01.json", endless.c_str() })
+        EXPECT_EQ(refusal([&] { m_store->restore(name); }), 1) << name;
     EXPECT_THROW(m_store->restore("before-pdfcraft-update-1.json"), FileError);
     EXPECT_EQ(readText(m_store->data()), "{\"current\": true}");
     EXPECT_EQ(m_store->allSnapshots().size(), 2u);
 }
 
-TEST_F(StoreSnapshotTest, RestoreKeepsASafetyCopyAndLeavesBakAlone)
+TEST_F(StoreSnapshotTest, RestoreKeepsASafetyCopyAndLeavesBakAndTheBackupAlone)
 {
     writeText(m_store->data(), "{\"current\": true}");
     writeText(bak(), "{\"previous\": true}");
     writeText(snapshot("before-update-x.json"), "{\"x\": true}");
+    writeText(backupFile(), "{\"backup\": true}");
+    // A file of that name in the snapshots folder is not the backup folder's copy.
+    writeText(snapshot("Quillpost-backup.json"), "{\"impostor\": true}");
     m_clock.setNow(Clock::TimePoint(std::chrono::milliseconds(1714564800123)));
 
     m_store->restore("before-update-x.json");
     EXPECT_EQ(readText(m_store->data()), "{\"x\": true}");
     EXPECT_EQ(readText(snapshot("before-restore-1714564800123.json")), "{\"current\": true}");
-    EXPECT_EQ(readText(bak()), "{\"previous\": true}");
     EXPECT_TRUE(m_store->snapshots().empty());
     EXPECT_EQ(m_clock.pendingTimers(), 0u);
-}
 
-TEST_F(StoreSnapshotTest, TheBackupFolderCopyIsReadAndRestoredLikeASnapshot)
-{
-    writeText(m_store->data(), "{\"current\": true}");
-    writeText(bak(), "{\"previous\": true}");
-    writeText(backupFile(), "{\"backup\": true}");
-    // A file of that name in the snapshots folder is not the backup folder's copy.
-    writeText(snapshot("Quillpost-backup.json"), "{\"impostor\": true}");
     m_clock.setNow(Clock::TimePoint(std::chrono::milliseconds(1714564800456)));
-
     EXPECT_EQ(m_store->copyText("Quillpost-backup.json"), "{\"backup\": true}");
     m_store->restore("Quillpost-backup.json");
     EXPECT_EQ(readText(m_store->data()), "{\"backup\": true}");
-    EXPECT_EQ(readText(snapshot("before-restore-1714564800456.json")), "{\"current\": true}");
+    EXPECT_EQ(readText(snapshot("before-restore-1714564800456.json")), "{\"x\": true}");
     EXPECT_EQ(readText(bak()), "{\"previous\": true}");
     EXPECT_EQ(readText(backupFile()), "{\"backup\": true}");
 
@@ -155,7 +172,6 @@ TEST_F(StoreSnapshotTest, BurstOfSavesGivesOneBackupWithTheLastDocument)
     }
     m_clock.advance(1399ms);
     EXPECT_EQ(m_clock.pendingBackgroundTasks(), 0u);
-
     m_clock.advance(1ms);
     EXPECT_EQ(m_clock.runBackground(), 1u);
     EXPECT_EQ(readText(backupFile()), "{\"save\": 9}");
@@ -172,7 +188,6 @@ TEST_F(StoreSnapshotTest, HandedOverJobsRunInOrderIntoTheFolderTheyCaptured)
     EXPECT_EQ(m_clock.pendingBackgroundTasks(), 1u) << "newer bytes replace those still waiting for the writer";
     EXPECT_EQ(m_clock.runBackground(), 1u);
     EXPECT_EQ(readText(backupFile()), "{\"a\": 2}");
-
     m_store->save("{\"a\": 3}");
     EXPECT_EQ(m_clock.pendingTimers(), 0u);
 }
@@ -190,9 +205,7 @@ TEST_F(StoreSnapshotTest, FailedBackupIsReportedOnTheMainQueueUntilASuccess)
 
     m_store->config()["backupFolder"] = (m_root / "backups" / "nested").string();
     m_store->save("{\"a\": 2}");
-    m_clock.advance(1500ms);
-    m_clock.runBackground();
-    m_clock.runPosted();
+    backUp();
     EXPECT_EQ(m_store->lastBackupError(), "");
 }
 
@@ -205,8 +218,7 @@ TEST_F(StoreSnapshotTest, BackupOfAStoreThatIsGoneIsDropped)
     m_clock.runPosted();
     EXPECT_FALSE(fs::exists(backupFile()));
 
-    m_store = makeStore();
-    m_store->config()["backupFolder"] = (m_root / "backups" / "nested").string();
+    SetUp();
     m_store->save("{\"a\": 1}");
     m_store.reset();
     EXPECT_EQ(m_clock.pendingTimers(), 0u);
@@ -218,7 +230,6 @@ TEST_F(StoreSnapshotTest, BackupCandidatesAreTheBackupAndTheTwoNewestDaysByTime)
         writeModifiedAt(snapshot("data-2024-05-0" + std::to_string(date) + ".json"), "{}", may1 + (date - 1) * day);
     writeModifiedAt(snapshot("data-2024-05-05.json"), "{\"name\": \"caf\xE9\"}", may1 + 4 * day);
     writeModifiedAt(backupFile(), "{\"backup\": 1}", may1 + 3 * day + 3600);
-
     const auto candidates = m_store->backupCandidates();
     ASSERT_EQ(candidates.size(), 3u);
     EXPECT_EQ(candidates[0].name, "data-2024-05-05.json");
@@ -235,6 +246,168 @@ TEST_F(StoreSnapshotTest, BackupCandidatesAreTheBackupAndTheTwoNewestDaysByTime)
     ASSERT_EQ(tied.size(), 3u);
     EXPECT_EQ(tied[0].source, "Backup folder");
     EXPECT_EQ(tied[1].name, "data-2024-05-05.json");
+}
+
+TEST(SealedFormTest, RecognisesOnlyThePagesEncryptedFormWhole)
+{
+    const std::string person = R"({"salt":"AAAA","priv":{},"dk":{"iv":"AAAA","ct":"AAAA"}})";
+    const auto document = [](std::string members) { return "{\"enc\":true,\"v\":2,\"iv\":\"AAAA\",\"ct\":\"AAAA\"," + members + "}"; };
+    const auto withTop = [&person](std::string_view enc, std::string_view v, std::string_view ct) {
+        return "{\"enc\":" + std::string(enc) + ",\"v\":" + std::string(v) + ",\"people\":[" + person + "],\"iv\":\"AAAA\",\"ct\":" + std::string(ct) + "}";
+    };
+    const std::pair<std::string, bool> cases[] = {
+        { sealed(), true },
+        { document("\"people\":[" + person + "]"), true },
+        { " \n" + sealed() + "\n", true },
+        { R"({"enc":true,"v":2,"people":[{"name":"\ud83d","salt":"AAAA","priv":{},"dk":{"iv":"AAAA","ct":"AAAA"}}],"iv":"AAAA","ct":"AAAA"})", true },
+        { plain, false },
+        { "", false },
+        { "not json", false },
+        { sealed().substr(0, sealed().size() - 2), false },
+        { "[" + sealed() + "]", false },
+        // Something readable beside the encrypted text.
+        { document("\"people\":[" + person + "],\"clients\":[{\"name\":\"Amara\"}]"), false },
+        { document("\"people\":[" + person + "],\"ct\":\"QW1hcmE=\""), false },
+        { document(R"("people":[{"salt":"AAAA","priv":{},"dk":{"iv":"AAAA","ct":"AAAA"},"note":"Amara"}])"), false },
+        { document(R"("people":[{"salt":"AAAA","priv":{"kdf":{"clients":[]}},"dk":{"iv":"AAAA","ct":"AAAA"}}])"), false },
+        { document(R"("people":[{"salt":"AAAA","priv":{},"dk":{"iv":"AAAA","ct":"AAAA","x":"y"}}])"), false },
+        // The form's own members, wrong.
+        { document("\"people\":[]"), false },
+        { document(R"("people":[{"salt":"AAAA","priv":{},"dk":{"iv":"AAAA"}}])"), false },
+        { withTop("true", "2", "\"AAAA\""), true },
+        { withTop("true", "\"2\"", "\"AAAA\""), false },
+        { withTop("true", "2.5", "\"AAAA\""), false },
+        { withTop("\"yes\"", "2", "\"AAAA\""), false },
+        { withTop("true", "2", "\"Amara Okafor\""), false },
+        { withTop("true", "2", "\"\""), false },
+        { withTop("true", "2", "12"), false },
+    };
+    for (const auto& [bytes, sealedForm] : cases)
+        EXPECT_EQ(isSealedDocument(bytes), sealedForm) << bytes;
+}
+
+TEST_F(StoreSnapshotTest, CountsAndRemovesOnlyReadableCopiesOfThePractice)
+{
+    writeText(m_store->data(), sealed());
+    writeText(bak(), plain);
+    writeText(backupFile(), plain);
+    const std::pair<const char*, std::string> files[] = {
+        { "data-2024-05-01.json", plain },
+        { "data-2024-05-02.json", sealed("b3RoZXI=") },
+        { "before-update-1.0-to-1.1-5.json", plain },
+        { "before-restore-7.json", sealed() },
+        { "before-pdfcraft-update-9.json", plain },
+        { "unreadable-data-3.json", "{\"clients\":[{\"name\":\"Amara" },
+        { "unreadable-data-4.json", "" },
+        { "notes.json", plain },
+        { "data-2024-5-3.json", plain },
+        { ".data-2024-05-04.json.a1B2c3", plain },
+    };
+    for (const auto& [name, text] : files)
+        writeText(snapshot(name), text);
+    fs::create_directories(snapshot("data-2024-05-05.json"));
+    const std::vector<std::string> readable { "backup/Quillpost-backup.json", "data/data.json.bak", "snapshots/before-pdfcraft-update-9.json",
+        "snapshots/before-update-1.0-to-1.1-5.json", "snapshots/data-2024-05-01.json", "snapshots/unreadable-data-3.json" };
+    EXPECT_EQ(plainCopies(), readable);
+
+    EXPECT_EQ(m_store->removePlainCopies(), readable.size());
+    EXPECT_TRUE(plainCopies().empty());
+    EXPECT_EQ(readText(m_store->data()), sealed()) << "data.json is never touched";
+    EXPECT_FALSE(fs::exists(bak()));
+    for (const auto& [name, text] : files) {
+        const bool wasReadableCopy = std::find(readable.begin(), readable.end(), "snapshots/" + std::string(name)) != readable.end();
+        EXPECT_EQ(fs::exists(snapshot(name)), !wasReadableCopy) << name;
+    }
+    EXPECT_TRUE(fs::is_directory(snapshot("data-2024-05-05.json")));
+
+    // The backup folder gets the encrypted data back rather than staying empty.
+    EXPECT_FALSE(fs::exists(backupFile()));
+    backUp();
+    EXPECT_EQ(readText(backupFile()), sealed());
+}
+
+TEST_F(StoreSnapshotTest, RemovesNoPlainCopyWhileTheDataFileIsReadableItself)
+{
+    for (const std::string& current : { plain, std::string("not json"), std::string() }) {
+        if (current.empty())
+            fs::remove(m_store->data());
+        else
+            writeText(m_store->data(), current);
+        writeText(bak(), plain);
+        writeText(snapshot("data-2024-05-01.json"), plain);
+        EXPECT_EQ(refusal([&] { m_store->removePlainCopies(); }), 3) << current;
+        EXPECT_EQ(plainCopies().size(), 2u);
+    }
+}
+
+TEST_F(StoreSnapshotTest, PlainCopiesNeverFollowALinkOutOfTheirFolders)
+{
+    writeText(m_store->data(), sealed());
+    const fs::path outside = m_root / "elsewhere";
+    writeText(outside / "practice.json", plain);
+    writeText(outside / "data-2024-05-09.json", plain);
+
+    // A link among the snapshots goes as a link; the file it points to stays.
+    fs::create_directories(m_store->snapshotsDir());
+    fs::create_symlink(outside / "practice.json", snapshot("data-2024-05-01.json"));
+    fs::create_symlink(outside / "practice.json", bak());
+    EXPECT_EQ(plainCopies(), (std::vector<std::string> { "data/data.json.bak", "snapshots/data-2024-05-01.json" }));
+    EXPECT_EQ(m_store->removePlainCopies(), 2u);
+    EXPECT_FALSE(fs::is_symlink(snapshot("data-2024-05-01.json")));
+    EXPECT_FALSE(fs::is_symlink(bak()));
+    EXPECT_EQ(readText(outside / "practice.json"), plain);
+
+    // A snapshots folder that is a link to another folder is not walked into.
+    fs::remove_all(m_store->snapshotsDir());
+    fs::create_directory_symlink(outside, m_store->snapshotsDir());
+    EXPECT_TRUE(plainCopies().empty());
+    m_store->removePlainCopies();
+    EXPECT_EQ(readText(outside / "data-2024-05-09.json"), plain);
+}
+
+TEST_F(StoreSnapshotTest, SavesRotateTheBakAgainAfterThePlainOneWasRemoved)
+{
+    m_store->save(plain);
+    m_store->save(sealed());
+    ASSERT_EQ(readText(bak()), plain);
+    m_store->removePlainCopies();
+    ASSERT_FALSE(fs::exists(bak()));
+
+    const std::string next = sealed("bmV4dA==");
+    m_store->save(next);
+    EXPECT_EQ(readText(bak()), sealed()) << "the save before this one is the new .bak";
+    EXPECT_TRUE(plainCopies().empty());
+    m_store->save(sealed("dGhpcmQ="));
+    EXPECT_EQ(readText(bak()), next);
+    // A damaged data file still falls back to the .bak.
+    writeText(m_store->data(), "{");
+    EXPECT_EQ(m_store->load(), next);
+}
+
+TEST_F(StoreSnapshotTest, ARestoreNeverLeavesEncryptedDataReadableUnasked)
+{
+    writeText(snapshot("data-2024-05-01.json"), plain);
+    writeText(snapshot("data-2024-05-02.json"), sealed("b2xk"));
+    writeText(m_store->data(), sealed());
+    EXPECT_EQ(refusal([&] { m_store->restore("data-2024-05-01.json"); }), 4);
+    EXPECT_EQ(readText(m_store->data()), sealed());
+    EXPECT_EQ(m_store->allSnapshots().size(), 2u) << "a refused restore takes no safety copy";
+
+    // In its encrypted form, made by the page, the copy goes back; readable text passed as that form is refused.
+    for (const std::string& refused : { plain, sealed("") }) {
+        EXPECT_THROW(m_store->restore("data-2024-05-01.json", refused), QuillpostError);
+        EXPECT_EQ(readText(m_store->data()), sealed());
+    }
+    m_store->restore("data-2024-05-01.json", sealed("cmVzZWFsZWQ="));
+    EXPECT_EQ(readText(m_store->data()), sealed("cmVzZWFsZWQ="));
+
+    // An encrypted copy needs nothing more, and a readable one goes back once the user agreed.
+    m_store->restore("data-2024-05-02.json");
+    EXPECT_EQ(readText(m_store->data()), sealed("b2xk"));
+    m_store->restore("data-2024-05-01.json", std::nullopt, Store::PlainOverSealed::Allow);
+    EXPECT_EQ(readText(m_store->data()), plain);
+    EXPECT_EQ(m_store->copyText("data-2024-05-02.json"), sealed("b2xk"));
+    EXPECT_EQ(m_store->copyText("../data.json"), std::nullopt);
 }
 
 }

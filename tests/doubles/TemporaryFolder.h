@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillpost {
 
@@ -47,6 +49,19 @@ inline std::string readText(const std::filesystem::path& path)
 {
     std::ifstream stream(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(stream), {});
+}
+
+// The sorted names in a folder that start with the prefix; none when the folder can't be read.
+inline std::vector<std::string> namesIn(const std::filesystem::path& folder, std::string_view prefix = "")
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        if (entry->path().filename().string().starts_with(prefix))
+            names.push_back(entry->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }
