@@ -23,31 +23,22 @@ const std::string existingKey = base64Encode(std::string(32, 'e'));
 
 TEST(DeviceKeyStore, AStoreThatCantAnswerNeverGetsANewKey)
 {
-    struct Case {
-        Status answer;
-        bool keyStored;
-        const char* reasonMentions;
-    };
-    for (auto [answer, keyStored, reasonMentions] : { Case { Status::Locked, true, "locked" }, Case { Status::Locked, false, "locked" },
-             Case { Status::Unavailable, true, "Secret Service" }, Case { Status::Unavailable, false, "Secret Service" } }) {
-        for (auto access : { Access::Probe, Access::Read, Access::ReadOrCreate }) {
-            SCOPED_TRACE(testing::Message() << "answer " << static_cast<int>(answer) << ", key stored " << keyStored << ", access " << static_cast<int>(access));
-            FakeKeyring keyring;
-            if (keyStored)
-                keyring.items[deviceItem] = existingKey;
-            keyring.answer = answer;
-            KeyringDeviceKeyStore store(keyring);
-
-            auto lookup = store.deviceKey(access);
-            EXPECT_EQ(lookup.state, State::Unusable);
-            EXPECT_FALSE(lookup.key);
-            EXPECT_NE(lookup.reason.find(reasonMentions), std::string::npos) << lookup.reason;
-            EXPECT_NE(lookup.reason.find(answer == Status::Locked ? "locked" : "not provided"), std::string::npos) << "the store's own words: " << lookup.reason;
-            EXPECT_EQ(keyring.writes, 0);
-            EXPECT_EQ(keyring.removes, 0);
-            EXPECT_EQ(keyring.items.contains(deviceItem), keyStored);
-            if (keyStored) {
-                EXPECT_EQ(keyring.items.at(deviceItem), existingKey);
+    // Each reason names the store's state and carries the store's own words.
+    for (const auto& [answer, state, ownWords] : { std::tuple { Status::Locked, "locked", "is locked" }, std::tuple { Status::Unavailable, "Secret Service", "not provided" } }) {
+        for (bool keyStored : { true, false }) {
+            for (auto access : { Access::Probe, Access::Read, Access::ReadOrCreate }) {
+                SCOPED_TRACE(testing::Message() << state << ", key stored " << keyStored << ", access " << static_cast<int>(access));
+                FakeKeyring keyring;
+                if (keyStored)
+                    keyring.items[deviceItem] = existingKey;
+                keyring.answer = answer;
+                auto lookup = KeyringDeviceKeyStore(keyring).deviceKey(access);
+                EXPECT_EQ(lookup.state, State::Unusable);
+                EXPECT_FALSE(lookup.key);
+                EXPECT_NE(lookup.reason.find(state), std::string::npos) << lookup.reason;
+                EXPECT_NE(lookup.reason.find(ownWords), std::string::npos) << lookup.reason;
+                EXPECT_EQ(keyring.writes + keyring.removes, 0);
+                EXPECT_EQ(keyring.items, (keyStored ? decltype(keyring.items) { { deviceItem, existingKey } } : decltype(keyring.items) {}));
             }
         }
     }
