@@ -71,15 +71,9 @@ TEST_F(ShareCommandTest, TestStartStatusAndStopAnswerThePage)
     // The port's bounds, and the longest port typed as text.
     for (const Json& port : { Json(1), Json("65535") })
         EXPECT_EQ(send("shareTest", with("port", port))->result, "true") << port;
-    auto wrong = send("shareTest", with("password", "nope"));
-    EXPECT_EQ(wrong->error, "The server refused the password for user clerk.");
+    EXPECT_EQ(send("shareTest", with("password", "nope"))->error, "The server refused the password for user clerk.");
 
-    auto off = harness->send("shareStatus");
-    EXPECT_EQ(off->json()["state"], "off");
-    EXPECT_EQ(off->json()["enabled"], false);
-
-    auto started = send("shareStart", with("mode", "upload"));
-    EXPECT_EQ(started->result, "true");
+    EXPECT_EQ(send("shareStart", with("mode", "upload"))->result, "true");
     auto on = harness->send("shareStatus")->json();
     EXPECT_EQ(on["enabled"], true);
     EXPECT_EQ(on["state"], "connecting");

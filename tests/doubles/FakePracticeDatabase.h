@@ -89,7 +89,6 @@ public:
         check();
         if (auto race = std::exchange(m_server->beforeWrite, nullptr))
             race();
-        check();
         auto found = m_server->rows.find({ collection, id });
         const std::int64_t current = found == m_server->rows.end() ? 0 : found->second.rev;
         if (current != expectedRev)
