@@ -81,7 +81,7 @@ TEST_F(HttpIntegration, CapsAndTimeOutsEndABodyAtTheRightPoint)
         if (test.outcome == Outcome::Failed) {
             EXPECT_NE(result->error.find("timed out"), std::string::npos) << result->error;
         }
-        EXPECT_GE(took, seconds(test.atLeast));
+        EXPECT_GE(took, seconds(test.atLeast) - std::chrono::milliseconds(100)) << "libcurl's timers may end a little early";
         EXPECT_LT(took, seconds(test.below));
         EXPECT_GE(ticks, test.atLeast * 20) << "the main loop ran while the request waited";
     }
