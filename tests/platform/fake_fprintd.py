@@ -2,7 +2,8 @@
 """A stand-in for fprintd on the session bus, with one reader that keeps fprintd's rules: one
 claim at a time, VerifyStart only while claimed and not verifying, VerifyStop only while verifying,
 Release only by the claimant. The test sets through net.reactivated.Fprint.Test whether there is a
-reader, the enrolled fingers and the results the next VerifyStarts get; it reads the calls made.
+reader, the enrolled fingers and the results the next VerifyStarts get; it reads the calls made,
+each marked with '!' when refused.
 """
 
 import dbus
@@ -93,10 +94,9 @@ class Fprintd(dbus.service.Object):
         self.results = str(results).split()
         self.log = []
 
-    # The calls so far, and whether the reader is claimed.
-    @dbus.service.method(TEST, out_signature='sb')
-    def State(self):
-        return ' '.join(self.log), self.claimant is not None
+    @dbus.service.method(TEST, out_signature='s')
+    def Calls(self):
+        return ' '.join(self.log)
 
 
 def main():
