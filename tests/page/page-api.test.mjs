@@ -185,3 +185,24 @@ test('an XMLHttpRequest sends a Blob to the program as bytes, and anything else 
     assert.equal(plain.sent[0], body, url);
   }
 });
+
+test('the first load is asked for as the document starts and answers the first load(); later loads ask again, and bytes that did not arrive are asked for as a reply', async () => {
+  const posted = [];
+  let loadText = JSON.stringify(Buffer.from('{"clients":[{"id":"é"}]}').toString('base64'));
+  const window = {
+    webkit: { messageHandlers: { qp: { postMessage: (body) => { posted.push(body); return Promise.resolve(body.cmd === 'load' ? '{"from":"reply"}' : loadText); } } } },
+    addEventListener: () => {},
+    location: { href: 'quillpost-app://app/index.html' },
+  };
+  const document = { readyState: 'loading', documentElement: { classList: { add: () => {} } }, addEventListener: () => {} };
+  const fetch = channelOf(new Uint8Array(0), 'quillpost-bytes://bytes/known');
+  new Function('window', 'document', 'fetch', 'XMLHttpRequest', script)(window, document, fetch, undefined);
+  assert.deepEqual(posted.map((p) => [p.cmd, p.via]), [['loadText', 'quillpost-bytes']]);
+  assert.deepEqual(await window.quillpost.load(), { clients: [{ id: 'é' }] });
+  assert.equal(posted.length, 1, 'the first load() took what was asked for at the start');
+  await window.quillpost.load();
+  assert.equal(posted.length, 2);
+  loadText = JSON.stringify('quillpost-bytes://bytes/expired');
+  assert.deepEqual(await window.quillpost.load(), { from: 'reply' });
+  assert.deepEqual(posted.slice(2).map((p) => p.cmd), ['loadText', 'load']);
+});

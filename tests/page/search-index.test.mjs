@@ -101,3 +101,18 @@ test('results that start with the first word come first, then clients, files, in
   assert.deepEqual(find(index, 'proof', 5).map((r) => `${r.type} ${r.href}`),
     ['client client/c3', 'file file/f2', 'deadline deadline/d2', 'client client/c4', 'invoice invoice/i2']);
 });
+
+test('a search prepared for an index nothing changed since is kept; after an edit, preparing looks the kept rows over', async () => {
+  const doc = practice();
+  const quiet = { pause: async () => {}, sliceMs: 0, now: () => 0 };
+  const first = indexOf(doc, 1);
+  await prepareSearch(first, { ...quiet, settled: () => false });
+  assert.equal(first.search, null, 'an index that moved on while preparing is looked over by its first search');
+  await prepareSearch(first, { ...quiet, settled: () => true });
+  assert.ok(first.search);
+  doc.clients[0].name = 'José Ortega';
+  const edited = indexOf(doc, 2);
+  await prepareSearch(edited, { ...quiet, settled: () => true });
+  assert.deepEqual(ids(doc, 2, 'ortega'), ['c1', 'd1', 'f1']);
+  assert.deepEqual(ids(doc, 2, 'alvarez'), []);
+});

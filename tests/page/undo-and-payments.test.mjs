@@ -43,6 +43,8 @@ describe('undo', () => {
       (doc) => { addAppointment(doc, { title: 'New', date: '2026-03-11' }, NOW); updateAppointment(doc, doc.appointments[0].id, { title: 'Moved', date: '2026-03-12' }, NOW); }],
     ['a payment that settles an invoice', ['invoices'],
       (doc) => { const inv = doc.invoices.find((i) => invoiceTotals(i).due > 0); addPayment(doc, inv.id, { date: '2026-03-09', amount: (invoiceTotals(inv).due / 100).toFixed(2) }, NOW); }],
+    ['a field removed, one added, and a nested list changed in place', ['clients', 'invoices'],
+      (doc) => { delete doc.clients[0].email; doc.clients[1].docFolder = 'Elsewhere'; doc.invoices[0].lines[0].description = 'Changed'; }],
   ];
   for (const [name, touches, change] of cases) {
     test(`${name} comes back exactly, in its place`, () => {
