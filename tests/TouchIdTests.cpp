@@ -13,6 +13,15 @@ namespace {
 
 using Outcome = Fingerprint::Outcome;
 
+Json rect(double x, double y, double w, double h)
+{
+    return Json { { "x", x }, { "y", y }, { "w", w }, { "h", h } };
+}
+
+const Json cancelled { { "cancelled", true } };
+const Json unsupported { { "unsupported", true } };
+const Json smallRect = rect(0, 0, 50, 50);
+
 struct Answers {
     std::vector<Json> received;
     TouchId::Answer collect()
@@ -62,10 +71,16 @@ TEST_F(TouchIdTest, SavedPassphrasesComeBackForAFinger)
 
     EXPECT_EQ(unlock("passphrase", Outcome::Verified), "second");
     EXPECT_EQ(m_fingerprint.checks.back()->reason, "unlock your client data");
-    EXPECT_EQ(unlock("passphrase", Outcome::Cancelled), (Json { { "cancelled", true } }));
+    EXPECT_EQ(unlock("passphrase", Outcome::Cancelled), cancelled);
     EXPECT_EQ(unlock("passphrase", Outcome::Lockout), (Json { { "lockout", true } }));
     EXPECT_EQ(unlock("passphrase", Outcome::Failed), Json());
     EXPECT_TRUE(m_touchId.touchEnabled("passphrase"));
+
+    // The two accounts are independent.
+    ASSERT_TRUE(m_touchId.touchSave("vault secret", "vault"));
+    m_touchId.touchClear("vault");
+    EXPECT_FALSE(m_touchId.touchEnabled("vault"));
+    EXPECT_EQ(unlock("passphrase", Outcome::Verified), "second");
 }
 
 TEST_F(TouchIdTest, SavingNothingOrWithoutAReaderChangesNothing)
@@ -78,19 +93,16 @@ TEST_F(TouchIdTest, SavingNothingOrWithoutAReaderChangesNothing)
     m_deviceKeys.isAvailable = false;
     EXPECT_FALSE(m_touchId.touchSave("new", "passphrase"));
     EXPECT_EQ(m_keyring.items, before);
+    m_keyring.items.clear();
+    m_keyring.refuseWrites = true;
+    EXPECT_FALSE(m_touchId.touchSave("secret", "vault"));
+    EXPECT_FALSE(m_touchId.touchEnabled("vault")) << "a failed write reads as not enabled";
 
     EXPECT_FALSE(m_touchId.availability().available);
     EXPECT_FALSE(m_touchId.availability().reason.empty());
     m_deviceKeys.isAvailable = true;
     m_fingerprint.reader = false;
     EXPECT_EQ(m_touchId.availability().reason, "There is no fingerprint reader.");
-}
-
-TEST_F(TouchIdTest, AFailedWriteReadsAsNotEnabled)
-{
-    m_keyring.refuseWrites = true;
-    EXPECT_FALSE(m_touchId.touchSave("secret", "passphrase"));
-    EXPECT_FALSE(m_touchId.touchEnabled("passphrase"));
 }
 
 TEST_F(TouchIdTest, ClearingForgetsWithoutAPrompt)
@@ -165,8 +177,8 @@ TEST_F(TouchIdTest, ASealedItemThatCantBeReadIsLeftAlone)
         EXPECT_EQ(unlock("passphrase", Outcome::Verified), Json());
         EXPECT_TRUE(m_fingerprint.checks.empty()) << "no fingerprint check for a record that can't be read";
         Answers inlineAnswers;
-        m_touchId.touchInline("passphrase", Json { { "x", 0 }, { "y", 0 }, { "w", 50 }, { "h", 50 } }, inlineAnswers.collect());
-        EXPECT_EQ(inlineAnswers.received, std::vector<Json> { (Json { { "unsupported", true } }) });
+        m_touchId.touchInline("passphrase", smallRect, inlineAnswers.collect());
+        EXPECT_EQ(inlineAnswers.received, std::vector<Json> { unsupported });
         EXPECT_EQ(m_view->shows, 0);
         EXPECT_EQ(m_keyring.items, before);
         EXPECT_EQ(m_keyring.writes, writes);
@@ -174,41 +186,31 @@ TEST_F(TouchIdTest, ASealedItemThatCantBeReadIsLeftAlone)
     }
 }
 
-TEST_F(TouchIdTest, TheTwoAccountsAreIndependent)
-{
-    ASSERT_TRUE(m_touchId.touchSave("data secret", "passphrase"));
-    ASSERT_TRUE(m_touchId.touchSave("vault secret", "vault"));
-    m_touchId.touchClear("vault");
-    EXPECT_FALSE(m_touchId.touchEnabled("vault"));
-    EXPECT_TRUE(m_touchId.touchEnabled("passphrase"));
-    EXPECT_EQ(unlock("passphrase", Outcome::Verified), "data secret");
-}
-
 TEST_F(TouchIdTest, TheInlinePromptShowsWhereThePageAsks)
 {
     Answers answers;
-    m_touchId.touchInline("passphrase", Json { { "x", 10 }, { "y", 20 }, { "w", 50 }, { "h", 50 } }, answers.collect());
-    EXPECT_EQ(answers.received, std::vector<Json> { (Json { { "unsupported", true } }) }) << "nothing saved yet";
+    m_touchId.touchInline("passphrase", rect(10, 20, 50, 50), answers.collect());
+    EXPECT_EQ(answers.received, std::vector<Json> { unsupported }) << "nothing saved yet";
     EXPECT_EQ(m_view->shows, 0);
 
     ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
-    for (auto rect : { Json { { "x", 10 }, { "y", 20 }, { "w", 0 }, { "h", 50 } }, Json { { "x", 10 }, { "y", 20 }, { "w", 50 } }, Json { { "x", "10" }, { "y", 20 }, { "w", 50 }, { "h", 50 } }, Json::object() }) {
+    for (auto given : { rect(10, 20, 0, 50), Json { { "x", 10 }, { "y", 20 }, { "w", 50 } }, Json { { "x", "10" }, { "y", 20 }, { "w", 50 }, { "h", 50 } }, Json::object() }) {
         answers.received.clear();
-        m_touchId.touchInline("passphrase", rect, answers.collect());
-        EXPECT_EQ(answers.received, std::vector<Json> { (Json { { "unsupported", true } }) }) << rect.dump();
+        m_touchId.touchInline("passphrase", given, answers.collect());
+        EXPECT_EQ(answers.received, std::vector<Json> { unsupported }) << given.dump();
     }
     EXPECT_EQ(m_view->shows, 0);
     EXPECT_TRUE(m_fingerprint.checks.empty());
 
     m_view->zoom = 1.25;
     answers.received.clear();
-    m_touchId.touchInline("passphrase", Json { { "x", 100 }, { "y", 200 }, { "w", 88 }, { "h", 200 } }, answers.collect());
+    m_touchId.touchInline("passphrase", rect(100, 200, 88, 200), answers.collect());
     ASSERT_TRUE(m_view->shown);
     EXPECT_EQ(m_view->controlSize, InlinePromptView::ControlSize::Large);
     EXPECT_DOUBLE_EQ(m_view->shown->x, 125);
     EXPECT_DOUBLE_EQ(m_view->shown->y, 250);
     EXPECT_DOUBLE_EQ(m_view->shown->width, 110);
-    m_touchId.inlineMove(Json { { "x", 0 }, { "y", 0 }, { "w", 40 }, { "h", 40 } });
+    m_touchId.inlineMove(rect(0, 0, 40, 40));
     EXPECT_DOUBLE_EQ(m_view->shown->width, 50);
     m_fingerprint.answer(Outcome::Verified);
     EXPECT_EQ(answers.received, std::vector<Json> { Json("secret") });
@@ -216,7 +218,7 @@ TEST_F(TouchIdTest, TheInlinePromptShowsWhereThePageAsks)
     EXPECT_FALSE(m_touchId.inlineShown());
 
     // Moving with nothing shown does nothing.
-    m_touchId.inlineMove(Json { { "x", 0 }, { "y", 0 }, { "w", 40 }, { "h", 40 } });
+    m_touchId.inlineMove(rect(0, 0, 40, 40));
     EXPECT_EQ(m_view->moves, 1);
 }
 
@@ -225,23 +227,22 @@ TEST_F(TouchIdTest, ANewInlinePromptCancelsTheOneBefore)
     ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
     Answers first;
     Answers second;
-    const Json rect { { "x", 0 }, { "y", 0 }, { "w", 50 }, { "h", 50 } };
-    m_touchId.touchInline("passphrase", rect, first.collect());
+        m_touchId.touchInline("passphrase", smallRect, first.collect());
     EXPECT_EQ(m_view->controlSize, InlinePromptView::ControlSize::Small);
-    m_touchId.touchInline("passphrase", rect, second.collect());
-    EXPECT_EQ(first.received, std::vector<Json> { (Json { { "cancelled", true } }) });
+    m_touchId.touchInline("passphrase", smallRect, second.collect());
+    EXPECT_EQ(first.received, std::vector<Json> { cancelled });
     EXPECT_TRUE(second.received.empty());
     EXPECT_TRUE(m_view->shown);
     EXPECT_TRUE(m_fingerprint.checks.front()->cancelled);
 
     m_touchId.inlineCancel();
-    EXPECT_EQ(second.received, std::vector<Json> { (Json { { "cancelled", true } }) });
+    EXPECT_EQ(second.received, std::vector<Json> { cancelled });
     EXPECT_FALSE(m_view->shown);
     EXPECT_FALSE(m_touchId.inlineShown());
 
     // A lockout in the inline prompt reaches the page as one.
     Answers third;
-    m_touchId.touchInline("passphrase", rect, third.collect());
+    m_touchId.touchInline("passphrase", smallRect, third.collect());
     m_fingerprint.answer(Outcome::Lockout);
     EXPECT_EQ(third.received, std::vector<Json> { (Json { { "lockout", true } }) });
     EXPECT_FALSE(m_view->shown);
@@ -249,12 +250,9 @@ TEST_F(TouchIdTest, ANewInlinePromptCancelsTheOneBefore)
     // Without a view (the window is gone) there is no prompt.
     m_view.reset();
     Answers fourth;
-    m_touchId.touchInline("passphrase", rect, fourth.collect());
-    EXPECT_EQ(fourth.received, std::vector<Json> { (Json { { "unsupported", true } }) });
+    m_touchId.touchInline("passphrase", smallRect, fourth.collect());
+    EXPECT_EQ(fourth.received, std::vector<Json> { unsupported });
 }
-
-const Json cancelled { { "cancelled", true } };
-const Json smallRect { { "x", 0 }, { "y", 0 }, { "w", 50 }, { "h", 50 } };
 
 TEST_F(TouchIdTest, ACheckLetsGoOfTheReaderAfterTheTimeLimit)
 {
@@ -418,15 +416,15 @@ TEST_F(TouchIdTest, ADesktopLockLetsGoOfTheReaderUntilTheWindowIsBack)
 
 TEST(InlineFrame, ConvertsThePagesRectangle)
 {
-    const Json rect { { "x", 10 }, { "y", 20 }, { "w", 30 }, { "h", 40 } };
-    auto flipped = inlineFrame(rect, 2, true, 800);
+    const Json given = rect(10, 20, 30, 40);
+    auto flipped = inlineFrame(given, 2, true, 800);
     ASSERT_TRUE(flipped);
     EXPECT_DOUBLE_EQ(flipped->y, 40);
-    auto upward = inlineFrame(rect, 2, false, 800);
+    auto upward = inlineFrame(given, 2, false, 800);
     ASSERT_TRUE(upward);
     EXPECT_DOUBLE_EQ(upward->y, 800 - 60 * 2);
     EXPECT_DOUBLE_EQ(upward->height, 80);
-    EXPECT_FALSE(inlineFrame(Json { { "x", 1e308 }, { "y", 0 }, { "w", 1 }, { "h", 1 } }, 2, true, 800));
+    EXPECT_FALSE(inlineFrame(rect(1e308, 0, 1, 1), 2, true, 800));
     EXPECT_FALSE(inlineFrame(Json { { "x", 0 }, { "y", 0 }, { "w", -1 }, { "h", 1 } }, 1, true, 800));
     EXPECT_FALSE(inlineFrame(Json::array({ 1, 2, 3, 4 }), 1, true, 800));
 

@@ -78,7 +78,6 @@ public:
     Store& store() { return *m_store; }
     Bridge& bridge() { return *m_bridge; }
     PdfCraft& pdfcraft() { return *m_pdfcraft; }
-    const std::filesystem::path& folder() const { return m_folder.path(); }
     std::filesystem::path path(const std::filesystem::path& relative) const { return m_folder / relative; }
 
     VirtualClock clock;

@@ -16,7 +16,6 @@ public:
 
     void runUntil(const std::function<bool()>& finished, std::chrono::milliseconds limit) override
     {
-        ++runs;
         std::chrono::milliseconds waited { 0 };
         while (!finished() && waited < limit) {
             m_clock.advance(step);
@@ -26,7 +25,6 @@ public:
     }
 
     static constexpr std::chrono::milliseconds step { 50 };
-    int runs { 0 };
     std::chrono::milliseconds lastWait { 0 };
 
 private:

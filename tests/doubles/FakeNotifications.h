@@ -7,7 +7,7 @@
 
 namespace quillpost {
 
-// Keeps what would have been shown; click() plays the user clicking one.
+// Keeps what would have been shown; onClick plays the user clicking one.
 class FakeNotifications final : public Notifications {
 public:
     struct Shown {
@@ -18,12 +18,6 @@ public:
 
     void show(const std::string& id, const std::string& title, const std::string& body) override { shown.push_back({ id, title, body }); }
     void setOnClick(std::function<void(const std::string&)> callback) override { onClick = std::move(callback); }
-
-    void click(const std::string& id)
-    {
-        if (onClick)
-            onClick(id);
-    }
 
     std::vector<Shown> shown;
     std::function<void(const std::string&)> onClick;

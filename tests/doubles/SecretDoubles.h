@@ -79,9 +79,8 @@ public:
         : key(std::string(keySize, fill))
     {
     }
-    Lookup deviceKey(Access access) override
+    Lookup deviceKey(Access) override
     {
-        accesses.push_back(access);
         if (!isAvailable)
             return { Lookup::State::Unusable, std::nullopt, "The password store is locked." };
         return { Lookup::State::Ready, key, {} };
@@ -89,7 +88,6 @@ public:
 
     bool isAvailable { true };
     SecretBytes key;
-    std::vector<Access> accesses;
 };
 
 // A reader whose checks wait until the test answers them, as a finger on the reader would.
@@ -206,11 +204,7 @@ public:
         shown = frame;
         ++moves;
     }
-    void hide() override
-    {
-        shown.reset();
-        ++hides;
-    }
+    void hide() override { shown.reset(); }
     double pageZoom() const override { return zoom; }
     bool flipped() const override { return true; }
     double boundsHeight() const override { return 800; }
@@ -220,7 +214,6 @@ public:
     ControlSize controlSize { ControlSize::Mini };
     int shows { 0 };
     int moves { 0 };
-    int hides { 0 };
 };
 
 }
