@@ -120,6 +120,10 @@ describe('saving through the text', () => {
     ['replace a list', (doc) => { doc.contacts = doc.contacts.filter((k) => k.kind !== 'call'); }],
     ['a key this version does not know', (doc) => { doc.extra = { nested: [1, { deep: true }] }; }],
     ['change the settings', (doc) => { doc.settings.billing.termsDays = 15; }],
+    ['move a field to the end with its value', (doc, held) => { const { name } = held.client; delete held.client.name; held.client.name = name; }],
+    ['rename the last field, its value kept', (doc, held) => { held.client.known = held.client.name; delete held.client.name; }],
+    ['remove the last field', (doc, held) => { delete held.client.known; }],
+    ['make a nested list a number and a number a list', (doc) => { doc.files[0].stages = 3; doc.entries[0].hours = [1.5]; }],
   ];
 
   test('after every kind of edit, the saved text is the document as JSON.stringify writes it', async () => {

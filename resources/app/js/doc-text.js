@@ -2,8 +2,9 @@
 // window for longer than one slice.
 //
 // Each top-level list is written record by record; everything else is written whole. The text is
-// the very text JSON.stringify(doc) gives. Records are encoded afresh on every save rather than
-// kept from an earlier one: callers edit records in place, so a kept text could be out of date.
+// the very text JSON.stringify(doc) gives. A record's text is kept with the values it was made
+// from and used again while the record still holds them, so a save encodes afresh only what
+// changed: callers edit records in place, so the values, not the record, say whether it did.
 
 export const SLICE_MS = 6;
 // How many records are written between looks at the clock.
@@ -20,6 +21,45 @@ export function nextTask() {
     };
     channel.port2.postMessage(0);
   });
+}
+
+// record → { text, fields }: fields holds each key and its value in order; a value that is an
+// object or a list is held as its JSON text, since it may be changed in place.
+const kept = new WeakMap();
+
+function fieldsOf(record) {
+  const fields = [];
+  for (const key in record) {
+    const value = record[key];
+    fields.push(key, typeof value === 'object' && value !== null ? { json: JSON.stringify(value) } : value);
+  }
+  return fields;
+}
+
+function holds(record, fields) {
+  let at = 0;
+  for (const key in record) {
+    if (fields[at] !== key) return false;
+    const value = record[key];
+    const was = fields[at + 1];
+    if (typeof value === 'object' && value !== null) {
+      if (typeof was !== 'object' || was === null || JSON.stringify(value) !== was.json) return false;
+    } else if (value !== was) {
+      return false;
+    }
+    at += 2;
+  }
+  return at === fields.length;
+}
+
+// A list item's text as JSON.stringify writes it inside a list: what it cannot write becomes null.
+function itemText(item) {
+  if (typeof item !== 'object' || item === null || Object.getPrototypeOf(item) !== Object.prototype) return JSON.stringify(item) ?? 'null';
+  const known = kept.get(item);
+  if (known !== undefined && holds(item, known.fields)) return known.text;
+  const text = JSON.stringify(item) ?? 'null';
+  kept.set(item, { text, fields: fieldsOf(item) });
+  return text;
 }
 
 // A key and its value as they stand inside an object's JSON text, or '' when JSON leaves the
@@ -70,8 +110,7 @@ export async function documentText(doc, {
     pieces.push(`${first ? '' : ','}${JSON.stringify(key)}:[`);
     first = false;
     for (let i = 0; i < value.length; i++) {
-      // As JSON.stringify writes a list: what it cannot write becomes null.
-      const text = JSON.stringify(value[i]) ?? 'null';
+      const text = itemText(value[i]);
       pieces.push(i ? `,${text}` : text);
       if (!(await due())) return null;
     }
