@@ -112,10 +112,16 @@ protected:
 
 TEST_F(RelayTest, RefusesBeforeSendingAnythingItMayNotSend)
 {
-    EXPECT_EQ(call({ { "base", "https://practice.workers.dev" }, { "path", "/admin" } })->failure, "That isn't a Quillpost relay address.");
-    EXPECT_EQ(call({ { "base", "not a url" }, { "path", "/api/me" } })->failure, "That isn't a Quillpost relay address.");
-    EXPECT_EQ(call(Json::array())->failure, "That isn't a Quillpost relay address.");
-    EXPECT_EQ(call({ { "base", "https://practice.workers.dev" }, { "path", "/api/me" }, { "method", "PUT" } })->failure, "Not allowed");
+    const std::string notRelay = "That isn't a Quillpost relay address.";
+    const std::pair<Json, std::string> cases[] = {
+        { { { "base", "https://practice.workers.dev" }, { "path", "/admin" } }, notRelay },
+        { { { "base", "not a url" }, { "path", "/api/me" } }, notRelay },
+        { { { "base", "https://practice.workers.dev" }, { "path", 7 } }, notRelay },
+        { Json::array(), notRelay },
+        { { { "base", "https://practice.workers.dev" }, { "path", "/api/me" }, { "method", "PUT" } }, "Not allowed" },
+    };
+    for (const auto& [args, failure] : cases)
+        EXPECT_EQ(call(args)->failure, failure) << args.dump();
     EXPECT_TRUE(m_http.sent.empty());
 }
 
@@ -141,28 +147,29 @@ TEST_F(RelayTest, SendsTheAllowedPartsOfTheRequestAndNothingElse)
     call({ { "base", "https://practice.workers.dev" }, { "path", "/api/r" }, { "method", "delete" }, { "body", "not base64!" } });
     EXPECT_EQ(m_http.sent[1].request.method, "DELETE");
     EXPECT_EQ(m_http.sent[1].request.body, "");
+    call({ { "base", "https://practice.workers.dev" }, { "path", "/api/r" }, { "method", 5 }, { "body", 5 } });
+    EXPECT_EQ(m_http.sent[2].request.method, "GET");
+    EXPECT_EQ(m_http.sent[2].request.body, "");
 }
 
 TEST_F(RelayTest, AnswersCarryStatusAndBodyOrSayWhatWentWrong)
 {
-    const Json args { { "base", "http://127.0.0.1:1" }, { "path", "/api/me" } };
-    const std::string url = "http://127.0.0.1:1/api/me";
-    auto redirect = call(args);
-    m_http.answer(url, FakeHttpClient::ok("moved", 302));
-    EXPECT_EQ(redirect->reply, (Json { { "status", 302 }, { "body", base64Encode("moved") } }));
-
-    auto empty = call(args);
-    m_http.answer(url, FakeHttpClient::ok("", 404));
-    EXPECT_EQ(empty->reply, (Json { { "status", 404 }, { "body", "" } }));
-
-    auto tooMuch = call(args);
-    m_http.answer(url, FakeHttpClient::tooLarge());
-    EXPECT_EQ(tooMuch->failure, "The relay sent too much.");
-
-    auto unreachable = call(args);
-    m_http.answer(url, FakeHttpClient::failed("Connection refused"));
-    EXPECT_EQ(unreachable->failure, "Couldn't reach the relay (Connection refused).");
-    EXPECT_FALSE(unreachable->reply);
+    const struct {
+        HttpResult answer;
+        std::optional<Json> reply;
+        std::optional<std::string> failure;
+    } cases[] = {
+        { FakeHttpClient::ok("moved", 302), Json { { "status", 302 }, { "body", base64Encode("moved") } }, std::nullopt },
+        { FakeHttpClient::ok("", 404), Json { { "status", 404 }, { "body", "" } }, std::nullopt },
+        { FakeHttpClient::tooLarge(), std::nullopt, "The relay sent too much." },
+        { FakeHttpClient::failed("Connection refused"), std::nullopt, "Couldn't reach the relay (Connection refused)." },
+    };
+    for (const auto& test : cases) {
+        auto outcome = call({ { "base", "http://127.0.0.1:1" }, { "path", "/api/me" } });
+        m_http.answer("http://127.0.0.1:1/api/me", test.answer);
+        EXPECT_EQ(outcome->reply, test.reply);
+        EXPECT_EQ(outcome->failure, test.failure);
+    }
 }
 
 }
