@@ -111,22 +111,26 @@
       return early ?? loadDocument();
     },
     save: (blob) => call('save', JSON.stringify(blob)),
-    // The document's JSON text as UTF-8 bytes: large text is uploaded a piece at a time, since
-    // the page waits while each upload's body is copied, and the save takes the pieces'
-    // addresses; small text, or text an upload refused, goes as text.
+    // The document's JSON text as UTF-8 bytes: large text is uploaded in pieces, a few at a time,
+    // since the page waits while each upload's body is copied, and the save takes the pieces'
+    // addresses in order; small text, or text an upload refused, goes as text.
     saveText: async (u8) => {
       const asText = () => call('save', new TextDecoder().decode(u8));
       if (u8.length < large)
         return asText();
       const piece = 1024 * 1024;
-      const addresses = [];
-      try {
-        for (let at = 0; at < u8.length; at += piece) {
-          const r = await fetch(channel, { method: 'POST', body: u8.subarray(at, at + piece) });
+      const addresses = new Array(Math.ceil(u8.length / piece));
+      let next = 0;
+      const uploader = async () => {
+        for (let at = next++; at < addresses.length; at = next++) {
+          const r = await fetch(channel, { method: 'POST', body: u8.subarray(at * piece, (at + 1) * piece) });
           if (!r.ok)
             throw new Error('upload refused');
-          addresses.push(await r.text());
+          addresses[at] = await r.text();
         }
+      };
+      try {
+        await Promise.all(Array.from({ length: Math.min(4, addresses.length) }, uploader));
       } catch {
         return asText();
       }

@@ -206,3 +206,25 @@ test('the first load is asked for as the document starts and answers the first l
   assert.deepEqual(await window.quillpost.load(), { from: 'reply' });
   assert.deepEqual(posted.slice(2).map((p) => p.cmd), ['loadText', 'load']);
 });
+
+test('large text is saved as the addresses of its pieces in order, however the uploads finish; a refused upload sends the text', async () => {
+  const text = new Uint8Array(5 * 1024 * 1024 + 7);
+  for (let i = 0; i < text.length; i += 1024 * 1024) text[i] = 65 + i / (1024 * 1024);
+  for (const refused of [false, true]) {
+    const received = [];
+    // Later pieces answer sooner, so the uploads finish out of order.
+    const fetch = (address, { body }) => new Promise((resolve) => setTimeout(() => {
+      received.push(body.length);
+      resolve({ ok: !(refused && body[0] === 67), text: async () => `quillpost-bytes://bytes/${String.fromCharCode(body[0])}` });
+    }, 20 - body[0] / 5));
+    const { api, posted } = install('true', fetch);
+    assert.equal(await api.saveText(text), true);
+    const sent = JSON.parse(posted.at(-1).args)[0];
+    if (refused) {
+      assert.equal(sent.length, text.length);
+      continue;
+    }
+    assert.equal(received.reduce((a, b) => a + b, 0), text.length);
+    assert.equal(sent, 'ABCDEF'.split('').map((c) => `quillpost-bytes://bytes/${c}`).join(' '));
+  }
+});
