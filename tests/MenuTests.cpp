@@ -43,6 +43,8 @@ TEST(Menus, TheDesktopFilesQuicklistIsTheQuicklistTable)
         else if (auto equals = line.find('='); equals != std::string::npos)
             groups[group][line.substr(0, equals)] = line.substr(equals + 1);
     }
+    EXPECT_NE(groups["Desktop Entry"]["MimeType"].find("x-scheme-handler/quillpost;"), std::string::npos);
+    EXPECT_EQ(groups["Desktop Entry"]["Exec"], "quillpost %U");
     std::vector<std::pair<std::string, std::string>> fromTable, fromFile;
     for (auto& item : quicklist()) {
         if (item.kind == MenuItem::Kind::Command)
@@ -92,6 +94,15 @@ TEST(MainViewPolicies, WebLinksLeaveThePageStaysAndDownloadsAsk)
     choose("b.zip");
     panels.answer(std::nullopt);
     EXPECT_FALSE(destination);
+
+    // A page's confirm() is a question on the window; closing it is a no.
+    std::optional<bool> confirmed;
+    for (auto [button, expected] : std::vector<std::pair<std::optional<size_t>, bool>> { { 0, true }, { 1, false }, { std::nullopt, false } }) {
+        policies.confirm("Delete?", [&](bool answer) { confirmed = answer; });
+        EXPECT_EQ(panels.questions.back().buttons, (std::vector<std::string> { "OK", "Cancel" }));
+        panels.choose(button);
+        EXPECT_EQ(confirmed, expected);
+    }
 }
 
 TEST(MainViewPolicies, TheEndOfEachDownloadReachesThePageAsARecord)
