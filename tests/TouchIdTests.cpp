@@ -336,23 +336,19 @@ TEST_F(TouchIdTest, AnAnswerCancelsTheChecksWaitingBehindIt)
     m_fingerprint.answer(Outcome::Verified);
     EXPECT_EQ(vault.received, std::vector<Json> { Json("vault secret") });
     EXPECT_EQ(second.received, std::vector<Json> { cancelled });
-}
 
-TEST_F(TouchIdTest, TheLockScreenTakesItsChecksWithIt)
-{
-    ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
-    ASSERT_TRUE(m_touchId.touchSave("vault secret", "vault"));
-    Answers inlineAnswers;
-    Answers button;
-    Answers vault;
-    m_touchId.touchInline("passphrase", smallRect, inlineAnswers.collect());
-    m_touchId.touchUnlock("passphrase", "unlock your client data", button.collect());
-    m_touchId.touchUnlock("vault", "open the client account vault", vault.collect());
-
+    // The lock screen takes its checks with it, and only its own.
+    m_fingerprint.checks.clear();
+    Answers shown;
+    Answers unlockButton;
+    Answers vaultUnlock;
+    m_touchId.touchInline("passphrase", smallRect, shown.collect());
+    m_touchId.touchUnlock("passphrase", "unlock your client data", unlockButton.collect());
+    m_touchId.touchUnlock("vault", "open the client account vault", vaultUnlock.collect());
     m_touchId.inlineCancel();
-    EXPECT_EQ(inlineAnswers.received, std::vector<Json> { cancelled });
-    EXPECT_EQ(button.received, std::vector<Json> { cancelled });
-    EXPECT_TRUE(vault.received.empty()) << "the vault's unlock is not the lock screen's";
+    EXPECT_EQ(shown.received, std::vector<Json> { cancelled });
+    EXPECT_EQ(unlockButton.received, std::vector<Json> { cancelled });
+    EXPECT_TRUE(vaultUnlock.received.empty()) << "the vault's unlock is not the lock screen's";
     EXPECT_FALSE(m_fingerprint.checks[2]->cancelled);
     EXPECT_FALSE(m_view->shown);
 }
