@@ -138,10 +138,7 @@ public:
     }
     size_t waiting() const
     {
-        size_t count = 0;
-        for (auto& check : checks)
-            count += check->completion ? 1 : 0;
-        return count;
+        return static_cast<size_t>(std::count_if(checks.begin(), checks.end(), [](const auto& check) { return bool(check->completion); }));
     }
 
     bool reader { true };
@@ -177,13 +174,7 @@ public:
     bool hasType(const std::string& type) const override { return std::find(types.begin(), types.end(), type) != types.end(); }
 
     // Another program copies something.
-    void copiedElsewhere(const std::string& value)
-    {
-        text = value;
-        types = { "text/plain;charset=utf-8" };
-        extra.clear();
-        ++count;
-    }
+    void copiedElsewhere(const std::string& value) { writeText(value, {}); }
 
     std::optional<std::string> text;
     std::vector<std::string> types;
