@@ -1,6 +1,7 @@
 #include "platform/BackgroundQueue.h"
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
+#include "common/Files.h"
 #include "store/Store.h"
 
 #include <algorithm>
@@ -132,10 +133,36 @@ void saveDocument(benchmark::State& state)
 // The open check alone on the same document: the part of a save that is not the disk's.
 void openCheck(benchmark::State& state)
 {
-    const std::string document = practiceDocument(static_cast<size_t>(state.range(0)) * 1024 * 1024);
+    const char* given = std::getenv("QUILLPOST_BENCH_DOCUMENT");
+    const auto read = given ? quillpost::readFile(given) : std::nullopt;
+    const std::string document = read ? *read : practiceDocument(static_cast<size_t>(state.range(0)) * 1024 * 1024);
     for (auto _ : state)
         benchmark::DoNotOptimize(quillpost::Store::openable(document));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(document.size()));
+}
+
+// Reading the data file as the page's load does: the file read, checked and handed over as text.
+// QUILLPOST_BENCH_DOCUMENT names a data file to read instead (bench/practice-data.mjs makes one).
+void loadDocument(benchmark::State& state)
+{
+    const char* given = std::getenv("QUILLPOST_BENCH_DOCUMENT");
+    const auto read = given ? quillpost::readFile(given) : std::nullopt;
+    const std::string document = read ? *read : practiceDocument(static_cast<size_t>(state.range(0)) * 1024 * 1024);
+    std::string folder = (fs::temp_directory_path() / "quillpost-bench-XXXXXX").string();
+    if (!::mkdtemp(folder.data())) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    IdleQueues queues;
+    {
+        quillpost::Store store({ fs::path(folder) / "data", true, folder, folder }, { quillpost::Clock::system(), queues, queues });
+        store.save(document);
+        for (auto _ : state)
+            benchmark::DoNotOptimize(store.load());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(document.size()));
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
 }
 
 }
@@ -143,5 +170,6 @@ void openCheck(benchmark::State& state)
 // Real time, not CPU time: most of a save is waiting for the disk.
 BENCHMARK(saveDocument)->Arg(1)->Arg(20)->Iterations(9)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(openCheck)->Arg(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(loadDocument)->Arg(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -66,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string repaired = validUtf8(bytes);
     FUZZ_CHECK(wellFormed(repaired));
     FUZZ_CHECK(validUtf8(repaired) == repaired);
+    FUZZ_CHECK(validUtf8(std::string(bytes)) == repaired);
     if (wellFormed(bytes))
         FUZZ_CHECK(repaired == bytes);
 

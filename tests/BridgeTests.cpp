@@ -1,6 +1,7 @@
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
 #include "bridge/CommandTable.h"
+#include "common/Base64.h"
 
 #include "doubles/CommandHarness.h"
 
@@ -162,6 +163,13 @@ TEST_F(BridgeTest, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
         EXPECT_TRUE(answer->error && !answer->error->empty()) << given;
         EXPECT_EQ(command("load")->result, later) << given;
     }
+
+    // loadText gives the same text as bytes: Base64 when small, a one-time address when large.
+    EXPECT_EQ(base64Decode(m_harness.sendViaChannel("loadText")->json().get<std::string>()), later);
+    const std::string large = R"({"version":2,"notes":")" + std::string(100000, 'x') + R"("})";
+    EXPECT_EQ(command("save", Json::array({ large }))->result, "true");
+    const auto offered = m_harness.sendViaChannel("loadText")->json().get<std::string>();
+    EXPECT_EQ(channel.answer({ offered, "GET", "" }).body, large);
 }
 
 TEST_F(BridgeTest, InfoAndTheDataFolderPointAtTheStore)

@@ -382,7 +382,11 @@ TEST(StoreUtf8, ReplacesEachIllFormedSubpart)
     const std::string bad = "\xEF\xBF\xBD";
     for (const auto& [text, expected] : std::vector<std::pair<std::string, std::string>> { { valid, valid }, { "\xC3\x28", bad + "(" },
              { "\xF0\x9F\x98" "A", bad + "A" }, { "a\xE2\x82", "a" + bad }, { "\xC0\xAF", bad + bad }, { "\xED\xA0\x80", bad + bad + bad } })
+    {
         EXPECT_EQ(validUtf8(text), expected) << text;
+        EXPECT_EQ(validUtf8(std::string(text)), expected) << text;
+        EXPECT_EQ(validUtf8(std::string(11, 'x') + text), std::string(11, 'x') + expected) << text;
+    }
 }
 
 }

@@ -94,22 +94,15 @@
   }
 
   // The document's text comes as bytes, through the byte channel when large: a script reply
-  // carrying tens of megabytes of text costs the page seconds. The first load starts with the
-  // document, while the page's modules are still arriving, and the page's first load() takes it.
-  // Bytes that didn't arrive (an address that expired) are asked for again as a script reply.
+  // carrying tens of megabytes of text costs the page seconds. Bytes that didn't arrive (an
+  // address that expired) are asked for again as a script reply.
   const loadDocument = () => callBytes('loadText')
     .then((u8) => JSON.parse(new TextDecoder().decode(u8)), () => call('load'));
-  let firstLoad = document.readyState === 'loading' ? loadDocument() : null;
-  firstLoad?.catch(() => {});
 
   const api = {
     native: 'cpp',
     platform: 'linux',
-    load: () => {
-      const early = firstLoad;
-      firstLoad = null;
-      return early ?? loadDocument();
-    },
+    load: loadDocument,
     save: (blob) => call('save', JSON.stringify(blob)),
     // The document's JSON text as UTF-8 bytes: large text is uploaded in pieces, a few at a time,
     // since the page waits while each upload's body is copied, and the save takes the pieces'

@@ -49,10 +49,34 @@ std::string readFileOrFail(const std::filesystem::path& path)
         throw FileError(describeFileFailure("read", path, error), error);
     }
 
+    const auto fail = [&] {
+        const std::error_code error = lastSystemError();
+        ::close(descriptor);
+        throw FileError(describeFileFailure("read", path, error), error);
+    };
+
+    // A regular file is read straight into its string; what a file that grew meanwhile has more
+    // follows in chunks.
     std::string bytes;
     struct stat information {};
     if (!::fstat(descriptor, &information) && S_ISREG(information.st_mode))
-        bytes.reserve(static_cast<size_t>(information.st_size));
+        bytes.resize(static_cast<size_t>(information.st_size));
+    size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t count = ::read(descriptor, bytes.data() + filled, bytes.size() - filled);
+        if (count > 0)
+            filled += static_cast<size_t>(count);
+        else if (!count)
+            break;
+        else if (errno != EINTR)
+            fail();
+    }
+    const bool shorter = filled < bytes.size();
+    bytes.resize(filled);
+    if (shorter) {
+        ::close(descriptor);
+        return bytes;
+    }
 
     char buffer[64 * 1024];
     while (true) {
@@ -65,9 +89,7 @@ std::string readFileOrFail(const std::filesystem::path& path)
         }
         if (errno == EINTR)
             continue;
-        const std::error_code error = lastSystemError();
-        ::close(descriptor);
-        throw FileError(describeFileFailure("read", path, error), error);
+        fail();
     }
     ::close(descriptor);
     return bytes;

@@ -1,6 +1,7 @@
 #include "common/Utf8.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace quillpost {
 
@@ -39,6 +40,51 @@ bool isContinuation(std::uint8_t byte)
     return byte >= 0x80 && byte <= 0xBF;
 }
 
+}
+
+namespace {
+
+bool isValidUtf8(std::string_view bytes)
+{
+    size_t index = 0;
+    while (index < bytes.size()) {
+        // Eight ASCII bytes at a time.
+        if (index + 8 <= bytes.size()) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes.data() + index, 8);
+            if (!(word & 0x8080808080808080ull)) {
+                index += 8;
+                continue;
+            }
+        }
+        const auto lead = static_cast<std::uint8_t>(bytes[index]);
+        if (lead < 0x80) {
+            ++index;
+            continue;
+        }
+        const SequenceShape shape = shapeOf(lead);
+        const auto length = static_cast<size_t>(shape.length);
+        if (!length || index + length > bytes.size())
+            return false;
+        const auto second = static_cast<std::uint8_t>(bytes[index + 1]);
+        if (second < shape.secondLow || second > shape.secondHigh)
+            return false;
+        for (size_t at = 2; at < length; ++at) {
+            if (!isContinuation(static_cast<std::uint8_t>(bytes[index + at])))
+                return false;
+        }
+        index += length;
+    }
+    return true;
+}
+
+}
+
+std::string validUtf8(std::string&& bytes)
+{
+    if (isValidUtf8(bytes))
+        return std::move(bytes);
+    return validUtf8(std::string_view(bytes));
 }
 
 std::string validUtf8(std::string_view bytes)

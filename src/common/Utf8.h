@@ -9,5 +9,7 @@ namespace quillpost {
 // the Unicode standard recommends and browsers decode, so the page sees the same text
 // whichever side decoded it.
 std::string validUtf8(std::string_view bytes);
+// The same, giving back the bytes themselves when they are well-formed already.
+std::string validUtf8(std::string&& bytes);
 
 }

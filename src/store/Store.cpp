@@ -99,7 +99,7 @@ void Store::saveConfig()
 std::string Store::load()
 {
     m_lastLoad = LoadReport {};
-    const auto current = readFile(data());
+    auto current = readFile(data());
     std::error_code ignored;
     if (!current)
         m_lastLoad.dataFile = fs::exists(data(), ignored) ? DataFileState::Unreadable : DataFileState::Missing;
@@ -112,17 +112,17 @@ std::string Store::load()
 
     for (const char* name : { "data.json", "data.json.bak" }) {
         const fs::path path = m_dir / name;
-        const auto bytes = path == data() ? current : readFile(path);
-        if (!bytes || !holdsDocument(*bytes))
+        const bool isData = path == data();
+        auto bytes = isData ? std::move(current) : readFile(path);
+        if (!bytes || !(isData ? m_lastLoad.dataFile == DataFileState::Whole : holdsDocument(*bytes)))
             continue;
         m_lastLoad.source = name;
         if (const auto modified = modificationTime(path))
             m_lastLoad.at = isoTime(*modified);
         // The parser skips a byte-order mark that a text editor may have left; the page's would not.
-        std::string_view text(*bytes);
-        if (text.starts_with("\xEF\xBB\xBF"))
-            text.remove_prefix(3);
-        return validUtf8(text);
+        if (bytes->starts_with("\xEF\xBB\xBF"))
+            bytes->erase(0, 3);
+        return validUtf8(std::move(*bytes));
     }
     return "null";
 }
