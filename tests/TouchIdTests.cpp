@@ -47,6 +47,14 @@ protected:
         return answers.received.empty() ? Json("no answer") : answers.received.front();
     }
 
+    // The lock screen's check, the unlock button's and the vault's, all waiting on the reader.
+    void startThreeChecks(Answers& inlineCheck, Answers& button, Answers& vault)
+    {
+        m_touchId.touchInline("passphrase", smallRect, inlineCheck.collect());
+        m_touchId.touchUnlock("passphrase", "unlock your client data", button.collect());
+        m_touchId.touchUnlock("vault", "open the client account vault", vault.collect());
+    }
+
     FakeKeyring m_keyring;
     FakeFingerprint m_fingerprint;
     FakeDeviceKeyStore m_deviceKeys;
@@ -304,9 +312,7 @@ TEST_F(TouchIdTest, AnAnswerCancelsTheChecksWaitingBehindIt)
         Answers inlineAnswers;
         Answers button;
         Answers vault;
-        m_touchId.touchInline("passphrase", smallRect, inlineAnswers.collect());
-        m_touchId.touchUnlock("passphrase", "unlock your client data", button.collect());
-        m_touchId.touchUnlock("vault", "open the client account vault", vault.collect());
+        startThreeChecks(inlineAnswers, button, vault);
         ASSERT_EQ(m_fingerprint.waiting(), 3u);
 
         m_fingerprint.answer(test.first);
@@ -342,9 +348,7 @@ TEST_F(TouchIdTest, AnAnswerCancelsTheChecksWaitingBehindIt)
     Answers shown;
     Answers unlockButton;
     Answers vaultUnlock;
-    m_touchId.touchInline("passphrase", smallRect, shown.collect());
-    m_touchId.touchUnlock("passphrase", "unlock your client data", unlockButton.collect());
-    m_touchId.touchUnlock("vault", "open the client account vault", vaultUnlock.collect());
+    startThreeChecks(shown, unlockButton, vaultUnlock);
     m_touchId.inlineCancel();
     EXPECT_EQ(shown.received, std::vector<Json> { cancelled });
     EXPECT_EQ(unlockButton.received, std::vector<Json> { cancelled });
