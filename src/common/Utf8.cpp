@@ -40,10 +40,6 @@ bool isContinuation(std::uint8_t byte)
     return byte >= 0x80 && byte <= 0xBF;
 }
 
-}
-
-namespace {
-
 bool isValidUtf8(std::string_view bytes)
 {
     size_t index = 0;

@@ -6,6 +6,8 @@
 // from and used again while the record still holds them, so a save encodes afresh only what
 // changed: callers edit records in place, so the values, not the record, say whether it did.
 
+import { valuesOf, stillHolds } from './record-values.js';
+
 export const SLICE_MS = 6;
 // How many records are written between looks at the clock.
 const STRIDE = 32;
@@ -23,42 +25,16 @@ export function nextTask() {
   });
 }
 
-// record → { text, fields }: fields holds each key and its value in order; a value that is an
-// object or a list is held as its JSON text, since it may be changed in place.
+// record → { text, fields }: the record's text and the values it was made from.
 const kept = new WeakMap();
-
-function fieldsOf(record) {
-  const fields = [];
-  for (const key in record) {
-    const value = record[key];
-    fields.push(key, typeof value === 'object' && value !== null ? { json: JSON.stringify(value) } : value);
-  }
-  return fields;
-}
-
-function holds(record, fields) {
-  let at = 0;
-  for (const key in record) {
-    if (fields[at] !== key) return false;
-    const value = record[key];
-    const was = fields[at + 1];
-    if (typeof value === 'object' && value !== null) {
-      if (typeof was !== 'object' || was === null || JSON.stringify(value) !== was.json) return false;
-    } else if (value !== was) {
-      return false;
-    }
-    at += 2;
-  }
-  return at === fields.length;
-}
 
 // A list item's text as JSON.stringify writes it inside a list: what it cannot write becomes null.
 function itemText(item) {
   if (typeof item !== 'object' || item === null || Object.getPrototypeOf(item) !== Object.prototype) return JSON.stringify(item) ?? 'null';
   const known = kept.get(item);
-  if (known !== undefined && holds(item, known.fields)) return known.text;
+  if (known !== undefined && stillHolds(item, known.fields)) return known.text;
   const text = JSON.stringify(item) ?? 'null';
-  kept.set(item, { text, fields: fieldsOf(item) });
+  kept.set(item, { text, fields: valuesOf(item) });
   return text;
 }
 

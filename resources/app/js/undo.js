@@ -4,44 +4,9 @@
 // now, so an undo never loses an edit made to something else in the meantime.
 
 import { isPlainObject } from './format.js';
+import { valuesOf, stillHolds, recordFrom } from './record-values.js';
 
 const hasId = (item) => isPlainObject(item) && typeof item.id === 'string' && item.id !== '';
-
-// A record as it is now, cheaply: its own values, with the JSON text of those that are objects or
-// lists (screens change records in place, nested values included). Noting 50,000 deadlines this
-// way costs a few milliseconds where their JSON text would cost a hundred.
-function note(item, at) {
-  const copy = { ...item };
-  let nested = null;
-  for (const key in copy) {
-    const value = copy[key];
-    if (typeof value === 'object' && value !== null) (nested ??= {})[key] = JSON.stringify(value);
-  }
-  return { id: item.id, at, ref: item, copy, nested };
-}
-
-function unchanged(item, noted) {
-  const { copy, nested } = noted;
-  let keys = 0;
-  for (const key in item) {
-    keys += 1;
-    if (!Object.hasOwn(copy, key)) return false;
-    if (nested && Object.hasOwn(nested, key)) {
-      const value = item[key];
-      if (typeof value !== 'object' || value === null || JSON.stringify(value) !== nested[key]) return false;
-    } else if (item[key] !== copy[key]) {
-      return false;
-    }
-  }
-  return keys === Object.keys(copy).length;
-}
-
-// The record as it was when noted, a copy of its own.
-function recordOf({ copy, nested }) {
-  const record = { ...copy };
-  if (nested) for (const key of Object.keys(nested)) record[key] = JSON.parse(nested[key]);
-  return record;
-}
 
 // names: the lists ('deadlines', 'entries', …) and 'settings' when the change may touch them.
 export function beforeChange(doc, names) {
@@ -51,7 +16,7 @@ export function beforeChange(doc, names) {
     const list = Array.isArray(doc[name]) ? doc[name] : [];
     const noted = [];
     for (let at = 0; at < list.length; at++) {
-      if (hasId(list[at])) noted.push(note(list[at], at));
+      if (hasId(list[at])) noted.push({ id: list[at].id, at, ref: list[at], fields: valuesOf(list[at]) });
     }
     lists[name] = noted;
   }
@@ -70,8 +35,8 @@ export function changeOf(doc, before) {
     const changed = [];
     for (const n of noted) {
       const item = now.get(n.id);
-      if (!item) removed.push({ at: n.at, item: recordOf(n) });
-      else if (item !== n.ref || !unchanged(item, n)) changed.push(recordOf(n));
+      if (!item) removed.push({ at: n.at, item: recordFrom(n.fields) });
+      else if (item !== n.ref || !stillHolds(item, n.fields)) changed.push(recordFrom(n.fields));
     }
     const added = [...now.keys()].filter((id) => !seen.has(id));
     if (removed.length || changed.length || added.length) {
