@@ -11,7 +11,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 from harness import DONE_MARK, SANITIZER_MARKS, AppRun, Checks, check_page_results, read, script_with_checks, start_xvfb, stop_xvfb, wait_until
 from loopback_servers import LoopbackServers, RELAY_KEY
@@ -21,10 +20,11 @@ ENCRYPTED_MARK = "E2E-ENCRYPTED-DONE"
 RESTORED_MARK = "E2E-RESTORED "
 
 
-def check_first_run_on_disk(check, results, data_dir, backup, at_restore):
+def check_first_run_on_disk(check, results, data_dir, at_restore):
     """What the first run saved must be on disk: the data file, its .bak copy, the day's snapshot,
-    and the safety copy the restore took. at_restore: data.json and its .bak as the restore left
-    them, before the page went on (remembering a client's documents folder saves again)."""
+    and the safety copy the restore took. at_restore: data.json, its .bak and the backup
+    copy as the restore left them, before the page went on (remembering a client's documents folder
+    saves again)."""
     expected = results.get("disk expectations", {}).get("detail", {})
     data_file = os.path.join(data_dir, "data.json")
     snapshots = os.path.join(data_dir, "snapshots")
@@ -35,7 +35,7 @@ def check_first_run_on_disk(check, results, data_dir, backup, at_restore):
           "after the restore, data.json holds the restored snapshot")
     check(at_restore.get("data.json.bak") is not None and at_restore["data.json.bak"].decode() == expected.get("bak"),
           "data.json.bak holds the document saved before the last save, untouched by the restore")
-    check(os.path.exists(backup) and read(backup).decode() == expected.get("beforeRestore"),
+    check(at_restore.get("backup") is not None and at_restore["backup"].decode() == expected.get("beforeRestore"),
           "the backup folder received the last saved document")
     safety = [n for n in os.listdir(snapshots) if n.startswith("before-restore-")] if os.path.isdir(snapshots) else []
     check(len(safety) == 1 and read(os.path.join(snapshots, safety[0])).decode() == expected.get("beforeRestore"),
@@ -117,19 +117,22 @@ def main():
             for name in ("data.json", "data.json.bak"):
                 path = os.path.join(data_dir, name)
                 at_restore[name] = read(path) if os.path.exists(path) else None
+            # The backup copy follows the last save after a short delay; later saves and the move
+            # to a drive folder would overwrite or redirect it, so it is read while the page waits.
+            backup = os.path.join(backups, "Quillpost-backup.json")
+            snapshots = os.path.join(data_dir, "snapshots")
+            safety = lambda: [read(os.path.join(snapshots, n)) for n in os.listdir(snapshots) if n.startswith("before-restore-")]
+            wait_until(lambda: os.path.exists(backup) and read(backup) in safety(), 5)
+            at_restore["backup"] = read(backup) if os.path.exists(backup) else None
             os.makedirs(os.path.join(json.loads(restored)["docsRoot"], "E2E restore seen"), exist_ok=True)
         done = run.wait_for(DONE_MARK, args.timeout) is not None
         results = run.results
-        backup = os.path.join(backups, "Quillpost-backup.json")
-        deadline = time.monotonic() + 5
-        while done and not os.path.exists(backup) and time.monotonic() < deadline:
-            time.sleep(0.1)
         if done:
             screenshot = os.path.join(args.output, "main-window.png")
             subprocess.run(["import", "-display", display, "-window", "root", screenshot],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
             check(os.path.exists(screenshot) and os.path.getsize(screenshot) > 10000, "a screenshot of the window is written to " + screenshot)
-            check_first_run_on_disk(check, results, data_dir, backup, at_restore)
+            check_first_run_on_disk(check, results, data_dir, at_restore)
             # A web process that dies (here: killed) must not leave a dead window: the page comes
             # back, and its run encrypts what the first run left and removes the readable copies.
             victims = run.web_processes()
