@@ -6,12 +6,14 @@ import { readFileSync } from 'node:fs';
 
 const script = readFileSync(new URL('../../src/bridge/PageApiScript.js', import.meta.url), 'utf8');
 
-// Installs the script against a fake message handler that records what is posted and answers
-// with the given reply text; fetch and XMLHttpRequest are the engine's as the script sees them.
-function install(replyText, fetch = globalThis.fetch, xhr = undefined) {
+// Installs the script against a fake message handler that records what is posted and answers with
+// `reply` (text, or a function of the message); fetch and XMLHttpRequest are the engine's as the
+// script sees them.
+function install(reply, fetch = globalThis.fetch, xhr = undefined) {
   const posted = [];
+  const answer = typeof reply === 'function' ? reply : () => reply;
   const window = {
-    webkit: { messageHandlers: { qp: { postMessage: (body) => { posted.push(body); return Promise.resolve(replyText); } } } },
+    webkit: { messageHandlers: { qp: { postMessage: (body) => { posted.push(body); return Promise.resolve(answer(body)); } } } },
     addEventListener: () => {},
     location: { href: 'quillpost-app://app/index.html' },
   };
@@ -19,6 +21,8 @@ function install(replyText, fetch = globalThis.fetch, xhr = undefined) {
   new Function('window', 'document', 'fetch', 'XMLHttpRequest', script)(window, document, fetch, xhr);
   return { api: window.quillpost, posted, window };
 }
+const firstArg = (posted, n = 0) => JSON.parse(posted[n].args)[0];
+const base64 = (bytes) => Buffer.from(bytes).toString('base64');
 
 // The bytes channel: an upload answers its address; a read of `known` answers `bytes`.
 const channelOf = (bytes, known = 'quillpost-bytes://bytes/down', requests = []) => (address, options = {}) => {
@@ -33,30 +37,26 @@ function sample(length) {
   return bytes;
 }
 
-const lengths = [0, 1, 2, 3, 0x8000, 0x8000 + 1, 100000];
-
-// Saves and reads back bytes of each length: the Base64 sent is the standard one, the bytes read
-// are those sent, and an answer of null reads as no bytes.
-async function roundTrips() {
-  for (const length of lengths) {
-    const bytes = sample(length);
-    const expected = Buffer.from(bytes).toString('base64');
-    const saving = install('{"path":"/p","name":"x","size":1}');
-    await saving.api.saveDocument({ client: 'Ana', fileName: 'x.pdf', bytes });
-    assert.equal(JSON.parse(saving.posted[0].args)[0].bytes, expected, `length ${length}`);
-    const read = await install(JSON.stringify(expected)).api.readDocument('/p');
-    assert.ok(read instanceof Uint8Array);
-    assert.deepEqual(read, bytes, `length ${length}`);
-    assert.deepEqual(await install(null).api.readDocument('/p'), new Uint8Array(0));
-  }
-}
-
 test('bytes go as chunked btoa and come back through atob, or through the engine methods with the same values', async (t) => {
+  const lengths = [0, 1, 2, 3, 0x8000, 0x8000 + 1, 100000];
+  // Each length saved and read back: the standard Base64 goes out, the same bytes come in, null reads as none.
+  const roundTrips = async () => {
+    for (const length of lengths) {
+      const bytes = sample(length);
+      const saving = install('{"path":"/p","name":"x","size":1}');
+      await saving.api.saveDocument({ client: 'Ana', fileName: 'x.pdf', bytes });
+      assert.equal(firstArg(saving.posted).bytes, base64(bytes), `length ${length}`);
+      const read = await install(JSON.stringify(base64(bytes))).api.readDocument('/p');
+      assert.ok(read instanceof Uint8Array);
+      assert.deepEqual(read, bytes, `length ${length}`);
+      assert.deepEqual(await install(null).api.readDocument('/p'), new Uint8Array(0));
+    }
+  };
   assert.equal(typeof Uint8Array.prototype.toBase64, 'undefined');
   await roundTrips();
   let used = 0;
   // Node 20 lacks them; stand-ins with the engine's contract let the script take that path.
-  Uint8Array.prototype.toBase64 = function () { used++; return Buffer.from(this).toString('base64'); };
+  Uint8Array.prototype.toBase64 = function () { used++; return base64(this); };
   Uint8Array.fromBase64 = (text) => { used++; return new Uint8Array(Buffer.from(text, 'base64')); };
   t.after(() => {
     delete Uint8Array.prototype.toBase64;
@@ -73,11 +73,11 @@ test('large bytes go up and come back through the side channel, and up as Base64
 
   const saving = install('{"path":"/p","name":"x","size":1}', channel);
   await saving.api.saveDocument({ client: 'Ana', fileName: 'x.pdf', bytes });
-  assert.equal(JSON.parse(saving.posted[0].args)[0].bytes, 'quillpost-bytes://bytes/up');
+  assert.equal(firstArg(saving.posted).bytes, 'quillpost-bytes://bytes/up');
   assert.deepEqual(requests[0].options.body, bytes);
   // Small bytes are not worth a request.
   await saving.api.protectPdf(sample(10), 'pw').catch(() => {});
-  assert.equal(JSON.parse(saving.posted[1].args)[0].bytes, Buffer.from(sample(10)).toString('base64'));
+  assert.equal(firstArg(saving.posted, 1).bytes, base64(sample(10)));
 
   const reading = install(JSON.stringify('quillpost-bytes://bytes/down'), channel);
   assert.deepEqual(await reading.api.readDocument('/p'), bytes);
@@ -86,19 +86,15 @@ test('large bytes go up and come back through the side channel, and up as Base64
 
   const refusing = install('true', () => Promise.resolve({ ok: false }));
   await refusing.api.openPdfCraft(bytes, 'x.pdf');
-  assert.equal(JSON.parse(refusing.posted[0].args)[0], Buffer.from(bytes).toString('base64'));
-});
+  assert.equal(firstArg(refusing.posted), base64(bytes));
 
-test('flattenPdf answers its object with the copy as a Uint8Array, from Base64 or the side channel', async () => {
-  const small = install(JSON.stringify({ bytes: Buffer.from(sample(5)).toString('base64'), pages: 2, fields: 3, text: ['Ana'] }));
+  // flattenPdf answers an object whose bytes come either way.
+  const small = install(JSON.stringify({ bytes: base64(sample(5)), pages: 2, fields: 3, text: ['Ana'] }));
   assert.deepEqual(await small.api.flattenPdf(sample(10)), { bytes: sample(5), pages: 2, fields: 3, text: ['Ana'] });
-  assert.deepEqual([small.posted[0].cmd, small.posted[0].via], ['flattenPdf', 'quillpost-bytes']);
-  assert.deepEqual(JSON.parse(small.posted[0].args), [{ bytes: Buffer.from(sample(10)).toString('base64') }]);
-
-  const large = sample(100000);
-  const big = install(JSON.stringify({ bytes: 'quillpost-bytes://bytes/down', pages: 1, fields: 1, text: [] }), channelOf(large));
-  assert.deepEqual(await big.api.flattenPdf(large), { bytes: large, pages: 1, fields: 1, text: [] });
-  assert.deepEqual(JSON.parse(big.posted[0].args), [{ bytes: 'quillpost-bytes://bytes/up' }]);
+  assert.deepEqual([small.posted[0].cmd, small.posted[0].via, firstArg(small.posted)], ['flattenPdf', 'quillpost-bytes', { bytes: base64(sample(10)) }]);
+  const big = install(JSON.stringify({ bytes: 'quillpost-bytes://bytes/down', pages: 1, fields: 1, text: [] }), channelOf(bytes));
+  assert.deepEqual(await big.api.flattenPdf(bytes), { bytes, pages: 1, fields: 1, text: [] });
+  assert.deepEqual(firstArg(big.posted), { bytes: 'quillpost-bytes://bytes/up' });
 });
 
 // The script over a fetch that records what reaches the engine, with `xhr` as the page's XMLHttpRequest.
@@ -108,53 +104,44 @@ function installGuard(xhr = undefined) {
   return { window, sent };
 }
 
-const bodyBytes = async (body) => new Uint8Array(await new Response(body).arrayBuffer());
-
-test('a body held as a Blob never reaches the program\'s own schemes: it goes as bytes, and the same bytes', async () => {
+test('a Blob body never reaches the program\'s own schemes: it goes as the same bytes; other requests go untouched', async () => {
   const bytes = sample(3000);
-  const form = new FormData();
-  form.append('name', 'Zoë');
-  form.append('scan', new Blob([bytes]), 'scan.pdf');
+  const channel = 'quillpost-bytes://bytes/';
   const cases = [
-    ['a Blob to the bytes channel', () => ['quillpost-bytes://bytes/', { method: 'POST', body: new Blob([bytes]) }], bytes],
+    ['a Blob to the bytes channel', () => [channel, { method: 'POST', body: new Blob([bytes]) }], bytes],
     ['a File to a relative address of the page', () => ['upload', { method: 'PUT', body: new File([bytes], 'a.pdf') }], bytes],
-    ['a Request holding a Blob', () => [new Request('quillpost-bytes://bytes/', { method: 'POST', body: new Blob([bytes]) })], bytes],
-    ['a URL object with a Blob', () => [new URL('quillpost-bytes://bytes/'), { method: 'POST', body: new Blob(['Zoë']) }], new TextEncoder().encode('Zoë')],
+    ['a Request holding a Blob', () => [new Request(channel, { method: 'POST', body: new Blob([bytes]) })], bytes],
+    ['a URL object with a Blob', () => [new URL(channel), { method: 'POST', body: new Blob(['Zoë']) }], new TextEncoder().encode('Zoë')],
   ];
   for (const [name, request, expected] of cases) {
     const { window, sent } = installGuard();
     await window.fetch(...request());
     assert.equal(sent.length, 1, name);
-    const { init } = sent[0];
-    assert.ok(init.body instanceof ArrayBuffer, `${name}: the engine gets bytes`);
-    assert.deepEqual(new Uint8Array(init.body), expected, name);
+    assert.ok(sent[0].init.body instanceof ArrayBuffer, `${name}: the engine gets bytes`);
+    assert.deepEqual(new Uint8Array(sent[0].init.body), expected, name);
   }
 
   // A form keeps its fields and the boundary its content type names.
+  const form = new FormData();
+  form.append('name', 'Zoë');
+  form.append('scan', new Blob([bytes]), 'scan.pdf');
   const { window, sent } = installGuard();
-  await window.fetch('quillpost-bytes://bytes/', { method: 'POST', body: form });
+  await window.fetch(channel, { method: 'POST', body: form });
   const { input, init } = sent[0];
-  assert.equal(input, 'quillpost-bytes://bytes/');
+  assert.equal(input, channel);
   assert.ok(init.body instanceof ArrayBuffer);
   const back = await new Response(init.body, { headers: { 'content-type': init.headers.get('content-type') } }).formData();
   assert.equal(back.get('name'), 'Zoë');
-  assert.deepEqual(await bodyBytes(back.get('scan')), bytes);
-});
+  assert.deepEqual(new Uint8Array(await back.get('scan').arrayBuffer()), bytes);
 
-test('other requests reach the engine untouched', async () => {
-  const bytes = sample(10);
-  const blob = new Blob([bytes]);
-  const cases = [
-    ['bytes to the channel', 'quillpost-bytes://bytes/', { method: 'POST', body: bytes }],
-    ['text to the channel', 'quillpost-bytes://bytes/', { method: 'POST', body: 'text' }],
-    ['a read of the channel', 'quillpost-bytes://bytes/1', undefined],
-    ['a Blob to a web server', 'https://example.org/upload', { method: 'POST', body: blob }],
+  const untouched = [
+    [channel, { method: 'POST', body: sample(10) }], [channel, { method: 'POST', body: 'text' }], [`${channel}1`, undefined],
+    ['https://example.org/upload', { method: 'POST', body: new Blob([bytes]) }],
   ];
-  for (const [name, input, init] of cases) {
-    const { window, sent } = installGuard();
-    await window.fetch(input, init);
-    assert.equal(sent[0].input, input, name);
-    assert.equal(sent[0].init, init, name);
+  for (const [address, options] of untouched) {
+    const guard = installGuard();
+    await guard.window.fetch(address, options);
+    assert.deepEqual([guard.sent[0].input, guard.sent[0].init === options], [address, true], address);
   }
 });
 
@@ -164,7 +151,6 @@ test('an XMLHttpRequest sends a Blob to the program as bytes, and anything else 
     open(method, url) { this.url = url; }
     setRequestHeader(name, value) { this.headers[name] = value; }
     send(body) { this.sent.push(body); }
-    abort() { this.aborted = true; }
   }
   installGuard(FakeXhr);
   const bytes = sample(2000);
@@ -177,8 +163,7 @@ test('an XMLHttpRequest sends a Blob to the program as bytes, and anything else 
   assert.deepEqual(new Uint8Array(blobbed.sent[0]), bytes);
   assert.equal(blobbed.headers['Content-Type'], 'application/pdf');
 
-  const blob = new Blob([bytes]);
-  for (const [url, body] of [['https://example.org/', blob], ['quillpost-bytes://bytes/', bytes], ['quillpost-bytes://bytes/', null]]) {
+  for (const [url, body] of [['https://example.org/', new Blob([bytes])], ['quillpost-bytes://bytes/', bytes], ['quillpost-bytes://bytes/', null]]) {
     const plain = new FakeXhr();
     plain.open('POST', url);
     plain.send(body);
@@ -187,26 +172,22 @@ test('an XMLHttpRequest sends a Blob to the program as bytes, and anything else 
 });
 
 test('the document loads as bytes, and as a script reply when its bytes did not arrive', async () => {
-  const posted = [];
-  let loadText = JSON.stringify(Buffer.from('{"clients":[{"id":"é"}]}').toString('base64'));
-  const window = {
-    webkit: { messageHandlers: { qp: { postMessage: (body) => { posted.push(body); return Promise.resolve(body.cmd === 'load' ? '{"from":"reply"}' : loadText); } } } },
-    addEventListener: () => {},
-    location: { href: 'quillpost-app://app/index.html' },
-  };
-  const document = { documentElement: { classList: { add: () => {} } }, addEventListener: () => {} };
-  new Function('window', 'document', 'fetch', 'XMLHttpRequest', script)(window, document, channelOf(new Uint8Array(0), 'quillpost-bytes://bytes/known'), undefined);
-  assert.deepEqual(await window.quillpost.load(), { clients: [{ id: 'é' }] });
+  let loadText = JSON.stringify(base64(Buffer.from('{"clients":[{"id":"é"}]}')));
+  const reply = (body) => (body.cmd === 'load' ? '{"from":"reply"}' : loadText);
+  const { api, posted } = install(reply, channelOf(new Uint8Array(0), 'quillpost-bytes://bytes/known'));
+  assert.deepEqual(await api.load(), { clients: [{ id: 'é' }] });
   assert.deepEqual(posted.map((p) => [p.cmd, p.via]), [['loadText', 'quillpost-bytes']]);
   loadText = JSON.stringify('quillpost-bytes://bytes/expired');
-  assert.deepEqual(await window.quillpost.load(), { from: 'reply' });
+  assert.deepEqual(await api.load(), { from: 'reply' });
   assert.deepEqual(posted.slice(1).map((p) => p.cmd), ['loadText', 'load']);
 });
 
 test('large text is saved as the addresses of its pieces in order, however the uploads finish; a refused upload sends the text', async () => {
   const text = new Uint8Array(5 * 1024 * 1024 + 7);
   for (let i = 0; i < text.length; i += 1024 * 1024) text[i] = 65 + i / (1024 * 1024);
-  for (const refused of [false, true]) {
+  // Whole, or in pieces as the page writes it.
+  const inPieces = [text.subarray(0, 1 << 20), text.subarray(1 << 20, 4 << 20), text.subarray(4 << 20)];
+  for (const [refused, sent] of [[false, text], [true, text], [false, inPieces]]) {
     const received = [];
     // Later pieces answer sooner, so the uploads finish out of order.
     const fetch = (address, { body }) => new Promise((resolve) => setTimeout(() => {
@@ -214,13 +195,13 @@ test('large text is saved as the addresses of its pieces in order, however the u
       resolve({ ok: !(refused && body[0] === 67), text: async () => `quillpost-bytes://bytes/${String.fromCharCode(body[0])}` });
     }, 20 - body[0] / 5));
     const { api, posted } = install('true', fetch);
-    assert.equal(await api.saveText(text), true);
-    const sent = JSON.parse(posted.at(-1).args)[0];
+    assert.equal(await api.saveText(sent), true);
+    const saved = JSON.parse(posted.at(-1).args)[0];
     if (refused) {
-      assert.equal(sent.length, text.length);
+      assert.equal(saved.length, text.length);
       continue;
     }
     assert.equal(received.reduce((a, b) => a + b, 0), text.length);
-    assert.equal(sent, 'ABCDEF'.split('').map((c) => `quillpost-bytes://bytes/${c}`).join(' '));
+    assert.equal(saved, 'ABCDEF'.split('').map((c) => `quillpost-bytes://bytes/${c}`).join(' '));
   }
 });
