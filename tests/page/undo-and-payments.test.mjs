@@ -1,4 +1,4 @@
-// Taking changes back, what stops a removal, and what an invoice still owes after payments.
+// Taking changes back, what stops a removal, and billing: amounts, invoices and what they still owe.
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { beforeChange, changeOf, undoChange, attachUndo } from '../../resources/app/js/undo.js';
@@ -7,8 +7,9 @@ import {
   removeFrom, removeFile, removeClientEverywhere, setDeadlineDone, addAppointment, updateAppointment, removalBlockers, itemsOf,
 } from '../../resources/app/js/practice-model.js';
 import {
-  addEntry, createInvoice, invoiceTotals, invoiceState, addPayment, removePayment, setInvoicePaid, validatePayment,
-  removeInvoice, updateEntry, removeEntry, entryLock, logoProblem, practiceIdentity, LOGO_MAX_BYTES,
+  parseMoney, parseHours, validateEntry, addEntry, createInvoice, invoiceTotals, nextInvoiceNumber, retainerBalance, unbilledEntries,
+  invoiceState, addPayment, removePayment, setInvoicePaid, validatePayment, removeInvoice, updateEntry, removeEntry, entryLock,
+  logoProblem, practiceIdentity, LOGO_MAX_BYTES,
 } from '../../resources/app/js/billing-model.js';
 import { addDemoData } from '../../resources/app/js/demo-data.js';
 
@@ -20,15 +21,6 @@ const demo = () => {
 };
 const json = (doc) => JSON.parse(JSON.stringify(doc));
 
-// Applies a change the way the page does and undoes it.
-function roundTrip(doc, touches, change) {
-  const before = beforeChange(doc, touches);
-  change(doc);
-  const found = changeOf(doc, before);
-  assert.ok(found, 'the change was noticed');
-  undoChange(doc, found);
-}
-
 describe('undo', () => {
   const cases = [
     ['removing a deadline in the middle of the list', ['deadlines'], (doc) => removeFrom(doc, 'deadlines', doc.deadlines[3].id)],
@@ -37,25 +29,36 @@ describe('undo', () => {
       (doc) => removeClientEverywhere(doc, doc.clients.find((c) => !doc.invoices.some((i) => i.clientId === c.id)).id)],
     ['removing a file', ['files', 'deadlines', 'appointments', 'entries'],
       (doc) => removeFile(doc, doc.files.find((f) => !doc.invoices.some((i) => i.fileId === f.id)).id)],
-    ['creating an invoice, which bills entries and moves the counter', ['invoices', 'entries', 'settings'],
-      (doc) => { const file = doc.files.find((f) => doc.entries.some((e) => e.fileId === f.id && !e.invoiceId && e.kind !== 'retainer')); addEntry(doc, file.id, file.clientId, { kind: 'fee', date: '2026-03-01', description: 'Extra', amount: '50' }, NOW); createInvoice(doc, file, { now: NOW }); }],
-    ['adding and changing appointments', ['appointments'],
-      (doc) => { addAppointment(doc, { title: 'New', date: '2026-03-11' }, NOW); updateAppointment(doc, doc.appointments[0].id, { title: 'Moved', date: '2026-03-12' }, NOW); }],
-    ['a payment that settles an invoice', ['invoices'],
-      (doc) => { const inv = doc.invoices.find((i) => invoiceTotals(i).due > 0); addPayment(doc, inv.id, { date: '2026-03-09', amount: (invoiceTotals(inv).due / 100).toFixed(2) }, NOW); }],
-    ['a field removed, one added, and a nested list changed in place', ['clients', 'invoices'],
-      (doc) => { delete doc.clients[0].email; doc.clients[1].docFolder = 'Elsewhere'; doc.invoices[0].lines[0].description = 'Changed'; }],
+    ['creating an invoice, which bills entries and moves the counter', ['invoices', 'entries', 'settings'], (doc) => {
+      const file = doc.files.find((f) => doc.entries.some((e) => e.fileId === f.id && !e.invoiceId && e.kind !== 'retainer'));
+      addEntry(doc, file.id, file.clientId, { kind: 'fee', date: '2026-03-01', description: 'Extra', amount: '50' }, NOW);
+      createInvoice(doc, file, { now: NOW });
+    }],
+    ['adding and changing appointments', ['appointments'], (doc) => {
+      addAppointment(doc, { title: 'New', date: '2026-03-11' }, NOW);
+      updateAppointment(doc, doc.appointments[0].id, { title: 'Moved', date: '2026-03-12' }, NOW);
+    }],
+    ['a payment that settles an invoice', ['invoices'], (doc) => {
+      const inv = doc.invoices.find((i) => invoiceTotals(i).due > 0);
+      addPayment(doc, inv.id, { date: '2026-03-09', amount: (invoiceTotals(inv).due / 100).toFixed(2) }, NOW);
+    }],
+    ['a field removed, one added, and a nested list changed in place', ['clients', 'invoices'], (doc) => {
+      delete doc.clients[0].email;
+      doc.clients[1].docFolder = 'Elsewhere';
+      doc.invoices[0].lines[0].description = 'Changed';
+    }],
   ];
-  for (const [name, touches, change] of cases) {
-    test(`${name} comes back exactly, in its place`, () => {
+  test('each kind of change comes back exactly, in its place; a change that changed nothing leaves nothing to undo', () => {
+    for (const [name, touches, change] of cases) {
       const doc = demo();
       const original = json(doc);
-      roundTrip(doc, touches, change);
-      assert.deepEqual(json(doc), original);
-    });
-  }
-
-  test('a change that changed nothing leaves nothing to undo', () => {
+      const before = beforeChange(doc, touches);
+      change(doc);
+      const found = changeOf(doc, before);
+      assert.ok(found, `${name}: the change was noticed`);
+      undoChange(doc, found);
+      assert.deepEqual(json(doc), original, name);
+    }
     const doc = demo();
     const before = beforeChange(doc, ['deadlines', 'settings']);
     setDeadlineDone(doc, 'no such id', true, NOW);
@@ -85,32 +88,28 @@ describe('undo', () => {
   });
 });
 
-describe('what stops a removal is known before asking', () => {
-  test('blockers name the invoices or payments, and the removal refuses with them, changing nothing', () => {
-    const doc = demo();
-    const invoiced = doc.invoices[0];
-    const paidOne = doc.invoices.find((i) => i.payments?.length);
-    const free = doc.clients.find((c) => !doc.invoices.some((i) => i.clientId === c.id));
-    const cases = [
-      ['client', invoiced.clientId, new RegExp(`invoices on record \\(.*${invoiced.number}`)],
-      ['file', invoiced.fileId, new RegExp(invoiced.number)],
-      ['invoice', paidOne.id, /payment/],
-    ];
-    for (const [kind, id, expected] of cases) assert.match(removalBlockers(doc, kind, id).join(' '), expected, kind);
-    assert.deepEqual(removalBlockers(doc, 'client', free.id), []);
-    const copy = structuredClone(doc);
-    assert.throws(() => removeClientEverywhere(copy, invoiced.clientId), { message: removalBlockers(doc, 'client', invoiced.clientId)[0] });
-    assert.throws(() => removeInvoice(copy, paidOne.id), /payment/);
-    assert.deepEqual(json(copy), json(doc));
+test('what stops a removal is named before asking, and the removal refuses with it, changing nothing', () => {
+  const doc = demo();
+  const invoiced = doc.invoices[0];
+  const paidOne = doc.invoices.find((i) => i.payments?.length);
+  const free = doc.clients.find((c) => !doc.invoices.some((i) => i.clientId === c.id));
+  const cases = [
+    ['client', invoiced.clientId, new RegExp(`invoices on record \\(.*${invoiced.number}`)],
+    ['file', invoiced.fileId, new RegExp(invoiced.number)], ['invoice', paidOne.id, /payment/],
+  ];
+  for (const [kind, id, expected] of cases) assert.match(removalBlockers(doc, kind, id).join(' '), expected, kind);
+  assert.deepEqual(removalBlockers(doc, 'client', free.id), []);
+  const copy = structuredClone(doc);
+  assert.throws(() => removeClientEverywhere(copy, invoiced.clientId), { message: removalBlockers(doc, 'client', invoiced.clientId)[0] });
+  assert.throws(() => removeInvoice(copy, paidOne.id), /payment/);
+  assert.deepEqual(json(copy), json(doc));
 
-    // An unpaid invoice goes, unbilling its entries and keeping the counter.
-    const inv = copy.invoices.find((i) => !i.payments?.length && !i.paid);
-    const next = copy.settings.billing.nextNumber;
-    removeInvoice(copy, inv.id);
-    assert.ok(!copy.invoices.some((i) => i.id === inv.id));
-    assert.ok(!copy.entries.some((e) => e.invoiceId === inv.id));
-    assert.equal(copy.settings.billing.nextNumber, next);
-  });
+  // An unpaid invoice goes, unbilling its entries and keeping the counter.
+  const inv = copy.invoices.find((i) => !i.payments?.length && !i.paid);
+  const next = copy.settings.billing.nextNumber;
+  removeInvoice(copy, inv.id);
+  assert.ok(!copy.invoices.some((i) => i.id === inv.id) && !copy.entries.some((e) => e.invoiceId === inv.id));
+  assert.equal(copy.settings.billing.nextNumber, next);
 });
 
 // A practice with one client 'c' and one file 'f', entries added as given.
@@ -118,18 +117,55 @@ function fileWith(...entries) {
   const doc = freshDocument();
   doc.clients.push({ id: 'c', name: 'Ana' });
   doc.files.push({ id: 'f', clientId: 'c' });
-  const added = entries.map(([kind, amount, description = kind]) => addEntry(doc, 'f', 'c', { kind, date: '2026-03-01', description, amount }, NOW));
-  return { doc, added };
+  const added = entries.map(([kind, amount, extra]) => addEntry(doc, 'f', 'c', { kind, date: '2026-03-01', description: kind, amount, ...extra }, NOW));
+  return { doc, file: doc.files[0], added };
 }
 
-describe('payments and balance', () => {
+describe('billing', () => {
+  test('amounts and hours are read as typed, and nonsense is refused', () => {
+    const cases = { '150': 15000, '1,234.50': 123450, '$ 99.9': 9990, '12,5': 1250, '1.234,56': 123456, '0.05': 5, '-3': -300 };
+    for (const [typed, cents] of Object.entries(cases)) assert.equal(parseMoney(typed), cents, typed);
+    for (const bad of ['', 'abc', '1.2.3', '12.345', null]) assert.equal(parseMoney(bad), null, String(bad));
+    assert.deepEqual(['1:30', '0,25'].map(parseHours), [1.5, 0.25]);
+    for (const bad of ['0', '25', 'x', '-1']) assert.equal(parseHours(bad), null, bad);
+    assert.ok(validateEntry({ kind: 'time', date: '2026-03-10', description: 'Call', hours: 'lots', rate: '200' }).hours);
+    assert.ok(validateEntry({ kind: 'fee', date: '2026-03-10', description: 'Fee', amount: '0' }).amount);
+    assert.deepEqual(validateEntry({ kind: 'fee', date: '2026-03-10', description: 'Fee', amount: '1' }), {});
+  });
+
+  test('an invoice taxes time and fees but not disbursements, draws on the retainer, and bills each entry once', () => {
+    const { doc, file } = fileWith(['retainer', '300'], ['time', undefined, { hours: '1:20', rate: '199.99' }], ['fee', '500'], ['disbursement', '155']);
+    const invoice = createInvoice(doc, file, { now: NOW });
+    const totals = invoiceTotals(invoice);
+    assert.deepEqual([invoice.lines[0].amount, invoice.lines[0].description], [26665, 'time (1.33 h)'], 'an hour and twenty minutes');
+    const taxed = 26665 + 50000;
+    assert.deepEqual([totals.subtotal, totals.tax, totals.retainer, totals.due], [taxed + 15500, Math.round(taxed * 0.13), 30000, totals.total - 30000]);
+    assert.deepEqual([retainerBalance(doc, file.id), unbilledEntries(doc, file.id).length], [0, 0]);
+    assert.throws(() => createInvoice(doc, file, { now: NOW }), /no unbilled/);
+    assert.deepEqual(['2026-03-10', '2026-05-01'].map((d) => invoiceState(invoice, d)), ['unpaid', 'overdue']);
+    const covered = { lines: [{ amount: 10000, taxable: true }], taxRate: 1300, retainerApplied: 11300, due: '2026-01-01' };
+    assert.equal(invoiceState(covered, '2026-03-10'), 'paid', 'nothing left to pay after the retainer');
+    assert.equal(invoiceState({ ...covered, retainerApplied: 11299 }, '2026-03-10'), 'overdue');
+  });
+
+  test('invoice numbers count up, step over numbers taken and never give one back; only the chosen entries are billed', () => {
+    const { doc, file, added: [kept, billed] } = fileWith(['fee', '10'], ['fee', '20']);
+    const first = createInvoice(doc, file, { now: NOW, entryIds: [billed.id] });
+    assert.deepEqual([first.number, first.lines.map((l) => l.entryId), kept.invoiceId], ['INV-2026-0001', [billed.id], '']);
+    assert.throws(() => createInvoice(doc, file, { now: NOW, entryIds: ['nothing'] }), /no unbilled/);
+    doc.invoices.push({ id: 'hand', number: 'INV-2026-0002', fileId: 'f', clientId: 'c', lines: [] });
+    assert.equal(createInvoice(doc, file, { now: NOW }).number, 'INV-2026-0003');
+    doc.invoices = doc.invoices.filter((i) => i.number !== 'INV-2026-0003');
+    assert.equal(nextInvoiceNumber(doc, NOW).number, 'INV-2026-0004');
+  });
+
   // One fee of 1000.00 and one disbursement of 100.00 at 13 % tax: 1230.00 in all.
   const invoiceWith = (extra = {}) => {
-    const { doc } = fileWith(['fee', '1000'], ['disbursement', '100']);
-    const inv = Object.assign(createInvoice(doc, doc.files[0], { now: NOW }), extra);
-    return { doc, inv };
+    const { doc, file } = fileWith(['fee', '1000'], ['disbursement', '100']);
+    return { doc, inv: Object.assign(createInvoice(doc, file, { now: NOW }), extra) };
   };
-  test('what is still owed after payments, a retainer or a paid mark', () => {
+
+  test('what is still owed after payments, a retainer or a paid mark, also in an invoice from before payments', () => {
     const cases = [
       ['no payment', {}, [], 123000, 'unpaid'],
       ['one part payment', {}, [['2026-03-12', '200.00']], 103000, 'unpaid'],
@@ -141,75 +177,50 @@ describe('payments and balance', () => {
     for (const [name, extra, payments, due, state] of cases) {
       const { doc, inv } = invoiceWith(extra);
       for (const [date, amount] of payments) addPayment(doc, inv.id, { date, amount }, NOW);
-      assert.equal(invoiceTotals(inv).due, due, name);
-      assert.equal(invoiceState(inv, '2026-03-15'), state, name);
-      assert.equal(inv.paid, state === 'paid', name);
+      assert.deepEqual([invoiceTotals(inv).due, invoiceState(inv, '2026-03-15'), inv.paid], [due, state, state === 'paid'], name);
       if (payments.length && state === 'paid') assert.equal(inv.paidAt, payments.at(-1)[0], name);
     }
+    const { doc, inv } = invoiceWith({ paid: true, paidAt: '2026-03-11' });
+    delete inv.payments;
+    const { doc: opened, lock } = checkDocument(json(doc));
+    assert.deepEqual([lock, invoiceTotals(itemsOf(opened, 'invoices')[0]).due], [null, 0]);
   });
 
-  test('marking paid records the rest as a payment; removing it owes it again', () => {
+  test('marking paid records the rest as a payment; removing it owes it again; a payment fits the balance', () => {
     const { doc, inv } = invoiceWith();
+    const cases = [['', '10', ['date']], ['2026-03-12', '0', ['amount']], ['2026-03-12', '1230.01', ['amount']], ['2026-03-12', '1230.00', []]];
+    for (const [date, amount, wrong] of cases) assert.deepEqual(Object.keys(validatePayment({ date, amount }, inv)), wrong, amount);
     addPayment(doc, inv.id, { date: '2026-03-12', amount: '230' }, NOW);
     setInvoicePaid(doc, inv.id, true, NOW);
-    assert.deepEqual(inv.payments.map((p) => p.amount), [23000, 100000]);
-    assert.equal(invoiceTotals(inv).due, 0);
+    assert.deepEqual([inv.payments.map((p) => p.amount), invoiceTotals(inv).due], [[23000, 100000], 0]);
     removePayment(doc, inv.id, inv.payments[1].id);
     assert.deepEqual([invoiceTotals(inv).due, inv.paid, inv.paidAt], [100000, false, '']);
     assert.throws(() => setInvoicePaid(doc, inv.id, false, NOW), /payments/);
   });
 
-  test('a payment needs a date and an amount no larger than the balance', () => {
-    const { inv } = invoiceWith();
-    const cases = [['', '10', ['date']], ['2026-03-12', '0', ['amount']], ['2026-03-12', '1230.01', ['amount']], ['2026-03-12', '1230.00', []]];
-    for (const [date, amount, wrong] of cases) assert.deepEqual(Object.keys(validatePayment({ date, amount }, inv)), wrong, amount);
-    assert.match(validatePayment({ date: '2026-03-12', amount: '1230.01' }, inv).amount, /more than the balance/);
+  test('an unbilled entry can be changed and removed; an invoiced one, or a retainer drawn on, is locked and says why', () => {
+    const { doc, file, added: [retainer, time, loose] } = fileWith(['retainer', '100'], ['time', undefined, { hours: '1', rate: '200' }], ['fee', '5']);
+    updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'Flat', amount: '150' }, NOW);
+    assert.deepEqual([time.kind, time.amount, 'hours' in time, 'rate' in time], ['fee', 15000, false, false]);
+    removeEntry(doc, loose.id);
+    assert.ok(!doc.entries.some((e) => e.id === loose.id));
+    assert.equal(entryLock(doc, retainer), '');
+    const inv = createInvoice(doc, file, { now: NOW });
+    assert.match(entryLock(doc, time), new RegExp(inv.number));
+    assert.match(entryLock(doc, retainer), /drawn on/);
+    assert.throws(() => updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'x', amount: '1' }, NOW), /Billed on invoice/);
+    assert.throws(() => removeEntry(doc, time.id), /Billed on invoice/);
   });
 
-  test('an invoice saved before payments existed opens with the same balance', () => {
-    const { doc, inv } = invoiceWith({ paid: true, paidAt: '2026-03-11' });
-    delete inv.payments;
-    const { doc: opened, lock } = checkDocument(json(doc));
-    assert.equal(lock, null);
-    assert.equal(invoiceTotals(itemsOf(opened, 'invoices')[0]).due, 0);
+  test('the practice on its invoices: a logo only as a small PNG or JPEG, the identity from the settings', () => {
+    const png = (bytes) => `data:image/png;base64,${'A'.repeat(Math.ceil(bytes / 3) * 4)}`;
+    const cases = [
+      [png(1000), /^$/], [png(LOGO_MAX_BYTES + 3), /at most 200 KB/], ['data:image/svg+xml;base64,PHN2Zz4=', /PNG, JPEG/],
+      ['https://example.org/logo.png', /PNG, JPEG/],
+    ];
+    for (const [logo, expected] of cases) assert.match(logoProblem(logo), expected, logo.slice(0, 30));
+    assert.deepEqual(practiceIdentity({ settings: { practice: { name: ' North Star ', licence: 'R512345', logo: 'javascript:1' } } }),
+      { name: 'North Star', address: '', licence: 'R512345', taxNumber: '', logo: '' });
+    assert.deepEqual([{ settings: { practiceName: 'Old name' } }, {}].map((d) => practiceIdentity(d).name), ['Old name', '']);
   });
-
-  test('an invoice bills only the entries chosen for it', () => {
-    const { doc, added: [kept, billed] } = fileWith(['fee', '10'], ['fee', '20']);
-    const inv = createInvoice(doc, doc.files[0], { now: NOW, entryIds: [billed.id] });
-    assert.deepEqual(inv.lines.map((l) => l.entryId), [billed.id]);
-    assert.equal(kept.invoiceId, '');
-    assert.throws(() => createInvoice(doc, doc.files[0], { now: NOW, entryIds: ['nothing'] }), /no unbilled/);
-  });
-});
-
-test('an unbilled entry can be changed and removed; an invoiced one, or a retainer drawn on, is locked and says why', () => {
-  const { doc, added: [retainer] } = fileWith(['retainer', '100']);
-  const time = addEntry(doc, 'f', 'c', { kind: 'time', date: '2026-03-01', description: 'Call', hours: '1', rate: '200' }, NOW);
-  updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'Flat', amount: '150' }, NOW);
-  assert.deepEqual([time.kind, time.amount, 'hours' in time, 'rate' in time], ['fee', 15000, false, false]);
-  assert.equal(entryLock(doc, retainer), '');
-  const inv = createInvoice(doc, doc.files[0], { now: NOW });
-  assert.match(entryLock(doc, time), new RegExp(inv.number));
-  assert.match(entryLock(doc, retainer), /drawn on/);
-  assert.throws(() => updateEntry(doc, time.id, { kind: 'fee', date: '2026-03-02', description: 'x', amount: '1' }, NOW), /Billed on invoice/);
-  assert.throws(() => removeEntry(doc, time.id), /Billed on invoice/);
-  const loose = addEntry(doc, 'f', 'c', { kind: 'fee', date: '2026-03-03', description: 'Extra', amount: '5' }, NOW);
-  removeEntry(doc, loose.id);
-  assert.ok(!doc.entries.some((e) => e.id === loose.id));
-});
-
-test('the practice on its invoices: a logo only as a small PNG or JPEG, the identity from the settings', () => {
-  const png = (bytes) => `data:image/png;base64,${'A'.repeat(Math.ceil(bytes / 3) * 4)}`;
-  const cases = [
-    ['a small PNG', png(1000), /^$/],
-    ['one just too large', png(LOGO_MAX_BYTES + 3), /at most 200 KB/],
-    ['an SVG, which could carry script', 'data:image/svg+xml;base64,PHN2Zz4=', /PNG, JPEG/],
-    ['something that is not an image address', 'https://example.org/logo.png', /PNG, JPEG/],
-  ];
-  for (const [name, logo, expected] of cases) assert.match(logoProblem(logo), expected, name);
-  assert.deepEqual(practiceIdentity({ settings: { practice: { name: ' North Star ', licence: 'R512345', logo: 'javascript:1' } } }),
-    { name: 'North Star', address: '', licence: 'R512345', taxNumber: '', logo: '' });
-  assert.equal(practiceIdentity({ settings: { practiceName: 'Old name' } }).name, 'Old name');
-  assert.equal(practiceIdentity({}).name, '');
 });
