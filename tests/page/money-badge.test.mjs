@@ -1,118 +1,93 @@
 // Amounts in the user's locale, the launcher badge's count of overdue deadlines, and lock events
 // as the desktop program hands them to the page.
-import { test, describe } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { formatMoney, practiceLocale } from '../../resources/app/js/format.js';
 import { overdueCount, keepBadgeCurrent, connectLockWatch } from '../../resources/app/js/shell-hooks.js';
 
-describe('money', () => {
-  test('the locale is the user\'s own, without the POSIX variant that drops grouping', () => {
-    const cases = [
-      [['en-US-u-va-posix'], 'en-US'],
-      [['en-US-POSIX'], 'en-US'],
-      [['en_GB'], 'en-GB'],
-      [['C', 'fr-CA'], 'fr-CA'],
-      [['C.UTF-8'], 'en-CA'],
-      [[], 'en-CA'],
-      [[undefined], 'en-CA'],
-    ];
-    for (const [languages, expected] of cases) assert.equal(practiceLocale(languages), expected, JSON.stringify(languages));
-  });
-
-  test('amounts show the locale\'s thousands separators', () => {
-    const cases = [
-      [180000, 'CAD', 'en-US', 'CA$1,800.00'],
-      [180000, 'CAD', practiceLocale(['en-US-u-va-posix']), 'CA$1,800.00'],
-      [123456789, 'CAD', 'en-CA', '$1,234,567.89'],
-      [180000, 'CAD', 'fr-CA', '1\u00a0800,00\u00a0$'],
-      [180000, 'EUR', 'de-DE', '1.800,00\u00a0€'],
-      [-5050, 'CAD', 'en-CA', '-$50.50'],
-      [Number.NaN, 'CAD', 'en-CA', '$0.00'],
-      [180000, 'NOT-A-CODE', 'en-CA', '1,800.00 NOT-A-CODE'],
-    ];
-    for (const [cents, currency, locale, expected] of cases) {
-      assert.equal(formatMoney(cents, currency, locale).replace(/\u202f/g, '\u00a0'), expected, `${cents} ${currency} ${locale}`);
-    }
-  });
+test('amounts show the thousands separators of the user\'s own locale, without the POSIX variant that drops them', () => {
+  const locales = [
+    [['en-US-u-va-posix'], 'en-US'], [['en-US-POSIX'], 'en-US'], [['en_GB'], 'en-GB'], [['C', 'fr-CA'], 'fr-CA'],
+    [['C.UTF-8'], 'en-CA'], [[], 'en-CA'], [[undefined], 'en-CA'],
+  ];
+  for (const [languages, expected] of locales) assert.equal(practiceLocale(languages), expected, JSON.stringify(languages));
+  const cases = [
+    [180000, 'CAD', practiceLocale(['en-US-u-va-posix']), 'CA$1,800.00'], [123456789, 'CAD', 'en-CA', '$1,234,567.89'],
+    [180000, 'CAD', 'fr-CA', '1\u00a0800,00\u00a0$'], [180000, 'EUR', 'de-DE', '1.800,00\u00a0€'], [-5050, 'CAD', 'en-CA', '-$50.50'],
+    [Number.NaN, 'CAD', 'en-CA', '$0.00'], [180000, 'NOT-A-CODE', 'en-CA', '1,800.00 NOT-A-CODE'],
+  ];
+  for (const [cents, currency, locale, expected] of cases) {
+    assert.equal(formatMoney(cents, currency, locale).replace(/\u202f/g, '\u00a0'), expected, `${cents} ${currency} ${locale}`);
+  }
 });
 
-describe('launcher badge', () => {
-  const day = '2025-03-10';
-  const doc = {
-    deadlines: [
-      { id: 'a', due: '2025-03-09', done: false }, // overdue
-      { id: 'b', due: '2024-12-31' }, // overdue
-      { id: 'c', due: '2025-03-10' }, // due today: not yet overdue
-      { id: 'd', due: '2025-03-01', done: true }, // done
-      { id: 'e', due: 'soon' }, // no date
-      { due: '2025-01-01' }, // no id: not a deadline the page lists
-      { id: 'f', due: '2025-02-30' }, // not a day of the calendar
-      { id: '', due: '2025-01-01' }, // empty id
-      ['2025-01-01'], // not a record
-      null,
-    ],
+const day = '2025-03-10';
+const deadlines = [
+  { id: 'a', due: '2025-03-09', done: false }, { id: 'b', due: '2024-12-31' }, // overdue
+  { id: 'c', due: '2025-03-10' }, // due today: not yet overdue
+  { id: 'd', due: '2025-03-01', done: true }, { id: 'e', due: 'soon' }, { id: 'f', due: '2025-02-30' },
+  { due: '2025-01-01' }, { id: '', due: '2025-01-01' }, ['2025-01-01'], null, // nothing the page lists
+];
+
+test('the badge counts open deadlines whose day has passed', () => {
+  const cases = [[{ deadlines }, day, 2], [{ deadlines }, '2025-03-11', 3], [{}, day, 0], [{ deadlines: 'broken' }, day, 0]];
+  for (const [data, today, count] of cases) assert.equal(overdueCount(data, today), count, today);
+});
+
+test('the badge follows loads, edits, locking and the turn of the day, tells only of changes, and tries a failed call again', async () => {
+  const listeners = new Map();
+  const on = (event, fn) => { listeners.set(event, fn); return () => listeners.delete(event); };
+  const app = { editable: true, data: { deadlines: structuredClone(deadlines) }, on };
+  const sent = [];
+  let failNext = false;
+  const bridge = { setBadge: async (n) => { sent.push(n); if (failNext) { failNext = false; throw new Error('no launcher'); } } };
+  let ticker = null;
+  const waiting = new Map();
+  let nextTimer = 10;
+  const timers = {
+    setInterval: (fn) => { ticker = fn; return 1; },
+    clearInterval: () => { ticker = null; },
+    setTimeout: (fn) => { waiting.set(++nextTimer, fn); return nextTimer; },
+    clearTimeout: (id) => waiting.delete(id),
+  };
+  let today = day;
+  // Sets deadline a's done, sends each event, runs the waiting timers when told, and lets the calls settle.
+  const step = async (done, events, run = false) => {
+    app.data.deadlines[0].done = done;
+    for (const event of events) listeners.get(event)();
+    if (run) {
+      const due = [...waiting.values()];
+      waiting.clear();
+      due.forEach((fn) => fn());
+    }
+    await new Promise((resolve) => setTimeout(resolve, 0));
   };
 
-  test('counts open deadlines whose day has passed', () => {
-    const cases = [[doc, day, 2], [doc, '2025-03-11', 3], [{}, day, 0], [{ deadlines: 'broken' }, day, 0]];
-    for (const [data, today, count] of cases) assert.equal(overdueCount(data, today), count, today);
-  });
+  const stop = keepBadgeCurrent({ app, bridge, day: () => today, timers });
+  await step(false, []);
+  assert.deepEqual(sent, [2], 'shown as soon as the page starts');
+  await step(true, ['change', 'change']);
+  assert.deepEqual([sent, waiting.size], [[2], 1], 'edits in a row wait for one count, never inside the edit');
+  await step(true, [], true);
+  assert.deepEqual(sent, [2, 1], 'an edit that closes a deadline lowers the count, once');
+  await step(false, ['change', 'load']);
+  assert.deepEqual([sent, waiting.size], [[2, 1, 2], 0], 'a load counts at once, in place of a count still waiting');
+  failNext = true;
+  await step(true, ['change'], true);
+  await step(true, ['change'], true);
+  assert.deepEqual(sent, [2, 1, 2, 1, 1], 'a failed call is made again at the next change');
+  today = '2025-03-11';
+  ticker();
+  await step(true, []);
+  assert.deepEqual(sent.slice(5), [2], 'a deadline due yesterday counts once the day turns');
+  app.editable = false;
+  await step(true, ['load']);
+  assert.deepEqual(sent.slice(5), [2, 0], 'locked data shows no count');
 
-  test('follows loads, edits, locking and the turn of the day, tells the program only of changes, and tries a failed call again', async () => {
-    const listeners = new Map();
-    const app = { editable: true, data: structuredClone(doc), on: (event, fn) => { listeners.set(event, fn); return () => listeners.delete(event); } };
-    const sent = [];
-    let failNext = false;
-    const bridge = { setBadge: async (n) => { sent.push(n); if (failNext) { failNext = false; throw new Error('no launcher'); } } };
-    let ticker = null;
-    const waiting = new Map();
-    let nextTimer = 10;
-    const timers = {
-      setInterval: (fn) => { ticker = fn; return 1; },
-      clearInterval: () => { ticker = null; },
-      setTimeout: (fn) => { waiting.set(++nextTimer, fn); return nextTimer; },
-      clearTimeout: (id) => waiting.delete(id),
-    };
-    const runTimers = () => { const due = [...waiting.values()]; waiting.clear(); for (const fn of due) fn(); };
-    let today = day;
-    const settle = () => new Promise((resolve) => setTimeout(resolve, 0));
-    // Sets deadline a's done, then sends each event; a timer still waiting runs when told.
-    const step = async (done, events, { run = false } = {}) => {
-      app.data.deadlines[0].done = done;
-      for (const event of events) listeners.get(event)();
-      if (run) runTimers();
-      await settle();
-    };
-
-    const stop = keepBadgeCurrent({ app, bridge, day: () => today, timers });
-    await settle();
-    assert.deepEqual(sent, [2], 'shown as soon as the page starts');
-    await step(true, ['change', 'change']);
-    assert.deepEqual(sent, [2], 'edits are not counted inside the edit');
-    assert.equal(waiting.size, 1, 'edits in a row wait for one count');
-    await step(true, [], { run: true });
-    assert.deepEqual(sent, [2, 1], 'an edit that closes a deadline lowers the count, once');
-    await step(false, ['change', 'load']);
-    assert.deepEqual(sent, [2, 1, 2], 'a load counts at once');
-    assert.equal(waiting.size, 0, 'and takes the place of a count still waiting');
-    failNext = true;
-    await step(true, ['change'], { run: true });
-    await step(true, ['change'], { run: true });
-    assert.deepEqual(sent, [2, 1, 2, 1, 1], 'a failed call is made again at the next change');
-
-    today = '2025-03-11';
-    ticker();
-    await settle();
-    assert.deepEqual(sent.slice(5), [2], 'a deadline due yesterday counts once the day turns');
-    app.editable = false;
-    await step(true, ['load']);
-    assert.deepEqual(sent.slice(5), [2, 0], 'locked data shows no count');
-
-    listeners.get('change')();
-    stop();
-    assert.deepEqual([listeners.size, ticker, waiting.size], [0, null, 0], 'a count still waiting is dropped');
-    assert.equal(typeof keepBadgeCurrent({ app: {}, bridge: null }), 'function', 'without the desktop program nothing is kept');
-  });
+  listeners.get('change')();
+  stop();
+  assert.deepEqual([listeners.size, ticker, waiting.size], [0, null, 0], 'a count still waiting is dropped');
+  assert.equal(typeof keepBadgeCurrent({ app: {}, bridge: null }), 'function', 'without the desktop program nothing is kept');
 });
 
 test('a lock event saves pending edits and closes encrypted data; plain data stays open', async (t) => {
@@ -126,7 +101,7 @@ test('a lock event saves pending edits and closes encrypted data; plain data sta
     calls.length = 0;
     window.dispatchEvent(new CustomEvent('qp-system-lock', { detail: 'com.apple.screenIsLocked' }));
     await new Promise((resolve) => setTimeout(resolve, 0));
-    return calls;
+    return [...calls];
   };
   assert.deepEqual(await lock(), ['save', 'reload']);
   app.saveNow = async () => { throw new Error('disk full'); };
