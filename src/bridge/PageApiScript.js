@@ -104,26 +104,36 @@
     platform: 'linux',
     load: loadDocument,
     save: (blob) => call('save', JSON.stringify(blob)),
-    // The document's JSON text as UTF-8 bytes: large text is uploaded in pieces, a few at a time,
-    // since the page waits while each upload's body is copied, and the save takes the pieces'
-    // addresses in order; small text, or text an upload refused, goes as text.
-    saveText: async (u8) => {
-      const asText = () => call('save', new TextDecoder().decode(u8));
-      if (u8.length < large)
-        return asText();
+    // The document's JSON text as UTF-8 bytes, whole or in pieces (a list of them, each ending on
+    // a character): large text is uploaded a piece of at most 1 MiB at a time, a few at once, since
+    // the page waits while each upload's body is copied, and the save takes the pieces' addresses in
+    // order; small text, or text an upload refused, goes as text.
+    saveText: async (text) => {
       const piece = 1024 * 1024;
-      const addresses = new Array(Math.ceil(u8.length / piece));
+      const pieces = [];
+      for (const u8 of Array.isArray(text) ? text : [text]) {
+        for (let at = 0; at < u8.length; at += piece)
+          pieces.push(u8.subarray(at, at + piece));
+      }
+      const size = pieces.reduce((total, u8) => total + u8.length, 0);
+      const asText = () => {
+        const decoder = new TextDecoder();
+        return call('save', pieces.map((u8) => decoder.decode(u8, { stream: true })).join('') + decoder.decode());
+      };
+      if (size < large)
+        return asText();
+      const addresses = new Array(pieces.length);
       let next = 0;
       const uploader = async () => {
-        for (let at = next++; at < addresses.length; at = next++) {
-          const r = await fetch(channel, { method: 'POST', body: u8.subarray(at * piece, (at + 1) * piece) });
+        for (let at = next++; at < pieces.length; at = next++) {
+          const r = await fetch(channel, { method: 'POST', body: pieces[at] });
           if (!r.ok)
             throw new Error('upload refused');
           addresses[at] = await r.text();
         }
       };
       try {
-        await Promise.all(Array.from({ length: Math.min(4, addresses.length) }, uploader));
+        await Promise.all(Array.from({ length: Math.min(4, pieces.length) }, uploader));
       } catch {
         return asText();
       }

@@ -3,7 +3,7 @@
 // Run with: node --test tests/page/
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
-import { documentText, utf8Writer } from '../../resources/app/js/doc-text.js';
+import { documentText, utf8Chunks } from '../../resources/app/js/doc-text.js';
 import { createApp } from '../../resources/app/js/store.js';
 import { addClient } from '../../resources/app/js/clients-model.js';
 
@@ -55,7 +55,7 @@ function textBridge(loaded) {
     dataStatus: async () => ({ dataFile: 'whole', loadedFrom: 'data.json', loadedAt: '' }),
     load: async () => structuredClone(loaded),
     async save(doc) { docs.push(structuredClone(doc)); return true; },
-    async saveText(bytes) { texts.push(new TextDecoder().decode(bytes)); return true; },
+    async saveText(chunks) { texts.push(Buffer.concat(chunks).toString()); return true; },
   };
 }
 
@@ -80,13 +80,17 @@ describe('the document text', () => {
     }
   });
 
-  test('as UTF-8 bytes, is what TextEncoder makes of the whole, however the parts fall', async () => {
+  test('as UTF-8 pieces, is what TextEncoder makes of the whole, no piece too long or ending inside a character', async () => {
     const texts = ['', 'plain', 'é', '€ and 👩🏽‍⚖️', '\ud800 lone', 'x'.repeat(5000), '日本語'.repeat(700)];
-    for (const capacity of [0, 1, 4096, 1 << 20]) {
-      const writer = utf8Writer(capacity);
+    const whole = new TextEncoder().encode(texts.join(''));
+    for (const size of [4, 5, 7, 4096, 1 << 20]) {
+      const writer = utf8Chunks(size);
       for (const text of texts) writer.add(text);
-      assert.deepEqual(writer.bytes(), new TextEncoder().encode(texts.join('')), `capacity ${capacity}`);
-      assert.equal(writer.length, writer.bytes().length);
+      const chunks = writer.chunks();
+      assert.deepEqual(new Uint8Array(Buffer.concat(chunks)), whole, `pieces of ${size}`);
+      assert.equal(writer.length, whole.length);
+      const strict = new TextDecoder('utf-8', { fatal: true });
+      assert.ok(chunks.every((c) => c.length > 0 && c.length <= size && strict.decode(c) !== undefined), `pieces of ${size}`);
     }
   });
 

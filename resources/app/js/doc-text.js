@@ -97,30 +97,37 @@ export async function documentText(doc, {
   return parts;
 }
 
-// Collects the text as UTF-8 bytes in one buffer, each part encoded as it comes, so that the
-// whole never has to be encoded or copied in one go. capacity: a guess at the final size (the
-// last save's), which spares growing the buffer.
-export function utf8Writer(capacity = 0) {
+// Pieces of 1 MiB: the size the bytes channel uploads in, and small enough that making one never
+// sets off a collection of the whole heap, as a single buffer of tens of megabytes does.
+export const CHUNK_BYTES = 1024 * 1024;
+
+// Collects the text as UTF-8 bytes in pieces of at most chunkBytes, each part encoded as it
+// comes, so that the whole never has to be encoded, copied or held in one buffer. A character
+// never straddles two pieces.
+export function utf8Chunks(chunkBytes = CHUNK_BYTES) {
   const encoder = new TextEncoder();
-  let buffer = new Uint8Array(Math.max(1024, capacity));
+  const full = [];
+  let chunk = new Uint8Array(chunkBytes);
+  let used = 0;
   let length = 0;
   return {
     get length() { return length; },
     add(text) {
       let rest = text;
       for (;;) {
-        const { read, written } = encoder.encodeInto(rest, buffer.subarray(length));
+        const { read, written } = encoder.encodeInto(rest, chunk.subarray(used));
+        used += written;
         length += written;
         if (read === rest.length) return;
-        // Out of room: grow for the worst case of what is left, three bytes a UTF-16 unit.
+        // The piece is full, short of at most the three bytes a character needs beyond it.
         rest = rest.slice(read);
-        const grown = new Uint8Array(Math.max(length + rest.length * 3, buffer.length * 2));
-        grown.set(buffer.subarray(0, length));
-        buffer = grown;
+        full.push(chunk.subarray(0, used));
+        chunk = new Uint8Array(chunkBytes);
+        used = 0;
       }
     },
-    bytes() {
-      return buffer.subarray(0, length);
+    chunks() {
+      return used ? [...full, chunk.subarray(0, used)] : [...full];
     },
   };
 }

@@ -10,7 +10,7 @@ import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
 import { MODEL_VERSION, COLLECTIONS, migrate, indexOf } from './practice-model.js';
 import { isSealedDocument, openDocument, sealDocument, newSession, passphraseOpens } from './sealed-doc.js';
-import { documentText, utf8Writer } from './doc-text.js';
+import { documentText, utf8Chunks } from './doc-text.js';
 
 export const DOC_VERSION = MODEL_VERSION;
 export const SAVE_DELAY_MS = 700;
@@ -165,7 +165,6 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
   let savedRevision = 0;  // the last revision the native side confirmed
   let queue = Promise.resolve();
   let encryption = null;  // { key, people } while the data is kept encrypted
-  let lastTextSize = 0;   // bytes in the last text saved
 
   const app = {
     data: freshDocument(),
@@ -364,22 +363,19 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
     },
   };
 
-  // The document's text as UTF-8 bytes and the revision it holds. An edit made while it is
-  // written starts it again, so the text never mixes two moments.
+  // The document's text as UTF-8 bytes, in pieces, and the revision it holds. An edit made while
+  // it is written starts it again, so the text never mixes two moments.
   async function textOf(doc) {
     for (let tries = 0; tries < TEXT_ATTEMPTS; tries++) {
       const stamp = revision;
       const current = () => doc !== app.data || revision === stamp;
-      const writer = utf8Writer(lastTextSize + 65536);
+      const writer = utf8Chunks();
       const parts = await documentText(doc, { ...textOptions, part: writer.add, current });
-      if (parts && current()) {
-        lastTextSize = writer.length;
-        return { text: writer.bytes(), revision: doc === app.data ? stamp : 0 };
-      }
+      if (parts && current()) return { text: writer.chunks(), revision: doc === app.data ? stamp : 0 };
     }
-    const writer = utf8Writer();
+    const writer = utf8Chunks();
     writer.add(JSON.stringify(doc));
-    return { text: writer.bytes(), revision: doc === app.data ? revision : 0 };
+    return { text: writer.chunks(), revision: doc === app.data ? revision : 0 };
   }
 
   async function reloadAfter(answer) {
