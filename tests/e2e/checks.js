@@ -4,7 +4,7 @@ function report(name, ok, detail) {
   console.log('E2E-RESULT ' + JSON.stringify({ name, ok: !!ok, detail }));
 }
 
-async function until(condition, what, ms = 15000) {
+async function until(condition, what, ms = 20000) {
   const start = Date.now();
   while (!(await condition())) {
     if (Date.now() - start > ms)

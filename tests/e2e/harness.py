@@ -13,6 +13,8 @@ import time
 RESULT_PREFIX = "E2E-RESULT "
 DONE_MARK = "E2E-DONE"
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
+HERE = os.path.dirname(os.path.abspath(__file__))
+KEYRING_WRAPPER = os.path.join(HERE, "with_keyring.sh")
 
 
 def start_xvfb():
@@ -194,13 +196,24 @@ def read(path):
         return f.read()
 
 
-CHECKS_JS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "checks.js")
+def quiet(arguments, timeout=300, **options):
+    return subprocess.run(arguments, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout, **options)
 
 
-def script_with_checks(directory, name, body_path, preamble=""):
-    """Writes a page script of the preamble, the shared checks (checks.js) and the body."""
+def keyring_environment(folder):
+    """XDG_DATA_HOME and XDG_RUNTIME_DIR in folder, where with_keyring.sh keeps a Secret Service of the run's own."""
+    runtime = os.path.join(folder, "runtime")
+    os.makedirs(runtime, mode=0o700, exist_ok=True)
+    os.makedirs(os.path.join(folder, "xdg-data"), exist_ok=True)
+    return {"XDG_DATA_HOME": os.path.join(folder, "xdg-data"), "XDG_RUNTIME_DIR": runtime}
+
+
+def script_with_checks(directory, name, body_path, preamble="", settings=None):
+    """Writes a page script of the preamble, `SETTINGS` when given, the shared checks (checks.js) and the body."""
     path = os.path.join(directory, name)
-    with open(path, "w") as f, open(CHECKS_JS) as checks, open(body_path) as body:
+    if settings is not None:
+        preamble += "const SETTINGS = %s;\n" % json.dumps(settings)
+    with open(path, "w") as f, open(os.path.join(HERE, "checks.js")) as checks, open(body_path) as body:
         f.write(preamble + checks.read() + body.read())
     return path
 
@@ -235,6 +248,13 @@ class Checks:
         if not condition:
             self.failures.append(what)
         return condition
+
+
+def check_sanitizers(check, log):
+    """In the sanitizer build a finding stops the program; one after the page's last check would
+    otherwise pass unseen."""
+    findings = [line for line in log if any(mark in line for mark in SANITIZER_MARKS)]
+    check(not findings, "the program reported no memory error, leak or undefined behaviour" + "".join("\n  " + f for f in findings[:5]))
 
 
 def check_page_results(check, results, minimum):
