@@ -28,24 +28,18 @@ test('each download ends as the desktop program reports it through the page\'s h
     assert.equal(downloadEnded({ url: 'blob:someone-else', result: 'saved' }), false, 'another download is not this one');
     assert.equal(window.__qpDownloaded({ url: clicked.at(-1), ...report }), true);
     const outcome = await ending;
-    if (expected instanceof RegExp) {
-      assert.ok(outcome instanceof Error);
-      assert.match(outcome.message, expected);
-      assert.deepEqual(toasts, []);
-    } else {
-      assert.equal(outcome.result, report.result);
-      assert.deepEqual(toasts, expected ? [expected] : []);
-    }
+    if (expected instanceof RegExp) assert.match(String(outcome instanceof Error && outcome.message), expected);
+    else assert.equal(outcome.result, report.result);
+    assert.deepEqual(toasts, typeof expected === 'string' ? [expected] : []);
     assert.equal(downloadEnded({ url: clicked.at(-1), ...report }), false, 'a download ends once');
   }
 });
 
 test('the password reminder follows the saved file, and a browser is only handed the file', async (t) => {
-  // The browser's blob is kept a minute; the test doesn't wait for that.
-  t.mock.timers.enable({ apis: ['setTimeout'] });
-  assert.equal(savedMessage({ result: 'saved', name: 'a.pdf', inDownloads: true }, 'a.pdf', 'Send the password to your client separately.'),
-    'a.pdf is in your Downloads folder. Send the password to your client separately.');
-  assert.equal(savedMessage({ result: 'cancelled' }, 'a.pdf', 'Send the password to your client separately.'), null);
+  t.mock.timers.enable({ apis: ['setTimeout'] }); // the browser's blob is kept a minute
+  const reminder = 'Send the password to your client separately.';
+  assert.equal(savedMessage({ result: 'saved', name: 'a.pdf', inDownloads: true }, 'a.pdf', reminder), `a.pdf is in your Downloads folder. ${reminder}`);
+  assert.equal(savedMessage({ result: 'cancelled' }, 'a.pdf', reminder), null);
   const outcome = await saveBytes(new Uint8Array([1]), 'a.csv', 'text/csv', { desktop: false });
   assert.equal(outcome.result, 'handed-over');
   assert.match(savedMessage(outcome, 'a.csv'), /handed to your browser/);

@@ -1,5 +1,5 @@
 // The print inbox's list, the printed-file hook and the handover password rules.
-import { test, describe } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
   newestFirst, withArrival, withoutFile, passwordProblem, lockedName, looksLikePdf, listenForPrinted, onPrintedFile,
@@ -7,37 +7,28 @@ import {
 
 const file = (name, at) => ({ name, path: `/data/Print Inbox/${name}`, size: 10, at });
 
-describe('print inbox list', () => {
-  test('newest first, leaving out what is no printed-file record', () => {
-    const list = newestFirst([file('a.pdf', '2024-05-01T10:00:00Z'), null, { name: 'x' }, file('b.pdf', '2024-05-02T10:00:00Z'), file('c.pdf')]);
-    assert.deepEqual(list.map((r) => r.name), ['b.pdf', 'a.pdf', 'c.pdf']);
-    assert.deepEqual(newestFirst('not a list'), []);
-  });
+test('the inbox lists printed files newest first, an arrival on top once, and leaves out what is no printed-file record', () => {
+  const list = newestFirst([file('a.pdf', '2024-05-01T10:00:00Z'), null, { name: 'x' }, file('b.pdf', '2024-05-02T10:00:00Z'), file('c.pdf')]);
+  assert.deepEqual([list.map((r) => r.name), newestFirst('not a list')], [['b.pdf', 'a.pdf', 'c.pdf'], []]);
+  const arrived = file('d.pdf', '2024-05-03T10:00:00Z');
+  const once = withArrival(list, arrived);
+  assert.deepEqual(once.map((r) => r.name), ['d.pdf', 'b.pdf', 'a.pdf', 'c.pdf']);
+  assert.deepEqual([withArrival(once, arrived), withArrival(once, { name: 'odd' })], [once, once], 'already listed, or no record');
+  assert.deepEqual(withoutFile(once, arrived.path), list);
+});
 
-  test('an arrival goes on top once, even when the listing already had it', () => {
-    const listed = [file('a.pdf', '2024-05-01T10:00:00Z')];
-    const arrived = file('b.pdf', '2024-05-03T10:00:00Z');
-    const once = withArrival(listed, arrived);
-    assert.deepEqual(once.map((r) => r.name), ['b.pdf', 'a.pdf']);
-    assert.deepEqual(withArrival(once, arrived).map((r) => r.name), ['b.pdf', 'a.pdf']);
-    assert.deepEqual(withArrival(once, { name: 'odd' }), once);
-    assert.deepEqual(withoutFile(once, arrived.path).map((r) => r.name), ['a.pdf']);
-  });
-
-  test('the hook hands records to every screen listening, and ignores anything else', () => {
-    let hook = null;
-    const seen = [];
-    const toasts = [];
-    listenForPrinted({ onPrinted: (cb) => { hook = cb; } }, (record) => toasts.push(record.name));
-    const stop = onPrintedFile((record) => seen.push(record.name));
-    hook(file('form.pdf', '2024-05-01T10:00:00Z'));
-    hook('garbage');
-    stop();
-    hook(file('later.pdf', '2024-05-01T11:00:00Z'));
-    assert.deepEqual(seen, ['form.pdf']);
-    assert.deepEqual(toasts, ['form.pdf', 'later.pdf']);
-    assert.doesNotThrow(() => listenForPrinted(null));
-  });
+test('the printed-file hook hands records to every screen listening, and ignores anything else', () => {
+  let hook = null;
+  const seen = [];
+  const toasts = [];
+  listenForPrinted({ onPrinted: (cb) => { hook = cb; } }, (record) => toasts.push(record.name));
+  const stop = onPrintedFile((record) => seen.push(record.name));
+  hook(file('form.pdf', '2024-05-01T10:00:00Z'));
+  hook('garbage');
+  stop();
+  hook(file('later.pdf', '2024-05-01T11:00:00Z'));
+  assert.deepEqual([seen, toasts], [['form.pdf'], ['form.pdf', 'later.pdf']]);
+  assert.doesNotThrow(() => listenForPrinted(null));
 });
 
 test('a handover password needs eight characters as the user sees them; the locked copy is named after a PDF it takes', () => {

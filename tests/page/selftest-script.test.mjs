@@ -13,21 +13,9 @@ async function runSelfTest(printer) {
     printerSetup: () => { Object.assign(printer, { enabled: true, queue: true }); return true; },
     listPrinted: () => [{ path: '/inbox/a.pdf' }],
     readPrinted: () => new TextEncoder().encode('%PDF-1.7'),
-    load: () => ({ clients: [] }),
-    listDocuments: () => ({ files: [] }),
-    saveDocument: () => ({ path: '/docs/x' }),
-    readDocument: () => new Uint8Array(),
-    listSnapshots: () => [],
-    backupCandidates: () => [],
   };
   const qp = new Proxy({ native: 'cpp' }, {
-    get(target, name) {
-      if (name in target) return target[name];
-      return async (...args) => {
-        calls.push(name);
-        return answers[name] ? answers[name](...args) : false;
-      };
-    },
+    get: (target, name) => (name in target ? target[name] : async (...args) => { calls.push(name); return answers[name]?.(...args) ?? false; }),
   });
   const App = {
     isReady: true, data: { clients: [{ name: 'A' }], files: [] }, tours: { markAllSeen() {}, close() {} },
@@ -35,10 +23,8 @@ async function runSelfTest(printer) {
   };
   const window = Object.assign(new EventTarget(), { quillpost: qp, App });
   const document = { documentElement: { classList: [] }, querySelector: () => null };
-  const location = { hash: '' };
-  const immediate = (resolve) => setImmediate(resolve);
   const run = new AsyncFunction('window', 'document', 'location', 'setTimeout', 'Notification', 'FIXTURE_B64', 'RELAY', source);
-  const results = JSON.parse(await run(window, document, location, immediate, undefined, '', ''));
+  const results = JSON.parse(await run(window, document, { hash: '' }, (resolve) => setImmediate(resolve), undefined, '', ''));
   return { calls, results };
 }
 
