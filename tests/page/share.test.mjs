@@ -1,6 +1,6 @@
 // Sharing the practice: records from other desks going into the document, values two desks
 // changed, the connection in words and the server form.
-import { test, describe } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createApp } from '../../resources/app/js/store.js';
 import {
@@ -33,125 +33,117 @@ async function setup(loaded = practice()) {
   return { app, hook, log, state };
 }
 
-describe('records from other desks', () => {
-  test('each kind of change lands in the document, keeping the objects screens hold', () => {
-    const doc = practice();
-    const ana = doc.clients[0];
-    const counts = applyChanges(doc, [
-      client('c1', 'Ana Lima-Souza'), client('c2', null), client('c9', 'New'),
-      { collection: 'deadlines', id: 'd1', record: { id: 'd1', title: 'Biometrics' } },
-      { collection: 'settings', id: 'settings', record: { practiceName: 'Lima Law' } },
-      { collection: 'settings', id: 'settings', record: null },
-      { collection: 'invoices', id: 'gone', record: null },
-    ]);
-    assert.deepEqual(counts, { added: 2, changed: 2, removed: 1 });
-    assert.equal(doc.clients[0], ana, 'the same object, so an open screen still points at it');
-    assert.deepEqual(ana, { id: 'c1', name: 'Ana Lima-Souza' }, 'a field the other desk removed is gone');
-    assert.deepEqual(doc.clients.map((c) => c.id), ['c1', 'c9']);
-    assert.deepEqual(doc.deadlines, [{ id: 'd1', title: 'Biometrics' }]);
-    assert.deepEqual(doc.settings, { practiceName: 'Lima Law' }, 'settings are replaced, never deleted');
+test('each kind of change lands in the document, keeping the objects screens hold', () => {
+  const doc = practice();
+  const ana = doc.clients[0];
+  const counts = applyChanges(doc, [
+    client('c1', 'Ana Lima-Souza'), client('c2', null), client('c9', 'New'),
+    { collection: 'deadlines', id: 'd1', record: { id: 'd1', title: 'Biometrics' } },
+    { collection: 'settings', id: 'settings', record: { practiceName: 'Lima Law' } },
+    { collection: 'settings', id: 'settings', record: null },
+    { collection: 'invoices', id: 'gone', record: null },
+  ]);
+  assert.deepEqual(counts, { added: 2, changed: 2, removed: 1 });
+  assert.equal(doc.clients[0], ana, 'the same object, so an open screen still points at it');
+  assert.deepEqual(ana, { id: 'c1', name: 'Ana Lima-Souza' }, 'a field the other desk removed is gone');
+  assert.deepEqual(doc.clients.map((c) => c.id), ['c1', 'c9']);
+  assert.deepEqual(doc.deadlines, [{ id: 'd1', title: 'Biometrics' }]);
+  assert.deepEqual(doc.settings, { practiceName: 'Lima Law' }, 'settings are replaced, never deleted');
 
-    // Thousands at once, twice over the same ids, one removed and added back in the same batch.
-    const many = Array.from({ length: 5000 }, (_, i) => client(`n${i}`, `Client ${i}`));
-    assert.deepEqual(applyChanges(doc, many), { added: 5000, changed: 0, removed: 0 });
-    const again = [...many, client('n7', null), client('n7', 'back')];
-    assert.deepEqual(applyChanges(doc, again), { added: 1, changed: 5000, removed: 1 });
-    assert.deepEqual([doc.clients.length, doc.clients.filter((c) => c.id === 'n7').length, doc.clients.at(-1).name], [5002, 1, 'back']);
-  });
-
-  test('malformed changes are counted and left out', () => {
-    const changes = [
-      { collection: 'clients', id: 'c1', record: { id: 'c1' } }, { collection: 'passwords', id: 'p', record: { id: 'p' } },
-      { collection: 'clients', id: '', record: null }, { collection: 'clients', id: 'c1', record: { id: 'c2' } },
-      { collection: 'clients', id: 'c1', record: [1] }, { collection: 'clients', id: 'c1' },
-      { collection: 'settings', id: 'settings', record: { a: 1 } }, 'text',
-    ];
-    const cases = [[null, 0, 1], [{ changes: 'x' }, 0, 1], [{ changes: [] }, 0, 0], [{ changes }, 2, 6]];
-    for (const [payload, good, refused] of cases) {
-      const read = readChanges(payload);
-      assert.deepEqual([read.changes.length, read.refused], [good, refused], JSON.stringify(payload));
-    }
-  });
-
-  test('pending edits are saved first; payloads apply in order; a form in use is redrawn once let go', async () => {
-    const { app, hook, log, state } = await setup();
-    app.edit((doc) => { doc.clients[1].phone = '555'; });
-    state.typing = true;
-    const result = await hook({ changes: [client('c1', 'Ana L.')] });
-    assert.deepEqual(result, { added: 0, changed: 1, removed: 0, refused: 0, waiting: 0 });
-    assert.equal(log.length, 1);
-    assert.deepEqual([log[0].clients[1].phone, log[0].clients[0].name], ['555', 'Ana Lima'], 'the local edit reached the disk first');
-    assert.deepEqual([app.data.clients[0].name, app.data.clients[1].phone], ['Ana L.', '555']);
-    assert.ok(app.dirty, 'the incoming record waits for the normal save');
-    await app.saveNow();
-    assert.equal(log.at(-1).clients[0].name, 'Ana L.');
-    await Promise.all([hook({ changes: [client('c1', 'first')] }), hook({ changes: [client('c1', 'second')] })]);
-    assert.equal(app.data.clients[0].name, 'second');
-
-    assert.deepEqual([state.redraws, hook.redrawOwed], [0, true], 'not redrawn while typing');
-    hook.settle();
-    assert.equal(state.redraws, 0, 'still typing');
-    state.typing = false;
-    hook.settle();
-    hook.settle();
-    assert.equal(state.redraws, 1, 'one redraw for what was owed');
-  });
-
-  test('records that come while the data is locked wait for it to open', async () => {
-    const { app, hook } = await setup({ ...practice(), version: 99 });
-    assert.ok(!app.editable);
-    assert.equal((await hook({ changes: [client('c1', 'later')] })).waiting, 1);
-    assert.deepEqual([hook.waiting, app.data.clients[0].name], [1, 'Ana Lima']);
-    app.lock = null; // as when the user carries on with the data
-    assert.equal((await hook.flushWaiting()).changed, 1);
-    assert.deepEqual([hook.waiting, app.data.clients[0].name], [0, 'later']);
-  });
+  // The same id twice in one batch: removed, then added back, once.
+  const again = applyChanges(doc, [client('n7', 'gone'), client('n7', null), client('n7', 'back'), client('c9', 'Newer')]);
+  assert.deepEqual(again, { added: 2, changed: 1, removed: 1 });
+  assert.deepEqual(doc.clients.map((c) => [c.id, c.name]), [['c1', 'Ana Lima-Souza'], ['c9', 'Newer'], ['n7', 'back']]);
 });
 
-describe('values two desks changed', () => {
-  const withConflicts = () => {
-    const doc = practice();
-    const at = '2026-12-07T10:00:00Z';
-    doc.clients[0].conflicts = [
-      { field: 'phone', value: '2', desk: 'desk-b', at }, { field: 'email', value: null, desk: 'desk-b', at },
-      { field: DELETED_FIELD, value: null, desk: 'desk-c', at }, 'junk',
-    ];
-    doc.clients[0].email = 'ana@example.org';
-    doc.settings.conflicts = [{ field: 'currency', value: 'USD', desk: 'desk-b', at: '' }];
-    return doc;
-  };
+test('malformed changes are counted and left out', () => {
+  const changes = [
+    { collection: 'clients', id: 'c1', record: { id: 'c1' } }, { collection: 'passwords', id: 'p', record: { id: 'p' } },
+    { collection: 'clients', id: '', record: null }, { collection: 'clients', id: 'c1', record: { id: 'c2' } },
+    { collection: 'clients', id: 'c1', record: [1] }, { collection: 'clients', id: 'c1' },
+    { collection: 'settings', id: 'settings', record: { a: 1 } }, 'text',
+  ];
+  const cases = [[null, 0, 1], [{ changes: 'x' }, 0, 1], [{ changes: [] }, 0, 0], [{ changes }, 2, 6]];
+  for (const [payload, good, refused] of cases) {
+    const read = readChanges(payload);
+    assert.deepEqual([read.changes.length, read.refused], [good, refused], JSON.stringify(payload));
+  }
+});
 
-  test('every record holding another desk\'s value is listed, and choosing a value settles that entry only', () => {
-    const found = conflictsIn(withConflicts());
-    assert.deepEqual(found.map((f) => [f.collection, f.id, f.entries.map((e) => e.field)]),
-      [['clients', 'c1', ['phone', 'email', DELETED_FIELD]], ['settings', 'settings', ['currency']]]);
-    assert.deepEqual(conflictsIn(practice()), []);
+test('pending edits are saved first; payloads apply in order; a form in use is redrawn once let go', async () => {
+  const { app, hook, log, state } = await setup();
+  app.edit((doc) => { doc.clients[1].phone = '555'; });
+  state.typing = true;
+  const result = await hook({ changes: [client('c1', 'Ana L.')] });
+  assert.deepEqual(result, { added: 0, changed: 1, removed: 0, refused: 0, waiting: 0 });
+  assert.equal(log.length, 1);
+  assert.deepEqual([log[0].clients[1].phone, log[0].clients[0].name], ['555', 'Ana Lima'], 'the local edit reached the disk first');
+  assert.deepEqual([app.data.clients[0].name, app.data.clients[1].phone], ['Ana L.', '555']);
+  assert.ok(app.dirty, 'the incoming record waits for the normal save');
+  await app.saveNow();
+  assert.equal(log.at(-1).clients[0].name, 'Ana L.');
+  await Promise.all([hook({ changes: [client('c1', 'first')] }), hook({ changes: [client('c1', 'second')] })]);
+  assert.equal(app.data.clients[0].name, 'second');
 
-    const ana = (d) => d.clients[0];
-    const untouched = (d) => ana(d).phone === '1' && ana(d).conflicts.length === 4;
-    const cases = [
-      ['keep this desk\'s phone', [0, 'phone', 'current'], true, (d) => ana(d).phone === '1'],
-      ['take the other phone', [0, 'phone', 'other'], true, (d) => ana(d).phone === '2'],
-      ['the other desk had no email', [1, 'email', 'other'], true, (d) => !('email' in ana(d))],
-      ['keep a record another desk deleted', [2, DELETED_FIELD, 'current'], true, (d) => d.clients.length === 2],
-      ['delete it after all', [2, DELETED_FIELD, 'other'], true, (d) => d.clients.length === 1 && ana(d).id === 'c2'],
-      ['a list drawn before the entry moved', [1, 'phone', 'other'], false, untouched],
-      ['an entry that is no longer there', [9, 'phone', 'other'], false, untouched],
-      ['junk is never settled', [3, undefined, 'other'], false, untouched],
-    ];
-    for (const [name, [index, field, keep], ok, check] of cases) {
-      const doc = withConflicts();
-      assert.equal(chooseValue(doc, { collection: 'clients', id: 'c1', index, field, keep }), ok, name);
-      assert.ok(check(doc), name);
-      if (ok && ana(doc).id === 'c1') {
-        assert.deepEqual(ana(doc).conflicts.map((e) => e?.field ?? e).includes(field), false, `${name}: the entry is gone`);
-        assert.equal(ana(doc).conflicts.length, 3, name);
-      }
-    }
+  assert.deepEqual([state.redraws, hook.redrawOwed], [0, true], 'not redrawn while typing');
+  hook.settle();
+  assert.equal(state.redraws, 0, 'still typing');
+  state.typing = false;
+  hook.settle();
+  hook.settle();
+  assert.equal(state.redraws, 1, 'one redraw for what was owed');
+});
+
+test('records that come while the data is locked wait for it to open', async () => {
+  const { app, hook } = await setup({ ...practice(), version: 99 });
+  assert.ok(!app.editable);
+  assert.equal((await hook({ changes: [client('c1', 'later')] })).waiting, 1);
+  assert.deepEqual([hook.waiting, app.data.clients[0].name], [1, 'Ana Lima']);
+  app.lock = null; // as when the user carries on with the data
+  assert.equal((await hook.flushWaiting()).changed, 1);
+  assert.deepEqual([hook.waiting, app.data.clients[0].name], [0, 'later']);
+});
+
+const withConflicts = () => {
+  const doc = practice();
+  const at = '2026-12-07T10:00:00Z';
+  doc.clients[0].conflicts = [
+    { field: 'phone', value: '2', desk: 'desk-b', at }, { field: 'email', value: null, desk: 'desk-b', at },
+    { field: DELETED_FIELD, value: null, desk: 'desk-c', at }, 'junk',
+  ];
+  doc.clients[0].email = 'ana@example.org';
+  doc.settings.conflicts = [{ field: 'currency', value: 'USD', desk: 'desk-b', at: '' }];
+  return doc;
+};
+
+test('every record holding another desk\'s value is listed, and choosing a value settles that entry only', () => {
+  const found = conflictsIn(withConflicts());
+  assert.deepEqual(found.map((f) => [f.collection, f.id, f.entries.map((e) => e.field)]),
+    [['clients', 'c1', ['phone', 'email', DELETED_FIELD]], ['settings', 'settings', ['currency']]]);
+  assert.deepEqual(conflictsIn(practice()), []);
+
+  const ana = (d) => d.clients[0];
+  const untouched = (d) => ana(d).phone === '1' && ana(d).conflicts.length === 4;
+  const cases = [
+    ['keep this desk\'s phone', [0, 'phone', 'current'], true, (d) => ana(d).phone === '1'],
+    ['take the other phone', [0, 'phone', 'other'], true, (d) => ana(d).phone === '2'],
+    ['the other desk had no email', [1, 'email', 'other'], true, (d) => !('email' in ana(d))],
+    ['keep a record another desk deleted', [2, DELETED_FIELD, 'current'], true, (d) => d.clients.length === 2],
+    ['delete it after all', [2, DELETED_FIELD, 'other'], true, (d) => d.clients.length === 1 && ana(d).id === 'c2'],
+    ['a list drawn before the entry moved', [1, 'phone', 'other'], false, untouched],
+    ['an entry that is no longer there', [9, 'phone', 'other'], false, untouched],
+    ['junk is never settled', [3, undefined, 'other'], false, untouched],
+  ];
+  for (const [name, [index, field, keep], ok, check] of cases) {
     const doc = withConflicts();
-    assert.equal(chooseValue(doc, { collection: 'settings', id: 'settings', index: 0, field: 'currency', keep: 'other' }), true);
-    assert.deepEqual(doc.settings, { practiceName: 'Lima & Co', currency: 'USD' }, 'the last entry settled takes the field away');
-  });
+    assert.equal(chooseValue(doc, { collection: 'clients', id: 'c1', index, field, keep }), ok, name);
+    assert.ok(check(doc), name);
+    const others = withConflicts().clients[0].conflicts.filter((e, at) => at !== index);
+    if (ok && ana(doc).id === 'c1') assert.deepEqual(ana(doc).conflicts, others, `${name}: only that entry is gone`);
+  }
+  const doc = withConflicts();
+  assert.equal(chooseValue(doc, { collection: 'settings', id: 'settings', index: 0, field: 'currency', keep: 'other' }), true);
+  assert.deepEqual(doc.settings, { practiceName: 'Lima & Co', currency: 'USD' }, 'the last entry settled takes the field away');
 });
 
 test('the connection reads as the user needs it', () => {
