@@ -3,25 +3,10 @@ import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { createApp, checkDocument, freshDocument } from '../../resources/app/js/store.js';
 
-// Timers that only fire when the test says so.
-function manualTimers() {
-  let next = 1;
-  const pending = new Map();
-  return {
-    setTimeout(fn) { pending.set(next, fn); return next++; },
-    clearTimeout(id) { pending.delete(id); },
-    get count() { return pending.size; },
-    fire() {
-      const due = [...pending.values()];
-      pending.clear();
-      due.forEach((fn) => fn());
-    },
-  };
-}
-
 // A stand-in for window.quillpost that records what it was asked to save; each save takes the
-// next of saveAnswers (an Error rejects, a promise is handed on), true when there are none.
-async function opened({ loaded = null, loadError = null, saveAnswers = [], snapshots = [], status, bridge: given } = {}) {
+// next of saveAnswers (an Error rejects, a promise is handed on), true when there are none. The
+// timers only run when the test ticks them.
+async function opened(t, { loaded = null, loadError = null, saveAnswers = [], snapshots = [], status, bridge: given } = {}) {
   const saved = [];
   const bridge = given === undefined ? {
     saved,
@@ -35,11 +20,12 @@ async function opened({ loaded = null, loadError = null, saveAnswers = [], snaps
       return answer instanceof Error ? Promise.reject(answer) : Promise.resolve(answer);
     },
   } : given;
-  const timers = manualTimers();
+  t.mock.timers.reset();
+  t.mock.timers.enable({ apis: ['setTimeout'] });
   const notes = [];
-  const app = createApp({ bridge, timers, notify: (n) => notes.push(n) });
+  const app = createApp({ bridge, notify: (n) => notes.push(n) });
   await app.reload();
-  return { app, bridge, timers, notes };
+  return { app, bridge, notes, tick: () => t.mock.timers.tick(60 * 60 * 1000) };
 }
 
 const flush = () => new Promise((resolve) => setImmediate(resolve));
@@ -62,8 +48,8 @@ describe('loading', () => {
     ['a failed load', { loadError: new Error('The data file is unreadable') }, 'load-failed', null],
   ];
   for (const [what, options, kind, carriedOn] of cases) {
-    test(`${what}: ${kind ? `locked as ${kind}, nothing saved until the user goes on` : 'editable'}`, async () => {
-      const { app, bridge, timers, notes } = await opened(options);
+    test(`${what}: ${kind ? `locked as ${kind}, nothing saved until the user goes on` : 'editable'}`, async (t) => {
+      const { app, bridge, tick, notes } = await opened(t, options);
       assert.equal(app.lock?.kind ?? null, kind);
       assert.equal(app.editable, !kind);
       if (!kind) {
@@ -75,7 +61,7 @@ describe('loading', () => {
       assert.throws(() => addOne(app));
       await assert.rejects(app.saveNow(), /Nothing was saved/);
       assert.deepEqual(notes.map((n) => n.kind), ['error']);
-      timers.fire();
+      tick();
       await flush();
       assert.equal(bridge.saved.length, 0);
       if (options.loadError) assert.match(app.lock.message, /The data file is unreadable\. Nothing has been changed/);
@@ -107,34 +93,37 @@ describe('loading', () => {
 });
 
 describe('saving', () => {
-  test('edits in quick succession are saved once, after the pause; saveNow saves at once; reload forgets edits', async () => {
-    const { app, bridge, timers } = await opened();
+  test('edits in quick succession are saved once, after the pause; saveNow saves at once; reload forgets edits', async (t) => {
+    const { app, bridge, tick } = await opened(t);
     addOne(app, '1');
     addOne(app, '2');
-    assert.deepEqual([app.saveState, timers.count, bridge.saved.length], ['pending', 1, 0]);
-    timers.fire();
+    assert.deepEqual([app.saveState, bridge.saved.length], ['pending', 0]);
+    tick();
     await flush();
     assert.deepEqual(bridge.saved.map((d) => d.clients.length), [2]);
     assert.deepEqual([app.saveState, app.dirty], ['saved', false]);
 
     addOne(app, '3');
     assert.equal(await app.saveNow(), true);
-    assert.equal(timers.count, 0, 'the waiting save is cancelled');
-    assert.equal(bridge.saved.length, 2);
+    tick();
+    await flush();
+    assert.equal(bridge.saved.length, 2, 'the waiting save is cancelled');
 
     addOne(app, 'x');
     bridge.load = () => Promise.resolve({ version: 1, clients: [{ id: 'restored' }] });
     const events = [];
     app.on('load', () => events.push('load'));
     await app.reload();
-    assert.deepEqual([events, app.data.clients[0].id, app.dirty, timers.count], [['load'], 'restored', false, 0]);
+    tick();
+    await flush();
+    assert.deepEqual([events, app.data.clients[0].id, app.dirty, bridge.saved.length], [['load'], 'restored', false, 2]);
   });
 
-  test('a refused save, or one answered with null or a bare rejection, is shown and the edits stay unsaved', async () => {
+  test('a refused save, or one answered with null or a bare rejection, is shown and the edits stay unsaved', async (t) => {
     const reason = "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.";
     for (const answer of [new Error(reason), null, Promise.reject('disk full')]) {
       answer?.catch?.(() => {});
-      const { app, bridge, notes } = await opened({ saveAnswers: [answer] });
+      const { app, bridge, notes } = await opened(t, { saveAnswers: [answer] });
       addOne(app);
       const error = await app.saveNow().catch((e) => e);
       assert.ok(error instanceof Error && error.message.length > 0, String(answer));
@@ -146,10 +135,10 @@ describe('saving', () => {
     }
   });
 
-  test('saves go out one at a time and an edit made meanwhile is saved afterwards', async () => {
+  test('saves go out one at a time and an edit made meanwhile is saved afterwards', async (t) => {
     let answerFirst;
     const first = new Promise((resolve) => { answerFirst = resolve; });
-    const { app, bridge, timers } = await opened({ saveAnswers: [first] });
+    const { app, bridge, tick } = await opened(t, { saveAnswers: [first] });
     addOne(app, '1');
     const firstSave = app.saveNow();
     await flush();
@@ -161,12 +150,14 @@ describe('saving', () => {
     await firstSave;
     assert.equal(app.dirty, true);
     await secondSave;
+    tick();
+    await flush();
     assert.deepEqual(bridge.saved.map((d) => d.clients.length), [1, 2]);
-    assert.deepEqual([app.dirty, timers.count], [false, 0]);
+    assert.equal(app.dirty, false);
   });
 
-  test('without the desktop program edits stay in memory', async () => {
-    const { app } = await opened({ bridge: null });
+  test('without the desktop program edits stay in memory', async (t) => {
+    const { app } = await opened(t, { bridge: null });
     addOne(app);
     assert.deepEqual([app.hasBridge, await app.saveNow(), app.data.clients.length], [false, false, 1]);
   });
