@@ -55,24 +55,6 @@ def app_environment(data_dir, state_dir, display, script, extra_env=None):
     return env
 
 
-def session_processes(session):
-    """(pid, command name) of every process in the given session."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
-            with open("/proc/%s/comm" % entry) as f:
-                name = f.read().strip()
-            if int(fields[3]) == session:
-                found.append((int(entry), name))
-        except (OSError, ValueError, IndexError):
-            continue
-    return found
-
-
 class AppRun:
     """One run of the program. Its output (the page script's console messages among it) is read on
     a thread into a queue; `next_line` and `wait_for` take lines from it in order, and every line
@@ -80,7 +62,6 @@ class AppRun:
 
     def __init__(self, app, script, data_dir, state_dir, display, extra_env=None, wrapper=None, arguments=()):
         env = app_environment(data_dir, state_dir, display, script, extra_env)
-        self.started = time.time()
         # A wrapper runs inside the session first (e.g. to start a keyring) and then execs the program.
         command = ["dbus-run-session", "--"] + ([wrapper] if wrapper else []) + [app] + list(arguments)
         self.process = subprocess.Popen(command, env=env, stdout=subprocess.PIPE,
@@ -145,7 +126,15 @@ class AppRun:
 
     def web_processes(self):
         """The WebKit web processes that the program started (they share its session)."""
-        return [pid for pid, name in session_processes(self.process.pid) if name.startswith("WebKitWebProces")]
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/stat" % pid) as stat, open("/proc/%s/comm" % pid) as comm:
+                    if int(stat.read().rsplit(")", 1)[1].split()[3]) == self.process.pid and comm.read().startswith("WebKitWebProces"):
+                        found.append(int(pid))
+            except (OSError, ValueError, IndexError):
+                continue
+        return found
 
     def alive(self):
         pid = self.program_pid()

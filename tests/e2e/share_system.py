@@ -13,11 +13,10 @@ import sys
 import tempfile
 import time
 
-from harness import AppRun, Checks, check_page_results, runner_arguments, script_with_checks, start_xvfb, stop_xvfb
+from harness import KEYRING_WRAPPER, AppRun, Checks, check_page_results, keyring_environment, runner_arguments, script_with_checks, start_xvfb, stop_xvfb
 from pg_server import PgServer
 
 STEP_MARK = "E2E-STEP "
-KEYRING_WRAPPER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "with_keyring.sh")
 ARRIVAL_LIMIT_S = 2.0
 
 PRACTICE = {
@@ -127,13 +126,9 @@ class Desks:
         if practice is not None:
             with open(os.path.join(data, "data.json"), "w") as f:
                 json.dump(practice, f)
-        runtime = self.folder(desk, "runtime")
-        os.chmod(runtime, 0o700)
-        environment = {"XDG_DATA_HOME": self.folder(desk, "xdg-data"), "XDG_RUNTIME_DIR": runtime,
-                       "XDG_CONFIG_HOME": self.folder(desk, "config")}
+        environment = dict(keyring_environment(os.path.join(self.work, desk)), XDG_CONFIG_HOME=self.folder(desk, "config"))
         name = steps_of or desk
-        settings = "const SETTINGS = %s;\n" % json.dumps({"desk": desk, "server": self.server, "steps": STEPS[name]})
-        script = script_with_checks(self.work, "share-%s.js" % name, self.body, settings)
+        script = script_with_checks(self.work, "share-%s.js" % name, self.body, settings={"desk": desk, "server": self.server, "steps": STEPS[name]})
         self.runs[desk] = AppRun(self.app, script, data, self.folder(desk, "state"), self.display, environment, KEYRING_WRAPPER)
 
     def pump(self, seconds):

@@ -35,23 +35,22 @@
 
   const status = async () => (await window.quillpost.shareStatus()) || {};
 
-  // The sharing card and the title bar as the user sees them, and a value two desks changed
-  // settled with a click (the other desks then settle it too).
   // The value set aside that every desk expects to be chosen: the first candidate that isn't shown.
   const pickOther = (record, field, candidates) =>
     candidates.find((v) => v !== record[field] && (record.conflicts || []).some((c) => c && c.field === field && c.value === v));
 
+  // The sharing card and the title bar as the user sees them, and a value two desks changed
+  // settled with a click (the other desks then settle it too).
   const uiChecks = async (candidates) => {
     location.hash = '#/settings/server';
     await within(() => document.querySelector('#share-state') && document.querySelector('#share-conflicts-card'), 'the server screen', 10000);
-    const state = document.querySelector('#share-state');
-    report(SETTINGS.desk + ' the server card says the desk is connected', /^Connected/.test(state.textContent) &&
-      document.querySelector('#share-form').hidden && !document.querySelector('#share-running').hidden, state.textContent);
-    const indicator = document.querySelector('#share-indicator');
+    const [state, indicator] = ['#share-state', '#share-indicator'].map((s) => document.querySelector(s));
     // A poll may be catching up just now; the indicator comes back to "Shared" once it is done.
     await within(() => !indicator.hidden && indicator.textContent === 'Shared', 'the shared indicator', 10000).catch(() => {});
-    report(SETTINGS.desk + ' the title bar shows the practice is shared', !indicator.hidden && indicator.textContent === 'Shared', indicator.textContent);
-    report(SETTINGS.desk + ' every screen says values were changed on two desks', !!document.querySelector('#notice-conflicts'), document.querySelector('#notices').textContent);
+    report(SETTINGS.desk + ' the server card says connected, the title bar says shared and every screen notes values changed on two desks',
+      /^Connected/.test(state.textContent) && document.querySelector('#share-form').hidden && !document.querySelector('#share-running').hidden &&
+      !indicator.hidden && indicator.textContent === 'Shared' && !!document.querySelector('#notice-conflicts'),
+      [state.textContent, indicator.textContent, document.querySelector('#notices').textContent]);
     const before = find('clients', 'c2');
     const other = { value: pickOther(before, 'name', candidates) };
     const row = [...document.querySelectorAll('.share-conflict[data-id="c2"][data-field="name"]')]

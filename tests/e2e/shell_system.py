@@ -14,7 +14,8 @@ import sys
 import tempfile
 import time
 
-from harness import AppRun, Checks, DONE_MARK, check_page_results, runner_arguments, script_with_checks, start_xvfb, stop_xvfb, wait_until
+from harness import (DONE_MARK, KEYRING_WRAPPER, AppRun, Checks, check_page_results, keyring_environment, runner_arguments,
+                     script_with_checks, start_xvfb, stop_xvfb, wait_until)
 
 APP_ID = "org.quillpost.Quillpost"
 STEP_MARK = "E2E-STEP "
@@ -25,7 +26,6 @@ WRAPPER = """#!/bin/sh
 printf '%s' "$DBUS_SESSION_BUS_ADDRESS" > "$QP_BUS_FILE"
 exec "$QP_KEYRING_WRAPPER" "$@" $QP_FIRST_LINKS
 """
-KEYRING_WRAPPER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "with_keyring.sh")
 
 
 def application_id(bus):
@@ -67,11 +67,11 @@ def main():
         last_edit = "Saved on close %d" % time.time()
         data_dir = os.path.join(work, "data")
         bus_file = os.path.join(work, "bus")
-        settings = {"mode": "full", "firstLinks": first_links, "lastEdit": last_edit}
-        script = script_with_checks(work, "shell_test.js", args.script, "const SETTINGS = %s;\n" % json.dumps(settings))
+        script = script_with_checks(work, "shell_test.js", args.script, settings={"mode": "full", "firstLinks": first_links, "lastEdit": last_edit})
         # The desktop's browser, for the test: a handler of https links that writes down what it was given.
         browser_log = os.path.join(work, "browser.log")
-        applications = os.path.join(work, "xdg-data", "applications")
+        environment = keyring_environment(work)
+        applications = os.path.join(environment["XDG_DATA_HOME"], "applications")
         os.makedirs(applications)
         with open(os.path.join(applications, "qp-test-browser.desktop"), "w") as f:
             f.write("[Desktop Entry]\nType=Application\nName=Test browser\nMimeType=x-scheme-handler/https;\n"
@@ -80,11 +80,8 @@ def main():
         os.makedirs(config_home)
         with open(os.path.join(config_home, "mimeapps.list"), "w") as f:
             f.write("[Default Applications]\nx-scheme-handler/https=qp-test-browser.desktop\n")
-        runtime_dir = os.path.join(work, "runtime")
-        os.makedirs(runtime_dir, mode=0o700)
-        environment = {"QP_BUS_FILE": bus_file, "QP_FIRST_LINKS": " ".join(first_links), "QP_KEYRING_WRAPPER": KEYRING_WRAPPER,
-                       "DBUS_SYSTEM_BUS_ADDRESS": system_address, "XDG_DATA_HOME": os.path.join(work, "xdg-data"),
-                       "XDG_RUNTIME_DIR": runtime_dir, "XDG_CONFIG_HOME": config_home}
+        environment.update({"QP_BUS_FILE": bus_file, "QP_FIRST_LINKS": " ".join(first_links), "QP_KEYRING_WRAPPER": KEYRING_WRAPPER,
+                            "DBUS_SYSTEM_BUS_ADDRESS": system_address, "XDG_CONFIG_HOME": config_home})
         run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, environment, wrapper)
         found = wait_until(lambda: os.path.exists(bus_file) and os.path.getsize(bus_file) > 0, 20)
         bus = open(bus_file).read() if found else None
@@ -143,7 +140,7 @@ def main():
             saved = open(data_file).read() if os.path.exists(data_file) else ""
             check(last_edit in saved, "the edit made just before the window closed is in data.json")
         run.finish(os.path.join(args.output, "shell.log"))
-        check_page_results(check, run.results, 12)
+        check_page_results(check, run.results, 10)
 
         # Two PDFs asked for at once, then SIGTERM: the page saves what is waiting within a second,
         # the program ends with status 0 and stops the printer, which clears its record of the
@@ -154,8 +151,7 @@ def main():
             json.dump({"printerPid": 2147483646}, f)
         print_edit = "Edited before two prints %d" % time.time()
         term_edit = "Edited just before SIGTERM %d" % time.time()
-        settings = {"mode": "terminate", "printEdit": print_edit, "lastEdit": term_edit}
-        script = script_with_checks(work, "shell_term.js", args.script, "const SETTINGS = %s;\n" % json.dumps(settings))
+        script = script_with_checks(work, "shell_term.js", args.script, settings={"mode": "terminate", "printEdit": print_edit, "lastEdit": term_edit})
         term = AppRun(args.app, script, data_dir, os.path.join(work, "state-term"), display,
                       {"DBUS_SYSTEM_BUS_ADDRESS": system_address})
         ready = term.wait_for(STEP_MARK + "ready", 60) is not None
@@ -178,7 +174,7 @@ def main():
             check(print_edit in saved, "the edit made before the two prints is in data.json")
             check(term_edit in saved, "the edit made about 150 ms before SIGTERM is in data.json")
         term.finish(os.path.join(args.output, "shell-term.log"))
-        check_page_results(check, term.results, 4)
+        check_page_results(check, term.results, 2)
     finally:
         stop_xvfb(xvfb)
         system_bus.terminate()
