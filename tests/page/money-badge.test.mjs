@@ -34,59 +34,53 @@ test('the badge counts open deadlines whose day has passed', () => {
   for (const [data, today, count] of cases) assert.equal(overdueCount(data, today), count, today);
 });
 
-test('the badge follows loads, edits, locking and the turn of the day, tells only of changes, and tries a failed call again', async () => {
+test('the badge follows loads, edits, locking and the turn of the day, tells only of changes, and tries a failed call again', async (t) => {
+  t.mock.timers.enable({ apis: ['setTimeout', 'setInterval'] });
   const listeners = new Map();
   const on = (event, fn) => { listeners.set(event, fn); return () => listeners.delete(event); };
   const app = { editable: true, data: { deadlines: structuredClone(deadlines) }, on };
   const sent = [];
   let failNext = false;
   const bridge = { setBadge: async (n) => { sent.push(n); if (failNext) { failNext = false; throw new Error('no launcher'); } } };
-  let ticker = null;
-  const waiting = new Map();
-  let nextTimer = 10;
-  const timers = {
-    setInterval: (fn) => { ticker = fn; return 1; },
-    clearInterval: () => { ticker = null; },
-    setTimeout: (fn) => { waiting.set(++nextTimer, fn); return nextTimer; },
-    clearTimeout: (id) => waiting.delete(id),
-  };
   let today = day;
-  // Sets deadline a's done, sends each event, runs the waiting timers when told, and lets the calls settle.
-  const step = async (done, events, run = false) => {
+  // Sets deadline a's done, sends each event, lets a minute pass if told, and lets the calls settle.
+  const step = async (done, events, minute = false) => {
     app.data.deadlines[0].done = done;
     for (const event of events) listeners.get(event)();
-    if (run) {
-      const due = [...waiting.values()];
-      waiting.clear();
-      due.forEach((fn) => fn());
-    }
-    await new Promise((resolve) => setTimeout(resolve, 0));
+    if (minute) t.mock.timers.tick(60 * 1000);
+    await new Promise((resolve) => setImmediate(resolve));
   };
 
-  const stop = keepBadgeCurrent({ app, bridge, day: () => today, timers });
+  const stop = keepBadgeCurrent({ app, bridge, day: () => today });
   await step(false, []);
   assert.deepEqual(sent, [2], 'shown as soon as the page starts');
+  await step(false, ['load']);
+  assert.deepEqual(sent, [2], 'the same count is not sent again');
   await step(true, ['change', 'change']);
-  assert.deepEqual([sent, waiting.size], [[2], 1], 'edits in a row wait for one count, never inside the edit');
+  assert.deepEqual(sent, [2], 'edits are not counted inside the edit');
   await step(true, [], true);
-  assert.deepEqual(sent, [2, 1], 'an edit that closes a deadline lowers the count, once');
+  assert.deepEqual(sent, [2, 1], 'edits in a row make one count a moment later');
   await step(false, ['change', 'load']);
-  assert.deepEqual([sent, waiting.size], [[2, 1, 2], 0], 'a load counts at once, in place of a count still waiting');
+  assert.deepEqual(sent, [2, 1, 2], 'a load counts at once');
+  await step(true, [], true);
+  assert.deepEqual(sent, [2, 1, 2], 'and takes the place of a count still waiting');
   failNext = true;
   await step(true, ['change'], true);
   await step(true, ['change'], true);
   assert.deepEqual(sent, [2, 1, 2, 1, 1], 'a failed call is made again at the next change');
   today = '2025-03-11';
-  ticker();
-  await step(true, []);
+  await step(true, [], true);
   assert.deepEqual(sent.slice(5), [2], 'a deadline due yesterday counts once the day turns');
   app.editable = false;
   await step(true, ['load']);
   assert.deepEqual(sent.slice(5), [2, 0], 'locked data shows no count');
 
+  app.editable = true;
   listeners.get('change')();
   stop();
-  assert.deepEqual([listeners.size, ticker, waiting.size], [0, null, 0], 'a count still waiting is dropped');
+  today = '2025-03-12';
+  await step(false, [], true);
+  assert.deepEqual([listeners.size, sent.length], [0, 7], 'once stopped, a count still waiting and the day are dropped');
   assert.equal(typeof keepBadgeCurrent({ app: {}, bridge: null }), 'function', 'without the desktop program nothing is kept');
 });
 
