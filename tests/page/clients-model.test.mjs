@@ -1,5 +1,5 @@
 // Clients in the document: checking the form, changing the list, searching it, their folders.
-import { test, describe } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
   cleanInput, validateClient, addClient, updateClient, removeClient, findClient,
@@ -54,94 +54,90 @@ test('ids are version 4 uuids, also where randomUUID is missing', (t) => {
   for (const id of ids) assert.match(id, pattern);
 });
 
-describe('searching and sorting', () => {
-  const people = [
-    client({ name: 'José Martínez', email: 'jose@example.com', phone: '(647) 555-0199', fileNumber: 'QP-27', status: 'submitted' }),
-    client({ name: 'Amira Haddad', phone: '+1 416 555 0134', fileNumber: 'QP-31', status: 'active', notes: 'Spousal sponsorship' }),
-    client({ name: 'Ángel Ortiz', status: 'closed' }),
+const people = [
+  client({ name: 'José Martínez', email: 'jose@example.com', phone: '(647) 555-0199', fileNumber: 'QP-27', status: 'submitted' }),
+  client({ name: 'Amira Haddad', phone: '+1 416 555 0134', fileNumber: 'QP-31', status: 'active', notes: 'Spousal sponsorship' }),
+  client({ name: 'Ángel Ortiz', status: 'closed' }),
+];
+const names = (list) => list.map((c) => c.name);
+
+test('clients are found ignoring case and accents, every word has to match, phone numbers match however written', () => {
+  const cases = [
+    ['   ', ['José Martínez', 'Amira Haddad', 'Ángel Ortiz']], ['JOSE', ['José Martínez']], ['martínez jose', ['José Martínez']],
+    ['jose amira', []], ['spousal', ['Amira Haddad']], ['qp-31', ['Amira Haddad']], ['submitted', ['José Martínez']],
+    ['6475550199', ['José Martínez']], ['416-555', ['Amira Haddad']], ['(416)', ['Amira Haddad']],
+    ['4-1', []], // two digits are too few to look for
   ];
-  const names = (list) => list.map((c) => c.name);
-
-  test('matching ignores case and accents, every word has to match, phone numbers match however written', () => {
-    const cases = [
-      ['   ', ['José Martínez', 'Amira Haddad', 'Ángel Ortiz']], ['JOSE', ['José Martínez']], ['martínez jose', ['José Martínez']],
-      ['jose amira', []], ['spousal', ['Amira Haddad']], ['qp-31', ['Amira Haddad']], ['submitted', ['José Martínez']],
-      ['6475550199', ['José Martínez']], ['416-555', ['Amira Haddad']], ['(416)', ['Amira Haddad']],
-      ['4-1', []], // two digits are too few to look for
-    ];
-    for (const [query, expected] of cases) assert.deepEqual(names(filterClients(people, query)), expected, query);
-  });
-
-  test('names sort with accented letters in place; counts per status include clients without one', () => {
-    assert.deepEqual(names(sortByName(people, 'en')), ['Amira Haddad', 'Ángel Ortiz', 'José Martínez']);
-    const counts = countByStatus([...people, client({ name: 'X' }), client({ name: 'Y', status: 'active' })]);
-    assert.deepEqual(['active', '', 'closed'].map((s) => counts.get(s)), [2, 1, 1]);
-  });
+  for (const [query, expected] of cases) assert.deepEqual(names(filterClients(people, query)), expected, query);
 });
 
-describe('each client\'s documents folder', () => {
-  // The desktop program's folders: the name's folder is adopted when it exists and is not held,
-  // otherwise the first free of name, "name (2)", ... is made.
-  const desktop = (existing = []) => {
-    const folders = new Set(existing);
-    const calls = [];
-    const claimClientFolder = async (name, held, create) => {
-      calls.push({ held, create });
-      if (folders.has(name) && !held.includes(name)) return name;
-      if (!create) return null;
-      const nth = (n) => (n === 1 ? name : `${name} (${n})`);
-      let n = 1;
-      while (folders.has(nth(n)) || held.includes(nth(n))) n += 1;
-      folders.add(nth(n));
-      return nth(n);
-    };
-    return { folders, calls, claimClientFolder };
+test('names sort with accented letters in place; counts per status include clients without one', () => {
+  assert.deepEqual(names(sortByName(people, 'en')), ['Amira Haddad', 'Ángel Ortiz', 'José Martínez']);
+  const counts = countByStatus([...people, client({ name: 'X' }), client({ name: 'Y', status: 'active' })]);
+  assert.deepEqual(['active', '', 'closed'].map((s) => counts.get(s)), [2, 1, 1]);
+});
+
+// The desktop program's folders: the name's folder is adopted when it exists and is not held,
+// otherwise the first free of name, "name (2)", ... is made.
+const desktop = (existing = []) => {
+  const folders = new Set(existing);
+  const calls = [];
+  const claimClientFolder = async (name, held, create) => {
+    calls.push({ held, create });
+    if (folders.has(name) && !held.includes(name)) return name;
+    if (!create) return null;
+    const nth = (n) => (n === 1 ? name : `${name} (${n})`);
+    let n = 1;
+    while (folders.has(nth(n)) || held.includes(nth(n))) n += 1;
+    folders.add(nth(n));
+    return nth(n);
   };
-  const practice = (clients, editable = true) => ({
-    data: doc(clients), editable, edits: 0,
-    edit(change) {
-      if (!this.editable) throw new Error('This copy is read-only.');
-      this.edits += 1;
-      return change(this.data);
-    },
-  });
+  return { folders, calls, claimClientFolder };
+};
+const practice = (clients, editable = true) => ({
+  data: doc(clients), editable, edits: 0,
+  edit(change) {
+    if (!this.editable) throw new Error('This copy is read-only.');
+    this.edits += 1;
+    return change(this.data);
+  },
+});
 
-  test('a folder filed under the name before is adopted once, even when namesakes ask at once, and is kept', async () => {
-    const [one, two] = [client({ name: 'Bea' }), client({ name: 'Bea' })];
-    const app = practice([one, two]);
-    const bridge = desktop(['Bea']);
-    const folders = await Promise.all([documentsFolder(app, bridge, one.id), documentsFolder(app, bridge, two.id)]);
-    assert.deepEqual(folders, ['Bea', 'Bea (2)']);
-    assert.deepEqual([one.docFolder, two.docFolder], folders, 'remembered on each client');
-    assert.deepEqual(heldFolders(app.data, null).sort(), folders);
-    // Renamed, a client keeps the folder without a new claim; a newcomer of the old name gets none of theirs.
-    updateClient(app.data, one.id, { ...one, name: 'Bea Lima' });
-    assert.deepEqual([await documentsFolder(app, bridge, one.id), bridge.calls.length], ['Bea', 2]);
-    assert.equal(await documentsFolder(app, bridge, addClient(app.data, { name: 'Bea' }).id), 'Bea (3)');
-    assert.deepEqual(bridge.calls[2].held.sort(), folders);
-  });
+test('a folder filed under the name before is adopted once, even when namesakes ask at once, and is kept', async () => {
+  const [one, two] = [client({ name: 'Bea' }), client({ name: 'Bea' })];
+  const app = practice([one, two]);
+  const bridge = desktop(['Bea']);
+  const folders = await Promise.all([documentsFolder(app, bridge, one.id), documentsFolder(app, bridge, two.id)]);
+  assert.deepEqual(folders, ['Bea', 'Bea (2)']);
+  assert.deepEqual([one.docFolder, two.docFolder], folders, 'remembered on each client');
+  assert.deepEqual(heldFolders(app.data, null).sort(), folders);
+  // Renamed, a client keeps the folder without a new claim; a newcomer of the old name gets none of theirs.
+  updateClient(app.data, one.id, { ...one, name: 'Bea Lima' });
+  assert.deepEqual([await documentsFolder(app, bridge, one.id), bridge.calls.length], ['Bea', 2]);
+  assert.equal(await documentsFolder(app, bridge, addClient(app.data, { name: 'Bea' }).id), 'Bea (3)');
+  assert.deepEqual(bridge.calls[2].held.sort(), folders);
+});
 
-  test('while the data can\'t change nothing is claimed or recorded', async () => {
-    const [legacy, fresh] = [client({ name: 'Cara' }), client({ name: 'Dan' })];
-    const app = practice([legacy, fresh], false);
-    const bridge = desktop(['Cara']);
-    assert.deepEqual([await documentsFolder(app, bridge, legacy.id), await documentsFolder(app, bridge, fresh.id)], ['Cara', null]);
-    assert.deepEqual(bridge.calls.map((c) => c.create), [false, false]);
-    assert.deepEqual([[...bridge.folders], app.edits, 'docFolder' in legacy], [['Cara'], 0, false]);
-  });
+test('while the data can\'t change no documents folder is claimed or recorded', async () => {
+  const [legacy, fresh] = [client({ name: 'Cara' }), client({ name: 'Dan' })];
+  const app = practice([legacy, fresh], false);
+  const bridge = desktop(['Cara']);
+  assert.deepEqual([await documentsFolder(app, bridge, legacy.id), await documentsFolder(app, bridge, fresh.id)], ['Cara', null]);
+  assert.deepEqual(bridge.calls.map((c) => c.create), [false, false]);
+  assert.deepEqual([[...bridge.folders], app.edits, 'docFolder' in legacy], [['Cara'], 0, false]);
+});
 
-  test('a failed claim is told and doesn\'t hold up the next one', async () => {
-    const [gone, fay] = [client({ name: 'Eve' }), client({ name: 'Fay' })];
-    const app = practice([gone, fay]);
-    const bridge = desktop();
-    const failing = { claimClientFolder: async () => { throw new Error('Couldn\'t create the folder.'); } };
-    await assert.rejects(documentsFolder(app, failing, fay.id), /Couldn't create the folder/);
-    await assert.rejects(documentsFolder(app, bridge, 'no-such-id'), /no longer in your data/);
-    // Removed before its turn came: nothing is claimed for it.
-    const claim = documentsFolder(app, bridge, gone.id);
-    removeClient(app.data, gone.id);
-    await assert.rejects(claim, /no longer in your data/);
-    assert.equal(bridge.folders.has('Eve'), false);
-    assert.deepEqual([await documentsFolder(app, bridge, fay.id), fay.docFolder], ['Fay', 'Fay']);
-  });
+test('a failed folder claim is told and doesn\'t hold up the next one', async () => {
+  const [gone, fay] = [client({ name: 'Eve' }), client({ name: 'Fay' })];
+  const app = practice([gone, fay]);
+  const bridge = desktop();
+  const failing = { claimClientFolder: async () => { throw new Error('Couldn\'t create the folder.'); } };
+  await assert.rejects(documentsFolder(app, failing, fay.id), /Couldn't create the folder/);
+  await assert.rejects(documentsFolder(app, bridge, 'no-such-id'), /no longer in your data/);
+  // Removed before its turn came: nothing is claimed for it.
+  const claim = documentsFolder(app, bridge, gone.id);
+  removeClient(app.data, gone.id);
+  await assert.rejects(claim, /no longer in your data/);
+  assert.equal(bridge.folders.has('Eve'), false);
+  assert.deepEqual([await documentsFolder(app, bridge, fay.id), fay.docFolder], ['Fay', 'Fay']);
 });

@@ -1,5 +1,5 @@
 // The practice's lists: bringing older documents up to date, files, deadlines and reminders.
-import { test, describe } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { checkDocument, freshDocument, inspectCopy } from '../../resources/app/js/store.js';
 import {
@@ -20,97 +20,93 @@ const versionOne = () => ({
 });
 const uuid = /^[0-9a-f-]{36}$/;
 
-describe('the document version', () => {
-  test('a version 1 document opens as version 2 with every list, keeping what it had, and a copy is only looked at', () => {
-    const { doc, lock, migratedFrom } = checkDocument(versionOne());
-    assert.deepEqual([lock, migratedFrom], [null, 1]);
-    assert.match(doc.clients[1].id, uuid);
-    const lists = Object.fromEntries(['files', 'deadlines', 'appointments', 'contacts', 'entries', 'invoices'].map((n) => [n, []]));
-    const expected = { ...versionOne(), version: 2, ...lists };
-    expected.clients[1].id = doc.clients[1].id;
-    assert.deepEqual(doc, expected);
-    const again = structuredClone(doc);
-    checkDocument(again);
-    assert.deepEqual(again, doc, 'opening it again changes nothing more');
+test('a version 1 document opens as version 2 with every list, keeping what it had, and a copy is only looked at', () => {
+  const { doc, lock, migratedFrom } = checkDocument(versionOne());
+  assert.deepEqual([lock, migratedFrom], [null, 1]);
+  assert.match(doc.clients[1].id, uuid);
+  const lists = Object.fromEntries(['files', 'deadlines', 'appointments', 'contacts', 'entries', 'invoices'].map((n) => [n, []]));
+  const expected = { ...versionOne(), version: 2, ...lists };
+  expected.clients[1].id = doc.clients[1].id;
+  assert.deepEqual(doc, expected);
+  const again = structuredClone(doc);
+  checkDocument(again);
+  assert.deepEqual(again, doc, 'opening it again changes nothing more');
 
-    const text = JSON.stringify(versionOne());
-    assert.deepEqual(inspectCopy(text), { ok: true, version: 2, clients: 2, files: 0, deadlines: 0, invoices: 0 });
-    assert.match(inspectCopy('{"version": 9, "clients": []}').reason, /newer version/);
-    assert.equal(inspectCopy(undefined).ok, false);
-  });
-
-  test('a document without a version, or with lists added by hand, gets ids where they are missing', () => {
-    const { doc } = checkDocument({ clients: [], deadlines: [{ title: 'Hand-made', due: '2026-01-05' }, 7] });
-    assert.equal(doc.version, 2);
-    assert.match(doc.deadlines[0].id, uuid);
-    assert.deepEqual([doc.deadlines[1], indexOf(doc).deadlines.length], [7, 1]);
-  });
+  const text = JSON.stringify(versionOne());
+  assert.deepEqual(inspectCopy(text), { ok: true, version: 2, clients: 2, files: 0, deadlines: 0, invoices: 0 });
+  assert.match(inspectCopy('{"version": 9, "clients": []}').reason, /newer version/);
+  assert.equal(inspectCopy(undefined).ok, false);
 });
 
-describe('files and deadlines', () => {
-  const day = '2026-03-10';
+test('a document without a version, or with lists added by hand, gets ids where they are missing', () => {
+  const { doc } = checkDocument({ clients: [], deadlines: [{ title: 'Hand-made', due: '2026-01-05' }, 7] });
+  assert.equal(doc.version, 2);
+  assert.match(doc.deadlines[0].id, uuid);
+  assert.deepEqual([doc.deadlines[1], indexOf(doc).deadlines.length], [7, 1]);
+});
 
-  function practice() {
-    const doc = freshDocument();
-    doc.clients.push({ id: 'c1', name: 'Ana' }, { id: 'c2', name: 'Ben' });
-    const file = addFile(doc, { clientId: 'c1', programme: 'study-permit', applicationNumber: 'S123' });
-    return { doc, file };
-  }
+const day = '2026-03-10';
 
-  test('a file needs a known client and an application number used only once', () => {
-    const { doc, file } = practice();
-    const index = indexOf(doc, 1);
-    assert.ok(validateFile({ clientId: 'nobody' }, index).clientId);
-    assert.match(validateFile({ clientId: 'c2', applicationNumber: 's123' }, index).applicationNumber, /Ana/);
-    assert.deepEqual(validateFile({ id: file.id, clientId: 'c1', applicationNumber: 'S123' }, index), {}, 'its own number is no clash');
-  });
+function practice() {
+  const doc = freshDocument();
+  doc.clients.push({ id: 'c1', name: 'Ana' }, { id: 'c2', name: 'Ben' });
+  const file = addFile(doc, { clientId: 'c1', programme: 'study-permit', applicationNumber: 'S123' });
+  return { doc, file };
+}
 
-  test('a deadline of a file belongs to its client; states follow the date and done; the window is days within reason', () => {
-    const { doc, file } = practice();
-    const d = addDeadline(doc, { title: 'Biometrics', kind: 'biometrics', due: addDays(day, -1), fileId: file.id });
-    assert.equal(d.clientId, 'c1');
-    const states = [-1, 0, 7, 8].map((n) => deadlineState({ ...d, due: addDays(day, n) }, day));
-    assert.deepEqual(states, ['overdue', 'soon', 'soon', 'later']);
-    setDeadlineDone(doc, d.id, true);
-    assert.equal(deadlineState(d, day), 'done');
-    assert.ok(d.doneAt);
-    updateDeadline(doc, d.id, { ...d, title: 'Moved', due: '2026-04-01' });
-    assert.deepEqual([d.title, d.done], ['Moved', true], 'editing keeps it done');
+test('a file needs a known client and an application number used only once', () => {
+  const { doc, file } = practice();
+  const index = indexOf(doc, 1);
+  assert.ok(validateFile({ clientId: 'nobody' }, index).clientId);
+  assert.match(validateFile({ clientId: 'c2', applicationNumber: 's123' }, index).applicationNumber, /Ana/);
+  assert.deepEqual(validateFile({ id: file.id, clientId: 'c1', applicationNumber: 'S123' }, index), {}, 'its own number is no clash');
+});
 
-    const windows = [['400', 60], ['60', 60], ['-2', 0], ['x', 0], ['7', 7]];
-    assert.deepEqual(windows.map(([typed]) => [typed, cleanDeadline({ remindDays: typed }).remindDays]), windows);
-  });
+test('a deadline of a file belongs to its client; states follow the date and done; the window is days within reason', () => {
+  const { doc, file } = practice();
+  const d = addDeadline(doc, { title: 'Biometrics', kind: 'biometrics', due: addDays(day, -1), fileId: file.id });
+  assert.equal(d.clientId, 'c1');
+  const states = [-1, 0, 7, 8].map((n) => deadlineState({ ...d, due: addDays(day, n) }, day));
+  assert.deepEqual(states, ['overdue', 'soon', 'soon', 'later']);
+  setDeadlineDone(doc, d.id, true);
+  assert.equal(deadlineState(d, day), 'done');
+  assert.ok(d.doneAt);
+  updateDeadline(doc, d.id, { ...d, title: 'Moved', due: '2026-04-01' });
+  assert.deepEqual([d.title, d.done], ['Moved', true], 'editing keeps it done');
 
-  test('filters put the earliest first and pick by state, kind and client', () => {
-    const { doc } = practice();
-    addDeadline(doc, { title: 'Later', kind: 'medical', due: '2026-05-01', clientId: 'c1' });
-    addDeadline(doc, { title: 'Past', kind: 'biometrics', due: '2026-03-01', clientId: 'c2' });
-    setDeadlineDone(doc, addDeadline(doc, { title: 'Done', kind: 'medical', due: '2026-03-12', clientId: 'c1' }).id, true);
-    const list = indexOf(doc, 2).deadlines;
-    const titles = (options) => filterDeadlines(list, { day, ...options }).map((d) => d.title);
-    const cases = [
-      [{ show: 'open' }, ['Past', 'Later']], [{ show: 'overdue' }, ['Past']], [{ show: 'done' }, ['Done']],
-      [{ show: 'all', kind: 'medical' }, ['Done', 'Later']], [{ show: 'all', clientId: 'c2' }, ['Past']],
-    ];
-    for (const [options, expected] of cases) assert.deepEqual(titles(options), expected, JSON.stringify(options));
-  });
+  const windows = [['400', 60], ['60', 60], ['-2', 0], ['x', 0], ['7', 7]];
+  assert.deepEqual(windows.map(([typed]) => [typed, cleanDeadline({ remindDays: typed }).remindDays]), windows);
+});
 
-  test('removing a file or a client takes what is only theirs, but invoiced work stays on record', () => {
-    const { doc, file } = practice();
-    const other = addFile(doc, { clientId: 'c2' });
-    addDeadline(doc, { title: 'x', due: day, fileId: file.id });
-    addDeadline(doc, { title: 'y', due: day, fileId: other.id });
-    addEntry(doc, file.id, 'c1', { kind: 'fee', date: day, description: 'Fee', amount: '100' });
-    removeFile(doc, file.id);
-    assert.deepEqual([doc.files.map((f) => f.id), doc.deadlines.map((d) => d.title), doc.entries.length], [[other.id], ['y'], 0]);
+test('filters put the earliest first and pick by state, kind and client', () => {
+  const { doc } = practice();
+  addDeadline(doc, { title: 'Later', kind: 'medical', due: '2026-05-01', clientId: 'c1' });
+  addDeadline(doc, { title: 'Past', kind: 'biometrics', due: '2026-03-01', clientId: 'c2' });
+  setDeadlineDone(doc, addDeadline(doc, { title: 'Done', kind: 'medical', due: '2026-03-12', clientId: 'c1' }).id, true);
+  const list = indexOf(doc, 2).deadlines;
+  const titles = (options) => filterDeadlines(list, { day, ...options }).map((d) => d.title);
+  const cases = [
+    [{ show: 'open' }, ['Past', 'Later']], [{ show: 'overdue' }, ['Past']], [{ show: 'done' }, ['Done']],
+    [{ show: 'all', kind: 'medical' }, ['Done', 'Later']], [{ show: 'all', clientId: 'c2' }, ['Past']],
+  ];
+  for (const [options, expected] of cases) assert.deepEqual(titles(options), expected, JSON.stringify(options));
+});
 
-    addEntry(doc, other.id, 'c2', { kind: 'fee', date: day, description: 'Fee', amount: '100' });
-    createInvoice(doc, other);
-    assert.throws(() => removeFile(doc, other.id), /invoices/);
-    assert.throws(() => removeClientEverywhere(doc, 'c2'), /invoices/);
-    assert.equal(doc.files.length, 1, 'nothing removed by the refusals');
-    assert.equal(removeClientEverywhere(doc, 'c1').name, 'Ana');
-  });
+test('removing a file or a client takes what is only theirs, but invoiced work stays on record', () => {
+  const { doc, file } = practice();
+  const other = addFile(doc, { clientId: 'c2' });
+  addDeadline(doc, { title: 'x', due: day, fileId: file.id });
+  addDeadline(doc, { title: 'y', due: day, fileId: other.id });
+  addEntry(doc, file.id, 'c1', { kind: 'fee', date: day, description: 'Fee', amount: '100' });
+  removeFile(doc, file.id);
+  assert.deepEqual([doc.files.map((f) => f.id), doc.deadlines.map((d) => d.title), doc.entries.length], [[other.id], ['y'], 0]);
+
+  addEntry(doc, other.id, 'c2', { kind: 'fee', date: day, description: 'Fee', amount: '100' });
+  createInvoice(doc, other);
+  assert.throws(() => removeFile(doc, other.id), /invoices/);
+  assert.throws(() => removeClientEverywhere(doc, 'c2'), /invoices/);
+  assert.equal(doc.files.length, 1, 'nothing removed by the refusals');
+  assert.equal(removeClientEverywhere(doc, 'c1').name, 'Ana');
 });
 
 test('demonstration data fills an empty practice with linked records, and nothing else', () => {

@@ -1,5 +1,5 @@
 // Encryption of the practice data and the client-account vault, in the page's WebCrypto.
-import { test, describe } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { webcrypto } from 'node:crypto';
 import { createApp } from '../../resources/app/js/store.js';
@@ -60,79 +60,75 @@ async function practice({ encrypt = true } = {}) {
 }
 const names = (app) => app.data.clients.map((c) => c.name);
 
-describe('encrypted practice data', () => {
-  test('is saved in the checked form, opens only with its passphrase and stays encrypted', async () => {
-    const { bridge, app, opened } = await practice();
-    const saved = JSON.parse(bridge.disk.text);
-    assert.deepEqual([saved.enc, saved.v, openable(saved), bridge.disk.text.includes('Amara')], [true, 2, true, false]);
-    assert.deepEqual([await app.checkPassphrase(PASS), await app.checkPassphrase('maple leaf')], [true, false]);
+test('encrypted data is saved in the checked form, opens only with its passphrase and stays encrypted', async () => {
+  const { bridge, app, opened } = await practice();
+  const saved = JSON.parse(bridge.disk.text);
+  assert.deepEqual([saved.enc, saved.v, openable(saved), bridge.disk.text.includes('Amara')], [true, 2, true, false]);
+  assert.deepEqual([await app.checkPassphrase(PASS), await app.checkPassphrase('maple leaf')], [true, false]);
 
-    // A restart finds the data locked until the passphrase is given, and nothing is saved meanwhile.
-    const again = await opened();
-    assert.deepEqual([again.lock.kind, again.lock.canUnlock], ['encrypted', true]);
-    await assert.rejects(again.unlock('wrong'), { message: WRONG_PASSPHRASE });
-    assert.equal(again.editable, false);
-    await assert.rejects(again.saveNow(), /Nothing was saved/);
-    assert.equal(bridge.disk.text, JSON.stringify(saved));
+  // A restart finds the data locked until the passphrase is given, and nothing is saved meanwhile.
+  const again = await opened();
+  assert.deepEqual([again.lock.kind, again.lock.canUnlock], ['encrypted', true]);
+  await assert.rejects(again.unlock('wrong'), { message: WRONG_PASSPHRASE });
+  assert.equal(again.editable, false);
+  await assert.rejects(again.saveNow(), /Nothing was saved/);
+  assert.equal(bridge.disk.text, JSON.stringify(saved));
 
-    assert.equal(await again.unlock(PASS), true);
-    again.edit((doc) => { doc.clients.push({ id: 'c2', name: 'Second Client' }); });
-    await again.saveNow();
-    const resaved = JSON.parse(bridge.disk.text);
-    assert.deepEqual(resaved.people, saved.people, 'the same document key, no new derivation');
-    assert.notEqual(resaved.ct, saved.ct);
-    assert.ok(!bridge.disk.text.includes('Second Client'));
-    await again.decrypt();
-    assert.equal(JSON.parse(bridge.disk.text).clients.length, 2);
+  assert.equal(await again.unlock(PASS), true);
+  again.edit((doc) => { doc.clients.push({ id: 'c2', name: 'Second Client' }); });
+  await again.saveNow();
+  const resaved = JSON.parse(bridge.disk.text);
+  assert.deepEqual(resaved.people, saved.people, 'the same document key, no new derivation');
+  assert.notEqual(resaved.ct, saved.ct);
+  assert.ok(!bridge.disk.text.includes('Second Client'));
+  await again.decrypt();
+  assert.equal(JSON.parse(bridge.disk.text).clients.length, 2);
 
-    // A damaged file is not taken for a wrong passphrase and is never saved over.
-    const damaged = { ...resaved, ct: `${resaved.ct.slice(0, -4)}AAAA` };
-    bridge.disk.text = JSON.stringify(damaged);
-    const broken = await opened();
-    await assert.rejects(broken.unlock(PASS), /damaged/);
-    assert.deepEqual([broken.editable, bridge.disk.text], [false, JSON.stringify(damaged)]);
-  });
+  // A damaged file is not taken for a wrong passphrase and is never saved over.
+  const damaged = { ...resaved, ct: `${resaved.ct.slice(0, -4)}AAAA` };
+  bridge.disk.text = JSON.stringify(damaged);
+  const broken = await opened();
+  await assert.rejects(broken.unlock(PASS), /damaged/);
+  assert.deepEqual([broken.editable, bridge.disk.text], [false, JSON.stringify(damaged)]);
 });
 
-describe('restoring an earlier copy', () => {
-  test('a readable copy restored into encrypted data is encrypted with the passphrase in use before it is saved', async () => {
-    const { bridge, app, opened } = await practice();
-    const confirmPlain = () => assert.fail('nobody is asked while the page holds the passphrase');
-    assert.equal(await app.restoreCopy(OLDER, { confirmPlain }), true);
-    assert.deepEqual(bridge.restored, [{ name: OLDER, sealed: true, plainAgreed: false }]);
-    assert.ok(!bridge.disk.text.includes('Olu'), 'no client name reaches the disk');
-    assert.deepEqual([app.encrypted, app.editable, names(app)], [true, true, ['Olu Adeyemi']]);
-    app.edit((doc) => { doc.clients[0].phone = '555-0100'; });
-    await app.saveNow();
-    assert.ok(!bridge.disk.text.includes('555-0100'));
-    const again = await opened();
-    await again.unlock(PASS);
-    assert.equal(again.data.clients[0].phone, '555-0100');
-  });
+test('a readable copy restored into encrypted data is encrypted with the passphrase in use before it is saved', async () => {
+  const { bridge, app, opened } = await practice();
+  const confirmPlain = () => assert.fail('nobody is asked while the page holds the passphrase');
+  assert.equal(await app.restoreCopy(OLDER, { confirmPlain }), true);
+  assert.deepEqual(bridge.restored, [{ name: OLDER, sealed: true, plainAgreed: false }]);
+  assert.ok(!bridge.disk.text.includes('Olu'), 'no client name reaches the disk');
+  assert.deepEqual([app.encrypted, app.editable, names(app)], [true, true, ['Olu Adeyemi']]);
+  app.edit((doc) => { doc.clients[0].phone = '555-0100'; });
+  await app.saveNow();
+  assert.ok(!bridge.disk.text.includes('555-0100'));
+  const again = await opened();
+  await again.unlock(PASS);
+  assert.equal(again.data.clients[0].phone, '555-0100');
+});
 
-  test('without the passphrase a readable copy goes back only when the user agrees', async () => {
-    const { bridge, opened } = await practice();
-    const sealedText = bridge.disk.text;
-    const locked = await opened();
-    let asked = 0;
-    assert.equal(await locked.restoreCopy(OLDER, { confirmPlain: async () => { asked += 1; return false; } }), null);
-    assert.deepEqual([asked, bridge.disk.text, bridge.restored], [1, sealedText, []]);
-    assert.equal(await locked.restoreCopy(OLDER, { confirmPlain: async () => true }), true);
-    assert.deepEqual(bridge.restored, [{ name: OLDER, sealed: false, plainAgreed: true }]);
-    assert.deepEqual([locked.encrypted, names(locked)], [false, ['Olu Adeyemi']]);
-  });
+test('without the passphrase a readable earlier copy goes back only when the user agrees', async () => {
+  const { bridge, opened } = await practice();
+  const sealedText = bridge.disk.text;
+  const locked = await opened();
+  let asked = 0;
+  assert.equal(await locked.restoreCopy(OLDER, { confirmPlain: async () => { asked += 1; return false; } }), null);
+  assert.deepEqual([asked, bridge.disk.text, bridge.restored], [1, sealedText, []]);
+  assert.equal(await locked.restoreCopy(OLDER, { confirmPlain: async () => true }), true);
+  assert.deepEqual(bridge.restored, [{ name: OLDER, sealed: false, plainAgreed: true }]);
+  assert.deepEqual([locked.encrypted, names(locked)], [false, ['Olu Adeyemi']]);
+});
 
-  test('copies of unencrypted data, and encrypted copies, go back as they are', async () => {
-    const { bridge, app } = await practice({ encrypt: false });
-    assert.equal(await app.restoreCopy(OLDER), true);
-    assert.deepEqual(names(app), ['Olu Adeyemi']);
-    await app.encrypt(PASS);
-    bridge.restored.length = 0;
-    bridge.copies['before-restore-1.json'] = JSON.parse(bridge.disk.text);
-    assert.equal(await app.restoreCopy('before-restore-1.json'), true);
-    assert.deepEqual(bridge.restored, [{ name: 'before-restore-1.json', sealed: false, plainAgreed: false }]);
-    assert.equal(app.lock.kind, 'encrypted', 'an encrypted copy opens with its own passphrase');
-  });
+test('restored copies of unencrypted data, and encrypted copies, go back as they are', async () => {
+  const { bridge, app } = await practice({ encrypt: false });
+  assert.equal(await app.restoreCopy(OLDER), true);
+  assert.deepEqual(names(app), ['Olu Adeyemi']);
+  await app.encrypt(PASS);
+  bridge.restored.length = 0;
+  bridge.copies['before-restore-1.json'] = JSON.parse(bridge.disk.text);
+  assert.equal(await app.restoreCopy('before-restore-1.json'), true);
+  assert.deepEqual(bridge.restored, [{ name: 'before-restore-1.json', sealed: false, plainAgreed: false }]);
+  assert.equal(app.lock.kind, 'encrypted', 'an encrypted copy opens with its own passphrase');
 });
 
 test('the client-account vault keeps logins encrypted and opens only with the vault passphrase', async () => {
