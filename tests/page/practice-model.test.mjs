@@ -20,7 +20,7 @@ const versionOne = () => ({
 });
 const uuid = /^[0-9a-f-]{36}$/;
 
-test('a version 1 document opens as version 2 with every list, keeping what it had, and a copy is only looked at', () => {
+test('a version 1 document opens as version 2 with every list, keeping what it had, and a copy of one counts the same', () => {
   const { doc, lock, migratedFrom } = checkDocument(versionOne());
   assert.deepEqual([lock, migratedFrom], [null, 1]);
   assert.match(doc.clients[1].id, uuid);
@@ -32,10 +32,7 @@ test('a version 1 document opens as version 2 with every list, keeping what it h
   checkDocument(again);
   assert.deepEqual(again, doc, 'opening it again changes nothing more');
 
-  const text = JSON.stringify(versionOne());
-  assert.deepEqual(inspectCopy(text), { ok: true, version: 2, clients: 2, files: 0, deadlines: 0, invoices: 0 });
-  assert.match(inspectCopy('{"version": 9, "clients": []}').reason, /newer version/);
-  assert.equal(inspectCopy(undefined).ok, false);
+  assert.deepEqual(inspectCopy(JSON.stringify(versionOne())), { ok: true, version: 2, clients: 2, files: 0, deadlines: 0, invoices: 0 });
 });
 
 test('a document without a version, or with lists added by hand, gets ids where they are missing', () => {
