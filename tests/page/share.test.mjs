@@ -16,10 +16,10 @@ const practice = () => ({
 const client = (id, name) => ({ collection: 'clients', id, record: name === null ? null : { id, name } });
 
 // An app on a stand-in bridge whose log holds each saved document; timers never fire by themselves.
-async function setup(loaded = practice()) {
+async function setup() {
   const log = [];
   const bridge = {
-    load: async () => structuredClone(loaded),
+    load: async () => practice(),
     dataStatus: async () => ({ dataFile: 'whole', loadedFrom: 'data.json' }),
     listSnapshots: async () => [],
     save: async (doc) => { log.push(structuredClone(doc)); return true; },
@@ -33,7 +33,7 @@ async function setup(loaded = practice()) {
   return { app, hook, log, state };
 }
 
-test('each kind of change lands in the document, keeping the objects screens hold', () => {
+test('each kind of change lands in the document, keeping the objects screens hold; malformed ones are counted and left out', () => {
   const doc = practice();
   const ana = doc.clients[0];
   const counts = applyChanges(doc, [
@@ -54,9 +54,8 @@ test('each kind of change lands in the document, keeping the objects screens hol
   const again = applyChanges(doc, [client('n7', 'gone'), client('n7', null), client('n7', 'back'), client('c9', 'Newer')]);
   assert.deepEqual(again, { added: 2, changed: 1, removed: 1 });
   assert.deepEqual(doc.clients.map((c) => [c.id, c.name]), [['c1', 'Ana Lima-Souza'], ['c9', 'Newer'], ['n7', 'back']]);
-});
 
-test('malformed changes are counted and left out', () => {
+  // Malformed changes are counted and left out.
   const changes = [
     { collection: 'clients', id: 'c1', record: { id: 'c1' } }, { collection: 'passwords', id: 'p', record: { id: 'p' } },
     { collection: 'clients', id: '', record: null }, { collection: 'clients', id: 'c1', record: { id: 'c2' } },
@@ -70,7 +69,7 @@ test('malformed changes are counted and left out', () => {
   }
 });
 
-test('pending edits are saved first; payloads apply in order; a form in use is redrawn once let go', async () => {
+test('pending edits are saved first; payloads apply in order; a form in use is redrawn once let go; locked data waits', async () => {
   const { app, hook, log, state } = await setup();
   app.edit((doc) => { doc.clients[1].phone = '555'; });
   state.typing = true;
@@ -92,13 +91,11 @@ test('pending edits are saved first; payloads apply in order; a form in use is r
   hook.settle();
   hook.settle();
   assert.equal(state.redraws, 1, 'one redraw for what was owed');
-});
 
-test('records that come while the data is locked wait for it to open', async () => {
-  const { app, hook } = await setup({ ...practice(), version: 99 });
-  assert.ok(!app.editable);
+  // Records that come while the data can't be edited wait for it to open.
+  app.lock = { kind: 'newer', message: 'Read-only.' };
   assert.equal((await hook({ changes: [client('c1', 'later')] })).waiting, 1);
-  assert.deepEqual([hook.waiting, app.data.clients[0].name], [1, 'Ana Lima']);
+  assert.deepEqual([hook.waiting, app.data.clients[0].name], [1, 'second']);
   app.lock = null; // as when the user carries on with the data
   assert.equal((await hook.flushWaiting()).changed, 1);
   assert.deepEqual([hook.waiting, app.data.clients[0].name], [0, 'later']);
