@@ -1,7 +1,10 @@
-// The lock watch on a real session bus, and the nested wait on the real main loop.
+// The queues, the nested wait and the menus on the real main loop, and the lock watch on a real
+// session bus.
 
 #include "MainLoop.h"
 #include "app/MenuTable.h"
+#include "platform/BackgroundQueue.h"
+#include "platform/MainQueue.h"
 #include "platform/MenuBar.h"
 #include "platform/NestedLoop.h"
 #include "platform/SystemLockWatch.h"
@@ -10,10 +13,48 @@
 #include <gtk/gtk.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <numeric>
+#include <thread>
 #include <vector>
 
 namespace quillpost {
 namespace {
+
+using namespace std::chrono_literals;
+
+TEST(QueueIntegration, TimersFireInOrderCancelledOnesNeverAndWorkRunsInOrderOffTheMainThread)
+{
+    auto& queue = MainQueue::shared();
+    std::vector<int> fired;
+    queue.after(30ms, [&] { fired.push_back(2); });
+    auto cancelled = queue.after(10ms, [&] { fired.push_back(99); });
+    queue.after(0ms, [&] { fired.push_back(1); });
+    queue.cancel(cancelled);
+    ASSERT_TRUE(runUntil([&] { return fired.size() == 2; }));
+    EXPECT_EQ(fired, (std::vector<int> { 1, 2 }));
+    // Cancelling a timer that has fired, or one that never existed, is harmless.
+    queue.cancel(cancelled);
+    queue.cancel(123456);
+
+    const auto mainThread = std::this_thread::get_id();
+    std::vector<int> order;
+    std::atomic<bool> offMain { true };
+    std::thread::id reportedOn;
+    for (int task = 0; task < 50; ++task) {
+        BackgroundQueue::shared().async([&, task] {
+            offMain = offMain && std::this_thread::get_id() != mainThread;
+            order.push_back(task);
+            if (task == 49)
+                queue.post([&] { reportedOn = std::this_thread::get_id(); });
+        });
+    }
+    ASSERT_TRUE(runUntil([&] { return reportedOn == mainThread; }));
+    EXPECT_TRUE(offMain);
+    std::vector<int> inOrder(50);
+    std::iota(inOrder.begin(), inOrder.end(), 0);
+    EXPECT_EQ(order, inOrder);
+}
 
 void emit(GDBusConnection* bus, const char* interface, GVariant* parameters)
 {
@@ -51,12 +92,12 @@ TEST(NestedLoopIntegration, ServesTheMainLoopUntilDoneOrTheLimit)
         return G_SOURCE_REMOVE;
     }, &done);
     auto start = g_get_monotonic_time();
-    NestedLoop::shared().runUntil([&] { return done; }, std::chrono::milliseconds(5000));
+    NestedLoop::shared().runUntil([&] { return done; }, 5000ms);
     EXPECT_TRUE(done);
     EXPECT_LT(g_get_monotonic_time() - start, 1000 * 1000);
 
     start = g_get_monotonic_time();
-    NestedLoop::shared().runUntil([] { return false; }, std::chrono::milliseconds(300));
+    NestedLoop::shared().runUntil([] { return false; }, 300ms);
     const auto waited = (g_get_monotonic_time() - start) / 1000;
     EXPECT_GE(waited, 290);
     EXPECT_LT(waited, 1500);

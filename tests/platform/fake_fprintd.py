@@ -1,10 +1,8 @@
 #!/usr/bin/python3
-"""A stand-in for fprintd on the session bus, with one reader that keeps fprintd's rules: one
-claim at a time, VerifyStart only while claimed and not verifying, VerifyStop only while verifying,
-Release only by the claimant. The test sets through net.reactivated.Fprint.Test whether there is a
-reader, the enrolled fingers and the results the next VerifyStarts get; it reads the calls made,
-each marked with '!' when refused.
-"""
+"""A stand-in for fprintd on the session bus: one reader that keeps fprintd's rules (one claim at a
+time, VerifyStart while claimed and not verifying, VerifyStop while verifying, Release by the
+claimant). Through net.reactivated.Fprint.Test the test sets whether there is a reader, the enrolled
+fingers and the next scans' results, and reads the calls made, each marked with '!' when refused."""
 
 import dbus
 import dbus.mainloop.glib
@@ -20,22 +18,17 @@ NOT_DONE = {'verify-retry-scan', 'verify-swipe-too-short'}
 
 
 class Fprintd(dbus.service.Object):
-    """The manager and its reader, one object at both paths."""
-    SUPPORTS_MULTIPLE_OBJECT_PATHS = True
+    SUPPORTS_MULTIPLE_OBJECT_PATHS = True  # the manager and its reader are one object
 
     def __init__(self, bus):
         super().__init__()
         for path in (MANAGER_PATH, DEVICE_PATH):
             self.add_to_connection(bus, path)
-        self.present = True
-        self.fingers = []
-        self.results = []
-        self.log = []
+        self.SetReader(True, '', '')
         self.claimant = None
         self.verifying = False
 
     def called(self, method, refusal):
-        """Logs the call, marked when refused, and refuses it with fprintd's error."""
         self.log.append(method + ('!' if refusal else ''))
         if refusal:
             raise dbus.DBusException(refusal, name='net.reactivated.Fprint.Error.' + refusal)
@@ -79,7 +72,7 @@ class Fprintd(dbus.service.Object):
         pass
 
     def scan(self):
-        """One attempt's results, after VerifyStart has answered; with none left, it waits for a finger."""
+        # One attempt's results, after VerifyStart has answered; with none left, it waits for a finger.
         while self.verifying and self.results:
             result = self.results.pop(0)
             self.VerifyStatus(result, result not in NOT_DONE)
