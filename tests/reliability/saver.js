@@ -1,10 +1,6 @@
-// Saves self-checking documents through window.quillpost.save in a loop until the process is
-// killed. First it reports what load() returns, so the crash-trial runner can tell whether the
-// previous run's data came back whole. Every line the runner reads starts with "CRASH-".
-//
-// Each document carries crashTrial: { seq, size, sum, payload }, where sum is the CRC-32 (the one
-// zlib computes) of the payload, plain ASCII, as 8 hex digits; the runner computes the same over
-// the files.
+// Reports what load() returns, then saves self-checking documents through window.quillpost.save
+// until the process is killed. Each carries crashTrial: { seq, size, sum, payload }, sum being the
+// CRC-32 (zlib's) of the ASCII payload as 8 hex digits, which the runner computes over the files.
 (async () => {
   const say = (kind, value) => console.log('CRASH-' + kind + ' ' + JSON.stringify(value));
 
@@ -40,14 +36,9 @@
   };
 
   // Mostly small documents, now and then large ones up to about 5 MB.
-  const sizeOf = () => {
-    const roll = Math.random();
-    if (roll < 0.55)
-      return 2000 + Math.floor(Math.random() * 60000);
-    if (roll < 0.85)
-      return 100000 + Math.floor(Math.random() * 900000);
-    return SETTINGS.largeMin + Math.floor(Math.random() * (SETTINGS.largeMax - SETTINGS.largeMin));
-  };
+  const between = (low, high) => low + Math.floor(Math.random() * (high - low));
+  const sizeOf = (roll = Math.random()) =>
+    roll < 0.55 ? between(2000, 62000) : roll < 0.85 ? between(100000, 1000000) : between(SETTINGS.largeMin, SETTINGS.largeMax);
 
   try {
     const loaded = await quillpost.load();
