@@ -1,6 +1,5 @@
 // Test documents made on the spot: a one-page letter, a form with every kind of field, and an XFA
-// form. As a script it writes them for the end-to-end tests, as onePage.pdf, form.pdf and xfa.pdf
-// (drawn from its XFA, kept in parts):
+// form. As a script it writes them for the end-to-end tests (onePage.pdf, form.pdf, xfa.pdf in parts):
 //   node fixtures.mjs <pdfcraft work folder> <folder>
 import { createRequire } from "node:module";
 import { writeFileSync } from "node:fs";
@@ -52,11 +51,10 @@ export async function everyFieldForm(workDir) {
   return doc.save();
 }
 
-// A form described only by XFA, with no AcroForm fields to fill: what some government forms are.
-// With `drawn`, it asks readers to draw it from its XFA (NeedsRendering), as pdf.js can. With
-// `parts`, its XFA is kept as separate streams (template, datasets, ...) as form designers write
-// it, rather than as one stream.
-export async function xfaForm(workDir, { drawn = false, parts = false } = {}) {
+// A form described only by XFA, asking readers to draw it from there (NeedsRendering), with no
+// AcroForm fields to fill: what some government forms are. With `parts`, its XFA is kept as
+// separate streams (template, datasets, ...) as form designers write it, not as one stream.
+export async function xfaForm(workDir, { parts = false } = {}) {
   const { PDFDocument, PDFName, PDFBool, PDFString } = await pdfLibFrom(workDir);
   const doc = await PDFDocument.create();
   const page = doc.addPage([612, 792]);
@@ -78,7 +76,7 @@ export async function xfaForm(workDir, { drawn = false, parts = false } = {}) {
     ])
     : stream(`<?xml version="1.0" encoding="UTF-8"?>\n<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/">${template}${datasets}</xdp:xdp>`);
   doc.catalog.set(PDFName.of("AcroForm"), doc.context.obj({ Fields: [], XFA: xfa }));
-  if (drawn) doc.catalog.set(PDFName.of("NeedsRendering"), PDFBool.True);
+  doc.catalog.set(PDFName.of("NeedsRendering"), PDFBool.True);
   return doc.save();
 }
 
@@ -86,5 +84,5 @@ if (import.meta.url === pathToFileURL(process.argv[1] ?? "").href) {
   const [workDir, folder] = process.argv.slice(2);
   writeFileSync(join(folder, "onePage.pdf"), await onePage(workDir));
   writeFileSync(join(folder, "form.pdf"), await everyFieldForm(workDir));
-  writeFileSync(join(folder, "xfa.pdf"), await xfaForm(workDir, { drawn: true, parts: true }));
+  writeFileSync(join(folder, "xfa.pdf"), await xfaForm(workDir, { parts: true }));
 }

@@ -1,57 +1,37 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
-import { importSource } from "./build-copy.mjs";
+import { importSource } from "./helpers.mjs";
 
 const { History } = await importSource("history.js");
 
-// A counter edited through the history, so each step's effect can be read back.
-function counter() {
-  const history = new History({ limit: 3 });
+// A counter edited through a history, so each step's effect can be read back.
+function counter(limit) {
+  const history = new History({ limit });
   const state = { value: 0, changes: 0 };
   history.onChange = () => { state.changes += 1; };
-  const set = (label, to, options) => {
+  const set = (label, to, key) => {
     const from = state.value;
     state.value = to;
-    history.record(label, () => { state.value = from; }, () => { state.value = to; }, options);
+    history.record(label, () => { state.value = from; }, () => { state.value = to; }, { key });
   };
   return { history, state, set };
 }
 
-test("undo and redo walk the edits in order, and a new edit forgets the redo side", async () => {
-  const { history, state, set } = counter();
-  assert.equal(await history.undo(), null);
-  set("one", 1);
-  set("two", 2);
-  assert.equal(history.undoLabel, "two");
-  assert.equal(await history.undo(), "two");
-  assert.equal(state.value, 1);
-  assert.equal(history.redoLabel, "two");
-  assert.equal(await history.redo(), "two");
-  assert.equal(state.value, 2);
-  await history.undo();
-  set("three", 3);
-  assert.equal(history.canRedo, false);
-  assert.equal(await history.redo(), null);
-  assert.equal(await history.undo(), "three");
-  assert.equal(await history.undo(), "one");
-  assert.equal(state.value, 0);
-  assert.equal(history.canUndo, false);
-  assert.ok(state.changes >= 8);
-});
-
-test("edits with one key in a row become one step; the oldest steps fall off past the limit", async () => {
-  const { history, state, set } = counter();
-  for (const [label, to, key] of [["type", 1, "f"], ["type", 2, "f"], ["type", 3, "f"], ["other", 4, "g"]]) {
-    set(label, to, { key });
+test("undo and redo walk the edits in order, a new edit forgets the redo side, keyed edits in a row are one step until an undo", async () => {
+  const { history, state, set } = counter(10);
+  const script = [
+    ["undo", null, 0], ["set", "one", 1], ["set", "two", 2], ["undo", "two", 1], ["redo", "two", 2], ["undo", "two", 1],
+    ["set", "three", 3], ["redo", null, 3], ["undo", "three", 1], ["undo", "one", 0],
+    ["set", "type", 4, "f"], ["set", "type", 5, "f"], ["set", "other", 6, "g"],
+    ["undo", "other", 5], ["undo", "type", 0], ["redo", "type", 5], ["set", "retype", 7, "f"], ["undo", "retype", 5],
+  ];
+  for (const [i, [action, label, value, key]] of script.entries()) {
+    if (action === "set") set(label, value, key);
+    else assert.deepEqual([await history[action](), state.value], [label, value], `step ${i + 1}: ${action}`);
   }
-  await history.undo();
-  assert.equal(state.value, 3);
-  await history.undo();
-  assert.equal(state.value, 0, "the three typed edits undo together");
-  await history.redo();
-  assert.equal(state.value, 3, "and redo to the last one");
+  assert.deepEqual([history.undoLabel, history.redoLabel, state.changes], ["type", "retype", 16]);
 
-  const limited = counter();
+  const limited = counter(3);
   for (let n = 1; n <= 5; n += 1) limited.set(`n${n}`, n);
   while (limited.history.canUndo) await limited.history.undo();
   assert.equal(limited.state.value, 2, "only the last three edits are kept");
@@ -67,11 +47,9 @@ test("a failing step leaves the edit where it was, and steps run one after anoth
     log.push("undo");
   }, () => { log.push("redo"); });
   await assert.rejects(history.undo(), /disk full/);
-  assert.equal(history.canUndo, true);
-  assert.equal(history.canRedo, false);
+  assert.deepEqual([history.canUndo, history.canRedo], [true, false]);
   fail = false;
-  const both = [history.undo(), history.redo()];
-  assert.deepEqual(await Promise.all(both), ["flaky", "flaky"]);
+  assert.deepEqual(await Promise.all([history.undo(), history.redo()]), ["flaky", "flaky"]);
   assert.deepEqual(log, ["undo", "redo"]);
   assert.throws(() => history.record("half", () => {}), TypeError);
 });

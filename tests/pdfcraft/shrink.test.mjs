@@ -1,11 +1,16 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
-import { deflateSync } from "node:zlib";
-import { importSource, napi, pdfLib } from "./build-copy.mjs";
-import { jpegOf, nodeKit, pageTexts, qpdf } from "./pictures.mjs";
+import { importSource, jpegOf, napi, pageTexts, pdfLib } from "./helpers.mjs";
 
 const { makeSmaller, applySmaller, largePictures, smallerMessage, formatSize, READABLE_DPI } = await importSource("shrink.js");
-const { PDFDocument, PDFName, StandardFonts } = pdfLib;
+const { PDFDocument, PDFName } = pdfLib;
+
+// Draws with the canvas kit that "Make smaller" uses in the window, here in Node.
+const nodeKit = {
+  canvas: (width, height) => napi.createCanvas(width, height),
+  decodeJpeg: (bytes) => napi.loadImage(Buffer.from(bytes)),
+  jpeg: async (canvas, quality) => new Uint8Array(await canvas.encode("jpeg", Math.round(quality * 100))),
+};
 
 // A scan's worth of grain: noise over a few dark strokes, which JPEG can't pack small.
 function grainyScan(width, height, seed) {
@@ -27,71 +32,55 @@ function grainyScan(width, height, seed) {
 // Pages 240 × 300 points, each a 300 dpi scan (1000 × 1250 pixels) with its words written
 // invisibly on top, as a scanner's text recognition leaves them; the last page's scan is stored
 // deflated rather than as JPEG.
-async function scannedPdf(pages = 3) {
+async function scannedPdf() {
   const doc = await PDFDocument.create();
-  const font = await doc.embedFont(StandardFonts.Helvetica);
-  for (let n = 0; n < pages; n += 1) {
+  for (let n = 0; n < 3; n += 1) {
     const page = doc.addPage([240, 300]);
     const scan = grainyScan(1000, 1250, n + 1);
-    if (n === pages - 1) {
-      const rgba = scan.getContext("2d").getImageData(0, 0, 1000, 1250).data;
-      const rgb = Buffer.alloc(1000 * 1250 * 3);
-      for (let i = 0; i < 1000 * 1250; i += 1) rgba.subarray(i * 4, i * 4 + 3).forEach((v, k) => { rgb[i * 3 + k] = v; });
-      const ref = doc.context.register(doc.context.stream(deflateSync(rgb), {
-        Type: "XObject", Subtype: "Image", Width: 1000, Height: 1250, ColorSpace: "DeviceRGB", BitsPerComponent: 8, Filter: "FlateDecode",
-      }));
-      page.node.setXObject(PDFName.of("Scan"), ref);
+    if (n === 2) {
+      const rgb = Uint8Array.from(scan.getContext("2d").getImageData(0, 0, 1000, 1250).data.filter((_, i) => i % 4 !== 3));
+      page.node.setXObject(PDFName.of("Scan"), doc.context.register(doc.context.flateStream(rgb, {
+        Type: "XObject", Subtype: "Image", Width: 1000, Height: 1250, ColorSpace: "DeviceRGB", BitsPerComponent: 8,
+      })));
       page.pushOperators(pdfLib.pushGraphicsState(), pdfLib.concatTransformationMatrix(240, 0, 0, 300, 0, 0),
         pdfLib.drawObject("Scan"), pdfLib.popGraphicsState());
     } else {
-      const image = await doc.embedJpg(await jpegOf(scan, 95));
-      page.drawImage(image, { x: 0, y: 0, width: 240, height: 300 });
+      page.drawImage(await doc.embedJpg(await jpegOf(scan, 95)), { x: 0, y: 0, width: 240, height: 300 });
     }
-    page.drawText(`Passport number P${n}4417`, { x: 24, y: 260, size: 11, font, opacity: 0 });
+    page.drawText(`Passport number P${n}4417`, { x: 24, y: 260, size: 11, opacity: 0 });
   }
   return doc.save();
 }
 
-const pictureSizes = async (bytes) => largePictures(await PDFDocument.load(bytes)).map((p) => ({ width: p.width, filter: p.filter, dpi: Math.round(p.dpi) }));
-
+const pictureSizes = async (bytes) => largePictures(await PDFDocument.load(bytes)).map((p) => [p.width, p.filter, Math.round(p.dpi)]);
 const original = await scannedPdf();
+const words = ["Passport number P04417", "Passport number P14417", "Passport number P24417"];
 
 test("the large pictures are found with the resolution their pages show them at", async () => {
-  assert.deepEqual(await pictureSizes(original), [
-    { width: 1000, filter: "DCTDecode", dpi: 300 },
-    { width: 1000, filter: "DCTDecode", dpi: 300 },
-    { width: 1000, filter: "FlateDecode", dpi: 300 },
-  ]);
+  assert.deepEqual(await pictureSizes(original), [[1000, "DCTDecode", 300], [1000, "DCTDecode", 300], [1000, "FlateDecode", 300]]);
   // A scan turned on its page: 400 pixels along the page's 160 points is 180 dpi, not 240.
   const turned = await PDFDocument.create();
   const scan = await turned.embedJpg(await jpegOf(grainyScan(400, 300, 9), 95));
   turned.addPage([120, 160]).drawImage(scan, { x: 120, y: 0, width: 160, height: 120, rotate: pdfLib.degrees(90) });
-  assert.deepEqual(await pictureSizes(await turned.save()), [{ width: 400, filter: "DCTDecode", dpi: 180 }]);
-
+  assert.deepEqual(await pictureSizes(await turned.save()), [[400, "DCTDecode", 180]]);
   assert.deepEqual([999, 1000, 45_600, 4_000_000, 12_345_678].map(formatSize), ["999 bytes", "1 KB", "46 KB", "4.0 MB", "12.3 MB"]);
 });
 
-test("a file made smaller fits the size asked for and keeps its pages, words and structure", async () => {
+test("a file made smaller fits the size asked for, with every picture as JPEG still readable and its words kept", async () => {
   const target = Math.floor(original.length / 4);
   const result = await makeSmaller(original, target, nodeKit);
-  assert.equal(result.reached, true, smallerMessage(result, target));
-  assert.ok(result.after <= target && result.bytes.length === result.after, `${result.after} > ${target}`);
-  assert.equal(result.before, original.length);
-  assert.equal(result.pictures, 3);
-  assert.deepEqual(await pageTexts(result.bytes), ["Passport number P04417", "Passport number P14417", "Passport number P24417"]);
-  assert.equal(qpdf(result.bytes, "--check").status, 0);
-  for (const picture of await pictureSizes(result.bytes)) {
-    assert.equal(picture.filter, "DCTDecode");
-    assert.ok(picture.dpi >= READABLE_DPI - 1, `a picture went down to ${picture.dpi} dpi`);
+  assert.deepEqual([result.reached, result.before, result.pictures, result.bytes.length], [true, original.length, 3, result.after]);
+  assert.ok(result.after <= target, `${result.after} > ${target}`);
+  assert.deepEqual(await pageTexts(result.bytes), words);
+  for (const [, filter, dpi] of await pictureSizes(result.bytes)) {
+    assert.ok(filter === "DCTDecode" && dpi >= READABLE_DPI - 1, `a picture is ${filter} at ${dpi} dpi`);
   }
+  assert.match(smallerMessage(result, target), /^The file went from .* to .* \(3 pictures re-encoded\)\.$/);
   // The same change made as an edit of a fresh copy gives the same file.
   const copy = await PDFDocument.load(original);
   applySmaller(copy, result);
   const applied = await copy.save();
-  assert.ok(applied.length <= target && (await pictureSizes(applied)).every((p) => p.filter === "DCTDecode"));
-  assert.equal(qpdf(applied, "--check").status, 0);
-  assert.match(smallerMessage(result, target), /^The file went from .* to .* \(3 pictures re-encoded\)\.$/);
-
+  assert.ok(applied.length <= target && (await pictureSizes(applied)).every(([, filter]) => filter === "DCTDecode"));
   // A file already small enough is left as it is.
   const same = await makeSmaller(result.bytes, result.bytes.length, nodeKit);
   assert.equal(same.bytes, result.bytes);
@@ -99,15 +88,12 @@ test("a file made smaller fits the size asked for and keeps its pages, words and
 });
 
 test("a size that can't be reached without unreadable text keeps the smallest readable file and says so", async () => {
-  const target = 20_000;
-  const result = await makeSmaller(original, target, nodeKit);
+  const result = await makeSmaller(original, 20_000, nodeKit);
   assert.equal(result.reached, false);
   assert.ok(result.after < original.length / 4, `only down to ${result.after}`);
-  for (const picture of await pictureSizes(result.bytes)) {
-    assert.ok(picture.dpi >= READABLE_DPI - 1 && picture.dpi <= READABLE_DPI + 1, `a picture is at ${picture.dpi} dpi`);
-  }
-  assert.equal((await pageTexts(result.bytes)).length, 3);
-  assert.match(smallerMessage(result, target), /can't get within 20 KB without making its text hard to read; it is now/);
+  for (const [, , dpi] of await pictureSizes(result.bytes)) assert.ok(Math.abs(dpi - READABLE_DPI) <= 1, `a picture is at ${dpi} dpi`);
+  assert.deepEqual(await pageTexts(result.bytes), words);
+  assert.match(smallerMessage(result, 20_000), /can't get within 20 KB without making its text hard to read; it is now/);
 
   // A file with no pictures to re-encode can't get smaller at all.
   const plain = await PDFDocument.create();

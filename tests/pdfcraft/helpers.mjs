@@ -1,19 +1,25 @@
-// Pictures and PDFs the tests make and read back: JPEGs and PNGs with an EXIF orientation, pdf.js
-// to draw saved pages and read their text, qpdf to check them.
-import { spawnSync } from "node:child_process";
-import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
-import { tmpdir } from "node:os";
+// What the editor's tests share. Its modules import pdf-lib, which is installed only in the build
+// folder's copy of the site (PDFCRAFT_WORK_DIR, set by tests/CMakeLists.txt), so the tests import
+// from there. Pictures are made here with an EXIF orientation; pdf.js draws saved pages and reads
+// their text.
+import { createRequire } from "node:module";
 import { join } from "node:path";
-import { napi, pdfjs, workDir } from "./build-copy.mjs";
+import { pathToFileURL } from "node:url";
 
+function folder(name) {
+  const value = process.env[name];
+  if (!value) throw new Error(`${name} is not set: run these tests through ctest (pdfcraft_unit) after building pdfcraft_site`);
+  return value;
+}
+
+export const workDir = folder("PDFCRAFT_WORK_DIR");
+export const siteDir = () => folder("PDFCRAFT_SITE_DIR");
+export const importSource = (name) => import(pathToFileURL(join(workDir, "src", name)).href);
+const require = createRequire(join(workDir, "package.json"));
+export const pdfLib = await import(pathToFileURL(require.resolve("pdf-lib")).href);
+const pdfjs = await import(pathToFileURL(require.resolve("pdfjs-dist/legacy/build/pdf.mjs")).href);
+export const napi = require("@napi-rs/canvas");
 const standardFontDataUrl = join(workDir, "node_modules", "pdfjs-dist", "standard_fonts") + "/";
-
-// Draws with the canvas kit that "Make smaller" uses in the window, here in Node.
-export const nodeKit = {
-  canvas: (width, height) => napi.createCanvas(width, height),
-  decodeJpeg: (bytes) => napi.loadImage(Buffer.from(bytes)),
-  jpeg: async (canvas, quality) => new Uint8Array(await canvas.encode("jpeg", Math.round(quality * 100))),
-};
 
 // A canvas of `width` × `height` split into `colours` bands, left to right (or top to bottom).
 export function bands(width, height, colours, { down = false, clear = false } = {}) {
@@ -44,24 +50,16 @@ function tiffWithOrientation(orientation, little) {
   return bytes;
 }
 
-// The JPEG with an EXIF block saying `orientation`, put right after its start marker.
+// The JPEG with an EXIF block saying `orientation` right after its start marker.
 export function withExif(jpeg, orientation, { little = false } = {}) {
-  const tiff = tiffWithOrientation(orientation, little);
-  const body = new Uint8Array([...new TextEncoder().encode("Exif"), 0, 0, ...tiff]);
-  const segment = new Uint8Array([0xff, 0xe1, (body.length + 2) >> 8, (body.length + 2) & 0xff, ...body]);
-  return new Uint8Array([...jpeg.subarray(0, 2), ...segment, ...jpeg.subarray(2)]);
+  const body = [...new TextEncoder().encode("Exif"), 0, 0, ...tiffWithOrientation(orientation, little)];
+  return new Uint8Array([...jpeg.subarray(0, 2), 0xff, 0xe1, 0, body.length + 2, ...body, ...jpeg.subarray(2)]);
 }
 
-// The PNG with an eXIf chunk saying `orientation` after its header chunk (the CRC isn't checked
-// by anything here, so it is left zero).
+// The PNG with an eXIf chunk saying `orientation` after its header chunk (CRC left zero: unread).
 export function pngWithExif(png, orientation) {
-  const tiff = tiffWithOrientation(orientation, false);
-  const chunk = new Uint8Array(12 + tiff.length);
-  new DataView(chunk.buffer).setUint32(0, tiff.length);
-  chunk.set(new TextEncoder().encode("eXIf"), 4);
-  chunk.set(tiff, 8);
-  const afterHeader = 8 + 25;
-  return new Uint8Array([...png.subarray(0, afterHeader), ...chunk, ...png.subarray(afterHeader)]);
+  const chunk = [0, 0, 0, 26, ...new TextEncoder().encode("eXIf"), ...tiffWithOrientation(orientation, false), 0, 0, 0, 0];
+  return new Uint8Array([...png.subarray(0, 33), ...chunk, ...png.subarray(33)]);
 }
 
 // Opens the PDF `bytes` with pdf.js for `use`, and closes it after.
@@ -74,27 +72,22 @@ export async function withPdf(bytes, use, options = {}) {
   }
 }
 
-// Draws page `number` (from 1) of the PDF `bytes` and answers a way to read its pixels.
+// Draws page `number` (from 1) of the PDF `bytes`; `colourAt(x, y)` names a pixel red, blue or white.
 export const drawPage = (bytes, number = 1, scale = 1) => withPdf(bytes, async (pdf) => {
   const page = await pdf.getPage(number);
   const viewport = page.getViewport({ scale });
   const canvas = napi.createCanvas(Math.ceil(viewport.width), Math.ceil(viewport.height));
   await page.render({ canvasContext: canvas.getContext("2d"), viewport, canvas }).promise;
   const { data } = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height);
-  const pixel = (x, y) => {
+  const colourAt = (x, y) => {
     const at = (Math.floor(y) * canvas.width + Math.floor(x)) * 4;
-    return [data[at], data[at + 1], data[at + 2]];
+    const [r, g, b] = data.subarray(at, at + 3);
+    if (r > 170 && g < 90 && b < 90) return "red";
+    if (b > 170 && r < 90 && g < 90) return "blue";
+    return r > 200 && g > 200 && b > 200 ? "white" : `rgb(${r},${g},${b})`;
   };
-  return { width: canvas.width, height: canvas.height, pixel, viewport };
+  return { width: canvas.width, height: canvas.height, colourAt, viewport };
 });
-
-// The colour a pixel is closest to, of red, blue and white.
-export function colourName([r, g, b]) {
-  if (r > 170 && g < 90 && b < 90) return "red";
-  if (b > 170 && r < 90 && g < 90) return "blue";
-  if (r > 200 && g > 200 && b > 200) return "white";
-  return `rgb(${r},${g},${b})`;
-}
 
 // Every page's text as pdf.js extracts it (what search and copy in a reader see).
 export const pageTexts = (bytes) => withPdf(bytes, async (pdf) => {
@@ -105,16 +98,3 @@ export const pageTexts = (bytes) => withPdf(bytes, async (pdf) => {
   }
   return texts;
 });
-
-// qpdf run with `args` on the bytes: its exit status (0: nothing wrong) and what it printed.
-export function qpdf(bytes, ...args) {
-  const folder = mkdtempSync(join(tmpdir(), "pdfcraft-"));
-  try {
-    writeFileSync(join(folder, "file.pdf"), bytes);
-    const run = spawnSync("qpdf", [...args, join(folder, "file.pdf")], { encoding: "utf8", maxBuffer: 1 << 26 });
-    if (run.error) throw run.error;
-    return run;
-  } finally {
-    rmSync(folder, { recursive: true, force: true });
-  }
-}
