@@ -13,7 +13,7 @@ packages=(
   xdg-utils unzip
   clang-14 libclang-rt-14-dev llvm-14
   cups cups-ipp-utils cups-client avahi-daemon libqpdf-dev qpdf
-  libarchive-dev libxml2-dev
+  libarchive-dev libxml2-dev zlib1g-dev
   libpq-dev postgresql
   lintian appstream desktop-file-utils dpkg-dev
 )

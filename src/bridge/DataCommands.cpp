@@ -3,6 +3,7 @@
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
 #include "bridge/FolderChoice.h"
+#include "common/Deflate.h"
 #include "common/Error.h"
 #include "common/Files.h"
 #include "common/Utf8.h"
@@ -17,9 +18,13 @@ void load(Bridge& bridge, const Json&, const CommandReply& reply)
     reply.reply(RawJSON { bridge.store().load() });
 }
 
-void loadText(Bridge& bridge, const Json&, const CommandReply& reply)
+void loadText(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
-    reply.replyBytes(bridge.store().load());
+    // A page that can inflate asks for the text deflated, a small fraction of the bytes to carry.
+    if (strView(args, 0) == "deflate")
+        reply.replyBytes(deflated(bridge.store().load()), Json { { "encoding", "deflate" } });
+    else
+        reply.replyBytes(bridge.store().load());
 }
 
 void save(Bridge& bridge, const Json& args, const CommandReply& reply)

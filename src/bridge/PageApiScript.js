@@ -94,10 +94,19 @@
   }
 
   // The document's text comes as bytes, through the byte channel when large: a script reply
-  // carrying tens of megabytes of text costs the page seconds. Bytes that didn't arrive (an
-  // address that expired) are asked for again as a script reply.
-  const loadDocument = () => callBytes('loadText')
-    .then((u8) => JSON.parse(new TextDecoder().decode(u8)), () => call('load'));
+  // carrying tens of megabytes of text costs the page seconds. Where the page can inflate, the
+  // bytes come deflated, a small fraction to carry. Bytes that didn't arrive (an address that
+  // expired) are asked for again as a script reply.
+  const inflating = typeof DecompressionStream === 'function';
+  const streamOf = (r) => (typeof r === 'string' && r.startsWith(channel))
+    ? fetch(r).then((f) => f.ok ? f.body : Promise.reject(new Error('The bytes were no longer there to fetch.')))
+    : Promise.resolve(new Blob([unb64(r)]).stream());
+  const textOf = (r) => (r?.encoding === 'deflate'
+    ? streamOf(r.bytes).then((body) => new Response(body.pipeThrough(new DecompressionStream('deflate'))).text())
+    : Promise.resolve(bytesFrom(r?.bytes ?? r)).then((u8) => new TextDecoder().decode(u8)));
+  const loadDocument = () => callVia('loadText', inflating ? ['deflate'] : [])
+    .then(textOf)
+    .then((text) => JSON.parse(text), () => call('load'));
 
   const api = {
     native: 'cpp',

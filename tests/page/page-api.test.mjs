@@ -3,6 +3,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
+import { deflateSync } from 'node:zlib';
 
 const script = readFileSync(new URL('../../src/bridge/PageApiScript.js', import.meta.url), 'utf8');
 
@@ -171,15 +172,25 @@ test('an XMLHttpRequest sends a Blob to the program as bytes, and anything else 
   }
 });
 
-test('the document loads as bytes, and as a script reply when its bytes did not arrive', async () => {
-  let loadText = JSON.stringify(base64(Buffer.from('{"clients":[{"id":"é"}]}')));
-  const reply = (body) => (body.cmd === 'load' ? '{"from":"reply"}' : loadText);
-  const { api, posted } = install(reply, channelOf(new Uint8Array(0), 'quillpost-bytes://bytes/known'));
-  assert.deepEqual(await api.load(), { clients: [{ id: 'é' }] });
-  assert.deepEqual(posted.map((p) => [p.cmd, p.via]), [['loadText', 'quillpost-bytes']]);
-  loadText = JSON.stringify('quillpost-bytes://bytes/expired');
-  assert.deepEqual(await api.load(), { from: 'reply' });
-  assert.deepEqual(posted.slice(1).map((p) => p.cmd), ['loadText', 'load']);
+test('the document loads as bytes, deflated where the page can inflate them, and as a script reply when its bytes did not arrive', async () => {
+  const text = Buffer.from('{"clients":[{"id":"é"}]}');
+  const packed = deflateSync(text);
+  const down = 'quillpost-bytes://bytes/down';
+  const cases = [
+    ['plain Base64', JSON.stringify(base64(text)), { clients: [{ id: 'é' }] }],
+    ['deflated Base64', JSON.stringify({ bytes: base64(packed), encoding: 'deflate' }), { clients: [{ id: 'é' }] }],
+    ['a deflated address', JSON.stringify({ bytes: down, encoding: 'deflate' }), { clients: [{ id: 'é' }] }],
+    ['an expired address', JSON.stringify({ bytes: 'quillpost-bytes://bytes/gone', encoding: 'deflate' }), { from: 'reply' }],
+    ['bytes that do not inflate', JSON.stringify({ bytes: base64(text), encoding: 'deflate' }), { from: 'reply' }],
+  ];
+  for (const [name, loadText, expected] of cases) {
+    const reply = (body) => (body.cmd === 'load' ? '{"from":"reply"}' : loadText);
+    const fetch = async (address) => ({ ok: address === down, body: new Blob([packed]).stream() });
+    const { api, posted } = install(reply, fetch);
+    assert.deepEqual(await api.load(), expected, name);
+    assert.deepEqual(posted[0], { cmd: 'loadText', args: '["deflate"]', via: 'quillpost-bytes' }, name);
+    assert.deepEqual(posted.slice(1).map((p) => p.cmd), expected.from ? ['load'] : [], name);
+  }
 });
 
 test('large text is saved as the addresses of its pieces in order, however the uploads finish; a refused upload sends the text', async () => {
