@@ -3,15 +3,13 @@
 
 --mode deb: builds the Debian package with CPack, checks it with lintian (no errors) and the
 AppStream metainfo with appstreamcli, installs it on this machine (as root), runs the program's own
-self-test against the installed /usr/bin/quillpost, removes the
-package, and checks that the user's data outlived both.
+self-test against the installed /usr/bin/quillpost, removes the package, and checks that the
+user's data outlived both.
 
 --mode update: builds the relocatable tarball with CPack, unpacks it as a user would, and runs it
 in the updater's test mode against a feed on this machine: a release signed by someone else
-changes nothing, a copy whose folder holds something else as well says it can't update itself and
-stays as it was, a feed version with path separators and a signed older release offered as newer
-are refused without touching anything, a release whose program doesn't start is rolled back, and
-a good one is installed after a safety copy, started, and kept once its page has shown."""
+changes nothing, a release whose program doesn't start is rolled back, and a good one is installed
+after a safety copy, started, and kept once its page has shown."""
 
 import argparse
 import base64
@@ -30,18 +28,14 @@ import threading
 import time
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 
-from harness import Checks, app_environment, start_xvfb, stop_xvfb, wait_until
+from harness import Checks, app_environment, quiet, start_xvfb, stop_xvfb, wait_until
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def quiet(arguments, **options):
-    return subprocess.run(arguments, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
-
-
 def cpack(build, generator, output):
-    result = quiet(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-G", generator, "-B", output])
+    result = quiet(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-G", generator, "-B", output], timeout=None)
     if result.returncode != 0:
         raise RuntimeError("cpack -G %s failed:\n%s" % (generator, result.stdout))
     suffix = ".deb" if generator == "DEB" else ".tar.gz"
@@ -108,35 +102,27 @@ def sign(key, path):
                                            check=True, capture_output=True).stdout).decode()
 
 
-def release(tarball, folder, name, program, version="0.2.0"):
-    """The release tarball with bin/quillpost replaced: the real program moves to quillpost-real.
-    Its install manifest names version and lists the files added."""
+def release(tarball, folder, name, program):
+    """The release tarball with bin/quillpost replaced by `program`, the real one moved to
+    quillpost-real, and its install manifest naming version 0.2.0 and the files added."""
     out = os.path.join(folder, name)
     with tarfile.open(tarball) as source, tarfile.open(out, "w:gz") as target:
+        def add(name, data, mode=0o644):
+            info = tarfile.TarInfo(name)
+            info.size, info.mode = len(data), mode
+            target.addfile(info, io.BytesIO(data))
         for member in source.getmembers():
             data = source.extractfile(member) if member.isfile() else None
             if member.name.endswith("/share/quillpost/install-manifest"):
                 lines = data.read().decode().splitlines()
-                lines[1] = "version " + version
-                lines += ["bin/quillpost-real", "share/quillpost/RELEASE-0.2.0"]
-                text = ("\n".join(lines) + "\n").encode()
-                info = tarfile.TarInfo(member.name)
-                info.size, info.mode = len(text), 0o644
-                target.addfile(info, io.BytesIO(text))
-                continue
-            if member.name.endswith("/bin/quillpost"):
-                real = tarfile.TarInfo(member.name + "-real")
-                real.size, real.mode = member.size, 0o755
-                target.addfile(real, data)
-                script = program.encode()
-                info = tarfile.TarInfo(member.name)
-                info.size, info.mode = len(script), 0o755
-                target.addfile(info, io.BytesIO(script))
-                continue
-            target.addfile(member, data)
-        mark = tarfile.TarInfo(source.getmembers()[0].name.split("/")[0] + "/share/quillpost/RELEASE-0.2.0")
-        mark.size = 0
-        target.addfile(mark, io.BytesIO(b""))
+                lines[1] = "version 0.2.0"
+                add(member.name, ("\n".join(lines + ["bin/quillpost-real", "share/quillpost/RELEASE-0.2.0"]) + "\n").encode())
+            elif member.name.endswith("/bin/quillpost"):
+                add(member.name + "-real", data.read(), 0o755)
+                add(member.name, program.encode(), 0o755)
+            else:
+                target.addfile(member, data)
+        add(source.getmembers()[0].name.split("/")[0] + "/share/quillpost/RELEASE-0.2.0", b"")
     return out
 
 
@@ -212,17 +198,14 @@ def update_mode(args, check, work):
     good = release(tarball, work, "good.tar.gz",
                    '#!/bin/sh\n[ "$1" = --self-check ] || echo $$ > "%s"\nunset QUILLPOST_UPDATE_TEST\nexec "$0-real" "$@"\n' % started_mark)
     broken = release(tarball, work, "broken.tar.gz", "#!/bin/sh\nexit 1\n")
-    older_mark = os.path.join(work, "started-older")
-    older = release(tarball, work, "older.tar.gz",
-                    '#!/bin/sh\n[ "$1" = --self-check ] || echo $$ > "%s"\nexec "$0-real" "$@"\n' % older_mark, version="0.0.5")
 
     feed = Feed(os.path.join(work, "feed"))
     xvfb, display = start_xvfb()
     bus = quiet(["dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"]).stdout.split()
     processes = []
     try:
-        def run(name, archive, signer, version="0.2.0", program=prefix):
-            feed.offer(archive, sign(signer, archive), version)
+        def run(name, archive, signer):
+            feed.offer(archive, sign(signer, archive), "0.2.0")
             data_dir = os.path.join(work, name, "data")
             os.makedirs(data_dir)
             with open(os.path.join(data_dir, "data.json"), "w") as f:
@@ -234,7 +217,7 @@ def update_mode(args, check, work):
             env = app_environment(data_dir, os.path.join(work, name, "state"), display, script, {
                 "DBUS_SESSION_BUS_ADDRESS": bus[0], "QUILLPOST_UPDATE_TEST": log, "QUILLPOST_FEED_URL": feed.base + "/appcast.xml",
                 "QUILLPOST_TEST_UPDATE_KEY": public, "XDG_DATA_HOME": os.path.join(work, name, "xdg")})
-            process = subprocess.Popen([os.path.join(program, "bin", "quillpost")], env=env, stdout=subprocess.DEVNULL,
+            process = subprocess.Popen([os.path.join(prefix, "bin", "quillpost")], env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL, start_new_session=True)
             processes.append(process)
             return process, log, data_dir
@@ -251,40 +234,17 @@ def update_mode(args, check, work):
                 process.kill()
                 process.wait()
 
-        # A copy in a folder that holds something else too (as ~/.local does) is left alone, and the
-        # feed's version never becomes a path: its ".." would lead from a staging folder to the victim.
-        shared_apps = os.path.join(work, "shared-apps")
-        shared = unpack(tarball, shared_apps)
-        notes = os.path.join(shared, "notes.txt")
-        with open(notes, "w") as f:
-            f.write("someone else's notes\n")
-        decoy = os.path.join(apps, ".quillpost-update-0.2.0")
-        victim = os.path.join(work, "victim", "keep.txt")
-        os.makedirs(os.path.dirname(victim))
-        with open(victim, "w") as f:
-            f.write("keep")
-        refusals = [
-            # name, release, signer, feed version, the copy that runs, what its log must say
-            ("stranger", good, stranger, "0.2.0", prefix, ("error", "signature")),
-            ("shared", good, key, "0.2.0", shared, ("can't update itself", "notes.txt", "https://")),
-            ("separators", good, key, "0.2.0/../../victim", prefix, ("error", "its feed announced")),
-            ("downgrade", older, key, "0.2.0", prefix, ("error", "refused as a downgrade")),
-            ("broken", broken, key, "0.2.0", prefix, ("rolled back",)),
-        ]
-        for name, archive, signer, version, copy, said in refusals:
-            if name == "separators":
-                os.makedirs(decoy)
-            before = (tree_digest(copy), sorted(os.listdir(os.path.dirname(copy))))
-            process, log, _ = run(name, archive, signer, version, copy)
+        # The updater's unit tests hold each refusal; here a stranger's signature and a release that
+        # doesn't start show that the real copy and the folder beside it stay as they were.
+        for name, archive, signer, said in (("stranger", good, stranger, ("error", "signature")), ("broken", broken, key, ("rolled back",))):
+            before = (tree_digest(prefix), sorted(os.listdir(apps)))
+            process, log, _ = run(name, archive, signer)
             check(wait_until(lambda: all(t in text(log) for t in said), 60),
                   "%s: the updater refuses, saying %s: %s" % (name, said, text(log).strip().replace("\n", " | ")))
             end(process)
-            check((tree_digest(copy), sorted(os.listdir(os.path.dirname(copy)))) == before,
-                  "%s: the installed copy and the folders beside it are as they were (%s)" % (name, os.listdir(os.path.dirname(copy))))
-            if name == "separators":
-                os.rmdir(decoy)
-        check(text(notes) == "someone else's notes\n" and text(victim) == "keep" and not os.path.exists(started_mark)
-              and not os.path.exists(older_mark), "no refused release started, and the files of others are untouched")
+            check((tree_digest(prefix), sorted(os.listdir(apps))) == before,
+                  "%s: the installed copy and the folders beside it are as they were (%s)" % (name, os.listdir(apps)))
+        check(not os.path.exists(started_mark), "no refused release started")
 
         process, log, data_dir = run("good", good, key)
         installed = wait_until(lambda: "installed 0.2.0" in text(log), 60)
