@@ -99,7 +99,7 @@ def main():
         args.app = os.path.join(prefix, "bin", "quillpost")
 
     # The backup folder is set before the start, as a returning user would have it; the drive
-    # folder is one the page connects and disconnects.
+    # folder is one the page connects.
     backups = os.path.join(work, "backups")
     os.makedirs(data_dir)
     os.makedirs(os.path.join(work, "drive"))
