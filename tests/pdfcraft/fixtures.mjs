@@ -10,7 +10,6 @@ async function pdfLibFrom(workDir) {
   return import(pathToFileURL(createRequire(join(resolve(workDir), "package.json")).resolve("pdf-lib")).href);
 }
 
-// A US Letter page with one line of large text.
 export async function onePage(workDir) {
   const { PDFDocument } = await pdfLibFrom(workDir);
   const doc = await PDFDocument.create();
@@ -18,9 +17,8 @@ export async function onePage(workDir) {
   return doc.save();
 }
 
-// One page, fields from the top down in tab order: name (text, at most 40), code (at most 5),
-// address (multi-line), agree (check box), color (radio: red, blue), country (drop-down),
-// languages (multiple-choice list), office (read-only text, filled).
+// Fields from the top down in tab order: name (text, at most 40), code (at most 5), address (multi-line),
+// agree (check box), color (radio: red, blue), country (drop-down), languages (multiple choice), office (read-only).
 export async function everyFieldForm(workDir) {
   const { PDFDocument, StandardFonts } = await pdfLibFrom(workDir);
   const doc = await PDFDocument.create();
@@ -51,9 +49,8 @@ export async function everyFieldForm(workDir) {
   return doc.save();
 }
 
-// A form described only by XFA, asking readers to draw it from there (NeedsRendering), with no
-// AcroForm fields to fill: what some government forms are. With `parts`, its XFA is kept as
-// separate streams (template, datasets, ...) as form designers write it, not as one stream.
+// A form only XFA describes, asking readers to draw it (NeedsRendering), as some government forms are.
+// With `parts`, its XFA is kept as separate streams (template, datasets, ...) rather than as one.
 export async function xfaForm(workDir, { parts = false } = {}) {
   const { PDFDocument, PDFName, PDFBool, PDFString } = await pdfLibFrom(workDir);
   const doc = await PDFDocument.create();
@@ -66,15 +63,11 @@ export async function xfaForm(workDir, { parts = false } = {}) {
 <ui><textEdit/></ui><caption reserve="25mm"><value><text>Family name</text></value></caption></field></subform>
 </subform></template>`;
   const datasets = `<xfa:datasets xmlns:xfa="http://www.xfa.org/schema/xfa-data/1.0/"><xfa:data><form1><main><familyName/></main></form1></xfa:data></xfa:datasets>`;
+  const head = `<?xml version="1.0" encoding="UTF-8"?>\n<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/">`;
   const stream = (text) => doc.context.register(doc.context.flateStream(text));
-  const xfa = parts
-    ? doc.context.obj([
-      PDFString.of("preamble"), stream(`<?xml version="1.0" encoding="UTF-8"?>\n<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/">`),
-      PDFString.of("template"), stream(template),
-      PDFString.of("datasets"), stream(datasets),
-      PDFString.of("postamble"), stream("</xdp:xdp>"),
-    ])
-    : stream(`<?xml version="1.0" encoding="UTF-8"?>\n<xdp:xdp xmlns:xdp="http://ns.adobe.com/xdp/">${template}${datasets}</xdp:xdp>`);
+  const named = [["preamble", head], ["template", template], ["datasets", datasets], ["postamble", "</xdp:xdp>"]];
+  const xfa = parts ? doc.context.obj(named.flatMap(([name, text]) => [PDFString.of(name), stream(text)]))
+    : stream(`${head}${template}${datasets}</xdp:xdp>`);
   doc.catalog.set(PDFName.of("AcroForm"), doc.context.obj({ Fields: [], XFA: xfa }));
   doc.catalog.set(PDFName.of("NeedsRendering"), PDFBool.True);
   return doc.save();

@@ -1,15 +1,12 @@
 // What the editor's tests share. Its modules import pdf-lib, which is installed only in the build
-// folder's copy of the site (PDFCRAFT_WORK_DIR, set by tests/CMakeLists.txt), so the tests import
-// from there. Pictures are made here with an EXIF orientation; pdf.js draws saved pages and reads
-// their text.
+// folder's copy of the site (PDFCRAFT_WORK_DIR, set by tests/CMakeLists.txt): the tests import from there.
 import { createRequire } from "node:module";
 import { join } from "node:path";
 import { pathToFileURL } from "node:url";
 
 function folder(name) {
-  const value = process.env[name];
-  if (!value) throw new Error(`${name} is not set: run these tests through ctest (pdfcraft_unit) after building pdfcraft_site`);
-  return value;
+  if (!process.env[name]) throw new Error(`${name} is not set: run these tests through ctest (pdfcraft_unit) after building pdfcraft_site`);
+  return process.env[name];
 }
 
 export const workDir = folder("PDFCRAFT_WORK_DIR");
@@ -22,19 +19,22 @@ export const napi = require("@napi-rs/canvas");
 const standardFontDataUrl = join(workDir, "node_modules", "pdfjs-dist", "standard_fonts") + "/";
 
 // A canvas of `width` × `height` split into `colours` bands, left to right (or top to bottom).
-export function bands(width, height, colours, { down = false, clear = false } = {}) {
+export function bands(width, height, colours, { down = false } = {}) {
   const canvas = napi.createCanvas(width, height);
   const context = canvas.getContext("2d");
-  if (!clear) {
-    context.fillStyle = "#fff";
-    context.fillRect(0, 0, width, height);
-  }
   colours.forEach((colour, i) => {
     context.fillStyle = colour;
     if (down) context.fillRect(0, (i * height) / colours.length, width, height / colours.length);
     else context.fillRect((i * width) / colours.length, 0, width / colours.length, height);
   });
   return canvas;
+}
+
+// A PDF of blank pages `widths` points wide (so their order can be read back) and 300 high.
+export async function pdfOfWidths(widths) {
+  const doc = await pdfLib.PDFDocument.create();
+  for (const width of widths) doc.addPage([width, 300]);
+  return doc.save();
 }
 
 export const jpegOf = async (canvas, quality = 95) => new Uint8Array(await canvas.encode("jpeg", quality));
@@ -62,7 +62,6 @@ export function pngWithExif(png, orientation) {
   return new Uint8Array([...png.subarray(0, 33), ...chunk, ...png.subarray(33)]);
 }
 
-// Opens the PDF `bytes` with pdf.js for `use`, and closes it after.
 export async function withPdf(bytes, use, options = {}) {
   const task = pdfjs.getDocument({ data: bytes.slice(), standardFontDataUrl, isEvalSupported: false, verbosity: 0, ...options });
   try {

@@ -7,16 +7,13 @@ const { loadPages } = await importSource("pageload.js");
 // A pdf.js document whose pages arrive only when the test lets them.
 function slowDocument(count) {
   const waiting = new Map();
-  const pdf = {
-    numPages: count,
-    asked: [],
-    getPage: (number) => {
-      pdf.asked.push(number);
-      return new Promise((resolve, reject) => waiting.set(number, { resolve, reject }));
-    },
-    arrive: (number) => waiting.get(number).resolve({ number }),
-    fail: (number) => waiting.get(number).reject(new Error(`page ${number} is broken`)),
+  const pdf = { numPages: count, asked: [] };
+  pdf.getPage = (number) => {
+    pdf.asked.push(number);
+    return new Promise((resolve, reject) => waiting.set(number, { resolve, reject }));
   };
+  pdf.arrive = (number) => waiting.get(number).resolve({ number });
+  pdf.fail = (number) => waiting.get(number).reject(new Error(`page ${number} is broken`));
   return pdf;
 }
 
@@ -29,8 +26,7 @@ async function opened(count, { firstFails = false } = {}) {
   const opening = loadPages(pdf);
   await tick();
   assert.deepEqual(pdf.asked, [1], "page 1 is asked for on its own first");
-  if (firstFails) pdf.fail(1);
-  else pdf.arrive(1);
+  pdf[firstFails ? "fail" : "arrive"](1);
   return { pdf, loaded: await opening };
 }
 

@@ -1,6 +1,6 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
-import { bands, drawPage, importSource, jpegOf, pdfLib, pngOf, pngWithExif, withExif } from "./helpers.mjs";
+import { bands, drawPage, importSource, jpegOf, pdfLib, pdfOfWidths, pngOf, pngWithExif, withExif } from "./helpers.mjs";
 
 const {
   fileKind, imageOrientation, insertImage, insertFiles, mergeFiles, mergedName, extractPages, parsePageChoice, PagesError,
@@ -8,11 +8,6 @@ const {
 const { placeSignature, inkBounds } = await importSource("signature.js");
 const { PDFDocument, degrees } = pdfLib;
 
-async function pdfOfWidths(widths) {
-  const doc = await PDFDocument.create();
-  for (const width of widths) doc.addPage([width, 300]);
-  return doc.save();
-}
 const widthsOf = async (bytes) => (await PDFDocument.load(bytes)).getPages().map((page) => Math.round(page.getWidth()));
 const text = (words) => new TextEncoder().encode(words);
 const jpeg = await jpegOf(bands(120, 60, ["red", "blue"]));
@@ -35,26 +30,25 @@ test("the EXIF orientation is read from JPEGs in both byte orders and from PNGs,
   }
   const pointingAway = withExif(jpeg, 6);
   pointingAway[2 + 4 + 6 + 7] = 0xf0; // the first directory's offset points past the block
-  const upright = [jpeg, png, withExif(jpeg, 9), withExif(jpeg, 6).subarray(0, 20), pointingAway];
-  assert.deepEqual(upright.map(imageOrientation), [1, 1, 1, 1, 1], "none, out of range, cut inside its block, pointing away");
+  const upright = [jpeg, png, withExif(jpeg, 9), withExif(jpeg, 6).subarray(0, 20), withExif(jpeg, 6).subarray(0, 32), pointingAway];
+  assert.deepEqual(upright.map(imageOrientation), [1, 1, 1, 1, 1, 1], "none, out of range, cut in its header or its tag, pointing away");
 });
 
-// A landscape picture, red on its left half and blue on its right, added as a page: the page
-// takes the picture's shape and shows it turned as its orientation says.
+// A landscape picture, red on its left half and blue on its right, turned as its orientation says.
 test("a scan becomes a page of its own, sized to the page and turned by its orientation", async () => {
   const cases = [
-    ["JPEG as stored", jpeg, ["red", "blue"]], ["JPEG turned half round", withExif(jpeg, 3), ["blue", "red"]],
-    ["JPEG turned right", withExif(jpeg, 6), ["red", "blue"]], ["JPEG turned left", withExif(jpeg, 8, { little: true }), ["blue", "red"]],
-    ["JPEG mirrored", withExif(jpeg, 2), ["blue", "red"]], ["PNG turned right", pngWithExif(png, 6), ["red", "blue"]],
+    ["JPEG as stored", jpeg, "wide red blue"], ["JPEG turned half round", withExif(jpeg, 3), "wide blue red"],
+    ["JPEG turned right", withExif(jpeg, 6), "tall red blue"], ["JPEG turned left", withExif(jpeg, 8, { little: true }), "tall blue red"],
+    ["JPEG mirrored", withExif(jpeg, 2), "wide blue red"], ["JPEG transposed", withExif(jpeg, 5), "tall red blue"],
+    ["PNG turned right", pngWithExif(png, 6), "tall red blue"],
   ];
   for (const [name, bytes, expected] of cases) {
     const doc = await PDFDocument.load(await pdfOfWidths([595]));
     assert.equal(await insertImage(doc, 1, bytes, name), 1);
     const { width: w, height: h, colourAt } = await drawPage(await doc.save(), 2, 0.5);
-    // Shown as stored the page is landscape, red then blue from left to right; turned a quarter,
-    // it is portrait, with the colours from top to bottom.
-    const seen = w > h ? [colourAt(w * 0.25, h / 2), colourAt(w * 0.75, h / 2)] : [colourAt(w / 2, h * 0.3), colourAt(w / 2, h * 0.7)];
-    assert.deepEqual([w > h, seen], [!/turned (right|left)/.test(name), expected], `${name}: ${w}×${h}`);
+    const seen = w > h ? ["wide", colourAt(w * 0.25, h / 2), colourAt(w * 0.75, h / 2)]
+      : ["tall", colourAt(w / 2, h * 0.3), colourAt(w / 2, h * 0.7)];
+    assert.equal(seen.join(" "), expected, name);
   }
 });
 
@@ -86,12 +80,11 @@ test("pages from other PDFs and pictures go in where asked, merge into new files
   for (const [attempt, message] of refusals) {
     await assert.rejects(attempt(), (error) => error instanceof PagesError && message.test(error.message), String(message));
   }
-  const names = [[["Passport scan.JPG", "form.pdf"], "Passport scan"], [["photo.jpeg"], "photo"], [["notes.pdf.txt"], "notes.pdf.txt"], [[".pdf"], "document"]];
-  for (const [given, expected] of names) assert.equal(mergedName(given), `${expected}-merged.pdf`, given.join(", "));
+  const names = [["Passport scan.JPG", "form.pdf"], ["photo.jpeg"], ["notes.pdf.txt"], [".pdf"]].map(mergedName);
+  assert.deepEqual(names, ["Passport scan", "photo", "notes.pdf.txt", "document"].map((base) => `${base}-merged.pdf`));
 });
 
-// A signature picture, red on its upper half and blue on its lower, is placed in a box chosen on
-// the page as shown; the page is turned, so the box's corners are far from where they look.
+// A signature, red above blue, placed in a box chosen on a turned page as shown, so its corners aren't where they look.
 test("a signature goes into the placed box upright, however the page is turned", async () => {
   const signature = await pngOf(bands(80, 40, ["red", "blue"], { down: true }));
   const box = { left: 100, top: 150, width: 160, height: 80 }; // in the shown page's pixels
@@ -115,19 +108,17 @@ test("a signature goes into the placed box upright, however the page is turned",
     [() => placeSignature(doc, 1, signature, good), /no page 2/],
     [() => placeSignature(doc, 0, signature, { ...good, topLeft: [10, NaN] }), /no place/],
     [() => placeSignature(doc, 0, signature, { ...good, bottomRight: [11, 10] }), /too small/],
-    [() => placeSignature(doc, 0, text("<svg/>"), good), /PNG or JPEG/],
+    [() => placeSignature(doc, 0, text("%PDF-1.7"), good), /PNG or JPEG/],
   ];
   for (const [attempt, message] of refusals) await assert.rejects(attempt(), message);
 });
 
-test("the ink of a drawn signature is found however little there is", () => {
-  const ink = (points) => {
+test("the ink of a drawn signature is found however little there is, and a faint edge isn't ink", () => {
+  const cases = [[[], null], [[[2, 1]], [2, 1, 1, 1]], [[[5, 0], [0, 3]], [0, 0, 6, 4]], [[[1, 2], [4, 1], [3, 3, 5]], [1, 1, 4, 2]]];
+  for (const [points, box] of cases) {
     const pixels = new Uint8ClampedArray(6 * 4 * 4);
     for (const [x, y, alpha = 255] of points) pixels[(y * 6 + x) * 4 + 3] = alpha;
-    return inkBounds(pixels, 6, 4);
-  };
-  assert.equal(ink([]), null);
-  assert.deepEqual(ink([[2, 1]]), { x: 2, y: 1, width: 1, height: 1 });
-  assert.deepEqual(ink([[5, 0], [0, 3]]), { x: 0, y: 0, width: 6, height: 4 });
-  assert.deepEqual(ink([[1, 2], [4, 1], [3, 3, 5]]), { x: 1, y: 1, width: 4, height: 2 }, "a faint edge isn't ink");
+    const found = inkBounds(pixels, 6, 4);
+    assert.deepEqual(found && [found.x, found.y, found.width, found.height], box, JSON.stringify(points));
+  }
 });

@@ -12,12 +12,12 @@ const response = (status, body) => new Response(body, { status });
 
 test("the document and its names come from the file parameter, and fetching it tells an expired hand-over apart", async () => {
   const address = "pdfcraft://app/doc/0123456789abcdef0123456789abcdef/My%20Form%2Fv2.pdf";
-  assert.deepEqual([documentAddress(`?file=${encodeURIComponent(address)}`), documentAddress("")], [address, null]);
+  assert.deepEqual([documentAddress(`?file=${encodeURIComponent(address)}`), documentAddress("?file=")], [address, null]);
   assert.deepEqual([fileNameOf(address), fileNameOf("pdfcraft://app/doc/0123456789abcdef/")], ["My Form/v2.pdf", "0123456789abcdef"]);
   assert.deepEqual([editedName("Form.PDF"), editedName("")], ["Form-edited.pdf", "document-edited.pdf"]);
 
   assert.equal(new TextDecoder().decode(await fetchDocument("x", async () => response(200, "%PDF-1.7"))), "%PDF-1.7");
-  const failures = [[404, "gone", /no longer available/], [404, "not found", /wasn't found/], [500, "", /status 500/], [200, "", /empty/]];
+  const failures = [[404, "gone", /no longer available/], [404, "not found", /wasn't found/], [500, "gone", /status 500/], [200, "", /empty/]];
   for (const [status, body, reason] of failures) await assert.rejects(fetchDocument("x", async () => response(status, body)), reason);
   await assert.rejects(fetchDocument("x", async () => { throw new TypeError("Load failed"); }), /Load failed/);
 });
