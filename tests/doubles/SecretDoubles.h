@@ -173,9 +173,6 @@ public:
     void readText(std::function<void(std::string)> completion) override { completion(text.value_or("")); }
     bool hasType(const std::string& type) const override { return std::find(types.begin(), types.end(), type) != types.end(); }
 
-    // Another program copies something.
-    void copiedElsewhere(const std::string& value) { writeText(value, {}); }
-
     std::optional<std::string> text;
     std::vector<std::string> types;
     std::map<std::string, std::string> extra;
