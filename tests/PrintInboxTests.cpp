@@ -134,9 +134,8 @@ TEST_F(PrintInboxTest, InsideAcceptsOnlyFilesDirectlyInTheInbox)
     fs::create_symlink(m_folder / "outside.pdf", inbox / "link-out.pdf");
     fs::create_directory_symlink(inbox, m_folder / "inbox-link");
 
-    EXPECT_EQ(m_inbox.inside((inbox / "a.pdf").string()), fs::canonical(inbox / "a.pdf"));
-    EXPECT_EQ(m_inbox.inside((inbox / "." / ".spool" / ".." / "a.pdf").string()), fs::canonical(inbox / "a.pdf"));
-    EXPECT_EQ(m_inbox.inside((m_folder / "inbox-link" / "a.pdf").string()), fs::canonical(inbox / "a.pdf"));
+    for (auto accepted : { inbox / "a.pdf", inbox / "." / ".spool" / ".." / "a.pdf", m_folder / "inbox-link" / "a.pdf" })
+        EXPECT_EQ(m_inbox.inside(accepted.string()), fs::canonical(inbox / "a.pdf")) << accepted;
 
     for (auto refused : {
              spool("1-job.pdf").string(),
@@ -167,7 +166,6 @@ TEST_F(PrintInboxTest, ListsThePdfFilesNewestFirst)
     EXPECT_EQ(listed[0]["name"], "B.PDF");
     EXPECT_EQ(listed[0]["size"], 5);
     EXPECT_EQ(listed[1]["name"], "a.pdf");
-    EXPECT_LT(listed[1]["at"].get<std::string>(), listed[0]["at"].get<std::string>());
     EXPECT_TRUE(std::regex_match(listed[0]["at"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
 }
 

@@ -61,8 +61,13 @@ protected:
     void startAndSettle()
     {
         inbox().start();
+        settle(1000ms);
+    }
+
+    void settle(std::chrono::milliseconds time)
+    {
         m_clock.runPosted();
-        m_clock.advance(1000ms);
+        m_clock.advance(time);
         m_clock.runPosted();
     }
 
@@ -74,8 +79,7 @@ protected:
         return answer;
     }
 
-    bool pidSaved() { return savedSettings().contains("printerPid"); }
-    Json savedSettings() { return Json::parse(readText(m_folder / "config.json")); }
+    bool pidSaved() { return Json::parse(readText(m_folder / "config.json")).contains("printerPid"); }
 
     // The calls that change the queue, in order: hold, (re)create, release, remove.
     Calls queueChanges(size_t from = 0) const
@@ -111,12 +115,11 @@ TEST_F(PrinterTest, StartsTheServerAndAddsTheQueueWithExactCommandLines)
     EXPECT_EQ(status(), (Json { { "available", true }, { "enabled", true }, { "running", false }, { "queue", false }, { "port", 0 }, { "error", "" },
                             { "inbox", (m_folder / "Print Inbox").string() } }));
     startAndSettle();
-
     auto spool = (m_folder / "Print Inbox" / ".spool").string();
     EXPECT_EQ(m_runner.starts, (Calls { { tools.server, "-n", "localhost", "-p", "47631", "-r", "off", "-f", "application/pdf", "-k", "-d", spool,
                                    "-M", "Quillpost", "-m", "PDF copy", "Quillpost PDF" } }));
     EXPECT_TRUE(std::filesystem::is_directory(spool));
-    EXPECT_EQ(savedSettings()["printerPid"], 4242);
+    EXPECT_TRUE(pidSaved());
     EXPECT_EQ(queueChanges(), (Calls { holdNew, pause,
                                   { tools.lpadmin, "-p", "Quillpost_PDF", "-E", "-v", "ipp://localhost:47631/ipp/print", "-m", "everywhere", "-D",
                                       "Quillpost PDF", "-L", "Saves into Quillpost", "-o", "printer-error-policy=retry-job" },
@@ -125,30 +128,26 @@ TEST_F(PrinterTest, StartsTheServerAndAddsTheQueueWithExactCommandLines)
     EXPECT_EQ(running["queue"], true);
     EXPECT_EQ(running["running"], true);
     EXPECT_EQ(running["port"], 47631);
-    EXPECT_EQ(running["error"], "");
-
-    // Started again while it runs: nothing more.
     inbox().start();
     m_clock.runPosted();
-    EXPECT_EQ(m_runner.starts.size(), 1u);
-}
+    EXPECT_EQ(m_runner.starts.size(), 1u) << "started again while it runs: nothing more";
 
-TEST_F(PrinterTest, AQueueInPlaceIsKeptAndOneOnAnotherPortIsRepointed)
-{
+    // A queue in place is kept (trailing white space still counts as the same device); one on
+    // another port is pointed at ours when another program holds the first port.
+    inbox().stop();
     m_queueUri = "ipp://localhost:47631/ipp/print";
     m_lpstatTail = "  \r\n";
+    m_runner.runs.clear();
     startAndSettle();
-    EXPECT_TRUE(m_runner.runsOf(tools.lpadmin).empty()) << "trailing white space still counts as the same device";
+    EXPECT_TRUE(m_runner.runsOf(tools.lpadmin).empty());
     EXPECT_EQ(m_runner.runsOf(tools.cupsenable).size(), 2u);
-
-    // Another program holds the first port at the next launch.
     inbox().stop();
     m_busyPorts = { 47631 };
     startAndSettle();
     EXPECT_EQ(m_runner.starts.back()[4], "47632");
-    auto added = m_runner.runsOf(tools.lpadmin);
-    ASSERT_EQ(added.size(), 1u);
-    EXPECT_EQ(added[0][5], "ipp://localhost:47632/ipp/print");
+    EXPECT_EQ(m_runner.runsOf(tools.lpadmin), (Calls { { tools.lpadmin, "-p", "Quillpost_PDF", "-E", "-v", "ipp://localhost:47632/ipp/print", "-m",
+                                                 "everywhere", "-D", "Quillpost PDF", "-L", "Saves into Quillpost", "-o",
+                                                 "printer-error-policy=retry-job" } }));
 }
 
 TEST_F(PrinterTest, FailuresLeaveAClearError)
@@ -178,34 +177,25 @@ TEST_F(PrinterTest, FailuresLeaveAClearError)
     m_clock.runPosted();
     EXPECT_EQ(ok, true);
     EXPECT_EQ(inbox().lastError(), "") << "a queue set up at last clears the error";
-}
 
-TEST_F(PrinterTest, SaysWhichPartOfThePrintSystemIsMissingBeforeStarting)
-{
-    struct Case {
-        const char* name;
-        ProcessRunner::Result avahi;
-        bool scheduler;
-        std::string error;
-    };
-    const Case cases[] = {
-        { "no system bus", { true, 1, {}, "Error connecting: Could not connect: Connection refused" }, true,
-            "The printer can't start because the system's message bus (D-Bus) isn't running." },
-        { "no avahi-daemon", { true, 0, "(false,)\n", {} }, true, "The printer can't start because the avahi-daemon service isn't running." },
-        { "no cupsd", { true, 0, "(true,)\n", {} }, false, "The printer can't start because the print system (cupsd) isn't running." },
-        { "gdbus not installed: cupsd is still asked", { false, -1, {}, "No such file" }, false,
-            "The printer can't start because the print system (cupsd) isn't running." },
+    // Which part of the print system is missing, said before starting.
+    const std::tuple<const char*, ProcessRunner::Result, bool, const char*> missing[] = {
+        { "no system bus", { true, 1, {}, "Error connecting: Could not connect: Connection refused" }, true, "(D-Bus)" },
+        { "no avahi-daemon", { true, 0, "(false,)\n", {} }, true, "avahi-daemon service" },
+        { "no cupsd", { true, 0, "(true,)\n", {} }, false, "(cupsd)" },
+        { "gdbus not installed: cupsd is still asked", { false, -1, {}, "No such file" }, false, "(cupsd)" },
         { "everything there", { true, 0, "(true,)\n", {} }, true, "" },
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        m_avahiAnswer = c.avahi;
-        m_schedulerRunning = c.scheduler;
+    for (const auto& [name, avahi, scheduler, words] : missing) {
+        SCOPED_TRACE(name);
+        m_avahiAnswer = avahi;
+        m_schedulerRunning = scheduler;
         m_runner.starts.clear();
         m_inbox.reset();
         startAndSettle();
-        EXPECT_EQ(inbox().lastError(), c.error);
-        EXPECT_EQ(m_runner.starts.size(), c.error.empty() ? 1u : 0u);
+        EXPECT_NE(inbox().lastError().find(words), std::string::npos) << inbox().lastError();
+        EXPECT_EQ(inbox().lastError().empty(), std::string_view(words).empty());
+        EXPECT_EQ(m_runner.starts.size(), std::string_view(words).empty() ? 1u : 0u);
         inbox().stop();
     }
 }
@@ -269,32 +259,16 @@ TEST_F(PrinterTest, EndsAStaleServerOnlyWhenItIsOurs)
     EXPECT_EQ(m_runner.starts.size(), startsBefore + 1);
     m_clock.advance(1000ms);
     EXPECT_TRUE(waited);
-}
 
-TEST_F(PrinterTest, StopWinsOverAStartStillUnderWay)
-{
     // Switched off while the old server was being ended: no server comes up afterwards.
+    inbox().stop();
+    m_runner.starts.clear();
     m_store.config()["printerPid"] = 777;
-    m_runner.livePids = { 777 };
-    m_runner.staleServerObeys = false;
-    m_psAnswer = "ippeveprinter";
     inbox().start();
     m_clock.runPosted();
     inbox().stop();
     m_clock.advance(2000ms);
     EXPECT_TRUE(m_runner.starts.empty());
-
-    // Switched off within a second of a start: the queue check must not put the queue back.
-    m_store.config().erase("printerPid");
-    inbox().start();
-    m_clock.runPosted();
-    inbox().stop();
-    inbox().removeQueue();
-    m_clock.advance(5000ms);
-    EXPECT_EQ(m_runner.runsOf(tools.lpadmin), (Calls { { tools.lpadmin, "-x", "Quillpost_PDF" } }));
-    EXPECT_TRUE(m_runner.children.back()->terminated);
-    EXPECT_FALSE(pidSaved());
-    EXPECT_EQ(m_clock.pendingTimers(), 0u) << "the collection stops with the server";
 }
 
 TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
@@ -303,13 +277,10 @@ TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
     m_queueUri = "ipp://localhost:47633/ipp/print";
     m_serverListens = false;
     inbox().start();
-    m_clock.advance(3000ms);
-    m_clock.runPosted();
+    settle(3000ms);
     EXPECT_EQ(queueChanges(), (Calls { holdNew, pause })) << "held first; a server that doesn't listen yet gets no jobs";
-
     m_serverListens = true;
-    m_clock.advance(250ms);
-    m_clock.runPosted();
+    settle(250ms);
     auto changes = queueChanges(2);
     ASSERT_EQ(changes.size(), 3u);
     EXPECT_EQ(changes[0][5], "ipp://localhost:47631/ipp/print");
@@ -321,14 +292,12 @@ TEST_F(PrinterTest, TheQueueIsHeldUntilTheServerListensAndAgainWhenItStops)
         startAndSettle();
         const size_t before = queueChanges().size();
         stopping();
-        m_clock.advance(1000ms);
-        m_clock.runPosted();
+        settle(1000ms);
         EXPECT_EQ(queueChanges(before), (Calls { holdNew, pause })) << why;
-        EXPECT_FALSE(inbox().running()) << why;
         EXPECT_EQ(status()["running"], false) << why;
         EXPECT_FALSE(pidSaved()) << why;
     }
-    EXPECT_EQ(inbox().lastError(), "The printer stopped. Jobs printed to it wait until it starts again.");
+    EXPECT_NE(inbox().lastError().find("stopped"), std::string::npos);
     EXPECT_EQ(m_clock.pendingTimers(), 0u) << "nothing collects for a server that is gone";
 }
 
@@ -336,10 +305,9 @@ TEST_F(PrinterTest, TheQueueStaysHeldWhenTheServerNeverListensOrStopsFirst)
 {
     m_serverListens = false;
     inbox().start();
-    m_clock.advance(20000ms);
-    m_clock.runPosted();
+    settle(20000ms);
     EXPECT_EQ(queueChanges(), (Calls { holdNew, pause }));
-    EXPECT_EQ(inbox().lastError(), "The printer didn't start listening, so jobs printed to it wait until it does.");
+    EXPECT_NE(inbox().lastError().find("didn't start listening"), std::string::npos);
 
     // Stopped within a second of a start: never released, held again.
     inbox().stop();
@@ -347,16 +315,26 @@ TEST_F(PrinterTest, TheQueueStaysHeldWhenTheServerNeverListensOrStopsFirst)
     inbox().start();
     m_clock.advance(500ms);
     inbox().stop();
-    m_clock.advance(20000ms);
-    m_clock.runPosted();
+    settle(20000ms);
     EXPECT_EQ(queueChanges(2), (Calls { holdNew, pause, holdNew, pause, holdNew, pause }));
 
+    // Switched off within a second of a start: the queue check must not put the queue back.
+    inbox().start();
+    m_clock.runPosted();
+    inbox().stop();
+    inbox().removeQueue();
+    m_clock.advance(5000ms);
+    EXPECT_EQ(m_runner.runsOf(tools.lpadmin), (Calls { { tools.lpadmin, "-x", "Quillpost_PDF" } }));
+    EXPECT_TRUE(m_runner.children.back()->terminated);
+    EXPECT_EQ(m_clock.pendingTimers(), 0u) << "the collection stops with the server";
+
     // No free port: the queue stays held, and a quit afterwards holds it again.
+    const size_t before = queueChanges().size();
     m_busyPorts = { 47631, 47632, 47633, 47634, 47635 };
     startAndSettle();
     inbox().stop();
     m_clock.runPosted();
-    EXPECT_EQ(queueChanges(8), (Calls { holdNew, pause, holdNew, pause }));
+    EXPECT_EQ(queueChanges(before), (Calls { holdNew, pause, holdNew, pause }));
 }
 
 }
