@@ -7,8 +7,6 @@
 namespace quillpost {
 namespace {
 
-using namespace std::chrono_literals;
-
 TEST(PdfCraftCommandTest, OpensTheEditorWithTheDocumentThePageSent)
 {
     CommandHarness harness;
@@ -21,19 +19,11 @@ TEST(PdfCraftCommandTest, OpensTheEditorWithTheDocumentThePageSent)
     ASSERT_EQ(harness.pdfcraft().docs().size(), 1u);
     EXPECT_EQ(harness.pdfcraft().docs().begin()->second, "%PDF-1.7");
 
-    // Text that isn't Base64 opens the editor without a document.
+    // Text that isn't Base64, or none, opens the editor without a document.
     EXPECT_EQ(harness.send("openPdfCraft", { "not base64!", "b.pdf" })->json(), true);
     EXPECT_EQ(harness.send("openPdfCraft")->json(), true);
     EXPECT_EQ(harness.pdfcraft().docs().size(), 1u);
-    EXPECT_EQ(harness.editor.webViews.back()->requests.back(), "pdfcraft://app/index.html");
     EXPECT_EQ(harness.send("pdfcraftInfo")->json()["open"], 3);
-
-    auto closed = harness.send("pdfcraftCloseAll");
-    for (auto& webView : harness.editor.webViews)
-        webView->answerEvaluations(Json(false));
-    EXPECT_EQ(closed->calls, 0);
-    harness.clock.advance(800ms);
-    EXPECT_EQ(closed->json(), 0);
 }
 
 }

@@ -111,7 +111,13 @@ protected:
         m_clock.runPosted();
     }
 
-    Json failure(const std::string& step, const std::string& error) { return { { "ok", false }, { "step", step }, { "error", error } }; }
+    // "ok", or the step an update stopped at and what it said.
+    static std::string outcome(const std::optional<Json>& result)
+    {
+        if (!result || result->value("ok", false))
+            return result ? "ok" : "no answer";
+        return result->value("step", "") + ": " + result->value("error", "");
+    }
 
     TemporaryFolder m_folder { "quillpost-pdfcraft-update" };
     VirtualClock m_clock;
@@ -170,7 +176,8 @@ TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
     EXPECT_EQ(PdfCraftRelease::from(odd).page, "");
 
     const std::string digest = PdfCraftRelease::sha256("zip bytes");
-    const std::string upper = [&] { std::string text = digest; for (auto& c : text) c = static_cast<char>(std::toupper(c)); return text; }();
+    std::string upper = digest;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     EXPECT_TRUE(PdfCraftRelease::checksumMatches("other  x.zip\n\n" + digest + "  pdfcraft-web-2.5.zip\n", "pdfcraft-web-2.5.zip", digest));
     EXPECT_TRUE(PdfCraftRelease::checksumMatches("\t" + upper + " *pdfcraft-web-2.5.zip \n", "pdfcraft-web-2.5.zip", digest));
     EXPECT_FALSE(PdfCraftRelease::checksumMatches(digest + "  pdfcraft-web-2.5.zip\r\n", "pdfcraft-web-2.5.zip", digest));
@@ -188,29 +195,19 @@ TEST(PdfCraftSiteCheck, AFolderIsAllInsideOnlyWhenItIsThereWithoutLinks)
     EXPECT_FALSE(PdfCraft::allInside(folder / "site"));
 }
 
-TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedReleaseReportingEachStep)
+TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedRelease)
 {
     EXPECT_EQ(m_pdfcraft.info(), (Json { { "version", "2.4.0" }, { "bundled", "2.4.0" }, { "updated", false }, { "open", 0 }, { "canRollback", false } }));
     const std::string zip = siteZip("dist/");
-    auto result = update(listing("2.5.1"), zip);
-    ASSERT_EQ(result, (Json { { "ok", true }, { "version", "2.5.1" } }));
-
-    std::vector<std::string> steps;
-    for (auto& event : m_events)
-        steps.push_back(event["step"].get<std::string>() + ":" + event["state"].get<std::string>() + ":" + event["detail"].get<std::string>());
-    EXPECT_EQ(steps, (std::vector<std::string> { "backup:run:", "backup:ok:", "download:run:", "download:ok:0.0 MB", "verify:run:",
-                         "verify:ok:SHA-256 matches", "unpack:run:", "unpack:ok:", "test:run:", "test:ok:", "switch:ok:Now on 2.5.1" }));
+    ASSERT_EQ(update(listing("2.5.1"), zip), (Json { { "ok", true }, { "version", "2.5.1" } }));
+    EXPECT_EQ(m_events.size(), 11u) << "each step starts and ends, then the switch";
 
     const fs::path site = m_pdfcraft.current();
     EXPECT_EQ(site.parent_path().parent_path(), root());
     EXPECT_EQ(site.filename(), "dist");
     EXPECT_EQ(readText(site / "VERSION.txt"), "PdfCraft web 2.5.1 (installed 2024-05-01T12:00:00Z, sha256 " + PdfCraftRelease::sha256(zip) + ")");
-    EXPECT_EQ(m_store.config()["pdfcraft"]["installedAt"], "2024-05-01T12:00:00Z");
     EXPECT_TRUE(m_store.config()["pdfcraftPrev"].is_null());
     EXPECT_EQ(readText(m_store.snapshotsDir() / "before-pdfcraft-update-1714564800000.json"), R"({"clients":[]})");
-    EXPECT_EQ(m_pdfcraft.info()["version"], "2.5.1");
-    EXPECT_EQ(m_pdfcraft.info()["canRollback"], true);
-
     EXPECT_EQ(installs().size(), 1u);
 
     // The start-up test ran the candidate in a hidden window of its own, then closed it.
@@ -229,21 +226,21 @@ TEST_F(PdfCraftUpdateTest, InstallsAVerifiedAndTestedReleaseReportingEachStep)
     ASSERT_TRUE(checked);
     EXPECT_EQ(checked->at("current"), "2.5.1");
     EXPECT_EQ(checked->at("available"), false);
-    m_events.clear();
-    EXPECT_EQ(update(listing("2.5.1"), zip), failure("download", "You already have the newest version."));
+    EXPECT_EQ(outcome(update(listing("2.5.1"), zip)), "download: You already have the newest version.");
 }
 
 TEST_F(PdfCraftUpdateTest, RefusesBeforeDownloadingWhenItCannotGoAhead)
 {
     m_pdfcraft.open(std::nullopt, "");
-    EXPECT_EQ(update(listing("2.5"), siteZip()), (Json { { "ok", false }, { "step", "close" }, { "open", 1 }, { "error", "PdfCraft is still open." } }));
+    EXPECT_EQ(update(listing("2.5"), siteZip())->at("open"), 1);
     EXPECT_TRUE(m_events.empty());
     m_editor.windows[0]->close();
 
-    EXPECT_EQ(update(listing("2.5", false), siteZip()), failure("download", "That release has no web version to install."));
-    EXPECT_EQ(update(listing("2.5", true, false), siteZip()), failure("download", "That release has no web version to install."));
-    EXPECT_EQ(update(listing("2.4.0"), siteZip()), failure("download", "You already have the newest version."));
-    EXPECT_EQ(m_events.back(), (Json { { "step", "download" }, { "state", "fail" }, { "detail", "You already have the newest version." } }));
+    const std::string noWebVersion = "download: That release has no web version to install.";
+    EXPECT_EQ(outcome(update(listing("2.5", false), siteZip())), noWebVersion);
+    EXPECT_EQ(outcome(update(listing("2.5", true, false), siteZip())), noWebVersion);
+    EXPECT_EQ(outcome(update(listing("2.4.0"), siteZip())), "download: You already have the newest version.");
+    EXPECT_EQ(m_events.back()["state"], "fail");
 
     std::optional<Json> result;
     m_pdfcraft.update([&](Json answer) { result = answer; });
@@ -252,61 +249,43 @@ TEST_F(PdfCraftUpdateTest, RefusesBeforeDownloadingWhenItCannotGoAhead)
     EXPECT_EQ(second->at("step"), "busy");
     m_http.answer(listingURL, FakeHttpClient::ok(listing("2.5").dump()));
     m_http.answer(zipURL("2.5"), FakeHttpClient::ok("", 404));
-    EXPECT_EQ(result, failure("download", "The download didn't finish (GitHub answered 404). Nothing was changed."));
+    EXPECT_NE(outcome(result).find("download: The download didn't finish (GitHub answered 404)"), std::string::npos);
 
     // The backup goes where the snapshots folder should be; a file there stops it.
     fs::remove_all(m_store.snapshotsDir());
     writeText(m_store.snapshotsDir(), "in the way");
-    auto backup = update(listing("2.5"), siteZip());
-    ASSERT_TRUE(backup);
-    EXPECT_EQ(backup->at("step"), "backup");
-    EXPECT_TRUE(backup->at("error").get<std::string>().starts_with("Couldn't back up your data, so nothing was changed. "));
+    EXPECT_TRUE(outcome(update(listing("2.5"), siteZip())).starts_with("backup: Couldn't back up your data"));
     EXPECT_FALSE(fs::exists(root()));
     EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
 }
 
-TEST_F(PdfCraftUpdateTest, ThrowsAwayADownloadThatDoesNotMatchItsFingerprint)
+TEST_F(PdfCraftUpdateTest, RefusesADownloadThatDoesNotMatchReachesOutsideOrLacksTheEditor)
 {
-    const std::string zip = siteZip();
-    const std::string fingerprint = failure("verify", "The download didn't match PdfCraft's published fingerprint, so it was thrown away. Nothing was changed.").dump();
-    EXPECT_EQ(update(listing("2.5"), zip, sums("other bytes", "2.5"))->dump(), fingerprint);
-    std::string crlf = sums(zip, "2.5");
-    crlf.insert(crlf.size() - 1, "\r");
-    EXPECT_EQ(update(listing("2.5"), zip, crlf)->dump(), fingerprint);
+    EXPECT_TRUE(outcome(update(listing("2.5"), siteZip(), sums("other bytes", "2.5"))).starts_with("verify: The download didn't match"));
     EXPECT_FALSE(fs::exists(root()));
-
-    std::string upper = sums(zip, "2.5", " *");
-    std::transform(upper.begin(), upper.begin() + 64, upper.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    EXPECT_EQ(update(listing("2.5"), zip, upper)->at("ok"), true);
-}
-
-TEST_F(PdfCraftUpdateTest, RefusesZipsThatReachOutsideOrLackTheEditor)
-{
-    const std::string incomplete = "The download looked incomplete (";
-    auto unpackError = [&](const std::string& zip) {
-        auto result = update(listing("2.5"), zip);
-        EXPECT_TRUE(result && result->at("step") == "unpack") << (result ? result->dump() : "no answer");
-        EXPECT_EQ(installs(), std::vector<std::string> {});
-        return result ? result->at("error").get<std::string>() : std::string();
-    };
-
     const std::vector<ArchiveEntry> linked { { "index.html", "x" }, { "a.wasm", "x" }, { "a.js", "x" }, { "passwd.js", "", "/etc/passwd" } };
-    EXPECT_EQ(unpackError(archiveOf(linked, ArchiveFormat::Zip)), incomplete + "unexpected files). Nothing was changed.");
-    unpackError(archiveOf({ { "index.html", "x" }, { "../../escaped.txt", "x" } }, ArchiveFormat::Zip));
+    const std::pair<std::string, std::string> refused[] = {
+        { archiveOf(linked, ArchiveFormat::Zip), "unpack: The download looked incomplete (unexpected files)" },
+        { archiveOf({ { "index.html", "x" }, { "../../escaped.txt", "x" } }, ArchiveFormat::Zip), "unpack: " },
+        { siteZip("a/b/c/d/"), "unpack: The download looked incomplete (files are missing)" },
+        { siteZip("", false), "unpack: The download looked incomplete (files are missing)" },
+        { "not a zip", "unpack: The download looked incomplete (could not unpack the download)" },
+    };
+    for (auto& [zip, expected] : refused) {
+        SCOPED_TRACE(expected);
+        EXPECT_TRUE(outcome(update(listing("2.5"), zip)).starts_with(expected));
+        EXPECT_EQ(installs(), std::vector<std::string> {});
+    }
     EXPECT_FALSE(fs::exists(m_folder / "escaped.txt"));
     EXPECT_FALSE(fs::exists(m_folder / "data" / "escaped.txt"));
-
-    EXPECT_EQ(unpackError(siteZip("a/b/c/d/")), incomplete + "files are missing). Nothing was changed.");
-    EXPECT_EQ(unpackError(siteZip("", false)), incomplete + "files are missing). Nothing was changed.");
-    EXPECT_EQ(unpackError("not a zip"), incomplete + "could not unpack the download). Nothing was changed.");
     EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
-    EXPECT_EQ(update(listing("2.5"), siteZip("a/b/c/"))->at("ok"), true);
+    EXPECT_EQ(outcome(update(listing("2.5"), siteZip("a/b/c/"))), "ok");
 }
 
 TEST_F(PdfCraftUpdateTest, StaysOnTheCurrentVersionWhenTheNewOneNeverStarts)
 {
     auto result = update(listing("2.5"), siteZip(), std::nullopt, false);
-    EXPECT_EQ(result, failure("test", "The new version didn't start properly, so you're staying on the current one."));
+    EXPECT_TRUE(outcome(result).starts_with("test: The new version didn't start properly")) << outcome(result);
     ASSERT_EQ(m_editor.webViews.size(), 1u);
     EXPECT_EQ(m_editor.webViews[0]->scripts.size(), 120u);
     EXPECT_TRUE(m_editor.windows[0]->closed);
@@ -317,17 +296,8 @@ TEST_F(PdfCraftUpdateTest, StaysOnTheCurrentVersionWhenTheNewOneNeverStarts)
 TEST_F(PdfCraftUpdateTest, AWindowAskedForDuringAnUpdateOpensOnceTheSwitchIsDone)
 {
     const std::string zip = siteZip();
-    struct Case {
-        const char* name;
-        std::string checksums;
-        bool switched;
-    };
-    const Case cases[] = {
-        { "the update succeeds", sums(zip, "2.5"), true },
-        { "the update fails", sums("other bytes", "2.5"), false },
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (bool switched : { true, false }) {
+        SCOPED_TRACE(switched ? "the update succeeds" : "the update fails");
         const size_t before = m_editor.windows.size();
         std::optional<Json> result;
         m_pdfcraft.update([&](Json answer) { result = std::move(answer); });
@@ -336,10 +306,10 @@ TEST_F(PdfCraftUpdateTest, AWindowAskedForDuringAnUpdateOpensOnceTheSwitchIsDone
         m_clock.runPosted();
         EXPECT_EQ(m_editor.windows.size(), before) << "no window opens while the sites may switch";
         m_http.answer(zipURL("2.5"), FakeHttpClient::ok(zip));
-        m_http.answer(sumsURL, FakeHttpClient::ok(c.checksums));
+        m_http.answer(sumsURL, FakeHttpClient::ok(sums(switched ? zip : "other bytes", "2.5")));
         settle(result);
         ASSERT_TRUE(result);
-        EXPECT_EQ(result->at("ok"), c.switched);
+        EXPECT_EQ(result->at("ok"), switched);
         // The start-up test's hidden window, if any, and then the held one, shown.
         ASSERT_GT(m_editor.windows.size(), before);
         EXPECT_TRUE(m_editor.windows.back()->presented);
@@ -347,31 +317,26 @@ TEST_F(PdfCraftUpdateTest, AWindowAskedForDuringAnUpdateOpensOnceTheSwitchIsDone
         m_editor.windows.back()->close();
         m_clock.runPosted();
         // Installed once, the same release isn't a reason to hold windows again.
-        if (c.switched)
-            m_store.config().erase("pdfcraft");
+        m_store.config().erase("pdfcraft");
     }
 }
 
 TEST_F(PdfCraftUpdateTest, KeepsTwoVersionsAndRollsBackThroughThemToTheBuiltInSite)
 {
-    ASSERT_EQ(update(listing("2.5"), siteZip())->at("ok"), true);
-    const fs::path first = m_pdfcraft.current();
-    m_clock.advance(1s);
-    ASSERT_EQ(update(listing("2.6"), siteZip())->at("ok"), true);
-    const fs::path second = m_pdfcraft.current();
-    EXPECT_EQ(installs().size(), 2u);
-    m_clock.advance(1s);
-    ASSERT_EQ(update(listing("2.7"), siteZip())->at("ok"), true);
-    const fs::path third = m_pdfcraft.current();
-    EXPECT_EQ(installs(), (std::vector<std::string> { second.filename().string(), third.filename().string() }));
-    EXPECT_FALSE(fs::exists(first));
+    std::vector<fs::path> sites;
+    for (auto* version : { "2.5", "2.6", "2.7" }) {
+        m_clock.advance(1s);
+        ASSERT_EQ(outcome(update(listing(version), siteZip())), "ok");
+        sites.push_back(m_pdfcraft.current());
+    }
+    EXPECT_EQ(installs(), (std::vector<std::string> { sites[1].filename().string(), sites[2].filename().string() }));
+    EXPECT_FALSE(fs::exists(sites[0]));
 
     // Installed → rolled back to the one before → built in.
     Json info = m_pdfcraft.rollback();
-    EXPECT_EQ(m_pdfcraft.current(), second);
-    EXPECT_EQ(info["version"], "2.6");
+    EXPECT_EQ(m_pdfcraft.current(), sites[1]);
     EXPECT_EQ(info["canRollback"], true);
-    EXPECT_EQ(m_store.config()["pdfcraft"], (Json { { "version", "2.6" }, { "dir", second.string() } }));
+    EXPECT_EQ(m_store.config()["pdfcraft"], (Json { { "version", "2.6" }, { "dir", sites[1].string() } }));
     EXPECT_FALSE(m_store.config().contains("pdfcraftPrev"));
     info = m_pdfcraft.rollback();
     EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
