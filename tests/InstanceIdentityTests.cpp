@@ -27,14 +27,8 @@ TEST(InstanceIdentity, EachDataFolderIsItsOwnInstanceAndTheSelfTestNeverHandsOve
     fs::create_directories(home.path() / "other");
     fs::create_symlink(user, home.path() / "link-to-user");
 
-    struct Case {
-        const char* name;
-        fs::path folder;
-        bool selfTest;
-        bool sameAsUsers;
-        bool unique;
-    };
-    const Case cases[] = {
+    // name, data folder, self-test, the user's own identifier, unique
+    const std::tuple<const char*, fs::path, bool, bool, bool> cases[] = {
         { "the user's copy", user, false, true, true },
         { "the user's folder spelt with a trailing separator", fs::path(user.string() + "/"), false, true, true },
         { "the user's folder reached through a link", home.path() / "link-to-user", false, true, true },
@@ -44,13 +38,13 @@ TEST(InstanceIdentity, EachDataFolderIsItsOwnInstanceAndTheSelfTestNeverHandsOve
         { "the self-test on the user's folder", user, true, true, false },
     };
     std::set<std::string> otherIds;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto identity = instanceIdentity({ .dataFolder = c.folder, .defaultDataFolder = user, .selfTest = c.selfTest });
+    for (const auto& [name, folder, selfTest, sameAsUsers, unique] : cases) {
+        SCOPED_TRACE(name);
+        auto identity = instanceIdentity({ .dataFolder = folder, .defaultDataFolder = user, .selfTest = selfTest });
         EXPECT_TRUE(validApplicationId(identity.applicationId)) << identity.applicationId;
-        EXPECT_EQ(identity.applicationId == baseApplicationId, c.sameAsUsers) << identity.applicationId;
-        EXPECT_EQ(identity.unique, c.unique);
-        if (!c.sameAsUsers)
+        EXPECT_EQ(identity.applicationId == baseApplicationId, sameAsUsers) << identity.applicationId;
+        EXPECT_EQ(identity.unique, unique);
+        if (!sameAsUsers)
             otherIds.insert(identity.applicationId);
     }
     // The same other folder always gives the same identifier, so its own second launch still

@@ -46,10 +46,9 @@ TEST(Menus, TheDesktopFilesQuicklistIsTheQuicklistTable)
     EXPECT_NE(groups["Desktop Entry"]["MimeType"].find("x-scheme-handler/quillpost;"), std::string::npos);
     EXPECT_EQ(groups["Desktop Entry"]["Exec"], "quillpost %U");
     std::vector<std::pair<std::string, std::string>> fromTable, fromFile;
-    for (auto& item : quicklist()) {
+    for (auto& item : quicklist())
         if (item.kind == MenuItem::Kind::Command)
             fromTable.push_back({ item.title, "quillpost --menu-command=" + item.target });
-    }
     std::stringstream actions(groups["Desktop Entry"]["Actions"]);
     for (std::string action; std::getline(actions, action, ';');)
         fromFile.push_back({ groups["Desktop Action " + action]["Name"], groups["Desktop Action " + action]["Exec"] });
@@ -111,23 +110,20 @@ TEST(MainViewPolicies, TheEndOfEachDownloadReachesThePageAsARecord)
     std::filesystem::create_directories(folder / "Clients");
     using Result = DownloadOutcome::Result;
     const std::string url = "blob:quillpost-app://app/1";
-    const struct {
-        DownloadOutcome outcome;
-        std::optional<std::filesystem::path> downloads;
-        Json expected;
-    } cases[] = {
-        { { url, Result::Saved, folder / "Invoice.pdf", 1234, "" }, folder.path(),
-            { { "url", url }, { "result", "saved" }, { "name", "Invoice.pdf" }, { "folder", folder.path().string() }, { "inDownloads", true }, { "size", 1234 } } },
-        { { url, Result::Saved, folder / "Clients" / "a.csv", 5, "" }, folder.path(),
-            { { "url", url }, { "result", "saved" }, { "name", "a.csv" }, { "folder", (folder / "Clients").string() }, { "inDownloads", false }, { "size", 5 } } },
-        { { url, Result::Saved, folder / "a.csv", 5, "" }, std::nullopt,
-            { { "url", url }, { "result", "saved" }, { "name", "a.csv" }, { "folder", folder.path().string() }, { "inDownloads", false }, { "size", 5 } } },
+    const auto saved = [&](const std::filesystem::path& path, bool inDownloads) {
+        return Json { { "url", url }, { "result", "saved" }, { "name", path.filename().string() }, { "folder", path.parent_path().string() },
+            { "inDownloads", inDownloads }, { "size", 5 } };
+    };
+    const std::tuple<DownloadOutcome, std::optional<std::filesystem::path>, Json> cases[] = {
+        { { url, Result::Saved, folder / "Invoice.pdf", 5, "" }, folder.path(), saved(folder / "Invoice.pdf", true) },
+        { { url, Result::Saved, folder / "Clients" / "a.csv", 5, "" }, folder.path(), saved(folder / "Clients" / "a.csv", false) },
+        { { url, Result::Saved, folder / "a.csv", 5, "" }, std::nullopt, saved(folder / "a.csv", false) },
         { { url, Result::Cancelled, {}, 0, "cancelled by the user" }, folder.path(), { { "url", url }, { "result", "cancelled" } } },
         { { url, Result::Failed, {}, 0, "No space left on device" }, folder.path(),
             { { "url", url }, { "result", "failed" }, { "message", "No space left on device" } } },
     };
-    for (const auto& entry : cases)
-        EXPECT_EQ(downloadRecord(entry.outcome, entry.downloads), entry.expected) << entry.expected.dump();
+    for (const auto& [outcome, downloads, expected] : cases)
+        EXPECT_EQ(downloadRecord(outcome, downloads), expected) << expected.dump();
 }
 
 }

@@ -23,14 +23,9 @@ struct QuitRace : ::testing::Test {
 // end give it one and ask no editor window. Whichever comes first, the answer or the limit, ends it once.
 TEST_F(QuitRace, ThePageSavesThenTheProgramEndsOnceWithinTheLimit)
 {
-    struct Case {
-        const char* name;
-        bool terminate;
-        std::optional<std::chrono::milliseconds> answerAfter;
-        std::string error;
-        std::chrono::milliseconds endsAfter;
-    };
-    const Case cases[] = {
+    // name, a termination (not a quit), when the page answers, its error, when the program ends
+    using ms = std::chrono::milliseconds;
+    const std::tuple<const char*, bool, std::optional<ms>, std::string, ms> cases[] = {
         { "a quit the page answers at once", false, 0ms, {}, 0ms },
         { "a quit whose save fails", false, 20ms, "TypeError: App.saveNow is not a function", 20ms },
         { "a quit the page hangs", false, std::nullopt, {}, 2000ms },
@@ -39,27 +34,27 @@ TEST_F(QuitRace, ThePageSavesThenTheProgramEndsOnceWithinTheLimit)
         { "a termination the page hangs", true, std::nullopt, {}, 1000ms },
         { "a termination the page answers late", true, 1500ms, {}, 1000ms },
     };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.name);
+    for (const auto& [name, terminate, answerAfter, error, endsAfter] : cases) {
+        SCOPED_TRACE(name);
         FakeWebView view;
         int editorRounds = 0;
         QuitCoordinator coordinator { clock, loop, [&](std::function<void(bool)> done) {
                                          ++editorRounds;
                                          done(true);
                                      } };
-        std::vector<std::chrono::milliseconds> ends;
+        std::vector<ms> ends;
         const auto start = clock.now();
-        auto stop = [&] { ends.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(clock.now() - start)); };
+        auto stop = [&] { ends.push_back(std::chrono::duration_cast<ms>(clock.now() - start)); };
         for (int twice = 0; twice < 2; ++twice)
-            test.terminate ? coordinator.terminate(&view, stop) : coordinator.requestQuit(&view, stop);
+            terminate ? coordinator.terminate(&view, stop) : coordinator.requestQuit(&view, stop);
         ASSERT_EQ(view.asyncCalls.size(), 1u) << "a second request joins the first";
         EXPECT_EQ(view.asyncCalls[0].body, QuitCoordinator::saveScript);
         EXPECT_TRUE(ends.empty()) << "the page is asked first";
-        EXPECT_EQ(editorRounds, test.terminate ? 0 : 1);
-        if (test.answerAfter)
-            clock.after(*test.answerAfter, [&] { view.asyncCalls[0].completion(test.error.empty() ? std::optional(Json(1)) : std::nullopt, test.error); });
+        EXPECT_EQ(editorRounds, terminate ? 0 : 1);
+        if (answerAfter)
+            clock.after(*answerAfter, [&] { view.asyncCalls[0].completion(error.empty() ? std::optional(Json(1)) : std::nullopt, error); });
         clock.advance(5s);
-        EXPECT_EQ(ends, std::vector { test.endsAfter });
+        EXPECT_EQ(ends, std::vector { endsAfter });
         EXPECT_EQ(clock.pendingTimers(), 0u);
     }
 
@@ -68,16 +63,6 @@ TEST_F(QuitRace, ThePageSavesThenTheProgramEndsOnceWithinTheLimit)
     QuitCoordinator another { clock, loop };
     another.terminate(nullptr, end);
     EXPECT_EQ(terminations, 2);
-}
-
-TEST_F(QuitRace, ACoordinatorGoneBeforeItsTimerOrAnswerEndsNothing)
-{
-    auto shortLived = std::make_unique<QuitCoordinator>(clock, loop);
-    shortLived->requestQuit(&page, end);
-    shortLived.reset();
-    clock.advance(3s);
-    page.asyncCalls[0].completion(Json(1), {});
-    EXPECT_EQ(terminations, 0);
 }
 
 TEST_F(QuitRace, EditorWindowsAreAskedBeforeThePageSavesAndAKeptOneStopsTheQuit)
@@ -104,13 +89,18 @@ TEST_F(QuitRace, EditorWindowsAreAskedBeforeThePageSavesAndAKeptOneStopsTheQuit)
     EXPECT_EQ(stopped, 1);
     EXPECT_EQ(terminations, 0);
 
-    // A question still open when the coordinator goes ends nothing later.
+    // A question, a timer or an answer still to come when the coordinator goes ends nothing later.
     auto shortLived = std::make_unique<QuitCoordinator>(clock, loop, askEditors);
     shortLived->requestQuit(&page, end);
     shortLived.reset();
     editorRounds.back()(true);
-    EXPECT_EQ(terminations, 0);
     EXPECT_EQ(page.asyncCalls.size(), 1u);
+    shortLived = std::make_unique<QuitCoordinator>(clock, loop);
+    shortLived->requestQuit(&page, end);
+    shortLived.reset();
+    clock.advance(3s);
+    page.asyncCalls[1].completion(Json(1), {});
+    EXPECT_EQ(terminations, 0);
 }
 
 TEST_F(QuitRace, FlushForUpdateWaitsForTheSaveOrTheLimit)

@@ -23,7 +23,7 @@ TEST(SelfTestResults, TheNativeKeysWinAndAnythingButAnObjectBecomesAnError)
     // A script may hand back the object itself rather than its text.
     EXPECT_EQ(SelfTestResults::fromScript(Json { { "ready", true } }, {}), (Json { { "ready", true } }));
 
-    EXPECT_EQ(SelfTestResults::fromScript(std::nullopt, "ReferenceError: App is not defined"), (Json { { "error", "ReferenceError: App is not defined" } }));
+    EXPECT_EQ(SelfTestResults::fromScript(std::nullopt, "ReferenceError"), (Json { { "error", "ReferenceError" } }));
     for (auto answer : { Json("[1,2]"), Json("not json"), Json(42), Json() })
         EXPECT_TRUE(SelfTestResults::fromScript(answer, {}).contains("error")) << answer;
     for (auto bad : { Json(12), Json("%%not base64%%") }) {
@@ -62,25 +62,22 @@ TEST(SelfTestOptions, ComeFromTheEnvironment)
 
 class SelfTestRun : public testing::Test {
 protected:
-    SelfTest::Services services()
+    SelfTestRun()
     {
-        return {
+        SelfTest::Services services {
             .mainQueue = m_clock,
             .page = m_page,
             .window = m_window,
             .badgeLabel = [] { return std::string("3"); },
-            .notifications = [] { return Json::array({ Json { { "id", "reminder:d1" } } }); },
-            .fingerprint = [] { return SelfTest::FingerprintState { false, "No fingerprint reader was found." }; },
+            .notifications = [] { return Json::array(); },
+            .fingerprint = [] { return SelfTest::FingerprintState { false, "none" }; },
             .editorChecks = [this](std::function<void(Json)> answer) { m_editorAnswer = std::move(answer); },
             .quit = [this] { ++m_quits; },
         };
-    }
-
-    SelfTest::Options options() const
-    {
-        SelfTest::Options chosen;
-        chosen.folder = m_output;
-        return chosen;
+        SelfTest::Options options;
+        options.folder = m_output;
+        m_run = std::make_unique<SelfTest>(options, services);
+        m_run->start();
     }
 
     Json results() { return Json::parse(readFile(m_output / "results.json").value_or("null")); }
@@ -92,12 +89,11 @@ protected:
     FakeWindow m_window;
     std::function<void(Json)> m_editorAnswer;
     int m_quits { 0 };
+    std::unique_ptr<SelfTest> m_run;
 };
 
 TEST_F(SelfTestRun, APageThatNeverAnswersStillEndsInResultsAndAQuit)
 {
-    SelfTest run(options(), services());
-    run.start();
     EXPECT_TRUE(std::filesystem::is_directory(m_output));
     m_clock.advance(2499ms);
     EXPECT_TRUE(m_page.asyncCalls.empty());
@@ -106,13 +102,13 @@ TEST_F(SelfTestRun, APageThatNeverAnswersStillEndsInResultsAndAQuit)
 
     // Nothing answers: not the script, the snapshots, the print or the editor.
     m_clock.advance(SelfTest::scriptTimeout + SelfTest::snapshotTimeout * 2 + SelfTest::printTimeout + SelfTest::editorTimeout);
-    EXPECT_TRUE(run.finished());
+    EXPECT_TRUE(m_run->finished());
     EXPECT_EQ(m_quits, 1);
     Json written = results();
-    EXPECT_EQ(written["error"], "The page didn't finish the self-test script within 180 seconds.");
+    EXPECT_NE(written.value("error", "").find("180 seconds"), std::string::npos);
     EXPECT_EQ(written["badge"], "3");
-    EXPECT_EQ(written["printPdf"], "error: printing the page didn't finish in time");
-    EXPECT_EQ(written["pdfcraft"]["error"], "The editor checks didn't finish in time.");
+    EXPECT_TRUE(written.value("printPdf", "").starts_with("error: "));
+    EXPECT_TRUE(written["pdfcraft"].contains("error"));
     EXPECT_FALSE(std::filesystem::exists(m_output / "page.png"));
 
     // Answers that come after their time-outs change nothing.
@@ -125,8 +121,6 @@ TEST_F(SelfTestRun, APageThatNeverAnswersStillEndsInResultsAndAQuit)
 TEST_F(SelfTestRun, AnsweredStepsFillTheFolder)
 {
     m_window.buttonsBottom = 30.5;
-    SelfTest run(options(), services());
-    run.start();
     m_clock.advance(SelfTest::startDelay);
     ASSERT_EQ(m_page.asyncCalls.size(), 1u);
     m_page.asyncCalls[0].completion(Json(R"({"bridge":true,"formCopyB64":"JVBERi0xLjQ=","printPdf":"from the page"})"), {});
