@@ -20,9 +20,6 @@ using Outcome = Fingerprint::Outcome;
 
 class FprintdIntegration : public testing::Test {
 protected:
-    static void SetUpTestSuite() { s_bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr); }
-    static void TearDownTestSuite() { g_clear_object(&s_bus); }
-
     void SetUp() override
     {
         static StandIn fprintd("fake_fprintd.py");
@@ -34,7 +31,8 @@ protected:
 
     static GVariant* control(const char* method, GVariant* parameters)
     {
-        return g_dbus_connection_call_sync(s_bus, "net.reactivated.Fprint", "/net/reactivated/Fprint/Manager", "net.reactivated.Fprint.Test",
+        g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        return g_dbus_connection_call_sync(bus, "net.reactivated.Fprint", "/net/reactivated/Fprint/Manager", "net.reactivated.Fprint.Test",
             method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     }
 
@@ -73,7 +71,6 @@ protected:
         bool arrived() { return runUntil([this] { return result.has_value(); }, 20); }
     };
 
-    static inline GDBusConnection* s_bus { nullptr };
     std::unique_ptr<Fingerprint> m_fingerprint;
 };
 

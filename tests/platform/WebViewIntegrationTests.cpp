@@ -72,16 +72,12 @@ protected:
 
     Json call(const std::string& body, const Json& arguments = Json::object())
     {
-        std::optional<Json> result;
-        std::string error;
-        bool done = false;
+        std::optional<Json> answer;
         m_view->callAsyncFunction(body, arguments, [&](std::optional<Json> value, std::string message) {
-            result = std::move(value);
-            error = std::move(message);
-            done = true;
+            answer = value ? std::move(*value) : Json { { "error", message } };
         });
-        EXPECT_TRUE(runUntil([&] { return done; }));
-        return result ? *result : Json { { "error", error } };
+        EXPECT_TRUE(runUntil([&] { return answer.has_value(); }));
+        return answer.value_or(Json());
     }
 
     std::filesystem::path m_folder;
