@@ -1,7 +1,5 @@
-// Edits and saves through the page's own App object and through window.quillpost while the runner
-// breaks the disk underneath (SETTINGS.scenario names how). Each step is reported on the console as
-// "FAULT-STEP <name> <json>"; where the runner has to act, the page waits for what the runner
-// does to become visible through the program (a snapshot that goes away, say).
+// The page on a disk the runner broke or on a damaged file (SETTINGS.scenario says which): how it
+// came up, then the edits and saves a user would make, each step reported as "FAULT-STEP <name> <json>".
 (async () => {
   const step = (name, value) => console.log('FAULT-STEP ' + name + ' ' + JSON.stringify(value ?? null));
   const sleep = (ms) => new Promise(r => setTimeout(r, ms));
@@ -13,31 +11,39 @@
       await sleep(100);
     }
   };
-  const outcome = async (promise) => {
+  const outcome = async (run) => {
     try {
-      return { ok: true, value: await promise };
+      return { ok: true, value: await run() };
     } catch (error) {
       return { ok: false, message: String(error && error.message || error) };
     }
   };
-  const statusText = () => document.querySelector('#save-status span:not(.save-dot)')?.textContent ?? null;
-  const toasts = () => [...document.querySelectorAll('#toasts .toast-message')].map(t => t.textContent);
+  const text = (selector) => document.querySelector(selector)?.textContent ?? null;
+  const pageState = () => ({ saveState: App.saveState, status: text('#save-status span:not(.save-dot)'),
+    locked: !!document.querySelector('#notice-locked'), notices: text('#notices') });
   const settled = () => until(() => App.saveState === 'saved' || App.saveState === 'failed', 'the save to settle');
   const addClient = (name, notes = '') => App.edit(d => {
     d.clients.push({ id: 'fault-' + Date.now(), name, notes });
   });
-  const pageState = () => ({ saveState: App.saveState, status: statusText(), retry: !!document.querySelector('#save-retry'), lastError: App.lastError, toasts: toasts() });
 
   try {
-    await until(() => window.App && window.App.ready, 'the page to start');
+    await until(() => window.App && window.App.ready, 'the page to start', SETTINGS.timeout);
     await App.ready;
-    step('started', { editable: App.editable, lock: App.lock, clients: App.data.clients.length });
+    // Let the notices and the first screen draw.
+    await sleep(300);
+    step('started', { ...pageState(), editable: App.editable, clients: App.data.clients.length });
 
-    if (SETTINGS.scenario === 'full-disk' || SETTINGS.scenario === 'read-only') {
+    if (SETTINGS.scenario === 'hostile') {
+      const edit = await outcome(() => addClient('Hostile probe'));
+      const saved = await outcome(() => App.saveNow());
+      const settings = SETTINGS.rewriteSettings ? await outcome(() => quillpost.clearBackupFolder()) : null;
+      await sleep(300);
+      step('attempted', { edit, saved, settings, page: pageState() });
+    } else {
       const notes = 'n'.repeat(SETTINGS.notes);
-      const direct = await outcome(quillpost.save({ ...App.data, clients: [...App.data.clients, { id: 'direct', name: 'Direct', notes }] }));
+      const direct = await outcome(() => quillpost.save({ ...App.data, clients: [...App.data.clients, { id: 'direct', name: 'Direct', notes }] }));
       addClient('Refused client', notes);
-      const saved = await outcome(App.saveNow());
+      const saved = await outcome(() => App.saveNow());
       await settled();
       const right = pageState();
       await sleep(1500);
@@ -48,20 +54,12 @@
         document.querySelector('#save-retry')?.click();
         await sleep(50);
         await settled();
-        step('retried', pageState());
+        // The saved data's backup copy then goes to a read-only folder.
+        const start = Date.now();
+        let info;
+        await until(async () => (info = await quillpost.info()).backupError || Date.now() - start > 8000, 'info()');
+        step('retried', { ...pageState(), backupError: info.backupError, after: Date.now() - start });
       }
-    } else if (SETTINGS.scenario === 'backup-read-only') {
-      const direct = await outcome(quillpost.save({ ...App.data, note: 'direct' }));
-      addClient('Backup client');
-      const saved = await outcome(App.saveNow());
-      await settled();
-      const start = Date.now();
-      let info = await quillpost.info();
-      while (!info.backupError && Date.now() - start < 8000) {
-        await sleep(100);
-        info = await quillpost.info();
-      }
-      step('saved', { direct, saved, page: pageState(), backupError: info.backupError, after: Date.now() - start });
     }
   } catch (error) {
     step('error', String(error && error.stack || error));
