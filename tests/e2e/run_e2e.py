@@ -157,7 +157,7 @@ def main():
 
         check(done, "the page script ran to its end (no other document ever replaced the page)")
         check_sanitizers(check, run.log)
-        check_page_results(check, results, 30)
+        check_page_results(check, results, 28)
         hostile = [line for line in run.log if "E2E-HOSTILE" in line]
         check(not hostile, "no hostile document ever ran in the window" + "".join("\n  " + line for line in hostile[:5]))
 
