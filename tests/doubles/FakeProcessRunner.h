@@ -17,8 +17,7 @@ namespace quillpost {
 // Without one, each run waits until the test ends it with exit(), as a slow program would.
 class FakeProcessRunner final : public ProcessRunner {
 public:
-    // What became of a started program; kept by the runner, so a test can look after the
-    // program's owner has let it go.
+    // What became of a started program, kept after its owner lets it go.
     struct ChildState {
         int id { 0 };
         bool alive { true };
@@ -104,7 +103,6 @@ public:
             livePids.erase(pid);
     }
 
-    // The programs run so far whose first argument is the path.
     std::vector<std::vector<std::string>> runsOf(const std::string& path) const
     {
         std::vector<std::vector<std::string>> found;

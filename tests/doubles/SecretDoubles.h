@@ -59,8 +59,6 @@ public:
         items.erase({ service, account });
     }
 
-    bool has(const std::string& account) const { return items.contains({ "Quillpost Touch ID", account }); }
-
     // Found: answers from the items.
     Status answer { Status::Found };
     std::map<std::string, Status> byAccount;
