@@ -1,8 +1,8 @@
 #include "bridge/Arguments.h"
 #include "bridge/Bridge.h"
+#include "bridge/ByteChannel.h"
 #include "bridge/CommandTable.h"
 #include "common/Base64.h"
-
 #include "doubles/CommandHarness.h"
 
 #include <gtest/gtest.h>
@@ -13,13 +13,7 @@
 namespace quillpost {
 namespace {
 
-class BridgeTest : public testing::Test {
-protected:
-    std::shared_ptr<CommandAnswer> command(const std::string& cmd, const Json& args = Json::array()) { return m_harness.send(cmd, args); }
-    std::filesystem::path dataDir() const { return m_harness.path("data"); }
-
-    CommandHarness m_harness;
-};
+using namespace std::chrono_literals;
 
 TEST(BridgeDecoding, ReadsTheCommandAndItsArgumentsAsThePageWroteThem)
 {
@@ -27,30 +21,23 @@ TEST(BridgeDecoding, ReadsTheCommandAndItsArgumentsAsThePageWroteThem)
         EXPECT_FALSE(Bridge::decode(body)) << body.dump();
 
     const std::string withNul("info\0x", 6);
-    const struct {
-        Json args;
-        Json expected;
-    } cases[] = {
-        { Json("not json"), Json::array() },
-        { Json("{\"a\":1}"), Json::array() },
-        { Json(42), Json::array() },
-        { Json("[1,"), Json::array() },
-        { Json(), Json::array() },
-        { R"(["Ana \"A\"","Forms",true])", Json::array({ "Ana \"A\"", "Forms", true }) },
+    const std::pair<Json, Json> cases[] = {
+        { Json("not json"), Json::array() }, { Json("{\"a\":1}"), Json::array() }, { Json(42), Json::array() }, { Json("[1,"), Json::array() },
+        { Json(), Json::array() }, { R"(["Ana \"A\"","Forms",true])", Json::array({ "Ana \"A\"", "Forms", true }) },
         // JSON.stringify writes a cut emoji as a lone "\ud83d"; it must not cost the other arguments.
         { R"(["data-\ud83d.json","\ud83d\ude00",7])", Json::array({ "data-\xEF\xBF\xBD.json", "\xF0\x9F\x98\x80", 7 }) },
         // Nesting far deeper than any page value would exhaust the stack of whoever copies it.
         { std::string(100'000, '[') + std::string(100'000, ']'), Json::array() },
         { R"(["a\u0000b"])", Json::array({ std::string("a\0b", 3) }) },
     };
-    for (const auto& test : cases) {
+    for (const auto& [args, expected] : cases) {
         Json body { { "cmd", withNul } };
-        if (!test.args.is_null())
-            body["args"] = test.args;
+        if (!args.is_null())
+            body["args"] = args;
         auto message = Bridge::decode(body);
-        ASSERT_TRUE(message) << test.args.dump();
+        ASSERT_TRUE(message) << args.dump();
         EXPECT_EQ(message->cmd, withNul) << "text after a NUL is still there to be checked";
-        EXPECT_EQ(message->args, test.expected) << test.args.dump();
+        EXPECT_EQ(message->args, expected) << args.dump();
     }
 }
 
@@ -60,19 +47,18 @@ TEST(BridgeReplies, AnswerExactlyOnceInValidJsonText)
     EXPECT_EQ(CommandReply::encode(Json::array({ "say \"hi\"", std::string("caf\xe9.json") })), "[\"say \\\"hi\\\"\",\"caf\xef\xbf\xbd.json\"]");
 
     auto answer = std::make_shared<CommandAnswer>();
+    auto forgotten = std::make_shared<CommandAnswer>();
     {
         CommandReply reply(recordInto(answer));
         auto copy = reply;
         copy.reply(RawJSON { "{\"kept\":  true}" });
         reply.fail("too late");
         reply.reply(1);
+        CommandReply never(recordInto(forgotten));
     }
     EXPECT_EQ(answer->calls, 1);
     EXPECT_EQ(answer->result, "{\"kept\":  true}");
     EXPECT_FALSE(answer->error);
-
-    auto forgotten = std::make_shared<CommandAnswer>();
-    { CommandReply reply(recordInto(forgotten)); }
     EXPECT_EQ(forgotten->calls, 1);
     EXPECT_TRUE(forgotten->error);
 }
@@ -100,26 +86,25 @@ TEST(BridgeArguments, ReadWithTypeChecksAndDefaults)
     EXPECT_EQ(stringField(dictionary, "missing", "x"), "x");
 }
 
-TEST_F(BridgeTest, BadMessagesUnknownAndTestOnlyCommandsFail)
+TEST(BridgeCommands, BadMessagesUnknownAndTestOnlyCommandsFail)
 {
-    EXPECT_EQ(m_harness.receive(Json("hello"))->error, "bad message");
+    CommandHarness harness;
+    EXPECT_EQ(harness.receive(Json("hello"))->error, "bad message");
     // A command name with anything after it is another name, never the command it starts with.
     for (const std::string& name : { std::string("Load"), std::string("clearBackupFolder\0anything", 26), std::string("info\xEF\xBF\xBD"), std::string("clipText") }) {
-        auto unknown = command(name);
+        auto unknown = harness.send(name);
         EXPECT_EQ(unknown->calls, 1);
         EXPECT_EQ(unknown->error, "Unknown command " + name);
     }
     CommandHarness selfTest(true, [](Bridge::Services& services) { services.selfTest = true; });
-    auto inSelfTest = selfTest.send("clipText");
-    ASSERT_TRUE(inSelfTest->error);
-    EXPECT_NE(*inSelfTest->error, "Unknown command clipText");
+    EXPECT_NE(selfTest.send("clipText")->error.value_or("Unknown command clipText"), "Unknown command clipText");
 }
 
-TEST_F(BridgeTest, EveryPageApiCommandIsInTheTableAndEveryCommandReachesThePage)
+TEST(BridgeCommands, EveryPageApiCommandIsInTheTableAndEveryCommandReachesThePage)
 {
     std::set<std::string> inScript;
     auto script = std::string(pageApiScript());
-    std::regex callPattern(R"(call(?:Bytes|WithBytes)?\('([A-Za-z]+)')");
+    std::regex callPattern(R"(call(?:Bytes|WithBytes|Via)?\('([A-Za-z]+)')");
     for (std::sregex_iterator it(script.begin(), script.end(), callPattern), end; it != end; ++it)
         inScript.insert((*it)[1]);
 
@@ -131,26 +116,25 @@ TEST_F(BridgeTest, EveryPageApiCommandIsInTheTableAndEveryCommandReachesThePage)
     EXPECT_EQ(inScript, inTable);
 }
 
-TEST_F(BridgeTest, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
+TEST(BridgeCommands, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
 {
-    auto& channel = m_harness.bridge().byteChannel();
-    const auto upload = [&](const std::string& text) {
-        return channel.answer({ std::string(ByteChannel::addressPrefix), "POST", text }).body;
-    };
+    CommandHarness harness;
+    auto& channel = harness.bridge().byteChannel();
+    const auto upload = [&](const std::string& text) { return channel.answer({ std::string(ByteChannel::addressPrefix), "POST", text }).body; };
+    const auto save = [&](const std::string& given) { return harness.send("save", Json::array({ given })); };
     const std::string first = R"({"version":2,"clients":[{"id":"a","name":"Zoë"}]})";
-    EXPECT_EQ(command("save", Json::array({ first }))->result, "true");
-    EXPECT_EQ(command("load")->result, first);
+    EXPECT_EQ(save(first)->result, "true");
+    EXPECT_EQ(harness.send("load")->result, first);
     const std::string document = R"({"version":2,"clients":[{"id":"c","name":"Zoë"}]})";
     const std::string address = upload(document);
-    EXPECT_EQ(command("save", Json::array({ address }))->result, "true");
-    EXPECT_EQ(command("load")->result, document);
+    EXPECT_EQ(save(address)->result, "true");
+    EXPECT_EQ(harness.send("load")->result, document);
 
     // In pieces, put together in the order given; a cut inside a character is no matter.
     const std::string later = R"({"version":2,"clients":[{"id":"b","name":"Zoë Ng"}]})";
     const std::size_t cut = later.find("\xC3") + 1;
-    const std::string pieces = upload(later.substr(0, 10)) + " " + upload(later.substr(10, cut - 10)) + " " + upload(later.substr(cut));
-    EXPECT_EQ(command("save", Json::array({ pieces }))->result, "true");
-    EXPECT_EQ(command("load")->result, later);
+    EXPECT_EQ(save(upload(later.substr(0, 10)) + " " + upload(later.substr(10, cut - 10)) + " " + upload(later.substr(cut)))->result, "true");
+    EXPECT_EQ(harness.send("load")->result, later);
 
     // Used, unknown, damaged or a copy that would not open again: nothing is saved and the page hears why.
     const std::string broken = upload(R"({"clients":[)");
@@ -158,73 +142,122 @@ TEST_F(BridgeTest, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
     const std::string trailingSpace = upload(later) + " ";
     for (const auto& given : { address, std::string(ByteChannel::addressPrefix) + "0123456789abcdef0123456789abcdef", broken, oneMissing,
              trailingSpace, std::string(R"({"enc":true,"v":2,"people":[]})") }) {
-        auto answer = command("save", Json::array({ given }));
+        auto answer = save(given);
         EXPECT_FALSE(answer->result) << given;
-        EXPECT_TRUE(answer->error && !answer->error->empty()) << given;
-        EXPECT_EQ(command("load")->result, later) << given;
+        EXPECT_FALSE(answer->error.value_or("").empty()) << given;
+        EXPECT_EQ(harness.send("load")->result, later) << given;
     }
 
     // loadText gives the same text as bytes: Base64 when small, a one-time address when large.
-    EXPECT_EQ(base64Decode(m_harness.sendViaChannel("loadText")->json().get<std::string>()), later);
+    EXPECT_EQ(base64Decode(harness.sendViaChannel("loadText")->json().get<std::string>()), later);
     const std::string large = R"({"version":2,"notes":")" + std::string(100000, 'x') + R"("})";
-    EXPECT_EQ(command("save", Json::array({ large }))->result, "true");
-    const auto offered = m_harness.sendViaChannel("loadText")->json().get<std::string>();
-    EXPECT_EQ(channel.answer({ offered, "GET", "" }).body, large);
+    EXPECT_EQ(save(large)->result, "true");
+    EXPECT_EQ(channel.answer({ harness.sendViaChannel("loadText")->json().get<std::string>(), "GET", "" }).body, large);
 }
 
-TEST_F(BridgeTest, InfoAndTheDataFolderPointAtTheStore)
+TEST(BridgeCommands, InfoBackupFolderAndRestoreActOnTheStore)
 {
-    auto info = command("info")->json();
-    EXPECT_EQ(info["dataFile"], (dataDir() / "data.json").string());
-    EXPECT_EQ(info["docsRoot"], (dataDir() / "Clients").string());
+    CommandHarness harness;
+    const std::filesystem::path data = harness.path("data");
+    auto info = harness.send("info")->json();
+    EXPECT_EQ(info["dataFile"], (data / "data.json").string());
+    EXPECT_EQ(info["docsRoot"], (data / "Clients").string());
     EXPECT_EQ(info["docsIsDrive"], false);
-
-    command("openDataFolder");
-    command("save", Json::array({ "{}" }));
-    command("openDataFolder");
-    EXPECT_EQ(m_harness.workspace.revealed, (std::vector<std::filesystem::path> { dataDir(), dataDir() / "data.json" }));
-}
-
-TEST_F(BridgeTest, ChoosingABackupFolderAnswersWhenThePanelCloses)
-{
-    auto& panels = m_harness.panels;
-    auto& clock = m_harness.clock;
-    auto& store = m_harness.store();
-    auto cancelled = command("chooseBackupFolder");
-    EXPECT_EQ(cancelled->calls, 0);
-    panels.answer(std::nullopt);
-    EXPECT_EQ(cancelled->result, "null");
-
-    command("save", Json::array({ R"({"clients":[]})" }));
-    clock.advance(std::chrono::seconds(2));
-    clock.runBackground();
-
-    auto folder = dataDir() / "backups";
-    auto chosen = command("chooseBackupFolder");
-    panels.answer(folder.string());
-    EXPECT_EQ(chosen->result, Json(folder.string()).dump());
-    EXPECT_EQ(store.configString("backupFolder"), folder.string());
-
-    // The new folder receives the current data without waiting for the next save.
-    clock.advance(std::chrono::milliseconds(1500));
-    clock.runBackground();
-    clock.runPosted();
-    EXPECT_TRUE(std::filesystem::exists(folder / "Quillpost-backup.json"));
-
-    auto unstorable = command("chooseBackupFolder");
-    panels.answer(std::string("/media/caf\xE9"));
-    EXPECT_TRUE(unstorable->error);
-    EXPECT_EQ(store.configString("backupFolder"), folder.string());
-
-    EXPECT_EQ(command("clearBackupFolder")->result, "true");
-    EXPECT_FALSE(store.configString("backupFolder"));
-    EXPECT_EQ(command("info")->json()["backupFolder"], "");
-}
-
-TEST_F(BridgeTest, RestoreRefusesAnythingButAStoredSnapshot)
-{
     for (const Json& args : { Json::array(), Json::array({ "../data.json" }), Json::array({ "data-2024-05-01.json" }) })
-        EXPECT_EQ(command("restoreSnapshot", args)->error, "Invalid snapshot") << args.dump();
+        EXPECT_EQ(harness.send("restoreSnapshot", args)->error, "Invalid snapshot") << args.dump();
+    harness.send("openDataFolder");
+    harness.send("save", Json::array({ R"({"clients":[]})" }));
+    harness.send("openDataFolder");
+    EXPECT_EQ(harness.workspace.revealed, (std::vector<std::filesystem::path> { data, data / "data.json" }));
+
+    // The folder chosen, if one is, receives the current data without waiting for the next save.
+    const std::string backups = (data / "backups").string();
+    using Answer = std::optional<std::string>;
+    const std::tuple<Answer, Answer, Answer> choices[] = {
+        { std::nullopt, "null", std::nullopt }, { backups, Json(backups).dump(), backups }, { "/media/caf\xE9", std::nullopt, backups },
+    };
+    for (const auto& [answer, result, setting] : choices) {
+        auto chosen = harness.send("chooseBackupFolder");
+        EXPECT_EQ(chosen->calls, 0);
+        harness.panels.answer(answer);
+        EXPECT_EQ(chosen->calls, 1);
+        EXPECT_EQ(chosen->result, result);
+        EXPECT_EQ(harness.store().configString("backupFolder"), setting);
+    }
+    harness.clock.advance(1500ms);
+    harness.clock.runBackground();
+    EXPECT_EQ(readText(data / "backups" / "Quillpost-backup.json"), R"({"clients":[]})");
+    EXPECT_EQ(harness.send("clearBackupFolder")->result, "true");
+    EXPECT_EQ(harness.send("info")->json()["backupFolder"], "");
+}
+
+TEST(ByteChannel, OfferedBytesAreServedOnceUntilTheyExpire)
+{
+    VirtualClock clock;
+    ByteChannel channel(clock);
+    const std::string address = channel.offer(std::string(100'000, 'b'));
+    const std::string other = channel.offer(std::string("other"));
+    ASSERT_TRUE(ByteChannel::isAddress(address));
+    EXPECT_NE(address, other);
+
+    const SchemeResponse served = channel.answer({ address + "?again", "GET", {} });
+    EXPECT_EQ(served.status, 200);
+    EXPECT_EQ(served.body, std::string(100'000, 'b'));
+    EXPECT_EQ(served.headers.at("Access-Control-Allow-Origin"), "*");
+    EXPECT_EQ(channel.answer({ address, "GET", {} }).status, 404);
+    clock.advance(ByteChannel::lifetime);
+    EXPECT_EQ(channel.answer({ other, "GET", {} }).status, 404);
+    EXPECT_EQ(channel.answer({ address, "DELETE", {} }).status, 405);
+}
+
+TEST(ByteChannel, UploadsAreTakenOnceUntilTheyExpireAndWithinTheirLimit)
+{
+    VirtualClock clock;
+    ByteChannel channel(clock, 1000);
+    const std::string prefix(ByteChannel::addressPrefix);
+    const SchemeResponse stored = channel.answer({ prefix, "POST", std::string("a\0b", 3) });
+    ASSERT_EQ(stored.status, 200);
+    ASSERT_TRUE(ByteChannel::isAddress(stored.body));
+    EXPECT_EQ(channel.take(stored.body), std::string("a\0b", 3));
+    EXPECT_EQ(channel.take(stored.body), std::nullopt);
+    // Uploads are taken by commands, never fetched back.
+    EXPECT_EQ(channel.answer({ channel.answer({ prefix, "POST", "x" }).body, "GET", {} }).status, 404);
+
+    const std::string expiring = channel.answer({ prefix, "POST", "late" }).body;
+    clock.advance(ByteChannel::lifetime + 1s);
+    EXPECT_EQ(channel.take(expiring), std::nullopt);
+    EXPECT_EQ(channel.answer({ prefix, "POST", std::string(900, 'x') }).status, 200);
+    EXPECT_EQ(channel.answer({ prefix, "POST", std::string(200, 'y') }).status, 413);
+    EXPECT_EQ(channel.answer({ prefix + "chosen", "POST", "z" }).status, 405);
+}
+
+// The page receives the same bytes either way, and sends them either way.
+TEST(ByteChannel, CommandsGiveAndTakeTheSameBytesAsThroughBase64)
+{
+    CommandHarness harness;
+    std::string bytes(300'000, '\0');
+    for (size_t index = 0; index < bytes.size(); ++index)
+        bytes[index] = static_cast<char>((index * 7919) >> 3);
+    const auto save = [&](const std::string& name, const std::string& given) {
+        return harness.send("saveDocument", Json::array({ Json { { "client", "Ana" }, { "fileName", name }, { "bytes", given } } }));
+    };
+    auto viaBase64 = save("a.pdf", base64Encode(bytes));
+    const std::string uploaded = harness.bridge().byteChannel().answer({ std::string(ByteChannel::addressPrefix), "POST", bytes }).body;
+    auto viaChannel = save("b.pdf", uploaded);
+    ASSERT_TRUE(viaBase64->result && viaChannel->result) << viaChannel->error.value_or("");
+    EXPECT_EQ(readText(viaChannel->json()["path"].get<std::string>()), bytes);
+    EXPECT_EQ(save("c.pdf", uploaded)->error, "bad document") << "a used address is no longer bytes";
+
+    // Small bytes stay Base64 even when the page would take the channel.
+    auto small = save("s.pdf", base64Encode("%PDF-1.4 small"));
+    auto plain = harness.send("readDocument", Json::array({ viaBase64->json()["path"] }));
+    auto channelled = harness.sendViaChannel("readDocument", Json::array({ viaBase64->json()["path"] }));
+    auto smallBack = harness.sendViaChannel("readDocument", Json::array({ small->json()["path"] }));
+    harness.clock.runBackground();
+    harness.clock.runPosted();
+    EXPECT_EQ(base64Decode(plain->json().get<std::string>()), bytes);
+    EXPECT_EQ(harness.bridge().byteChannel().answer({ channelled->json().get<std::string>(), "GET", "" }).body, bytes);
+    EXPECT_EQ(smallBack->json(), base64Encode("%PDF-1.4 small"));
 }
 
 }

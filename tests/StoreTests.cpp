@@ -1,5 +1,7 @@
+#include "app/BetaDataQuestion.h"
 #include "common/Error.h"
 #include "common/Utf8.h"
+#include "doubles/DesktopDoubles.h"
 #include "doubles/ScopedTimeZone.h"
 #include "doubles/TemporaryFolder.h"
 #include "doubles/VirtualClock.h"
@@ -7,6 +9,8 @@
 #include "store/Store.h"
 
 #include <csignal>
+#include <regex>
+#include <set>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -40,20 +44,6 @@ private:
     void (*m_previousHandler)(int) { nullptr };
 };
 
-// Folder syncs that fail with an I/O error, as a failing or pulled disk's do, after the files
-// themselves were written and renamed.
-class FailingFolderSync {
-public:
-    FailingFolderSync()
-    {
-        setFolderSyncForTesting([](int) {
-            errno = EIO;
-            return -1;
-        });
-    }
-    ~FailingFolderSync() { setFolderSyncForTesting(nullptr); }
-};
-
 // What a save that fails says; nothing when it saves.
 std::string saveFailure(Store& store, const std::string& document)
 {
@@ -67,16 +57,25 @@ std::string saveFailure(Store& store, const std::string& document)
 
 class StoreTest : public testing::Test {
 protected:
-    std::unique_ptr<Store> makeStore()
+    std::unique_ptr<Store> makeStore(const std::string& version = QUILLPOST_VERSION, bool overridden = true)
     {
-        return std::make_unique<Store>(Store::Location { dir(), true, m_root, m_root }, Store::Services { m_clock, m_clock, m_clock });
+        Store::Location location { dir(), overridden, m_root / "home", m_root / "home" / "Documents" };
+        location.betaDataFile = betaFile();
+        location.version = version;
+        return std::make_unique<Store>(location, Store::Services { m_clock, m_clock, m_clock });
     }
 
     fs::path dir() const { return m_root / "data"; }
     fs::path data() const { return dir() / "data.json"; }
     fs::path bak() const { return dir() / "data.json.bak"; }
     fs::path snapshots() const { return dir() / "snapshots"; }
-    std::vector<std::string> putAside() const { return namesIn(snapshots(), "unreadable-data-"); }
+    fs::path betaFile() const { return m_root / "share" / "Quillpost Beta" / "data.json"; }
+    std::vector<std::string> copies(std::string_view prefix = "") const { return namesIn(snapshots(), prefix); }
+    std::vector<std::string> putAside() const { return copies("unreadable-data-"); }
+    Json config() const { return Json::parse(readText(dir() / "config.json")); }
+
+    // Sets a file's time relative to now, so which one is newer does not hang on the test's speed.
+    static void age(const fs::path& path, std::chrono::minutes by) { fs::last_write_time(path, fs::file_time_type::clock::now() - by); }
 
     TemporaryFolder m_folder { "quillpost-store" };
     const fs::path& m_root { m_folder.path() };
@@ -89,24 +88,23 @@ TEST_F(StoreTest, SettingsAreReadOnceTypeCheckedAndKeepUnknownKeys)
     const std::string deep = "{\"future\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}";
     std::vector<std::string> unusable { "[1, 2]", "{\"broken\": ", "{\"name\": \"\xC3\x28\"}", deep, "" };
     for (const std::string& text : unusable) {
+        // Nothing is read from them; they go among the snapshots, each under a name of its own.
         writeText(dir() / "config.json", text);
-        // Nothing is read from them; they go among the snapshots, each under a name of its own,
-        // and the settings start afresh with only the version seen at this start.
         EXPECT_EQ(makeStore()->config(), fresh) << text;
         EXPECT_EQ(Json::parse(readText(dir() / "config.json")), fresh) << text;
     }
-    std::vector<std::string> found;
-    for (const auto& name : namesIn(snapshots(), "unreadable-config-"))
-        found.push_back(readText(snapshots() / name));
-    std::sort(found.begin(), found.end());
-    std::sort(unusable.begin(), unusable.end());
-    EXPECT_EQ(found, unusable);
+    std::multiset<std::string> found;
+    for (const auto& name : copies("unreadable-config-"))
+        found.insert(readText(snapshots() / name));
+    EXPECT_EQ(found, std::multiset<std::string>(unusable.begin(), unusable.end()));
 
     writeText(dir() / "config.json", R"({"backupFolder": "/b", "printerPid": 42, "future": {"kept": [1]}})");
     const auto store = makeStore();
     EXPECT_EQ(store->configString("backupFolder"), "/b");
     EXPECT_EQ(store->configString("printerPid"), std::nullopt);
     store->config()["docsRoot"] = "/clients";
+    // A setting that is not UTF-8 does not stop the settings file from being written.
+    store->config()["backupFolder"] = std::string("/media/caf\xE9");
     store->saveConfig();
     const Json reread = Json::parse(readText(dir() / "config.json"));
     EXPECT_EQ(reread["future"], Json::parse(R"({"kept": [1]})"));
@@ -134,47 +132,17 @@ TEST_F(StoreTest, LoadFallsBackToBakThenNullAndSaysWhatItFound)
     writeText(bak(), "true");
     EXPECT_EQ(store->load(), "null");
 
-    writeText(data(), "{\"v\": \"\\ud83d cut\"}");
-    EXPECT_EQ(store->load(), "{\"v\": \"\\ud83d cut\"}");
-    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Whole);
-    EXPECT_EQ(store->lastLoad().source, "data.json");
-}
-
-TEST_F(StoreTest, AcceptsTextThatThePageAndEditorsWrite)
-{
-    const auto store = makeStore();
     // Half of a surrogate pair, as JSON.stringify writes a cut emoji; the escaped backslash before
     // the second "u" is not an escape of its own.
     const std::string cutEmoji = R"({"clients":[{"name":"Ana \ud83d","note":"C:\\udcfolder","pair":"\ud83d\ude00"}],"enc":true,"v":2,"people":[{"salt":"\udc00","priv":{},"dk":{}}]})";
     store->save(cutEmoji);
     EXPECT_EQ(readText(data()), cutEmoji);
     EXPECT_EQ(store->load(), cutEmoji);
-
+    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Whole);
+    EXPECT_EQ(store->lastLoad().source, "data.json");
     // A byte-order mark left by a text editor is not part of the document the page reads.
     writeText(data(), "\xEF\xBB\xBF{\"clients\": []}");
     EXPECT_EQ(store->load(), "{\"clients\": []}");
-
-    // A setting that is not UTF-8 does not stop the settings file from being written.
-    store->config()["backupFolder"] = std::string("/media/caf\xE9");
-    store->config()["lastVersion"] = "0.1.0";
-    store->saveConfig();
-    EXPECT_NE(readText(dir() / "config.json").find("0.1.0"), std::string::npos);
-}
-
-TEST_F(StoreTest, SaveRefusesADocumentThatWouldNotOpenAndChangesNothing)
-{
-    const auto store = makeStore();
-    writeText(data(), "{\"now\": 1}");
-    writeText(bak(), "{\"before\": 1}");
-    try {
-        store->save(R"({"enc":true,"v":2,"people":[]})");
-        ADD_FAILURE() << "saved";
-    } catch (const QuillpostError& error) {
-        EXPECT_EQ(error.code(), 2);
-    }
-    EXPECT_EQ(readText(data()), "{\"now\": 1}");
-    EXPECT_EQ(readText(bak()), "{\"before\": 1}");
-    EXPECT_FALSE(fs::exists(snapshots()));
 }
 
 TEST_F(StoreTest, EachSaveMakesThePreviousFileTheBakAndKeepsTheFirstStateOfTheDay)
@@ -195,24 +163,28 @@ TEST_F(StoreTest, EachSaveMakesThePreviousFileTheBakAndKeepsTheFirstStateOfTheDa
     EXPECT_EQ(rotated.st_ino, previous.st_ino) << "the .bak is the previous file itself, not a copy";
     EXPECT_EQ(readText(snapshots() / ("data-" + store->today() + ".json")), R"({"n":1})");
     EXPECT_EQ(namesIn(dir()), (std::vector<std::string> { "config.json", "data.json", "data.json.bak", "snapshots" }));
-}
 
-TEST_F(StoreTest, ANullDocumentIsWrittenButNeverPushesTheLastOneOutOfBak)
-{
-    const auto store = makeStore();
-    store->save(R"({"kept":1})");
-    store->save(R"({"kept":2})");
+    // A document that would not open is refused and changes nothing.
     store->config()["backupFolder"] = (m_root / "backup").string();
     m_clock.setNow(m_clock.now() + 24h);
+    try {
+        store->save(R"({"enc":true,"v":2,"people":[]})");
+        ADD_FAILURE() << "saved";
+    } catch (const QuillpostError& error) {
+        EXPECT_EQ(error.code(), 2);
+    }
+    EXPECT_EQ(readText(data()), R"({"n":3})");
+    EXPECT_EQ(readText(bak()), R"({"n":2})");
+
+    // A null document is written, but gets no snapshot or backup and never pushes the last one out of the .bak.
     store->save("null");
     EXPECT_EQ(readText(data()), "null");
-    EXPECT_EQ(store->snapshots().size(), 1u) << "no snapshot of it";
-    EXPECT_EQ(m_clock.pendingTimers(), 0u) << "and no backup";
-    EXPECT_EQ(store->load(), R"({"kept":2})");
+    EXPECT_EQ(store->snapshots().size(), 1u);
+    EXPECT_EQ(m_clock.pendingTimers(), 0u);
+    EXPECT_EQ(store->load(), R"({"n":3})");
     EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Empty);
-
     store->save(R"({"next":1})");
-    EXPECT_EQ(readText(bak()), R"({"kept":2})");
+    EXPECT_EQ(readText(bak()), R"({"n":3})");
     EXPECT_TRUE(putAside().empty());
 }
 
@@ -251,9 +223,14 @@ TEST_F(StoreTest, FailedWritesReachTheCallerAndLeaveNoTemporaryFiles)
     } catch (const FileError& error) {
         EXPECT_NE(std::string(error.what()).find((m_root / "plain").string()), std::string::npos) << error.what();
     }
+
+    // A data folder that vanished is not made again behind the user's back.
+    fs::remove_all(dir());
+    EXPECT_NE(saveFailure(*store, R"({"n":2})").find("is gone"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir()));
 }
 
-TEST_F(StoreTest, AFailedSaveLeavesEveryFileAsItWasAndSaysWhy)
+TEST_F(StoreTest, AFailedSaveSaysWhyAndLeavesEveryFileAsItWasUnlessOnlyTheFolderSyncFailed)
 {
     const auto store = makeStore();
     const std::string older = R"({"clients":["older"]})";
@@ -269,35 +246,25 @@ TEST_F(StoreTest, AFailedSaveLeavesEveryFileAsItWasAndSaysWhy)
         FileSizeLimit limit(200'000);
         message = saveFailure(*store, larger);
     }
-    EXPECT_NE(message.find("because the disk doesn't take a file this large"), std::string::npos) << message;
-    EXPECT_NE(message.find("Your data is unchanged."), std::string::npos) << message;
+    EXPECT_NE(message.find("the disk doesn't take a file this large"), std::string::npos) << message;
+    EXPECT_NE(message.find("unchanged"), std::string::npos) << message;
     EXPECT_EQ(message.find("data.json"), std::string::npos) << "the data file was not touched: " << message;
     EXPECT_EQ(readText(data()), current);
     EXPECT_EQ(readText(bak()), older);
     EXPECT_EQ(namesIn(dir()), before) << "no temporary file remains";
     EXPECT_EQ(namesIn(snapshots()), snapshotsBefore);
 
-    // Once the disk takes it again, the same save goes through.
-    store->save(larger);
-    EXPECT_EQ(readText(data()), larger);
-    EXPECT_EQ(readText(bak()), current);
-}
-
-TEST_F(StoreTest, AFolderSyncThatFailsAfterTheRenameSaysTheChangesAreWrittenButNotYetSafe)
-{
-    const auto store = makeStore();
-    const std::string current = R"({"clients":["current"]})";
-    store->save(R"({"clients":["older"]})");
-    store->save(current);
-    // A small document, and one large enough to be checked beside its write.
-    const std::string large = "{\"clients\":[\"" + std::string(300'000, 'n') + "\"]}";
-    for (const std::string& newer : { std::string(R"({"clients":["newer"]})"), large }) {
+    // After the rename a failed folder sync says the changes are written but not yet safe: for a
+    // small document, and one large enough to be checked beside its write.
+    for (const std::string& newer : { std::string(R"({"clients":["newer"]})"), larger }) {
         const std::string previous = readText(data());
-        std::string message;
-        {
-            FailingFolderSync failing;
-            message = saveFailure(*store, newer);
-        }
+        // The folder sync fails with an I/O error, as a failing or pulled disk's does.
+        setFolderSyncForTesting([](int) {
+            errno = EIO;
+            return -1;
+        });
+        message = saveFailure(*store, newer);
+        setFolderSyncForTesting(nullptr);
         EXPECT_NE(message.find("wrote your changes into its data folder \"" + dir().string() + "\", but the disk then reported"), std::string::npos) << message;
         EXPECT_NE(message.find(std::make_error_code(std::errc::io_error).message()), std::string::npos) << message;
         EXPECT_EQ(message.find("unchanged"), std::string::npos) << message;
@@ -307,17 +274,7 @@ TEST_F(StoreTest, AFolderSyncThatFailsAfterTheRenameSaysTheChangesAreWrittenButN
     // The next save on a working disk rotates the file it wrote, as after any save.
     store->save(current);
     EXPECT_EQ(readText(data()), current);
-    EXPECT_EQ(readText(bak()), large);
-}
-
-TEST_F(StoreTest, ADataFolderThatVanishedIsNotMadeAgainBehindTheUsersBack)
-{
-    const auto store = makeStore();
-    store->save(R"({"n":1})");
-    fs::remove_all(dir());
-    const std::string message = saveFailure(*store, R"({"n":2})");
-    EXPECT_NE(message.find("is gone: it was moved or deleted, or its disk was removed"), std::string::npos) << message;
-    EXPECT_FALSE(fs::exists(dir()));
+    EXPECT_EQ(readText(bak()), larger);
 }
 
 TEST_F(StoreTest, ADataFileThatDoesNotOpenIsPutAsideNeverPushedOut)
@@ -350,7 +307,7 @@ TEST_F(StoreTest, ADataFileThatDoesNotOpenIsPutAsideNeverPushedOut)
     EXPECT_FALSE(fs::exists(bak())) << "garbage never becomes the .bak";
 }
 
-TEST_F(StoreTest, StartRemovesTemporaryFilesThatACrashLeftBehind)
+TEST_F(StoreTest, StartRemovesTemporaryFilesThatACrashLeftBehindAndTodayIsTheLocalDate)
 {
     for (const auto* name : { ".data.json.Ab3xYz", ".data.json.bak.q1w2e3", ".config.json.000000" })
         writeText(dir() / name, "torn");
@@ -359,21 +316,120 @@ TEST_F(StoreTest, StartRemovesTemporaryFilesThatACrashLeftBehind)
     writeText(snapshots() / ".data-2024-05-01.json.XYZ123", "torn");
     writeText(snapshots() / "data-2024-05-01.json", "{}");
 
-    makeStore();
+    const auto store = makeStore();
     EXPECT_EQ(namesIn(dir()),
         (std::vector<std::string> { ".data.json.a-b_cd", ".data.json.toolong7", ".hidden-notes", "config.json", "data.json", "snapshots" }));
     // Besides the daily snapshot, only the safety copy a first start under this version takes.
     EXPECT_EQ(namesIn(snapshots()), (std::vector<std::string> { "before-update-first-to-" QUILLPOST_VERSION "-1714564800000.json", "data-2024-05-01.json" }));
-}
 
-TEST_F(StoreTest, TodayIsTheLocalDate)
-{
-    const auto store = makeStore();
+    // The daily snapshot is named by the local date.
     m_clock.setNow(Clock::TimePoint(VirtualClock::defaultStart + 15h)); // 2024-05-02T03:00:00Z
     for (const auto& [zone, day] : { std::pair { "EST5", "2024-05-01" }, std::pair { "UTC0", "2024-05-02" } }) {
         ScopedTimeZone scoped(zone);
         EXPECT_EQ(store->today(), day) << zone;
     }
+}
+
+TEST_F(StoreTest, ANewVersionCopiesTheDataOnceAtStart)
+{
+    makeStore("2.0");
+    EXPECT_TRUE(copies().empty());
+    writeText(data(), R"({"clients":[1]})");
+    // Each start a second later, so each copy has a name of its own, some with settings written before it.
+    const std::pair<const char*, const char*> starts[] = {
+        { nullptr, "2.0" }, { nullptr, "2.1" }, { nullptr, "2.1" },
+        // Settings that do not parse are put aside once: one safety copy, however often the program starts.
+        { "{\"backupFolder\": ", "2.2" }, { nullptr, "2.2" }, { nullptr, "2.2" },
+        // A version that would make a path is cleaned; without one the previous version is "first".
+        { R"({"backupFolder":"/b","lastVersion":"../../x y"})", "2.3" }, { R"({"backupFolder":"/b"})", "2.3" },
+    };
+    for (const auto& [settings, version] : starts) {
+        if (settings)
+            writeText(dir() / "config.json", settings);
+        m_clock.advance(1s);
+        makeStore(version);
+    }
+    std::vector<std::string> untimed;
+    for (const auto& name : copies())
+        untimed.push_back(std::regex_replace(name, std::regex(R"(-\d{13}\.json$)"), ""));
+    ASSERT_EQ(untimed, (std::vector<std::string> { "before-update-....xy-to-2.3", "before-update-2.0-to-2.1", "before-update-first-to-2.2",
+                           "before-update-first-to-2.3", "unreadable-config" }));
+    EXPECT_EQ(readText(snapshots() / copies("before-update-2.0-to-2.1-")[0]), R"({"clients":[1]})");
+    EXPECT_EQ(readText(snapshots() / copies("unreadable-config-")[0]), "{\"backupFolder\": ");
+    EXPECT_EQ(config(), (Json { { "backupFolder", "/b" }, { "lastVersion", "2.3" } }));
+
+    // Before an update the copy is taken only of data that opens, and is verified.
+    const auto store = makeStore("2.3");
+    fs::remove_all(snapshots());
+    fs::remove(data());
+    EXPECT_TRUE(store->safetyCopyBeforeUpdate("2.4"));
+    writeText(data(), "{\"not json");
+    EXPECT_FALSE(store->safetyCopyBeforeUpdate("2.4"));
+    EXPECT_TRUE(copies().empty());
+    writeText(data(), R"([1,2])");
+    EXPECT_TRUE(store->safetyCopyBeforeUpdate("2.4 (beta 1)/.."));
+    ASSERT_EQ(copies().size(), 1u);
+    EXPECT_TRUE(copies()[0].starts_with("before-update-2.3-to-2.4beta1..-")) << copies()[0];
+    EXPECT_TRUE(Store::isRestorableName(copies()[0]));
+    // A snapshots folder that can't be made: false, and data.json untouched.
+    fs::remove_all(snapshots());
+    writeText(snapshots(), "a file in the way");
+    EXPECT_FALSE(store->safetyCopyBeforeUpdate("2.5"));
+    EXPECT_EQ(readText(data()), "[1,2]");
+}
+
+TEST_F(StoreTest, TheBetaDataIsOfferedBeforeThePageLoadsWhenNewerAndTakenAfterACopyOfOurs)
+{
+    FakePanels panels;
+    int pageLoads = 0;
+    std::unique_ptr<Store> store;
+    const auto ask = [&] {
+        store = makeStore("2.0", false);
+        askAboutBetaData(*store, panels, nullptr, [&] { ++pageLoads; });
+    };
+    ask();
+    EXPECT_EQ(pageLoads, 1);
+    writeText(betaFile(), R"({"beta":true})");
+    EXPECT_TRUE(makeStore("2.0", false)->betaIsNewer());
+    EXPECT_FALSE(makeStore("2.0")->betaIsNewer());
+    writeText(data(), R"({"main":true})");
+    age(betaFile(), std::chrono::minutes(10));
+    EXPECT_FALSE(makeStore("2.0", false)->betaIsNewer());
+    EXPECT_TRUE(panels.questions.empty());
+
+    // Closing the dialog some other way keeps our data, and the question is not asked again.
+    age(data(), std::chrono::minutes(20));
+    ask();
+    ASSERT_EQ(panels.questions.size(), 1u);
+    EXPECT_EQ(pageLoads, 1);
+    panels.choose(std::nullopt);
+    EXPECT_EQ(pageLoads, 2);
+    EXPECT_EQ(config()["betaChecked"], "kept-main");
+    EXPECT_FALSE(makeStore("2.0", false)->betaIsNewer());
+    EXPECT_EQ(readText(data()), R"({"main":true})");
+    EXPECT_TRUE(copies().empty());
+
+    // Choosing the beta's data keeps a copy of ours first; the beta's file is only read.
+    writeText(dir() / "config.json", "{}");
+    ask();
+    panels.choose(0);
+    EXPECT_EQ(pageLoads, 3);
+    EXPECT_EQ(store->load(), R"({"beta":true})");
+    EXPECT_EQ(readText(betaFile()), R"({"beta":true})");
+    ASSERT_EQ(copies("before-restore-").size(), 1u);
+    EXPECT_EQ(readText(snapshots() / copies("before-restore-")[0]), R"({"main":true})");
+
+    // Beta data that does not open, or no place for the copy: our data is not given up.
+    writeText(data(), R"({"main":2})");
+    writeText(betaFile(), "not json");
+    makeStore("2.0", false)->adoptBetaData(true);
+    EXPECT_EQ(config()["betaChecked"], "used-beta");
+    EXPECT_EQ(readText(data()), R"({"main":2})");
+    writeText(betaFile(), R"({"beta":true})");
+    fs::remove_all(snapshots());
+    writeText(snapshots(), "a file in the way");
+    makeStore("2.0", false)->adoptBetaData(true);
+    EXPECT_EQ(readText(data()), R"({"main":2})");
 }
 
 TEST(StoreUtf8, ReplacesEachIllFormedSubpart)
