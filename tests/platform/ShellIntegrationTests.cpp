@@ -25,7 +25,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(QueueIntegration, TimersFireInOrderCancelledOnesNeverAndWorkRunsInOrderOffTheMainThread)
+TEST(MainLoopIntegration, QueuesKeepOrderAndThreadsAndNestedWaitsEndWhenDoneOrAtTheLimit)
 {
     auto& queue = MainQueue::shared();
     std::vector<int> fired;
@@ -56,6 +56,23 @@ TEST(QueueIntegration, TimersFireInOrderCancelledOnesNeverAndWorkRunsInOrderOffT
     std::vector<int> inOrder(50);
     std::iota(inOrder.begin(), inOrder.end(), 0);
     EXPECT_EQ(order, inOrder);
+
+    // The nested wait serves the main loop until done, or until the limit.
+    bool done = false;
+    g_timeout_add(100, [](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+    }, &done);
+    auto start = g_get_monotonic_time();
+    NestedLoop::shared().runUntil([&] { return done; }, 5000ms);
+    EXPECT_TRUE(done);
+    EXPECT_LT(g_get_monotonic_time() - start, 1000 * 1000);
+
+    start = g_get_monotonic_time();
+    NestedLoop::shared().runUntil([] { return false; }, 300ms);
+    const auto waited = (g_get_monotonic_time() - start) / 1000;
+    EXPECT_GE(waited, 290);
+    EXPECT_LT(waited, 1500);
 }
 
 void emit(GDBusConnection* bus, const char* interface, GVariant* parameters)
@@ -84,25 +101,6 @@ TEST(SystemLockWatchIntegration, AScreenSaverStartingIsReportedAndOddSignalsAreN
     EXPECT_TRUE(runUntil([&] { return events.size() >= 2; }, 10));
     runUntil([] { return false; }, 1);
     EXPECT_EQ(events, (std::vector<SystemLockWatch::Event> { SystemLockWatch::Event::ScreenSaverStarted, SystemLockWatch::Event::ScreenSaverStarted }));
-}
-
-TEST(NestedLoopIntegration, ServesTheMainLoopUntilDoneOrTheLimit)
-{
-    bool done = false;
-    g_timeout_add(100, [](gpointer flag) -> gboolean {
-        *static_cast<bool*>(flag) = true;
-        return G_SOURCE_REMOVE;
-    }, &done);
-    auto start = g_get_monotonic_time();
-    NestedLoop::shared().runUntil([&] { return done; }, 5000ms);
-    EXPECT_TRUE(done);
-    EXPECT_LT(g_get_monotonic_time() - start, 1000 * 1000);
-
-    start = g_get_monotonic_time();
-    NestedLoop::shared().runUntil([] { return false; }, 300ms);
-    const auto waited = (g_get_monotonic_time() - start) / 1000;
-    EXPECT_GE(waited, 290);
-    EXPECT_LT(waited, 1500);
 }
 
 TEST(MenuBarIntegration, KeysAreTheApplicationsAndItsActionsReachTheDelegate)
