@@ -149,7 +149,9 @@ test("form values are checked against their fields, undone field by field and dr
   // The appearances, which pdf.js reads once the fields are flattened, draw the values in the embedded font.
   flat.getForm().flatten({ updateFieldAppearances: false });
   const [shown] = await pageTexts(await flat.save());
-  for (const text of ["Олена Коваленко", "Żaneta Wróbel", "ул. Шевченка 5", "Ż1234", "Ottawa"]) assert.ok(shown.includes(text), `${text} in ${shown}`);
+  for (const text of ["Олена Коваленко", "Żaneta Wróbel", "ул. Шевченка 5", "Ż1234", "Ottawa"]) {
+    assert.ok(shown.includes(text), `${text} in ${shown}`);
+  }
 });
 
 test("a multi-line field is drawn at a size that fits its value, not one as tall as its box", async () => {

@@ -13,17 +13,14 @@ const text = (words) => new TextEncoder().encode(words);
 const jpeg = await jpegOf(bands(120, 60, ["red", "blue"]));
 const png = await pngOf(bands(120, 60, ["red", "blue"]));
 
-test("files are told apart by their first bytes and page choices are read as written", async () => {
+test("files are told apart by their first bytes, page choices are read as written, and orientations as tagged", async () => {
   assert.deepEqual([jpeg, png, await pdfOfWidths([100]), text("junk\n%PDF-1.7"), text("GIF89a")].map(fileKind),
     ["jpeg", "png", "pdf", "pdf", null]);
   const choices = [["1-3, 5", [0, 1, 2, 4]], ["4-", [3, 4, 5]], ["-2", [0, 1]], ["3, 1, 3, 2-3", [2, 0, 1]], [" 6 ", [5]]];
   for (const [choice, expected] of choices) assert.deepEqual(parsePageChoice(choice, 6), expected, choice);
-  for (const choice of ["", "0", "7", "3-2", "a", "1-2-3", "1,,x", "-"]) {
-    assert.throws(() => parsePageChoice(choice, 6), PagesError, choice);
-  }
-});
+  for (const choice of ["", "0", "7", "3-2", "a", "1-2-3", "1,,x", "-"]) assert.throws(() => parsePageChoice(choice, 6), PagesError, choice);
 
-test("the EXIF orientation is read from JPEGs in both byte orders and from PNGs, and bad data means upright", () => {
+  // The EXIF orientation is read from JPEGs in both byte orders and from PNGs; bad data means upright.
   for (const orientation of [1, 2, 3, 4, 5, 6, 7, 8]) {
     const tagged = [withExif(jpeg, orientation), withExif(jpeg, orientation, { little: true }), pngWithExif(png, orientation)];
     assert.deepEqual(tagged.map(imageOrientation), [orientation, orientation, orientation], `orientation ${orientation}`);
@@ -60,19 +57,16 @@ test("pages from other PDFs and pictures go in where asked, merge into new files
   const saved = await doc.save();
   // The scan's page takes the size of the page before it.
   assert.deepEqual(await widthsOf(saved), [101, 201, 202, 202, 102]);
-  const merged = await mergeFiles([
-    { name: "c.pdf", bytes: await pdfOfWidths([302, 303]) }, { name: "b.png", bytes: await pngOf(bands(20, 20, ["blue"])) },
-    { name: "a.pdf", bytes: await pdfOfWidths([301]) },
-  ]);
+  const merged = await mergeFiles([{ name: "c.pdf", bytes: await pdfOfWidths([302, 303]) },
+    { name: "b.png", bytes: await pngOf(bands(20, 20, ["blue"])) }, { name: "a.pdf", bytes: await pdfOfWidths([301]) }]);
   assert.deepEqual((await widthsOf(merged)).filter((w, i) => i !== 2), [302, 303, 301], "merged in the order chosen");
   assert.deepEqual(await widthsOf(await extractPages(saved, parsePageChoice("5, 2-3", 5))), [102, 201, 202]);
 
   // Anything unreadable stops the insertion with a reason the window can show.
+  const insert = (name, bytes, at = 0) => () => insertFiles(doc, at, [{ name, bytes }]);
   const refusals = [
-    [() => insertFiles(doc, 0, [{ name: "notes.txt", bytes: text("hello") }]), /notes\.txt isn't a PDF, JPEG or PNG/],
-    [() => insertFiles(doc, 0, [{ name: "broken.pdf", bytes: text("%PDF-1.4 nothing else") }]), /broken\.pdf/],
-    [() => insertFiles(doc, 0, [{ name: "torn.jpg", bytes: picture.subarray(0, 40) }]), /torn\.jpg couldn't be read/],
-    [() => insertFiles(doc, 99, [{ name: "a.pdf", bytes: saved }]), /position 100/],
+    [insert("notes.txt", text("hello")), /notes\.txt isn't a PDF, JPEG or PNG/], [insert("broken.pdf", text("%PDF-1.4 x")), /broken\.pdf/],
+    [insert("torn.jpg", picture.subarray(0, 40)), /torn\.jpg couldn't be read/], [insert("a.pdf", saved, 99), /position 100/],
     [() => extractPages(saved, [5]), /no page 6/], [() => extractPages(saved, []), /at least one page/],
     [() => mergeFiles([]), /Choose the files/],
     [() => mergeFiles([{ name: "a.pdf", bytes: saved }, { name: "letter.docx", bytes: text("PK") }]), /letter\.docx isn't a PDF/],
