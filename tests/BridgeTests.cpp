@@ -130,13 +130,11 @@ TEST(BridgeCommands, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
     EXPECT_EQ(save(address)->result, "true");
     EXPECT_EQ(harness.send("load")->result, document);
 
-    // In pieces, put together in the order given; a cut inside a character is no matter.
     const std::string later = R"({"version":2,"clients":[{"id":"b","name":"Zoë Ng"}]})";
     const std::size_t cut = later.find("\xC3") + 1;
     EXPECT_EQ(save(upload(later.substr(0, 10)) + " " + upload(later.substr(10, cut - 10)) + " " + upload(later.substr(cut)))->result, "true");
     EXPECT_EQ(harness.send("load")->result, later);
 
-    // Used, unknown, damaged or a copy that would not open again: nothing is saved and the page hears why.
     const std::string broken = upload(R"({"clients":[)");
     const std::string oneMissing = upload(R"({"version":2,)") + " " + address;
     const std::string trailingSpace = upload(later) + " ";
@@ -148,7 +146,6 @@ TEST(BridgeCommands, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
         EXPECT_EQ(harness.send("load")->result, later) << given;
     }
 
-    // loadText gives the same text as bytes: Base64 when small, a one-time address when large.
     EXPECT_EQ(base64Decode(harness.sendViaChannel("loadText")->json().get<std::string>()), later);
     const std::string large = R"({"version":2,"notes":")" + std::string(100000, 'x') + R"("})";
     EXPECT_EQ(save(large)->result, "true");
@@ -170,7 +167,6 @@ TEST(BridgeCommands, InfoBackupFolderAndRestoreActOnTheStore)
     harness.send("openDataFolder");
     EXPECT_EQ(harness.workspace.revealed, (std::vector<std::filesystem::path> { data, data / "data.json" }));
 
-    // The folder chosen, if one is, receives the current data without waiting for the next save.
     const std::string backups = (data / "backups").string();
     using Answer = std::optional<std::string>;
     const std::tuple<Answer, Answer, Answer> choices[] = {
@@ -220,7 +216,6 @@ TEST(ByteChannel, UploadsAreTakenOnceUntilTheyExpireAndWithinTheirLimit)
     ASSERT_TRUE(ByteChannel::isAddress(stored.body));
     EXPECT_EQ(channel.take(stored.body), std::string("a\0b", 3));
     EXPECT_EQ(channel.take(stored.body), std::nullopt);
-    // Uploads are taken by commands, never fetched back.
     EXPECT_EQ(channel.answer({ channel.answer({ prefix, "POST", "x" }).body, "GET", {} }).status, 404);
 
     const std::string expiring = channel.answer({ prefix, "POST", "late" }).body;
@@ -231,7 +226,6 @@ TEST(ByteChannel, UploadsAreTakenOnceUntilTheyExpireAndWithinTheirLimit)
     EXPECT_EQ(channel.answer({ prefix + "chosen", "POST", "z" }).status, 405);
 }
 
-// The page receives the same bytes either way, and sends them either way.
 TEST(ByteChannel, CommandsGiveAndTakeTheSameBytesAsThroughBase64)
 {
     CommandHarness harness;
@@ -248,7 +242,6 @@ TEST(ByteChannel, CommandsGiveAndTakeTheSameBytesAsThroughBase64)
     EXPECT_EQ(readText(viaChannel->json()["path"].get<std::string>()), bytes);
     EXPECT_EQ(save("c.pdf", uploaded)->error, "bad document") << "a used address is no longer bytes";
 
-    // Small bytes stay Base64 even when the page would take the channel.
     auto small = save("s.pdf", base64Encode("%PDF-1.4 small"));
     auto plain = harness.send("readDocument", Json::array({ viaBase64->json()["path"] }));
     auto channelled = harness.sendViaChannel("readDocument", Json::array({ viaBase64->json()["path"] }));

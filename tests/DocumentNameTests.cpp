@@ -31,9 +31,7 @@ TEST(SafeName, CleansFolderAndFileNamesToEightyCharactersWithinAFileName)
         // No space is left at either end: not behind leading dots, not where the length cut falls.
         { ".. _ Ana", "_ Ana" }, { std::string(79, 'x').append(" tail"), std::string(79, 'x') },
         { "", "Untitled" }, { "...", "Untitled" }, { "  ", "Untitled" }, { "\x01\x02\x1f", "Untitled" }, { "/", "Untitled" }, { "//..//", "Untitled" },
-        // Controls are removed, not turned into spaces; DEL and C1 controls too.
         { "a\0b\x7f" "c\xC2\x9B" "d"s, "abcd" },
-        // Bytes that are not UTF-8 become U+FFFD rather than half a character.
         { "caf\xE9", "caf\xEF\xBF\xBD" },
         { std::string(100, 'x'), std::string(80, 'x') },
         // Eighty four-byte characters would pass the file system's 255-byte limit once an extension
@@ -47,7 +45,6 @@ TEST(SafeName, CleansFolderAndFileNamesToEightyCharactersWithinAFileName)
 
 TEST(NumberedName, KeepsTheNumberWithinWhatSafeNameLeavesAlone)
 {
-    // The expected name is the base's first `kept` bytes and the number.
     struct Case {
         std::string base;
         int number;
@@ -59,7 +56,6 @@ TEST(NumberedName, KeepsTheNumberWithinWhatSafeNameLeavesAlone)
         { "Ana Lima", 12, 8, " (12)" },
         { std::string(80, 'x'), 2, 76, " (2)" },
         { std::string(80, 'x'), 100, 74, " (100)" },
-        // A cut that ends on a space would leave two spaces, which safeName would fold.
         { std::string(75, 'x').append(" yyyy"), 2, 75, " (2)" },
     };
     for (const auto& [base, number, kept, suffix] : cases) {
@@ -88,7 +84,6 @@ TEST(SafeFile, KeepsTheBaseAndAShortLowerCaseExtension)
 TEST(UniquePath, NumbersTakenNamesBeforeTheExtension)
 {
     TemporaryFolder folder;
-    // A dangling link takes its name too: writing through it would land wherever it points.
     fs::create_symlink("/nonexistent/target", folder / "link.pdf");
     for (const auto& [name, unique] : { std::pair { "scan.pdf", "scan.pdf" }, { "scan.pdf", "scan (2).pdf" }, { "scan.pdf", "scan (3).pdf" },
              { "notes", "notes" }, { "notes", "notes (2)" }, { "x.tar.gz", "x.tar.gz" }, { "x.tar.gz", "x.tar (2).gz" }, { "link.pdf", "link (2).pdf" } }) {
@@ -181,14 +176,12 @@ TEST_F(ContainmentTest, OpeningRefusesALinkSwappedInAfterTheCheck)
     EXPECT_FALSE(after);
     EXPECT_TRUE(errno == ELOOP || errno == ENOTDIR) << errno;
 
-    // The file itself swapped for a link.
     fs::remove(m_root / "Ana" / "Forms");
     fs::rename(m_root / "Ana" / "Forms.old", m_root / "Ana" / "Forms");
     fs::remove(m_root / "Ana" / "Forms" / "imm5257.pdf");
     fs::create_symlink(m_folder / "secret.txt", m_root / "Ana" / "Forms" / "imm5257.pdf");
     EXPECT_FALSE(openBelow(m_root, *checked, O_RDONLY));
 
-    // A path that is not below the root is refused whatever it is.
     EXPECT_FALSE(openBelow(m_root, m_folder / "secret.txt", O_RDONLY));
     // Nor is the root itself, even when it holds an entry of its own name.
     writeText(m_root / fs::canonical(m_root).filename(), "a namesake");

@@ -18,7 +18,6 @@ using namespace std::chrono_literals;
 constexpr std::time_t may1 = 1714564800; // 2024-05-01T12:00:00Z
 constexpr std::time_t day = 86400;
 
-// Writes the file (and its folders) with the given modification time, in seconds since 1970.
 void writeModifiedAt(const fs::path& path, std::string_view text, std::time_t modified)
 {
     writeText(path, text);
@@ -26,7 +25,6 @@ void writeModifiedAt(const fs::path& path, std::string_view text, std::time_t mo
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
-// The page's encrypted form, as JSON.stringify writes it.
 std::string sealed(std::string_view ct = "c2VhbGVkIHRleHQ=")
 {
     return R"({"enc":true,"v":2,"people":[{"name":"Practice","salt":"AAAAAAAAAAAAAAAAAAAAAA==","priv":{"kdf":"PBKDF2","hash":"SHA-256","iterations":310000},"dk":{"iv":"AAAAAAAAAAAAAAAA","ct":"AAAA"}}],"iv":"AAAAAAAAAAAAAAAA","ct":")"
@@ -35,7 +33,6 @@ std::string sealed(std::string_view ct = "c2VhbGVkIHRleHQ=")
 
 const std::string plain = R"({"version":3,"clients":[{"id":"c1","name":"Amara Okafor","email":"amara@example.org"}]})";
 
-// The code of the refusal the call throws; 0 when it throws none.
 int refusal(const std::function<void()>& call)
 {
     try {
@@ -50,16 +47,10 @@ class StoreSnapshotTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_store = makeStore();
+        m_store = std::make_unique<Store>(Store::Location { m_root / "data", true, m_root, m_root }, Store::Services { m_clock, m_clock, m_clock });
         m_store->config()["backupFolder"] = (m_root / "backups" / "nested").string();
     }
 
-    std::unique_ptr<Store> makeStore()
-    {
-        return std::make_unique<Store>(Store::Location { m_root / "data", true, m_root, m_root }, Store::Services { m_clock, m_clock, m_clock });
-    }
-
-    // Lets the backup timer run and its writer report back.
     void backUp()
     {
         m_clock.advance(1500ms);
@@ -135,7 +126,6 @@ TEST_F(StoreSnapshotTest, RestoreTakesOnlyAKeptCopyThatOpensAndKeepsASafetyCopyF
 
     writeText(snapshot("before-update-x.json"), "{\"x\": true}");
     writeText(backupFile(), "{\"backup\": true}");
-    // A file of that name in the snapshots folder is not the backup folder's copy.
     writeText(snapshot("Quillpost-backup.json"), "{\"impostor\": true}");
     m_clock.setNow(Clock::TimePoint(std::chrono::milliseconds(1714564800123)));
     m_store->restore("before-update-x.json");
@@ -177,7 +167,6 @@ TEST_F(StoreSnapshotTest, BackupsWaitForABurstOfSavesAndRunInOrderIntoTheFolderT
     m_store->save("{\"a\": 3}");
     EXPECT_EQ(m_clock.pendingTimers(), 0u);
 
-    // A failed backup is reported on the main queue until a success.
     writeText(m_root / "gone", "a file where the folder should be");
     m_store->config()["backupFolder"] = (m_root / "gone" / "folder").string();
     m_store->save("{\"a\": 4}");
@@ -192,7 +181,6 @@ TEST_F(StoreSnapshotTest, BackupsWaitForABurstOfSavesAndRunInOrderIntoTheFolderT
     EXPECT_EQ(m_store->lastBackupError(), "");
     EXPECT_EQ(readText(backupFile()), "{\"a\": 5}");
 
-    // The backup of a store that is gone is dropped.
     m_store->save("{\"a\": 6}");
     m_clock.advance(1500ms);
     m_store.reset();
@@ -221,7 +209,6 @@ TEST_F(StoreSnapshotTest, BackupCandidatesAreTheBackupAndTheTwoNewestDaysByTime)
     EXPECT_EQ(candidates[1].at, "2024-05-04T13:00:00Z");
     EXPECT_EQ(candidates[2].name, "data-2024-05-04.json");
 
-    // Copies of the same time keep their order: the backup folder's first.
     writeModifiedAt(backupFile(), "{\"backup\": 1}", may1 + 4 * day);
     const auto tied = m_store->backupCandidates();
     ASSERT_EQ(tied.size(), 3u);
@@ -241,13 +228,11 @@ TEST(SealedFormTest, RecognisesOnlyThePagesEncryptedFormWhole)
         { sealed(), true }, { people(person), true }, { " \n" + sealed() + "\n", true }, { withTop("true", "2", "\"AAAA\""), true },
         { R"({"enc":true,"v":2,"people":[{"name":"\ud83d","salt":"AAAA","priv":{},"dk":{"iv":"AAAA","ct":"AAAA"}}],"iv":"AAAA","ct":"AAAA"})", true },
         { plain, false }, { "", false }, { "not json", false }, { sealed().substr(0, sealed().size() - 2), false }, { "[" + sealed() + "]", false },
-        // Something readable beside the encrypted text.
         { document("\"people\":[" + person + "],\"clients\":[{\"name\":\"Amara\"}]"), false },
         { document("\"people\":[" + person + "],\"ct\":\"QW1hcmE=\""), false },
         { people(R"({"salt":"AAAA","priv":{},"dk":{"iv":"AAAA","ct":"AAAA"},"note":"Amara"})"), false },
         { people(R"({"salt":"AAAA","priv":{"kdf":{"clients":[]}},"dk":{"iv":"AAAA","ct":"AAAA"}})"), false },
         { people(R"({"salt":"AAAA","priv":{},"dk":{"iv":"AAAA","ct":"AAAA","x":"y"}})"), false },
-        // The form's own members, wrong.
         { people(""), false }, { people(R"({"salt":"AAAA","priv":{},"dk":{"iv":"AAAA"}})"), false }, { withTop("true", "\"2\"", "\"AAAA\""), false },
         { withTop("true", "2.5", "\"AAAA\""), false }, { withTop("\"yes\"", "2", "\"AAAA\""), false }, { withTop("true", "2", "\"Amara Okafor\""), false },
         { withTop("true", "2", "\"\""), false }, { withTop("true", "2", "12"), false },
@@ -279,7 +264,6 @@ TEST_F(StoreSnapshotTest, RemovesOnlyReadableCopiesOfAnEncryptedPracticeAndNever
     for (const auto& [name, text] : files)
         writeText(snapshot(name), text);
     fs::create_directories(snapshot("data-2024-05-05.json"));
-    // A link among the copies goes as a link; the file it points to stays.
     const fs::path outside = m_root / "elsewhere";
     writeText(outside / "practice.json", plain);
     writeText(outside / "data-2024-05-09.json", plain);
@@ -299,12 +283,10 @@ TEST_F(StoreSnapshotTest, RemovesOnlyReadableCopiesOfAnEncryptedPracticeAndNever
     EXPECT_FALSE(fs::is_symlink(snapshot("data-2024-05-06.json")));
     EXPECT_EQ(readText(outside / "practice.json"), plain);
     EXPECT_TRUE(fs::is_directory(snapshot("data-2024-05-05.json")));
-    // The backup folder gets the encrypted data back rather than staying empty.
     EXPECT_FALSE(fs::exists(backupFile()));
     backUp();
     EXPECT_EQ(readText(backupFile()), sealed());
 
-    // A .bak that is a link goes as a link, and a snapshots folder that is one is not walked into.
     fs::create_symlink(outside / "practice.json", bak());
     fs::remove_all(m_store->snapshotsDir());
     fs::create_directory_symlink(outside, m_store->snapshotsDir());
@@ -329,7 +311,6 @@ TEST_F(StoreSnapshotTest, SavesRotateTheBakAgainAfterThePlainOneWasRemoved)
     EXPECT_TRUE(plainCopies().empty());
     m_store->save(sealed("dGhpcmQ="));
     EXPECT_EQ(readText(bak()), next);
-    // A damaged data file still falls back to the .bak.
     writeText(m_store->data(), "{");
     EXPECT_EQ(m_store->load(), next);
 }
@@ -342,14 +323,12 @@ TEST_F(StoreSnapshotTest, ARestoreNeverLeavesEncryptedDataReadableUnasked)
     EXPECT_EQ(refusal([&] { m_store->restore("data-2024-05-01.json"); }), 4);
     EXPECT_EQ(m_store->allSnapshots().size(), 2u) << "a refused restore takes no safety copy";
 
-    // In its encrypted form, made by the page, the copy goes back; readable text passed as that form is refused.
     for (const std::string& refused : { plain, sealed("") })
         EXPECT_THROW(m_store->restore("data-2024-05-01.json", refused), QuillpostError);
     EXPECT_EQ(readText(m_store->data()), sealed());
     m_store->restore("data-2024-05-01.json", sealed("cmVzZWFsZWQ="));
     EXPECT_EQ(readText(m_store->data()), sealed("cmVzZWFsZWQ="));
 
-    // An encrypted copy needs nothing more, and a readable one goes back once the user agreed.
     m_store->restore("data-2024-05-02.json");
     EXPECT_EQ(readText(m_store->data()), sealed("b2xk"));
     m_store->restore("data-2024-05-01.json", std::nullopt, Store::PlainOverSealed::Allow);

@@ -44,7 +44,6 @@ private:
     void (*m_previousHandler)(int) { nullptr };
 };
 
-// What a save that fails says; nothing when it saves.
 std::string saveFailure(Store& store, const std::string& document)
 {
     try {
@@ -74,7 +73,6 @@ protected:
     std::vector<std::string> putAside() const { return copies("unreadable-data-"); }
     Json config() const { return Json::parse(readText(dir() / "config.json")); }
 
-    // Sets a file's time relative to now, so which one is newer does not hang on the test's speed.
     static void age(const fs::path& path, std::chrono::minutes by) { fs::last_write_time(path, fs::file_time_type::clock::now() - by); }
 
     TemporaryFolder m_folder { "quillpost-store" };
@@ -88,7 +86,6 @@ TEST_F(StoreTest, SettingsAreReadOnceTypeCheckedAndKeepUnknownKeys)
     const std::string deep = "{\"future\": " + std::string(100'000, '[') + std::string(100'000, ']') + "}";
     std::vector<std::string> unusable { "[1, 2]", "{\"broken\": ", "{\"name\": \"\xC3\x28\"}", deep, "" };
     for (const std::string& text : unusable) {
-        // Nothing is read from them; they go among the snapshots, each under a name of its own.
         writeText(dir() / "config.json", text);
         EXPECT_EQ(makeStore()->config(), fresh) << text;
         EXPECT_EQ(Json::parse(readText(dir() / "config.json")), fresh) << text;
@@ -103,7 +100,6 @@ TEST_F(StoreTest, SettingsAreReadOnceTypeCheckedAndKeepUnknownKeys)
     EXPECT_EQ(store->configString("backupFolder"), "/b");
     EXPECT_EQ(store->configString("printerPid"), std::nullopt);
     store->config()["docsRoot"] = "/clients";
-    // A setting that is not UTF-8 does not stop the settings file from being written.
     store->config()["backupFolder"] = std::string("/media/caf\xE9");
     store->saveConfig();
     const Json reread = Json::parse(readText(dir() / "config.json"));
@@ -140,7 +136,6 @@ TEST_F(StoreTest, LoadFallsBackToBakThenNullAndSaysWhatItFound)
     EXPECT_EQ(store->load(), cutEmoji);
     EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Whole);
     EXPECT_EQ(store->lastLoad().source, "data.json");
-    // A byte-order mark left by a text editor is not part of the document the page reads.
     writeText(data(), "\xEF\xBB\xBF{\"clients\": []}");
     EXPECT_EQ(store->load(), "{\"clients\": []}");
 }
@@ -164,7 +159,6 @@ TEST_F(StoreTest, EachSaveMakesThePreviousFileTheBakAndKeepsTheFirstStateOfTheDa
     EXPECT_EQ(readText(snapshots() / ("data-" + store->today() + ".json")), R"({"n":1})");
     EXPECT_EQ(namesIn(dir()), (std::vector<std::string> { "config.json", "data.json", "data.json.bak", "snapshots" }));
 
-    // A document that would not open is refused and changes nothing.
     store->config()["backupFolder"] = (m_root / "backup").string();
     m_clock.setNow(m_clock.now() + 24h);
     try {
@@ -176,7 +170,6 @@ TEST_F(StoreTest, EachSaveMakesThePreviousFileTheBakAndKeepsTheFirstStateOfTheDa
     EXPECT_EQ(readText(data()), R"({"n":3})");
     EXPECT_EQ(readText(bak()), R"({"n":2})");
 
-    // A null document is written, but gets no snapshot or backup and never pushes the last one out of the .bak.
     store->save("null");
     EXPECT_EQ(readText(data()), "null");
     EXPECT_EQ(store->snapshots().size(), 1u);
@@ -224,7 +217,6 @@ TEST_F(StoreTest, FailedWritesReachTheCallerAndLeaveNoTemporaryFiles)
         EXPECT_NE(std::string(error.what()).find((m_root / "plain").string()), std::string::npos) << error.what();
     }
 
-    // A data folder that vanished is not made again behind the user's back.
     fs::remove_all(dir());
     EXPECT_NE(saveFailure(*store, R"({"n":2})").find("is gone"), std::string::npos);
     EXPECT_FALSE(fs::exists(dir()));
@@ -258,7 +250,6 @@ TEST_F(StoreTest, AFailedSaveSaysWhyAndLeavesEveryFileAsItWasUnlessOnlyTheFolder
     // small document, and one large enough to be checked beside its write.
     for (const std::string& newer : { std::string(R"({"clients":["newer"]})"), larger }) {
         const std::string previous = readText(data());
-        // The folder sync fails with an I/O error, as a failing or pulled disk's does.
         setFolderSyncForTesting([](int) {
             errno = EIO;
             return -1;
@@ -271,7 +262,6 @@ TEST_F(StoreTest, AFailedSaveSaysWhyAndLeavesEveryFileAsItWasUnlessOnlyTheFolder
         EXPECT_EQ(readText(data()), newer);
         EXPECT_EQ(readText(bak()), previous);
     }
-    // The next save on a working disk rotates the file it wrote, as after any save.
     store->save(current);
     EXPECT_EQ(readText(data()), current);
     EXPECT_EQ(readText(bak()), larger);
@@ -290,14 +280,12 @@ TEST_F(StoreTest, ADataFileThatDoesNotOpenIsPutAsideNeverPushedOut)
     for (int save = 1; save <= 3; ++save)
         store->save("{\"save\":" + std::to_string(save) + "}");
 
-    // The damaged file survives as a visible safety copy, and the good .bak was never replaced by it.
     ASSERT_EQ(putAside().size(), 1u);
     EXPECT_EQ(readText(snapshots() / putAside().front()), damaged);
     EXPECT_EQ(readText(bak()), R"({"save":2})");
     const auto listed = store->allSnapshots();
     EXPECT_NE(std::find(listed.begin(), listed.end(), putAside().front()), listed.end());
 
-    // The same holds without any .bak, and when the file is damaged behind the store's back.
     fs::remove(bak());
     writeText(data(), "\xFF\xFE garbage");
     m_clock.setNow(m_clock.now() + 1s);
@@ -322,7 +310,6 @@ TEST_F(StoreTest, StartRemovesTemporaryFilesThatACrashLeftBehindAndTodayIsTheLoc
     // Besides the daily snapshot, only the safety copy a first start under this version takes.
     EXPECT_EQ(namesIn(snapshots()), (std::vector<std::string> { "before-update-first-to-" QUILLPOST_VERSION "-1714564800000.json", "data-2024-05-01.json" }));
 
-    // The daily snapshot is named by the local date.
     m_clock.setNow(Clock::TimePoint(VirtualClock::defaultStart + 15h)); // 2024-05-02T03:00:00Z
     for (const auto& [zone, day] : { std::pair { "EST5", "2024-05-01" }, std::pair { "UTC0", "2024-05-02" } }) {
         ScopedTimeZone scoped(zone);
@@ -338,9 +325,7 @@ TEST_F(StoreTest, ANewVersionCopiesTheDataOnceAtStart)
     // Each start a second later, so each copy has a name of its own, some with settings written before it.
     const std::pair<const char*, const char*> starts[] = {
         { nullptr, "2.0" }, { nullptr, "2.1" }, { nullptr, "2.1" },
-        // Settings that do not parse are put aside once: one safety copy, however often the program starts.
         { "{\"backupFolder\": ", "2.2" }, { nullptr, "2.2" }, { nullptr, "2.2" },
-        // A version that would make a path is cleaned; without one the previous version is "first".
         { R"({"backupFolder":"/b","lastVersion":"../../x y"})", "2.3" }, { R"({"backupFolder":"/b"})", "2.3" },
     };
     for (const auto& [settings, version] : starts) {
@@ -358,7 +343,6 @@ TEST_F(StoreTest, ANewVersionCopiesTheDataOnceAtStart)
     EXPECT_EQ(readText(snapshots() / copies("unreadable-config-")[0]), "{\"backupFolder\": ");
     EXPECT_EQ(config(), (Json { { "backupFolder", "/b" }, { "lastVersion", "2.3" } }));
 
-    // Before an update the copy is taken only of data that opens, and is verified.
     const auto store = makeStore("2.3");
     fs::remove_all(snapshots());
     fs::remove(data());
@@ -371,7 +355,6 @@ TEST_F(StoreTest, ANewVersionCopiesTheDataOnceAtStart)
     ASSERT_EQ(copies().size(), 1u);
     EXPECT_TRUE(copies()[0].starts_with("before-update-2.3-to-2.4beta1..-")) << copies()[0];
     EXPECT_TRUE(Store::isRestorableName(copies()[0]));
-    // A snapshots folder that can't be made: false, and data.json untouched.
     fs::remove_all(snapshots());
     writeText(snapshots(), "a file in the way");
     EXPECT_FALSE(store->safetyCopyBeforeUpdate("2.5"));
@@ -397,7 +380,6 @@ TEST_F(StoreTest, TheBetaDataIsOfferedBeforeThePageLoadsWhenNewerAndTakenAfterAC
     EXPECT_FALSE(makeStore("2.0", false)->betaIsNewer());
     EXPECT_TRUE(panels.questions.empty());
 
-    // Closing the dialog some other way keeps our data, and the question is not asked again.
     age(data(), std::chrono::minutes(20));
     ask();
     ASSERT_EQ(panels.questions.size(), 1u);
@@ -409,7 +391,6 @@ TEST_F(StoreTest, TheBetaDataIsOfferedBeforeThePageLoadsWhenNewerAndTakenAfterAC
     EXPECT_EQ(readText(data()), R"({"main":true})");
     EXPECT_TRUE(copies().empty());
 
-    // Choosing the beta's data keeps a copy of ours first; the beta's file is only read.
     writeText(dir() / "config.json", "{}");
     ask();
     panels.choose(0);
@@ -419,7 +400,6 @@ TEST_F(StoreTest, TheBetaDataIsOfferedBeforeThePageLoadsWhenNewerAndTakenAfterAC
     ASSERT_EQ(copies("before-restore-").size(), 1u);
     EXPECT_EQ(readText(snapshots() / copies("before-restore-")[0]), R"({"main":true})");
 
-    // Beta data that does not open, or no place for the copy: our data is not given up.
     writeText(data(), R"({"main":2})");
     writeText(betaFile(), "not json");
     makeStore("2.0", false)->adoptBetaData(true);

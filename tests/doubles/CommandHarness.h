@@ -15,7 +15,6 @@
 
 namespace quillpost {
 
-// One page message's answer as the web view would receive it.
 struct CommandAnswer {
     int calls { 0 };
     std::optional<std::string> result;
@@ -24,7 +23,6 @@ struct CommandAnswer {
     Json json() const { return result ? Json::parse(*result) : Json(); }
 };
 
-// A reply handler that counts its calls and keeps what the last one carried.
 inline ScriptReplyHandler recordInto(const std::shared_ptr<CommandAnswer>& answer)
 {
     return [answer](std::optional<std::string> result, std::optional<std::string> error) {
@@ -38,7 +36,6 @@ inline ScriptReplyHandler recordInto(const std::shared_ptr<CommandAnswer>& answe
 // it with every desktop service doubled.
 class CommandHarness {
 public:
-    // extra adds services beyond the desktop doubles, e.g. a notifier.
     explicit CommandHarness(bool dataDirectoryOverridden = true, const std::function<void(Bridge::Services&)>& extra = {})
     {
         Store::Location location { m_folder / "data", dataDirectoryOverridden, m_folder / "home", m_folder / "home" / "Documents" };
@@ -55,7 +52,6 @@ public:
         m_bridge = std::make_unique<Bridge>(services);
     }
 
-    // Sends the command; the answer fills in when the command replies, now or later.
     std::shared_ptr<CommandAnswer> send(const std::string& cmd, const Json& args = Json::array())
     {
         return receive(Json { { "cmd", cmd }, { "args", args.dump() } });
@@ -67,7 +63,6 @@ public:
         return receive(Json { { "cmd", cmd }, { "args", args.dump() }, { "via", "quillpost-bytes" } });
     }
 
-    // Hands the bridge a message body exactly as the page posted it.
     std::shared_ptr<CommandAnswer> receive(const Json& body)
     {
         auto answer = std::make_shared<CommandAnswer>();

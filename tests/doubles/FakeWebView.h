@@ -92,7 +92,7 @@ public:
     }
     void setOnClose(std::function<void()> callback) override { onClose = std::move(callback); }
     void setOnCloseRequest(std::function<bool()> callback) override { onCloseRequest = std::move(callback); }
-    void setOnFullScreenChanged(std::function<void(bool)> callback) override { onFullScreenChanged = std::move(callback); }
+    void setOnFullScreenChanged(std::function<void(bool)>) override { }
     void snapshot(ImageCompletion completion) override { snapshots.push_back(std::move(completion)); }
     std::optional<double> windowButtonsBottom() override { return buttonsBottom; }
     bool showsSheet() const override { return sheetShown; }
@@ -100,7 +100,6 @@ public:
 
     std::function<void()> onClose;
     std::function<bool()> onCloseRequest;
-    std::function<void(bool)> onFullScreenChanged;
     bool closed { false };
     bool presented { false };
     WebView* content { nullptr };

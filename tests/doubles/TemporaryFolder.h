@@ -12,7 +12,6 @@
 
 namespace quillpost {
 
-// A fresh folder under the system's temporary folder, removed with everything in it at the end.
 class TemporaryFolder {
 public:
     explicit TemporaryFolder(std::string_view prefix = "quillpost-test")
