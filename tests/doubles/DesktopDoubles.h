@@ -13,7 +13,7 @@
 
 namespace quillpost {
 
-// A folder chooser that keeps its completion until the test answers it, as a user would.
+// Choosers and questions that keep their completion until the test answers, as a user would.
 class FakePanels final : public Panels {
 public:
     void chooseFolder(Window* parent, const std::string& title, std::function<void(std::optional<std::string>)> completion) override
@@ -39,12 +39,7 @@ public:
         pending = std::move(completion);
     }
 
-    void chooseFiles(Window* parent, bool multiple, std::function<void(std::vector<std::string>)> completion) override
-    {
-        lastParent = parent;
-        filesMultiple = multiple;
-        pendingFiles = std::move(completion);
-    }
+    void chooseFiles(Window*, bool, std::function<void(std::vector<std::string>)>) override { }
 
     void ask(Window* parent, const Question& question, std::function<void(std::optional<size_t>)> completion) override
     {
@@ -64,8 +59,6 @@ public:
     std::vector<std::string> titles;
     std::function<void(std::optional<std::string>)> pending;
     std::optional<std::string> saveStartFolder;
-    bool filesMultiple { false };
-    std::function<void(std::vector<std::string>)> pendingFiles;
     std::vector<Question> questions;
     std::function<void(std::optional<size_t>)> pendingQuestion;
 };
