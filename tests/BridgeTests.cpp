@@ -15,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(BridgeDecoding, ReadsTheCommandAndItsArgumentsAsThePageWroteThem)
+TEST(BridgeMessages, AreReadAsThePageWroteThemAndAnsweredExactlyOnceInValidJsonText)
 {
     for (auto body : { Json("hello"), Json(nullptr), Json::array({ "info" }), Json { { "args", "[]" } }, Json { { "cmd", 3 } } })
         EXPECT_FALSE(Bridge::decode(body)) << body.dump();
@@ -39,10 +39,7 @@ TEST(BridgeDecoding, ReadsTheCommandAndItsArgumentsAsThePageWroteThem)
         EXPECT_EQ(message->cmd, withNul) << "text after a NUL is still there to be checked";
         EXPECT_EQ(message->args, expected) << args.dump();
     }
-}
 
-TEST(BridgeReplies, AnswerExactlyOnceInValidJsonText)
-{
     // Bytes that are not UTF-8 arrive as U+FFFD instead of spoiling the whole reply.
     EXPECT_EQ(CommandReply::encode(Json::array({ "say \"hi\"", std::string("caf\xe9.json") })), "[\"say \\\"hi\\\"\",\"caf\xef\xbf\xbd.json\"]");
 
@@ -86,21 +83,7 @@ TEST(BridgeArguments, ReadWithTypeChecksAndDefaults)
     EXPECT_EQ(stringField(dictionary, "missing", "x"), "x");
 }
 
-TEST(BridgeCommands, BadMessagesUnknownAndTestOnlyCommandsFail)
-{
-    CommandHarness harness;
-    EXPECT_EQ(harness.receive(Json("hello"))->error, "bad message");
-    // A command name with anything after it is another name, never the command it starts with.
-    for (const std::string& name : { std::string("Load"), std::string("clearBackupFolder\0anything", 26), std::string("info\xEF\xBF\xBD"), std::string("clipText") }) {
-        auto unknown = harness.send(name);
-        EXPECT_EQ(unknown->calls, 1);
-        EXPECT_EQ(unknown->error, "Unknown command " + name);
-    }
-    CommandHarness selfTest(true, [](Bridge::Services& services) { services.selfTest = true; });
-    EXPECT_NE(selfTest.send("clipText")->error.value_or("Unknown command clipText"), "Unknown command clipText");
-}
-
-TEST(BridgeCommands, EveryPageApiCommandIsInTheTableAndEveryCommandReachesThePage)
+TEST(BridgeCommands, EveryPageApiCommandIsInTheTableAndNoOtherNameRunsOne)
 {
     std::set<std::string> inScript;
     auto script = std::string(pageApiScript());
@@ -114,6 +97,17 @@ TEST(BridgeCommands, EveryPageApiCommandIsInTheTableAndEveryCommandReachesThePag
         EXPECT_TRUE(entry.run) << entry.name;
     }
     EXPECT_EQ(inScript, inTable);
+
+    CommandHarness harness;
+    EXPECT_EQ(harness.receive(Json("hello"))->error, "bad message");
+    // A command name with anything after it is another name, never the command it starts with.
+    for (const std::string& name : { std::string("Load"), std::string("clearBackupFolder\0anything", 26), std::string("info\xEF\xBF\xBD"), std::string("clipText") }) {
+        auto unknown = harness.send(name);
+        EXPECT_EQ(unknown->calls, 1);
+        EXPECT_EQ(unknown->error, "Unknown command " + name);
+    }
+    CommandHarness selfTest(true, [](Bridge::Services& services) { services.selfTest = true; });
+    EXPECT_NE(selfTest.send("clipText")->error.value_or("Unknown command clipText"), "Unknown command clipText");
 }
 
 TEST(BridgeCommands, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
@@ -247,6 +241,7 @@ TEST(ByteChannel, CommandsGiveAndTakeTheSameBytesAsThroughBase64)
     auto channelled = harness.sendViaChannel("readDocument", Json::array({ viaBase64->json()["path"] }));
     auto smallBack = harness.sendViaChannel("readDocument", Json::array({ small->json()["path"] }));
     harness.clock.runBackground();
+    EXPECT_EQ(plain->calls, 0) << "the answer is the main thread's to give";
     harness.clock.runPosted();
     EXPECT_EQ(base64Decode(plain->json().get<std::string>()), bytes);
     EXPECT_EQ(harness.bridge().byteChannel().answer({ channelled->json().get<std::string>(), "GET", "" }).body, bytes);

@@ -41,6 +41,16 @@ TEST(SafeName, CleansFolderAndFileNamesToEightyCharactersWithinAFileName)
     for (const auto& [name, cleaned] : cases)
         EXPECT_EQ(Store::safeName(name), cleaned) << name;
     EXPECT_EQ(Store::safeName(std::nullopt), "Untitled");
+
+    // A file keeps its base and a short lower-case extension.
+    const std::pair<std::string, std::string> files[] = {
+        { "Passport SCAN.JPEG", "Passport SCAN.jpeg" }, { "README", "README" }, { "x.tar.gz", "x.tar.gz" }, { "a/b.pdf", "b.pdf" },
+        { "../../etc/passwd", "passwd" }, { "sheet.numbers", "sheet.number" }, { "letter.p-d_f!", "letter.pdf" }, { ".bashrc", "bashrc" },
+        { "...", "Untitled" }, { "", "Untitled" }, { "..pdf", "Untitled.pdf" }, { "scan.\xC3\xA9t\xC3\xA9", "scan.t" },
+        { std::string(300, 'n').append(".PDF"), std::string(80, 'n').append(".pdf") },
+    };
+    for (const auto& [name, safe] : files)
+        EXPECT_EQ(Store::safeFile(name), safe) << name;
 }
 
 TEST(NumberedName, KeepsTheNumberWithinWhatSafeNameLeavesAlone)
@@ -67,18 +77,6 @@ TEST(NumberedName, KeepsTheNumberWithinWhatSafeNameLeavesAlone)
     EXPECT_LE(numbered.size(), 200u);
     EXPECT_TRUE(numbered.ends_with(" (2)"));
     EXPECT_EQ(Store::safeName(numbered), numbered);
-}
-
-TEST(SafeFile, KeepsTheBaseAndAShortLowerCaseExtension)
-{
-    const std::pair<std::string, std::string> cases[] = {
-        { "Passport SCAN.JPEG", "Passport SCAN.jpeg" }, { "README", "README" }, { "x.tar.gz", "x.tar.gz" }, { "a/b.pdf", "b.pdf" },
-        { "../../etc/passwd", "passwd" }, { "sheet.numbers", "sheet.number" }, { "letter.p-d_f!", "letter.pdf" }, { ".bashrc", "bashrc" },
-        { "...", "Untitled" }, { "", "Untitled" }, { "..pdf", "Untitled.pdf" }, { "scan.\xC3\xA9t\xC3\xA9", "scan.t" },
-        { std::string(300, 'n').append(".PDF"), std::string(80, 'n').append(".pdf") },
-    };
-    for (const auto& [name, safe] : cases)
-        EXPECT_EQ(Store::safeFile(name), safe) << name;
 }
 
 TEST(UniquePath, NumbersTakenNamesBeforeTheExtension)
