@@ -30,7 +30,7 @@ protected:
     FakeHttpClient m_http;
 };
 
-TEST_F(IrccFeedTest, HandsOverOnlyAFeedWhoseSignatureVerifies)
+TEST_F(IrccFeedTest, HandsOverOnlyAFeedWhoseSignatureVerifiesOrSaysWhyNot)
 {
     const std::string feed = "{\"items\":[{\"title\":\"Biometrics \xff\"}]}";
     const std::string signature = m_signer.sign(feed);
@@ -46,10 +46,8 @@ TEST_F(IrccFeedTest, HandsOverOnlyAFeedWhoseSignatureVerifies)
     EXPECT_EQ(fetch(FakeHttpClient::ok(feed), FakeHttpClient::ok("<html><body>Not found</body></html>")), refused);
     EXPECT_EQ(fetch(FakeHttpClient::ok(feed), FakeHttpClient::ok(signature.substr(0, 40) + " " + signature.substr(40))), refused);
     EXPECT_EQ(fetch(FakeHttpClient::ok(feed), FakeHttpClient::ok(TestSigner().sign(feed))), refused) << "someone else's key";
-}
 
-TEST_F(IrccFeedTest, DownloadFailuresNameTheFeedsErrorFirst)
-{
+    // A failed download names the feed's error first.
     const auto unreachable = [](const std::string& description) {
         return Json { { "ok", false }, { "error", "Couldn't reach the IRCC update service (" + description + ")." } };
     };
@@ -110,7 +108,7 @@ protected:
     FakeHttpClient m_http;
 };
 
-TEST_F(RelayTest, RefusesBeforeSendingAnythingItMayNotSend)
+TEST_F(RelayTest, SendsOnlyWhatItMayAndAnswersWithStatusAndBodyOrWhatWentWrong)
 {
     const std::string notRelay = "That isn't a Quillpost relay address.";
     const std::pair<Json, std::string> cases[] = {
@@ -123,11 +121,9 @@ TEST_F(RelayTest, RefusesBeforeSendingAnythingItMayNotSend)
     for (const auto& [args, failure] : cases)
         EXPECT_EQ(call(args)->failure, failure) << args.dump();
     EXPECT_TRUE(m_http.sent.empty());
-}
 
-TEST_F(RelayTest, SendsTheAllowedPartsOfTheRequestAndNothingElse)
-{
-    auto outcome = call({
+    // What is sent is only the allowed parts of the request.
+    call({
         { "base", "https://practice.workers.dev//" },
         { "path", "/api/r" },
         { "method", "post" },
@@ -150,21 +146,19 @@ TEST_F(RelayTest, SendsTheAllowedPartsOfTheRequestAndNothingElse)
     call({ { "base", "https://practice.workers.dev" }, { "path", "/api/r" }, { "method", 5 }, { "body", 5 } });
     EXPECT_EQ(m_http.sent[2].request.method, "GET");
     EXPECT_EQ(m_http.sent[2].request.body, "");
-}
 
-TEST_F(RelayTest, AnswersCarryStatusAndBodyOrSayWhatWentWrong)
-{
+    // Answers carry their status and body, or say what went wrong.
     const struct {
         HttpResult answer;
         std::optional<Json> reply;
         std::optional<std::string> failure;
-    } cases[] = {
+    } answers[] = {
         { FakeHttpClient::ok("moved", 302), Json { { "status", 302 }, { "body", base64Encode("moved") } }, std::nullopt },
         { FakeHttpClient::ok("", 404), Json { { "status", 404 }, { "body", "" } }, std::nullopt },
         { FakeHttpClient::tooLarge(), std::nullopt, "The relay sent too much." },
         { FakeHttpClient::failed("Connection refused"), std::nullopt, "Couldn't reach the relay (Connection refused)." },
     };
-    for (const auto& test : cases) {
+    for (const auto& test : answers) {
         auto outcome = call({ { "base", "http://127.0.0.1:1" }, { "path", "/api/me" } });
         m_http.answer("http://127.0.0.1:1/api/me", test.answer);
         EXPECT_EQ(outcome->reply, test.reply);

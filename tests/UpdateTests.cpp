@@ -279,16 +279,6 @@ TEST_F(UpdaterTest, InstallsASignedReleaseThatStartsAndKeepsItOnlyOnceItShowsIts
     EXPECT_EQ(page(), "new page");
 }
 
-TEST_F(UpdaterTest, APackagedCopyOrOneOnItsOwnDataFolderNeverChecks)
-{
-    EXPECT_NE(UpdateInstaller("/usr").cannotInstall().value_or("").find("package manager"), std::string::npos);
-    auto idle = updater(false);
-    idle->start();
-    m_clock.advance(std::chrono::hours(48));
-    EXPECT_TRUE(m_http.sent.empty());
-    EXPECT_EQ(idle->info()["canCheck"], false);
-}
-
 TEST_F(UpdaterTest, ASharedFolderIsLeftAloneAndTheUserToldWhereToDownload)
 {
     const std::vector<std::pair<std::string, std::function<void()>>> shared {
@@ -418,6 +408,14 @@ TEST_F(UpdaterTest, RefusesAnArchiveNotSignedByTheKeyOlderOrNotWhatTheFeedAnnoun
 // wants downloads, a check the user asks for always downloads, and none while turned off.
 TEST_F(UpdaterTest, ScheduledChecksComeADayApartAndDownloadOnlyWhenTheUserSaidSo)
 {
+    // A packaged copy, or one on a data folder of its own, never checks.
+    EXPECT_NE(UpdateInstaller("/usr").cannotInstall().value_or("").find("package manager"), std::string::npos);
+    auto idle = updater(false);
+    idle->start();
+    run(std::chrono::hours(48));
+    EXPECT_TRUE(m_http.sent.empty());
+    EXPECT_EQ(idle->info()["canCheck"], false);
+
     m_store->config()["updateLastCheck"] = Store::isoTime(m_clock.now() - std::chrono::hours(23));
     m_store->saveConfig();
     const std::string feed = appcast("0.2.0", "c2ln", 10);
