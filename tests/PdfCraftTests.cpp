@@ -218,7 +218,8 @@ TEST_F(PdfCraftTest, InstallsAVerifiedAndTestedRelease)
     EXPECT_EQ(m_pdfcraft.info(), (Json { { "version", "2.4.0" }, { "bundled", "2.4.0" }, { "updated", false }, { "open", 0 }, { "canRollback", false } }));
     const std::string zip = siteZip("dist/");
     ASSERT_EQ(update(listing("2.5.1"), zip), (Json { { "ok", true }, { "version", "2.5.1" } }));
-    EXPECT_EQ(m_events.size(), 11u) << "each step starts and ends, then the switch";
+    ASSERT_EQ(m_events.size(), 11u) << "each step starts and ends, then the switch";
+    EXPECT_EQ(m_events[3], (Json { { "step", "download" }, { "state", "ok" }, { "detail", "0.0 MB" } }));
 
     const fs::path site = m_pdfcraft.current();
     EXPECT_EQ(site.parent_path().parent_path(), root());
