@@ -9,6 +9,7 @@
 
 #include <regex>
 #include <set>
+#include <zlib.h>
 
 namespace quillpost {
 namespace {
@@ -144,6 +145,16 @@ TEST(BridgeCommands, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
     const std::string large = R"({"version":2,"notes":")" + std::string(100000, 'x') + R"("})";
     EXPECT_EQ(save(large)->result, "true");
     EXPECT_EQ(channel.answer({ harness.sendViaChannel("loadText")->json().get<std::string>(), "GET", "" }).body, large);
+
+    // Asked for deflated, the bytes are in the zlib format that the page's DecompressionStream("deflate") takes.
+    const Json packed = harness.sendViaChannel("loadText", Json::array({ "deflate" }))->json();
+    ASSERT_EQ(packed.value("encoding", ""), "deflate");
+    const std::string bytes = base64Decode(packed.value("bytes", "")).value_or("");
+    std::string inflated(large.size() + 1, '\0');
+    uLongf size = inflated.size();
+    ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(inflated.data()), &size, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()), Z_OK);
+    EXPECT_EQ(inflated.substr(0, size), large);
+    EXPECT_LT(bytes.size(), large.size() / 20);
 }
 
 TEST(BridgeCommands, InfoBackupFolderAndRestoreActOnTheStore)
