@@ -64,10 +64,13 @@ export async function documentText(doc, {
     if (pieces.length) parts.push(part(pieces.join('')));
     pieces = [];
   };
-  // Whether the slice is used up; if so, hands the loop back and reports whether to go on.
+  // Whether the slice is used up; if so, hands the loop back and reports whether to go on. What
+  // is written so far is handed to part() first, so that its cost (encoding, for the store) is
+  // counted in the slice rather than added to it.
   const due = async () => {
-    if (++written % STRIDE !== 0 || now() - started < sliceMs) return true;
+    if (++written % STRIDE !== 0) return true;
     flush();
+    if (now() - started < sliceMs) return true;
     await pause();
     started = now();
     return current();
