@@ -54,7 +54,7 @@ TEST_F(QuitRace, ThePageSavesThenTheProgramEndsOnceWithinTheLimit)
         EXPECT_TRUE(ends.empty()) << "the page is asked first";
         EXPECT_EQ(editorRounds, terminate ? 0 : 1);
         if (answerAfter)
-            clock.after(*answerAfter, [&] { view.asyncCalls[0].completion(error.empty() ? std::optional(Json(1)) : std::nullopt, error); });
+            clock.after(*answerAfter, [&, failure = error] { view.asyncCalls[0].completion(failure.empty() ? std::optional(Json(1)) : std::nullopt, failure); });
         clock.advance(5s);
         EXPECT_EQ(ends, std::vector { endsAfter });
         EXPECT_EQ(clock.pendingTimers(), 0u);
