@@ -55,7 +55,7 @@ TEST(DocumentCheck, AnswersAsTheFullParseOnTrickyText)
         "[18446744073709551616]", "[-9223372036854775809]",
         R"(["\u00e9\u0000\/\b\f\n\r\t\"\\"])", R"(["\x"])", R"(["\u12"])", R"(["\u12G4"])", "[\"tab\there\"]", "[\"\x7F\"]",
         "[\"caf\xC3\xA9\"]", "[\"\xC3\"]", "[\"\xC0\xAF\"]", "[\"\xED\xA0\x80\"]", "[\"\xF4\x90\x80\x80\"]", "[\"\xF4\x8F\xBF\xBF\"]", "[\"\xF0\x9F\x98\x80\"]",
-        "[\"\xFF\"]", "[\"\xF8\x88\x80\x80\"]",
+        "[\"\xFF\"]", "[\"\xF8\x88\x80\x80\"]", "[\"\xE1\x80\x80\"]", "[\"\xEF\xBF\xBF\"]", "[\"\xF1\x80\x80\x80\"]", "[\"\xF3\xBF\xBF\xBF\"]",
         R"(["\ud83d"])", R"(["\ude00"])", R"(["\ud83d\ude00"])", R"(["\ud83d\u0041"])", R"(["\ud83d\ud83d\ude00"])", R"(["\\ud83d"])", R"(["\ud83d\uZZZZ"])",
         R"(["\uD83D\uDE00"])", "[\"unterminated", "[\"a\"\"b\"]",
         R"({"enc":true,"v":2,"people":[)" + person + "]}",
