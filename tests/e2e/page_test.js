@@ -134,9 +134,6 @@
     const loadedAfterForm = await quillpost.load();
     report('a client added on the Clients screen is listed, saved and loads again', document.body.textContent.includes(clientName) &&
       loadedAfterForm && loadedAfterForm.clients.some(c => c.name === clientName && c.email === 'amara@example.org'));
-    // A second save, so that the data file has its recovery copy.
-    App.edit(doc => { doc.clients[0].phone = '555 0101'; });
-    await App.saveNow();
 
     // Layout: however long the screen, only its content scrolls; the sidebar and title bar stay.
     const view = document.querySelector('#view');
@@ -155,6 +152,111 @@
     const addedId = App.data.clients.find(c => c.name === clientName).id;
     document.querySelector(`tr[data-client-id="${addedId}"] .cell-file`).click();
     await until(() => location.hash === '#/client/' + addedId, 'the client row to open its client');
+    report('a click anywhere on a client\'s row opens the client', location.hash === '#/client/' + addedId);
+
+    // A spreadsheet row for a client already here is offered for update, not added a second time.
+    await open('#/import', '#import-file', 'the import screen');
+    const sheet = new DataTransfer();
+    sheet.items.add(new File([`Name,Email,Phone\n${clientName},amara@example.org,555 0101\nNew Person,new@example.org,\n`], 'clients.csv', { type: 'text/csv' }));
+    document.querySelector('#import-file').files = sheet.files;
+    document.querySelector('#import-file').dispatchEvent(new Event('change'));
+    await until(() => document.querySelector('#import-summary'), 'the import preview');
+    const known = document.querySelector('#import-known');
+    known.value = 'update';
+    known.dispatchEvent(new Event('change'));
+    const previewText = document.querySelector('#import-step').textContent;
+    const clientsBefore = App.data.clients.length;
+    document.querySelector('#import-run').click();
+    report('an import updates the client already here and adds only the new one, with no "null" in its preview',
+      !/\bnull\b/.test(previewText) && !known.parentElement.hidden && App.data.clients.length === clientsBefore + 1 &&
+      App.data.clients.filter(c => c.name === clientName).length === 1 && App.data.clients.find(c => c.id === addedId).phone === '555 0101',
+      { previewText: previewText.slice(-200), clients: App.data.clients.length - clientsBefore });
+    App.edit(doc => { doc.clients = doc.clients.filter(c => c.name !== 'New Person'); });
+    await App.saveNow();
+
+    // Typed times and dates: 1430 is 14:30, an all-number date is refused, and the error goes as the field is corrected.
+    await open('#/calendar', '#appointment-add', 'the Calendar screen');
+    document.querySelector('#appointment-add').click();
+    await until(() => document.querySelector('#appointment-form'), 'the appointment form');
+    const [apptTime, apptDate] = ['#appointment-form-time', '#appointment-form-date'].map(s => document.querySelector(s));
+    apptTime.value = '1430';
+    apptTime.dispatchEvent(new Event('blur'));
+    document.querySelector('#appointment-form-title').value = 'Typed time';
+    apptDate.value = '07/12/2026';
+    document.querySelector('#appointment-form').requestSubmit();
+    const dateError = document.querySelector('#appointment-form-date-error');
+    const dateRefused = apptDate.getAttribute('aria-invalid') === 'true' && !dateError.hidden && !App.data.appointments.some(a => a.title === 'Typed time');
+    apptDate.value = '7 Dec 2026';
+    apptDate.dispatchEvent(new Event('input'));
+    report('a time typed as 1430 reads 14:30; an all-number date is refused and its error goes as soon as it is corrected',
+      apptTime.value === '14:30' && dateRefused && dateError.hidden && !apptDate.hasAttribute('aria-invalid'), { time: apptTime.value, dateRefused });
+    document.querySelector('#appointment-form-cancel').click();
+
+    // The practice: a file for the client, a deadline, a fee and its invoice, all through the screens.
+    App.tours.markAllSeen();
+    App.tours.close();
+    const client = App.data.clients.find(c => c.name === clientName);
+    window.__qpMenu('newFile');
+    await until(() => document.querySelector('#file-form'), 'the new-file form from the menu command');
+    fill({ '#file-form-clientId': client.id, '#file-form-programme': 'study-permit', '#file-form-applicationNumber': 'S300100200' });
+    document.querySelector('#file-form').requestSubmit();
+    await until(() => document.querySelector('#view[data-file-id]'), 'the new file\'s screen');
+    const file = App.data.files.find(f => f.applicationNumber === 'S300100200');
+    report('a file opened from the menu lands on its own address', file && location.hash === '#/file/' + file.id && file.clientId === client.id, location.hash);
+    document.querySelector('#file-deadline-add').click();
+    await until(() => document.querySelector('#deadline-form'), 'the deadline form');
+    fill({ '#deadline-form-title': 'Biometrics', '#deadline-form-kind': 'biometrics' });
+    const due = new Date(Date.now() - 86400000);
+    document.querySelector('#deadline-form-due').value = `${due.getFullYear()}-${String(due.getMonth() + 1).padStart(2, '0')}-${String(due.getDate()).padStart(2, '0')}`;
+    document.querySelector('#deadline-form').requestSubmit();
+    await until(() => document.querySelector('#file-deadlines [data-state="overdue"]'), 'the overdue deadline on the file');
+    const deadline = App.data.deadlines.find(d => d.fileId === file.id);
+    report('a deadline added on the file belongs to its client and shows as overdue', deadline && deadline.clientId === client.id);
+    const deadlineBefore = JSON.stringify(deadline);
+    document.querySelector(`#file-deadlines [data-deadline-id="${deadline.id}"] [data-action="remove"]`).click();
+    const standIn = document.querySelector(`#file-deadlines [data-deadline-id="${deadline.id}"]`);
+    report('a removed deadline keeps its row in place, offering Undo', !App.data.deadlines.some(d => d.id === deadline.id) &&
+      standIn?.classList.contains('stand-in') && !!standIn.querySelector('[data-action="undo"]') &&
+      [...document.querySelectorAll('#toasts .toast-action')].some(b => b.textContent === 'Undo'));
+    document.body.dispatchEvent(new KeyboardEvent('keydown', { key: 'z', ctrlKey: true, bubbles: true }));
+    await until(() => document.querySelector(`#file-deadlines [data-deadline-id="${deadline.id}"]:not(.stand-in)`), 'Ctrl+Z to bring the deadline back');
+    report('Ctrl+Z brings the removed deadline back exactly', JSON.stringify(App.data.deadlines.find(d => d.id === deadline.id)) === deadlineBefore);
+    document.querySelector('#entry-add').click();
+    await until(() => document.querySelector('#entry-form'), 'the time and fee form');
+    fill({ '#entry-form-kind': 'fee', '#entry-form-description': 'Study permit application', '#entry-form-amount': '1,000.00' });
+    document.querySelector('#entry-form').requestSubmit();
+    await until(() => !document.querySelector('#invoice-create').disabled, 'the fee to be recorded');
+    document.querySelector('#invoice-create').click();
+    await until(() => document.querySelector('#invoice-sheet'), 'the invoice');
+    report('the invoice is numbered and taxed', /^INV-\d{4}-0001$/.test(App.data.invoices[0].number) &&
+      /1,?130\.00/.test(document.querySelector('#invoice-due').textContent), document.querySelector('#invoice-lines').textContent);
+    document.querySelector('#invoice-payment-add').click();
+    await until(() => document.querySelector('#payment-form'), 'the payment form');
+    document.querySelector('#payment-form-amount').value = '300.00';
+    document.querySelector('#payment-form').requestSubmit();
+    await until(() => document.querySelector('#payment-list'), 'the payment to be listed');
+    report('a part payment leaves the rest as the balance due', App.data.invoices[0].payments.length === 1 && App.data.invoices[0].paid === false &&
+      /830\.00/.test(document.querySelector('#invoice-due').textContent), document.querySelector('#invoice-due').textContent);
+    document.querySelector('#invoice-paid').click();
+    report('the invoice can be marked paid, and then owes nothing', App.data.invoices[0].paid === true &&
+      /\b0\.00/.test(document.querySelector('#invoice-due').textContent) && !document.querySelector('#invoice-sheet').textContent.includes('Unpaid'),
+      document.querySelector('#invoice-due').textContent);
+    window.__qpMenu('find');
+    await until(() => document.querySelector('#find-input'), 'the find box');
+    document.querySelector('#find-input').value = 'S300100200';
+    document.querySelector('#find-input').dispatchEvent(new Event('input'));
+    await until(() => document.querySelector('#find-results [role="option"]'), 'a result');
+    document.querySelector('#find-input').dispatchEvent(new KeyboardEvent('keydown', { key: 'Enter', bubbles: true }));
+    report('find opens the file by its application number', location.hash === '#/file/' + file.id && !document.querySelector('#find-dialog'));
+    const reminder = App.remind(deadline.id);
+    report('a reminder goes out through the page\'s Notification', reminder.notified && Object.values(Notification.open).some(n => n.title.startsWith('Biometrics')), reminder);
+    const shown = Object.values(Notification.open).find(n => n.title.startsWith('Biometrics'));
+    window.__qpNotifyClick(shown.id);
+    await until(() => document.querySelector(`[data-deadline-id="${deadline.id}"].highlight`), 'the reminder\'s click to open its deadline');
+    report('clicking the reminder opens its deadline', location.hash === '#/deadline/' + deadline.id);
+    await App.saveNow();
+    const practice = await quillpost.load();
+    report('the file, deadline and invoice are saved', practice.version === 2 && practice.files.length === 1 && practice.deadlines.length === 1 && practice.invoices.length === 1);
 
     // The network: a verified feed on the dashboard, the relay to the practice's server.
     await open('#/dashboard', '#ircc-items, #ircc-error', 'the IRCC panel');
@@ -168,6 +270,15 @@
     report('the relay answers with status and bytes, over https too where the certificate verifies, and refuses one that does not',
       me.status === 200 && new TextDecoder().decode(me.body).includes('Maple Leaf') && secure.status === 200 &&
       /^Couldn't reach the relay \(.*certificate.*\)\.$/.test(untrusted || ''), { status: [me.status, secure.status], untrusted });
+
+    await open('#/settings/server', '#server-form', 'the practice server settings');
+    fill({ '#server-base': RELAY, '#server-key': RELAY_KEY });
+    document.querySelector('#server-form').requestSubmit();
+    await until(() => App.data.settings?.server?.base === RELAY, 'the server settings to be kept');
+    document.querySelector('#server-test').click();
+    await until(() => /Connected|relay|server/.test(document.querySelector('#server-status').textContent), 'the connection test');
+    report('Settings → Practice server connects through the relay', document.querySelector('#server-status').textContent === 'Connected to Maple Leaf Immigration.',
+      document.querySelector('#server-status').textContent);
 
     // Sealed secrets over the real Secret Service, and the real clipboard.
     const sealing = await quillpost.seSelfTest();
@@ -216,6 +327,23 @@
     await until(() => App.editable, 'the data to open', 30000);
     report('encrypted data opens read-only on the lock screen, refuses a wrong passphrase and opens with the right one',
       lockedAtStart && refused && App.data.clients.some(c => c.name === clientName), { lockedAtStart, refused });
+
+    // A client's vault: a portal login whose password is copied, concealed.
+    await open('#/clients', '#client-results [data-action="edit"]', 'the client list');
+    document.querySelector('#client-results [data-action="edit"]').click();
+    await until(() => document.querySelector('#vault-new'), 'the vault section');
+    document.querySelector('#vault-new').value = 'vault pass';
+    document.querySelector('#vault-new-submit').click();
+    await until(() => document.querySelector('#vault-portal'), 'the open vault', 30000);
+    fill({ '#vault-portal': 'IRCC secure account', '#vault-username': 'amara', '#vault-password': 'Portal-Pa55' });
+    document.querySelector('#vault-add').click();
+    await until(() => document.querySelector('#vault-logins [data-action="copy-password"]'), 'the saved login');
+    document.querySelector('#vault-logins [data-action="copy-password"]').click();
+    await new Promise(r => setTimeout(r, 300));
+    report('"Copy password" puts the password on the clipboard, concealed',
+      await quillpost.clipText() === 'Portal-Pa55' && await quillpost.clipConcealed() === true);
+    document.querySelector('#client-cancel').click();
+    await App.saveNow();
 
     await open('#/settings/security', '#encryption-off', 'the encryption switch');
     document.querySelector('#encryption-off').click();
@@ -305,6 +433,12 @@
     await confirm('the Trash confirmation');
     await until(() => !documentRow('Passport SCAN.pdf'), 'the trashed document to leave the list');
     document.querySelector('#client-documents-close').click();
+
+    // Settings → About turns automatic downloads on.
+    await open('#/settings', '#update-auto-download:not([disabled])', 'the automatic download switch');
+    document.querySelector('#update-auto-download').click();
+    await until(async () => (await quillpost.updateInfo()).autoDownload === true, 'automatic downloads to be on');
+    report('Settings → About turns automatic downloads on', document.querySelector('#update-auto-download').checked);
 
     location.hash = '#/clients';
     report('disk expectations', true, { beforeRestore: JSON.stringify(second), bak: JSON.stringify(first), clientName, trashed: saved.name, trashedSize: saved.size });
