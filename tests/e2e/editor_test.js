@@ -1,10 +1,18 @@
 // Drives the full PDF editor from the page: a PDF handed over opens in an editor window, that
-// window's page fetches it and cannot reach the network, forms, find, scans and "Make smaller"
-// work there, and the editor updates from the release server
-// the runner started, then rolls back. SETTINGS is defined by the runner; report and until come
-// from checks.js.
+// window's page fetches it and cannot reach the network, forms, XFA, text, signatures, scans,
+// find, "Make smaller" and merging work there, and the editor updates from the release server
+// the runner started, then rolls back. SETTINGS is defined by the runner.
 (async () => {
+  const report = (name, ok, detail) => console.log('E2E-RESULT ' + JSON.stringify({ name, ok: !!ok, detail }));
   const pause = (ms) => new Promise(r => setTimeout(r, ms));
+  const until = async (condition, what, ms = 20000) => {
+    const start = Date.now();
+    while (!(await condition())) {
+      if (Date.now() - start > ms)
+        throw new Error('timed out waiting for ' + what);
+      await pause(100);
+    }
+  };
   const fixture = (name) => Uint8Array.from(atob(SETTINGS[name]), (c) => c.charCodeAt(0));
 
   // Runs the body of an async function in the newest editor window (a test-only command) and
@@ -69,42 +77,11 @@
     // The runner photographs the screen once the picture is there.
     await pause(3000);
 
-    // A scan of 2000 × 1500 pixels whose EXIF says to turn it right becomes an upright page, and
-    // the file is made to fit 1 MB.
-    const inserted = await inEditor(`const canvas = document.createElement('canvas');
-      canvas.width = 2000; canvas.height = 1500;
-      const g = canvas.getContext('2d');
-      const grain = g.createImageData(1000, 1500);
-      let s = 1;
-      for (let i = 0; i < grain.data.length; i += 4) { s = (Math.imul(s, 1103515245) + 12345) >>> 0; grain.data.fill(120 + (s >>> 25), i, i + 3); grain.data[i + 3] = 255; }
-      g.putImageData(grain, 1000, 0);
-      g.fillStyle = '#c00'; g.fillRect(0, 0, 1000, 1500);
-      const jpeg = new Uint8Array(await (await new Promise((r) => canvas.toBlob(r, 'image/jpeg', 0.95))).arrayBuffer());
-      const exif = [0xff, 0xe1, 0, 34, 0x45, 0x78, 0x69, 0x66, 0, 0, 0x4d, 0x4d, 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0];
-      const list = new DataTransfer();
-      list.items.add(new File([jpeg.slice(0, 2), new Uint8Array(exif), jpeg.slice(2)], 'passport scan.jpg', { type: 'image/jpeg' }));
-      const input = document.querySelector('#insert-files');
-      input.files = list.files;
-      input.dispatchEvent(new Event('change'));
-      for (let i = 0; i < 200 && document.querySelectorAll('.page').length < 2; i++) await new Promise((r) => setTimeout(r, 100));
-      const page = document.querySelectorAll('.page canvas')[1];
-      return { pages: document.querySelectorAll('.page').length, portrait: page && page.offsetHeight > page.offsetWidth,
-        size: document.querySelector('#file-size').textContent, status: document.querySelector('#status').textContent };`);
-    report('a scan turned by its EXIF orientation is added as an upright page after the page in view',
-      inserted.pages === 2 && inserted.portrait && /page added after page 1/.test(inserted.status), inserted);
-    const smaller = await inEditor(`document.querySelector('#size-target').value = '1000000';
-      document.querySelector('#make-smaller').click();
-      const settled = () => /went from|can't get/.test(document.querySelector('#status').textContent) && !document.querySelector('#make-smaller').disabled;
-      for (let i = 0; i < 600 && !settled(); i++) await new Promise((r) => setTimeout(r, 100));
-      return { status: document.querySelector('#status').textContent, size: document.querySelector('#file-size').textContent };`);
-    report('"Make smaller" brings the file within the size chosen and shows the new size',
-      /^The file went from .* to .* \(\d+ pictures? re-encoded\)\.$/.test(smaller.status) && smaller.size !== inserted.size && /KB$/.test(smaller.size), { before: inserted.size, ...smaller });
     // "Save a copy" reaches the save dialog, which the self-test's stand-in answers with the
-    // client's folder, where the page reads the copy back; the runner checks it with qpdf.
+    // client's folder, where the page reads the copy back.
     const copies = await quillpost.clientFolder('Noor Rahman', 'Editor copies');
     const copy = await saveCopy(copies, 'Noor-study permit-edited.pdf');
-    report('"Save a copy" in the editor saves the PDF where the save dialog said', isPdf(copy) && copy.length > pdf.length && copy.length <= 1000000,
-      { savedCopy: copies + '/Noor-study permit-edited.pdf', length: copy?.length });
+    report('"Save a copy" in the editor saves the PDF where the save dialog said', isPdf(copy) && copy.length >= pdf.length / 2, copy?.length);
     const refused = await quillpost.pdfcraftUpdate();
     report('an update waits until the editor is closed', refused.ok === false && refused.step === 'close' && refused.open === 1, refused);
     report('closing every editor window leaves none open', await quillpost.pdfcraftCloseAll() === 0);
@@ -134,6 +111,50 @@
     const undoable = `return !document.querySelector('#undo').disabled && window.onbeforeunload !== null`;
     await until(async () => await inEditor(undoable), 'the values to be taken').catch(() => {});
     report('filling the fields is an edit that can be undone', await inEditor(undoable) === true);
+    // Text placed on the page stays a piece of its own, movable, until the copy is saved.
+    const placed = await inEditor(`document.querySelector('#add-text').click();
+      const page = document.querySelector('.page');
+      const box = page.getBoundingClientRect();
+      page.dispatchEvent(new MouseEvent('click', { bubbles: true, clientX: box.left + 60, clientY: box.top + box.height * 0.9 }));
+      const entry = document.querySelector('textarea.text-entry');
+      entry.value = 'Gökhan Yılmaz';
+      entry.dispatchEvent(new KeyboardEvent('keydown', { key: 'Enter', bubbles: true }));
+      await new Promise((r) => setTimeout(r, 1000));
+      document.querySelector('#add-text').click();
+      const piece = document.querySelector('.placed-text');
+      const before = piece?.getBoundingClientRect();
+      const at = (dx) => ({ bubbles: true, pointerId: 1, button: 0, clientX: before.left + dx, clientY: before.top + 5 });
+      piece?.dispatchEvent(new PointerEvent('pointerdown', at(5)));
+      piece?.dispatchEvent(new PointerEvent('pointermove', at(45)));
+      piece?.dispatchEvent(new PointerEvent('pointerup', at(45)));
+      await new Promise((r) => setTimeout(r, 1000));
+      const after = document.querySelector('.placed-text')?.getBoundingClientRect();
+      return { text: piece?.textContent, moved: after && Math.round(after.left - before.left) };`);
+    report('placed text is a piece of its own on the page that can be moved', placed.text === 'Gökhan Yılmaz' && placed.moved >= 35 && placed.moved <= 45, placed);
+    // Ctrl+Z takes the move back, Ctrl+Shift+Z makes it again; Ctrl+plus and Ctrl+0 zoom.
+    // Each step redraws the document, so the next key waits for the editor to be idle again.
+    const keys = await inEditor(`const idle = async () => {
+        for (let i = 0; i < 100 && document.querySelector('#save').disabled; i += 1) await new Promise((r) => setTimeout(r, 100));
+        await new Promise((r) => setTimeout(r, 500)); };
+      const press = async (key, shiftKey = false) => {
+        await idle();
+        document.querySelector('.placed-text').focus();
+        document.dispatchEvent(new KeyboardEvent('keydown', { key, ctrlKey: true, shiftKey, bubbles: true }));
+        await new Promise((r) => setTimeout(r, 300));
+        await idle(); };
+      const left = () => Math.round(document.querySelector('.placed-text').getBoundingClientRect().left);
+      const zoom = () => document.querySelector('#zoom-level').textContent;
+      const seen = { moved: left(), before: zoom() };
+      await press('z');
+      seen.undone = left();
+      await press('Z', true);
+      seen.redone = left();
+      await press('=');
+      seen.larger = zoom();
+      await press('0');
+      return { ...seen, reset: zoom() };`);
+    report('Ctrl+Z and Ctrl+Shift+Z undo and redo the move, Ctrl+plus and Ctrl+0 zoom',
+      keys.moved - keys.undone >= 35 && keys.redone === keys.moved && parseInt(keys.larger) > parseInt(keys.before) && keys.reset === '100%', keys);
     const found = await inEditor(`const find = document.querySelector('#find');
       find.value = 'country'; find.dispatchEvent(new Event('input'));
       await new Promise((r) => setTimeout(r, 1500));
@@ -144,9 +165,122 @@
     await until(async () => await inEditor(`return by('name')?.value === 'Олена Коваленко'`).catch(() => false), 'the saved copy to be shown').catch(() => {});
     const shown = await inEditor(`return { name: by('name')?.value, address: by('address')?.value, agree: by('agree')?.checked,
         blue: document.querySelectorAll('.annotationLayer [name="color"]')[1]?.checked,
-        country: by('country')?.selectedOptions[0]?.textContent, dirty: window.onbeforeunload !== null };`);
+        country: by('country')?.selectedOptions[0]?.textContent, dirty: window.onbeforeunload !== null,
+        placed: [...document.querySelectorAll('.textLayer span')].map((s) => s.textContent).filter((t) => t.includes('Gökhan')),
+        pieces: document.querySelectorAll('.placed-text').length };`);
     report('the saved form holds the Cyrillic and Polish names and the other values', isPdf(formCopy) && shown.name === 'Олена Коваленко'
       && shown.address === 'Żaneta Wróbel\nул. Шевченка 5' && shown.agree && shown.blue && shown.country === 'PL' && !shown.dirty, shown);
+    report('the placed text is written into the saved page, where it can be found and copied',
+      shown.placed.join() === 'Gökhan Yılmaz' && shown.pieces === 0, shown);
+    await quillpost.pdfcraftCloseAll();
+
+    // A form drawn from its XFA shows its fields to fill; filled and saved, the name is in its data.
+    await quillpost.openPdfCraft(fixture('xfa'), 'Noor/xfa form.pdf');
+    await until(async () => await inEditor(`return !!document.querySelector('.xfaLayer input')`).catch(() => false), 'the XFA form to be drawn').catch(() => {});
+    const xfa = await inEditor(`const input = document.querySelector('.xfaLayer input');
+      const shown = { field: !!input && !input.disabled, caption: document.querySelector('.xfaLayer')?.textContent.includes('Family name'),
+        message: document.querySelector('#message').hidden ? '' : document.querySelector('#message').textContent };
+      input.focus();
+      input.value = 'Олена Коваленко';
+      input.dispatchEvent(new Event('input', { bubbles: true }));
+      input.dispatchEvent(new Event('change', { bubbles: true }));
+      input.blur();
+      return shown;`);
+    report('a form drawn from its XFA is shown with its fields to fill', xfa.field && xfa.caption && xfa.message === '', xfa);
+    const xfaText = Array.from(await saveCopy(copies, 'Noor-xfa form-edited.pdf') ?? [], (b) => String.fromCharCode(b)).join('');
+    const xfaValue = [...xfaText.matchAll(/<familyName>([^<]*)<\/familyName>/g)].map((m) => m[1]
+      .replace(/&#x([0-9a-f]+);/gi, (_, hex) => String.fromCodePoint(parseInt(hex, 16)))).pop();
+    report('a filled XFA form is saved with the name in its data', xfaValue === 'Олена Коваленко', { xfaValue, length: xfaText.length });
+    await quillpost.pdfcraftCloseAll();
+
+    // Signing, a scan added as a page and "Make smaller": a scan of 2000 × 1500 pixels whose
+    // EXIF says to turn it right becomes an upright page, a drawn signature goes on page 1, the
+    // file is made to fit 1 MB and saved; the runner checks the copy with qpdf.
+    await quillpost.openPdfCraft(pdf, 'Noor/signed scan.pdf');
+    await until(async () => await inEditor(`return !document.querySelector('#sign').disabled`).catch(() => false), 'the editor to offer signing');
+    await inEditor(`document.querySelector('#sign').click();
+      const pad = document.querySelector('.sign-pad');
+      await new Promise((r) => setTimeout(r, 300));
+      const box = pad.getBoundingClientRect();
+      const at = (i) => ({ clientX: box.left + 40 + i * 12, clientY: box.top + 100 + Math.sin(i / 3) * 50, pointerId: 7, pointerType: 'pen', pressure: 0.6, bubbles: true });
+      pad.dispatchEvent(new PointerEvent('pointerdown', at(0)));
+      for (let i = 1; i < 40; i++) pad.dispatchEvent(new PointerEvent('pointermove', at(i)));
+      pad.dispatchEvent(new PointerEvent('pointerup', at(40)));
+      document.querySelector('#sign-place').click();
+      return true;`);
+    await until(async () => await inEditor(`return !!document.querySelector('.sign-box')`), 'the signature box on the page');
+    const moved = await inEditor(`const box = document.querySelector('.sign-box');
+      const before = box.getBoundingClientRect();
+      const drag = (target, dx, dy) => {
+        const r = target.getBoundingClientRect();
+        const x = r.left + r.width / 2, y = r.top + r.height / 2;
+        target.dispatchEvent(new PointerEvent('pointerdown', { clientX: x, clientY: y, pointerId: 8, bubbles: true }));
+        box.dispatchEvent(new PointerEvent('pointermove', { clientX: x + dx, clientY: y + dy, pointerId: 8, bubbles: true }));
+        box.dispatchEvent(new PointerEvent('pointerup', { clientX: x + dx, clientY: y + dy, pointerId: 8, bubbles: true }));
+      };
+      drag(box, -60, -200);
+      drag(box.querySelector('.sign-handle'), 50, 0);
+      const after = box.getBoundingClientRect();
+      return { dx: Math.round(after.left - before.left), dy: Math.round(after.top - before.top), grew: Math.round(after.width - before.width) };`);
+    report('the signature is moved and sized on the page before it is placed', moved.dx === -60 && moved.dy === -200 && moved.grew === 50, moved);
+    await inEditor(`document.querySelector('#sign-box-place').click(); return true;`);
+    await until(async () => /^Undo Sign/.test(await inEditor(`return document.querySelector('#undo').title`)), 'the signature to be placed');
+    const again = await inEditor(`document.querySelector('#sign').click();
+      const earlier = document.querySelectorAll('.sign-again').length;
+      [...document.querySelectorAll('#sign-dialog button')].find((b) => b.textContent === 'Cancel').click();
+      return earlier;`);
+    report('a signature drawn once is offered again while the window is open', again === 1, again);
+
+    const inserted = await inEditor(`const canvas = document.createElement('canvas');
+      canvas.width = 2000; canvas.height = 1500;
+      const g = canvas.getContext('2d');
+      const grain = g.createImageData(1000, 1500);
+      let s = 1;
+      for (let i = 0; i < grain.data.length; i += 4) { s = (Math.imul(s, 1103515245) + 12345) >>> 0; grain.data.fill(120 + (s >>> 25), i, i + 3); grain.data[i + 3] = 255; }
+      g.putImageData(grain, 1000, 0);
+      g.fillStyle = '#c00'; g.fillRect(0, 0, 1000, 1500);
+      const jpeg = new Uint8Array(await (await new Promise((r) => canvas.toBlob(r, 'image/jpeg', 0.95))).arrayBuffer());
+      const exif = [0xff, 0xe1, 0, 34, 0x45, 0x78, 0x69, 0x66, 0, 0, 0x4d, 0x4d, 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0];
+      const list = new DataTransfer();
+      list.items.add(new File([jpeg.slice(0, 2), new Uint8Array(exif), jpeg.slice(2)], 'passport scan.jpg', { type: 'image/jpeg' }));
+      const input = document.querySelector('#insert-files');
+      input.files = list.files;
+      input.dispatchEvent(new Event('change'));
+      for (let i = 0; i < 200 && document.querySelectorAll('.page').length < 2; i++) await new Promise((r) => setTimeout(r, 100));
+      const page = document.querySelectorAll('.page canvas')[1];
+      return { pages: document.querySelectorAll('.page').length, portrait: page && page.offsetHeight > page.offsetWidth,
+        size: document.querySelector('#file-size').textContent, status: document.querySelector('#status').textContent };`);
+    report('a scan turned by its EXIF orientation is added as an upright page after the page in view',
+      inserted.pages === 2 && inserted.portrait && /page added after page 1/.test(inserted.status), inserted);
+    const smaller = await inEditor(`document.querySelector('#size-target').value = '1000000';
+      document.querySelector('#make-smaller').click();
+      const settled = () => /went from|can't get/.test(document.querySelector('#status').textContent) && !document.querySelector('#make-smaller').disabled;
+      for (let i = 0; i < 600 && !settled(); i++) await new Promise((r) => setTimeout(r, 100));
+      return { status: document.querySelector('#status').textContent, size: document.querySelector('#file-size').textContent };`);
+    report('"Make smaller" brings the file within the size chosen and shows the new size',
+      /^The file went from .* to .* \(\d+ pictures? re-encoded\)\.$/.test(smaller.status) && smaller.size !== inserted.size && /KB$/.test(smaller.size), { before: inserted.size, ...smaller });
+    const signed = await saveCopy(copies, 'Noor-signed scan-edited.pdf');
+    report('the signed copy with the scan is saved', signed?.length > 0 && signed.length <= 1000000,
+      { signedCopy: copies + '/Noor-signed scan-edited.pdf', length: signed?.length });
+    // "Merge…" puts two scans together into a new file saved beside the copies; the document
+    // being edited keeps its pages.
+    await answerSaveDialogs(copies);
+    await inEditor(`const canvas = document.createElement('canvas');
+      canvas.width = 300; canvas.height = 400;
+      canvas.getContext('2d').fillRect(20, 20, 100, 100);
+      const png = await new Promise((r) => canvas.toBlob(r, 'image/png'));
+      const list = new DataTransfer();
+      list.items.add(new File([png], 'residence permit.png', { type: 'image/png' }));
+      list.items.add(new File([png], 'second page.png', { type: 'image/png' }));
+      const input = document.querySelector('#merge-files');
+      input.files = list.files;
+      input.dispatchEvent(new Event('change'));
+      return true;`);
+    const mergedCopy = copies + '/residence permit-merged.pdf';
+    await until(async () => (await readIfThere(mergedCopy))?.length > 0 && /merged/.test(await inEditor(status)), 'the merged file to be saved').catch(() => {});
+    const merging = await inEditor(`return { status: document.querySelector('#status').textContent, pages: document.querySelectorAll('.page').length };`);
+    report('"Merge…" saves the chosen files as a new file and leaves the open document as it was',
+      isPdf(await readIfThere(mergedCopy)) && merging.pages === 2 && /residence permit-merged\.pdf/.test(merging.status), { mergedCopy, ...merging });
     await quillpost.pdfcraftCloseAll();
 
     // The update through PDF Studio's own controls; the next window runs the new version, and
@@ -176,7 +310,7 @@
     report('rolling back returns to the built-in editor', back.version === before.version && !back.updated && !back.canRollback, back);
 
     // The page's own downloads (<a download> on a blob) reach the save dialog; the page says where
-    // the file went only once it is written, and why on a failure.
+    // the file went only once it is written, nothing on a cancel, and why on a failure.
     const exports = await quillpost.clientFolder('Noor Rahman', 'Exports');
     await answerSaveDialogs(exports);
     location.hash = '#/import';
@@ -187,6 +321,10 @@
     const exported = await readIfThere(exports + '/' + savedToast().split(' is saved in ')[0]);
     report('the JSON export reaches the folder the save dialog chose, and only then is the user told',
       exported && JSON.parse(new TextDecoder().decode(exported)).clients.some(c => c.name === 'Noor Rahman'), toasts());
+    await answerSaveDialogs('');
+    document.querySelector('#export-clients').click();
+    await pause(1500);
+    report('a cancelled save dialog says nothing was saved', !toasts().some(t => /\.csv (is|was)/.test(t)), toasts());
     await answerSaveDialogs(exports + '/no such folder');
     document.querySelector('#export-clients').click();
     await until(() => toasts().some(t => /couldn't save the file/.test(t)), 'the failed save to be reported').catch(() => {});
