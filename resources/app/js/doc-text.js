@@ -54,6 +54,7 @@ export async function documentText(doc, {
   pause = nextTask,
   current = () => true,
   part = (text) => text,
+  write = null,
 } = {}) {
   const parts = [];
   let pieces = ['{'];
@@ -61,7 +62,8 @@ export async function documentText(doc, {
   let written = 0;
 
   const flush = () => {
-    if (pieces.length) parts.push(part(pieces.join('')));
+    if (write) pieces.forEach(write);
+    else if (pieces.length) parts.push(part(pieces.join('')));
     pieces = [];
   };
   // Whether the slice is used up; if so, hands the loop back and reports whether to go on. What
@@ -89,8 +91,8 @@ export async function documentText(doc, {
     pieces.push(`${first ? '' : ','}${JSON.stringify(key)}:[`);
     first = false;
     for (let i = 0; i < value.length; i++) {
-      const text = itemText(value[i]);
-      pieces.push(i ? `,${text}` : text);
+      if (i) pieces.push(',');
+      pieces.push(itemText(value[i]));
       if (!(await due())) return null;
     }
     pieces.push(']');

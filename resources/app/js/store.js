@@ -370,7 +370,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       const stamp = revision;
       const current = () => doc !== app.data || revision === stamp;
       const writer = utf8Chunks();
-      const parts = await documentText(doc, { ...textOptions, part: writer.add, current });
+      const parts = await documentText(doc, { ...textOptions, write: writer.add, current });
       if (parts && current()) return { text: writer.chunks(), revision: doc === app.data ? stamp : 0 };
     }
     const writer = utf8Chunks();
