@@ -47,7 +47,8 @@ function member(key, value) {
 
 // doc: a plain object. Resolves to the text's parts (each made by part(string), strings unless
 // told otherwise), or null when current() stops answering true at a pause: the document changed
-// meanwhile and the caller starts again.
+// meanwhile and the caller starts again. Given write(), the text goes to it piece by piece, in
+// order and unjoined, instead of into parts.
 export async function documentText(doc, {
   sliceMs = SLICE_MS,
   now = () => performance.now(),
