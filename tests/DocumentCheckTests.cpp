@@ -57,6 +57,7 @@ TEST(DocumentCheck, AnswersAsTheFullParseOnTrickyText)
         "[\"caf\xC3\xA9\"]", "[\"\xC3\"]", "[\"\xC0\xAF\"]", "[\"\xED\xA0\x80\"]", "[\"\xF4\x90\x80\x80\"]", "[\"\xF4\x8F\xBF\xBF\"]", "[\"\xF0\x9F\x98\x80\"]",
         "[\"\xFF\"]", "[\"\xF8\x88\x80\x80\"]", "[\"\xE1\x80\x80\"]", "[\"\xEF\xBF\xBF\"]", "[\"\xF1\x80\x80\x80\"]", "[\"\xF3\xBF\xBF\xBF\"]",
         R"(["\ud83d"])", R"(["\ude00"])", R"(["\ud83d\ude00"])", R"(["\ud83d\u0041"])", R"(["\ud83d\ud83d\ude00"])", R"(["\\ud83d"])", R"(["\ud83d\uZZZZ"])",
+        R"(["\ud83d\udfff"])", R"(["\ud83dxudfff"])",
         R"(["\uD83D\uDE00"])", "[\"unterminated", "[\"a\"\"b\"]",
         R"({"enc":true,"v":2,"people":[)" + person + "]}",
         R"({"people":[)" + person + R"(],"v":2,"enc":true})",
