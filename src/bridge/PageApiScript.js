@@ -20,11 +20,12 @@
   // JSON; the commands answer and take Base64 as well, and the page gets the same values either way.
   const channel = 'quillpost-bytes://bytes/';
   const large = 64 * 1024;
-  const fetchBytes = (address) => fetch(address).then((r) => {
+  const fetched = (address) => fetch(address).then((r) => {
     if (!r.ok)
       throw new Error('The bytes were no longer there to fetch.');
-    return r.arrayBuffer();
-  }).then((b) => new Uint8Array(b));
+    return r;
+  });
+  const fetchBytes = (address) => fetched(address).then((r) => r.arrayBuffer()).then((b) => new Uint8Array(b));
   // Bytes as a command gives them: Base64, or the address of large bytes.
   const bytesFrom = (r) => (typeof r === 'string' && r.startsWith(channel)) ? fetchBytes(r) : unb64(r);
   const callVia = (cmd, args) => window.webkit.messageHandlers.qp.postMessage({ cmd, args: JSON.stringify(args), via: 'quillpost-bytes' })
@@ -99,7 +100,7 @@
   // expired) are asked for again as a script reply.
   const inflating = typeof DecompressionStream === 'function';
   const streamOf = (r) => (typeof r === 'string' && r.startsWith(channel))
-    ? fetch(r).then((f) => f.ok ? f.body : Promise.reject(new Error('The bytes were no longer there to fetch.')))
+    ? fetched(r).then((f) => f.body)
     : Promise.resolve(new Blob([unb64(r)]).stream());
   const textOf = (r) => (r?.encoding === 'deflate'
     ? streamOf(r.bytes).then((body) => new Response(body.pipeThrough(new DecompressionStream('deflate'))).text())
