@@ -1,8 +1,8 @@
 // The data file as found on disk: the open check that guards every save (held to the full parse it
-// replaced), and loading data.json
-// or, when that is no document, data.json.bak.
+// replaced), and loading data.json or, when that is no document, data.json.bak, as text and deflated.
 #include "FuzzCheck.h"
 
+#include "common/Deflate.h"
 #include "common/Utf8.h"
 #include "doubles/FormerDocumentCheck.h"
 #include "doubles/TemporaryFolder.h"
@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <zlib.h>
 
 using namespace quillpost;
 
@@ -48,6 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeText(store.data(), bytes);
     const std::string loaded = store.load();
     checkLoaded(loaded);
+    // Deflated, as loadText hands it to the page, it inflates to the same text.
+    const std::string packed = deflated(loaded);
+    std::string inflated(loaded.size() + 1, '\0');
+    uLongf inflatedSize = inflated.size();
+    FUZZ_CHECK(uncompress(reinterpret_cast<Bytef*>(inflated.data()), &inflatedSize, reinterpret_cast<const Bytef*>(packed.data()), packed.size()) == Z_OK);
+    FUZZ_CHECK(inflated.substr(0, inflatedSize) == loaded);
 
     // The same bytes as the .bak copy behind a data file that is no document.
     writeText(store.data(), "{\"cut off");
