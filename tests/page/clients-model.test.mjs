@@ -103,41 +103,32 @@ const practice = (clients, editable = true) => ({
   },
 });
 
-test('a folder filed under the name before is adopted once, even when namesakes ask at once, and is kept', async () => {
-  const [one, two] = [client({ name: 'Bea' }), client({ name: 'Bea' })];
-  const app = practice([one, two]);
-  const bridge = desktop(['Bea']);
+test('a folder is adopted or made once per client, one claim at a time; none while the data can\'t change; failures are told', async () => {
+  const [one, two, cara] = [client({ name: 'Bea' }), client({ name: 'Bea' }), client({ name: 'Cara' })];
+  const app = practice([one, two, cara]);
+  const bridge = desktop(['Bea', 'Cara']);
+  app.editable = false;
+  assert.deepEqual([await documentsFolder(app, bridge, cara.id), await documentsFolder(app, bridge, one.id)], ['Cara', 'Bea']);
+  assert.deepEqual([bridge.calls.map((c) => c.create), app.edits, 'docFolder' in cara], [[false, false], 0, false], 'read-only');
+  app.editable = true;
   const folders = await Promise.all([documentsFolder(app, bridge, one.id), documentsFolder(app, bridge, two.id)]);
-  assert.deepEqual(folders, ['Bea', 'Bea (2)']);
-  assert.deepEqual([one.docFolder, two.docFolder], folders, 'remembered on each client');
-  assert.deepEqual(heldFolders(app.data, null).sort(), folders);
+  assert.deepEqual([folders, one.docFolder, two.docFolder], [['Bea', 'Bea (2)'], 'Bea', 'Bea (2)']);
   // Renamed, a client keeps the folder without a new claim; a newcomer of the old name gets none of theirs.
   updateClient(app.data, one.id, { ...one, name: 'Bea Lima' });
-  assert.deepEqual([await documentsFolder(app, bridge, one.id), bridge.calls.length], ['Bea', 2]);
+  assert.deepEqual([await documentsFolder(app, bridge, one.id), bridge.calls.length], ['Bea', 4]);
   assert.equal(await documentsFolder(app, bridge, addClient(app.data, { name: 'Bea' }).id), 'Bea (3)');
-  assert.deepEqual(bridge.calls[2].held.sort(), folders);
-});
+  assert.deepEqual(bridge.calls[4].held.sort(), folders);
 
-test('while the data can\'t change no documents folder is claimed or recorded', async () => {
-  const [legacy, fresh] = [client({ name: 'Cara' }), client({ name: 'Dan' })];
-  const app = practice([legacy, fresh], false);
-  const bridge = desktop(['Cara']);
-  assert.deepEqual([await documentsFolder(app, bridge, legacy.id), await documentsFolder(app, bridge, fresh.id)], ['Cara', null]);
-  assert.deepEqual(bridge.calls.map((c) => c.create), [false, false]);
-  assert.deepEqual([[...bridge.folders], app.edits, 'docFolder' in legacy], [['Cara'], 0, false]);
-});
-
-test('a failed folder claim is told and doesn\'t hold up the next one', async () => {
-  const [gone, fay] = [client({ name: 'Eve' }), client({ name: 'Fay' })];
-  const app = practice([gone, fay]);
-  const bridge = desktop();
   const failing = { claimClientFolder: async () => { throw new Error('Couldn\'t create the folder.'); } };
-  await assert.rejects(documentsFolder(app, failing, fay.id), /Couldn't create the folder/);
+  await assert.rejects(documentsFolder(app, failing, cara.id), /Couldn't create the folder/);
   await assert.rejects(documentsFolder(app, bridge, 'no-such-id'), /no longer in your data/);
   // Removed before its turn came: nothing is claimed for it.
-  const claim = documentsFolder(app, bridge, gone.id);
-  removeClient(app.data, gone.id);
+  const eve = addClient(app.data, { name: 'Eve' });
+  const claim = documentsFolder(app, bridge, eve.id);
+  removeClient(app.data, eve.id);
   await assert.rejects(claim, /no longer in your data/);
   assert.equal(bridge.folders.has('Eve'), false);
-  assert.deepEqual([await documentsFolder(app, bridge, fay.id), fay.docFolder], ['Fay', 'Fay']);
+  const fay = addClient(app.data, { name: 'Fay' });
+  assert.deepEqual([await documentsFolder(app, bridge, fay.id), fay.docFolder, heldFolders(app.data, fay.id).sort()],
+    ['Fay', 'Fay', ['Bea', 'Bea (2)', 'Bea (3)']], 'a failed claim holds up none after it');
 });

@@ -3,7 +3,7 @@
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
 import { documentText, utf8Chunks } from '../../resources/app/js/doc-text.js';
-import { createApp } from '../../resources/app/js/store.js';
+import { bridgeHolding, openedOn } from './stand-in.mjs';
 import { addClient } from '../../resources/app/js/clients-model.js';
 
 // Every pause is a slice's end: the clock moves on a second between looks, so that each stride of
@@ -37,19 +37,11 @@ function practice(clients = 12) {
   return doc;
 }
 
-// A stand-in for window.quillpost that takes the text as UTF-8 bytes, as the page API does.
+// The stand-in bridge that also takes the text as UTF-8 bytes, as the page API does.
 function textBridge(loaded) {
   const texts = [];
-  const docs = [];
-  return {
-    texts, docs,
-    listSnapshots: async () => [],
-    recoveryCopy: async () => null,
-    dataStatus: async () => ({ dataFile: 'whole', loadedFrom: 'data.json', loadedAt: '' }),
-    load: async () => structuredClone(loaded),
-    async save(doc) { docs.push(structuredClone(doc)); return true; },
-    async saveText(chunks) { texts.push(Buffer.concat(chunks).toString()); return true; },
-  };
+  const saveText = async (chunks) => { texts.push(Buffer.concat(chunks).toString()); return true; };
+  return Object.assign(bridgeHolding(loaded, { saveText }), { texts });
 }
 
 describe('the document text', () => {
@@ -97,11 +89,10 @@ describe('the document text', () => {
 
 describe('saving through the text', () => {
   async function opened(doc = practice(), onPause = () => {}) {
-    const run = slicing(() => onPause(app));
+    let app;
     const bridge = textBridge(doc);
-    const app = createApp({ bridge, timers: { setTimeout: () => 1, clearTimeout: () => {} }, textOptions: run.options });
-    await app.reload();
-    return { app, bridge, run };
+    app = await openedOn(bridge, { textOptions: slicing(() => onPause(app)).options });
+    return { app, bridge };
   }
 
   // Edits in place, on records held from before, and to the lists: the text never lags behind them.
@@ -128,7 +119,7 @@ describe('saving through the text', () => {
       assert.equal(bridge.texts.at(-1), JSON.stringify(app.data), name);
       assert.equal(app.dirty, false, name);
     }
-    assert.deepEqual([bridge.texts.length, bridge.docs.length], [edits.length, 0]);
+    assert.deepEqual([bridge.texts.length, bridge.saved.length], [edits.length, 0]);
   });
 
   test('edits that keep coming while the text is written start it again and still end in one whole, current save', async () => {
@@ -145,6 +136,6 @@ describe('saving through the text', () => {
     await app.encrypt('correct horse battery staple');
     app.edit((doc) => { doc.clients[0].name = 'Secret'; });
     await app.saveNow();
-    assert.deepEqual([bridge.texts.length, bridge.docs.length >= 2, JSON.stringify(bridge.docs.at(-1)).includes('Secret')], [0, true, false]);
+    assert.deepEqual([bridge.texts.length, bridge.saved.length >= 2, JSON.stringify(bridge.saved.at(-1)).includes('Secret')], [0, true, false]);
   });
 });

@@ -20,7 +20,7 @@ const versionOne = () => ({
 });
 const uuid = /^[0-9a-f-]{36}$/;
 
-test('a version 1 document opens as version 2 with every list, keeping what it had, and a copy of one counts the same', () => {
+test('an older document opens as version 2 with every list and ids where missing, keeping what it had', () => {
   const { doc, lock, migratedFrom } = checkDocument(versionOne());
   assert.deepEqual([lock, migratedFrom], [null, 1]);
   assert.match(doc.clients[1].id, uuid);
@@ -31,15 +31,12 @@ test('a version 1 document opens as version 2 with every list, keeping what it h
   const again = structuredClone(doc);
   checkDocument(again);
   assert.deepEqual(again, doc, 'opening it again changes nothing more');
-
   assert.deepEqual(inspectCopy(JSON.stringify(versionOne())), { ok: true, version: 2, clients: 2, files: 0, deadlines: 0, invoices: 0 });
-});
 
-test('a document without a version, or with lists added by hand, gets ids where they are missing', () => {
-  const { doc } = checkDocument({ clients: [], deadlines: [{ title: 'Hand-made', due: '2026-01-05' }, 7] });
-  assert.equal(doc.version, 2);
-  assert.match(doc.deadlines[0].id, uuid);
-  assert.deepEqual([doc.deadlines[1], indexOf(doc).deadlines.length], [7, 1]);
+  // Without a version, or with lists added by hand.
+  const { doc: bare } = checkDocument({ clients: [], deadlines: [{ title: 'Hand-made', due: '2026-01-05' }, 7] });
+  assert.deepEqual([bare.version, bare.deadlines[1], indexOf(bare).deadlines.length], [2, 7, 1]);
+  assert.match(bare.deadlines[0].id, uuid);
 });
 
 const day = '2026-03-10';
@@ -134,13 +131,9 @@ test('a tour seen is remembered in the data without a save of its own, and never
   const tours = createTours({ app, currentPath: () => 'clients' });
   assert.equal(tours.seen('clients'), false);
   tours.markAllSeen();
-  assert.deepEqual(edits, [], 'no edit, so no save just for this');
-  assert.equal(app.data.settings.tours.clients, true);
-  assert.ok(tours.names.every((n) => tours.seen(n)));
-
+  assert.deepEqual([edits, app.data.settings.tours.clients, tours.names.every((n) => tours.seen(n))], [[], true, true]);
   const locked = { data: { version: 1, clients: [] }, editable: false, edit: () => assert.fail('edited locked data') };
   const lockedTours = createTours({ app: locked, currentPath: () => 'files' });
   lockedTours.markAllSeen();
-  assert.equal(lockedTours.seen('files'), true);
-  assert.deepEqual(locked.data, { version: 1, clients: [] });
+  assert.deepEqual([lockedTours.seen('files'), locked.data], [true, { version: 1, clients: [] }]);
 });

@@ -2,7 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { webcrypto } from 'node:crypto';
-import { createApp } from '../../resources/app/js/store.js';
+import { bridgeHolding, openedOn } from './stand-in.mjs';
 import { WRONG_PASSPHRASE } from '../../resources/app/js/sealed-doc.js';
 import { readUnlock } from '../../resources/app/js/views/fingerprint.js';
 import { createVault, openVault, sealVault, addLogin, loginsFor, removeLogin, WRONG_VAULT_PASSPHRASE } from '../../resources/app/js/vault.js';
@@ -22,12 +22,9 @@ const PASS = 'maple leaf 2024';
 function diskBridge(copies) {
   const disk = { text: JSON.stringify({ version: 1, clients: [{ id: 'c1', name: 'Amara Okafor' }] }) };
   const restored = [];
-  return {
+  return bridgeHolding(null, {
     disk, restored, copies,
     load: async () => JSON.parse(disk.text),
-    dataStatus: async () => ({ dataFile: 'whole', loadedFrom: 'data.json' }),
-    listSnapshots: async () => [],
-    recoveryCopy: async () => null,
     async save(doc) {
       if (!openable(doc)) throw new Error("Quillpost didn't save, because the saved copy would not open again.");
       disk.text = JSON.stringify(doc);
@@ -42,18 +39,14 @@ function diskBridge(copies) {
       disk.text = JSON.stringify(copy);
       return true;
     },
-  };
+  });
 }
 
 // A practice with one client and an older readable copy, encrypted with PASS unless told not to;
 // opened() starts the page again on what is on the disk.
 async function practice({ encrypt = true } = {}) {
   const bridge = diskBridge({ [OLDER]: older });
-  const opened = async () => {
-    const app = createApp({ bridge, timers: { setTimeout: () => 0, clearTimeout: () => {} } });
-    await app.reload();
-    return app;
-  };
+  const opened = () => openedOn(bridge);
   const app = await opened();
   if (encrypt) await app.encrypt(PASS);
   return { bridge, app, opened };

@@ -2,10 +2,10 @@
 // changed, the connection in words and the server form.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { createApp } from '../../resources/app/js/store.js';
 import {
   connectSharing, applyChanges, readChanges, conflictsIn, chooseValue, describeShare, readServerForm, typingIn, DELETED_FIELD,
 } from '../../resources/app/js/share.js';
+import { bridgeHolding, openedOn } from './stand-in.mjs';
 
 const practice = () => ({
   version: 2,
@@ -15,22 +15,14 @@ const practice = () => ({
 });
 const client = (id, name) => ({ collection: 'clients', id, record: name === null ? null : { id, name } });
 
-// An app on a stand-in bridge whose log holds each saved document; timers never fire by themselves.
+// The app on a stand-in bridge that keeps each saved document; timers never fire by themselves.
 async function setup() {
-  const log = [];
-  const bridge = {
-    load: async () => practice(),
-    dataStatus: async () => ({ dataFile: 'whole', loadedFrom: 'data.json' }),
-    listSnapshots: async () => [],
-    save: async (doc) => { log.push(structuredClone(doc)); return true; },
-  };
-  const app = createApp({ bridge, timers: { setTimeout: () => 0, clearTimeout: () => {} } });
-  await app.reload();
+  const bridge = bridgeHolding(practice());
+  const app = await openedOn(bridge);
   const state = { typing: false, redraws: 0 };
-  const hook = connectSharing({
-    app, target: new EventTarget(), redraw: () => { state.redraws += 1; }, typing: () => state.typing, log: {},
-  });
-  return { app, hook, log, state };
+  const redraw = () => { state.redraws += 1; };
+  const hook = connectSharing({ app, target: new EventTarget(), redraw, typing: () => state.typing, log: {} });
+  return { app, hook, log: bridge.saved, state };
 }
 
 test('each kind of change lands in the document, keeping the objects screens hold; malformed ones are counted and left out', () => {

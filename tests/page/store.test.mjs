@@ -1,30 +1,27 @@
 // The document model: loading, locking, debounced and serial saving.
 import { test, describe } from 'node:test';
 import assert from 'node:assert/strict';
-import { createApp, checkDocument, freshDocument } from '../../resources/app/js/store.js';
+import { checkDocument, freshDocument } from '../../resources/app/js/store.js';
+import { bridgeHolding, openedOn } from './stand-in.mjs';
 
-// A stand-in for window.quillpost that records what it was asked to save; each save takes the
-// next of saveAnswers (an Error rejects, a promise is handed on), true when there are none. The
-// timers only run when the test ticks them.
-async function opened(t, { loaded = null, loadError = null, saveAnswers = [], snapshots = [], status, bridge: given } = {}) {
-  const saved = [];
-  const bridge = given === undefined ? {
-    saved,
+// The practice opened on a stand-in bridge whose saves take the next of saveAnswers (an Error
+// rejects, a promise is handed on; true when none are left), with timers that run when ticked.
+async function opened(t, { loaded = null, loadError = null, saveAnswers = [], snapshots = [], status } = {}) {
+  const bridge = bridgeHolding(loaded, {
     listSnapshots: async () => snapshots,
-    recoveryCopy: async () => null,
-    dataStatus: async () => status ?? { dataFile: 'whole', loadedFrom: 'data.json' },
-    load: () => (loadError ? Promise.reject(loadError) : Promise.resolve(structuredClone(loaded))),
-    save(doc) {
-      saved.push(structuredClone(doc));
-      const answer = saveAnswers.length ? saveAnswers.shift() : true;
-      return answer instanceof Error ? Promise.reject(answer) : Promise.resolve(answer);
-    },
-  } : given;
+    ...(status && { dataStatus: async () => status }),
+    ...(loadError && { load: () => Promise.reject(loadError) }),
+  });
+  const record = bridge.save;
+  bridge.save = (doc) => {
+    record(doc);
+    const answer = saveAnswers.length ? saveAnswers.shift() : true;
+    return answer instanceof Error ? Promise.reject(answer) : Promise.resolve(answer);
+  };
   t.mock.timers.reset();
   t.mock.timers.enable({ apis: ['setTimeout'] });
   const notes = [];
-  const app = createApp({ bridge, notify: (n) => notes.push(n) });
-  await app.reload();
+  const app = await openedOn(bridge, { notify: (n) => notes.push(n), timers: undefined });
   return { app, bridge, notes, tick: () => t.mock.timers.tick(60 * 60 * 1000) };
 }
 
@@ -156,8 +153,8 @@ describe('saving', () => {
     assert.equal(app.dirty, false);
   });
 
-  test('without the desktop program edits stay in memory', async (t) => {
-    const { app } = await opened(t, { bridge: null });
+  test('without the desktop program edits stay in memory', async () => {
+    const app = await openedOn(null);
     addOne(app);
     assert.deepEqual([app.hasBridge, await app.saveNow(), app.data.clients.length], [false, false, 1]);
   });
