@@ -7,16 +7,13 @@
 
 #include "MainLoop.h"
 
-#include <gio/gio.h>
 #include <gtest/gtest.h>
-
-#include <optional>
-#include <string>
 
 namespace quillpost {
 namespace {
 
 using Outcome = Fingerprint::Outcome;
+using Answer = Awaited<Fingerprint::Result>;
 
 class FprintdIntegration : public testing::Test {
 protected:
@@ -32,8 +29,8 @@ protected:
     static GVariant* control(const char* method, GVariant* parameters)
     {
         g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        return g_dbus_connection_call_sync(bus, "net.reactivated.Fprint", "/net/reactivated/Fprint/Manager", "net.reactivated.Fprint.Test",
-            method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+        return g_dbus_connection_call_sync(bus, "net.reactivated.Fprint", "/net/reactivated/Fprint/Manager",
+            "net.reactivated.Fprint.Test", method, parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     }
 
     // Whether there is a reader, its enrolled fingers and the results its next scans give.
@@ -53,45 +50,31 @@ protected:
         return log;
     }
 
-    // The calls made, once the reader is given back: the check's answer can come before its claim
-    // has even reached the service.
+    // The calls made, once the reader is given back: the answer can come before the claim has
+    // even reached the service.
     static std::string logOnceReleased()
     {
         std::string log;
-        EXPECT_TRUE(runUntil([&] { return (log = calls()).ends_with("Release"); }, 20)) << "the reader was never released: " << log;
+        EXPECT_TRUE(runUntil([&] { return (log = calls()).ends_with("Release"); }, 20)) << "never released: " << log;
         return log;
     }
-
-    struct Answer {
-        std::optional<Fingerprint::Result> result;
-        std::function<void(Fingerprint::Result)> collect()
-        {
-            return [this](Fingerprint::Result value) { result = std::move(value); };
-        }
-        bool arrived() { return runUntil([this] { return result.has_value(); }, 20); }
-    };
 
     std::unique_ptr<Fingerprint> m_fingerprint;
 };
 
 TEST_F(FprintdIntegration, AvailableOnlyWithAReaderAndEnrolledFingers)
 {
-    struct Case {
-        bool present;
-        const char* fingers;
-        const char* reason;
-    };
-    const Case cases[] = {
+    const std::tuple<bool, const char*, const char*> cases[] = {
         { true, "right-index-finger", "" },
         { true, "", "No fingerprints are enrolled" },
         { false, "right-index-finger", "There is no fingerprint reader" },
     };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.reason);
-        setReader(test.present, test.fingers);
+    for (const auto& [present, fingers, reason] : cases) {
+        SCOPED_TRACE(reason);
+        setReader(present, fingers);
         auto availability = m_fingerprint->availability();
-        EXPECT_EQ(availability.available, *test.fingers && test.present);
-        EXPECT_EQ(availability.reason.find(test.reason), 0u) << availability.reason;
+        EXPECT_EQ(availability.available, *fingers && present);
+        EXPECT_EQ(availability.reason.find(reason), 0u) << availability.reason;
         EXPECT_EQ(m_fingerprint->domainState().has_value(), availability.available);
     }
 
@@ -109,11 +92,11 @@ TEST_F(FprintdIntegration, AvailableOnlyWithAReaderAndEnrolledFingers)
     EXPECT_EQ(unreachable->availability().reason.find("There is no system message bus"), 0u);
     Answer failed;
     auto check = unreachable->verify("test", failed.collect());
-    ASSERT_TRUE(failed.arrived());
-    EXPECT_EQ(failed.result->outcome, Outcome::Failed);
+    ASSERT_TRUE(failed.arrived(20));
+    EXPECT_EQ(failed->outcome, Outcome::Failed);
     check->cancel();
     runUntil([] { return false; }, 0);
-    EXPECT_EQ(failed.result->outcome, Outcome::Failed) << "a check that ended stays ended";
+    EXPECT_EQ(failed->outcome, Outcome::Failed) << "a check that ended stays ended";
 }
 
 TEST_F(FprintdIntegration, ACheckClaimsVerifiesAndReleasesWhateverItsEnd)
@@ -138,7 +121,8 @@ TEST_F(FprintdIntegration, ACheckClaimsVerifiesAndReleasesWhateverItsEnd)
         { "a match", "verify-match", {}, Outcome::Verified, once },
         { "a wrong finger, then the right one", "verify-no-match verify-match", {}, Outcome::Verified,
             "Claim VerifyStart VerifyStop VerifyStart VerifyStop Release" },
-        { "a swipe too short, then a match", "verify-swipe-too-short verify-retry-scan verify-match", {}, Outcome::Verified, once },
+        { "a swipe too short, then a match", "verify-swipe-too-short verify-retry-scan verify-match", {},
+            Outcome::Verified, once },
         { "five wrong fingers", fiveWrong, {}, Outcome::Lockout, lockout + " Release" },
         { "the reader unplugged", "verify-disconnected", {}, Outcome::Failed, once },
         { "cancelled while waiting for a finger", "", "VerifyStart", Outcome::Cancelled, once },
@@ -152,26 +136,23 @@ TEST_F(FprintdIntegration, ACheckClaimsVerifiesAndReleasesWhateverItsEnd)
             ASSERT_TRUE(runUntil([&] { return calls().ends_with(*test.cancelAfter); }, 20));
             check->cancel();
         }
-        ASSERT_TRUE(answer.arrived());
-        EXPECT_EQ(answer.result->outcome, test.outcome);
-        EXPECT_EQ(answer.result->domainState.has_value(), test.outcome == Outcome::Verified);
+        ASSERT_TRUE(answer.arrived(20));
+        EXPECT_EQ(answer->outcome, test.outcome);
+        EXPECT_EQ(answer->domainState.has_value(), test.outcome == Outcome::Verified);
         EXPECT_EQ(logOnceReleased(), test.log);
     }
-}
 
-// Two checks at once: the second waits for the reader, and is cancelled once the first has answered.
-TEST_F(FprintdIntegration, ChecksTakeTurns)
-{
+    SCOPED_TRACE("two checks at once: the second waits for the reader, and is cancelled by the first's answer");
     setReader(true, "right-index-finger", "verify-match");
     FingerprintChecks checks(*m_fingerprint, MainQueue::shared());
     Answer first;
     Answer second;
     checks.verify("test", first.collect());
     checks.verify("test", second.collect());
-    ASSERT_TRUE(first.arrived() && second.arrived());
-    EXPECT_EQ(first.result->outcome, Outcome::Verified);
-    EXPECT_EQ(second.result->outcome, Outcome::Cancelled);
-    EXPECT_EQ(logOnceReleased(), "Claim VerifyStart VerifyStop Release") << "the second never claimed";
+    ASSERT_TRUE(first.arrived(20) && second.arrived(20));
+    EXPECT_EQ(first->outcome, Outcome::Verified);
+    EXPECT_EQ(second->outcome, Outcome::Cancelled);
+    EXPECT_EQ(logOnceReleased(), once) << "the second never claimed";
     EXPECT_EQ(checks.pending(), 0u);
 }
 

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <gio/gio.h>
+#include <optional>
 #include <string>
 
 namespace quillpost {
@@ -18,6 +19,18 @@ inline bool runUntil(const std::function<bool()>& condition, int seconds = 30)
     g_source_remove(tick);
     return condition();
 }
+
+// An answer a service gives later on the main loop.
+template <typename T>
+struct Awaited {
+    std::optional<T> value;
+    std::function<void(T)> collect()
+    {
+        return [this](T answer) { value = std::move(answer); };
+    }
+    bool arrived(int seconds = 30) { return runUntil([this] { return value.has_value(); }, seconds); }
+    T* operator->() { return &*value; }
+};
 
 // A Python stand-in beside these tests, for as long as this lives. It prints one line once ready.
 struct StandIn {

@@ -51,7 +51,11 @@ protected:
         gtk_window_set_default_size(GTK_WINDOW(m_window), 640, 480);
         gtk_window_set_child(GTK_WINDOW(m_window), static_cast<WebKitWebViewHost&>(*m_view).widget());
         gtk_window_present(GTK_WINDOW(m_window));
-        load("qptest://site/index.html");
+        bool loaded = false;
+        m_view->setOnLoadFinished([&] { loaded = true; });
+        m_view->loadRequest("qptest://site/index.html");
+        ASSERT_TRUE(runUntil([&] { return loaded; }));
+        m_view->setOnLoadFinished(nullptr);
     }
 
     void TearDown() override
@@ -61,23 +65,14 @@ protected:
         std::filesystem::remove_all(m_folder);
     }
 
-    void load(const std::string& url)
-    {
-        bool loaded = false;
-        m_view->setOnLoadFinished([&] { loaded = true; });
-        m_view->loadRequest(url);
-        ASSERT_TRUE(runUntil([&] { return loaded; }));
-        m_view->setOnLoadFinished(nullptr);
-    }
-
     Json call(const std::string& body, const Json& arguments = Json::object())
     {
-        std::optional<Json> answer;
+        Awaited<Json> answer;
         m_view->callAsyncFunction(body, arguments, [&](std::optional<Json> value, std::string message) {
-            answer = value ? std::move(*value) : Json { { "error", message } };
+            answer.value = value ? std::move(*value) : Json { { "error", message } };
         });
-        EXPECT_TRUE(runUntil([&] { return answer.has_value(); }));
-        return answer.value_or(Json());
+        EXPECT_TRUE(answer.arrived());
+        return answer.value.value_or(Json());
     }
 
     std::filesystem::path m_folder;
@@ -85,15 +80,15 @@ protected:
     GtkWidget* m_window { nullptr };
 };
 
-// Long posted texts take a shorter way in than short ones, and must arrive exactly as the short
-// ones do. (The end-to-end runs check that other documents never reach the handler.)
-TEST_F(WebViewIntegration, ServesSchemePagesRunsScriptsAndTakesPostedBodiesAsSent)
+TEST_F(WebViewIntegration, ServesPagesRunsScriptsTakesPostsAsSentPrintsAndKeepsToThePolicies)
 {
     EXPECT_EQ(call("return document.getElementById('t').textContent + window.__injected;"), "Hello42");
     EXPECT_EQ(call("return await new Promise(r => setTimeout(() => r(a + b.length), 10));", { { "a", 2 }, { "b", Json::array({ 1, 2, 3 }) } }), 5);
     EXPECT_TRUE(call("throw new Error('boom');").contains("error"));
     EXPECT_EQ(call("return await fetch('qptest://site/missing').then(() => 'loaded', () => 'refused');"), "refused");
 
+    // Long posted texts take a shorter way in than short ones, and must arrive exactly as the short
+    // ones do. (The end-to-end runs check that other documents never reach the handler.)
     std::string longText;
     for (int i = 0; i < 20000; ++i)
         longText.append("\"é\\\n✓");
@@ -115,22 +110,17 @@ TEST_F(WebViewIntegration, ServesSchemePagesRunsScriptsAndTakesPostedBodiesAsSen
         ASSERT_TRUE(reply.is_string()) << reply.dump();
         EXPECT_EQ(Json::parse(reply.get<std::string>())["echo"], expected);
     }
-}
 
-TEST_F(WebViewIntegration, PrintsToAUsLetterPdf)
-{
+    // Printed to a US Letter PDF, whatever the locale's paper would be.
     std::optional<bool> printed;
     m_view->print(WebView::PrintDestination::PdfFile, m_folder / "page.pdf", [&](bool ok, std::string) { printed = ok; });
     ASSERT_TRUE(runUntil([&] { return printed.has_value(); }, 60));
     EXPECT_TRUE(*printed);
     const auto pdf = contents(m_folder / "page.pdf");
     EXPECT_EQ(pdf.substr(0, 4), "%PDF");
-    // Whatever the locale's paper would be.
     EXPECT_TRUE(std::regex_search(pdf, std::regex(R"(/MediaBox \[\s*0 0 612 792\s*\])")));
-}
 
-TEST_F(WebViewIntegration, PoliciesDecideWhereThePageGoesAndWhereItsDownloadsAreWritten)
-{
+    // The policies decide where the page goes and where its downloads are written.
     std::vector<std::string> navigations;
     std::vector<std::string> newWindows;
     std::vector<std::string> suggestedNames;
@@ -149,10 +139,8 @@ TEST_F(WebViewIntegration, PoliciesDecideWhereThePageGoesAndWhereItsDownloadsAre
     };
     policies.downloadEnded = [&](const DownloadOutcome& outcome) { downloads.push_back(outcome); };
     m_view->setPolicies(std::move(policies));
-    call("window.__marker = 7; return true;");
-
     // A refused navigation leaves the page as it was; a new window's link goes to the policy and no window is made.
-    call("location.href = 'qptest://site/refused.html'; return true;");
+    call("window.__marker = 7; location.href = 'qptest://site/refused.html'; return true;");
     ASSERT_TRUE(runUntil([&] { return !navigations.empty(); }));
     EXPECT_EQ(navigations.back(), "qptest://site/refused.html");
     call("const a = document.createElement('a'); a.href = 'qptest://site/popup.html'; a.target = '_blank';"
