@@ -43,65 +43,55 @@ test('the badge follows loads, edits, locking and the turn of the day, tells onl
   let failNext = false;
   const bridge = { setBadge: async (n) => { sent.push(n); if (failNext) { failNext = false; throw new Error('no launcher'); } } };
   let today = day;
-  // Sets deadline a's done, sends each event, lets a minute pass if told, and lets the calls settle.
-  const step = async (done, events, minute = false) => {
+  const settle = () => new Promise((resolve) => setImmediate(resolve));
+  const stop = keepBadgeCurrent({ app, bridge, day: () => today });
+  // [what is shown, deadline a's done, the events sent, whether a minute passes, the counts sent by then, set-up]
+  const steps = [
+    ['shown as soon as the page starts', false, [], false, [2]],
+    ['the same count is not sent again', false, ['load'], false, [2]],
+    ['edits are not counted inside the edit', true, ['change', 'change'], false, [2]],
+    ['edits in a row make one count a moment later', true, [], true, [2, 1]],
+    ['a load counts at once', false, ['change', 'load'], false, [2, 1, 2]],
+    ['and takes the place of a count still waiting', true, [], true, [2, 1, 2]],
+    ['a failed call', true, ['change'], true, [2, 1, 2, 1], () => { failNext = true; }],
+    ['is made again at the next change', true, ['change'], true, [2, 1, 2, 1, 1]],
+    ['a deadline due yesterday counts once the day turns', true, [], true, [2, 1, 2, 1, 1, 2], () => { today = '2025-03-11'; }],
+    ['locked data shows no count', true, ['load'], false, [2, 1, 2, 1, 1, 2, 0], () => { app.editable = false; }],
+  ];
+  for (const [what, done, events, minute, expected, prepare] of steps) {
+    prepare?.();
     app.data.deadlines[0].done = done;
     for (const event of events) listeners.get(event)();
     if (minute) t.mock.timers.tick(60 * 1000);
-    await new Promise((resolve) => setImmediate(resolve));
-  };
-
-  const stop = keepBadgeCurrent({ app, bridge, day: () => today });
-  await step(false, []);
-  assert.deepEqual(sent, [2], 'shown as soon as the page starts');
-  await step(false, ['load']);
-  assert.deepEqual(sent, [2], 'the same count is not sent again');
-  await step(true, ['change', 'change']);
-  assert.deepEqual(sent, [2], 'edits are not counted inside the edit');
-  await step(true, [], true);
-  assert.deepEqual(sent, [2, 1], 'edits in a row make one count a moment later');
-  await step(false, ['change', 'load']);
-  assert.deepEqual(sent, [2, 1, 2], 'a load counts at once');
-  await step(true, [], true);
-  assert.deepEqual(sent, [2, 1, 2], 'and takes the place of a count still waiting');
-  failNext = true;
-  await step(true, ['change'], true);
-  await step(true, ['change'], true);
-  assert.deepEqual(sent, [2, 1, 2, 1, 1], 'a failed call is made again at the next change');
-  today = '2025-03-11';
-  await step(true, [], true);
-  assert.deepEqual(sent.slice(5), [2], 'a deadline due yesterday counts once the day turns');
-  app.editable = false;
-  await step(true, ['load']);
-  assert.deepEqual(sent.slice(5), [2, 0], 'locked data shows no count');
-
+    await settle();
+    assert.deepEqual(sent, expected, what);
+  }
   app.editable = true;
   listeners.get('change')();
   stop();
   today = '2025-03-12';
-  await step(false, [], true);
+  t.mock.timers.tick(60 * 1000);
+  await settle();
   assert.deepEqual([listeners.size, sent.length], [0, 7], 'once stopped, a count still waiting and the day are dropped');
   assert.equal(typeof keepBadgeCurrent({ app: {}, bridge: null }), 'function', 'without the desktop program nothing is kept');
 });
 
-test('a lock event saves pending edits and closes encrypted data; plain data stays open', async (t) => {
+test('a lock event saves pending edits and closes encrypted data; plain data, or edits that could not be saved, stay open', async (t) => {
   const calls = [];
-  const app = { encrypted: true, editable: true, dirty: true, saveNow: async () => calls.push('save'), reload: async () => calls.push('reload') };
+  const app = { editable: true, dirty: true, reload: async () => calls.push('reload') };
   globalThis.window = new EventTarget();
   t.after(() => delete globalThis.window);
   const toasts = [];
   connectLockWatch({ app, toast: (m) => toasts.push(m) });
-  const lock = async () => {
+  const saves = async () => calls.push('save');
+  const fails = async () => { throw new Error('disk full'); };
+  for (const [encrypted, saveNow, expected] of [[true, saves, ['save', 'reload']], [true, fails, []], [false, saves, []]]) {
+    Object.assign(app, { encrypted, saveNow });
     calls.length = 0;
     window.dispatchEvent(new CustomEvent('qp-system-lock', { detail: 'com.apple.screenIsLocked' }));
     await new Promise((resolve) => setTimeout(resolve, 0));
-    return [...calls];
-  };
-  assert.deepEqual(await lock(), ['save', 'reload']);
-  app.saveNow = async () => { throw new Error('disk full'); };
-  assert.deepEqual(await lock(), [], 'edits that could not be saved are not thrown away');
-  assert.match(toasts.at(-1), /couldn't lock/);
-  app.encrypted = false;
-  app.saveNow = async () => calls.push('save');
-  assert.deepEqual(await lock(), []);
+    assert.deepEqual(calls, expected, `${encrypted ? 'encrypted' : 'plain'}, ${saveNow === fails ? 'failing' : 'saving'}`);
+  }
+  assert.equal(toasts.length, 1);
+  assert.match(toasts[0], /couldn't lock/);
 });
