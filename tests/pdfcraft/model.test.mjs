@@ -19,6 +19,10 @@ function streamText(stream) {
   return (stream.dict.get(PDFName.of("Filter")) ? inflateSync(raw) : raw).toString("latin1");
 }
 
+// Takes `count` steps back (undo) or forward (redo) through the model's history.
+const steps = async (model, step, count) => {
+  for (let n = 0; n < count; n += 1) await model[step]();
+};
 const refusedFor = (reason) => (error) => error instanceof DocumentError && reason.test(error.message);
 
 test("opening refuses what can't be edited, with a reason", async () => {
@@ -100,18 +104,16 @@ test("placed text can be moved, edited, resized, recoloured and deleted, each st
   assert.deepEqual([shown(), model.dirty], [[[30, 120, "Олена", 20, "#cc0000"]], true]);
   await model.undo();
   assert.equal(model.texts(1).length, 2, "delete undone");
-  await model.undo();
-  await model.undo();
+  await steps(model, "undo", 2);
   assert.deepEqual(shown()[0], [30, 120, "Draft", 12, "#000000"]);
-  for (let step = 0; step < 3; step += 1) await model.redo();
+  await steps(model, "redo", 3);
 
   // The text follows its page when pages move, goes with a deleted page and comes back with it.
   await model.move(1, 0);
   assert.equal(model.texts(0).length, 1);
   await model.remove(0);
   assert.deepEqual([model.texts(0), model.texts(1), await pageTexts(await model.save())], [[], [], ["", ""]]);
-  await model.undo();
-  await model.undo();
+  await steps(model, "undo", 2);
   const { items } = await withPdf(await model.save(), async (pdf) => (await pdf.getPage(1)).getTextContent());
   const word = items.find((item) => item.str === "Олена");
   assert.deepEqual([word.transform[0], word.transform[4]].map(Math.round), [20, 30], "the edited text is on the page moved first");
@@ -135,16 +137,14 @@ test("form values are checked against their fields, undone field by field and dr
   const value = (name) => model.fields().find((field) => field.name === name).value;
   assert.deepEqual([value("color"), value("code"), model.dirty], ["blue", "Ż1234", true]);
   // Typing into one field is one undo step; the other fields keep their values.
-  await model.undo();
-  await model.undo();
+  await steps(model, "undo", 2);
   assert.deepEqual([value("code"), value("color"), value("languages")], ["Ż1", "red", ["Polish", "Ukrainian"]]);
   await model.undo();
   assert.deepEqual(value("languages"), []);
-  for (let step = 0; step < 3; step += 1) await model.redo();
+  await steps(model, "redo", 3);
 
-  const saved = await model.save();
+  const flat = await PDFDocument.load(await model.save());
   assert.equal(model.dirty, false);
-  const flat = await PDFDocument.load(saved);
   assert.deepEqual(flat.getForm().getOptionList("languages").getSelected(), ["Polish", "Ukrainian"]);
   // The appearances, which pdf.js reads once the fields are flattened, draw the values in the embedded font.
   flat.getForm().flatten({ updateFieldAppearances: false });
@@ -179,8 +179,7 @@ test("a multi-line field is drawn at a size that fits its value, not one as tall
     return [[...drawn.matchAll(/([\d.]+) Tf/g)].map((m) => Number(m[1])), field.getDefaultAppearance()];
   };
   const [short, asked] = await sizesOf("Kyiv");
-  assert.deepEqual(short, [12]);
-  assert.match(asked, / 12 Tf/);
+  assert.ok(short.join() === "12" && / 12 Tf/.test(asked), `${short}; ${asked}`);
   const [[size]] = await sizesOf(long.replace("Zaneta Wrobel", "Żaneta Wróbel"));
   assert.ok(size < 10 && size > MULTILINE_SIZES.smallest, `size ${size}`);
 });
@@ -196,7 +195,6 @@ test("an XFA form is known writable only when kept in parts, and bytes taken in 
   }
   await assert.rejects(model.adopt("Fill in the form", new TextEncoder().encode("garbage")), DocumentError);
   assert.equal(model.bytes, forms[1][0]);
-  await model.undo();
-  await model.undo();
+  await steps(model, "undo", 2);
   assert.deepEqual([model.bytes, model.hasXfa, model.xfaWritable, model.canUndo], [opened, true, true, false]);
 });

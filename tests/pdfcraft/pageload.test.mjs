@@ -40,8 +40,7 @@ test("the first page is handed over before the others are known, and the rest fi
   assert.deepEqual([heard, numbers(loaded.pages)], [[[2, 3]], [1, null, 3, null]]);
   pdf.arrive(2);
   pdf.arrive(4);
-  assert.deepEqual(numbers(await loaded.ready), [1, 2, 3, 4]);
-  assert.deepEqual(heard, [[2, 3], [1, 2], [3, 4]]);
+  assert.deepEqual([numbers(await loaded.ready), heard], [[1, 2, 3, 4], [[2, 3], [1, 2], [3, 4]]]);
 });
 
 test("a one-page file is ready at once, and a page that can't be read fails `ready`, or the opening if it is the first", async () => {
@@ -50,6 +49,6 @@ test("a one-page file is ready at once, and a page that can't be read fails `rea
   pdf.fail(2);
   pdf.arrive(3);
   await assert.rejects(loaded.ready, /page 2 is broken/);
-  assert.equal(loaded.pages[1], null);
+  assert.equal(loaded.pages[1], null, "the broken page stays empty");
   await assert.rejects(opened(2, { firstFails: true }), /page 1 is broken/);
 });
