@@ -100,7 +100,7 @@ const practice = (clients, editable = true) => ({
   },
 });
 
-test('a folder is adopted or made once per client, one claim at a time; none while the data can\'t change; failures are told', async () => {
+test('a folder is adopted or made once per client, one claim at a time, none while read-only; failures are told', async () => {
   const [one, two, cara] = [client({ name: 'Bea' }), client({ name: 'Bea' }), client({ name: 'Cara' })];
   const app = practice([one, two, cara]);
   const bridge = desktop(['Bea', 'Cara']);

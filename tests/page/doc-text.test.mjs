@@ -54,7 +54,7 @@ test('the document text is the text JSON.stringify gives, whatever the document 
   for (const { name, doc } of cases) assert.equal((await documentText(doc, slicing().options)).join(''), JSON.stringify(doc), name);
 });
 
-test('the document text as UTF-8 pieces is what TextEncoder makes of the whole, no piece too long or ending inside a character', async () => {
+test('as UTF-8 pieces, the text is what TextEncoder makes of it, no piece too long or ending inside a character', async () => {
   const texts = ['', 'plain', 'é', '€ and 👩🏽‍⚖️', '\ud800 lone', 'x'.repeat(5000), '日本語'.repeat(700)];
   const whole = new TextEncoder().encode(texts.join(''));
   for (const size of [4, 5, 7, 4096, 1 << 20]) {
@@ -68,7 +68,7 @@ test('the document text as UTF-8 pieces is what TextEncoder makes of the whole, 
   }
 });
 
-test('the document text gives its parts through the given maker, one more than the pauses, and stops at a pause once the document changed', async () => {
+test('the text comes in parts, one more than the pauses, and stops at a pause once the document changed', async () => {
   const doc = practice(10);
   const run = slicing();
   const parts = await documentText(doc, { ...run.options, part: (text) => ({ text }) });

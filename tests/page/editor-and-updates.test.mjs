@@ -6,7 +6,7 @@ import { withProgress, describeUpdate } from '../../resources/app/js/pdf-editor.
 import { describeUpdateEvent } from '../../resources/app/js/app-updates.js';
 import { nextUpdateNotice, connectUpdateNotice } from '../../resources/app/js/update-notice.js';
 
-test('progress events update their step in place and odd ones are ignored; outcomes and downloads read as the user needs', () => {
+test('progress events update their step in place, odd ones are ignored; outcomes and downloads read as needed', () => {
   const events = [
     { step: 'backup', state: 'run' }, { step: 'backup', state: 'ok' }, { step: 'download', state: 'run' },
     { step: 'nonsense', state: 'run' }, { step: 'download', state: 'maybe' }, null, 'backup',
@@ -17,8 +17,9 @@ test('progress events update their step in place and odd ones are ignored; outco
     { step: 'verify', state: 'fail', detail: '' },
   ]);
   const outcomes = [
-    [{ ok: false, step: 'close', open: 2, error: 'PdfCraft is still open.' }, /2 windows are/], [{ ok: false, step: 'close', open: 1 }, /one window is/],
-    [{ ok: false, step: 'verify', error: 'Mismatch.' }, /^Mismatch\.$/], [null, /no answer/],
+    [{ ok: false, step: 'close', open: 2, error: 'PdfCraft is still open.' }, /2 windows are/],
+    [{ ok: false, step: 'close', open: 1 }, /one window is/], [{ ok: false, step: 'verify', error: 'Mismatch.' }, /^Mismatch\.$/],
+    [null, /no answer/],
   ];
   for (const [result, text] of outcomes) assert.match(describeUpdate(result).text, text, JSON.stringify(result));
   const download = [{ status: 'downloading', received: 1048576, total: 4194304 }, { status: 'downloading', received: 5 }];

@@ -76,7 +76,7 @@ test('the badge follows loads, edits, locking and the turn of the day, tells onl
   assert.equal(typeof keepBadgeCurrent({ app: {}, bridge: null }), 'function', 'without the desktop program nothing is kept');
 });
 
-test('a lock event saves pending edits and closes encrypted data; plain data, or edits that could not be saved, stay open', async (t) => {
+test('a lock event saves pending edits and closes encrypted data; plain data, or unsaved edits, stay open', async (t) => {
   const calls = [];
   const app = { editable: true, dirty: true, reload: async () => calls.push('reload') };
   globalThis.window = new EventTarget();

@@ -103,7 +103,7 @@ function installGuard(xhr = undefined) {
   return { window, sent };
 }
 
-test('a Blob body never reaches the program\'s own schemes, by fetch or XMLHttpRequest: it goes as the same bytes; other requests go untouched', async () => {
+test('a Blob body to the program\'s schemes, by fetch or XMLHttpRequest, goes as bytes; other requests go as given', async () => {
   const bytes = sample(3000);
   const channel = 'quillpost-bytes://bytes/';
   const cases = [

@@ -56,7 +56,7 @@ test('a file needs a known client and an application number used only once', () 
   assert.deepEqual(validateFile({ id: file.id, clientId: 'c1', applicationNumber: 'S123' }, index), {}, 'its own number is no clash');
 });
 
-test('a deadline of a file belongs to its client; states follow the date and done; the window is days within reason; filters pick', () => {
+test('a deadline of a file belongs to its client; states follow date and done; windows stay in reason; filters pick', () => {
   const { doc, file } = practice();
   const d = addDeadline(doc, { title: 'Biometrics', kind: 'biometrics', due: addDays(day, -1), fileId: file.id });
   assert.equal(d.clientId, 'c1');
