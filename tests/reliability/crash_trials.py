@@ -1,27 +1,26 @@
 #!/usr/bin/env python3
 """Crash-injection trials: runs the real Quillpost under Xvfb with a page script that saves
-self-checking documents in a loop, kills the program with SIGKILL at a random moment, starts it
-again on the same data folder, and checks after every kill that no saved data was lost or torn.
+self-checking documents in a loop (saver.js), kills the program with SIGKILL at a random moment,
+starts it again on the same data folder, and checks after every kill that no saved data was lost or
+torn. Exits 1 when any check fails."""
 
-Exits 1 when any check fails; the summary names each kind of failure and how often it happened."""
-
-import argparse
-import collections
 import json
 import os
 import random
-import shutil
+import re
 import sys
-import tempfile
 import time
-import zlib
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
-from harness import AppRun, page_script, start_xvfb, stop_xvfb  # noqa: E402
+from reliability import HERE, AppRun, Checks, arguments, display_and_folder, page_script, write
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 LARGE = 1_000_000  # a save of at least this many payload characters counts as large
 MAX_DELAY = 2.5  # the longest wait after the first confirmed save before the kill, in seconds
+
+
+def payload(seq, size):
+    """What saver.js saves as document seq's payload of that size."""
+    blocks = (("[%d:%d]" % (seq, at)).ljust(1000, chr(97 + (seq + at // 1000) % 26)) for at in range(0, size, 1000))
+    return "".join(blocks)[:size]
 
 
 class History:
@@ -29,52 +28,45 @@ class History:
     last one the program confirmed, and how long a large save took from attempt to confirmation."""
 
     def __init__(self):
-        self.attempted = self.confirmed = self.confirmations = self.attempt_size = 0
-        self.attempt_time = 0.0
+        self.attempted = self.confirmed = self.confirmations = self.size = 0
+        self.since = 0.0
         self.errors = []
         self.seconds_per_million = None
 
-    def save_duration(self, size):
-        return 0.35 if self.seconds_per_million is None else self.seconds_per_million * size / 1e6
+    def save_duration(self):
+        return 0.35 if self.seconds_per_million is None else self.seconds_per_million * self.size / 1e6
 
     def take(self, line):
-        for kind in ("ATTEMPT", "SAVED", "ERROR"):
-            mark = "CRASH-%s " % kind
-            if mark not in line:
-                continue
-            value = json.loads(line.split(mark, 1)[1])
-            if kind == "ATTEMPT":
-                self.attempted, self.attempt_size = value["seq"], value["size"]
-                self.attempt_time = time.monotonic()
-            elif kind == "SAVED":
-                if self.attempt_size >= LARGE and value["seq"] == self.attempted:
-                    self.seconds_per_million = (time.monotonic() - self.attempt_time) * 1e6 / self.attempt_size
-                self.confirmed = value["seq"]
-                self.confirmations += 1
-            else:
-                self.errors.append(value)
-            return kind
-        return None
+        """Notes what a line of the program's output reports; answers the kind of report."""
+        found = re.search(r"CRASH-(ATTEMPT|SAVED|ERROR) (.*)", line or "")
+        if not found:
+            return None
+        kind, value = found.group(1), json.loads(found.group(2))
+        if kind == "ATTEMPT":
+            self.attempted, self.size, self.since = value["seq"], value["size"], time.monotonic()
+        elif kind == "SAVED":
+            if self.size >= LARGE and value["seq"] == self.attempted:
+                self.seconds_per_million = (time.monotonic() - self.since) * 1e6 / self.size
+            self.confirmed = value["seq"]
+            self.confirmations += 1
+        else:
+            self.errors.append(value)
+        return kind
 
 
 def read_document(path):
     """(sequence, None) for a whole document, or (None, what is wrong with it)."""
     try:
         with open(path, "rb") as f:
-            document = json.loads(f.read())
+            trial = json.loads(f.read()).get("crashTrial")
     except FileNotFoundError:
         return None, "missing"
-    except (ValueError, UnicodeDecodeError) as error:
+    except (ValueError, UnicodeDecodeError, AttributeError) as error:
         return None, "does not parse (%s)" % error
-    trial = document.get("crashTrial") if isinstance(document, dict) else None
-    if not isinstance(trial, dict) or not isinstance(trial.get("payload"), str):
-        return None, "holds no trial document"
-    payload = trial["payload"]
-    if len(payload) != trial.get("size"):
-        return None, "its payload is %d characters, not %s (seq %s)" % (len(payload), trial.get("size"), trial.get("seq"))
-    if "%08x" % zlib.crc32(payload.encode("ascii", "replace")) != trial.get("sum"):
-        return None, "its checksum does not match its payload (seq %s)" % trial.get("seq")
-    return trial["seq"], None
+    seq, size = (trial.get("seq"), trial.get("size")) if isinstance(trial, dict) else (None, None)
+    if not isinstance(seq, int) or not isinstance(size, int) or trial.get("payload") != payload(seq, size):
+        return None, "holds no whole trial document (seq %s)" % seq
+    return seq, None
 
 
 def temporary_files(folder):
@@ -89,31 +81,26 @@ def temporary_files(folder):
     return found
 
 
-def check_files_after_kill(history, folders, launched, report):
-    """Whole documents in order, and at most the one write in progress with a temporary file per
-    folder; answers what data.json and .bak hold for the trial's line."""
+def check_files_after_kill(check, history, folders, launched):
+    """Whole documents in order, and at most the one write in progress with a temporary file per folder."""
     data_dir, snapshots, backups = folders
     data_seq, data_problem = read_document(os.path.join(data_dir, "data.json"))
     bak_seq, bak_problem = read_document(os.path.join(data_dir, "data.json.bak"))
-    if history.confirmations >= 1 and data_problem:
-        report("data.json damaged", "data.json %s (data.json.bak: %s)" % (data_problem, bak_problem or "whole"))
-    if history.confirmations >= 2 and bak_problem:
-        report("data.json.bak damaged", "data.json.bak " + bak_problem)
-    if data_seq is not None and not history.confirmed <= data_seq <= history.attempted:
-        report("data.json out of order", "data.json holds %d; confirmed %d, attempted %d" % (data_seq, history.confirmed, history.attempted))
-    if data_seq is not None and bak_seq is not None and not max(history.confirmed - 1, 0) <= bak_seq <= data_seq:
-        report("data.json.bak out of order", "data.json.bak holds %d, data.json %d, confirmed %d" % (bak_seq, data_seq, history.confirmed))
-    copies = [os.path.join(snapshots, n) for n in sorted(os.listdir(snapshots)) if n.startswith("data-")] if os.path.isdir(snapshots) else []
+    confirmed, attempted = history.confirmed, history.attempted
+    check(history.confirmations < 1 or not data_problem, "data.json is whole after a confirmed save: %s" % data_problem)
+    check(history.confirmations < 2 or not bak_problem, "data.json.bak is whole after two: %s" % bak_problem)
+    check(data_seq is None or confirmed <= data_seq <= attempted,
+          "data.json holds %s, between the confirmed %d and the attempted %d" % (data_seq, confirmed, attempted))
+    check(data_seq is None or bak_seq is None or max(confirmed - 1, 0) <= bak_seq <= data_seq,
+          "data.json.bak holds %s, between the confirmed %d less one and data.json" % (bak_seq, confirmed))
+    copies = [os.path.join(snapshots, n) for n in os.listdir(snapshots) if n.startswith("data-")] if os.path.isdir(snapshots) else []
     backup = os.path.join(backups, "Quillpost-backup.json")
     for path in copies + ([backup] if os.path.exists(backup) else []):
         problem = read_document(path)[1]
-        if problem:
-            report("backup copy damaged" if path.startswith(backups) else "snapshot damaged", os.path.basename(path) + " " + problem)
+        check(problem is None, "%s is whole: %s" % (os.path.basename(path), problem))
     for folder in folders:
-        fresh = [n for n, mtime in temporary_files(folder).items() if mtime >= launched]
-        if len(fresh) > 1:
-            report("several temporary files at the kill", "%s: %s" % (folder, ", ".join(sorted(fresh))))
-    return data_seq if data_seq is not None else data_problem, bak_seq if bak_seq is not None else bak_problem
+        fresh = sorted(n for n, mtime in temporary_files(folder).items() if mtime >= launched)
+        check(len(fresh) <= 1, "at most the one write in progress left a temporary file in %s: %s" % (folder, fresh))
 
 
 def run_until_kill(run, history, chooser, during_large):
@@ -125,14 +112,12 @@ def run_until_kill(run, history, chooser, during_large):
         line = run.next_line(min(kill_at or give_up, give_up))
         if line is None and run.ended:
             break
-        kind = history.take(line) if line is not None else None
-        if kill_at is not None:
-            continue
-        if during_large and kind == "ATTEMPT" and history.attempt_size >= LARGE:
-            # The program's own work (the .bak copy, the write) is the later part of a save;
-            # the page's encoding of the document comes first.
-            kill_at = time.monotonic() + chooser.uniform(0.3, 1.05) * history.save_duration(history.attempt_size)
-        elif not during_large and kind == "SAVED":
+        kind = history.take(line)
+        if kill_at is None and during_large and kind == "ATTEMPT" and history.size >= LARGE:
+            # The program's own work (the .bak copy, the write) is the later part of a save; the
+            # page's encoding of the document comes first.
+            kill_at = time.monotonic() + chooser.uniform(0.3, 1.05) * history.save_duration()
+        elif kill_at is None and not during_large and kind == "SAVED":
             kill_at = time.monotonic() + chooser.uniform(0.0, MAX_DELAY)
     ended_early = run.ended
     run.kill()
@@ -145,86 +130,43 @@ def run_until_kill(run, history, chooser, during_large):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--app", required=True, help="the program to run")
-    parser.add_argument("--trials", type=int, default=30)
-    parser.add_argument("--output", required=True, help="a folder for the logs of failed trials")
-    parser.add_argument("--seed", type=int, help="makes the kill moments repeatable")
-    args = parser.parse_args()
-
+    args = arguments(__doc__, trials=dict(type=int, default=30), seed=dict(type=int, help="makes the kill moments repeatable"))
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
-    chooser = random.Random(seed)
-    os.makedirs(args.output, exist_ok=True)
-    work = tempfile.mkdtemp(prefix="quillpost-crash-")
-    data_dir, backups = os.path.join(work, "data"), os.path.join(work, "backups")
-    folders = (data_dir, os.path.join(data_dir, "snapshots"), backups)
-    os.makedirs(data_dir)
-    with open(os.path.join(data_dir, "config.json"), "w") as f:
-        json.dump({"backupFolder": backups}, f)
-    script = page_script(work, "saver.js", {"largeMin": LARGE, "largeMax": 5_000_000, "pauseChance": 0.08}, os.path.join(HERE, "saver.js"))
-    history = History()
-    violations = collections.Counter()
-    examples = {}
-    kills = collections.Counter()
-    started = time.monotonic()
-
-    print("crash trials: %d, seed %d, data folder %s" % (args.trials, seed, data_dir), flush=True)
-    xvfb, display = start_xvfb()
-    try:
+    chooser, history, check = random.Random(seed), History(), Checks()
+    print("crash trials: %d, seed %d" % (args.trials, seed), flush=True)
+    with display_and_folder("quillpost-crash-") as (display, work):
+        data_dir, backups = os.path.join(work, "data"), os.path.join(work, "backups")
+        folders = (data_dir, os.path.join(data_dir, "snapshots"), backups)
+        write(os.path.join(data_dir, "config.json"), json.dumps({"backupFolder": backups}))
+        settings = {"largeMin": LARGE, "largeMax": 5_000_000, "pauseChance": 0.08}
+        script = page_script(work, "saver.js", settings, os.path.join(HERE, "saver.js"))
         for trial in range(1, args.trials + 1):
             launched = time.time()
             run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display)
-
-            def violation(kind, detail):
-                violations[kind] += 1
-                print("trial %d: FAIL %s: %s" % (trial, kind, detail), flush=True)
-                examples.setdefault(kind, "trial %d: %s" % (trial, detail))
-                with open(os.path.join(args.output, "trial-%04d.log" % trial), "w") as f:
-                    f.write("\n".join(run.log))
-
             # What the previous run left must come back whole, and be one of its last saves.
-            loaded = run.wait_for("CRASH-LOADED ", 60)
-            if loaded is None:
+            loaded = json.loads(run.wait_for("CRASH-LOADED ", 60) or "null")
+            if not check(loaded is not None, "trial %d: the page reports what load() returned: %s" % (trial, run.log[-1:])):
                 run.kill()
-                violation("no start", "the page did not report what load() returned within 60 s: %s" % run.log[-1:])
                 continue
-            loaded = json.loads(loaded)
-            if history.confirmed and (loaded["seq"] is None or not loaded["whole"]):
-                violation("data lost", "load() returned %s after %d was confirmed" % (loaded, history.confirmed))
-            elif history.confirmed and not history.confirmed <= loaded["seq"] <= history.attempted:
-                violation("load returned an older document",
-                          "load() returned %d; confirmed %d, attempted %d" % (loaded["seq"], history.confirmed, history.attempted))
+            check(not history.confirmed or loaded["seq"] is not None and loaded["whole"]
+                  and history.confirmed <= loaded["seq"] <= history.attempted,
+                  "trial %d: load() returns a whole document between the confirmed %d and the attempted %d: %s"
+                  % (trial, history.confirmed, history.attempted, loaded))
             # From here on the page counts from what it loaded.
             history.confirmed = history.attempted = loaded["seq"] or 0
-
-            # Temporary files left by earlier runs must be gone once the program has started.
             for folder in folders[:2]:
-                stale = [n for n, mtime in temporary_files(folder).items() if mtime < launched]
-                if stale:
-                    violation("stale temporary files", "%d in %s after the start: %s" % (len(stale), folder, ", ".join(sorted(stale)[:5])))
+                stale = sorted(n for n, mtime in temporary_files(folder).items() if mtime < launched)
+                check(not stale, "trial %d: no temporary file of earlier runs is left in %s: %s" % (trial, folder, stale[:5]))
 
             during_large = chooser.random() < 0.3
-            kills["during a large save" if during_large else "after a confirmed save"] += 1
-            if run_until_kill(run, history, chooser, during_large):
-                violation("program ended", "the program ended on its own before the kill")
-            for entry in history.errors:
-                violation("save failed", entry)
+            ended = run_until_kill(run, history, chooser, during_large)
+            check(not ended, "trial %d: the program runs until it is killed %s" % (trial, "during a large save" if during_large else ""))
+            check(not history.errors, "trial %d: every save succeeds: %s" % (trial, history.errors))
             history.errors.clear()
-
-            data, bak = check_files_after_kill(history, folders, launched, violation)
-            print("trial %d: loaded %s, confirmed %d, attempted %d, on disk data %s bak %s, temporary files %d, %.0f s"
-                  % (trial, loaded["seq"], history.confirmed, history.attempted, data, bak,
-                     len(temporary_files(folders[0])) + len(temporary_files(folders[1])), time.monotonic() - started), flush=True)
-    finally:
-        stop_xvfb(xvfb)
-        shutil.rmtree(work, ignore_errors=True)
-
-    print("\nsummary: %d trials (%s), %d saves confirmed, seed %d, %.0f s" % (
-        args.trials, ", ".join("%d %s" % (n, k) for k, n in kills.items()), history.confirmed, seed, time.monotonic() - started))
-    for kind, count in violations.most_common():
-        print("FAIL %s: %d trial(s), e.g. %s" % (kind, count, examples[kind]))
-    print("logs of the failed trials are in " + args.output if violations else "no violations")
-    return 1 if violations else 0
+            check_files_after_kill(check, history, folders, launched)
+            write(os.path.join(args.output, "trial-%04d.log" % trial), "\n".join(run.log))
+    print("\n%d trials, %d saves confirmed, seed %d" % (args.trials, history.confirmations, seed))
+    return check.outcome("crash-trial", args.output)
 
 
 if __name__ == "__main__":

@@ -3,25 +3,14 @@
 (async () => {
   const step = (name, value) => console.log('FAULT-STEP ' + name + ' ' + JSON.stringify(value ?? null));
   const sleep = (ms) => new Promise(r => setTimeout(r, ms));
-  const until = async (condition, what, ms = 30000) => {
-    const start = Date.now();
-    while (!(await condition())) {
-      if (Date.now() - start > ms)
-        throw new Error('timed out waiting for ' + what);
-      await sleep(100);
-    }
-  };
   const outcome = async (run) => {
-    try {
-      return { ok: true, value: await run() };
-    } catch (error) {
-      return { ok: false, message: String(error && error.message || error) };
-    }
+    const message = await rejection((async () => run())());
+    return message === null ? { ok: true } : { ok: false, message };
   };
   const text = (selector) => document.querySelector(selector)?.textContent ?? null;
   const pageState = () => ({ saveState: App.saveState, status: text('#save-status span:not(.save-dot)'),
     locked: !!document.querySelector('#notice-locked'), notices: text('#notices') });
-  const settled = () => until(() => App.saveState === 'saved' || App.saveState === 'failed', 'the save to settle');
+  const settled = () => until(() => App.saveState === 'saved' || App.saveState === 'failed', 'the save to settle', 30000);
   const addClient = (name, notes = '') => App.edit(d => {
     d.clients.push({ id: 'fault-' + Date.now(), name, notes });
   });
@@ -50,7 +39,7 @@
       step('failed', { direct, saved, right, later: pageState() });
       if (SETTINGS.scenario === 'full-disk') {
         // The runner frees space by deleting its filler, an old snapshot: it leaves the list.
-        await until(async () => !(await quillpost.listSnapshots()).includes(SETTINGS.filler), 'the runner to free space');
+        await until(async () => !(await quillpost.listSnapshots()).includes(SETTINGS.filler), 'the runner to free space', 30000);
         document.querySelector('#save-retry')?.click();
         await sleep(50);
         await settled();

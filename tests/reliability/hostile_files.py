@@ -5,7 +5,6 @@ that it starts, never crashes, and does not save an empty practice over a damage
 bytes stay on disk (as data.json, or as a copy in snapshots/) and the page says it could not read
 it. No root needed."""
 
-import argparse
 import datetime
 import json
 import os
@@ -16,9 +15,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
-from harness import read, start_xvfb, stop_xvfb  # noqa: E402
-from disk_faults import Faults, write  # noqa: E402
+from reliability import PageRuns, arguments, display_and_folder, practice, read, write
 
 BIG = 200 * 1024 * 1024
 DEPTH = 100_000
@@ -26,26 +23,21 @@ UNREADABLE_COPY = re.compile(r"^unreadable-data-[0-9]+\.json$")
 UNREADABLE_SETTINGS = re.compile(r"^unreadable-config-[0-9]+(-[0-9]+)?\.json$")
 NOTICE = re.compile(r"couldn.t read|could not be read|older copy|can.t be read", re.IGNORECASE)
 
-
-def practice(clients):
-    return json.dumps({"version": 1, "clients": [{"id": "c%d" % i, "name": "Client %d" % i, "email": "c%d@example.org" % i}
-                                                 for i in range(clients)]}).encode()
-
-
-# What a damaged file holds, by kind.
+# What a damaged file holds, by kind (the zero bytes are sparse: they take no room on disk).
 DAMAGED = {
     "truncated": lambda: practice(200)[:len(practice(200)) // 2],
     "garbage": lambda: random.Random(7).randbytes(64 * 1024),
     "not UTF-8": lambda: '{"version":1,"clients":[{"id":"c1","name":"Fran\xe7ois M\xfcller","notes":"caf\xe9"}]}'.encode("latin-1"),
-    "nested arrays": lambda: b"[" * DEPTH + b"]" * DEPTH,
-    "nested objects": lambda: b'{"a":' * DEPTH + b"1" + b"}" * DEPTH,
+    "nested arrays 100,000 deep": lambda: b"[" * DEPTH + b"]" * DEPTH,
+    "nested objects 100,000 deep": lambda: b'{"a":' * DEPTH + b"1" + b"}" * DEPTH,
+    "200 MB of zero bytes": lambda: b"",
 }
 
 
 def damage(path, kind):
-    write(path, b"" if kind == "zeros" else DAMAGED[kind]())
-    if kind == "zeros":
-        os.truncate(path, BIG)  # sparse: 200 MB that take no room on disk
+    write(path, DAMAGED[kind]())
+    if kind == "200 MB of zero bytes":
+        os.truncate(path, BIG)
 
 
 def big_document(path, key="notes", head=b'{"version":1,"clients":[{"id":"c1","name":"Big"}],'):
@@ -56,22 +48,7 @@ def big_document(path, key="notes", head=b'{"version":1,"clients":[{"id":"c1","n
         f.write(b'"}')
 
 
-# name, what is done to data.json, whether earlier copies exist
-DATA_CASES = [
-    ("data truncated", "truncated", False),
-    ("data truncated, with .bak and a snapshot", "truncated", True),
-    ("data garbage", "garbage", False),
-    ("data not UTF-8", "not UTF-8", False),
-    ("data 200 MB of zero bytes", "zeros", False),
-    ("data nested 100,000 deep", "nested arrays", False),
-]
-# name, what is done to config.json and the window state (None: config.json a valid 200 MB file, the
-# window state 200 MB of zero bytes)
-SETTINGS_CASES = [("truncated", "truncated"), ("garbage", "garbage"), ("not UTF-8", "not UTF-8"), ("200 MB", None),
-                  ("nested 100,000 deep", "nested objects")]
-
-
-class Hostile(Faults):
+class Hostile(PageRuns):
     last = None
 
     def folder(self):
@@ -82,51 +59,47 @@ class Hostile(Faults):
         os.makedirs(os.path.join(self.last, "data"))
         return os.path.join(self.last, "data"), os.path.join(self.last, "state")
 
-    def run(self, name, data_dir, state_dir, settings):
+    def run(self, name, data_dir, state_dir, settings=None):
         """Runs the program until the page's two reports; checks that it started and never crashed."""
-        started = time.monotonic()
-        run = self.start(name, data_dir, dict(settings, scenario="hostile", timeout=150000), state_dir)
+        run = self.start(name, data_dir, dict(settings or {}, scenario="hostile", timeout=150000), state_dir)
         settled = self.step(run, "started", 180)
         attempted = self.step(run, "attempted", 180) if settled is not None else None
         self.finish(run)
-        self.check(settled is not None, "%s: the program starts and the page gets ready" % name)
-        print("     %s, %.0f s: %s" % (name, time.monotonic() - started, json.dumps([settled, attempted])[:1500]), flush=True)
+        self.check(settled is not None, "%s: the program starts and the page gets ready: %s" % (name, json.dumps(settled)[:500]))
         return settled, attempted
 
-    def data_case(self, name, kind, earlier_copies):
+    def data_case(self, name, kind, earlier_copies=False):
         data_dir, state_dir = self.folder()
-        data_file = os.path.join(data_dir, "data.json")
+        data_file, snapshots = os.path.join(data_dir, "data.json"), os.path.join(data_dir, "snapshots")
         if earlier_copies:
             write(data_file + ".bak", practice(2))
             yesterday = (datetime.date.today() - datetime.timedelta(days=1)).isoformat()
-            write(os.path.join(data_dir, "snapshots", "data-%s.json" % yesterday), practice(1))
+            write(os.path.join(snapshots, "data-%s.json" % yesterday), practice(1))
         damage(data_file, kind)
         original = read(data_file)
-
-        settled, attempted = self.run(name, data_dir, state_dir, {})
+        settled, attempted = self.run(name, data_dir, state_dir)
         if settled is None:
             return
         page = attempted["page"] if attempted else settled
         self.check(page["locked"] or NOTICE.search(page["notices"] or "") is not None,
                    "%s: the page says the data file could not be read: %r" % (name, page["notices"]))
         current = read(data_file) if os.path.exists(data_file) else None
-        snapshots = os.path.join(data_dir, "snapshots")
         copies = [n for n in os.listdir(snapshots) if UNREADABLE_COPY.match(n)] if os.path.isdir(snapshots) else []
         kept = current == original or any(read(os.path.join(snapshots, n)) == original for n in copies)
         self.check(kept, "%s: the damaged bytes are still on disk, as data.json or snapshots/unreadable-data-*.json (snapshots: %s)" % (name, copies))
         try:
-            replaced = [c.get("name") for c in json.loads(current).get("clients", [])] if current not in (None, original) else None
-        except (ValueError, AttributeError):
-            replaced = None
-        self.check(replaced is None or any(n != "Hostile probe" for n in replaced),
-                   "%s: no new, empty practice was saved over it (data.json now holds clients %s)" % (name, replaced))
+            names = [c.get("name") for c in json.loads(current).get("clients", [])] if current != original else None
+        except (TypeError, ValueError, AttributeError):
+            names = None  # gone, or no document at all
+        self.check(names is None or any(n != "Hostile probe" for n in names),
+                   "%s: no new, empty practice was saved over it (data.json now holds clients %s)" % (name, names))
 
     def big_document_case(self):
         name = "data a 200 MB document"
         data_dir, state_dir = self.folder()
         data_file = os.path.join(data_dir, "data.json")
         big_document(data_file)
-        settled, _ = self.run(name, data_dir, state_dir, {})
+        settled, _ = self.run(name, data_dir, state_dir)
         if settled is not None:
             self.check(settled["editable"] and settled["clients"] == 1, "%s: the page opens it with its client" % name)
         # Whatever happened, the 200 MB of notes are on disk: as they were, or saved again with the edit.
@@ -134,11 +107,12 @@ class Hostile(Faults):
         self.check(size >= BIG, "%s: data.json still holds the notes (%d bytes)" % (name, size))
 
     def settings_case(self, name, kind):
+        """config.json damaged as kind says (None: a valid 200 MB file), the window state likewise (None: zeros)."""
         name = "config.json and window state " + name
         data_dir, state_dir = self.folder()
         data_file, config = os.path.join(data_dir, "data.json"), os.path.join(data_dir, "config.json")
         write(data_file, practice(1))
-        damage(os.path.join(state_dir, "Quillpost", "window-state.json"), kind or "zeros")
+        damage(os.path.join(state_dir, "Quillpost", "window-state.json"), kind or "200 MB of zero bytes")
         if kind is None:
             big_document(config, "padding", b'{"backupFolder":"' + os.path.join(data_dir, "backups").encode() + b'",')
         else:
@@ -161,26 +135,18 @@ class Hostile(Faults):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__)
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--output", required=True)
-    args = parser.parse_args()
-
-    os.makedirs(args.output, exist_ok=True)
-    runner = Hostile(args.app, args.output, tempfile.mkdtemp(prefix="quillpost-hostile-"))
-    xvfb, runner.display = start_xvfb()
+    args = arguments(__doc__)
     started = time.monotonic()
-    try:
-        for name, kind, earlier_copies in DATA_CASES:
-            runner.data_case(name, kind, earlier_copies)
-        runner.big_document_case()
-        for name, kind in SETTINGS_CASES:
-            runner.settings_case(name, kind)
-    finally:
-        stop_xvfb(xvfb)
-        shutil.rmtree(runner.work, ignore_errors=True)
-    print("\n%d runs in %.0f s" % (len(DATA_CASES) + 1 + len(SETTINGS_CASES), time.monotonic() - started))
-    return runner.check.outcome("hostile-file", args.output)
+    with display_and_folder("quillpost-hostile-") as (display, work):
+        hostile = Hostile(args.app, args.output, work, display)
+        for kind in ("truncated", "garbage", "not UTF-8", "200 MB of zero bytes", "nested arrays 100,000 deep"):
+            hostile.data_case("data " + kind, kind)
+        hostile.data_case("data truncated, with .bak and a snapshot", "truncated", earlier_copies=True)
+        hostile.big_document_case()
+        for kind in ("truncated", "garbage", "not UTF-8", None, "nested objects 100,000 deep"):
+            hostile.settings_case(kind or "200 MB", kind)
+    print("\n12 runs in %.0f s" % (time.monotonic() - started))
+    return hostile.check.outcome("hostile-file", args.output)
 
 
 if __name__ == "__main__":
