@@ -1,4 +1,3 @@
-// Clients in the document: checking the form, changing the list, searching it, their folders.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {

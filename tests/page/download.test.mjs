@@ -1,4 +1,3 @@
-// Downloads say they are saved only once the desktop program reports the file written.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 

@@ -1,5 +1,3 @@
-// The editor's update steps, the program's update events, and the notice for an update that a
-// scheduled check found.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { withProgress, describeUpdate } from '../../resources/app/js/pdf-editor.js';

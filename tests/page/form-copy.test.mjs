@@ -1,5 +1,3 @@
-// Shareable copies of filled forms: the copy's name and summary, and App.formCopy's trip through
-// PDF Studio's card and back.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { shareableName, describeCopy, showCard, copyThroughCard, FORM_COPY_ROUTE } from '../../resources/app/js/form-copy.js';

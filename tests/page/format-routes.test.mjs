@@ -1,5 +1,3 @@
-// Addresses of screens, menu commands and links, error sentences, snapshot names and the backup
-// folder's copy as Settings → Data describes it before the user restores it.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { parseHash } from '../../resources/app/js/routes.js';

@@ -1,5 +1,3 @@
-// Amounts in the user's locale, the launcher badge's count of overdue deadlines, and lock events
-// as the desktop program hands them to the page.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { formatMoney, practiceLocale } from '../../resources/app/js/format.js';

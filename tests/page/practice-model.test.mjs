@@ -1,4 +1,3 @@
-// The practice's lists: bringing older documents up to date, files, deadlines and reminders.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { checkDocument, freshDocument, inspectCopy } from '../../resources/app/js/store.js';

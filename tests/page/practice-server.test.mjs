@@ -1,4 +1,3 @@
-// The page's side of the practice server and the IRCC feed, over a stand-in for the relay.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { serverSettings, checkAddress, listLinks, createLink, revokeLink, NOT_SET_UP } from '../../resources/app/js/practice-server.js';

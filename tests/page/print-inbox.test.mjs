@@ -1,4 +1,3 @@
-// The print inbox's list, the printed-file hook and the handover password rules.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {

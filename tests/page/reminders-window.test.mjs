@@ -1,5 +1,3 @@
-// Which deadlines are due a reminder: those whose due day is within their window, counted in
-// days across month ends, leap days and daylight-saving changes, with odd windows read as the default.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { dueReminders } from '../../resources/app/js/reminders.js';

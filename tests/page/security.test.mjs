@@ -1,4 +1,3 @@
-// Encryption of the practice data and the client-account vault, in the page's WebCrypto.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { webcrypto } from 'node:crypto';

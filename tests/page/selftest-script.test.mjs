@@ -1,4 +1,3 @@
-// The self-test's walk through the page, run against a stand-in bridge that records each call.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';

@@ -1,5 +1,3 @@
-// Sharing the practice: records from other desks going into the document, values two desks
-// changed, the connection in words and the server form.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {

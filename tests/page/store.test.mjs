@@ -1,4 +1,3 @@
-// The document model: loading, locking, debounced and serial saving.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { checkDocument, freshDocument } from '../../resources/app/js/store.js';

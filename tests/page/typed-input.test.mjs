@@ -1,5 +1,3 @@
-// Typed dates and times, clients read from a spreadsheet, the dashboard's deadline counts and where
-// a tour's panel goes.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { parseDay, parseTime, formatDay, addDays } from '../../resources/app/js/dates.js';

@@ -1,4 +1,3 @@
-// Taking changes back, what stops a removal, and billing: amounts, invoices and what they still owe.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { beforeChange, changeOf, undoChange, attachUndo } from '../../resources/app/js/undo.js';
