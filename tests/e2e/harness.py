@@ -2,11 +2,16 @@
 program with a data folder and a page script, its output line by line as it comes, and stopping it."""
 
 import argparse
+import base64
+import contextlib
 import json
 import os
 import queue
+import shutil
 import signal
 import subprocess
+import sys
+import tempfile
 import threading
 import time
 
@@ -15,6 +20,7 @@ DONE_MARK = "E2E-DONE"
 SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
 HERE = os.path.dirname(os.path.abspath(__file__))
 KEYRING_WRAPPER = os.path.join(HERE, "with_keyring.sh")
+SKIP = 77
 
 
 def start_xvfb():
@@ -35,18 +41,27 @@ def stop_xvfb(xvfb):
     xvfb.wait()
 
 
+@contextlib.contextmanager
+def session(prefix):
+    """A work folder and an Xvfb display for one runner; both go when it ends."""
+    work = tempfile.mkdtemp(prefix=prefix)
+    xvfb, display = start_xvfb()
+    try:
+        yield work, display
+    finally:
+        stop_xvfb(xvfb)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def skip(reason):
+    """Ends a runner as skipped (ctest's SKIP_RETURN_CODE) where this machine can't run it."""
+    print("SKIPPED: " + reason, flush=True)
+    sys.exit(SKIP)
+
+
 def app_environment(data_dir, state_dir, display, script, extra_env=None):
-    env = dict(os.environ)
-    env.update({
-        "DISPLAY": display,
-        "QUILLPOST_DATA_DIR": data_dir,
-        "QUILLPOST_SELFTEST": "1",
-        "XDG_STATE_HOME": state_dir,
-        "GDK_BACKEND": "x11",
-        "GSK_RENDERER": "cairo",
-        "LIBGL_ALWAYS_SOFTWARE": "1",
-        "NO_AT_BRIDGE": "1",
-    })
+    env = dict(os.environ, DISPLAY=display, QUILLPOST_DATA_DIR=data_dir, QUILLPOST_SELFTEST="1", XDG_STATE_HOME=state_dir,
+               GDK_BACKEND="x11", GSK_RENDERER="cairo", LIBGL_ALWAYS_SOFTWARE="1", NO_AT_BRIDGE="1")
     env.pop("WAYLAND_DISPLAY", None)
     # Without a script of its own the program runs its built-in self-test instead.
     if script:
@@ -58,7 +73,7 @@ def app_environment(data_dir, state_dir, display, script, extra_env=None):
 class AppRun:
     """One run of the program. Its output (the page script's console messages among it) is read on
     a thread into a queue; `next_line` and `wait_for` take lines from it in order, and every line
-    taken is kept in `log`."""
+    taken is kept in `log`. As a context, it is stopped at the end."""
 
     def __init__(self, app, script, data_dir, state_dir, display, extra_env=None, wrapper=None, arguments=()):
         env = app_environment(data_dir, state_dir, display, script, extra_env)
@@ -72,6 +87,12 @@ class AppRun:
         self._lines = queue.Queue()
         threading.Thread(target=self._pump, daemon=True).start()
 
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.stop()
+
     def _pump(self):
         for line in self.process.stdout:
             self._lines.put(line.rstrip("\n"))
@@ -79,10 +100,8 @@ class AppRun:
 
     def next_line(self, deadline):
         """The next line of output, or None when the output ended or the deadline (a monotonic time) passed."""
-        if self.ended:
-            return None
         remaining = deadline - time.monotonic()
-        if remaining <= 0:
+        if self.ended or remaining <= 0:
             return None
         try:
             line = self._lines.get(timeout=remaining)
@@ -109,32 +128,17 @@ class AppRun:
 
     def program_pid(self):
         """The program's own process: the child of dbus-run-session that runs the executable."""
-        try:
-            with open("/proc/%d/task/%d/children" % (self.process.pid, self.process.pid)) as f:
-                children = [int(pid) for pid in f.read().split()]
-        except OSError:
-            return None
-        for pid in children:
-            try:
-                with open("/proc/%d/cmdline" % pid, "rb") as f:
-                    argv = f.read().split(b"\0")
-            except OSError:
-                continue
-            if argv and not os.path.basename(argv[0]).startswith(b"dbus-"):
-                return pid
+        for pid in text("/proc/%d/task/%d/children" % (self.process.pid, self.process.pid)).split():
+            argv0 = text("/proc/%s/cmdline" % pid).split("\0")[0]
+            if os.path.exists("/proc/" + pid) and not os.path.basename(argv0).startswith("dbus-"):
+                return int(pid)
         return None
 
     def web_processes(self):
         """The WebKit web processes that the program started (they share its session)."""
-        found = []
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open("/proc/%s/stat" % pid) as stat, open("/proc/%s/comm" % pid) as comm:
-                    if int(stat.read().rsplit(")", 1)[1].split()[3]) == self.process.pid and comm.read().startswith("WebKitWebProces"):
-                        found.append(int(pid))
-            except (OSError, ValueError, IndexError):
-                continue
-        return found
+        return [int(pid) for pid in filter(str.isdigit, os.listdir("/proc"))
+                if text("/proc/%s/stat" % pid).rsplit(")", 1)[-1].split()[3:4] == [str(self.process.pid)]
+                and text("/proc/%s/comm" % pid).startswith("WebKitWebProces")]
 
     def alive(self):
         pid = self.program_pid()
@@ -142,21 +146,14 @@ class AppRun:
 
     def kill(self):
         """SIGKILL for the program first, so that it dies mid-step, then for the rest of its group."""
-        pid = self.program_pid()
-        if pid is not None:
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
+        signal_all(filter(None, [self.program_pid()]), signal.SIGKILL)
         self._kill_group(signal.SIGKILL)
         self.process.wait()
 
     def stop(self):
         if self.process.poll() is None:
             self._kill_group(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
+            if exit_status(self.process, 10) is None:
                 self._kill_group(signal.SIGKILL)
                 self.process.wait()
 
@@ -170,14 +167,11 @@ class AppRun:
         """Stops the program and writes all it wrote to log_path."""
         self.stop()
         self.drain()
-        with open(log_path, "w") as f:
-            f.write("\n".join(self.log))
+        write(log_path, "\n".join(self.log))
 
     def _kill_group(self, sig):
-        try:
+        with contextlib.suppress(ProcessLookupError):
             os.killpg(self.process.pid, sig)
-        except ProcessLookupError:
-            pass
 
 
 def read(path):
@@ -185,8 +179,53 @@ def read(path):
         return f.read()
 
 
+def text(path):
+    """The file's text, or "" when it can't be read (it isn't there, or its process ended)."""
+    try:
+        return read(path).decode(errors="replace")
+    except OSError:
+        return ""
+
+
+def write(path, content):
+    """Writes text or bytes to path, making its folder; answers the path."""
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    with open(path, "wb" if isinstance(content, bytes) else "w") as f:
+        f.write(content)
+    return path
+
+
+def exit_status(process, timeout):
+    """The process's exit status, or None when it hasn't ended within timeout seconds."""
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def signal_all(pids, sig=signal.SIGTERM):
+    """Sends sig to each process of a list of ids (numbers or their text) that is still there."""
+    for pid in pids:
+        with contextlib.suppress(ValueError, ProcessLookupError):
+            os.kill(int(pid), sig)
+
+
 def quiet(arguments, timeout=300, **options):
     return subprocess.run(arguments, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout, **options)
+
+
+def ed25519_key(folder, name):
+    """A fresh Ed25519 key in folder: (its PEM file, its public key in Base64)."""
+    key = os.path.join(folder, name + ".pem")
+    quiet(["openssl", "genpkey", "-algorithm", "ed25519", "-out", key], check=True)
+    public = subprocess.run(["openssl", "pkey", "-in", key, "-pubout", "-outform", "DER"], check=True, capture_output=True).stdout
+    return key, base64.b64encode(public[-32:]).decode()
+
+
+def sign(key, path):
+    """The file's Ed25519 signature in Base64."""
+    signature = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", path], check=True, capture_output=True)
+    return base64.b64encode(signature.stdout).decode()
 
 
 def keyring_environment(folder):
@@ -197,24 +236,18 @@ def keyring_environment(folder):
     return {"XDG_DATA_HOME": os.path.join(folder, "xdg-data"), "XDG_RUNTIME_DIR": runtime}
 
 
-def script_with_checks(directory, name, body_path, preamble="", settings=None):
-    """Writes a page script of the preamble, `SETTINGS` when given, the shared checks (checks.js) and the body."""
-    path = os.path.join(directory, name)
+def script_with_checks(directory, name, body_path, preamble="", settings=None, checks=True):
+    """Writes a page script of the preamble, `SETTINGS` when given, the shared checks (checks.js)
+    unless told not to, and the body."""
     if settings is not None:
         preamble += "const SETTINGS = %s;\n" % json.dumps(settings)
-    with open(path, "w") as f, open(os.path.join(HERE, "checks.js")) as checks, open(body_path) as body:
-        f.write(preamble + checks.read() + body.read())
-    return path
+    shared = read(os.path.join(HERE, "checks.js")).decode() if checks else ""
+    return write(os.path.join(directory, name), preamble + shared + read(body_path).decode())
 
 
 def page_script(directory, name, settings, body_path):
     """Writes a page script that defines `SETTINGS` before the body, so one body serves several runs."""
-    path = os.path.join(directory, name)
-    with open(path, "w") as f:
-        f.write("const SETTINGS = %s;\n" % json.dumps(settings))
-        with open(body_path) as body:
-            f.write(body.read())
-    return path
+    return script_with_checks(directory, name, body_path, settings=settings, checks=False)
 
 
 class Checks:
@@ -263,13 +296,12 @@ def wait_until(condition, seconds, step=0.2):
     return condition()
 
 
-def runner_arguments(timeout):
-    """The arguments every runner of the program takes: the program, the page script, where its
-    output goes, and how long it may take."""
+def runner_arguments(timeout, required=("--app", "--script")):
+    """The arguments a runner takes: by default the program and the page script, then where its
+    output goes and how long it may take."""
     parser = argparse.ArgumentParser()
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--script", required=True)
-    parser.add_argument("--output", required=True)
+    for name in tuple(required) + ("--output",):
+        parser.add_argument(name, required=True)
     parser.add_argument("--timeout", type=float, default=timeout)
     args = parser.parse_args()
     os.makedirs(args.output, exist_ok=True)

@@ -5,19 +5,14 @@
   const step = (name, detail) => console.log('E2E-STEP ' + name + (detail === undefined ? '' : ' ' + JSON.stringify(detail)));
   // Whether the condition came to hold in time (checks.js's until, without the throw).
   const holds = (condition, ms) => until(condition, '', ms).then(() => true, () => false);
-  const pause = (ms) => new Promise(r => setTimeout(r, ms));
+  const addClient = (id, name) => App.edit((data) => { data.clients.push({ id, name }); });
 
-  // Every link the program hands over, recorded before the page's own hook sees it.
+  // Every link the program hands over, recorded before the page's own hook (already set) sees it.
   const links = [];
-  // The page's own modules have run by now: their hook keeps working behind the recorder.
   let pageHook = window.__qpLink || null;
   Object.defineProperty(window, '__qpLink', {
     configurable: true,
-    get: () => (link) => {
-      links.push(link);
-      if (pageHook)
-        pageHook(link);
-    },
+    get: () => (link) => { links.push(link); pageHook?.(link); },
     set: (hook) => { pageHook = hook; },
   });
   const locks = [];
@@ -30,19 +25,17 @@
       // Two PDFs at once, as a double click on "Save as PDF" asks: each answers (or says the
       // printer is busy), the web process lives on, and an edit made just before reaches the disk.
       window.__qpSamePage = true;
-      App.edit((data) => { data.clients.push({ id: 'before-print', name: SETTINGS.printEdit }); });
+      addClient('before-print', SETTINGS.printEdit);
       const prints = await Promise.allSettled([quillpost.printPdf(), quillpost.printPdf()]);
-      const answered = prints.map((p) => p.status === 'fulfilled'
-        ? (p.value && p.value.busy ? 'busy' : p.value && p.value.length > 1000 && String.fromCharCode(...p.value.subarray(0, 5)) === '%PDF-' ? 'pdf' : 'other')
-        : String(p.reason));
+      const isPdf = (v) => v && v.length > 1000 && String.fromCharCode(...v.subarray(0, 5)) === '%PDF-';
+      const answered = prints.map((p) => p.status !== 'fulfilled' ? String(p.reason)
+        : p.value && p.value.busy ? 'busy' : isPdf(p.value) ? 'pdf' : 'other');
       await pause(500);
       report('two printPdf calls made without waiting each answer with a PDF or busy, and the page lives through both',
         answered.includes('pdf') && answered.every((a) => a === 'pdf' || a === 'busy') && window.__qpSamePage === true, answered);
-      // The runner finds this edit in data.json.
       await holds(() => !App.dirty, 5000);
-
       // SIGTERM comes about 150 ms after this edit, well inside the save delay.
-      App.edit((data) => { data.clients.push({ id: 'before-term', name: SETTINGS.lastEdit }); });
+      addClient('before-term', SETTINGS.lastEdit);
       report('the last edit waits for the save delay when SIGTERM is sent', App.dirty);
       step('ready');
       return;
@@ -51,8 +44,8 @@
     // The links of the first launch came before the page had loaded; they wait for it.
     await holds(() => links.length >= 2, 5000);
     await pause(300);
-    report('the first launch\'s links reach the page once each, in order, after it loaded', JSON.stringify(links) === JSON.stringify(SETTINGS.firstLinks), links);
-
+    report('the first launch\'s links reach the page once each, in order, after it loaded',
+      JSON.stringify(links) === JSON.stringify(SETTINGS.firstLinks), links);
     const hostile = 'quillpost://client/x"\');alert(1)//</script>';
     step('second-launch', { links: ['quillpost://client/third', 'https://example.com/ignored', hostile, 'QUILLPOST://file/last'] });
     await holds(() => links.length >= 5, 10000);
@@ -61,45 +54,37 @@
     report('a second launch hands its quillpost: links to the running program, in order, unchanged, once; other schemes are dropped',
       JSON.stringify(links) === JSON.stringify(expected) && location.hash === '#/file/last', { links, hash: location.hash });
 
-    // Web links leave for the browser (the runner's stand-in records them); the page stays where it
-    // is and never gets a second window. (A script's click is no user gesture, so WebKit blocks the
-    // new-window link before it asks; the unit tests cover where a user's click on one goes.)
+    // Web links leave for the browser (the runner's stand-in records them). A script's click is no
+    // user gesture, so WebKit blocks the new-window link; unit tests cover a user's click on one.
     const before = location.href;
-    const anchor = document.createElement('a');
-    anchor.href = 'https://example.invalid/guide?x=1';
-    document.body.append(anchor);
-    anchor.click();
-    anchor.remove();
-    const blank = document.createElement('a');
-    blank.href = 'https://example.invalid/new-window';
-    blank.target = '_blank';
-    document.body.append(blank);
-    blank.click();
-    blank.remove();
+    for (const [href, target] of [['https://example.invalid/guide?x=1', ''], ['https://example.invalid/new-window', '_blank']]) {
+      const anchor = Object.assign(document.createElement('a'), { href, target });
+      document.body.append(anchor);
+      anchor.click();
+      anchor.remove();
+    }
     const opened = window.open('#/clients');
     await pause(1000);
-    report('a web link, a link to a new window and window.open leave the page where it was, with no second window', location.href === before && opened === null, location.href);
-    step('browser-check');
+    report('a web link, a link to a new window and window.open leave the page where it was, with no second window',
+      location.href === before && opened === null, location.href);
 
-    // A notification of the page, clicked on the desktop (the runner activates its action over D-Bus).
     let clicked = null;
     const notification = new Notification('Deadline tomorrow', { body: 'Work permit for A. Okafor' });
     notification.onclick = () => { clicked = notification.id; };
     step('click-notification', { id: notification.id });
     report('a click on a notification reaches the page\'s handler', await holds(() => clicked === notification.id, 10000), clicked);
     step('click-notification', { id: 'printed:IMM 5257.pdf' });
-    report('a click on the printed-file notification opens PDF Studio\'s print inbox', await holds(() => location.hash === '#/pdf/formcopy', 10000), location.hash);
+    report('a click on the printed-file notification opens PDF Studio\'s print inbox',
+      await holds(() => location.hash === '#/pdf/formcopy', 10000), location.hash);
 
-    // Menus and the quicklist: the same commands, from the menu bar's action and a second launch.
     step('menu-command', { command: 'go:deadlines' });
     report('a menu command reaches the page and opens its screen', await holds(() => location.hash === '#/deadlines', 10000), location.hash);
     step('quicklist', { command: 'newClient' });
     report('a quicklist item opens the new-client form', await holds(() => document.querySelector('#client-form'), 10000), location.hash);
     document.querySelector('#client-form')?.closest('dialog')?.close();
 
-    // logind's Lock signal on the test's system bus, with encrypted data.
     await App.encrypt('correct horse battery');
-    App.edit((data) => { data.clients.push({ id: 'locked-1', name: 'Edited before the lock' }); });
+    addClient('locked-1', 'Edited before the lock');
     step('logind-lock');
     const lockedUp = await holds(() => locks.includes('com.apple.screenIsLocked') && App.lock && App.lock.canUnlock, 10000);
     report('logind\'s Lock signal reaches the page, which saves and closes its encrypted data', lockedUp, { locks, lock: App.lock });
@@ -108,7 +93,7 @@
     await App.decrypt();
 
     // The orderly quit: an edit still waiting for the save timer is on disk after the window closes.
-    App.edit((data) => { data.clients.push({ id: 'last-edit', name: SETTINGS.lastEdit }); });
+    addClient('last-edit', SETTINGS.lastEdit);
     report('the last edit is not saved yet when the window is closed', App.dirty);
     step('close-window');
   } catch (error) {
