@@ -223,7 +223,6 @@ def ed25519_key(folder, name):
 
 
 def sign(key, path):
-    """The file's Ed25519 signature in Base64."""
     signature = subprocess.run(["openssl", "pkeyutl", "-sign", "-rawin", "-inkey", key, "-in", path], check=True, capture_output=True)
     return base64.b64encode(signature.stdout).decode()
 

@@ -29,7 +29,6 @@ MARKERS = ["QP-SELFTEST-NAME Amara Okafor", "QP-SELFTEST-UCI 1234-5678"]
 
 
 def value(results, path):
-    """The value at a dotted path in the results, or None."""
     for key in path.split("."):
         results = results.get(key) if isinstance(results, dict) else None
     return results
@@ -88,7 +87,6 @@ def expectations(r, output):
 
 
 def errors_inside(value, path=""):
-    """Every "error: …" text anywhere in the results."""
     children = value.items() if isinstance(value, dict) else enumerate(value) if isinstance(value, list) else ()
     found = [path.lstrip(".") + ": " + value] if isinstance(value, str) and value.startswith("error:") else []
     return found + [e for k, v in children for e in errors_inside(v, "%s.%s" % (path, k))]
@@ -203,7 +201,6 @@ def release(prefix, top, folder, name, program):
 
 def update_mode(args, check, work, display):
     tarball = cpack(args.build, "TGZ", os.path.join(work, "packages"))
-    # Unpacked as a user would, into apps/quillpost.
     apps = os.path.join(work, "apps")
     with tarfile.open(tarball) as archive:
         top = archive.getmembers()[0].name.split("/")[0]
@@ -226,7 +223,6 @@ def update_mode(args, check, work, display):
     stranger, _ = ed25519_key(work, "stranger")
     started_mark = os.path.join(work, "started-0.2.0")
     good = '#!/bin/sh\n[ "$1" = --self-check ] || echo $$ > "%s"\nunset QUILLPOST_UPDATE_TEST\nexec "$0-real" "$@"\n' % started_mark
-    # The feed and its releases, served from the work folder.
     server = ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(SimpleHTTPRequestHandler, directory=work))
     threading.Thread(target=server.serve_forever, daemon=True).start()
     base = "http://127.0.0.1:%d" % server.server_address[1]

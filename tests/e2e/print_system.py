@@ -92,12 +92,10 @@ def stranger(port):
 
 
 def reached(sockets):
-    """Whether anything connected to one of the sockets."""
     return bool(select.select(sockets, [], [], 0)[0])
 
 
 def marked(log, mark):
-    """What follows mark on each line of the log that holds it."""
     return [line.split(mark, 1)[1].strip() for line in log if mark in line]
 
 
