@@ -1,29 +1,20 @@
 // One desk of a shared practice. SETTINGS = { desk, server, steps }: the runner (share_system.py)
 // gives each desk its steps and plays the server's part (stopping, starting it, killing desks) when
 // a desk prints "E2E-STEP <desk>:<name>". Every step that waits has a time limit and reports.
+// report, until, rejection and the screen helpers come from checks.js.
 (async () => {
   const step = (name, detail) => console.log('E2E-STEP ' + SETTINGS.desk + ':' + name + ' ' + JSON.stringify(detail ?? {}));
-  const pause = (ms) => new Promise((r) => setTimeout(r, ms));
   const find = (collection, id) => (collection === 'settings' ? App.data.settings : (App.data[collection] || []).find((r) => r && r.id === id));
 
-  // { collection, id, field, value | oneOf, conflictOn?, entries? }
+  // { collection, id, field, value | oneOf, conflictOn?, entries? }. A value set aside is one the
+  // record doesn't show, and with oneOf every value that lost is kept.
   const holds = (spec) => {
     const record = find(spec.collection, spec.id);
-    if (!record) return false;
-    if ('value' in spec && record[spec.field] !== spec.value) return false;
-    if ('oneOf' in spec && !spec.oneOf.includes(record[spec.field])) return false;
-    if (spec.conflictOn) {
-      const entries = (record.conflicts || []).filter((c) => c && c.field === spec.conflictOn);
-      if (entries.length < (spec.entries ?? 1)) return false;
-      // A value set aside is one the record doesn't show.
-      if (spec.field && entries.some((c) => c.value === record[spec.field])) return false;
-      if (spec.field && spec.oneOf) {
-        // Every value that lost is kept, and the one shown is not among them.
-        const all = new Set([record[spec.field], ...entries.map((c) => c.value)]);
-        if (!spec.oneOf.every((v) => all.has(v))) return false;
-      }
-    }
-    return true;
+    const shown = record?.[spec.field];
+    const entries = (record?.conflicts || []).filter((c) => c && c.field === spec.conflictOn);
+    return !!record && (!('value' in spec) || shown === spec.value) && (!spec.oneOf || spec.oneOf.includes(shown)) &&
+      (!spec.conflictOn || (entries.length >= (spec.entries ?? 1) && !entries.some((c) => c.value === shown) &&
+        (!spec.oneOf || spec.oneOf.every((v) => v === shown || entries.some((c) => c.value === v)))));
   };
 
   // How long the condition took to hold (checks.js's until, with the time it took).
@@ -42,20 +33,20 @@
   // The sharing card and the title bar as the user sees them, and a value two desks changed
   // settled with a click (the other desks then settle it too).
   const uiChecks = async (candidates) => {
-    location.hash = '#/settings/server';
-    await within(() => document.querySelector('#share-state') && document.querySelector('#share-conflicts-card'), 'the server screen', 10000);
-    const [state, indicator] = ['#share-state', '#share-indicator'].map((s) => document.querySelector(s));
+    await openScreen('#/settings/server', '#share-state', 'the server screen', 10000);
+    await until(() => $('#share-conflicts-card'), 'the conflicts card', 10000);
+    const [state, indicator] = [$('#share-state'), $('#share-indicator')];
     // A poll may be catching up just now; the indicator comes back to "Shared" once it is done.
-    await within(() => !indicator.hidden && indicator.textContent === 'Shared', 'the shared indicator', 10000).catch(() => {});
+    await until(() => !indicator.hidden && indicator.textContent === 'Shared', 'the shared indicator', 10000).catch(() => {});
     report(SETTINGS.desk + ' the server card says connected, the title bar says shared and every screen notes values changed on two desks',
-      /^Connected/.test(state.textContent) && document.querySelector('#share-form').hidden && !document.querySelector('#share-running').hidden &&
-      !indicator.hidden && indicator.textContent === 'Shared' && !!document.querySelector('#notice-conflicts'),
-      [state.textContent, indicator.textContent, document.querySelector('#notices').textContent]);
+      /^Connected/.test(state.textContent) && $('#share-form').hidden && !$('#share-running').hidden &&
+      !indicator.hidden && indicator.textContent === 'Shared' && !!$('#notice-conflicts'),
+      [state.textContent, indicator.textContent, text('#notices')]);
     const before = find('clients', 'c2');
     const other = { value: pickOther(before, 'name', candidates) };
     const row = [...document.querySelectorAll('.share-conflict[data-id="c2"][data-field="name"]')]
       .find((li) => li.querySelectorAll('p')[2]?.textContent.endsWith(': ' + other.value));
-    report(SETTINGS.desk + ' the values set aside are listed', !!row && other.value !== undefined, document.querySelector('#share-conflicts')?.textContent);
+    report(SETTINGS.desk + ' the values set aside are listed', !!row && other.value !== undefined, text('#share-conflicts'));
     if (!row || other.value === undefined) return;
     const count = before.conflicts.length;
     row.querySelector('.share-other').click();
@@ -65,12 +56,12 @@
     await App.saveNow();
 
     // A shared practice isn't encrypted: its records on the server would stay readable.
-    location.hash = '#/settings/security';
-    await within(() => document.querySelector('#encryption-form'), 'the security screen', 10000);
-    document.querySelector('#encryption-passphrase').value = document.querySelector('#encryption-confirm').value = 'maple leaf 2024';
-    document.querySelector('#encryption-on').click();
-    const refusal = document.querySelector('#encryption-error');
-    report(SETTINGS.desk + ' refuses to encrypt a shared practice', !refusal.hidden && /shared with other desks/.test(refusal.textContent) && !App.encrypted, refusal.textContent);
+    await openScreen('#/settings/security', '#encryption-form', 'the security screen', 10000);
+    $('#encryption-passphrase').value = $('#encryption-confirm').value = 'maple leaf 2024';
+    $('#encryption-on').click();
+    const refusal = $('#encryption-error');
+    report(SETTINGS.desk + ' refuses to encrypt a shared practice',
+      !refusal.hidden && /shared with other desks/.test(refusal.textContent) && !App.encrypted, refusal.textContent);
   };
 
   try {
