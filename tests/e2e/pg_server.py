@@ -8,15 +8,8 @@ import shutil
 import socket
 import subprocess
 import tempfile
-import time
 
 PG_BIN = "/usr/lib/postgresql/15/bin"
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def _tool(name):
@@ -32,8 +25,9 @@ class PgServer:
         self.folder = tempfile.mkdtemp(prefix="quillpost-pg-")
         self.data = os.path.join(self.folder, "cluster")
         self.log = os.path.join(self.folder, "server.log")
-        self.port = free_port()
-        self.host = "127.0.0.1"
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
         self._as = []
         if os.geteuid() == 0:
             account = pwd.getpwnam("postgres")
@@ -78,7 +72,7 @@ class PgServer:
 
     def server_settings(self):
         """What the program's sharing form takes."""
-        return {"host": self.host, "port": self.port, "database": self.database, "user": self.user, "password": self.password}
+        return {"host": "127.0.0.1", "port": self.port, "database": self.database, "user": self.user, "password": self.password}
 
     def close(self):
         self.stop("immediate")
