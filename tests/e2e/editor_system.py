@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
 """The full PDF editor in the real program under Xvfb: a PDF handed over from the page opens in an
-editor window, the window's page fetches it and cannot reach the network, what the page script
-saves there is checked with qpdf, and an update from a release server on this machine installs,
-starts and rolls back. The release is the built-in editor
-itself, packed as version 9.9.0 the way the editor's authors publish it."""
+editor window that cannot reach the network, what the page script saves there is checked with qpdf,
+and an update (the built-in editor packed as release 9.9.0) installs, starts and rolls back."""
 
 import base64
 import hashlib
@@ -16,11 +14,11 @@ import sys
 import tempfile
 import subprocess
 import threading
-import time
 import zipfile
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from harness import AppRun, Checks, DONE_MARK, SANITIZER_MARKS, check_page_results, page_script, runner_arguments, start_xvfb, stop_xvfb
+from harness import (AppRun, Checks, DONE_MARK, check_page_results, check_sanitizers, read, runner_arguments, script_with_checks,
+                     start_xvfb, stop_xvfb)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ZIP_NAME = "pdfcraft-web-9.9.0.zip"
@@ -57,7 +55,7 @@ class ReleaseServer:
 
             def do_GET(self):
                 server.requests.append({"path": self.path})
-                body = server.answer(self.path)
+                body = server.routes.get(self.path)
                 self.send_response(200 if body is not None else 404)
                 self.send_header("Content-Length", str(len(body or b"")))
                 self.end_headers()
@@ -72,6 +70,11 @@ class ReleaseServer:
         self.listener.listen(8)
         threading.Thread(target=self._accept, daemon=True).start()
         self.tls_base = "https://127.0.0.1:%d" % self.listener.getsockname()[1]
+        assets = [("pdfcraft-desktop-9.9.0.dmg", "desktop.dmg"), (ZIP_NAME, ZIP_NAME), ("SHA256SUMS.txt", "SHA256SUMS.txt")]
+        latest = {"tag_name": "v9.9.0", "published_at": "2026-12-01T09:00:00Z", "html_url": self.base + "/pdfcraft/releases/v9.9.0",
+                  "assets": [{"name": name, "browser_download_url": self.base + "/pdfcraft/" + path} for name, path in assets]}
+        self.routes = {"/pdfcraft/releases/latest": json.dumps(latest).encode(), "/pdfcraft/" + ZIP_NAME: self.zip,
+                       "/pdfcraft/SHA256SUMS.txt": ("%s  %s\n" % (hashlib.sha256(self.zip).hexdigest(), ZIP_NAME)).encode()}
 
     def _accept(self):
         while True:
@@ -81,21 +84,6 @@ class ReleaseServer:
                 return
             self.connections += 1
             connection.close()
-
-    def answer(self, path):
-        if path == "/pdfcraft/releases/latest":
-            return json.dumps({
-                "tag_name": "v9.9.0", "published_at": "2026-12-01T09:00:00Z", "html_url": self.base + "/pdfcraft/releases/v9.9.0",
-                "assets": [
-                    {"name": "pdfcraft-desktop-9.9.0.dmg", "browser_download_url": self.base + "/pdfcraft/desktop.dmg"},
-                    {"name": ZIP_NAME, "browser_download_url": self.base + "/pdfcraft/" + ZIP_NAME},
-                    {"name": "SHA256SUMS.txt", "browser_download_url": self.base + "/pdfcraft/SHA256SUMS.txt"},
-                ]}).encode()
-        if path == "/pdfcraft/" + ZIP_NAME:
-            return self.zip
-        if path == "/pdfcraft/SHA256SUMS.txt":
-            return ("%s  %s\n" % (hashlib.sha256(self.zip).hexdigest(), ZIP_NAME)).encode()
-        return None
 
     def close(self):
         self.http.shutdown()
@@ -119,47 +107,33 @@ def main():
     subprocess.run(["node", os.path.join(os.path.dirname(HERE), "pdfcraft", "fixtures.mjs"), os.path.join(build, "pdfcraft-work"), work],
                    check=True, timeout=60)
     settings = {"outside": server.base + "/outside", "outsideTls": server.tls_base, "snapshot": snapshot}
-    for name in ("onePage", "form", "xfa"):
-        with open(os.path.join(work, name + ".pdf"), "rb") as f:
-            settings[name] = base64.b64encode(f.read()).decode()
-    script = page_script(work, "editor_test.js", settings, args.script)
+    settings.update({name: base64.b64encode(read(os.path.join(work, name + ".pdf"))).decode() for name in ("onePage", "form", "xfa")})
+    script = script_with_checks(work, "editor_test.js", args.script, settings=settings)
     xvfb, display = start_xvfb()
     run = None
     try:
         run = AppRun(args.app, script, data_dir, os.path.join(work, "state"), display, {
             "QUILLPOST_PDFCRAFT_RELEASES_URL": server.base + "/pdfcraft/releases/latest",
             "XDG_CACHE_HOME": os.path.join(work, "cache"), "HOME": os.path.join(work, "home")})
-        # The web view's own picture leaves out what the page drew on canvases; the screen has it.
-        screen = os.path.join(args.output, "editor-screen.png")
-        deadline = time.monotonic() + args.timeout
-        while not os.path.exists(snapshot) and time.monotonic() < deadline and not run.ended:
-            run.next_line(time.monotonic() + 0.2)
-        if os.path.exists(snapshot):
-            subprocess.run(["import", "-display", display, "-window", "root", screen], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-        check(os.path.exists(screen) and os.path.getsize(screen) > 20000, "a screenshot of the screen with the editor window is in " + screen)
         done = run.wait_for(DONE_MARK, args.timeout) is not None
-        run.stop()
-        run.drain()
-        with open(os.path.join(args.output, "app.log"), "w") as f:
-            f.write("\n".join(run.log))
+        run.finish(os.path.join(args.output, "app.log"))
 
         check(done, "the page script ran to its end")
         check(os.path.exists(snapshot) and os.path.getsize(snapshot) > 20000, "the picture of the editor window is in " + snapshot)
         check_page_results(check, run.results, 32)
-        signed = run.results.get("the signed copy with the scan is saved", {}).get("detail") or {}
-        signed_path = signed.get("signedCopy") if isinstance(signed, dict) else None
+        signed_path = (run.results.get("the signed copy with the scan is saved", {}).get("detail") or {}).get("signedCopy")
+        qpdf = lambda *arguments: subprocess.run(["qpdf", *arguments, signed_path], capture_output=True, text=True, timeout=60)
         pages = []
         if signed_path and os.path.exists(signed_path):
-            checked = subprocess.run(["qpdf", "--check", signed_path], capture_output=True, text=True, timeout=60)
+            checked = qpdf("--check")
             check(checked.returncode == 0, "qpdf finds nothing wrong in the signed copy (%s)" % checked.stdout[-300:])
-            pages = json.loads(subprocess.run(["qpdf", "--json", "--json-key=pages", signed_path], capture_output=True, text=True, timeout=60).stdout)["pages"]
+            pages = json.loads(qpdf("--json", "--json-key=pages").stdout)["pages"]
         images = [[(i["width"], i["height"], i["filter"]) for i in page["images"]] for page in pages]
         # Page 1 holds its signature; page 2 the scan, re-encoded in the window to fit 1 MB but not
         # below 110 dpi along the Letter page's 11 inches.
         check(len(pages) == 2 and len(images[0]) == 1 and len(images[1]) == 1 and images[1][0][2] == ["/DCTDecode"]
               and 1200 <= images[1][0][0] <= 2000, "the signed copy has the signature on page 1 and the smaller scan as page 2 (%s)" % images)
-        findings = [line for line in run.log if any(mark in line for mark in SANITIZER_MARKS)]
-        check(not findings, "the program reported no memory error, leak or undefined behaviour" + "".join("\n  " + f for f in findings[:5]))
+        check_sanitizers(check, run.log)
         paths = [r["path"] for r in server.requests]
         check(not any(p.startswith("/outside") for p in paths) and server.connections == 0 and "/pdfcraft/desktop.dmg" not in paths,
               "nothing from the editor window reached the network and only the web release was downloaded (%s, %d connections)"
