@@ -9,7 +9,6 @@ import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
 
-MANAGER_PATH = '/net/reactivated/Fprint/Manager'
 DEVICE_PATH = '/net/reactivated/Fprint/Device/0'
 DEVICE = 'net.reactivated.Fprint.Device'
 TEST = 'net.reactivated.Fprint.Test'
@@ -17,12 +16,16 @@ TEST = 'net.reactivated.Fprint.Test'
 NOT_DONE = {'verify-retry-scan', 'verify-swipe-too-short'}
 
 
+def refuse(error):
+    raise dbus.DBusException(error, name='net.reactivated.Fprint.Error.' + error)
+
+
 class Fprintd(dbus.service.Object):
     SUPPORTS_MULTIPLE_OBJECT_PATHS = True  # the manager and its reader are one object
 
     def __init__(self, bus):
         super().__init__()
-        for path in (MANAGER_PATH, DEVICE_PATH):
+        for path in ('/net/reactivated/Fprint/Manager', DEVICE_PATH):
             self.add_to_connection(bus, path)
         self.SetReader(True, '', '')
         self.claimant = None
@@ -31,19 +34,15 @@ class Fprintd(dbus.service.Object):
     def called(self, method, refusal):
         self.log.append(method + ('!' if refusal else ''))
         if refusal:
-            raise dbus.DBusException(refusal, name='net.reactivated.Fprint.Error.' + refusal)
+            refuse(refusal)
 
     @dbus.service.method('net.reactivated.Fprint.Manager', out_signature='o')
     def GetDefaultDevice(self):
-        if not self.present:
-            raise dbus.DBusException('no reader', name='net.reactivated.Fprint.Error.NoSuchDevice')
-        return dbus.ObjectPath(DEVICE_PATH)
+        return dbus.ObjectPath(DEVICE_PATH) if self.present else refuse('NoSuchDevice')
 
     @dbus.service.method(DEVICE, in_signature='s', out_signature='as')
     def ListEnrolledFingers(self, username):
-        if not self.fingers:
-            raise dbus.DBusException('none', name='net.reactivated.Fprint.Error.NoEnrolledPrints')
-        return dbus.Array(self.fingers, signature='s')
+        return dbus.Array(self.fingers, signature='s') if self.fingers else refuse('NoEnrolledPrints')
 
     @dbus.service.method(DEVICE, in_signature='s', sender_keyword='sender')
     def Claim(self, username, sender=None):
@@ -92,16 +91,10 @@ class Fprintd(dbus.service.Object):
         return ' '.join(self.log)
 
 
-def main():
-    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    bus = dbus.SessionBus()  # which ends the program when the bus goes
-    Fprintd(bus)
-    # The name last: once it is owned, every object answers.
-    name = dbus.service.BusName('net.reactivated.Fprint', bus)
-    print('ready', flush=True)
-    GLib.MainLoop().run()
-    return name
-
-
-if __name__ == '__main__':
-    main()
+dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+bus = dbus.SessionBus()  # which ends the program when the bus goes
+fprintd = Fprintd(bus)
+# The name last: once it is owned, every object answers.
+name = dbus.service.BusName('net.reactivated.Fprint', bus)
+print('ready', flush=True)
+GLib.MainLoop().run()

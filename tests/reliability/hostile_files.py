@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """Hostile files: starts the real Quillpost under Xvfb on a data.json, or config.json and window
-state, that is truncated, garbage, not UTF-8, 200 MB, or nested 100,000 levels deep, and checks
-that it starts, never crashes, and does not save an empty practice over a damaged data file: its
-bytes stay on disk (as data.json, or as a copy in snapshots/) and the page says it could not read
-it. No root needed."""
+state, that is truncated, garbage, not UTF-8, 200 MB, or nested 100,000 levels deep, and checks that
+it starts, never crashes, and does not save an empty practice over a damaged data file: its bytes
+stay on disk (as data.json, or a copy in snapshots/) and the page says it could not read it."""
 
 import datetime
 import json
