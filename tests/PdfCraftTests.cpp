@@ -89,13 +89,8 @@ TEST(PdfCraftReleaseTest, ComparesVersionsNumberByNumber)
 
 TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
 {
-    auto release = PdfCraftRelease::from(listing("2.5"));
-    EXPECT_EQ(release.version, "2.5");
-    EXPECT_EQ(release.zipName, "pdfcraft-web-2.5.zip");
-    EXPECT_EQ(release.zipURL, zipURL("2.5"));
-    EXPECT_EQ(release.sumsURL, sumsURL);
-    EXPECT_EQ(release.page, "https://example.test/release");
-
+    // The rest of a good release is read by the update tests.
+    EXPECT_EQ(PdfCraftRelease::from(listing("2.5")).page, "https://example.test/release");
     Json odd = listing("2.5");
     odd["assets"].push_back("not an object");
     EXPECT_FALSE(PdfCraftRelease::from(odd).zipURL);
@@ -117,16 +112,6 @@ TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
     EXPECT_FALSE(PdfCraftRelease::checksumMatches(digest + "  pdfcraft-web-2.5.zip\r\n", "pdfcraft-web-2.5.zip", digest));
     EXPECT_FALSE(PdfCraftRelease::checksumMatches(std::string(64, '0') + "  pdfcraft-web-2.5.zip\n" + digest + "  pdfcraft-web-2.5.zip\n", "pdfcraft-web-2.5.zip", digest));
     EXPECT_FALSE(PdfCraftRelease::checksumMatches(digest + "  pdfcraft-web-2.6.zip\n", "pdfcraft-web-2.5.zip", digest));
-}
-
-TEST(PdfCraftSiteCheck, AFolderIsAllInsideOnlyWhenItIsThereWithoutLinks)
-{
-    TemporaryFolder folder;
-    writeText(folder / "site" / "index.html", "editor");
-    EXPECT_TRUE(PdfCraft::allInside(folder / "site"));
-    EXPECT_FALSE(PdfCraft::allInside(folder / "missing"));
-    fs::create_symlink(folder / "elsewhere", folder / "site" / "link");
-    EXPECT_FALSE(PdfCraft::allInside(folder / "site"));
 }
 
 // The editor's host with its windows, store and network made of doubles.
@@ -234,9 +219,7 @@ TEST_F(PdfCraftTest, InstallsAVerifiedAndTestedRelease)
     EXPECT_FALSE(m_editor.windows[0]->presented);
     EXPECT_TRUE(m_editor.windows[0]->closed);
     EXPECT_EQ(m_editor.webViews[0]->scripts, std::vector<std::string> { "!!window.wasmBindings" });
-    ASSERT_EQ(m_http.sent.size(), 3u);
-    for (auto& sent : m_http.sent)
-        EXPECT_EQ(sent.request.timeout, 60s);
+    EXPECT_EQ(m_http.sent.size(), 3u);
 
     // The installed x.y.z is the newest: neither offered nor installed again.
     std::optional<Json> checked;
@@ -278,7 +261,7 @@ TEST_F(PdfCraftTest, RefusesBeforeDownloadingWhenItCannotGoAhead)
     EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
 }
 
-TEST_F(PdfCraftTest, RefusesADownloadThatDoesNotMatchReachesOutsideOrLacksTheEditor)
+TEST_F(PdfCraftTest, RefusesADownloadThatDoesNotMatchReachesOutsideLacksTheEditorOrNeverStarts)
 {
     EXPECT_TRUE(outcome(update(listing("2.5"), siteZip(), sums("other bytes", "2.5"))).starts_with("verify: The download didn't match"));
     EXPECT_FALSE(fs::exists(root()));
@@ -298,18 +281,15 @@ TEST_F(PdfCraftTest, RefusesADownloadThatDoesNotMatchReachesOutsideOrLacksTheEdi
     EXPECT_FALSE(fs::exists(m_folder / "escaped.txt"));
     EXPECT_FALSE(fs::exists(m_folder / "data" / "escaped.txt"));
     EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
-    EXPECT_EQ(outcome(update(listing("2.5"), siteZip("a/b/c/"))), "ok");
-}
 
-TEST_F(PdfCraftTest, StaysOnTheCurrentVersionWhenTheNewOneNeverStarts)
-{
-    auto result = update(listing("2.5"), siteZip(), std::nullopt, false);
-    EXPECT_TRUE(outcome(result).starts_with("test: The new version didn't start properly")) << outcome(result);
+    // A new version that never starts is tried for half a minute, then left out.
+    EXPECT_TRUE(outcome(update(listing("2.5"), siteZip(), std::nullopt, false)).starts_with("test: "));
     ASSERT_EQ(m_editor.webViews.size(), 1u);
     EXPECT_EQ(m_editor.webViews[0]->scripts.size(), 120u);
     EXPECT_TRUE(m_editor.windows[0]->closed);
     EXPECT_EQ(installs(), std::vector<std::string> {});
     EXPECT_FALSE(m_store.config().contains("pdfcraft"));
+    EXPECT_EQ(outcome(update(listing("2.5"), siteZip("a/b/c/"))), "ok");
 }
 
 TEST_F(PdfCraftTest, AWindowAskedForDuringAnUpdateOpensOnceTheSwitchIsDone)
@@ -543,22 +523,35 @@ protected:
     {
         writeText(m_folder / "secret.txt", "outside");
         writeText(site() / "index.html", "<html>editor</html>");
-        writeText(site() / "lib" / "app.WASM", "\0asm");
+        writeText(site() / "lib" / "app.WASM", "wasm");
         writeText(site() / "lib" / "app.js", "var a;");
         writeText(site() / "data.json", "{}");
-        writeText(site() / "README", "read me");
         fs::create_directories(site() / "sub");
         fs::create_symlink(m_folder / "secret.txt", site() / "link-out.txt");
         fs::create_symlink(site() / "lib" / "app.js", site() / "alias.js");
+        fs::create_directory_symlink(site() / "lib", site() / "shared");
+        fs::create_directory_symlink(m_folder.path(), site() / "up");
+        m_docs["0123456789abcdef0123456789abcdef"] = "%PDF-1.7 body";
     }
 
     fs::path site() const { return m_folder / "site"; }
 
-    SchemeResponse get(const std::string& url)
+    // The type and body served, or the status and body of a refusal; the policy goes on HTML only.
+    std::string served(const std::string& url)
     {
-        auto answer = m_scheme.answer(url);
-        EXPECT_TRUE(answer) << url;
-        return answer ? std::move(*answer) : SchemeResponse {};
+        auto response = m_scheme.answer(url);
+        if (!response)
+            return "no answer";
+        if (response->status != 200) {
+            EXPECT_FALSE(response->bodyFile) << url;
+            return std::to_string(response->status) + " " + response->body;
+        }
+        const std::string body = bodyOf(*response);
+        EXPECT_EQ(response->headers["Content-Length"], std::to_string(body.size())) << url;
+        const bool html = response->contentType == "text/html";
+        EXPECT_EQ(response->headers.contains("Content-Security-Policy"), html) << url;
+        EXPECT_EQ(response->headers["Content-Security-Policy"], html ? PdfCraftScheme::contentSecurityPolicy : "") << url;
+        return response->contentType + " " + body;
     }
 
     TemporaryFolder m_folder { "quillpost-pdfcraft-scheme" };
@@ -566,90 +559,57 @@ protected:
     PdfCraftScheme m_scheme { [this] { return site(); }, m_docs };
 };
 
-TEST_F(PdfCraftSchemeTest, ServesSiteFilesByTypeWithThePolicyOnHtmlOnly)
+TEST_F(PdfCraftSchemeTest, ServesSiteFilesAndDocumentsByTypeAndNothingOutsideTheSite)
 {
-    for (const char* url : { "pdfcraft://app/", "pdfcraft://app", "pdfcraft://app/index.html?file=x#top", "pdfcraft://other//index.html" }) {
-        auto response = get(url);
-        EXPECT_EQ(response.status, 200) << url;
-        EXPECT_EQ(response.contentType, "text/html") << url;
-        EXPECT_EQ(response.headers["Content-Security-Policy"], PdfCraftScheme::contentSecurityPolicy) << url;
-        EXPECT_EQ(response.headers["Content-Length"], "19") << url;
-        EXPECT_EQ(response.bodyFileLength, 19u) << url;
-        EXPECT_EQ(bodyOf(response), "<html>editor</html>") << url;
-    }
-
-    const std::pair<const char*, const char*> types[] = {
-        { "pdfcraft://app/lib/app.WASM", "application/wasm" },
-        { "pdfcraft://app/lib/app.js", "text/javascript" },
-        { "pdfcraft://app/alias.js", "text/javascript" },
-        { "pdfcraft://app/data.json", "application/octet-stream" },
-        { "pdfcraft://app/README", "application/octet-stream" },
-        { "pdfcraft://app/%6Cib/app.js", "text/javascript" },
+    const std::string html = "text/html <html>editor</html>", js = "text/javascript var a;", missing = "404 not found";
+    const std::string doc = "pdfcraft://app/doc/0123456789abcdef0123456789abcdef/", pdf = "application/pdf %PDF-1.7 body";
+    const std::pair<std::string, std::string> cases[] = {
+        { "pdfcraft://app/", html },
+        { "pdfcraft://app", html },
+        { "pdfcraft://app/index.html?file=x#top", html },
+        { "pdfcraft://other//index.html", html },
+        { "pdfcraft://app/lib/app.WASM", "application/wasm wasm" },
+        { "pdfcraft://app/lib/app.js", js },
+        { "pdfcraft://app/alias.js", js },
+        { "pdfcraft://app/%6Cib/app.js", js },
+        { "pdfcraft://app/shared/app.js", js },
+        { "pdfcraft://app/data.json", "application/octet-stream {}" },
+        { doc + "a.pdf", pdf },
+        { doc + "other%20name.pdf", pdf },
+        { doc, pdf },
+        { "pdfcraft://app/doc/ffffffffffffffffffffffffffffffff/a.pdf", "404 gone" },
+        // Not the document form, so looked up as site files.
+        { "pdfcraft://app/doc/0123456789ABCDEF0123456789abcdef/a.pdf", missing },
+        { "pdfcraft://app/doc/0123456789abcdef0123456789abcde/a.pdf", missing },
+        { "pdfcraft://app/doc/", missing },
+        { "pdfcraft://app/sub/", missing },
+        { "pdfcraft://app/missing.js", missing },
+        { "pdfcraft://app/../secret.txt", missing },
+        { "pdfcraft://app/%2E%2E/secret.txt", missing },
+        { "pdfcraft://app/%252E%252E/secret.txt", missing },
+        { "pdfcraft://app/lib%2F..%2F..%2Fsecret.txt", missing },
+        { "pdfcraft://app/lib/../../site/../secret.txt", missing },
+        { "pdfcraft://app/%00index.html", missing },
+        { "pdfcraft://app/link-out.txt", missing },
+        { "pdfcraft://app/up/secret.txt", missing },
+        { "pdfcraft://app/shared/../../secret.txt", missing },
+        { "", "no answer" },
     };
-    for (auto [url, type] : types) {
-        auto response = get(url);
-        EXPECT_EQ(response.status, 200) << url;
-        EXPECT_EQ(response.contentType, type) << url;
-        EXPECT_FALSE(response.headers.contains("Content-Security-Policy")) << url;
-        EXPECT_EQ(response.headers["Content-Length"], std::to_string(bodyOf(response).size())) << url;
-    }
-}
-
-TEST_F(PdfCraftSchemeTest, AnswersNotFoundForFoldersMissingFilesAndAnythingOutsideTheRoot)
-{
-    for (const char* url : { "pdfcraft://app/sub/", "pdfcraft://app/missing.js", "pdfcraft://app/../secret.txt", "pdfcraft://app/%2E%2E/secret.txt",
-             "pdfcraft://app/%252E%252E/secret.txt", "pdfcraft://app/lib%2F..%2F..%2Fsecret.txt", "pdfcraft://app/link-out.txt",
-             "pdfcraft://app/lib/../../site/../secret.txt", "pdfcraft://app/%00index.html", "pdfcraft://app/doc/",
-             // Not the document form, so looked up as site files.
-             "pdfcraft://app/doc/0123456789ABCDEF0123456789abcdef/a.pdf", "pdfcraft://app/doc/0123456789abcdef0123456789abcde/a.pdf" }) {
-        auto response = get(url);
-        EXPECT_EQ(response.status, 404) << url;
-        EXPECT_EQ(response.body, "not found") << url;
-        EXPECT_FALSE(response.bodyFile) << url;
-    }
-}
-
-TEST_F(PdfCraftSchemeTest, FollowsTheSiteThroughLinksInsideItAndAcrossAFolderReplacedInPlace)
-{
-    // Links that stay inside the site are served; ones that leave it are not, however reached.
-    fs::create_directory_symlink(site() / "lib", site() / "shared");
-    fs::create_directory_symlink(site().parent_path(), site() / "up");
-    auto served = [this](const std::string& url) {
-        auto response = get(url);
-        return response.status == 200 ? bodyOf(response) : std::to_string(response.status);
-    };
-    EXPECT_EQ(served("pdfcraft://app/shared/app.js"), "var a;");
-    EXPECT_EQ(get("pdfcraft://app/shared/app.WASM").contentType, "application/wasm");
-    EXPECT_EQ(served("pdfcraft://app/up/secret.txt"), "404");
-    EXPECT_EQ(served("pdfcraft://app/shared/../../secret.txt"), "404");
+    for (auto& [url, expected] : cases)
+        EXPECT_EQ(served(url), expected) << url;
+    EXPECT_FALSE(PdfCraft::allInside(site())) << "the site holds links";
 
     // An install that puts a new folder where the site was is served from the new folder.
-    EXPECT_EQ(served("pdfcraft://app/index.html"), "<html>editor</html>");
     fs::rename(site(), m_folder / "old-site");
     writeText(site() / "index.html", "<html>new</html>");
-    EXPECT_EQ(served("pdfcraft://app/index.html"), "<html>new</html>");
-    EXPECT_EQ(served("pdfcraft://app/lib/app.js"), "404");
+    EXPECT_EQ(served("pdfcraft://app/index.html"), "text/html <html>new</html>");
+    EXPECT_EQ(served("pdfcraft://app/lib/app.js"), missing);
+    EXPECT_TRUE(PdfCraft::allInside(site()));
     fs::remove_all(site());
-    EXPECT_EQ(served("pdfcraft://app/index.html"), "404");
-}
+    EXPECT_EQ(served("pdfcraft://app/index.html"), missing);
+    EXPECT_FALSE(PdfCraft::allInside(site()));
 
-TEST_F(PdfCraftSchemeTest, ServesDocumentsByTokenWhateverTheirName)
-{
-    const std::string token = "0123456789abcdef0123456789abcdef";
-    m_docs[token] = "%PDF-1.7 body";
-    for (std::string name : { "a.pdf", "other%20name.pdf", "" }) {
-        auto response = get("pdfcraft://app/doc/" + token + "/" + name);
-        EXPECT_EQ(response.contentType, "application/pdf") << name;
-        EXPECT_EQ(response.body, "%PDF-1.7 body") << name;
-        EXPECT_EQ(response.headers["Content-Length"], "13") << name;
-    }
-    auto gone = get("pdfcraft://app/doc/ffffffffffffffffffffffffffffffff/a.pdf");
-    EXPECT_EQ(gone.status, 404);
-    EXPECT_EQ(gone.body, "gone");
-}
-
-TEST_F(PdfCraftSchemeTest, HandlerFailsARequestWithoutAUsableURL)
-{
+    // The handler fails a request without a usable address rather than answering it.
     std::optional<SchemeResponse> response { SchemeResponse {} };
     std::string error;
     PdfCraftScheme::handler([this] { return site(); }, m_docs)({ "", "GET", {} }, [&](auto answer, std::string message) {
@@ -663,19 +623,16 @@ TEST_F(PdfCraftSchemeTest, HandlerFailsARequestWithoutAUsableURL)
 TEST(PdfCraftCommandTest, OpensTheEditorWithTheDocumentThePageSent)
 {
     CommandHarness harness;
+    const Json pdf { base64Encode("%PDF-1.7"), "a.pdf" };
     EXPECT_EQ(harness.send("hasPdfCraft")->json(), false);
-    EXPECT_EQ(harness.send("openPdfCraft", { base64Encode("%PDF-1.7"), "a.pdf" })->json(), false);
-
+    EXPECT_EQ(harness.send("openPdfCraft", pdf)->json(), false);
     writeText(harness.path("pdfcraft-site/index.html"), "<html></html>");
     EXPECT_EQ(harness.send("hasPdfCraft")->json(), true);
-    EXPECT_EQ(harness.send("openPdfCraft", { base64Encode("%PDF-1.7"), "a.pdf" })->json(), true);
+    // Text that isn't Base64, or none, opens the editor without a document.
+    for (const Json& args : { pdf, Json { "not base64!", "b.pdf" }, Json::array() })
+        EXPECT_EQ(harness.send("openPdfCraft", args)->json(), true) << args.dump();
     ASSERT_EQ(harness.pdfcraft().docs().size(), 1u);
     EXPECT_EQ(harness.pdfcraft().docs().begin()->second, "%PDF-1.7");
-
-    // Text that isn't Base64, or none, opens the editor without a document.
-    EXPECT_EQ(harness.send("openPdfCraft", { "not base64!", "b.pdf" })->json(), true);
-    EXPECT_EQ(harness.send("openPdfCraft")->json(), true);
-    EXPECT_EQ(harness.pdfcraft().docs().size(), 1u);
     EXPECT_EQ(harness.send("pdfcraftInfo")->json()["open"], 3);
 }
 

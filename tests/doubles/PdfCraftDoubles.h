@@ -10,16 +10,13 @@
 
 namespace quillpost {
 
-class FakeRuleList final : public ContentRuleList {
-public:
+struct FakeRuleList final : ContentRuleList {
     explicit FakeRuleList(std::string identifier)
-        : m_identifier(std::move(identifier))
+        : name(std::move(identifier))
     {
     }
-    const std::string& identifier() const override { return m_identifier; }
-
-private:
-    std::string m_identifier;
+    const std::string& identifier() const override { return name; }
+    std::string name;
 };
 
 // The editor's windows, web views and rule compiler, keeping everything they made for the test.
