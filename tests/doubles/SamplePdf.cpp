@@ -7,7 +7,8 @@
 #include <qpdf/QPDFWriter.hh>
 #include <qpdf/QUtil.hh>
 
-#include <cstdint>
+#include <algorithm>
+#include <random>
 #include <vector>
 
 namespace quillpost {
@@ -65,14 +66,9 @@ std::string filledFormPdf(const SampleForm& form)
     }
 
     if (form.filler > 0) {
+        // Noise, so that compressing the stream keeps it large.
         std::string noise(form.filler, '\0');
-        std::uint32_t state = 2463534242u;
-        for (auto& byte : noise) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            byte = static_cast<char>(state);
-        }
+        std::generate(noise.begin(), noise.end(), std::minstd_rand());
         auto image = QPDFObjectHandle::newStream(&document, noise);
         image.replaceDict(QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Image /Width " + std::to_string(form.filler)
             + " /Height 1 /ColorSpace /DeviceGray /BitsPerComponent 8 >>"));
@@ -92,7 +88,7 @@ std::string filledFormPdf(const SampleForm& form)
         widget.replaceKey("/F", QPDFObjectHandle::newInteger(flags));
         widget.replaceKey("/Rect", QPDFObjectHandle::parse(rect));
         widget.replaceKey("/P", pages.front());
-        if (form.appearances == SampleForm::Appearances::Drawn) {
+        if (form.drawn) {
             // Text as a reader draws it: the value in the field's font, encoded for that font.
             auto content = "/Tx BMC BT /Helv 10 Tf 2 6 Td " + QPDFObjectHandle::newString(QUtil::utf8_to_win_ansi(value)).unparse() + " Tj ET EMC";
             auto appearance = QPDFObjectHandle::newStream(&document, content);
@@ -116,7 +112,7 @@ std::string filledFormPdf(const SampleForm& form)
     acroForm.replaceKey("/Fields", fields);
     acroForm.replaceKey("/DR", fieldResources);
     acroForm.replaceKey("/DA", QPDFObjectHandle::newString("/Helv 0 Tf 0 g"));
-    if (form.appearances == SampleForm::Appearances::Missing)
+    if (!form.drawn)
         acroForm.replaceKey("/NeedAppearances", QPDFObjectHandle::newBool(true));
     document.getRoot().replaceKey("/AcroForm", document.makeIndirectObject(acroForm));
     return written(document, form.userPassword);
@@ -152,7 +148,6 @@ std::optional<PdfFacts> pdfFacts(const std::string& pdf)
         document.setSuppressWarnings(true);
         document.processMemoryFile("facts.pdf", pdf.data(), pdf.size());
         PdfFacts facts;
-        facts.encrypted = document.isEncrypted();
         facts.acroForm = document.getRoot().hasKey("/AcroForm");
         for (auto& page : QPDFPageDocumentHelper(document).getAllPages()) {
             ++facts.pages;

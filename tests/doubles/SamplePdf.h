@@ -15,12 +15,9 @@ inline constexpr const char* sampleFormValue = "Maria Zoë Alvarez";
 inline constexpr const char* sampleFormHiddenValue = "Internal note: fee waived";
 
 struct SampleForm {
-    enum class Appearances {
-        Missing, // NeedAppearances is set: readers, or qpdf, draw the values
-        Drawn,   // every widget has its appearance stream
-    };
     int pages { 2 };
-    Appearances appearances { Appearances::Missing };
+    // Every widget with its appearance stream, rather than NeedAppearances for readers to draw them.
+    bool drawn { false };
     // Encrypted when set, even with an empty password (an owner password only).
     std::optional<std::string> userPassword {};
     // Bytes of an image that no page draws but the first page's resources name, for a large file.
@@ -34,7 +31,6 @@ std::string nestedFormXObjectsPdf();
 // What qpdf itself finds in a PDF.
 struct PdfFacts {
     int pages { 0 };
-    bool encrypted { false };
     bool acroForm { false };
     int widgets { 0 };
 };

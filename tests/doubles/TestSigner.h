@@ -12,16 +12,6 @@ namespace quillpost {
 // A signing key of the test's own, standing in for the maker's.
 class TestSigner {
 public:
-    TestSigner()
-        : m_key(nullptr, EVP_PKEY_free)
-    {
-        EVP_PKEY* key = nullptr;
-        std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr), EVP_PKEY_CTX_free);
-        EVP_PKEY_keygen_init(context.get());
-        EVP_PKEY_keygen(context.get(), &key);
-        m_key.reset(key);
-    }
-
     std::string publicKey() const
     {
         std::string raw(32, '\0');
@@ -42,7 +32,7 @@ public:
     }
 
 private:
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> m_key;
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> m_key { EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), EVP_PKEY_free };
 };
 
 }
