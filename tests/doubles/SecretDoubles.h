@@ -47,17 +47,12 @@ public:
     bool write(const std::string& service, const std::string& account, const std::string& value) override
     {
         ++writes;
-        // A locked store takes a write all the same: writing shows its unlock prompt.
-        if (answer == Status::Unavailable || refuseWrites)
+        if (refuseWrites)
             return false;
         items[{ service, account }] = value;
         return true;
     }
-    void remove(const std::string& service, const std::string& account) override
-    {
-        ++removes;
-        items.erase({ service, account });
-    }
+    void remove(const std::string& service, const std::string& account) override { items.erase({ service, account }); }
 
     // Found: answers from the items.
     Status answer { Status::Found };
@@ -65,7 +60,6 @@ public:
     std::vector<Status> scripted;
     bool refuseWrites { false };
     int writes { 0 };
-    int removes { 0 };
     std::vector<Interaction> interactions;
     std::map<std::pair<std::string, std::string>, std::string> items;
 };
@@ -149,31 +143,25 @@ public:
 class FakeClipboard final : public Clipboard {
 public:
     void writeText(const std::string& value) override { writeText(value, {}); }
-    void writeText(const std::string& value, const std::vector<std::pair<std::string, std::string>>& markers) override
+    void writeText(const std::string& value, const std::vector<std::pair<std::string, std::string>>& given) override
     {
         text = value;
-        types = { "text/plain;charset=utf-8" };
-        extra.clear();
-        for (auto& [type, markerValue] : markers) {
-            types.push_back(type);
-            extra[type] = markerValue;
-        }
+        markers = { given.begin(), given.end() };
         ++count;
     }
     void clear() override
     {
         text.reset();
-        types.clear();
-        extra.clear();
+        markers.clear();
         ++count;
     }
     std::uint64_t changeCount() const override { return count; }
     void readText(std::function<void(std::string)> completion) override { completion(text.value_or("")); }
-    bool hasType(const std::string& type) const override { return std::find(types.begin(), types.end(), type) != types.end(); }
+    bool hasType(const std::string& type) const override { return markers.contains(type); }
 
     std::optional<std::string> text;
-    std::vector<std::string> types;
-    std::map<std::string, std::string> extra;
+    // The marker types offered beside the text, with their values.
+    std::map<std::string, std::string> markers;
     std::uint64_t count { 0 };
 };
 
