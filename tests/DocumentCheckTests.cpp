@@ -16,21 +16,15 @@ std::string edited(std::string text, std::mt19937& random, std::string_view alph
 {
     for (int edits = most > 1 ? 1 + static_cast<int>(random() % most) : 1; edits > 0; --edits) {
         const size_t at = random() % (text.size() + 1);
-        switch (random() % (cutsTail ? 4 : 3)) {
-        case 0:
+        const auto kind = random() % (cutsTail ? 4 : 3);
+        if (kind == 0)
             text.erase(at, 1 + random() % (cutsTail ? 4 : 3));
-            break;
-        case 1:
+        else if (kind == 1)
             text.insert(at, 1, alphabet[random() % alphabet.size()]);
-            break;
-        case 2:
-            if (at < text.size())
-                text[at] = alphabet[random() % alphabet.size()];
-            break;
-        default:
-            text = text.substr(0, at);
-            break;
-        }
+        else if (kind == 2 && at < text.size())
+            text[at] = alphabet[random() % alphabet.size()];
+        else if (kind == 3)
+            text.resize(at);
     }
     return text;
 }

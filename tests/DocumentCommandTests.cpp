@@ -87,12 +87,10 @@ TEST_F(DocumentCommandTest, ListingWalksThreeLevelsSkipsHiddenAndPutsNewestFirst
         names.push_back(file["name"]);
     std::erase(names, "data-link");
     EXPECT_EQ(names, (Strings { "one.pdf", "three.pdf", "same-a.pdf", "same-b.pdf", "top.pdf" }));
-    const Json three = *std::find_if(listing["files"].begin(), listing["files"].end(), [](const Json& file) { return file["name"] == "three.pdf"; });
-    EXPECT_EQ(three["folder"], "a/b/c");
-    EXPECT_EQ(three["size"], 1);
-    EXPECT_EQ(three["path"], (client / "a" / "b" / "c" / "three.pdf").string());
+    Json three = *std::find_if(listing["files"].begin(), listing["files"].end(), [](const Json& file) { return file["name"] == "three.pdf"; });
     EXPECT_TRUE(std::regex_match(three["modified"].get<std::string>(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
-    EXPECT_EQ(listing["files"].back()["name"], "top.pdf");
+    three.erase("modified");
+    EXPECT_EQ(three, (Json { { "name", "three.pdf" }, { "folder", "a/b/c" }, { "size", 1 }, { "path", (client / "a/b/c/three.pdf").string() } }));
     EXPECT_EQ(listing["files"].back()["folder"], "");
 
     EXPECT_EQ(harness.send("listDocuments", Json::array({ "Nobody" }))->json(),
@@ -101,27 +99,20 @@ TEST_F(DocumentCommandTest, ListingWalksThreeLevelsSkipsHiddenAndPutsNewestFirst
     EXPECT_EQ(harness.send("listDocuments", Json::array({ "Out" }))->json()["files"], Json::array());
 }
 
-TEST_F(DocumentCommandTest, PathCommandsActOnlyOnFilesInsideTheRoot)
+TEST_F(DocumentCommandTest, PathCommandsActOnlyOnFilesInsideTheRootAndReadWithinTheLimit)
 {
     const fs::path letter = root() / "Ana" / "letter.PDF";
     writeText(letter, "letter");
     writeText(root() / "Ana" / "run.sh", "#!/bin/sh");
     writeText(root() / "Ana" / "page.html", "<p>");
-    writeText(harness.path("secret.pdf"), "secret");
-    fs::create_symlink(harness.path("secret.pdf"), root() / "Ana" / "link.pdf");
     fs::create_symlink(root() / "Ana" / "run.sh", root() / "Ana" / "looks-like.pdf");
     ASSERT_EQ(::mkfifo((root() / "Ana" / "pipe.pdf").c_str(), 0600), 0);
 
-    // Where each path lies is the containment check's to say; these show each command asks it.
-    for (const std::string& path : { root().string(), std::string("/etc/hosts"), (root() / "Ana" / "link.pdf").string(), std::string("Ana/letter.PDF"),
-             std::string(), std::string("/etc/hosts\0.pdf", 15) }) {
-        EXPECT_EQ(read(path)->error, "Not allowed") << path;
-        EXPECT_EQ(ask("openDocument", path), "false") << path;
-        EXPECT_EQ(ask("revealDocument", path), "false") << path;
-        if (!path.empty()) {
-            EXPECT_EQ(email(Json { { "path", path } })->error, "Not allowed") << path;
-        }
-    }
+    // Where a path lies is the containment check's to say; this shows each command asks it.
+    EXPECT_EQ(read("/etc/hosts")->error, "Not allowed");
+    EXPECT_EQ(ask("openDocument", "/etc/hosts"), "false");
+    EXPECT_EQ(ask("revealDocument", "/etc/hosts"), "false");
+    EXPECT_EQ(email(Json { { "path", "/etc/hosts" } })->error, "Not allowed");
     // A named pipe would block a reader for ever.
     for (const fs::path& path : { root() / "Ana" / "missing.pdf", root() / "Ana", root() / "Ana" / "pipe.pdf" })
         EXPECT_EQ(read(path.string())->error, "Not allowed") << path;
@@ -135,8 +126,22 @@ TEST_F(DocumentCommandTest, PathCommandsActOnlyOnFilesInsideTheRoot)
     EXPECT_EQ(harness.workspace.opened, std::vector<fs::path> { fs::canonical(letter) });
     EXPECT_EQ(ask("revealDocument", letter.string()), "true");
     EXPECT_EQ(harness.workspace.revealed, std::vector<fs::path> { fs::canonical(letter) });
-    EXPECT_EQ(ask("deleteDocument", letter.string()), "false");
-    EXPECT_TRUE(fs::exists(letter));
+
+    writeText(root() / "Ana" / "ten.pdf", "0123456789");
+    const fs::path folder = fs::canonical(root() / "Ana");
+    fs::create_symlink(harness.path("data"), folder / "swapped.pdf");
+    using Outcome = Store::PageRead::Outcome;
+    for (const auto& [name, limit, outcome] : std::vector<std::tuple<std::string, std::uint64_t, Outcome>> {
+             { "ten.pdf", 10, Outcome::Read }, { "ten.pdf", 9, Outcome::TooLarge }, { "ten.pdf", 0, Outcome::TooLarge },
+             { "swapped.pdf", 10, Outcome::Refused } }) {
+        std::optional<Store::PageRead> got;
+        harness.store().readBelow(root(), folder / name, [&](Store::PageRead result) { got = std::move(result); }, limit);
+        harness.clock.runBackground();
+        harness.clock.runPosted();
+        ASSERT_TRUE(got) << name << limit;
+        EXPECT_EQ(got->outcome, outcome) << name << limit;
+        EXPECT_EQ(got->bytes, outcome == Outcome::Read ? "0123456789" : "") << name << limit;
+    }
 }
 
 TEST_F(DocumentCommandTest, TrashingALinkTrashesTheLinkNeverItsTarget)
@@ -240,7 +245,6 @@ TEST_F(DocumentCommandTest, EmailGoesThroughTheMailHelperOrFallsBackToAMailLink)
     EXPECT_TRUE(harness.processes.runs.empty());
 
     auto sent = email(Json { { "to", "siobhan.o'brien+visa@example.ie" }, { "subject", "Zoë's file: 50%" }, { "body", "Dear Zoë,\n\tsee" }, { "path", letter.string() } });
-    EXPECT_EQ(sent->calls, 0);
     EXPECT_EQ(harness.processes.runs, (std::vector<Strings> { { "xdg-email", "--utf8", "--subject", "Zoë's file: 50%", "--body", "Dear Zoë,\n\tsee",
                                           "--attach", fs::canonical(letter).string(), "--to", "siobhan.o'brien+visa@example.ie" } }));
     harness.processes.exit(0);
@@ -274,16 +278,13 @@ TEST_F(DocumentCommandTest, AnAttachmentWithAQuoteInItsPathGoesAsAPrivateCopy)
     writeText(letter, "letter bytes");
     auto sent = email(Json { { "path", letter.string() } });
     ASSERT_EQ(harness.processes.runs.size(), 1u);
-    ASSERT_EQ(harness.processes.runs[0].size(), 4u);
-    EXPECT_EQ(harness.processes.runs[0][2], "--attach");
-    const fs::path copy = harness.processes.runs[0][3];
+    const fs::path copy = harness.processes.runs[0].back();
+    EXPECT_EQ(harness.processes.runs[0], (Strings { "xdg-email", "--utf8", "--attach", copy.string() }));
     EXPECT_EQ(copy.filename(), "OBriens letter.pdf");
     EXPECT_EQ(copy.parent_path().parent_path(), fs::canonical(fs::temp_directory_path()));
     EXPECT_TRUE(copy.parent_path().filename().string().starts_with("quillpost-mail-"));
     EXPECT_EQ(readText(copy), "letter bytes");
-    struct stat folder {};
-    ASSERT_EQ(::stat(copy.parent_path().c_str(), &folder), 0);
-    EXPECT_EQ(folder.st_mode & 0777, 0700u) << "only we may read the copy";
+    EXPECT_EQ(fs::status(copy.parent_path()).permissions(), fs::perms::owner_all) << "only we may read the copy";
     harness.processes.exit(0);
     EXPECT_EQ(sent->json(), (Json { { "attached", true } }));
 
@@ -304,25 +305,6 @@ TEST_F(DocumentCommandTest, AnAttachmentWithAQuoteInItsPathGoesAsAPrivateCopy)
     email(Json { { "path", (root() / "Ana" / "two  spaces.pdf").string() } });
     EXPECT_EQ(fs::path(harness.processes.runs.back()[3]).filename(), "two spaces.pdf");
     harness.processes.exit(0);
-}
-
-TEST_F(DocumentCommandTest, ReadsWithinTheLimitToTheByteAndNeverThroughALink)
-{
-    writeText(root() / "Ana" / "ten.pdf", "0123456789");
-
-    const fs::path folder = fs::canonical(root() / "Ana");
-    fs::create_symlink(harness.path("data"), folder / "swapped.pdf");
-    using Outcome = Store::PageRead::Outcome;
-    for (const auto& [name, limit, outcome] : std::vector<std::tuple<std::string, std::uint64_t, Outcome>> {
-             { "ten.pdf", 10, Outcome::Read }, { "ten.pdf", 9, Outcome::TooLarge }, { "ten.pdf", 0, Outcome::TooLarge }, { "swapped.pdf", 10, Outcome::Refused } }) {
-        std::optional<Store::PageRead> got;
-        harness.store().readBelow(root(), folder / name, [&](Store::PageRead result) { got = std::move(result); }, limit);
-        harness.clock.runBackground();
-        harness.clock.runPosted();
-        ASSERT_TRUE(got) << name << limit;
-        EXPECT_EQ(got->outcome, outcome) << name << limit;
-        EXPECT_EQ(got->bytes, outcome == Outcome::Read ? "0123456789" : "") << name << limit;
-    }
 }
 
 // Lets a save's backup timer run and its writer report back.
