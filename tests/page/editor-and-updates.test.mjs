@@ -1,28 +1,33 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { withProgress, describeUpdate } from '../../resources/app/js/pdf-editor.js';
-import { describeUpdateEvent } from '../../resources/app/js/app-updates.js';
+import { withProgress, describeUpdate, describeVersion } from '../../resources/app/js/pdf-editor.js';
+import { describeUpdateEvent, describeLastCheck } from '../../resources/app/js/app-updates.js';
 import { nextUpdateNotice, connectUpdateNotice } from '../../resources/app/js/update-notice.js';
 
-test('progress events update their step in place, odd ones are ignored; outcomes and downloads read as needed', () => {
+test('the editor\'s progress events update their step in place, odd events are ignored, and outcomes name what happened', () => {
   const events = [
-    { step: 'backup', state: 'run' }, { step: 'backup', state: 'ok' }, { step: 'download', state: 'run' },
-    { step: 'nonsense', state: 'run' }, { step: 'download', state: 'maybe' }, null, 'backup',
-    { step: 'download', state: 'ok', detail: '3.2 MB' }, { step: 'verify', state: 'fail', detail: 7 },
+    { step: 'backup', state: 'run' }, { step: 'backup', state: 'ok' }, { step: 'download', state: 'run' }, { step: 'nonsense', state: 'run' },
+    { step: 'download', state: 'maybe' }, null, 'backup', { step: 'download', state: 'ok', detail: '3.2 MB' }, { step: 'verify', state: 'fail', detail: 7 },
   ];
   assert.deepEqual(events.reduce(withProgress, []), [
-    { step: 'backup', state: 'ok', detail: '' }, { step: 'download', state: 'ok', detail: '3.2 MB' },
-    { step: 'verify', state: 'fail', detail: '' },
+    { step: 'backup', state: 'ok', detail: '' }, { step: 'download', state: 'ok', detail: '3.2 MB' }, { step: 'verify', state: 'fail', detail: '' },
   ]);
-  const outcomes = [
-    [{ ok: false, step: 'close', open: 2, error: 'PdfCraft is still open.' }, /2 windows are/],
-    [{ ok: false, step: 'close', open: 1 }, /one window is/], [{ ok: false, step: 'verify', error: 'Mismatch.' }, /^Mismatch\.$/],
-    [null, /no answer/],
-  ];
-  for (const [result, text] of outcomes) assert.match(describeUpdate(result).text, text, JSON.stringify(result));
+  assert.match(describeUpdate({ ok: false, step: 'close', open: 2, error: 'PdfCraft is still open.' }).text, /2 windows are/);
+  assert.match(describeUpdate({ ok: false, step: 'close', open: 1 }).text, /one window is/);
+  assert.deepEqual(describeUpdate({ ok: false, step: 'verify', error: 'Mismatch.' }), { ok: false, text: 'Mismatch.' });
+  assert.equal(describeUpdate(null).ok, false);
+  assert.match(describeVersion({ version: '2.5', bundled: '1.0', updated: true }), /2\.5, updated from the 1\.0/);
+  assert.match(describeVersion({ version: '1.0', bundled: '1.0', updated: false }), /as it came with Quillpost/);
+});
+
+test('the program\'s update events read as sentences, with the download as a fraction', () => {
   const download = [{ status: 'downloading', received: 1048576, total: 4194304 }, { status: 'downloading', received: 5 }];
   assert.deepEqual(download.map((e) => describeUpdateEvent(e).progress), [0.25, null]);
+  assert.equal(describeUpdateEvent({ status: 'error', message: 'Bad signature.' }).kind, 'error');
+  assert.match(describeUpdateEvent({ status: 'ready', next: '0.2.0' }).text, /installed when you quit/);
   assert.deepEqual([describeUpdateEvent({ status: 'idle' }), describeUpdateEvent('nonsense')], [null, null]);
+  assert.equal(describeLastCheck({ lastCheck: '' }), 'Not checked yet.');
+  assert.match(describeLastCheck({ lastCheck: '2026-12-01T10:00:00Z' }, 'en-CA'), /^Last checked /);
 });
 
 test('only a scheduled find opens the update notice; later steps of that update change or close it', () => {
