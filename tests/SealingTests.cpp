@@ -25,7 +25,8 @@ SealError::Code openFailure(Sealer& sealer, const std::string& record, const Aut
 
 class SealingTest : public testing::Test {
 protected:
-    FakeDeviceKeyStore m_deviceKeys;
+    FakeKeyring m_keyring;
+    KeyringDeviceKeyStore m_deviceKeys { m_keyring };
     FakeFingerprint m_fingerprint;
     Sealer m_sealer { m_deviceKeys, m_fingerprint };
 };
@@ -75,7 +76,9 @@ TEST_F(SealingTest, AlteredOrForeignRecordsDoNotOpen)
         EXPECT_EQ(openFailure(m_sealer, bytes), SealError::Code::Refused) << name;
 
     // The same record on another machine, whose device key differs.
-    FakeDeviceKeyStore otherMachine('m');
+    FakeKeyring otherKeyring;
+    otherKeyring.items[{ KeyringDeviceKeyStore::service, KeyringDeviceKeyStore::account }] = base64Encode(std::string(32, 'm'));
+    KeyringDeviceKeyStore otherMachine(otherKeyring);
     Sealer elsewhere(otherMachine, m_fingerprint);
     EXPECT_EQ(openFailure(elsewhere, SealedRecord::encode(record)), SealError::Code::Refused);
 }
@@ -136,18 +139,18 @@ TEST_F(SealingTest, TextThatIsNotUtf8DoesNotComeBack)
 {
     // The edges of the three- and four-byte forms: U+0800, U+D7FF, U+10000 and U+10FFFF are text; an
     // overlong form, a surrogate and anything past U+10FFFF are not.
+    const auto key = *m_deviceKeys.deviceKey(DeviceKeyStore::Access::ReadOrCreate).key;
     for (const char* text : { "\xE0\xA0\x80", "\xED\x9F\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF" })
-        EXPECT_EQ(m_sealer.seOpen(SealedRecord::seal(text, m_deviceKeys.key, Binding::None, std::nullopt)).view(), text);
+        EXPECT_EQ(m_sealer.seOpen(SealedRecord::seal(text, key, Binding::None, std::nullopt)).view(), text);
     for (const char* text : { "caf\xe9", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80" })
-        EXPECT_EQ(openFailure(m_sealer, SealedRecord::seal(text, m_deviceKeys.key, Binding::None, std::nullopt)), SealError::Code::InvalidText) << text;
+        EXPECT_EQ(openFailure(m_sealer, SealedRecord::seal(text, key, Binding::None, std::nullopt)), SealError::Code::InvalidText) << text;
 }
 
 TEST_F(SealingTest, SelfTestProvesEveryStep)
 {
-    EXPECT_EQ(m_sealer.seSelfTest(), (Json { { "available", true }, { "roundTrip", true }, { "noPlaintext", true }, { "tamperRejected", true }, { "otherKeyRejected", true } }));
-
     auto record = m_sealer.seSeal(passphrase, Binding::None);
-    m_deviceKeys.isAvailable = false;
+    EXPECT_EQ(m_sealer.seSelfTest(), (Json { { "available", true }, { "roundTrip", true }, { "noPlaintext", true }, { "tamperRejected", true }, { "otherKeyRejected", true } }));
+    m_keyring.answer = FakeKeyring::Status::Locked;
     EXPECT_EQ(m_sealer.seSelfTest(), (Json { { "available", false } }));
     EXPECT_EQ(openFailure(m_sealer, record), SealError::Code::Unsupported);
     EXPECT_THROW(m_sealer.seSeal(passphrase, Binding::None), SealError);

@@ -65,7 +65,7 @@ protected:
 
     FakeKeyring m_keyring;
     FakeFingerprint m_fingerprint;
-    FakeDeviceKeyStore m_deviceKeys;
+    KeyringDeviceKeyStore m_deviceKeys { m_keyring };
     VirtualClock m_clock;
     Sealer m_sealer { m_deviceKeys, m_fingerprint };
     TouchId m_touchId { m_keyring, m_fingerprint, m_sealer, m_clock };
@@ -96,7 +96,7 @@ TEST_F(TouchIdTest, SavedPassphrasesComeBackForAFinger)
     m_keyring.items[item("passphrase")] = "legacy";
     m_fingerprint.checks.clear();
     m_touchId.touchClear("passphrase");
-    EXPECT_TRUE(m_keyring.items.empty());
+    EXPECT_EQ(m_keyring.items.size(), 1u) << "the device key alone";
     EXPECT_EQ(unlock("passphrase", Outcome::Verified), Json());
     EXPECT_TRUE(m_fingerprint.checks.empty());
 }
@@ -108,7 +108,7 @@ TEST_F(TouchIdTest, SavingNothingOrWithoutAReaderChangesNothing)
     EXPECT_FALSE(m_touchId.touchSave("", "passphrase"));
     m_fingerprint.state.reset();
     EXPECT_FALSE(m_touchId.touchSave("new", "passphrase"));
-    m_deviceKeys.isAvailable = false;
+    m_keyring.byAccount[KeyringDeviceKeyStore::account] = FakeKeyring::Status::Locked;
     EXPECT_FALSE(m_touchId.touchSave("new", "passphrase"));
     EXPECT_EQ(m_keyring.items, before);
     m_keyring.items.clear();
@@ -118,7 +118,7 @@ TEST_F(TouchIdTest, SavingNothingOrWithoutAReaderChangesNothing)
 
     EXPECT_FALSE(m_touchId.availability().available);
     EXPECT_FALSE(m_touchId.availability().reason.empty());
-    m_deviceKeys.isAvailable = true;
+    m_keyring.byAccount.clear();
     m_fingerprint.reader = false;
     EXPECT_EQ(m_touchId.availability().reason, "There is no fingerprint reader.");
 }
@@ -128,12 +128,12 @@ TEST_F(TouchIdTest, ChangedFingersDeleteTheItemsOnlyWhenProven)
     ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
     m_fingerprint.state = "right-index-finger, left-thumb";
     // Without the device key nothing proves the record dead: it stays.
-    m_deviceKeys.isAvailable = false;
+    m_keyring.byAccount[KeyringDeviceKeyStore::account] = FakeKeyring::Status::Locked;
     EXPECT_EQ(unlock("passphrase", Outcome::Verified), flag("unreadable"));
-    m_deviceKeys.isAvailable = true;
+    m_keyring.byAccount.clear();
     EXPECT_EQ(unlock("passphrase", Outcome::Verified), flag("fingersChanged"));
     EXPECT_FALSE(m_touchId.touchEnabled("passphrase"));
-    EXPECT_TRUE(m_keyring.items.empty());
+    EXPECT_EQ(m_keyring.items.size(), 1u) << "the device key alone";
 
     // A record that does not open with the same fingers is unreadable, and stays.
     ASSERT_TRUE(m_touchId.touchSave("secret", "passphrase"));
@@ -167,7 +167,7 @@ TEST_F(TouchIdTest, LegacyPassphrasesMigrateOnTheirFirstUnlock)
 
     // Sealing that fails leaves the plain item for the next time.
     m_keyring.items = { { item("vault"), "plain old" } };
-    m_deviceKeys.isAvailable = false;
+    m_keyring.byAccount[KeyringDeviceKeyStore::account] = FakeKeyring::Status::Locked;
     EXPECT_EQ(unlock("vault", Outcome::Verified), "plain old");
     EXPECT_EQ(m_keyring.items.size(), 1u);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/Clipboard.h"
-#include "platform/DeviceKeyStore.h"
 #include "platform/Fingerprint.h"
 #include "platform/InlinePromptView.h"
 #include "platform/Keyring.h"
@@ -62,24 +61,6 @@ public:
     int writes { 0 };
     std::vector<Interaction> interactions;
     std::map<std::pair<std::string, std::string>, std::string> items;
-};
-
-// A device key in memory: another instance is another machine.
-class FakeDeviceKeyStore final : public DeviceKeyStore {
-public:
-    explicit FakeDeviceKeyStore(char fill = 'k')
-        : key(std::string(keySize, fill))
-    {
-    }
-    Lookup deviceKey(Access) override
-    {
-        if (!isAvailable)
-            return { Lookup::State::Unusable, std::nullopt, "The password store is locked." };
-        return { Lookup::State::Ready, key, {} };
-    }
-
-    bool isAvailable { true };
-    SecretBytes key;
 };
 
 // A reader whose checks wait until the test answers them, as a finger on the reader would.
