@@ -192,14 +192,13 @@ TEST(SyncState, RoundTripsThroughItsFileAndRefusesADamagedOne)
 
     state.bases.clear();
     const Json good = state.toJson();
-    auto without = [&](const char* member) {
-        Json copy = good;
-        copy.erase(member);
-        return copy.dump();
-    };
+    // The good state with one member set to value, or (null) left out.
     auto with = [&](const char* member, const Json& value) {
         Json copy = good;
-        copy[member] = value;
+        if (value.is_null())
+            copy.erase(member);
+        else
+            copy[member] = value;
         return copy.dump();
     };
     const std::string damaged[] = {
@@ -207,7 +206,7 @@ TEST(SyncState, RoundTripsThroughItsFileAndRefusesADamagedOne)
         "{\"version\": 1, \"desk\"",
         "[]",
         with("version", 2),
-        without("desk"),
+        with("desk", nullptr),
         with("desk", ""),
         with("lastRev", "12"),
         with("lastRev", -1),
