@@ -29,6 +29,7 @@ constexpr auto commands = std::to_array<Command>({
     command("load", DataCommands::load),
     command("loadText", DataCommands::loadText),
     command("save", DataCommands::save),
+    command("saveEdits", DataCommands::saveEdits),
     command("info", DataCommands::info),
     command("dataStatus", DataCommands::dataStatus),
     command("openDataFolder", DataCommands::openDataFolder),

@@ -11,6 +11,9 @@
 #include "share/PracticeShare.h"
 #include "store/Store.h"
 
+#include <algorithm>
+#include <functional>
+
 namespace quillpost::DataCommands {
 
 void load(Bridge& bridge, const Json&, const CommandReply& reply)
@@ -25,6 +28,20 @@ void loadText(Bridge& bridge, const Json& args, const CommandReply& reply)
         reply.replyBytes(deflated(bridge.store().load()), Json { { "encoding", "deflate" } });
     else
         reply.replyBytes(bridge.store().load());
+}
+
+static void answerSave(Bridge& bridge, const CommandReply& reply, const std::function<void()>& saving)
+{
+    try {
+        saving();
+    } catch (const std::exception& error) {
+        reply.fail(error.what());
+        return;
+    }
+    reply.reply(true);
+    // Other desks hear of the saved changes from the sharing worker, never from the save itself.
+    if (auto* share = bridge.share())
+        share->dataSaved();
 }
 
 void save(Bridge& bridge, const Json& args, const CommandReply& reply)
@@ -46,16 +63,24 @@ void save(Bridge& bridge, const Json& args, const CommandReply& reply)
             at = end + 1;
         }
     }
-    try {
-        bridge.store().save(uploaded ? std::string_view(*uploaded) : argument);
-    } catch (const std::exception& error) {
-        reply.fail(error.what());
+    answerSave(bridge, reply, [&] { bridge.store().save(uploaded ? std::string_view(*uploaded) : argument); });
+}
+
+void saveEdits(Bridge& bridge, const Json& args, const CommandReply& reply)
+{
+    // A list of [place, text that stood there, text that stands there now], in order.
+    const auto wellFormed = [](const Json& entry) {
+        return entry.is_array() && entry.size() == 3 && entry[0].is_number_unsigned() && entry[1].is_string() && entry[2].is_string();
+    };
+    const Json* list = args.is_array() && !args.empty() ? &args[0] : nullptr;
+    if (!list || !list->is_array() || !std::all_of(list->begin(), list->end(), wellFormed)) {
+        reply.fail("The changes to save were not in a form Quillpost can save. They are still here; please try again.");
         return;
     }
-    reply.reply(true);
-    // Other desks hear of the saved changes from the sharing worker, never from the save itself.
-    if (auto* share = bridge.share())
-        share->dataSaved();
+    std::vector<TextEdit> edits;
+    for (const auto& entry : *list)
+        edits.push_back({ entry[0].get<std::size_t>(), entry[1].get<std::string>(), entry[2].get<std::string>() });
+    answerSave(bridge, reply, [&] { bridge.store().saveEdits(edits); });
 }
 
 namespace {

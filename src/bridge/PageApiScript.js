@@ -102,11 +102,15 @@
   const streamOf = (r) => (typeof r === 'string' && r.startsWith(channel))
     ? fetched(r).then((f) => f.body)
     : Promise.resolve(new Blob([unb64(r)]).stream());
-  const textOf = (r) => (r?.encoding === 'deflate'
-    ? streamOf(r.bytes).then((body) => new Response(body.pipeThrough(new DecompressionStream('deflate'))).text())
+  // inflate(address), when the page gives one, turns the address of deflated bytes into their text
+  // elsewhere (a worker), leaving the page's thread free while the modules load.
+  const textOf = (r, inflate) => (r?.encoding === 'deflate'
+    ? (typeof inflate === 'function' && typeof r.bytes === 'string' && r.bytes.startsWith(channel)
+      ? Promise.resolve(inflate(r.bytes)).then((text) => typeof text === 'string' ? text : Promise.reject(new Error('no text')))
+      : streamOf(r.bytes).then((body) => new Response(body.pipeThrough(new DecompressionStream('deflate'))).text()))
     : Promise.resolve(bytesFrom(r?.bytes ?? r)).then((u8) => new TextDecoder().decode(u8)));
-  const loadDocument = () => callVia('loadText', inflating ? ['deflate'] : [])
-    .then(textOf)
+  const loadDocument = (options) => callVia('loadText', inflating ? ['deflate'] : [])
+    .then((r) => textOf(r, options?.inflate))
     .then((text) => JSON.parse(text), () => call('load'));
 
   const api = {
@@ -114,6 +118,10 @@
     platform: 'linux',
     load: loadDocument,
     save: (blob) => call('save', JSON.stringify(blob)),
+    // Edits to the text the last save wrote: [place in UTF-16 units, text that stood there, text
+    // that stands there now], in order. Refused when they no longer fit the file; the page then
+    // saves the whole text.
+    saveEdits: (edits) => call('saveEdits', edits),
     // The document's JSON text as UTF-8 bytes, whole or in pieces (a list of them, each ending on
     // a character): large text is uploaded a piece of at most 1 MiB at a time, a few at once, since
     // the page waits while each upload's body is copied, and the save takes the pieces' addresses in

@@ -180,11 +180,25 @@ void Store::save(std::string_view text)
     const auto first = text.find_first_not_of(" \t\r\n");
     const bool wholeDocument = first != std::string_view::npos && (text[first] == '{' || text[first] == '[');
     m_wholeDataFile = wholeDocument ? fileIdentity(data()) : std::nullopt;
+    m_savedText.reset();
+    if (m_wholeDataFile)
+        m_savedText = SavedText { std::string(text), *m_wholeDataFile };
 
     if (text != "null")
         keepSavedCopies(text);
     if (unsynced)
         throw *unsynced;
+}
+
+void Store::saveEdits(const std::vector<TextEdit>& edits)
+{
+    static constexpr const char* cannotEdit = "The changes could not be made to the saved file as they are; save the whole practice instead.";
+    if (!m_savedText || fileIdentity(data()) != m_savedText->file)
+        throw QuillpostError(3, cannotEdit);
+    auto text = applyTextEdits(m_savedText->text, edits);
+    if (!text)
+        throw QuillpostError(3, cannotEdit);
+    save(*text);
 }
 
 void Store::keepSavedCopies(std::string_view text)

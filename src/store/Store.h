@@ -3,6 +3,7 @@
 #include "common/Json.h"
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
+#include "store/TextEdits.h"
 
 #include <filesystem>
 #include <functional>
@@ -89,6 +90,10 @@ public:
     std::string load();
     const LoadReport& lastLoad() const { return m_lastLoad; }
     void save(std::string_view text); // throws QuillpostError (code 2) or FileError
+    // Saves the text of the last save with the edits made, as save() does. Refused (QuillpostError,
+    // code 3) when there is no such text, when data.json is no longer the file that save wrote, or
+    // when the edits don't fit the text; the caller then saves the whole text.
+    void saveEdits(const std::vector<TextEdit>&);
 
     static void atomicWrite(const std::filesystem::path&, std::string_view bytes); // throws FileError
     // A time as UTC ISO 8601 text, to the second: 2026-12-05T12:00:00Z.
@@ -254,6 +259,13 @@ private:
     LoadReport m_lastLoad;
     // data.json as this store last wrote or read it whole; a save skips re-reading a file it knows.
     std::optional<FileIdentity> m_wholeDataFile;
+    // The text the last save wrote and the file it made: edits are made to that text while
+    // data.json is still that very file.
+    struct SavedText {
+        std::string text;
+        FileIdentity file;
+    };
+    std::optional<SavedText> m_savedText;
     std::optional<TimerId> m_backupWork;
     Services m_services;
     std::shared_ptr<BackupHandOver> m_backupHandOver;

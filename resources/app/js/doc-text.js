@@ -137,3 +137,49 @@ export function utf8Chunks(chunkBytes = CHUNK_BYTES) {
     },
   };
 }
+
+// The edits that turn the text of one list of pieces (as documentText writes them) into the text
+// of another: [place, text that stood there, text that stands there now], places in UTF-16 units
+// of the first text, in order. The same piece in the same place is passed over, so a record kept
+// from one save to the next costs one comparison. Null when the edits would carry more than
+// `limit` units: the whole text is then the better thing to send.
+export function textEdits(before, after, limit = CHUNK_BYTES) {
+  let start = 0;
+  let at = 0;
+  const common = Math.min(before.length, after.length);
+  while (start < common && before[start] === after[start]) at += before[start++].length;
+  let endBefore = before.length;
+  let endAfter = after.length;
+  while (endBefore > start && endAfter > start && before[endBefore - 1] === after[endAfter - 1]) {
+    endBefore -= 1;
+    endAfter -= 1;
+  }
+  const units = (list, from, to) => {
+    let total = 0;
+    for (let i = from; i < to; i++) total += list[i].length;
+    return total;
+  };
+  if (units(before, start, endBefore) + units(after, start, endAfter) > limit) return null;
+  // Pieces added or taken away: one edit from the first difference to the last.
+  if (endBefore - start !== endAfter - start) {
+    return [[at, before.slice(start, endBefore).join(''), after.slice(start, endAfter).join('')]];
+  }
+  // As many pieces as before: an edit for each run of pieces that changed.
+  const edits = [];
+  for (let i = start; i < endBefore;) {
+    if (before[i] === after[i]) {
+      at += before[i++].length;
+      continue;
+    }
+    const from = at;
+    let was = '';
+    let now = '';
+    for (; i < endBefore && before[i] !== after[i]; i++) {
+      was += before[i];
+      now += after[i];
+      at += before[i].length;
+    }
+    edits.push([from, was, now]);
+  }
+  return edits;
+}

@@ -10,7 +10,7 @@ import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
 import { MODEL_VERSION, COLLECTIONS, migrate, indexOf } from './practice-model.js';
 import { isSealedDocument, openDocument, sealDocument, newSession, passphraseOpens } from './sealed-doc.js';
-import { documentText, utf8Chunks } from './doc-text.js';
+import { documentText, utf8Chunks, textEdits } from './doc-text.js';
 
 export const DOC_VERSION = MODEL_VERSION;
 export const SAVE_DELAY_MS = 700;
@@ -157,7 +157,9 @@ function parsedCopy(text) {
 // bridge: window.quillpost or null. notify({ kind, message }) shows a toast.
 // timers: { setTimeout, clearTimeout }, replaceable in tests.
 // textOptions: what documentText() is given besides the document (its pause and clock in tests).
-export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis, textOptions = {} } = {}) {
+// opening: { load, status }, promises of the bridge's answers asked before the page's modules had
+// loaded; the first load takes them instead of asking again.
+export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis, textOptions = {}, opening = null } = {}) {
   const listeners = new Map();
   let timer = null;
   let revision = 0;       // bumps on every edit
@@ -165,6 +167,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
   let savedRevision = 0;  // the last revision the native side confirmed
   let queue = Promise.resolve();
   let encryption = null;  // { key, people } while the data is kept encrypted
+  let savedPieces = null; // the pieces of the text the last save wrote, when the page wrote it
 
   const app = {
     data: freshDocument(),
@@ -263,9 +266,11 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
         adopt(freshDocument(), null);
         return app.data;
       }
+      const early = opening;
+      opening = null;
       let loaded;
       try {
-        loaded = await bridge.load();
+        loaded = await (early ? early.load : bridge.load());
       } catch (error) {
         adopt(freshDocument(), {
           kind: 'load-failed',
@@ -273,7 +278,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
         });
         return app.data;
       }
-      const status = await Promise.resolve(bridge.dataStatus?.()).catch(() => null);
+      const status = await Promise.resolve(early ? early.status : bridge.dataStatus?.()).catch(() => null);
       let lock = loadLock(loaded, isPlainObject(status) ? status : {});
       if (!lock && (loaded === null || loaded === undefined) && await hasEarlierCopies(bridge)) {
         // No readable data file, yet copies exist: the file is damaged or gone, not new. Starting
@@ -337,11 +342,27 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       let saving = target;
       const attempt = queue.then(async () => {
         setSaveState('saving');
-        if (session) return bridge.save(await sealDocument(session, doc));
-        if (typeof bridge.saveText !== 'function' || !isPlainObject(doc)) return bridge.save(doc);
+        if (session || typeof bridge.saveText !== 'function' || !isPlainObject(doc)) {
+          savedPieces = null;
+          return bridge.save(session ? await sealDocument(session, doc) : doc);
+        }
+        // After a save of the page's own text, the next one sends only what changed in it. The
+        // native side refuses edits that no longer fit its file, and the whole text goes instead.
+        if (savedPieces && typeof bridge.saveEdits === 'function') {
+          const listed = await textOf(doc, { encode: false });
+          const edits = textEdits(savedPieces, listed.pieces);
+          savedPieces = null;
+          if (edits && await Promise.resolve(bridge.saveEdits(edits)).catch(() => false) === true) {
+            saving = listed.revision;
+            savedPieces = listed.pieces;
+            return true;
+          }
+        }
         const written = await textOf(doc);
         saving = written.revision;
-        return bridge.saveText(written.text);
+        const answer = await bridge.saveText(written.text);
+        if (answer === true) savedPieces = written.pieces;
+        return answer;
       }).then((answer) => {
         if (answer !== true) {
           throw new Error("Quillpost couldn't confirm that your changes were saved. They are still here; please try again.");
@@ -352,6 +373,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
         setSaveState(!app.dirty ? 'saved' : timer !== null ? 'pending' : 'saving');
         return true;
       }).catch((error) => {
+        savedPieces = null;
         const failure = error instanceof Error && error.message ? error : new Error(messageOf(error));
         app.lastError = failure.message;
         setSaveState('failed');
@@ -363,19 +385,27 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
     },
   };
 
-  // The document's text as UTF-8 bytes, in pieces, and the revision it holds. An edit made while
-  // it is written starts it again, so the text never mixes two moments.
-  async function textOf(doc) {
+  // The document's text as the pieces documentText writes and, unless told not to, as UTF-8 bytes
+  // in pieces, with the revision it holds. An edit made while it is written starts it again, so
+  // the text never mixes two moments.
+  async function textOf(doc, { encode = true } = {}) {
+    const written = (pieces, writer, stamp) => ({ pieces, text: writer?.chunks(), revision: doc === app.data ? stamp : 0 });
     for (let tries = 0; tries < TEXT_ATTEMPTS; tries++) {
       const stamp = revision;
       const current = () => doc !== app.data || revision === stamp;
-      const writer = utf8Chunks();
-      const parts = await documentText(doc, { ...textOptions, write: writer.add, current });
-      if (parts && current()) return { text: writer.chunks(), revision: doc === app.data ? stamp : 0 };
+      const pieces = [];
+      const writer = encode ? utf8Chunks() : null;
+      const write = (piece) => {
+        pieces.push(piece);
+        writer?.add(piece);
+      };
+      const parts = await documentText(doc, { ...textOptions, write, current });
+      if (parts && current()) return written(pieces, writer, stamp);
     }
-    const writer = utf8Chunks();
-    writer.add(JSON.stringify(doc));
-    return { text: writer.chunks(), revision: doc === app.data ? revision : 0 };
+    const whole = JSON.stringify(doc);
+    const writer = encode ? utf8Chunks() : null;
+    writer?.add(whole);
+    return written([whole], writer, revision);
   }
 
   async function reloadAfter(answer) {
@@ -385,6 +415,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
 
   function adopt(doc, lock) {
     if (lock) encryption = null;
+    savedPieces = null;
     app.data = doc;
     app.lock = lock;
     generation += 1;
