@@ -400,7 +400,7 @@ TEST_F(PdfCraftTest, HandsADocumentOverForTenMinutes)
 
 // Quitting asks every editor window with unsaved changes, one after the other; a window the
 // user keeps stops the round, and the windows after it aren't touched.
-TEST_F(PdfCraftTest, CloseBeforeQuitAsksEachChangedWindowAndStopsAtAKeptOne)
+TEST_F(PdfCraftTest, CloseBeforeQuitAsksEachChangedWindowAndStopsAtAKeptOneAndCloseAllCountsTheRest)
 {
     std::vector<bool> rounds;
     auto record = [&](bool allClosed) { rounds.push_back(allClosed); };
@@ -446,10 +446,8 @@ TEST_F(PdfCraftTest, CloseBeforeQuitAsksEachChangedWindowAndStopsAtAKeptOne)
     EXPECT_EQ(rounds, (std::vector { true, false, false, true }));
     EXPECT_TRUE(m_pdfcraft.windows().empty());
     m_clock.runPosted();
-}
 
-TEST_F(PdfCraftTest, CloseAllCountsTheWindowsStillOpenAfterAMoment)
-{
+    // Closing all counts the windows still open after a moment.
     std::optional<int> stillOpen;
     m_pdfcraft.closeAll([&](int count) { stillOpen = count; });
     m_clock.advance(799ms);
@@ -460,8 +458,8 @@ TEST_F(PdfCraftTest, CloseAllCountsTheWindowsStillOpenAfterAMoment)
     m_pdfcraft.open(std::nullopt, "");
     m_pdfcraft.open(std::nullopt, "");
     m_pdfcraft.closeAll([&](int count) { stillOpen = count; });
-    m_editor.webViews[0]->answerEvaluations(Json(false));
-    m_editor.webViews[1]->answerEvaluations(Json(true));
+    m_editor.webViews[3]->answerEvaluations(Json(false));
+    m_editor.webViews[4]->answerEvaluations(Json(true));
     m_clock.advance(800ms);
     EXPECT_EQ(stillOpen, 1);
     EXPECT_EQ(m_pdfcraft.info()["open"], 1);

@@ -49,7 +49,7 @@ TEST(PdfFormCopy, BakesThePrintedValuesIntoThePagesAndLeavesNoForm)
     }
 }
 
-TEST(PdfFormCopy, RefusesWhatItCannotMakeACopyOf)
+TEST(PdfFormCopy, RefusesWhatItCannotMakeACopyOfAndReadsTextThroughNestedForms)
 {
     using enum PdfFormCopy::Refusal;
     const std::string form = filledFormPdf();
@@ -61,10 +61,8 @@ TEST(PdfFormCopy, RefusesWhatItCannotMakeACopyOf)
     EXPECT_EQ(refusalOf(filledFormPdf({ .userPassword = "" })), PasswordProtected) << "an owner password only";
     EXPECT_EQ(refusalOf(samplePdf(2)), NoFields);
     EXPECT_EQ(refusalOf(form), std::nullopt);
-}
 
-TEST(PdfFormCopy, DrawnTextFollowsFormXObjectsThatDrawEachOther)
-{
+    // The drawn text follows form XObjects that draw each other, and reads only what it can.
     auto text = PdfFormCopy::drawnText(nestedFormXObjectsPdf());
     ASSERT_TRUE(text);
     EXPECT_EQ(*text, (std::vector<std::string> { "page", "quote", "double quote", "outer", "inner" }));

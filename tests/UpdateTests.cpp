@@ -315,7 +315,7 @@ TEST_F(UpdaterTest, ASharedFolderIsLeftAloneAndTheUserToldWhereToDownload)
     EXPECT_FALSE(fs::exists(installer.previousTree()));
 }
 
-TEST_F(UpdaterTest, OnlyATreeThatIsOursAloneIsEverRemovedOrPutBack)
+TEST_F(UpdaterTest, OnlyATreeThatIsOursAloneIsEverRemovedOrPutBackAndStagingStaysBesideIt)
 {
     UpdateInstaller installer(m_prefix);
     auto previous = installer.previousTree();
@@ -346,10 +346,8 @@ TEST_F(UpdaterTest, OnlyATreeThatIsOursAloneIsEverRemovedOrPutBack)
         EXPECT_EQ(contents(previous), before);
         fs::remove(trial);
     }
-}
 
-TEST_F(UpdaterTest, AVersionWithPathSeparatorsNeverReachesBeyondTheStagingArea)
-{
+    // A version with path separators never reaches beyond the staging area.
     for (auto* version : { "../../victim", "a/b", "..", ".", "", "\n/", "0.2.0\\..\\x" }) {
         auto folder = UpdateInstaller(m_prefix).stagingFolder(version);
         EXPECT_EQ(folder.parent_path(), m_prefix.parent_path()) << version;
