@@ -5,7 +5,7 @@
 #include "common/Json.h"
 #include "common/JsonText.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <string_view>
 
 namespace quillpost::former {
@@ -44,30 +44,14 @@ inline bool openable(std::string_view bytes)
     const Json document = outline(bytes);
     if (document.is_discarded())
         return false;
-    if (!document.is_object())
+    // Only the encrypted form (enc true, v 2) must name its people, each with a salt and two keys.
+    if (!document.is_object() || document.value("enc", Json()) != true || document.value("v", Json()) != 2)
         return true;
-    const auto encrypted = document.find("enc");
-    if (encrypted == document.end() || !encrypted->is_boolean() || !encrypted->get<bool>())
-        return true;
-    const auto version = document.find("v");
-    const bool two = version != document.end()
-        && ((version->is_number_integer() && version->get<std::int64_t>() == 2) || (version->is_number_float() && version->get<double>() == 2.0));
-    if (!two)
-        return true;
-    const auto people = document.find("people");
-    if (people == document.end() || !people->is_array() || people->empty())
-        return false;
-    for (const Json& person : *people) {
-        if (!person.is_object())
-            return false;
-        const auto salt = person.find("salt");
-        const auto privateKey = person.find("priv");
-        const auto derivedKey = person.find("dk");
-        if (salt == person.end() || !salt->is_string() || privateKey == person.end() || !privateKey->is_object()
-            || derivedKey == person.end() || !derivedKey->is_object())
-            return false;
-    }
-    return true;
+    const Json people = document.value("people", Json());
+    return people.is_array() && !people.empty() && std::all_of(people.begin(), people.end(), [](const Json& person) {
+        return person.is_object() && person.value("salt", Json()).is_string() && person.value("priv", Json()).is_object()
+            && person.value("dk", Json()).is_object();
+    });
 }
 
 }
