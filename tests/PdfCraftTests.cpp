@@ -114,7 +114,6 @@ TEST(PdfCraftReleaseTest, ReadsTheReleaseAndMatchesItsChecksumLine)
     EXPECT_FALSE(PdfCraftRelease::checksumMatches(digest + "  pdfcraft-web-2.6.zip\n", "pdfcraft-web-2.5.zip", digest));
 }
 
-// The editor's host with its windows, store and network made of doubles.
 class PdfCraftTest : public testing::Test {
 protected:
     PdfCraftTest()
@@ -348,7 +347,7 @@ TEST_F(PdfCraftTest, KeepsTwoVersionsAndRollsBackThroughThemToTheBuiltInSite)
     EXPECT_EQ(m_pdfcraft.current(), m_folder / "builtin");
 }
 
-TEST_F(PdfCraftTest, OpensAnOfflineWindowOnTheEditorOrNoneWithoutOne)
+TEST_F(PdfCraftTest, OpensAnOfflineWindowOnTheEditorOrNoneWithoutOneAndHandsADocumentOverForTenMinutes)
 {
     m_editor.compileFails = true;
     ASSERT_TRUE(m_pdfcraft.open(std::nullopt, ""));
@@ -368,33 +367,31 @@ TEST_F(PdfCraftTest, OpensAnOfflineWindowOnTheEditorOrNoneWithoutOne)
     EXPECT_EQ(fetch(1, "pdfcraft://app/").bodyFileLength, 13u);
     EXPECT_EQ(m_pdfcraft.windows().size(), 3u);
 
-    fs::remove(m_folder / "builtin" / "index.html");
-    EXPECT_FALSE(m_pdfcraft.open(std::string("%PDF"), "x.pdf"));
-    EXPECT_EQ(m_editor.windows.size(), 3u);
-    EXPECT_TRUE(m_pdfcraft.docs().empty());
-}
-
-TEST_F(PdfCraftTest, HandsADocumentOverForTenMinutes)
-{
+    // A document handed over is served for ten minutes.
     ASSERT_TRUE(m_pdfcraft.open(std::string("%PDF-1.7 one"), "a/b\\c.pdf"));
     ASSERT_TRUE(m_pdfcraft.open(std::string("%PDF-1.7 one"), ""));
     ASSERT_EQ(m_pdfcraft.docs().size(), 2u);
-    EXPECT_EQ(m_editor.windowOptions[0].title, "a/b\\c.pdf \xE2\x80\x94 PdfCraft");
+    EXPECT_EQ(m_editor.windowOptions[3].title, "a/b\\c.pdf \xE2\x80\x94 PdfCraft");
 
-    const std::string& url = m_editor.webViews[0]->requests.at(0);
+    const std::string& url = m_editor.webViews[3]->requests.at(0);
     const std::string prefix = "pdfcraft://app/index.html?file=pdfcraft%3A%2F%2Fapp%2Fdoc%2F";
     ASSERT_TRUE(url.starts_with(prefix)) << url;
     ASSERT_TRUE(url.ends_with("%2Fa%2Db%2Dc%2Epdf")) << url;
     const std::string token = url.substr(prefix.size(), 32);
     EXPECT_TRUE(m_pdfcraft.docs().contains(token));
-    EXPECT_TRUE(m_editor.webViews[1]->requests.at(0).ends_with("%2Fdocument%2Epdf"));
+    EXPECT_TRUE(m_editor.webViews[4]->requests.at(0).ends_with("%2Fdocument%2Epdf"));
 
     const std::string document = "pdfcraft://app/doc/" + token + "/a-b-c.pdf";
-    EXPECT_EQ(fetch(0, document).body, "%PDF-1.7 one");
+    EXPECT_EQ(fetch(3, document).body, "%PDF-1.7 one");
     m_clock.advance(599s);
-    EXPECT_EQ(fetch(0, document).status, 200);
+    EXPECT_EQ(fetch(3, document).status, 200);
     m_clock.advance(1s);
-    EXPECT_EQ(fetch(0, document).body, "gone");
+    EXPECT_EQ(fetch(3, document).body, "gone");
+    EXPECT_TRUE(m_pdfcraft.docs().empty());
+
+    fs::remove(m_folder / "builtin" / "index.html");
+    EXPECT_FALSE(m_pdfcraft.open(std::string("%PDF"), "x.pdf"));
+    EXPECT_EQ(m_editor.windows.size(), 5u);
     EXPECT_TRUE(m_pdfcraft.docs().empty());
 }
 
