@@ -48,7 +48,7 @@ TEST(TextEdits, PlacesCountUtf16UnitsAndEditsMustFitTheText)
 }
 
 // The edits go through the save's whole path (open check, .bak), and only ever onto the file the
-// last save wrote: anything else makes the page send the whole text.
+// last save wrote or load read: anything else makes the page send the whole text.
 TEST(TextEdits, SaveEditsChangesOnlyTheFileTheLastSaveWrote)
 {
     CommandHarness harness;
@@ -75,4 +75,9 @@ TEST(TextEdits, SaveEditsChangesOnlyTheFileTheLastSaveWrote)
     std::filesystem::last_write_time(data, std::filesystem::last_write_time(data) + std::chrono::seconds(5));
     EXPECT_TRUE(edits(Json::array({ Json::array({ 42, "Zoë\"", "Ann\"" }) }))->error);
     EXPECT_EQ(fileText(data), second);
+
+    // A load gives the page the file's text, and edits go onto that.
+    harness.send("load");
+    EXPECT_EQ(edits(Json::array({ Json::array({ 42, "Zoë Ng", "Ann" }) }))->result, "true");
+    EXPECT_EQ(fileText(data), R"({"version":3,"clients":[{"id":"a","name":"Ann"}]})");
 }

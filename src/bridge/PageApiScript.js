@@ -109,9 +109,15 @@
       ? Promise.resolve(inflate(r.bytes)).then((text) => typeof text === 'string' ? text : Promise.reject(new Error('no text')))
       : streamOf(r.bytes).then((body) => new Response(body.pipeThrough(new DecompressionStream('deflate'))).text()))
     : Promise.resolve(bytesFrom(r?.bytes ?? r)).then((u8) => new TextDecoder().decode(u8)));
+  // options.text(text), when given, is handed the text the document was read from.
   const loadDocument = (options) => callVia('loadText', inflating ? ['deflate'] : [])
     .then((r) => textOf(r, options?.inflate))
-    .then((text) => JSON.parse(text), () => call('load'));
+    .then((text) => {
+      const doc = JSON.parse(text);
+      if (typeof options?.text === 'function')
+        options.text(text);
+      return doc;
+    }, () => call('load'));
 
   const api = {
     native: 'cpp',

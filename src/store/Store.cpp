@@ -99,6 +99,7 @@ void Store::saveConfig()
 std::string Store::load()
 {
     m_lastLoad = LoadReport {};
+    m_savedText.reset();
     auto current = readFile(data());
     std::error_code ignored;
     if (!current)
@@ -122,7 +123,11 @@ std::string Store::load()
         // The parser skips a byte-order mark that a text editor may have left; the page's would not.
         if (bytes->starts_with("\xEF\xBB\xBF"))
             bytes->erase(0, 3);
-        return validUtf8(std::move(*bytes));
+        std::string text = validUtf8(std::move(*bytes));
+        // The page's edits go onto the text it was given, while data.json stays the file it came from.
+        if (isData && m_wholeDataFile)
+            m_savedText = SavedText { text, *m_wholeDataFile };
+        return text;
     }
     return "null";
 }

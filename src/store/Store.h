@@ -90,9 +90,10 @@ public:
     std::string load();
     const LoadReport& lastLoad() const { return m_lastLoad; }
     void save(std::string_view text); // throws QuillpostError (code 2) or FileError
-    // Saves the text of the last save with the edits made, as save() does. Refused (QuillpostError,
-    // code 3) when there is no such text, when data.json is no longer the file that save wrote, or
-    // when the edits don't fit the text; the caller then saves the whole text.
+    // Saves the text of the last save (or of a load that gave data.json as it is) with the edits
+    // made, as save() does. Refused (QuillpostError, code 3) when there is no such text, when
+    // data.json is no longer that file, or when the edits don't fit the text; the caller then
+    // saves the whole text.
     void saveEdits(const std::vector<TextEdit>&);
 
     static void atomicWrite(const std::filesystem::path&, std::string_view bytes); // throws FileError
@@ -259,8 +260,8 @@ private:
     LoadReport m_lastLoad;
     // data.json as this store last wrote or read it whole; a save skips re-reading a file it knows.
     std::optional<FileIdentity> m_wholeDataFile;
-    // The text the last save wrote and the file it made: edits are made to that text while
-    // data.json is still that very file.
+    // The text the last save wrote (or load read) and that file: edits are made to that text
+    // while data.json is still that very file.
     struct SavedText {
         std::string text;
         FileIdentity file;

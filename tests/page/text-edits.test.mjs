@@ -4,6 +4,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { textEdits } from '../../resources/app/js/doc-text.js';
 import { bridgeHolding, openedOn } from './stand-in.mjs';
+import { checkDocument } from '../../resources/app/js/store.js';
 
 // The desktop program's part, on UTF-16 places: null when an edit doesn't fit, as it refuses.
 function applied(text, edits) {
@@ -49,9 +50,15 @@ test('the edits turn the old text into the new one, and carry only the pieces th
 
 // The stand-in bridge keeps the file's text as the desktop program does and refuses edits once
 // the file was replaced behind the page's back.
-function fileBridge(loaded) {
+function fileBridge(loaded, written = JSON.stringify) {
   const file = { text: null, replaced: false, calls: [] };
   const bridge = bridgeHolding(loaded, {
+    load: async (options) => {
+      file.text ??= written(loaded);
+      file.replaced = false;
+      options?.text?.(file.text);
+      return JSON.parse(file.text);
+    },
     saveText: async (chunks) => {
       file.calls.push('whole');
       file.text = Buffer.concat(chunks).toString();
@@ -69,9 +76,18 @@ function fileBridge(loaded) {
   return { bridge, file };
 }
 
-test('saves after the first send edits; a refused edit, a failed save or a reload sends the whole text', async () => {
-  const { bridge, file } = fileBridge({ version: 2, clients: [{ id: 'a', name: 'Amara' }, { id: 'b', name: 'Ben' }] });
-  const app = await openedOn(bridge);
+// As the page keeps it, so that its text is the text the page writes.
+const practice = checkDocument({ version: 2, clients: [{ id: 'a', name: 'Amara' }, { id: 'b', name: 'Ben' }] }).doc;
+const flush = () => new Promise((resolve) => setImmediate(resolve));
+const opened = async (bridge) => {
+  const app = await openedOn(bridge, { textOptions: { pause: async () => {} } });
+  await flush();
+  return app;
+};
+
+test('saves send edits; a refused edit, a failed save or a reload sends the whole text', async () => {
+  const { bridge, file } = fileBridge(practice);
+  const app = await opened(bridge);
   const edited = async (change, calls) => {
     file.calls = [];
     app.edit(change);
@@ -79,7 +95,7 @@ test('saves after the first send edits; a refused edit, a failed save or a reloa
     assert.deepEqual(file.calls, calls);
     assert.equal(file.text, JSON.stringify(app.data));
   };
-  await edited((doc) => { doc.clients[0].name = 'Amara Okafor'; }, ['whole']);
+  await edited((doc) => { doc.clients[0].name = 'Amara Okafor'; }, ['edits']);
   await edited((doc) => { doc.clients[1].notes = 'Called “back”'; }, ['edits']);
   await edited((doc) => { doc.clients.splice(0, 1); doc.clients.push({ id: 'c', name: '👩🏽‍⚖️' }); }, ['edits']);
   file.replaced = true;
@@ -94,6 +110,16 @@ test('saves after the first send edits; a refused edit, a failed save or a reloa
   bridge.saveText = wholeSave;
   await edited((doc) => { doc.clients[0].name = 'Ben'; }, ['whole']);
 
+  file.replaced = true;
   await app.reload();
-  await edited((doc) => { doc.clients[0].name = 'After the reload'; }, ['whole']);
+  await flush();
+  await edited((doc) => { doc.clients[0].name = 'After the reload'; }, ['edits']);
+});
+
+test('a practice read from text the page would not write the same way is saved whole the first time', async () => {
+  const { bridge, file } = fileBridge(practice, (doc) => JSON.stringify(doc, null, 2));
+  const app = await opened(bridge);
+  app.edit((doc) => { doc.clients[0].name = 'Amara Okafor'; });
+  await app.saveNow();
+  assert.deepEqual(file.calls, ['whole']);
 });

@@ -183,3 +183,18 @@ export function textEdits(before, after, limit = CHUNK_BYTES) {
   }
   return edits;
 }
+
+// Whether the pieces, joined, are exactly the text, looked at a slice at a time like the writing.
+export async function sameText(pieces, text, { sliceMs = SLICE_MS, now = () => performance.now(), pause = nextTask } = {}) {
+  let at = 0;
+  let started = now();
+  for (let i = 0; i < pieces.length; i++) {
+    if (!text.startsWith(pieces[i], at)) return false;
+    at += pieces[i].length;
+    if (i % STRIDE === STRIDE - 1 && now() - started >= sliceMs) {
+      await pause();
+      started = now();
+    }
+  }
+  return at === text.length;
+}

@@ -28,8 +28,12 @@
     promise.catch(() => {});
     return promise;
   };
-  const load = settled(Promise.resolve().then(() => bridge.load(typeof Worker === 'function' ? { inflate } : undefined)));
+  let text = null;
+  const read = (given) => {
+    text = given;
+  };
+  const load = settled(Promise.resolve().then(() => bridge.load(typeof Worker === 'function' ? { inflate, text: read } : { text: read })));
   // What the data file's state is, asked once the load's command has been heard.
   const status = settled(Promise.resolve().then(() => bridge.dataStatus?.()));
-  Object.defineProperty(window, 'quillpostOpening', { value: { bridge, load, status }, configurable: true });
+  Object.defineProperty(window, 'quillpostOpening', { value: { bridge, load, status, text: () => text }, configurable: true });
 })();

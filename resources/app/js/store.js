@@ -10,7 +10,7 @@ import { messageOf, isPlainObject, formatWhen } from './format.js';
 import { ensureIds } from './clients-model.js';
 import { MODEL_VERSION, COLLECTIONS, migrate, indexOf } from './practice-model.js';
 import { isSealedDocument, openDocument, sealDocument, newSession, passphraseOpens } from './sealed-doc.js';
-import { documentText, utf8Chunks, textEdits } from './doc-text.js';
+import { documentText, utf8Chunks, textEdits, sameText } from './doc-text.js';
 
 export const DOC_VERSION = MODEL_VERSION;
 export const SAVE_DELAY_MS = 700;
@@ -157,8 +157,8 @@ function parsedCopy(text) {
 // bridge: window.quillpost or null. notify({ kind, message }) shows a toast.
 // timers: { setTimeout, clearTimeout }, replaceable in tests.
 // textOptions: what documentText() is given besides the document (its pause and clock in tests).
-// opening: { load, status }, promises of the bridge's answers asked before the page's modules had
-// loaded; the first load takes them instead of asking again.
+// opening: { load, status, text }, promises of the bridge's answers asked before the page's modules
+// had loaded, and the text the load read; the first load takes them instead of asking again.
 export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis, textOptions = {}, opening = null } = {}) {
   const listeners = new Map();
   let timer = null;
@@ -269,8 +269,10 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       const early = opening;
       opening = null;
       let loaded;
+      let text = null;
       try {
-        loaded = await (early ? early.load : bridge.load());
+        loaded = await (early ? early.load : bridge.load({ text: (read) => { text = read; } }));
+        if (early) text = early.text?.() ?? null;
       } catch (error) {
         adopt(freshDocument(), {
           kind: 'load-failed',
@@ -291,6 +293,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       }
       const checked = checkDocument(loaded);
       adopt(checked.doc, lock || checked.lock);
+      if (!app.lock && typeof text === 'string') adoptLoadedText(app.data, text).catch(() => {});
       return app.data;
     },
 
@@ -406,6 +409,17 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
     const writer = encode ? utf8Chunks() : null;
     writer?.add(whole);
     return written([whole], writer, revision);
+  }
+
+  // The text the practice was read from counts as the last save's once the page's own text of the
+  // document proves to be that very text, so that the first save sends edits too. An edit or a
+  // save meanwhile leaves it to the saves.
+  async function adoptLoadedText(doc, text) {
+    const loadedAt = generation;
+    const untouched = () => doc === app.data && generation === loadedAt && revision === 0 && savedPieces === null && !encryption;
+    const listed = await textOf(doc, { encode: false });
+    if (!untouched() || listed.revision !== 0) return;
+    if (await sameText(listed.pieces, text, textOptions) && untouched()) savedPieces = listed.pieces;
   }
 
   async function reloadAfter(answer) {
