@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -26,10 +27,6 @@ public:
     };
 
     struct Child final : ProcessRunner::Child {
-        explicit Child(std::shared_ptr<ChildState> childState)
-            : state(std::move(childState))
-        {
-        }
         int pid() const override { return state->id; }
         bool running() const override { return state->alive; }
         void terminate() override
@@ -83,11 +80,10 @@ public:
             error = startError;
             return nullptr;
         }
-        auto state = std::make_shared<ChildState>();
-        state->id = nextPid++;
-        state->arguments = arguments;
-        children.push_back(state);
-        return std::make_unique<Child>(state);
+        children.push_back(std::make_shared<ChildState>(ChildState { 4242 + static_cast<int>(children.size()), true, false, arguments }));
+        auto child = std::make_unique<Child>();
+        child->state = children.back();
+        return child;
     }
 
     bool alive(int pid) override
@@ -106,10 +102,7 @@ public:
     std::vector<std::vector<std::string>> runsOf(const std::string& path) const
     {
         std::vector<std::vector<std::string>> found;
-        for (auto& arguments : runs) {
-            if (!arguments.empty() && arguments[0] == path)
-                found.push_back(arguments);
-        }
+        std::copy_if(runs.begin(), runs.end(), std::back_inserter(found), [&](auto& run) { return !run.empty() && run[0] == path; });
         return found;
     }
 
@@ -129,7 +122,6 @@ public:
     std::vector<std::vector<std::string>> launches;
     std::vector<std::shared_ptr<ChildState>> children;
     std::string startError;
-    int nextPid { 4242 };
     std::set<int> livePids;
     std::vector<int> terminatedPids;
     bool staleServerObeys { true };

@@ -53,25 +53,21 @@ public:
     void reload() override { }
     void terminateWebProcess() override { }
 
-    struct AsyncCall {
-        std::string body;
-        ScriptCompletion completion;
-    };
-
     std::vector<std::string> scripts;
-    std::vector<Evaluation> evaluations;
     std::vector<std::string> requests;
-    std::vector<AsyncCall> asyncCalls;
+    std::vector<Evaluation> evaluations;
+    std::vector<Evaluation> asyncCalls; // the function's body and its completion
     std::vector<PrintRun> prints;
     std::vector<SnapshotCompletion> snapshots;
     WebViewPolicies policies;
     bool inspectable { false };
 };
 
+// A window that shows nothing; closing it runs its callbacks as the real one does.
 class FakeWindow final : public Window {
 public:
     void addSidebarBackdrop(double, double, double) override { }
-    void setContent(WebView& view) override { content = &view; }
+    void setContent(WebView&) override { }
     void addDragStrip(double, double) override { }
     WindowButtonSides windowButtonSides() const override { return {}; }
     void present() override { presented = true; }
@@ -94,18 +90,15 @@ public:
     void setOnCloseRequest(std::function<bool()> callback) override { onCloseRequest = std::move(callback); }
     void setOnFullScreenChanged(std::function<void(bool)>) override { }
     void snapshot(ImageCompletion completion) override { snapshots.push_back(std::move(completion)); }
-    std::optional<double> windowButtonsBottom() override { return buttonsBottom; }
-    bool showsSheet() const override { return sheetShown; }
-    void endSheets() override { sheetShown = false; }
+    std::optional<double> windowButtonsBottom() override { return {}; }
+    bool showsSheet() const override { return false; }
+    void endSheets() override { }
 
     std::function<void()> onClose;
     std::function<bool()> onCloseRequest;
     bool closed { false };
     bool presented { false };
-    WebView* content { nullptr };
     std::vector<ImageCompletion> snapshots;
-    std::optional<double> buttonsBottom;
-    bool sheetShown { false };
 };
 
 }
