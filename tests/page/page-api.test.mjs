@@ -177,7 +177,9 @@ test('the document loads as bytes, deflated where the page can inflate them, and
     const reply = (body) => (body.cmd === 'load' ? '{"from":"reply"}' : loadText);
     const fetch = async (address) => ({ ok: address === down, body: new Blob([packed]).stream() });
     const { api, posted } = install(reply, fetch);
-    assert.deepEqual(await api.load(), expected, name);
+    let read = null;
+    assert.deepEqual(await api.load({ text: (given) => { read = given; } }), expected, name);
+    assert.equal(read, expected.from ? null : text.toString(), `${name}: the text read is handed on`);
     assert.deepEqual(posted[0], { cmd: 'loadText', args: '["deflate"]', via: 'quillpost-bytes' }, name);
     assert.deepEqual(posted.slice(1).map((p) => p.cmd), expected.from ? ['load'] : [], name);
   }
