@@ -11,7 +11,7 @@ import re
 import sys
 import time
 
-from reliability import HERE, AppRun, Checks, arguments, display_and_folder, page_script, write
+from reliability import HERE, AppRun, Checks, arguments, session, page_script, write
 
 LARGE = 1_000_000  # a save of at least this many payload characters counts as large
 MAX_DELAY = 2.5  # the longest wait after the first confirmed save before the kill, in seconds
@@ -134,7 +134,7 @@ def main():
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
     chooser, history, check = random.Random(seed), History(), Checks()
     print("crash trials: %d, seed %d" % (args.trials, seed), flush=True)
-    with display_and_folder("quillpost-crash-") as (display, work):
+    with session("quillpost-crash-") as (work, display):
         data_dir, backups = os.path.join(work, "data"), os.path.join(work, "backups")
         folders = (data_dir, os.path.join(data_dir, "snapshots"), backups)
         write(os.path.join(data_dir, "config.json"), json.dumps({"backupFolder": backups}))

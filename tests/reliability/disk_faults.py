@@ -9,7 +9,7 @@ import os
 import subprocess
 import sys
 
-from reliability import PageRuns, arguments, display_and_folder, practice, read, write
+from reliability import PageRuns, arguments, session, practice, read, write
 
 SKIPPED = 77
 FILLER = "data-2001-01-01.json"
@@ -117,7 +117,7 @@ def main():
         print("SKIPPED: the disk-fault scenarios mount file systems, which needs root")
         return SKIPPED
     mounts = Mounts()
-    with display_and_folder("quillpost-faults-") as (display, work):
+    with session("quillpost-faults-") as (work, display):
         runs = PageRuns(args.app, args.output, work, display)
         try:
             mounts.mount("-t", "tmpfs", "-o", "size=1m", "tmpfs", work)

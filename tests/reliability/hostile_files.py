@@ -14,7 +14,7 @@ import sys
 import tempfile
 import time
 
-from reliability import PageRuns, arguments, display_and_folder, practice, read, write
+from reliability import PageRuns, arguments, session, practice, read, write
 
 BIG = 200 * 1024 * 1024
 DEPTH = 100_000
@@ -136,7 +136,7 @@ class Hostile(PageRuns):
 def main():
     args = arguments(__doc__)
     started = time.monotonic()
-    with display_and_folder("quillpost-hostile-") as (display, work):
+    with session("quillpost-hostile-") as (work, display):
         hostile = Hostile(args.app, args.output, work, display)
         for kind in ("truncated", "garbage", "not UTF-8", "200 MB of zero bytes", "nested arrays 100,000 deep"):
             hostile.data_case("data " + kind, kind)

@@ -2,16 +2,13 @@
 end, the real program run with a page script whose reports are read step by step, and files."""
 
 import argparse
-import contextlib
 import json
 import os
 import re
-import shutil
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "e2e"))
-from harness import DONE_MARK, AppRun, Checks, page_script, read, script_with_checks, start_xvfb, stop_xvfb  # noqa: E402,F401
+from harness import DONE_MARK, AppRun, Checks, page_script, read, script_with_checks, session, write  # noqa: E402,F401
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -25,24 +22,6 @@ def arguments(description, **more):
     args = parser.parse_args()
     os.makedirs(args.output, exist_ok=True)
     return args
-
-
-@contextlib.contextmanager
-def display_and_folder(prefix):
-    """An Xvfb display and a new work folder, both gone afterwards."""
-    work = tempfile.mkdtemp(prefix=prefix)
-    xvfb, display = start_xvfb()
-    try:
-        yield display, work
-    finally:
-        stop_xvfb(xvfb)
-        shutil.rmtree(work, ignore_errors=True)
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
-        f.write(data)
 
 
 def practice(clients, notes=0):
