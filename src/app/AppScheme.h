@@ -18,7 +18,7 @@ public:
     // index.html carries the same policy in its head; the header covers every document served here.
     static constexpr std::string_view contentSecurityPolicy
         = "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' data: blob:; font-src 'self'; "
-          "connect-src 'self' quillpost-bytes:; media-src 'none'; frame-src 'none'; child-src 'none'; worker-src 'self'; "
+          "connect-src 'self' quillpost-bytes:; media-src 'none'; frame-src 'none'; child-src 'none'; worker-src 'none'; "
           "object-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
     explicit AppScheme(SiteFolder::Root pageFolder);

@@ -102,16 +102,12 @@
   const streamOf = (r) => (typeof r === 'string' && r.startsWith(channel))
     ? fetched(r).then((f) => f.body)
     : Promise.resolve(new Blob([unb64(r)]).stream());
-  // inflate(address), when the page gives one, turns the address of deflated bytes into their text
-  // elsewhere (a worker), leaving the page's thread free while the modules load.
-  const textOf = (r, inflate) => (r?.encoding === 'deflate'
-    ? (typeof inflate === 'function' && typeof r.bytes === 'string' && r.bytes.startsWith(channel)
-      ? Promise.resolve(inflate(r.bytes)).then((text) => typeof text === 'string' ? text : Promise.reject(new Error('no text')))
-      : streamOf(r.bytes).then((body) => new Response(body.pipeThrough(new DecompressionStream('deflate'))).text()))
+  const textOf = (r) => (r?.encoding === 'deflate'
+    ? streamOf(r.bytes).then((body) => new Response(body.pipeThrough(new DecompressionStream('deflate'))).text())
     : Promise.resolve(bytesFrom(r?.bytes ?? r)).then((u8) => new TextDecoder().decode(u8)));
   // options.text(text), when given, is handed the text the document was read from.
   const loadDocument = (options) => callVia('loadText', inflating ? ['deflate'] : [])
-    .then((r) => textOf(r, options?.inflate))
+    .then(textOf)
     .then((text) => {
       const doc = JSON.parse(text);
       if (typeof options?.text === 'function')

@@ -123,22 +123,3 @@ test('a practice read from text the page would not write the same way is saved w
   await app.saveNow();
   assert.deepEqual(file.calls, ['whole']);
 });
-
-test('the first load takes the answers asked for while the modules loaded, text included; a reload asks again', async () => {
-  const { bridge, file } = fileBridge(practice);
-  const load = bridge.load;
-  let asked = 0;
-  bridge.load = (options) => {
-    asked += 1;
-    return load(options);
-  };
-  file.text = JSON.stringify(practice);
-  const opening = { load: Promise.resolve(structuredClone(practice)), status: bridge.dataStatus(), text: () => file.text };
-  const app = await openedOn(bridge, { opening, textOptions: { pause: async () => {} } });
-  await flush();
-  app.edit((doc) => { doc.clients[0].name = 'Amara Okafor'; });
-  await app.saveNow();
-  assert.deepEqual([asked, file.calls], [0, ['edits']]);
-  await app.reload();
-  assert.deepEqual([asked, app.data.clients[0].name], [1, 'Amara Okafor']);
-});

@@ -66,8 +66,6 @@ const bridge = window.quillpost && typeof window.quillpost.load === 'function' ?
 
 const App = createApp({
   bridge,
-  // The data has been on its way since the document was parsed (opening.js).
-  opening: bridge && window.quillpostOpening?.bridge === bridge ? window.quillpostOpening : null,
   notify: ({ kind, message }) => toast(message, { kind }),
 });
 window.App = App;

@@ -157,9 +157,7 @@ function parsedCopy(text) {
 // bridge: window.quillpost or null. notify({ kind, message }) shows a toast.
 // timers: { setTimeout, clearTimeout }, replaceable in tests.
 // textOptions: what documentText() is given besides the document (its pause and clock in tests).
-// opening: { load, status, text }, promises of the bridge's answers asked before the page's modules
-// had loaded, and the text the load read; the first load takes them instead of asking again.
-export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis, textOptions = {}, opening = null } = {}) {
+export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY_MS, timers = globalThis, textOptions = {} } = {}) {
   const listeners = new Map();
   let timer = null;
   let revision = 0;       // bumps on every edit
@@ -266,13 +264,10 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
         adopt(freshDocument(), null);
         return app.data;
       }
-      const early = opening;
-      opening = null;
       let loaded;
       let text = null;
       try {
-        loaded = await (early ? early.load : bridge.load({ text: (read) => { text = read; } }));
-        if (early) text = early.text?.() ?? null;
+        loaded = await bridge.load({ text: (read) => { text = read; } });
       } catch (error) {
         adopt(freshDocument(), {
           kind: 'load-failed',
@@ -280,7 +275,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
         });
         return app.data;
       }
-      const status = await Promise.resolve(early ? early.status : bridge.dataStatus?.()).catch(() => null);
+      const status = await Promise.resolve(bridge.dataStatus?.()).catch(() => null);
       let lock = loadLock(loaded, isPlainObject(status) ? status : {});
       if (!lock && (loaded === null || loaded === undefined) && await hasEarlierCopies(bridge)) {
         // No readable data file, yet copies exist: the file is damaged or gone, not new. Starting
