@@ -137,7 +137,8 @@ protected:
     const std::optional<std::string> m_zoneBefore = std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
     TemporaryFolder m_folder { "quillpost-printer" };
     VirtualClock m_clock;
-    Store m_store { Store::Location { m_folder.path(), true, m_folder / "home", m_folder / "documents" }, Store::Services { m_clock, m_clock, m_clock } };
+    Store m_store { Store::Location { m_folder.path(), true, m_folder / "home", m_folder / "documents" },
+        Store::Services { m_clock, m_clock, m_clock } };
     FakeProcessRunner m_runner { m_clock };
     FakePanels m_panels;
     FakeWorkspace m_workspace;

@@ -57,7 +57,7 @@ TEST(Links, WaitForThePageThenArriveOnceAsValidText)
     for (const char* link : { "quillpost:", "quillpost://client/1", "QUILLPOST:x", "qUiLlPoSt://a%20b" })
         EXPECT_TRUE(LinkRouter::isQuillpostLink(link)) << link;
     for (const char* text : { "", "quillpost", ":quillpost", "quillpost //x", "quillpost://a b", "quillpost://a\nb",
-             " quillpost://a", "1quillpost://a", "quill post:a", "quillpost\x7f:", "https://quillpost/", "/quillpost:a" })
+             " quillpost://a", "1quillpost://a", "quill post:a", "quillpost\x7f:", "https://quillpost/", "/quillpost:a", "quillpos:a" })
         EXPECT_FALSE(LinkRouter::isQuillpostLink(text)) << text;
     EXPECT_EQ(LinkRouter::scheme("web+Mail.x-y:1"), "web+Mail.x-y");
     EXPECT_FALSE(LinkRouter::isQuillpostLink("quillpost://" + std::string(LinkRouter::maximumLength, 'a')));
