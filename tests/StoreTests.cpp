@@ -1,5 +1,6 @@
 #include "app/BetaDataQuestion.h"
 #include "common/Error.h"
+#include "common/Files.h"
 #include "common/Utf8.h"
 #include "doubles/DesktopDoubles.h"
 #include "doubles/TemporaryFolder.h"
@@ -13,6 +14,7 @@
 #include <functional>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -736,4 +738,18 @@ TEST(StoreUtf8, ReplacesEachIllFormedSubpart)
 }
 
 }
+}
+
+// sysfs says a file holds 4096 bytes and gives a few; procfs says nothing and gives more. The read
+// must end on the first and not stop short on the second.
+TEST(Files, ReadsFilesWhoseStatedSizeIsWrong)
+{
+    for (const char* path : { "/sys/devices/system/cpu/online", "/proc/self/cmdline" }) {
+        if (!std::filesystem::exists(path))
+            continue;
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream expected;
+        expected << in.rdbuf();
+        EXPECT_EQ(quillpost::readFile(path), expected.str()) << path;
+    }
 }
