@@ -13,8 +13,9 @@ namespace DataCommands {
 void load(Bridge&, const Json& args, const CommandReply&);
 // The document's text as bytes, which a large practice receives through the byte channel.
 void loadText(Bridge&, const Json& args, const CommandReply&);
-void saveEdits(Bridge&, const Json& args, const CommandReply&);
 void save(Bridge&, const Json& args, const CommandReply&);
+// The records that changed since the last save, as edits to its text; refused when they don't fit.
+void saveEdits(Bridge&, const Json& args, const CommandReply&);
 void info(Bridge&, const Json& args, const CommandReply&);
 void dataStatus(Bridge&, const Json& args, const CommandReply&);
 void openDataFolder(Bridge&, const Json& args, const CommandReply&);
