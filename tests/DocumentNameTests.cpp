@@ -1,10 +1,12 @@
 #include "common/Base64.h"
+#include "common/Uuid.h"
 #include "doubles/TemporaryFolder.h"
 #include "store/Containment.h"
 #include "store/Store.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <regex>
 
 namespace quillpost {
 namespace {
@@ -188,4 +190,12 @@ TEST_F(ContainmentTest, MakingFoldersNeverFollowsALink)
 }
 
 }
+}
+
+TEST(RandomUuid, IsAVersionFourUuidInItsStandardForm)
+{
+    const std::regex form("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    const auto first = quillpost::randomUuid();
+    EXPECT_TRUE(std::regex_match(first, form)) << first;
+    EXPECT_NE(quillpost::randomUuid(), first);
 }

@@ -1,10 +1,12 @@
 #include "common/Base64.h"
 #include "doubles/FakeHttpClient.h"
 #include "doubles/TestSigner.h"
+#include "net/Deployment.h"
 #include "net/IrccFeed.h"
 #include "net/Relay.h"
 
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <memory>
 
 namespace quillpost {
@@ -29,6 +31,23 @@ protected:
     TestSigner m_signer;
     FakeHttpClient m_http;
 };
+
+// A feed named in the environment is a test's switch: outside a self-test run it is ignored.
+TEST(IrccFeedSource, TakesATestFeedOnlyInASelfTestRun)
+{
+    const char* selfTest = std::getenv("QUILLPOST_SELFTEST");
+    const std::string wasSelfTest = selfTest ? selfTest : "";
+    ::setenv("QUILLPOST_TEST_FEED_URL", "https://feed.test/other.json", 1);
+    ::unsetenv("QUILLPOST_SELFTEST");
+    EXPECT_EQ(IrccFeed::source().feedURL, Deployment::feedURL);
+    ::setenv("QUILLPOST_SELFTEST", "1", 1);
+    EXPECT_EQ(IrccFeed::source().feedURL, "https://feed.test/other.json");
+    ::unsetenv("QUILLPOST_TEST_FEED_URL");
+    if (selfTest)
+        ::setenv("QUILLPOST_SELFTEST", wasSelfTest.c_str(), 1);
+    else
+        ::unsetenv("QUILLPOST_SELFTEST");
+}
 
 TEST_F(IrccFeedTest, HandsOverOnlyAFeedWhoseSignatureVerifiesOrSaysWhyNot)
 {

@@ -726,7 +726,7 @@ TEST_F(StoreSnapshotTest, ARestoreNeverLeavesEncryptedDataReadableUnasked)
 
 TEST(StoreUtf8, ReplacesEachIllFormedSubpart)
 {
-    const std::string valid = "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80";
+    const std::string valid = "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xE1\x84\x80";
     const std::string bad = "\xEF\xBF\xBD";
     for (const auto& [text, expected] : std::vector<std::pair<std::string, std::string>> { { valid, valid }, { "\xC3\x28", bad + "(" },
              { "\xF0\x9F\x98" "A", bad + "A" }, { "a\xE2\x82", "a" + bad }, { "\xC0\xAF", bad + bad }, { "\xED\xA0\x80", bad + bad + bad } })
