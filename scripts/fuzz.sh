@@ -50,7 +50,7 @@ for target in "${targets[@]}"; do
     options+=(-dict="fuzz/$target.dict")
   else
     case "$target" in
-      fuzz_message|fuzz_document|fuzz_window_state|fuzz_settings|fuzz_menu_command|fuzz_record_merge) options+=(-dict=fuzz/json.dict) ;;
+      fuzz_message|fuzz_document|fuzz_window_state|fuzz_settings|fuzz_menu_command|fuzz_record_merge|fuzz_text_edits) options+=(-dict=fuzz/json.dict) ;;
     esac
   fi
   echo "== $target"
