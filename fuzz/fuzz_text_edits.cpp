@@ -53,16 +53,12 @@ std::optional<std::string> madeAnotherWay(std::string_view text, const std::vect
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const Json input = parseJsonText(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (!input.is_array() || input.size() != 2 || !input[0].is_string() || !input[1].is_array())
+    if (!input.is_array() || input.size() != 2 || !input[0].is_string())
         return 0;
     const auto text = input[0].get<std::string>();
-    std::vector<TextEdit> edits;
-    for (const auto& entry : input[1]) {
-        if (!entry.is_array() || entry.size() != 3 || !entry[0].is_number_unsigned() || !entry[1].is_string() || !entry[2].is_string())
-            return 0;
-        edits.push_back({ entry[0].get<std::size_t>(), entry[1].get<std::string>(), entry[2].get<std::string>() });
-    }
-
-    FUZZ_CHECK(applyTextEdits(text, edits) == madeAnotherWay(text, edits));
+    const auto edits = textEditsFrom(input[1]);
+    if (!edits)
+        return 0;
+    FUZZ_CHECK(applyTextEdits(text, *edits) == madeAnotherWay(text, *edits));
     return 0;
 }

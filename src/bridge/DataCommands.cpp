@@ -11,7 +11,6 @@
 #include "share/PracticeShare.h"
 #include "store/Store.h"
 
-#include <algorithm>
 #include <functional>
 
 namespace quillpost::DataCommands {
@@ -68,19 +67,12 @@ void save(Bridge& bridge, const Json& args, const CommandReply& reply)
 
 void saveEdits(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
-    // A list of [place, text that stood there, text that stands there now], in order.
-    const auto wellFormed = [](const Json& entry) {
-        return entry.is_array() && entry.size() == 3 && entry[0].is_number_unsigned() && entry[1].is_string() && entry[2].is_string();
-    };
-    const Json* list = args.is_array() && !args.empty() ? &args[0] : nullptr;
-    if (!list || !list->is_array() || !std::all_of(list->begin(), list->end(), wellFormed)) {
+    const auto edits = textEditsFrom(args.is_array() && !args.empty() ? args[0] : Json());
+    if (!edits) {
         reply.fail("The changes to save were not in a form Quillpost can save. They are still here; please try again.");
         return;
     }
-    std::vector<TextEdit> edits;
-    for (const auto& entry : *list)
-        edits.push_back({ entry[0].get<std::size_t>(), entry[1].get<std::string>(), entry[2].get<std::string>() });
-    answerSave(bridge, reply, [&] { bridge.store().saveEdits(edits); });
+    answerSave(bridge, reply, [&] { bridge.store().saveEdits(*edits); });
 }
 
 namespace {

@@ -63,4 +63,17 @@ std::optional<std::string> applyTextEdits(std::string_view text, const std::vect
     return result;
 }
 
+std::optional<std::vector<TextEdit>> textEditsFrom(const Json& list)
+{
+    if (!list.is_array())
+        return std::nullopt;
+    std::vector<TextEdit> edits;
+    for (const auto& entry : list) {
+        if (!entry.is_array() || entry.size() != 3 || !entry[0].is_number_unsigned() || !entry[1].is_string() || !entry[2].is_string())
+            return std::nullopt;
+        edits.push_back({ entry[0].get<std::size_t>(), entry[1].get<std::string>(), entry[2].get<std::string>() });
+    }
+    return edits;
+}
+
 }

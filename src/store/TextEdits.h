@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Json.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -19,5 +21,9 @@ struct TextEdit {
 // The UTF-8 text with the edits made, or nothing when they don't fit it: out of order or
 // overlapping, a place past the end or inside a character, or text that isn't what stood there.
 std::optional<std::string> applyTextEdits(std::string_view text, const std::vector<TextEdit>& edits);
+
+// The edits as the page sends them, a list of [place, text that stood there, text that stands
+// there now]; nothing when the list is anything else.
+std::optional<std::vector<TextEdit>> textEditsFrom(const Json& list);
 
 }
