@@ -3,6 +3,7 @@
 #include "bridge/ByteChannel.h"
 #include "bridge/CommandTable.h"
 #include "common/Base64.h"
+#include "common/Deflate.h"
 #include "doubles/CommandHarness.h"
 
 #include <gtest/gtest.h>
@@ -152,6 +153,19 @@ TEST(BridgeCommands, SaveTakesTheTextGivenOrUploadedThroughTheByteChannelOnce)
     ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(inflated.data()), &size, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()), Z_OK);
     EXPECT_EQ(inflated.substr(0, size), large);
     EXPECT_LT(bytes.size(), large.size() / 20);
+
+    // Compressed in pieces on several threads, the pieces join into one stream with one checksum,
+    // wherever they cut (here inside a two-byte character), and however few bytes there are.
+    std::string varied;
+    for (int line = 0; varied.size() < 300000; ++line)
+        varied += "{\"id\":\"" + std::to_string(line * 7919 % 100003) + "\",\"name\":\"Zo\xC3\xAB\"},";
+    for (const auto& [text, pieces] : std::vector<std::pair<std::string, std::size_t>> { { varied, 2 }, { varied, 7 }, { "ab", 5 }, { "", 3 } }) {
+        const std::string packedText = deflatedInPieces(text, pieces);
+        std::string back(text.size() + 1, '\0');
+        uLongf backSize = back.size();
+        ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(back.data()), &backSize, reinterpret_cast<const Bytef*>(packedText.data()), packedText.size()), Z_OK) << pieces;
+        EXPECT_EQ(back.substr(0, backSize), text) << pieces;
+    }
 }
 
 TEST(BridgeCommands, InfoBackupFolderAndRestoreActOnTheStore)

@@ -168,6 +168,49 @@ TEST_F(StoreTest, LoadFallsBackToBakThenNullAndSaysWhatItFound)
     EXPECT_EQ(store->load(), "{\"clients\": []}");
 }
 
+// The read begun at start is what load() gives while data.json is still that file (the same file,
+// size and time); anything that replaced or changed it since is read afresh.
+TEST_F(StoreTest, AReadAheadIsTakenOnlyWhileTheDataFileIsTheFileItRead)
+{
+    const auto store = makeStore();
+    const std::string edited = R"({"version":3,"clients":[{"id":"c1","name":"Amara Okafor","email":"amara@example.net"}]})";
+    ASSERT_EQ(edited.size(), plain.size());
+    writeModifiedAt(data(), plain, 1'700'000'000);
+    store->readAhead();
+    EXPECT_EQ(m_clock.runBackground(), 1u);
+    // Rewritten in place to the same size and time, it looks the same: what was read ahead is given.
+    writeModifiedAt(data(), edited, 1'700'000'000);
+    EXPECT_EQ(store->load(), plain);
+    EXPECT_EQ(store->lastLoad().dataFile, Store::DataFileState::Whole);
+    // The edits go onto that text.
+    store->saveEdits({ { plain.find(".org"), ".org", ".com" } });
+    EXPECT_NE(readText(data()).find("amara@example.com"), std::string::npos);
+
+    // Taken once: the next load reads the file.
+    EXPECT_EQ(store->load(), readText(data()));
+
+    // Not yet begun when the page asks: the load reads for itself, and the read is called off.
+    writeText(data(), plain);
+    store->readAhead();
+    writeModifiedAt(data(), edited, 1'700'000'100);
+    EXPECT_EQ(store->load(), edited);
+    EXPECT_EQ(m_clock.runBackground(), 1u);
+    EXPECT_EQ(store->load(), edited);
+
+    const std::vector<std::pair<std::string, std::function<void()>>> changes {
+        { "replaced by another file", [&] { writeText(dir() / "other.json", edited); fs::rename(dir() / "other.json", data()); } },
+        { "its time changed", [&] { writeModifiedAt(data(), edited, 1'700'000'200); } },
+        { "removed, with a .bak beside it", [&] { writeText(bak(), edited); fs::remove(data()); } },
+    };
+    for (const auto& [name, change] : changes) {
+        writeModifiedAt(data(), plain, 1'700'000'300);
+        store->readAhead();
+        m_clock.runBackground();
+        change();
+        EXPECT_EQ(store->load(), edited) << name;
+    }
+}
+
 TEST_F(StoreTest, EachSaveMakesThePreviousFileTheBakAndKeepsTheFirstStateOfTheDay)
 {
     const auto store = makeStore();

@@ -71,6 +71,8 @@ AppDelegate::AppDelegate(Application& application)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
+    // The practice is read and checked while the window and its page start.
+    Store::shared().readAhead();
     if (auto* appearance = environment("QUILLPOST_APPEARANCE"))
         m_application.setAppearance(std::string_view(appearance) == "dark" ? Application::Appearance::Dark : Application::Appearance::Light);
 

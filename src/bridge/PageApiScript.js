@@ -100,10 +100,20 @@
   // expired) are asked for again as a script reply.
   const inflating = typeof DecompressionStream === 'function';
   const streamOf = (r) => (typeof r === 'string' && r.startsWith(channel))
-    ? fetched(r).then((f) => f.body)
+    ? fetched(r).then((f) => f.blob()).then((b) => b.stream())
     : Promise.resolve(new Blob([unb64(r)]).stream());
+  const textFromStream = async (stream) => {
+    const reader = stream.getReader();
+    const decoder = new TextDecoder();
+    let text = '';
+    for (;;) {
+      const { value, done } = await reader.read();
+      if (done) return text + decoder.decode();
+      text += decoder.decode(value, { stream: true });
+    }
+  };
   const textOf = (r) => (r?.encoding === 'deflate'
-    ? streamOf(r.bytes).then((body) => new Response(body.pipeThrough(new DecompressionStream('deflate'))).text())
+    ? streamOf(r.bytes).then((body) => textFromStream(body.pipeThrough(new DecompressionStream('deflate'))))
     : Promise.resolve(bytesFrom(r?.bytes ?? r)).then((u8) => new TextDecoder().decode(u8)));
   // options.text(text), when given, is handed the text the document was read from.
   const loadDocument = (options) => callVia('loadText', inflating ? ['deflate'] : [])

@@ -96,17 +96,29 @@ void Store::saveConfig()
     }
 }
 
+void Store::readAhead()
+{
+    m_readAhead = DataFileReadAhead::start(m_services.backgroundQueue, data());
+}
+
 std::string Store::load()
 {
     m_lastLoad = LoadReport {};
     m_savedText.reset();
-    auto current = readFile(data());
+    std::optional<DataFileRead> read;
+    if (auto ahead = std::exchange(m_readAhead, nullptr))
+        read = ahead->take();
+    // What was read ahead is used only while data.json is still that file: a restore or an
+    // import since then gives it another identity.
+    if (!read || !read->identity || read->identity != FileIdentity::of(data()))
+        read = DataFileRead::of(data());
+    auto current = std::move(read->bytes);
     std::error_code ignored;
     if (!current)
         m_lastLoad.dataFile = fs::exists(data(), ignored) ? DataFileState::Unreadable : DataFileState::Missing;
-    else if (holdsDocument(*current)) {
+    else if (read->whole) {
         m_lastLoad.dataFile = DataFileState::Whole;
-        m_wholeDataFile = fileIdentity(data());
+        m_wholeDataFile = read->identity;
     }
     else
         m_lastLoad.dataFile = holdsNothing(*current) ? DataFileState::Empty : DataFileState::Unreadable;
@@ -184,7 +196,7 @@ void Store::save(std::string_view text)
     // The text passed the open check, so it is JSON; an object or an array is a whole document.
     const auto first = text.find_first_not_of(" \t\r\n");
     const bool wholeDocument = first != std::string_view::npos && (text[first] == '{' || text[first] == '[');
-    m_wholeDataFile = wholeDocument ? fileIdentity(data()) : std::nullopt;
+    m_wholeDataFile = wholeDocument ? FileIdentity::of(data()) : std::nullopt;
     m_savedText.reset();
     if (m_wholeDataFile)
         m_savedText = SavedText { std::string(text), *m_wholeDataFile };
@@ -198,7 +210,7 @@ void Store::save(std::string_view text)
 void Store::saveEdits(const std::vector<TextEdit>& edits)
 {
     static constexpr const char* cannotEdit = "The changes could not be made to the saved file as they are; save the whole practice instead.";
-    if (!m_savedText || fileIdentity(data()) != m_savedText->file)
+    if (!m_savedText || FileIdentity::of(data()) != m_savedText->file)
         throw QuillpostError(3, cannotEdit);
     auto text = applyTextEdits(m_savedText->text, edits);
     if (!text)
@@ -237,7 +249,7 @@ void Store::keepCurrentDataFile()
         return;
 
     const fs::path backupCopy = m_dir / "data.json.bak";
-    bool whole = m_wholeDataFile && m_wholeDataFile == fileIdentity(data());
+    bool whole = m_wholeDataFile && m_wholeDataFile == FileIdentity::of(data());
     if (!whole) {
         const auto bytes = readFile(data());
         if (bytes && holdsNothing(*bytes))
@@ -302,19 +314,6 @@ void Store::atomicWrite(const fs::path& path, std::string_view bytes)
 bool Store::openable(std::string_view bytes)
 {
     return checkDocument(bytes).opens;
-}
-
-std::optional<Store::FileIdentity> Store::fileIdentity(const fs::path& path)
-{
-    struct stat information {};
-    if (::stat(path.c_str(), &information))
-        return std::nullopt;
-    return FileIdentity {
-        static_cast<std::uint64_t>(information.st_dev),
-        static_cast<std::uint64_t>(information.st_ino),
-        static_cast<std::int64_t>(information.st_size),
-        static_cast<std::int64_t>(information.st_mtim.tv_sec) * 1'000'000'000 + information.st_mtim.tv_nsec,
-    };
 }
 
 std::string Store::today() const

@@ -3,6 +3,7 @@
 #include "common/Json.h"
 #include "platform/Clock.h"
 #include "platform/MainQueue.h"
+#include "store/DataFileRead.h"
 #include "store/TextEdits.h"
 
 #include <filesystem>
@@ -88,6 +89,9 @@ public:
 
     // Data file.
     std::string load();
+    // Starts reading data.json on the background queue, for the first load() to take while
+    // data.json is still the file it read.
+    void readAhead();
     const LoadReport& lastLoad() const { return m_lastLoad; }
     void save(std::string_view text); // throws QuillpostError (code 2) or FileError
     // Saves the text of the last save (or of a load that gave data.json as it is) with the edits
@@ -217,15 +221,6 @@ private:
     void safetyCopyOnNewVersion();
     void walkDocuments(const std::filesystem::path& folder, const std::string& relative, int depth, std::vector<DocumentEntry>&) const;
 
-    // Which file a path names and in what state, to tell whether data.json changed since we wrote it.
-    struct FileIdentity {
-        std::uint64_t device { 0 };
-        std::uint64_t inode { 0 };
-        std::int64_t size { 0 };
-        std::int64_t modifiedNanoseconds { 0 };
-        bool operator==(const FileIdentity&) const = default;
-    };
-    static std::optional<FileIdentity> fileIdentity(const std::filesystem::path&);
     void keepCurrentDataFile();
     void putAsideUnreadableConfig();
     std::string unsavedMessage(const std::error_code&) const;
@@ -267,6 +262,7 @@ private:
         FileIdentity file;
     };
     std::optional<SavedText> m_savedText;
+    std::shared_ptr<DataFileReadAhead> m_readAhead;
     std::optional<TimerId> m_backupWork;
     Services m_services;
     std::shared_ptr<BackupHandOver> m_backupHandOver;

@@ -97,7 +97,7 @@ void Store::adoptBetaData(bool use)
     }
     try {
         atomicWrite(data(), *beta);
-        m_wholeDataFile = fileIdentity(data());
+        m_wholeDataFile = FileIdentity::of(data());
     } catch (const FileError&) {
         // Our data stays as it was.
     }

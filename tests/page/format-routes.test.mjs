@@ -1,3 +1,4 @@
+import { readdirSync, readFileSync } from 'node:fs';
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { parseHash } from '../../resources/app/js/routes.js';
@@ -87,4 +88,11 @@ test('the backup copy is described by its date, size and what it holds; one that
     const { title: shown, holds: says, restorable: can } = described;
     assert.ok(title.test(shown) && held.test(says) && can === restorable, `${candidate.text}: ${shown}; ${says}; ${can}`);
   }
+});
+
+test('the page asks for every one of its modules at once, and for nothing that is not there', () => {
+  const app = new URL('../../resources/app/', import.meta.url);
+  const modules = ['js', 'js/views'].flatMap((folder) => readdirSync(new URL(folder, app)).filter((name) => name.endsWith('.js')).map((name) => `${folder}/${name}`));
+  const preloaded = [...readFileSync(new URL('index.html', app), 'utf8').matchAll(/<link rel="modulepreload" href="([^"]+)">/g)].map((m) => m[1]);
+  assert.deepEqual(preloaded.sort(), modules.filter((name) => name !== 'js/main.js').sort());
 });

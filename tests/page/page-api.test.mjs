@@ -175,7 +175,7 @@ test('the document loads as bytes, deflated where the page can inflate them, and
   ];
   for (const [name, loadText, expected] of cases) {
     const reply = (body) => (body.cmd === 'load' ? '{"from":"reply"}' : loadText);
-    const fetch = async (address) => ({ ok: address === down, body: new Blob([packed]).stream() });
+    const fetch = async (address) => new Response(packed, { status: address === down ? 200 : 404 });
     const { api, posted } = install(reply, fetch);
     let read = null;
     assert.deepEqual(await api.load({ text: (given) => { read = given; } }), expected, name);

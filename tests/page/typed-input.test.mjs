@@ -5,7 +5,7 @@ import {
   parseCsv, guessMapping, previewImport, importable, updates, applyUpdates, samePerson, toCsv,
 } from '../../resources/app/js/csv.js';
 import { addClient } from '../../resources/app/js/clients-model.js';
-import { deadlineCounts, filterDeadlines } from '../../resources/app/js/practice-model.js';
+import { weekCounts, filterDeadlines } from '../../resources/app/js/practice-model.js';
 import { placePanel, tourFor, tourToOffer } from '../../resources/app/js/tours.js';
 import { ROUTES } from '../../resources/app/js/routes.js';
 import { plainError } from '../../resources/app/js/format.js';
@@ -88,7 +88,8 @@ test('the dashboard counts overdue and due-this-week from the same deadlines its
   const deadlines = [-3, -1, 0, 1, 6, 7, 8, 30].map((n, i) => ({ id: `d${i}`, due: addDays(day, n), title: `t${i}` }))
     .concat([{ id: 'done', due: day, done: true }, { id: 'undated', due: '' }]);
   const listed = (show) => filterDeadlines(deadlines, { show, day }).length;
-  assert.deepEqual(deadlineCounts(deadlines, day), { overdue: listed('overdue'), soon: 4, week: listed('week') });
+  const week = filterDeadlines(deadlines, { show: 'week', day });
+  assert.deepEqual(weekCounts(week, day), { overdue: listed('overdue'), soon: 4, week: listed('week') });
   assert.deepEqual([listed('overdue'), listed('week')], [2, 6]);
 });
 

@@ -367,16 +367,12 @@ export function filterDeadlines(deadlines, { show = 'open', kind = '', clientId 
   return out.sort(byDue);
 }
 
-// The dashboard's counts, from the same states as the 'week' filter, so that "overdue" plus
-// "due this week" is always the number of deadlines that filter lists.
-export function deadlineCounts(deadlines, day) {
-  const weekEnd = addDays(day, 7);
-  const counts = { overdue: 0, soon: 0 };
-  for (const d of deadlines) {
-    const state = deadlineState(d, day, weekEnd);
-    if (state === 'overdue' || state === 'soon') counts[state] += 1;
-  }
-  return { ...counts, week: counts.overdue + counts.soon };
+// The dashboard's counts, from the list the 'week' filter gives, so that "overdue" plus "due this
+// week" is always the number of deadlines it lists. Sorted by due day, the overdue ones come first.
+export function weekCounts(week, day) {
+  let overdue = 0;
+  while (overdue < week.length && week[overdue].due < day) overdue += 1;
+  return { overdue, soon: week.length - overdue, week: week.length };
 }
 
 export function cleanAppointment(input) {

@@ -5,7 +5,7 @@ import { printActions } from '../print-actions.js';
 import { icon } from '../icons.js';
 import { clientsOf, countByStatus, statusLabel, STATUSES, text } from '../clients-model.js';
 import { irccPanel } from './ircc-panel.js';
-import { indexOf, filterDeadlines, deadlineCounts, CLOSED_FILE_STATUSES } from '../practice-model.js';
+import { indexOf, filterDeadlines, weekCounts, CLOSED_FILE_STATUSES } from '../practice-model.js';
 import { isEmptyPractice } from '../demo-data.js';
 import { today as todayDay, formatDay } from '../dates.js';
 import { deadlineItem } from './deadline-parts.js';
@@ -24,19 +24,19 @@ export function render(root, { app, bridge, navigate }) {
   const unknown = app.lock && app.lock.kind !== 'newer' && !(Array.isArray(app.data.clients) && clients.length > 0);
   const index = indexOf(app.data, app.revision);
   const day = todayDay();
-  const overdue = filterDeadlines(index.deadlines, { show: 'overdue', day });
+  // One pass for the list and its counts: sorted by due day, the overdue deadlines come first.
   const week = filterDeadlines(index.deadlines, { show: 'week', day });
-  const due = deadlineCounts(index.deadlines, day);
+  const due = weekCounts(week, day);
   const openFiles = index.files.filter((f) => !CLOSED_FILE_STATUSES.has(f.status)).length;
   root.append(h('div', { class: 'stats stats-4' },
     stat('stat-clients', unknown ? '—' : clients.length, clients.length === 1 ? 'Client' : 'Clients',
       unknown ? 'Not available' : 'In your practice data'),
     stat('stat-open', unknown ? '—' : openFiles || open, (openFiles || open) === 1 ? 'Open file' : 'Open files',
       unknown ? 'Not available' : openFiles ? 'Files not closed' : 'Clients not marked closed'),
-    stat('stat-overdue', unknown ? '—' : overdue.length, 'Overdue', unknown ? 'Not available' : 'Deadlines past due'),
+    stat('stat-overdue', unknown ? '—' : due.overdue, 'Overdue', unknown ? 'Not available' : 'Deadlines past due'),
     stat('stat-week', unknown ? '—' : due.soon, 'Due this week', unknown ? 'Not available' : 'In the next 7 days'),
   ));
-  if (overdue.length) root.querySelector('#stat-overdue').classList.add('stat-alert');
+  if (due.overdue) root.querySelector('#stat-overdue').classList.add('stat-alert');
 
   const redraw = () => navigate('dashboard');
   if (week.length) {
