@@ -96,3 +96,25 @@ test('a search prepared for an index nothing changed since is kept; after an edi
   await prepareSearch(indexOf(doc, 2), { ...quiet, settled: () => true });
   assert.deepEqual([ids(doc, 2, 'ortega'), ids(doc, 2, 'alvarez')], [['c1', 'd1', 'f1'], []]);
 });
+
+test('results that start with the query come first, then by kind, each in the order of the data, however many rows there are', () => {
+  const name = (i) => (i === 5 || i === 1024 ? 'Garcia Lopez' : i === 7 ? 'X\nGarcia' : `Ana Garcia ${i}`);
+  const doc = {
+    ...practice(),
+    clients: Array.from({ length: 1100 }, (_, i) => ({ id: `c${i}`, name: name(i), status: 'active' })),
+    files: [],
+    invoices: [],
+    deadlines: [
+      { id: 'd0', clientId: 'c0', kind: 'other', title: 'Medical', due: '2026-01-01' },
+      { id: 'dG', clientId: 'nobody', kind: 'other', title: 'Garcia visit', due: '2026-01-02' },
+    ],
+  };
+  const found = (query, limit) => find(indexOf(doc, 0), query, limit).map((r) => r.id);
+  const rest = doc.clients.map((c) => c.id).filter((id) => id !== 'c5' && id !== 'c1024');
+  assert.deepEqual(found('garcia', 3), ['c5', 'c1024', 'dG']);
+  assert.deepEqual(found('garcia', 10), ['c5', 'c1024', 'dG', ...rest.slice(0, 7)]);
+  assert.deepEqual(found('garcia', 5000), ['c5', 'c1024', 'dG', ...rest, 'd0']);
+  assert.deepEqual(found('lopez garcia', 50), ['c5', 'c1024']);
+  assert.deepEqual(found('garcia 1099', 50), ['c1099']);
+  assert.deepEqual(found('nobody here', 50), []);
+});

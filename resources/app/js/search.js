@@ -53,6 +53,58 @@ function namesOf(index) {
 // looks each row over again rather than making the rows afresh.
 const rowsOfLists = new WeakMap();
 
+// The rows' folded texts are also kept joined, a stretch of rows of one kind to a string, so that
+// a search hands each stretch to one native indexOf and looks closer only at the rows that hold a
+// word.
+const STRETCH = 1024;
+const SEPARATOR = '\n';
+
+// Where each stretch starts: at most STRETCH rows, all of one kind.
+function stretchStarts(rows) {
+  const starts = [];
+  for (let r = 0; r < rows.length; r++) {
+    const last = starts.at(-1);
+    if (last === undefined || r - last === STRETCH || rows[r].type !== rows[r - 1].type) starts.push(r);
+  }
+  return starts;
+}
+
+// Joins the stretch again unless every row's folded text is the one it was joined from.
+function joinStretch(rows, from, to, known) {
+  let current = known !== undefined && known.from === from && known.kept.length === to - from;
+  for (let r = from; current && r < to; r++) current = known.kept[r - from] === rows[r].kept;
+  if (current) return known;
+  const kept = new Array(to - from);
+  const starts = new Int32Array(to - from);
+  let at = 0;
+  for (let r = from; r < to; r++) {
+    kept[r - from] = rows[r].kept;
+    starts[r - from] = at;
+    at += rows[r].kept.hay.length + SEPARATOR.length;
+  }
+  return { from, type: rows[from].type, kept, starts, text: kept.map((k) => k.hay).join(SEPARATOR) };
+}
+
+// Brings the stretches up to date; with a turn, one stretch at a time. False when a turn said
+// to stop.
+async function joinStretches(rows, turn) {
+  const starts = stretchStarts(rows);
+  const stretches = rows.stretches ?? [];
+  rows.stretches = stretches;
+  stretches.length = starts.length;
+  for (let s = 0; s < starts.length; s++) {
+    stretches[s] = joinStretch(rows, starts[s], starts[s + 1] ?? rows.length, stretches[s]);
+    if (!await turn(true)) return false;
+  }
+  return true;
+}
+
+function joinStretchesNow(rows) {
+  const starts = stretchStarts(rows);
+  const known = rows.stretches ?? [];
+  rows.stretches = starts.map((from, s) => joinStretch(rows, from, starts[s + 1] ?? rows.length, known[s]));
+}
+
 // The folded text of every item, gathered on the first search after a change. Titles and
 // details are only made for what is shown.
 function haystacks(index) {
@@ -70,6 +122,7 @@ function haystacks(index) {
     rows.lists = index.clients;
     rowsOfLists.set(index.deadlines, rows);
   }
+  joinStretchesNow(rows);
   index.search = rows;
   return rows;
 }
@@ -85,8 +138,8 @@ export async function prepareSearch(index, { pause, sliceMs = 6, now = () => per
   const rows = known && known.lists === index.clients ? known : [];
   let started = now();
   let seen = 0;
-  const turn = async () => {
-    if (++seen % 64 !== 0 || now() - started < sliceMs) return true;
+  const turn = async (often = false) => {
+    if ((!often && ++seen % 64 !== 0) || now() - started < sliceMs) return true;
     await pause();
     started = now();
     return stillWanted();
@@ -109,6 +162,7 @@ export async function prepareSearch(index, { pause, sliceMs = 6, now = () => per
       rowsOfLists.set(index.deadlines, rows);
     }
   }
+  if (!await joinStretches(rows, turn)) return false;
   // Names read before a pause may have changed since; only an unchanged index keeps the rows as
   // they are, and a later search looks them over otherwise.
   if (settled() && rowsOfLists.get(index.deadlines) === rows) index.search = rows;
@@ -132,30 +186,64 @@ function describe(index, type, item) {
 export const TYPE_LABELS = { client: 'Client', file: 'File', deadline: 'Deadline', invoice: 'Invoice' };
 const ORDER = { client: 0, file: 1, invoice: 2, deadline: 3 };
 
-// Every word must appear; results that start with the query come first, then by kind.
+// The row of a stretch that holds the place `at` in its joined text.
+function rowAt(stretch, at) {
+  const { starts } = stretch;
+  let low = 0;
+  let high = starts.length - 1;
+  while (low < high) {
+    const middle = (low + high + 1) >> 1;
+    if (starts[middle] <= at) low = middle;
+    else high = middle - 1;
+  }
+  return low;
+}
+
+// Every word must appear; results that start with the query come first, then by kind, each in
+// the order of the data.
 export function find(index, query, limit = 50) {
   const words = foldForSearch(query).split(/\s+/).filter(Boolean);
-  if (words.length === 0) return [];
-  // One bucket per place in the order (starts with the query or not, then kind), each in the
-  // order of the data: the same as a stable sort, without sorting every match.
+  if (words.length === 0 || limit <= 0) return [];
   const first = words[0];
-  const kinds = Object.keys(ORDER).length;
-  const buckets = Array.from({ length: 2 * kinds }, () => []);
-  // Plain loops: a callback per row costs JavaScriptCore several times the search itself.
   const rows = haystacks(index);
-  rows: for (let r = 0; r < rows.length; r++) {
-    const hay = rows[r].kept.hay;
+  const holdsAll = (hay) => {
     for (let w = 0; w < words.length; w++) {
-      if (hay.indexOf(words[w]) < 0) continue rows;
+      if (hay.indexOf(words[w]) < 0) return false;
     }
-    buckets[(hay.startsWith(first) ? 0 : kinds) + ORDER[rows[r].type]].push(rows[r]);
+    return true;
+  };
+
+  // Rows that start with the first word: where it follows a separator, or opens a stretch.
+  const starting = Object.keys(ORDER).map(() => []);
+  const opening = SEPARATOR + first;
+  for (const stretch of rows.stretches) {
+    const joined = stretch.text;
+    const take = (r) => {
+      const row = rows[stretch.from + r];
+      const hay = row.kept.hay;
+      if (hay.startsWith(first) && holdsAll(hay)) starting[ORDER[row.type]].push(row);
+    };
+    if (joined.startsWith(first)) take(0);
+    for (let at = joined.indexOf(opening); at >= 0; at = joined.indexOf(opening, at + 1)) take(rowAt(stretch, at + 1));
   }
-  const shown = [];
-  for (const bucket of buckets) {
-    for (const row of bucket) {
-      if (shown.length === limit) break;
-      shown.push(row);
+  const shown = starting.flat().slice(0, limit);
+
+  // Then the rest, kind by kind, found through the longest word (the rarest, as a rule), until
+  // there are enough.
+  const longest = words.reduce((a, b) => (b.length > a.length ? b : a));
+  const stretches = rows.stretches.slice().sort((a, b) => ORDER[a.type] - ORDER[b.type] || a.from - b.from);
+  for (const stretch of stretches) {
+    const joined = stretch.text;
+    let at = joined.indexOf(longest);
+    while (at >= 0 && shown.length < limit) {
+      const r = rowAt(stretch, at);
+      const next = stretch.starts[r + 1];
+      at = next === undefined ? -1 : joined.indexOf(longest, next);
+      const row = rows[stretch.from + r];
+      const hay = row.kept.hay;
+      if (!hay.startsWith(first) && holdsAll(hay)) shown.push(row);
     }
+    if (shown.length === limit) break;
   }
   return shown.map(({ type, item }) => ({ type, id: item.id, ...describe(index, type, item) }));
 }
