@@ -209,6 +209,13 @@ TEST_F(StoreTest, AReadAheadIsTakenOnlyWhileTheDataFileIsTheFileItRead)
         change();
         EXPECT_EQ(store->load(), edited) << name;
     }
+
+    // What load() gave, from the .bak and then from data.json, can be saved as it is, though the
+    // store replaces its own copy while saving.
+    for (int round = 0; round < 2; ++round) {
+        store->save(store->load());
+        EXPECT_EQ(readText(data()), edited);
+    }
 }
 
 TEST_F(StoreTest, EachSaveMakesThePreviousFileTheBakAndKeepsTheFirstStateOfTheDay)

@@ -101,10 +101,11 @@ void Store::readAhead()
     m_readAhead = DataFileReadAhead::start(m_services.backgroundQueue, data());
 }
 
-std::string Store::load()
+const std::string& Store::load()
 {
     m_lastLoad = LoadReport {};
     m_savedText.reset();
+    m_loadedText = std::string();
     std::optional<DataFileRead> read;
     if (auto ahead = std::exchange(m_readAhead, nullptr))
         read = ahead->take();
@@ -137,15 +138,26 @@ std::string Store::load()
             bytes->erase(0, 3);
         std::string text = validUtf8(std::move(*bytes));
         // The page's edits go onto the text it was given, while data.json stays the file it came from.
-        if (isData && m_wholeDataFile)
-            m_savedText = SavedText { text, *m_wholeDataFile };
-        return text;
+        if (isData && m_wholeDataFile) {
+            m_savedText = SavedText { std::move(text), *m_wholeDataFile };
+            return m_savedText->text;
+        }
+        m_loadedText = std::move(text);
+        return m_loadedText;
     }
-    return "null";
+    m_loadedText = "null";
+    return m_loadedText;
 }
 
 void Store::save(std::string_view text)
 {
+    // Text that load() gave may come back; the store replaces what it keeps while writing it.
+    const auto within = [text](const std::string& kept) { return text.data() >= kept.data() && text.data() <= kept.data() + kept.size(); };
+    if (!text.empty() && ((m_savedText && within(m_savedText->text)) || within(m_loadedText))) {
+        const std::string copy(text);
+        save(copy);
+        return;
+    }
     static constexpr const char* wouldNotOpen = "Quillpost didn't save, because the saved copy would not open again. Your data is unchanged.";
     const bool checkBeside = text.size() >= checkBesideWriteSize;
     if (!checkBeside && !openable(text))

@@ -87,8 +87,9 @@ public:
     std::optional<std::string> configString(std::string_view key) const;
     void saveConfig();
 
-    // Data file.
-    std::string load();
+    // Data file: the text of data.json, or of data.json.bak when data.json doesn't open, or
+    // "null". The text stays as it is until the store loads or saves again.
+    const std::string& load();
     // Starts reading data.json on the background queue, for the first load() to take while
     // data.json is still the file it read.
     void readAhead();
@@ -262,6 +263,8 @@ private:
         FileIdentity file;
     };
     std::optional<SavedText> m_savedText;
+    // What load() gave when it was not data.json whole.
+    std::string m_loadedText;
     std::shared_ptr<DataFileReadAhead> m_readAhead;
     std::optional<TimerId> m_backupWork;
     Services m_services;
