@@ -2,7 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
   cleanInput, validateClient, addClient, updateClient, removeClient, findClient,
-  clientsOf, filterClients, sortByName, countByStatus, newId, documentsFolder, heldFolders,
+  clientsOf, filterClients, sortByName, countByStatus, newestClients, newId, documentsFolder, heldFolders,
 } from '../../resources/app/js/clients-model.js';
 
 const doc = (clients) => ({ version: 1, clients });
@@ -97,6 +97,14 @@ const practice = (clients, editable = true) => ({
     this.edits += 1;
     return change(this.data);
   },
+});
+
+test('the newest clients come first, ties in the order listed, and clients without a readable date are left out', () => {
+  const at = (day) => (day === null ? undefined : `2026-12-0${day}T10:00:00Z`);
+  const clients = [3, 1, null, 5, 3, 2, 'x', 4, 5].map((day, i) => ({ id: `c${i}`, createdAt: day === 'x' ? 'soon' : at(day) }));
+  assert.deepEqual(newestClients(clients, 5).map((c) => c.id), ['c3', 'c8', 'c7', 'c0', 'c4']);
+  assert.deepEqual(newestClients(clients, 1).map((c) => c.id), ['c3']);
+  assert.deepEqual(newestClients(clients.slice(0, 3), 5).map((c) => c.id), ['c0', 'c1']);
 });
 
 test('a folder is adopted or made once per client, one claim at a time, none while read-only; failures are told', async () => {

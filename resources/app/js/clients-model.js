@@ -179,3 +179,18 @@ export function documentsFolder(app, bridge, clientId) {
   claims.set(app, claim.catch(() => {}));
   return claim;
 }
+
+// The `count` clients added last, newest first, each date read once; of clients added at the same
+// moment, the one listed first. Clients without a readable date are left out.
+export function newestClients(clients, count) {
+  const newest = [];
+  for (const client of clients) {
+    const added = typeof client.createdAt === 'string' ? Date.parse(client.createdAt) : NaN;
+    if (Number.isNaN(added)) continue;
+    let at = newest.length;
+    while (at > 0 && newest[at - 1].added < added) at -= 1;
+    if (at < count) newest.splice(at, 0, { client, added });
+    if (newest.length > count) newest.pop();
+  }
+  return newest.map(({ client }) => client);
+}

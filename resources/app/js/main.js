@@ -436,8 +436,9 @@ function prepareSearchSoon(delay) {
 }
 App.on('change', () => prepareSearchSoon(400));
 
+// The data is asked for first, and the page's frame drawn while it comes.
+App.ready = App.reload();
 buildNav();
 renderNotices();
 renderStatus();
 renderRoute();
-App.ready = App.reload();

@@ -3,7 +3,7 @@
 import { h, pageHeader, card, button, showError } from '../ui.js';
 import { printActions } from '../print-actions.js';
 import { icon } from '../icons.js';
-import { clientsOf, countByStatus, statusLabel, STATUSES, text } from '../clients-model.js';
+import { clientsOf, countByStatus, newestClients, statusLabel, STATUSES, text } from '../clients-model.js';
 import { irccPanel } from './ircc-panel.js';
 import { indexOf, filterDeadlines, weekCounts, CLOSED_FILE_STATUSES } from '../practice-model.js';
 import { isEmptyPractice } from '../demo-data.js';
@@ -106,10 +106,7 @@ function statusList(counts, total, canEdit, navigate) {
 }
 
 function recentList(clients, navigate) {
-  const recent = clients
-    .filter((c) => typeof c.createdAt === 'string' && !Number.isNaN(Date.parse(c.createdAt)))
-    .sort((a, b) => Date.parse(b.createdAt) - Date.parse(a.createdAt))
-    .slice(0, 5);
+  const recent = newestClients(clients, 5);
   if (recent.length === 0) {
     return h('p', { class: 'muted', text: 'Clients you add will be listed here.' });
   }
