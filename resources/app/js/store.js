@@ -266,8 +266,11 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       }
       let loaded;
       let text = null;
+      const loading = Promise.resolve().then(() => bridge.load({ text: (read) => { text = read; } }));
+      // What the load found is asked right behind it: the native side answers in the order asked.
+      const asking = Promise.resolve().then(() => bridge.dataStatus?.()).catch(() => null);
       try {
-        loaded = await bridge.load({ text: (read) => { text = read; } });
+        loaded = await loading;
       } catch (error) {
         adopt(freshDocument(), {
           kind: 'load-failed',
@@ -275,7 +278,7 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
         });
         return app.data;
       }
-      const status = await Promise.resolve(bridge.dataStatus?.()).catch(() => null);
+      const status = await asking;
       let lock = loadLock(loaded, isPlainObject(status) ? status : {});
       if (!lock && (loaded === null || loaded === undefined) && await hasEarlierCopies(bridge)) {
         // No readable data file, yet copies exist: the file is damaged or gone, not new. Starting
