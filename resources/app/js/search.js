@@ -94,7 +94,7 @@ async function joinStretches(rows, turn) {
   stretches.length = starts.length;
   for (let s = 0; s < starts.length; s++) {
     stretches[s] = joinStretch(rows, starts[s], starts[s + 1] ?? rows.length, stretches[s]);
-    if (!await turn(true)) return false;
+    if (!await turn()) return false;
   }
   return true;
 }
@@ -105,6 +105,25 @@ function joinStretchesNow(rows) {
   rows.stretches = starts.map((from, s) => joinStretch(rows, from, starts[s + 1] ?? rows.length, known[s]));
 }
 
+// Rows are made and looked over STEP at a time, by the same functions whether a search waits for
+// them or they are prepared in slices, so that a search finds the work already compiled.
+const STEP = 64;
+
+// Makes the rows of one list's items [from, to).
+function addRows(rows, type, items, from, to, names) {
+  const hay = HAY[type];
+  for (let i = from; i < to; i++) rows.push({ type, item: items[i], kept: hay(items[i], names) });
+}
+
+// Looks the rows [from, to) over again: each keeps its folded text unless a word it was made from
+// changed.
+function lookOver(rows, names, from, to) {
+  for (let r = from; r < to; r++) {
+    const row = rows[r];
+    row.kept = HAY[row.type](row.item, names, row.kept);
+  }
+}
+
 // The folded text of every item, gathered on the first search after a change. Titles and
 // details are only made for what is shown.
 function haystacks(index) {
@@ -112,13 +131,10 @@ function haystacks(index) {
   const names = namesOf(index);
   let rows = rowsOfLists.get(index.deadlines);
   if (rows && rows.lists === index.clients) {
-    for (const row of rows) row.kept = HAY[row.type](row.item, names, row.kept);
+    lookOver(rows, names, 0, rows.length);
   } else {
     rows = [];
-    for (const [type, list] of LISTS) {
-      const hay = HAY[type];
-      for (const item of index[list]) rows.push({ type, item, kept: hay(item, names) });
-    }
+    for (const [type, list] of LISTS) addRows(rows, type, index[list], 0, index[list].length, names);
     rows.lists = index.clients;
     rowsOfLists.set(index.deadlines, rows);
   }
@@ -137,23 +153,22 @@ export async function prepareSearch(index, { pause, sliceMs = 6, now = () => per
   const known = rowsOfLists.get(index.deadlines);
   const rows = known && known.lists === index.clients ? known : [];
   let started = now();
-  let seen = 0;
-  const turn = async (often = false) => {
-    if ((!often && ++seen % 64 !== 0) || now() - started < sliceMs) return true;
+  const turn = async () => {
+    if (now() - started < sliceMs) return true;
     await pause();
     started = now();
     return stillWanted();
   };
   if (rows === known) {
-    for (const row of rows) {
-      row.kept = HAY[row.type](row.item, names, row.kept);
+    for (let r = 0; r < rows.length; r += STEP) {
+      lookOver(rows, names, r, Math.min(r + STEP, rows.length));
       if (!await turn()) return false;
     }
   } else {
     for (const [type, list] of LISTS) {
-      const hay = HAY[type];
-      for (const item of index[list]) {
-        rows.push({ type, item, kept: hay(item, names) });
+      const items = index[list];
+      for (let i = 0; i < items.length; i += STEP) {
+        addRows(rows, type, items, i, Math.min(i + STEP, items.length), names);
         if (!await turn()) return false;
       }
     }
