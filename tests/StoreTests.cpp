@@ -216,6 +216,31 @@ TEST_F(StoreTest, AReadAheadIsTakenOnlyWhileTheDataFileIsTheFileItRead)
         store->save(store->load());
         EXPECT_EQ(readText(data()), edited);
     }
+
+    // What the read ahead made of the text is handed over once, with the load that gave that very
+    // text: not for a text stripped of a byte-order mark, ill-formed or cut off, nor for one read
+    // afresh.
+    const auto made = [](std::string_view text) { return "made of " + std::string(text); };
+    const std::vector<std::pair<std::string, std::optional<std::string>>> texts {
+        { plain, "made of " + plain },
+        { "\xEF\xBB\xBF" + plain, std::nullopt },
+        { "{\"clients\":[{\"name\":\"\xC3\x28\"}]}", std::nullopt },
+        { "{\"clients\": [", std::nullopt },
+    };
+    for (const auto& [text, expected] : texts) {
+        writeText(data(), text);
+        store->readAhead(made);
+        m_clock.runBackground();
+        store->load();
+        EXPECT_EQ(store->takeMadeAhead(), expected) << text;
+        EXPECT_EQ(store->takeMadeAhead(), std::nullopt) << text;
+    }
+    writeText(data(), plain);
+    store->readAhead(made);
+    m_clock.runBackground();
+    writeModifiedAt(data(), plain, 1'700'000'400);
+    store->load();
+    EXPECT_EQ(store->takeMadeAhead(), std::nullopt) << "read afresh";
 }
 
 TEST_F(StoreTest, EachSaveMakesThePreviousFileTheBakAndKeepsTheFirstStateOfTheDay)

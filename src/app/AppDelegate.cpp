@@ -4,6 +4,7 @@
 #include "app/BetaDataQuestion.h"
 #include "app/MainViewPolicies.h"
 #include "app/PageHooks.h"
+#include "common/Deflate.h"
 #include "common/Files.h"
 #include "platform/Application.h"
 #include "platform/Clock.h"
@@ -71,8 +72,9 @@ AppDelegate::AppDelegate(Application& application)
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // The practice is read and checked while the window and its page start.
-    Store::shared().readAhead();
+    // The practice is read, checked and deflated, as the page will ask for it, while the window
+    // and its page start.
+    Store::shared().readAhead(deflated);
     if (auto* appearance = environment("QUILLPOST_APPEARANCE"))
         m_application.setAppearance(std::string_view(appearance) == "dark" ? Application::Appearance::Dark : Application::Appearance::Light);
 

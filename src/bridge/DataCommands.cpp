@@ -22,11 +22,14 @@ void load(Bridge& bridge, const Json&, const CommandReply& reply)
 
 void loadText(Bridge& bridge, const Json& args, const CommandReply& reply)
 {
-    // A page that can inflate asks for the text deflated, a small fraction of the bytes to carry.
+    // A page that can inflate asks for the text deflated, a small fraction of the bytes to carry;
+    // the first time, it was deflated while the program started.
+    const std::string& text = bridge.store().load();
+    auto deflatedAhead = bridge.store().takeMadeAhead();
     if (strView(args, 0) == "deflate")
-        reply.replyBytes(deflated(bridge.store().load()), Json { { "encoding", "deflate" } });
+        reply.replyBytes(deflatedAhead ? std::move(*deflatedAhead) : deflated(text), Json { { "encoding", "deflate" } });
     else
-        reply.replyBytes(bridge.store().load());
+        reply.replyBytes(text);
 }
 
 static void answerSave(Bridge& bridge, const CommandReply& reply, const std::function<void()>& saving)

@@ -40,6 +40,8 @@ bool isContinuation(std::uint8_t byte)
     return byte >= 0x80 && byte <= 0xBF;
 }
 
+}
+
 bool isValidUtf8(std::string_view bytes)
 {
     size_t index = 0;
@@ -72,8 +74,6 @@ bool isValidUtf8(std::string_view bytes)
         index += length;
     }
     return true;
-}
-
 }
 
 std::string validUtf8(std::string&& bytes)

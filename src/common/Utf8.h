@@ -11,5 +11,7 @@ namespace quillpost {
 std::string validUtf8(std::string_view bytes);
 // The same, giving back the bytes themselves when they are well-formed already.
 std::string validUtf8(std::string&& bytes);
+// Whether the bytes are well-formed UTF-8 as they stand.
+bool isValidUtf8(std::string_view bytes);
 
 }

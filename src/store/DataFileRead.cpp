@@ -1,6 +1,7 @@
 #include "store/DataFileRead.h"
 
 #include "common/Files.h"
+#include "common/Utf8.h"
 #include "platform/BackgroundQueue.h"
 #include "store/DocumentCheck.h"
 
@@ -34,10 +35,10 @@ DataFileRead DataFileRead::of(const std::filesystem::path& path)
     return read;
 }
 
-std::shared_ptr<DataFileReadAhead> DataFileReadAhead::start(BackgroundQueue& queue, std::filesystem::path path)
+std::shared_ptr<DataFileReadAhead> DataFileReadAhead::start(BackgroundQueue& queue, std::filesystem::path path, Make make)
 {
     auto ahead = std::make_shared<DataFileReadAhead>();
-    queue.async([ahead, path = std::move(path)] {
+    queue.async([ahead, path = std::move(path), make = std::move(make)] {
         {
             std::lock_guard lock(ahead->m_mutex);
             if (ahead->m_state != State::Queued)
@@ -45,6 +46,13 @@ std::shared_ptr<DataFileReadAhead> DataFileReadAhead::start(BackgroundQueue& que
             ahead->m_state = State::Reading;
         }
         auto read = DataFileRead::of(path);
+        if (make && read.whole && !read.bytes->starts_with("\xEF\xBB\xBF") && isValidUtf8(*read.bytes)) {
+            try {
+                read.made = make(*read.bytes);
+            } catch (const std::exception&) {
+                // Made again when it is asked for.
+            }
+        }
         std::lock_guard lock(ahead->m_mutex);
         ahead->m_read = std::move(read);
         ahead->m_state = State::Done;

@@ -3,10 +3,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quillpost {
 
@@ -24,22 +26,26 @@ struct FileIdentity {
 };
 
 // The data file's bytes and whether they hold a whole document. The identity is there only when
-// the file was the same file, unchanged, before and after the read.
+// the file was the same file, unchanged, before and after the read. `made` is what a read ahead
+// made of bytes that are a whole document's text as they stand (no byte-order mark, well-formed
+// UTF-8), and so the very text the store's load gives.
 struct DataFileRead {
     std::optional<std::string> bytes;
     std::optional<FileIdentity> identity;
     bool whole { false };
+    std::optional<std::string> made;
 
     static DataFileRead of(const std::filesystem::path&);
 };
 
 // A read of the data file begun on the background queue before the page asks for it: reading and
-// checking tens of megabytes then overlaps the page's own start. take() waits for a read under
-// way; a read not yet begun is called off, and take() gives nothing so that the caller reads for
-// itself.
+// checking tens of megabytes then overlaps the page's own start, and so does `make`, given the
+// text as the page will get it. take() waits for a read under way; a read not yet begun is called
+// off, and take() gives nothing so that the caller reads for itself.
 class DataFileReadAhead {
 public:
-    static std::shared_ptr<DataFileReadAhead> start(BackgroundQueue&, std::filesystem::path);
+    using Make = std::function<std::string(std::string_view)>;
+    static std::shared_ptr<DataFileReadAhead> start(BackgroundQueue&, std::filesystem::path, Make = {});
     std::optional<DataFileRead> take();
 
 private:

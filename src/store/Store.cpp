@@ -96,9 +96,9 @@ void Store::saveConfig()
     }
 }
 
-void Store::readAhead()
+void Store::readAhead(DataFileReadAhead::Make make)
 {
-    m_readAhead = DataFileReadAhead::start(m_services.backgroundQueue, data());
+    m_readAhead = DataFileReadAhead::start(m_services.backgroundQueue, data(), std::move(make));
 }
 
 const std::string& Store::load()
@@ -106,6 +106,7 @@ const std::string& Store::load()
     m_lastLoad = LoadReport {};
     m_savedText.reset();
     m_loadedText = std::string();
+    m_madeAhead.reset();
     std::optional<DataFileRead> read;
     if (auto ahead = std::exchange(m_readAhead, nullptr))
         read = ahead->take();
@@ -138,6 +139,8 @@ const std::string& Store::load()
             bytes->erase(0, 3);
         std::string text = validUtf8(std::move(*bytes));
         // The page's edits go onto the text it was given, while data.json stays the file it came from.
+        if (isData)
+            m_madeAhead = std::move(read->made);
         if (isData && m_wholeDataFile) {
             m_savedText = SavedText { std::move(text), *m_wholeDataFile };
             return m_savedText->text;

@@ -91,8 +91,12 @@ public:
     // "null". The text stays as it is until the store loads or saves again.
     const std::string& load();
     // Starts reading data.json on the background queue, for the first load() to take while
-    // data.json is still the file it read.
-    void readAhead();
+    // data.json is still the file it read. `make`, when given, runs there too on the text as
+    // load() will give it; takeMadeAhead() then hands over what it made.
+    void readAhead(DataFileReadAhead::Make make = {});
+    // What readAhead's `make` made of the text the last load() gave, once; nothing when that load
+    // read data.json afresh or gave another text.
+    std::optional<std::string> takeMadeAhead() { return std::exchange(m_madeAhead, std::nullopt); }
     const LoadReport& lastLoad() const { return m_lastLoad; }
     void save(std::string_view text); // throws QuillpostError (code 2) or FileError
     // Saves the text of the last save (or of a load that gave data.json as it is) with the edits
@@ -266,6 +270,7 @@ private:
     // What load() gave when it was not data.json whole.
     std::string m_loadedText;
     std::shared_ptr<DataFileReadAhead> m_readAhead;
+    std::optional<std::string> m_madeAhead;
     std::optional<TimerId> m_backupWork;
     Services m_services;
     std::shared_ptr<BackupHandOver> m_backupHandOver;

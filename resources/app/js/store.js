@@ -20,6 +20,15 @@ const TEXT_ATTEMPTS = 3;
 
 const asSentence = (text) => (/[.!?]$/.test(text.trim()) ? text.trim() : `${text.trim()}.`);
 
+// The promise of what fn answers, or of the error it throws.
+function promised(fn) {
+  try {
+    return Promise.resolve(fn());
+  } catch (error) {
+    return Promise.reject(error);
+  }
+}
+
 async function hasEarlierCopies(bridge) {
   const snapshots = await Promise.resolve(bridge.listSnapshots?.()).catch(() => null);
   if (Array.isArray(snapshots) && snapshots.length) return true;
@@ -266,9 +275,10 @@ export function createApp({ bridge = null, notify = () => {}, delay = SAVE_DELAY
       }
       let loaded;
       let text = null;
-      const loading = Promise.resolve().then(() => bridge.load({ text: (read) => { text = read; } }));
-      // What the load found is asked right behind it: the native side answers in the order asked.
-      const asking = Promise.resolve().then(() => bridge.dataStatus?.()).catch(() => null);
+      // Both asked at once, so that the page draws meanwhile: what the load found right behind the
+      // load, since the native side answers in the order asked.
+      const loading = promised(() => bridge.load({ text: (read) => { text = read; } }));
+      const asking = promised(() => bridge.dataStatus?.()).catch(() => null);
       try {
         loaded = await loading;
       } catch (error) {
