@@ -27,26 +27,33 @@ Piece deflatePiece(std::string_view bytes, bool last)
     // The fastest level: on JSON it already keeps well under a tenth of the bytes.
     if (deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("The bytes could not be compressed.");
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
     // Out through a small buffer: room for the worst case would be as large as the text, and
-    // setting aside that much fresh memory costs more than compressing it.
+    // setting aside that much fresh memory costs more than compressing it. In, at most a GiB at a
+    // time, which zlib's counts hold.
     std::string out;
     out.reserve(bytes.size() / 8 + 64);
     char buffer[64 * 1024];
-    int result;
+    std::string_view left = bytes;
+    int result = Z_OK;
     do {
-        stream.next_out = reinterpret_cast<Bytef*>(buffer);
-        stream.avail_out = sizeof buffer;
-        result = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
-        out.append(buffer, sizeof buffer - stream.avail_out);
-    } while (result != Z_STREAM_ERROR && stream.avail_out == 0);
+        const std::string_view chunk = left.substr(0, std::size_t { 1 } << 30);
+        left.remove_prefix(chunk.size());
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(chunk.data()));
+        stream.avail_in = static_cast<uInt>(chunk.size());
+        const int flush = !left.empty() ? Z_NO_FLUSH : last ? Z_FINISH : Z_SYNC_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            result = deflate(&stream, flush);
+            out.append(buffer, sizeof buffer - stream.avail_out);
+        } while (result != Z_STREAM_ERROR && stream.avail_out == 0);
+    } while (result != Z_STREAM_ERROR && !left.empty());
     // A flush that exactly filled the buffer is told on the next call, as "no progress".
-    const bool done = stream.avail_in == 0 && (last ? result == Z_STREAM_END : result == Z_OK || result == Z_BUF_ERROR);
+    const bool done = left.empty() && stream.avail_in == 0 && (last ? result == Z_STREAM_END : result == Z_OK || result == Z_BUF_ERROR);
     deflateEnd(&stream);
     if (!done)
         throw std::runtime_error("The bytes could not be compressed.");
-    const uLong adler = adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
+    const uLong adler = adler32_z(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), bytes.size());
     return { std::move(out), adler };
 }
 
