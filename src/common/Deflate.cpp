@@ -17,6 +17,7 @@ constexpr std::size_t smallestPiece = 1024 * 1024;
 struct Piece {
     std::string deflated;
     uLong adler;
+    std::size_t size;
 };
 
 // One piece as raw deflate blocks. Every piece but the last ends on a byte boundary with no final
@@ -54,7 +55,7 @@ Piece deflatePiece(std::string_view bytes, bool last)
     if (!done)
         throw std::runtime_error("The bytes could not be compressed.");
     const uLong adler = adler32_z(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), bytes.size());
-    return { std::move(out), adler };
+    return { std::move(out), adler, bytes.size() };
 }
 
 }
@@ -62,28 +63,22 @@ Piece deflatePiece(std::string_view bytes, bool last)
 std::string deflatedInPieces(std::string_view bytes, std::size_t pieces)
 {
     pieces = std::clamp<std::size_t>(pieces, 1, std::max<std::size_t>(bytes.size(), 1));
+    // Equal pieces; the last takes what the division leaves over. The first is made on this thread.
     const std::size_t length = bytes.size() / pieces;
-    std::vector<std::future<Piece>> others;
-    for (std::size_t index = 1; index < pieces; ++index) {
-        const std::size_t start = index * length;
+    std::vector<std::future<Piece>> made;
+    for (std::size_t index = 0; index < pieces; ++index) {
         const bool last = index + 1 == pieces;
-        const auto piece = bytes.substr(start, last ? std::string_view::npos : length);
-        others.push_back(std::async(std::launch::async, deflatePiece, piece, last));
+        const auto piece = bytes.substr(index * length, last ? std::string_view::npos : length);
+        made.push_back(std::async(index ? std::launch::async : std::launch::deferred, deflatePiece, piece, last));
     }
-    std::vector<Piece> done;
-    done.push_back(deflatePiece(bytes.substr(0, pieces == 1 ? std::string_view::npos : length), pieces == 1));
-    for (auto& other : others)
-        done.push_back(other.get());
 
     // The zlib header for the fastest level, the pieces, and the Adler-32 of the whole text.
     std::string out = "\x78\x01";
-    uLong adler = done.front().adler;
-    out += done.front().deflated;
-    for (std::size_t index = 1; index < done.size(); ++index) {
-        const std::size_t start = index * length;
-        const std::size_t size = index + 1 == pieces ? bytes.size() - start : length;
-        adler = adler32_combine(adler, done[index].adler, static_cast<z_off_t>(size));
-        out += done[index].deflated;
+    uLong adler = adler32(0, nullptr, 0);
+    for (auto& next : made) {
+        const Piece piece = next.get();
+        adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.size));
+        out += piece.deflated;
     }
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(static_cast<char>((adler >> shift) & 0xFF));

@@ -85,24 +85,17 @@ function joinStretch(rows, from, to, known) {
   return { from, type: rows[from].type, kept, starts, text: kept.map((k) => k.hay).join(SEPARATOR) };
 }
 
-// Brings the stretches up to date; with a turn, one stretch at a time. False when a turn said
-// to stop.
-async function joinStretches(rows, turn) {
+// Brings the stretches up to date, yielding after each, so that a search can do it all at once and
+// the preparation a stretch per slice.
+function* joinStretches(rows) {
   const starts = stretchStarts(rows);
   const stretches = rows.stretches ?? [];
   rows.stretches = stretches;
   stretches.length = starts.length;
   for (let s = 0; s < starts.length; s++) {
     stretches[s] = joinStretch(rows, starts[s], starts[s + 1] ?? rows.length, stretches[s]);
-    if (!await turn()) return false;
+    yield;
   }
-  return true;
-}
-
-function joinStretchesNow(rows) {
-  const starts = stretchStarts(rows);
-  const known = rows.stretches ?? [];
-  rows.stretches = starts.map((from, s) => joinStretch(rows, from, starts[s + 1] ?? rows.length, known[s]));
 }
 
 // Rows are made and looked over STEP at a time, by the same functions whether a search waits for
@@ -138,7 +131,9 @@ function haystacks(index) {
     rows.lists = index.clients;
     rowsOfLists.set(index.deadlines, rows);
   }
-  joinStretchesNow(rows);
+  for (const _ of joinStretches(rows)) {
+    // all of them, now
+  }
   index.search = rows;
   return rows;
 }
@@ -177,7 +172,9 @@ export async function prepareSearch(index, { pause, sliceMs = 6, now = () => per
       rowsOfLists.set(index.deadlines, rows);
     }
   }
-  if (!await joinStretches(rows, turn)) return false;
+  for (const _ of joinStretches(rows)) {
+    if (!await turn()) return false;
+  }
   // Names read before a pause may have changed since; only an unchanged index keeps the rows as
   // they are, and a later search looks them over otherwise.
   if (settled() && rowsOfLists.get(index.deadlines) === rows) index.search = rows;
