@@ -2,6 +2,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
   connectSharing, applyChanges, readChanges, conflictsIn, chooseValue, describeShare, readServerForm, typingIn, DELETED_FIELD,
+  createShareStatus,
 } from '../../resources/app/js/share.js';
 import { bridgeHolding, openedOn } from './stand-in.mjs';
 
@@ -142,6 +143,19 @@ test('the connection reads as the user needs it', () => {
     const words = describeShare(status, { locale: 'en-CA' });
     assert.ok(words.short === short && long.test(words.long), `${JSON.stringify(status)}: ${words.short}; ${words.long}`);
   }
+});
+
+test('an answer asked for before news of the connection arrived leaves the news standing', async () => {
+  const status = createShareStatus();
+  const heard = [];
+  status.on((s) => heard.push(s.state));
+  let answer;
+  const asked = status.ask(() => new Promise((resolve) => { answer = resolve; }));
+  status.set({ enabled: true, state: 'connected' });
+  answer({ enabled: true, state: 'catching-up' });
+  assert.equal((await asked).state, 'connected');
+  assert.equal((await status.ask(async () => ({ enabled: true, state: 'offline' }))).state, 'offline', 'with no news meanwhile the answer stands');
+  assert.deepEqual(heard, ['connected', 'offline']);
 });
 
 test('the server form\'s fields are checked and cleaned; the password passes through as typed', () => {

@@ -397,7 +397,7 @@ App.on('change', () => {
     conflictCount = now;
   }, 300);
 });
-if (typeof bridge?.shareStatus === 'function') Promise.resolve(bridge.shareStatus()).then((s) => shareStatus.set(s)).catch(() => {});
+if (typeof bridge?.shareStatus === 'function') shareStatus.ask(() => bridge.shareStatus()).catch(() => {});
 
 // Encrypted data closes when the computer locks or sleeps.
 connectLockWatch({ app: App, toast });

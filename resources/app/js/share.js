@@ -309,13 +309,23 @@ export function connectSharing({ app, target = globalThis.window, redraw = () =>
 export function createShareStatus() {
   const listeners = new Set();
   let current = normalStatus(null);
+  let told = 0;
   return {
     get current() { return current; },
     set(status) {
+      told += 1;
       current = normalStatus(status);
       for (const fn of listeners) {
         try { fn(current); } catch (error) { console.error(error); }
       }
+    },
+    // The desktop program tells the page of every change as it happens, so an answer asked for
+    // before the latest news is older than that news and is left out.
+    async ask(question) {
+      const mark = told;
+      const answer = await question();
+      if (told === mark) this.set(answer);
+      return current;
     },
     on(fn) {
       listeners.add(fn);

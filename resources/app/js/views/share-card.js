@@ -95,7 +95,7 @@ function shareCard({ app, bridge }, live) {
         message.textContent = what === 'upload'
           ? 'This practice is on the server now. On each other desk, choose “Use the shared practice”.'
           : "This desk now uses the shared practice. Its earlier data is in a safety copy under Settings → Data.";
-        shareStatus.set(await bridge.shareStatus());
+        await shareStatus.ask(() => bridge.shareStatus());
       }
     } catch (failure) {
       message.textContent = plainError(failure).message;
@@ -113,7 +113,7 @@ function shareCard({ app, bridge }, live) {
     if (!sure) return;
     try {
       await bridge.shareStop();
-      shareStatus.set(await bridge.shareStatus());
+      await shareStatus.ask(() => bridge.shareStatus());
       message.textContent = 'This desk no longer shares the practice. Its data stays here.';
     } catch (failure) {
       message.textContent = plainError(failure).message;
