@@ -249,6 +249,18 @@ TEST_F(UpdaterTest, InstallsASignedReleaseThatStartsAndKeepsItOnlyOnceItShowsIts
     EXPECT_TRUE(m_processes.launches.empty());
     EXPECT_NE(m_events.back().find("didn't start"), std::string::npos);
 
+    // Nor is the user told they stay on a version that couldn't be put back.
+    m_processes.respond = [this](const std::vector<std::string>& arguments) {
+        std::error_code ignored;
+        fs::remove_all(UpdateInstaller(m_prefix).previousTree(), ignored);
+        return ProcessRunner::Result { true, arguments.back() == "--self-check" ? 127 : 0, {}, {} };
+    };
+    runUpdate(archive);
+    EXPECT_NE(log().find("couldn't be put back"), std::string::npos);
+    EXPECT_EQ(m_events.back().find("staying on"), std::string::npos);
+    EXPECT_NE(m_events.back().find(Deployment::releasesPageURL), std::string::npos);
+    installOldVersion();
+
     // A name shown to people that holds path separators is only a name.
     m_processes.respond = nullptr;
     made = runUpdate(archive, {}, "0.2.0", "x/../../victim");
@@ -268,10 +280,13 @@ TEST_F(UpdaterTest, InstallsASignedReleaseThatStartsAndKeepsItOnlyOnceItShowsIts
     EXPECT_EQ(page(), "old page");
     EXPECT_EQ(installer.atStart(), Normal);
 
-    // Installed again, it shows its page this time and is kept.
+    // Installed again, it shows its page this time and is kept. The copy that installed it may
+    // show its own page late, while the new one is on trial: that keeps nothing.
     made = runUpdate(archive);
     EXPECT_EQ(installer.atStart(), Trying);
     made->startedOnce();
+    EXPECT_TRUE(fs::exists(installer.previousTree()));
+    updater()->startedOnce();
     EXPECT_FALSE(fs::exists(installer.previousTree()));
     EXPECT_EQ(installer.atStart(), Normal);
     EXPECT_EQ(page(), "new page");

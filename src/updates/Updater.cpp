@@ -3,6 +3,7 @@
 #include "common/Base64.h"
 #include "common/Ed25519.h"
 #include "common/Error.h"
+#include "net/Deployment.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "platform/ProcessRunner.h"
@@ -332,6 +333,7 @@ void Updater::install(std::function<void(bool installed)> done)
             updater.systemLog("Quillpost: the safety copy before updating failed");
         try {
             updater.m_installer.swapIn(ready.staged, updater.m_settings.runningVersion);
+            updater.m_swappedIn = true;
         } catch (const FileError& error) {
             updater.m_ready.reset();
             updater.fail(error.what());
@@ -354,7 +356,10 @@ void Updater::install(std::function<void(bool installed)> done)
                 }
                 bool restored = owner.m_installer.rollBack();
                 owner.log(restored ? "rolled back: the new version didn't start" : "error the new version didn't start and the previous one couldn't be put back");
-                owner.tell({ { "status", "error" }, { "message", "Quillpost " + ready.item.shortVersion + " didn't start, so you're staying on " + owner.m_settings.runningVersion + "." } });
+                owner.tell({ { "status", "error" }, { "message", restored
+                    ? "Quillpost " + ready.item.shortVersion + " didn't start, so you're staying on " + owner.m_settings.runningVersion + "."
+                    : "Quillpost " + ready.item.shortVersion + " didn't start, and " + owner.m_settings.runningVersion
+                        + " couldn't be put back in its place. Download Quillpost again from " + Deployment::releasesPageURL + "." } });
                 done(false);
             });
     };
@@ -366,6 +371,10 @@ void Updater::install(std::function<void(bool installed)> done)
 
 void Updater::startedOnce()
 {
+    // The copy that installed an update may show its page only now, while the new version is
+    // still being checked; keeping the trial then would throw away the version to roll back to.
+    if (m_swappedIn)
+        return;
     if (auto kept = m_installer.commit()) {
         log("kept " + *kept);
         systemLog("Quillpost: " + *kept);

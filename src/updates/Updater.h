@@ -71,7 +71,7 @@ public:
     // The program is quitting: installs a downloaded update, then calls done. Without one, done
     // runs at once.
     void installOnQuit(std::function<void()> done);
-    // The page was shown: an update on trial is kept for good.
+    // The page was shown: an update on trial is kept for good, unless this copy installed it.
     void startedOnce();
 
     bool hasDownloadedUpdate() const { return m_ready.has_value(); }
@@ -109,6 +109,8 @@ private:
     bool m_started { false };
     Phase m_phase { Phase::Idle };
     std::optional<Ready> m_ready;
+    // This copy put a new version in its place: the trial is that version's to settle.
+    bool m_swappedIn { false };
     TimerId m_nextCheck { 0 };
     std::shared_ptr<Updater*> m_self;
 };
